@@ -1,0 +1,28 @@
+// Finding the messages in a buffer that may hold several, among other bytes.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "message/bytes.hpp"
+#include "message/message.hpp"
+#include "message/result.hpp"
+
+namespace skyrec {
+
+// A stretch of the scanned buffer holding one message by its declared length.
+struct MessageSlice {
+    std::size_t start = 0;
+    std::uint64_t length = 0;
+
+    ByteView in(ByteView buffer) const noexcept { return buffer.subview(start, length); }
+};
+
+// Finds every "BUFR" marker, jumping over each message by its declared length.
+// Reads only markers and length fields; copies nothing.
+Result<std::vector<MessageSlice>> scan_messages(ByteView buffer);
+
+// Scans, then frames every slice in order; the first error ends it.
+Result<std::vector<BufrMessage>> parse_all(ByteView buffer);
+
+}  // namespace skyrec
