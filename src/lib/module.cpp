@@ -28,15 +28,7 @@ PyMethodDef* const kFunctions[] = {
 };
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "_skyrec",
-    "",
-    -1,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
+    PyModuleDef_HEAD_INIT, "_skyrec", "", -1, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
 // Sets module.name and appends the name to __all__.

@@ -35,7 +35,7 @@ Result<std::vector<std::uint8_t>> read_file_bytes(const std::string& path) {
     if (path.find('\0') != std::string::npos) return BufrError::io("path contains a NUL byte");
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) return BufrError::io(system_error_text(errno));
-    struct stat st {};
+    struct stat st{};
     if (::fstat(fd.get(), &st) != 0) return BufrError::io(system_error_text(errno));
 
     // The size is a hint only: files may grow, shrink, or report no size.
