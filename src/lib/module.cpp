@@ -75,6 +75,12 @@ PyMODINIT_FUNC PyInit__skyrec() {
         return nullptr;
     }
     PyObject* module = create_module();
-    if (module != nullptr) owner = current;
+    if (module == nullptr) {
+        // A failed import leaves no classes behind for a later attempt.
+        for (const ClassEntry& entry : kClasses)
+            Py_CLEAR(*entry.store);
+        return nullptr;
+    }
+    owner = current;
     return module;
 }
