@@ -1,0 +1,88 @@
+// The section 4 bit reader: unsigned fields of 0 to 64 bits and byte strings,
+// most significant bit first. Borrows the data; owns nothing.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "message/bytes.hpp"
+#include "message/result.hpp"
+
+namespace skyrec {
+
+class BitReader {
+public:
+    explicit BitReader(ByteView data) noexcept
+        : data_(data.data), size_(data.size), total_(std::uint64_t{data.size} * 8) {}
+
+    std::uint64_t position() const noexcept { return position_; }
+    std::uint64_t total() const noexcept { return total_; }
+    std::uint64_t remaining() const noexcept { return total_ - position_; }
+
+    // The hot path. Reads `width` bits into `out`, or returns false (width
+    // above 64, or the field does not fit) with the position unchanged; then
+    // read_error(width) is the error. Width 0 always succeeds with 0.
+    bool read(std::uint32_t width, std::uint64_t& out) noexcept {
+        if (width == 0) {
+            out = 0;
+            return true;
+        }
+        if (width > 64 || width > total_ - position_) return false;
+        out = take(width);
+        return true;
+    }
+
+    // For callers that have checked remaining() for a run of fields:
+    // 1 <= width <= 64 and width <= remaining().
+    std::uint64_t read_unchecked(std::uint32_t width) noexcept { return take(width); }
+
+    // Moves forward by whole fields without reading them (to place the
+    // position on a field that is known not to fit, before read_error).
+    void skip(std::uint64_t bits) noexcept { position_ += bits; }
+
+    // Reads ceil(width / 8) bytes into `out`, the last one zero-filled in its
+    // low bits. Returns 0, or on failure the width of the byte (8) or of the
+    // tail (width mod 8) that did not fit, with the position before it.
+    std::uint32_t read_bytes_into(std::uint32_t width, std::uint8_t* out) noexcept;
+
+    // The error for a read of `width` bits at the current position.
+    BufrError read_error(std::uint32_t width) const;
+
+    // The checked interface, for callers that want errors as values.
+    Result<std::uint64_t> read_bits(std::uint16_t width);
+    Result<std::vector<std::uint8_t>> read_bytes(std::uint16_t width);
+
+private:
+    // 1 <= width <= 64, and the field fits.
+    std::uint64_t take(std::uint32_t width) noexcept {
+        const std::uint64_t byte = position_ >> 3;
+        const unsigned shift = static_cast<unsigned>(position_ & 7);
+        std::uint64_t word = load_word(byte) << shift;
+        // Up to 7 bits of the field may lie in a ninth byte.
+        if (shift + width > 64) word |= std::uint64_t{data_[byte + 8]} >> (8 - shift);
+        position_ += width;
+        return word >> (64 - width);
+    }
+
+    // Eight bytes from `byte` on, big-endian; bytes past the end read as 0.
+    std::uint64_t load_word(std::uint64_t byte) const noexcept {
+        std::uint8_t bytes[8] = {};
+        const std::uint64_t n = size_ - byte < 8 ? size_ - byte : 8;
+        if (n == 8) {
+            std::memcpy(bytes, data_ + byte, 8);
+        } else if (n != 0) {
+            std::memcpy(bytes, data_ + byte, n);
+        }
+        std::uint64_t word;
+        std::memcpy(&word, bytes, 8);
+        return __builtin_bswap64(word);
+    }
+
+    const std::uint8_t* data_;
+    std::uint64_t size_;
+    std::uint64_t total_;
+    std::uint64_t position_ = 0;
+};
+
+}  // namespace skyrec

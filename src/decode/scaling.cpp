@@ -1,0 +1,7 @@
+#include "decode/scaling.hpp"
+
+namespace skyrec {
+
+const PowersOfTen powers_of_ten;
+
+}  // namespace skyrec

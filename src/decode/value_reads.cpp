@@ -1,0 +1,147 @@
+// Reading one element's value (uncompressed) or one column of values, a
+// value per subset (compressed), with the widths, scales and references that
+// the operators in force give.
+#include "bitstream/bit_reader.hpp"
+#include "decode/ia5.hpp"
+#include "decode/scaling.hpp"
+#include "decode/walker.hpp"
+
+namespace skyrec {
+namespace {
+
+constexpr std::uint32_t kIncrementWidthBits = 6;
+
+DecodedValue& numeric_record(DecodedValue& v, DescriptorCode code, const std::string& name, const CodeTable* codes,
+                             std::uint64_t raw) {
+    v.descriptor = code;
+    v.name = &name;
+    v.raw = raw;
+    v.has_raw = true;
+    if (codes != nullptr) {
+        auto it = codes->find(raw);
+        if (it != codes->end()) v.meaning = &it->second;
+    }
+    return v;
+}
+
+DecodedValue& character_record(DecodedValue& v, DescriptorCode code, const std::string& name, OwnedText text,
+                               std::uint64_t value) {
+    v.descriptor = code;
+    v.name = &name;
+    v.text = std::move(text);
+    v.value = static_cast<double>(value);
+    v.has_value = true;
+    return v;
+}
+
+}  // namespace
+
+bool Walker::read_element(const ElementRef& element, std::uint32_t width, std::int64_t reference) {
+    const ElementDefinition& def = *element.def;
+    if (element.kind == ElementKind::Character) {
+        return read_character(def.code, def.name, state_.character_width_active ? state_.character_width : width);
+    }
+    std::int64_t scale = def.scale;
+    if (state_.local_width_active) {
+        width = state_.local_width;
+    } else if (element.kind == ElementKind::Numeric) {
+        const std::int64_t changed = std::int64_t{width} + state_.width_change;
+        width = changed < 0 ? 0 : static_cast<std::uint32_t>(changed);
+    }
+    if (element.kind == ElementKind::Numeric) {
+        scale += state_.scale_change;
+        reference = static_cast<std::int64_t>(static_cast<std::uint64_t>(state_.reference_multiplier) *
+                                              static_cast<std::uint64_t>(reference));
+    }
+    return read_numeric(def.code, def.name, element.codes, width, scale, reference, code_x(def.code) != 31);
+}
+
+bool Walker::read_associated_field() {
+    return read_numeric(kAssociatedFieldCode, associated_field_name(), nullptr, state_.associated_width, 0, 0, false);
+}
+
+bool Walker::read_numeric(DescriptorCode code, const std::string& name, const CodeTable* codes, std::uint32_t width,
+                          std::int64_t scale, std::int64_t reference, bool missing_recognised) {
+    const double divisor = powers_of_ten(scale);
+    std::uint64_t r0 = 0;
+    if (!reader_.read(width, r0)) return fail_read(width);
+    const bool base_missing = missing_recognised && width < 64 && r0 == all_ones(width);
+
+    if (!compressed_) {
+        DecodedValue& v = numeric_record(out_.emplace_back(), code, name, codes, r0);
+        if (!base_missing) {
+            v.value = scaled_value(r0, reference, divisor);
+            v.has_value = true;
+        }
+        return width != 0 || charge_free_work(1);
+    }
+
+    std::uint64_t nbinc = 0;
+    if (!reader_.read(kIncrementWidthBits, nbinc)) return fail_read(kIncrementWidthBits);
+    const auto increment_width = static_cast<std::uint32_t>(nbinc);
+    if (increment_width != 0 && reader_.remaining() / increment_width < subsets_) {
+        reader_.skip(reader_.remaining() / increment_width * increment_width);
+        return fail_read(increment_width);
+    }
+    const std::uint64_t increment_missing = all_ones(increment_width);
+    const std::size_t start = out_.size();
+    out_.resize(start + subsets_);
+    DecodedValue* column = out_.data() + start;
+    for (std::size_t j = 0; j < subsets_; ++j) {
+        bool missing = base_missing;
+        std::uint64_t raw = r0;
+        if (increment_width != 0) {
+            const std::uint64_t increment = reader_.read_unchecked(increment_width);
+            missing = missing || (missing_recognised && increment == increment_missing);
+            if (!missing) raw = r0 + increment;
+        }
+        DecodedValue& v = numeric_record(column[j], code, name, codes, raw);
+        if (!missing) {
+            v.value = scaled_value(raw, reference, divisor);
+            v.has_value = true;
+        }
+    }
+    return true;
+}
+
+bool Walker::read_character(DescriptorCode code, const std::string& name, std::uint32_t width) {
+    const std::size_t nbytes = (width + 7) / 8;
+    if (scratch_.size() < nbytes) scratch_.resize(nbytes);
+    if (const std::uint32_t failed = reader_.read_bytes_into(width, scratch_.data()); failed != 0) {
+        return fail_read(failed);
+    }
+    const std::uint64_t width_bytes = width / 8;
+
+    if (!compressed_) {
+        const std::uint64_t index = ++state_.string_counter;
+        character_record(out_.emplace_back(), code, name, decode_ia5(scratch_.data(), nbytes),
+                         index * 1000 + width_bytes);
+        return width != 0 || charge_free_work(1);
+    }
+
+    std::uint64_t nbinc = 0;
+    if (!reader_.read(kIncrementWidthBits, nbinc)) return fail_read(kIncrementWidthBits);
+    const std::uint64_t k = state_.compressed_string_counter++;
+    const std::size_t start = out_.size();
+    out_.resize(start + subsets_);
+    DecodedValue* column = out_.data() + start;
+    if (nbinc == 0) {
+        const OwnedText shared = decode_ia5(scratch_.data(), nbytes);
+        for (std::size_t j = 0; j < subsets_; ++j) {
+            character_record(column[j], code, name, shared, (k * subsets_ + j + 1) * 1000 + width_bytes);
+        }
+        return true;
+    }
+    const auto subset_width = static_cast<std::uint32_t>(8 * nbinc);
+    if (scratch_.size() < nbinc) scratch_.resize(nbinc);
+    for (std::size_t j = 0; j < subsets_; ++j) {
+        if (const std::uint32_t failed = reader_.read_bytes_into(subset_width, scratch_.data()); failed != 0) {
+            return fail_read(failed);
+        }
+        character_record(column[j], code, name, decode_ia5(scratch_.data(), nbinc),
+                         (k * subsets_ + j + 1) * 1000 + width_bytes);
+    }
+    return true;
+}
+
+}  // namespace skyrec

@@ -1,0 +1,139 @@
+// The walk over a descriptor list: elements, replications, sequences.
+#include <cmath>
+#include <string>
+
+#include "decode/bitmap.hpp"
+#include "decode/scaling.hpp"
+#include "decode/walker.hpp"
+
+namespace skyrec {
+namespace {
+
+constexpr std::uint32_t kClass31 = 31;
+
+}  // namespace
+
+Walker::Walker(const TableSet& tables, BitReader& reader, bool compressed, std::uint16_t subsets,
+               std::vector<DecodedValue>& out)
+    : cache_(tables),
+      reader_(reader),
+      out_(out),
+      compressed_(compressed),
+      subsets_(subsets),
+      column_size_(compressed ? subsets : 1) {}
+
+bool Walker::charge_free_work(std::uint64_t units) {
+    free_work_ += units;
+    if (free_work_ <= kFreeWorkLimit) return true;
+    return fail(BufrError::text("section 4 decoding made too many steps that read no data"));
+}
+
+bool Walker::walk(std::span<const DescriptorCode> list, unsigned depth) {
+    if (depth > kMaxWalkDepth) {
+        return fail(BufrError::text(compressed_ ? "compressed descriptor decode exceeded recursion depth"
+                                                : "descriptor decode exceeded recursion depth"));
+    }
+    for (std::size_t i = 0; i < list.size();) {
+        const DescriptorCode code = list[i];
+        switch (code_f(code)) {
+            case 0:
+                if (!element_step(code)) return false;
+                ++i;
+                break;
+            case 1:
+                if (!replication_step(list, i, depth)) return false;
+                break;
+            case 2:
+                if (!operator_step(code)) return false;
+                ++i;
+                break;
+            case 3:
+                if (!sequence_step(code, depth)) return false;
+                ++i;
+                break;
+            default:
+                return fail(BufrError::text("invalid descriptor " + descriptor_text(code)));
+        }
+    }
+    return true;
+}
+
+bool Walker::element_step(DescriptorCode code) {
+    if (state_.associated_width != 0 && code_x(code) != kClass31 && !read_associated_field()) return false;
+    const ElementRef* found = cache_.find(code);
+    if (found == nullptr) return fail(BufrError::element_not_found(code));
+    const ElementRef element = *found;
+    const bool feeds_bitmap = element_feeds_bitmap(state_, code);
+    if (!read_element(element)) return false;
+    state_.local_width_active = false;
+    if (!feeds_bitmap) {
+        state_.history.push_back(element);
+        return true;
+    }
+    const auto column = last_column();
+    if (!column.empty() && column.front().has_value) {
+        add_bitmap_entry(state_, column.front().value);
+    } else if (compressed_) {
+        add_bitmap_entry(state_, 0.0);
+    }
+    return true;
+}
+
+bool Walker::replication_step(std::span<const DescriptorCode> list, std::size_t& i, unsigned depth) {
+    const DescriptorCode code = list[i];
+    const std::size_t x = code_x(code);
+    const std::uint32_t y = code_y(code) % 256;
+    if (x == 0 || i + x >= list.size()) return fail(BufrError::unsupported_replication(code));
+    if (y != 0) {
+        if (!repeat(list.subspan(i + 1, x), y, depth)) return false;
+        i += x + 1;
+        return true;
+    }
+    if (i + x + 1 >= list.size()) return fail(BufrError::incomplete_delayed_replication(code));
+
+    // Delayed: the factor is read like an element, then counts the passes.
+    const DescriptorCode factor = list[i + 1];
+    if (!compressed_ && state_.associated_width != 0 && code_x(factor) != kClass31 && !read_associated_field()) {
+        return false;
+    }
+    const ElementRef* found = cache_.find(factor);
+    if (found == nullptr) return fail(BufrError::element_not_found(factor));
+    const ElementRef element = *found;
+    if (!read_element(element)) return false;
+
+    // In compressed data every subset must give the same factor.
+    std::uint64_t count = 0;
+    const auto column = last_column();
+    if (!column.empty() && column.front().has_value) {
+        const double first = column.front().value;
+        for (const DecodedValue& v : column.subspan(1)) {
+            if (!v.has_value || !(std::fabs(v.value - first) <= 2.220446049250313e-16)) {
+                return fail(BufrError::text("compressed delayed replication with varying factors is not implemented"));
+            }
+        }
+        count = saturating_count(first);
+    }
+    state_.history.push_back(element);
+    if (!repeat(list.subspan(i + 2, x), count, depth)) return false;
+    i += x + 2;
+    return true;
+}
+
+bool Walker::repeat(std::span<const DescriptorCode> body, std::uint64_t count, unsigned depth) {
+    for (std::uint64_t pass = 0; pass < count; ++pass) {
+        const std::uint64_t before = reader_.position();
+        if (!walk(body, depth + 1)) return false;
+        if (reader_.position() == before && !charge_free_work(1)) return false;
+    }
+    return true;
+}
+
+bool Walker::sequence_step(DescriptorCode code, unsigned depth) {
+    const SequenceDefinition* sequence = cache_.tables().sequence(code);
+    if (sequence == nullptr) return fail(BufrError::sequence_not_found(code));
+    const std::uint64_t before = reader_.position();
+    if (!walk(sequence->members, depth + 1)) return false;
+    return reader_.position() != before || charge_free_work(1);
+}
+
+}  // namespace skyrec
