@@ -28,6 +28,7 @@ PyMethodDef* const kFunctions[] = {
     &parse_file_def,
     &parse_all_bytes_def,
     &parse_all_file_def,
+    &expand_descriptors_def,
 };
 
 PyModuleDef module_def = {

@@ -42,5 +42,6 @@ extern PyMethodDef parse_bytes_def;
 extern PyMethodDef parse_file_def;
 extern PyMethodDef parse_all_bytes_def;
 extern PyMethodDef parse_all_file_def;
+extern PyMethodDef expand_descriptors_def;
 
 }  // namespace skyrec::py

@@ -6,6 +6,7 @@
 #include "lib/errors.hpp"
 #include "lib/module_types.hpp"
 #include "tables/eccodes_tables.hpp"
+#include "tables/expand.hpp"
 
 namespace skyrec::py {
 namespace {
@@ -69,6 +70,18 @@ PyObject* table_set_get_meaning(PyObject* self, PyObject* args, PyObject* kwargs
     return found_or_none(meaning, [](const std::string& text) { return to_py(text); });
 }
 
+PyObject* table_set_expand(PyObject* self, PyObject* args, PyObject* kwargs) {
+    static const char* const names[] = {"descriptors", nullptr};
+    PyObject* descriptors_obj;
+    if (!parse_args(args, kwargs, "O:expand", names, &descriptors_obj)) return nullptr;
+    auto descriptors = descriptor_list_arg(descriptors_obj, "descriptors");
+    if (!descriptors) return nullptr;
+    return guarded([&] {
+        return finish(expand_descriptors(unbox<TableSet>(self), *descriptors),
+                      [](const std::vector<DescriptorCode>& codes) { return to_py(codes); });
+    });
+}
+
 PyObject* table_set_element_count(PyObject* self, void*) { return to_py(unbox<TableSet>(self).element_count()); }
 PyObject* table_set_sequence_count(PyObject* self, void*) { return to_py(unbox<TableSet>(self).sequence_count()); }
 
@@ -87,6 +100,7 @@ PyMethodDef table_set_methods[] = {
     {"get_element", kw_method(table_set_get_element), kMethod, "get_element($self, code)\n--\n\n"},
     {"get_sequence", kw_method(table_set_get_sequence), kMethod, "get_sequence($self, code)\n--\n\n"},
     {"get_meaning", kw_method(table_set_get_meaning), kMethod, "get_meaning($self, code, raw)\n--\n\n"},
+    {"expand", kw_method(table_set_expand), kMethod, "expand($self, descriptors)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
