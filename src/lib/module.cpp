@@ -18,6 +18,9 @@ struct ClassEntry {
 const ClassEntry kClasses[] = {
     {"BufrMessage", create_bufr_message_type, &types.bufr_message},
     {"Descriptor", create_descriptor_type, &types.descriptor},
+    {"ElementDefinition", create_element_definition_type, &types.element_definition},
+    {"SequenceDefinition", create_sequence_definition_type, &types.sequence_definition},
+    {"TableSet", create_table_set_type, &types.table_set},
 };
 
 PyMethodDef* const kFunctions[] = {
@@ -25,6 +28,7 @@ PyMethodDef* const kFunctions[] = {
     &parse_file_def,
     &parse_all_bytes_def,
     &parse_all_file_def,
+    &expand_descriptors_def,
 };
 
 PyModuleDef module_def = {

@@ -1,0 +1,86 @@
+#include "tables/expand.hpp"
+
+#include <cstdint>
+#include <string>
+
+namespace skyrec {
+namespace {
+
+class Expansion {
+public:
+    explicit Expansion(const TableSet& tables) : tables_(tables) {}
+
+    Status walk(std::span<const DescriptorCode> list, int depth) {
+        if (depth > kMaxExpansionDepth) return BufrError::text("sequence expansion exceeded recursion depth");
+        std::size_t i = 0;
+        while (i < list.size()) {
+            if (++steps_ > kMaxExpansionSteps) {
+                return BufrError::text("sequence expansion exceeded " + std::to_string(kMaxExpansionSteps) +
+                                       " descriptors");
+            }
+            const DescriptorCode c = list[i];
+            // F and Y keep their low 8 bits, as a 16-bit descriptor would hold them.
+            const auto f = static_cast<std::uint8_t>(code_f(c));
+            const std::uint32_t x = code_x(c);
+            const auto y = static_cast<std::uint8_t>(code_y(c));
+            switch (f) {
+                case 0:
+                    if (associated_width_ != 0 && x != 31) out_.push_back(kAssociatedFieldMarker);
+                    out_.push_back(c);
+                    i += 1;
+                    break;
+                case 1: {
+                    if (x == 0 || list.size() - i <= x) return BufrError::unsupported_replication(c);
+                    if (y != 0) {
+                        for (std::uint32_t n = 0; n < y; ++n)
+                            SKYREC_CHECK(walk(list.subspan(i + 1, x), depth + 1));
+                        i += x + 1;
+                    } else {
+                        // The factor descriptor comes first, then the X replicated ones, laid out once.
+                        if (list.size() - i <= x + 1) return BufrError::incomplete_delayed_replication(c);
+                        SKYREC_CHECK(walk(list.subspan(i + 1, x + 1), depth + 1));
+                        i += x + 2;
+                    }
+                    break;
+                }
+                case 2:
+                    if (x == 4) {
+                        associated_width_ = y;
+                    } else if (x != 1 && x != 2 && x != 6 && x != 7 && x != 8) {
+                        out_.push_back(c);
+                    }
+                    i += 1;
+                    break;
+                case 3: {
+                    const SequenceDefinition* sequence = tables_.sequence(c);
+                    if (sequence == nullptr) return BufrError::sequence_not_found(c);
+                    SKYREC_CHECK(walk(sequence->members, depth + 1));
+                    i += 1;
+                    break;
+                }
+                default:
+                    return BufrError::text("invalid descriptor " + descriptor_text(c));
+            }
+        }
+        return Ok{};
+    }
+
+    std::vector<DescriptorCode> take() { return std::move(out_); }
+
+private:
+    const TableSet& tables_;
+    std::vector<DescriptorCode> out_;
+    std::uint8_t associated_width_ = 0;  // bits; 0 when no associated field is in force
+    std::size_t steps_ = 0;
+};
+
+}  // namespace
+
+Result<std::vector<DescriptorCode>> expand_descriptors(const TableSet& tables,
+                                                       std::span<const DescriptorCode> descriptors) {
+    Expansion expansion(tables);
+    SKYREC_CHECK(expansion.walk(descriptors, 0));
+    return expansion.take();
+}
+
+}  // namespace skyrec
