@@ -17,6 +17,7 @@ struct ClassEntry {
 
 const ClassEntry kClasses[] = {
     {"BufrMessage", create_bufr_message_type, &types.bufr_message},
+    {"DecodedValue", create_decoded_value_type, &types.decoded_value},
     {"Descriptor", create_descriptor_type, &types.descriptor},
     {"ElementDefinition", create_element_definition_type, &types.element_definition},
     {"SequenceDefinition", create_sequence_definition_type, &types.sequence_definition},
@@ -24,11 +25,8 @@ const ClassEntry kClasses[] = {
 };
 
 PyMethodDef* const kFunctions[] = {
-    &parse_bytes_def,
-    &parse_file_def,
-    &parse_all_bytes_def,
-    &parse_all_file_def,
-    &expand_descriptors_def,
+    &parse_bytes_def,        &parse_file_def,    &parse_all_bytes_def,           &parse_all_file_def,
+    &expand_descriptors_def, &decode_values_def, &decode_values_with_tables_def,
 };
 
 PyModuleDef module_def = {

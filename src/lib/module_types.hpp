@@ -2,6 +2,9 @@
 // makes their instances. One interpreter per process, so plain globals serve.
 #pragma once
 
+#include <vector>
+
+#include "decode/decoded_value.hpp"
 #include "lib/python.hpp"
 #include "message/message.hpp"
 #include "tables/table_set.hpp"
@@ -10,6 +13,7 @@ namespace skyrec::py {
 
 struct ModuleTypes {
     PyTypeObject* bufr_message = nullptr;
+    PyTypeObject* decoded_value = nullptr;
     PyTypeObject* descriptor = nullptr;
     PyTypeObject* element_definition = nullptr;
     PyTypeObject* sequence_definition = nullptr;
@@ -20,6 +24,7 @@ extern ModuleTypes types;
 
 // Each creates its class (a new reference) or returns nullptr with an error set.
 PyObject* create_bufr_message_type(PyObject* module);
+PyObject* create_decoded_value_type(PyObject* module);
 PyObject* create_descriptor_type(PyObject* module);
 PyObject* create_element_definition_type(PyObject* module);
 PyObject* create_sequence_definition_type(PyObject* module);
@@ -36,6 +41,10 @@ PyObject* new_table_set(TableSet&& tables);
 // The table set held by a TableSet argument, borrowed for the call; nullptr
 // with TypeError naming the argument for anything else.
 const TableSet* table_set_arg(PyObject* obj, const char* name);
+// A new DecodedValue object owning a copy of `value`'s data.
+PyObject* new_decoded_value(const DecodedValue& value);
+// A list of new DecodedValue objects, one per value, in order.
+PyObject* decoded_value_list(const std::vector<DecodedValue>& values);
 
 // The module functions, each defined beside its own code.
 extern PyMethodDef parse_bytes_def;
@@ -43,5 +52,7 @@ extern PyMethodDef parse_file_def;
 extern PyMethodDef parse_all_bytes_def;
 extern PyMethodDef parse_all_file_def;
 extern PyMethodDef expand_descriptors_def;
+extern PyMethodDef decode_values_def;
+extern PyMethodDef decode_values_with_tables_def;
 
 }  // namespace skyrec::py

@@ -1,0 +1,80 @@
+// decode_values and decode_values_with_tables: the first message of a buffer,
+// framed, then its section 4 decoded into a list of DecodedValue.
+#include <string>
+#include <vector>
+
+#include "decode/decode_section4.hpp"
+#include "lib/args.hpp"
+#include "lib/errors.hpp"
+#include "lib/module_types.hpp"
+#include "lib/pyref.hpp"
+#include "message/scan.hpp"
+#include "tables/eccodes_tables.hpp"
+
+namespace skyrec::py {
+namespace {
+
+struct FirstMessage {
+    BufrMessage record;
+    ByteView bytes;
+};
+
+// The whole buffer is scanned (a bad later message fails the call), then the
+// first message alone is framed.
+Result<FirstMessage> frame_first_message(ByteView data) {
+    auto slices = scan_messages(data);
+    if (!slices) return std::move(slices).error();
+    if (slices->empty()) return BufrError::missing_marker();
+    const ByteView bytes = slices->front().in(data);
+    auto record = frame_message(bytes);
+    if (!record) return std::move(record).error();
+    return FirstMessage{std::move(record).value(), bytes};
+}
+
+// Decodes and converts while `tables` lives: the values borrow its texts.
+PyObject* decode_to_list(const FirstMessage& message, const TableSet& tables) {
+    return finish(decode_section4(message.record, tables, message.record.section4_data(message.bytes)),
+                  [](std::vector<DecodedValue>&& values) { return decoded_value_list(values); });
+}
+
+PyObject* decode_values(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* const names[] = {"data", "table_dir", nullptr};
+    PyObject *data_obj, *dir_obj;
+    if (!parse_args(args, kwargs, "OO:decode_values", names, &data_obj, &dir_obj)) return nullptr;
+    auto data = bytes_arg(data_obj, "data");
+    if (!data) return nullptr;
+    auto table_dir = str_arg(dir_obj, "table_dir");
+    if (!table_dir) return nullptr;
+    return guarded([&]() -> PyObject* {
+        auto message = frame_first_message(*data);
+        if (!message) return raise(message.error());
+        auto tables = load_table_directory(*table_dir);
+        if (!tables) return raise(tables.error());
+        return decode_to_list(*message, *tables);
+    });
+}
+
+PyObject* decode_values_with_tables(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* const names[] = {"data", "tables", nullptr};
+    PyObject *data_obj, *tables_obj;
+    if (!parse_args(args, kwargs, "OO:decode_values_with_tables", names, &data_obj, &tables_obj)) return nullptr;
+    auto data = bytes_arg(data_obj, "data");
+    if (!data) return nullptr;
+    const TableSet* tables = table_set_arg(tables_obj, "tables");
+    if (tables == nullptr) return nullptr;
+    return guarded([&]() -> PyObject* {
+        auto message = frame_first_message(*data);
+        if (!message) return raise(message.error());
+        return decode_to_list(*message, *tables);
+    });
+}
+
+}  // namespace
+
+PyMethodDef decode_values_def = {"decode_values", kw_method(decode_values), METH_VARARGS | METH_KEYWORDS,
+                                 "decode_values(data, table_dir)\n--\n\n"};
+PyMethodDef decode_values_with_tables_def = {"decode_values_with_tables", kw_method(decode_values_with_tables),
+                                             METH_VARARGS | METH_KEYWORDS,
+                                             "decode_values_with_tables(data, tables)\n--\n\n"};
+
+}  // namespace skyrec::py
