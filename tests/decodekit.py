@@ -1,0 +1,68 @@
+"""Helpers for decoding tests: a table set of test elements, compressed
+columns, and one call that builds and decodes a message."""
+
+from __future__ import annotations
+
+import itertools
+from pathlib import Path
+
+import _skyrec
+from bufrgen import BitWriter, build_message
+from tablegen import Element, write_table_dir
+
+TEMPERATURE = Element(12101, "TEMPERATURE", "K", scale=1, reference=-400, width=12)
+ELEMENTS = [
+    TEMPERATURE,
+    Element(1015, "STATION NAME", "CCITT IA5", width=48),
+    Element(1019, "SITE NAME", "CCITT IA5", width=24),
+    Element(1001, "WMO BLOCK NUMBER", "Numeric", width=7),
+    Element(1002, "WMO STATION NUMBER", "Numeric", width=10),
+    Element(2001, "TYPE OF STATION", "CODE TABLE", width=2),
+    Element(8042, "SOUNDING SIGNIFICANCE", "FLAG TABLE", width=18),
+    Element(7004, "PRESSURE", "Pa", scale=-1, reference=0, width=14),
+    Element(10004, "BIG", "Numeric", width=64),
+    Element(10005, "EMPTY", "Numeric", width=0),
+    Element(31000, "SHORT REPLICATION", "Numeric", width=1),
+    Element(31001, "REPLICATION", "Numeric", width=8),
+    Element(31002, "EXTENDED REPLICATION", "Numeric", width=16),
+    Element(31021, "ASSOCIATED FIELD SIGNIFICANCE", "CODE TABLE", width=6),
+    Element(31031, "DATA PRESENT INDICATOR", "FLAG TABLE", width=1),
+    Element(33007, "PERCENT CONFIDENCE", "%", width=7),
+    Element(1031, "GENERATING CENTRE", "CODE TABLE", width=16),
+]
+SEQUENCES = {301001: [1001, 1002], 301002: [301001, 12101]}
+CODE_TABLES = {2001: {0: "AUTOMATIC", 1: "MANNED"}, 12101: {3132: "WARM"}}
+
+_dirs = itertools.count()
+
+
+def make_tables(root: Path, elements=ELEMENTS, sequences=SEQUENCES, code_tables=CODE_TABLES) -> _skyrec.TableSet:
+    path = write_table_dir(root / f"tables{next(_dirs)}", elements, sequences, code_tables)
+    return _skyrec.TableSet.from_eccodes(path)
+
+
+def decode(tables, descriptors, bits: BitWriter | bytes, **message_fields) -> list:
+    data = bits if isinstance(bits, bytes) else bits.to_bytes()
+    return _skyrec.decode_values_with_tables(build_message(descriptors, data, **message_fields), tables)
+
+
+def column(writer: BitWriter, width: int, raws: list[int | None], missing_ok: bool = True) -> BitWriter:
+    """One compressed numeric column: R0, a 6-bit increment width, increments.
+    None stands for a missing subset value."""
+    present = [r for r in raws if r is not None]
+    if present and len(present) == len(raws) and len(set(present)) == 1:
+        return writer.uint(present[0], width).uint(0, 6)
+    if not present:
+        return writer.missing(width).uint(0, 6)
+    r0 = min(present)
+    span = max(present) - r0 + (1 if None in raws else 0)
+    nbinc = max(span.bit_length(), 1)
+    writer.uint(r0, width).uint(nbinc, 6)
+    for r in raws:
+        writer.uint((1 << nbinc) - 1 if r is None else r - r0, nbinc)
+    return writer
+
+
+def shown(values) -> list:
+    """(descriptor, data) pairs: what a value list says, compactly."""
+    return [(v.descriptor, v.data) for v in values]
