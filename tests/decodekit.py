@@ -55,8 +55,8 @@ def column(writer: BitWriter, width: int, raws: list[int | None], missing_ok: bo
     if not present:
         return writer.missing(width).uint(0, 6)
     r0 = min(present)
-    span = max(present) - r0 + (1 if None in raws else 0)
-    nbinc = max(span.bit_length(), 1)
+    # all ones of the increment width is reserved for missing subsets
+    nbinc = max((max(present) - r0 + 1).bit_length(), 1)
     writer.uint(r0, width).uint(nbinc, 6)
     for r in raws:
         writer.uint((1 << nbinc) - 1 if r is None else r - r0, nbinc)
