@@ -15,7 +15,7 @@ namespace skyrec::py {
 
 template <class T>
 struct Boxed {
-    PyObject_HEAD
+    PyObject ob_base;  // PyObject_HEAD
     T value;
 };
 

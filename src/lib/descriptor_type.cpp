@@ -50,8 +50,7 @@ PyObject* descriptor_repr(PyObject* self) {
 }
 
 PyMethodDef descriptor_methods[] = {
-    {"from_fxy", kw_method(descriptor_from_fxy),
-     METH_VARARGS | METH_KEYWORDS | METH_STATIC, "from_fxy(code)\n--\n\n"},
+    {"from_fxy", kw_method(descriptor_from_fxy), METH_VARARGS | METH_KEYWORDS | METH_STATIC, "from_fxy(code)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -74,11 +73,7 @@ PyType_Slot descriptor_slots[] = {
 };
 
 PyType_Spec descriptor_spec = {
-    "builtins.Descriptor",
-    sizeof(Boxed<Fxy>),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-    descriptor_slots,
+    "builtins.Descriptor", sizeof(Boxed<Fxy>), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, descriptor_slots,
 };
 
 }  // namespace

@@ -3,8 +3,8 @@
 
 #include "lib/args.hpp"
 #include "lib/errors.hpp"
-#include "lib/pyref.hpp"
 #include "lib/module_types.hpp"
+#include "lib/pyref.hpp"
 #include "message/file.hpp"
 #include "message/scan.hpp"
 

@@ -48,9 +48,9 @@ PyGetSetDef message_getset[] = {
 
 PyObject* message_repr(PyObject* self) {
     const M& m = unbox<M>(self);
-    std::string text = "BufrMessage(edition=" + std::to_string(m.edition) + ", length=" +
-                       std::to_string(m.total_length) + ", subsets=" + std::to_string(m.number_of_subsets) +
-                       ", descriptors=[";
+    std::string text = "BufrMessage(edition=" + std::to_string(m.edition) +
+                       ", length=" + std::to_string(m.total_length) +
+                       ", subsets=" + std::to_string(m.number_of_subsets) + ", descriptors=[";
     for (std::size_t i = 0; i < m.unexpanded_descriptors.size(); ++i) {
         if (i != 0) text += ", ";
         text += std::to_string(m.unexpanded_descriptors[i]);

@@ -32,15 +32,7 @@ PyMethodDef* const kFunctions[] = {
 };
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "_skyrec",
-    "",
-    -1,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
+    PyModuleDef_HEAD_INIT, "_skyrec", "", -1, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
 // Sets module.name and appends the name to __all__.
@@ -87,6 +79,12 @@ PyMODINIT_FUNC PyInit__skyrec() {
         return nullptr;
     }
     PyObject* module = create_module();
-    if (module != nullptr) owner = current;
+    if (module == nullptr) {
+        // A failed import leaves no classes behind for a later attempt.
+        for (const ClassEntry& entry : kClasses)
+            Py_CLEAR(*entry.store);
+        return nullptr;
+    }
+    owner = current;
     return module;
 }

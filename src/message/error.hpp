@@ -30,9 +30,7 @@ public:
 
     static BufrError too_short() { return BufrError(Kind::TooShort); }
     static BufrError missing_marker() { return BufrError(Kind::MissingMarker); }
-    static BufrError unsupported_edition(std::uint8_t edition) {
-        return BufrError(Kind::UnsupportedEdition, edition);
-    }
+    static BufrError unsupported_edition(std::uint8_t edition) { return BufrError(Kind::UnsupportedEdition, edition); }
     static BufrError length_mismatch(std::uint64_t declared, std::uint64_t actual) {
         return BufrError(Kind::LengthMismatch, declared, actual);
     }
@@ -45,9 +43,7 @@ public:
     static BufrError incomplete_delayed_replication(DescriptorCode c) {
         return BufrError(Kind::IncompleteDelayedReplication, c);
     }
-    static BufrError unsupported_replication(DescriptorCode c) {
-        return BufrError(Kind::UnsupportedReplication, c);
-    }
+    static BufrError unsupported_replication(DescriptorCode c) { return BufrError(Kind::UnsupportedReplication, c); }
     static BufrError element_not_found(DescriptorCode c) { return BufrError(Kind::ElementNotFound, c); }
     // Free text from any subsystem; shown behind "csv/table parse error: ".
     static BufrError text(std::string t) { return BufrError(Kind::Text, 0, 0, std::move(t)); }

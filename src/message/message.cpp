@@ -12,8 +12,8 @@ bool runs_past(std::uint64_t offset, std::uint64_t length, std::uint64_t size) n
 
 // The fixed section 1 octets are read at absolute offsets: a message too short
 // to hold them is refused rather than read past its end.
-constexpr std::size_t kFlagsAndYearEnd = 25;    // octets 17, 23 and 24
-constexpr std::size_t kFixedSection1End = 30;   // octets 11 to 29
+constexpr std::size_t kFlagsAndYearEnd = 25;   // octets 17, 23 and 24
+constexpr std::size_t kFixedSection1End = 30;  // octets 11 to 29
 
 }  // namespace
 

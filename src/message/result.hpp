@@ -38,9 +38,8 @@ using Status = Result<Ok>;
 
 // Evaluates `expr` (a Result or Status); on error, returns that error from the
 // enclosing function.
-#define SKYREC_CHECK(expr)                                        \
-    do {                                                          \
-        auto skyrec_check_result_ = (expr);                       \
-        if (!skyrec_check_result_.ok())                           \
-            return std::move(skyrec_check_result_).error();       \
+#define SKYREC_CHECK(expr)                                                              \
+    do {                                                                                \
+        auto skyrec_check_result_ = (expr);                                             \
+        if (!skyrec_check_result_.ok()) return std::move(skyrec_check_result_).error(); \
     } while (0)

@@ -1,0 +1,51 @@
+"""Shared fixtures: the module under test and the optional real-data folders."""
+
+from __future__ import annotations
+
+import os
+import sys
+from pathlib import Path
+
+import pytest
+
+sys.path.insert(0, str(Path(__file__).parent))
+
+REPO = Path(__file__).resolve().parent.parent
+CORPUS = REPO.parent / "shared" / "corpus" / "real"
+DEFINITION_CANDIDATES = [
+    os.environ.get("ECCODES_DEFINITION_PATH", ""),
+    "/usr/share/eccodes/definitions",
+    "/usr/local/share/eccodes/definitions",
+]
+
+
+def corpus_dir() -> Path | None:
+    return CORPUS if (CORPUS / "MANIFEST.tsv").is_file() else None
+
+
+def definitions_root() -> Path | None:
+    """A real ecCodes definitions tree (Debian's libeccodes-data installs one)."""
+    for candidate in DEFINITION_CANDIDATES:
+        for part in candidate.split(":"):
+            if part and (Path(part) / "bufr" / "tables" / "0" / "wmo").is_dir():
+                return Path(part)
+    return None
+
+
+@pytest.fixture(scope="session")
+def corpus() -> Path:
+    found = corpus_dir()
+    if found is None:
+        pytest.skip(f"real BUFR corpus not found at {CORPUS} (it is not part of a clone)")
+    return found
+
+
+@pytest.fixture(scope="session")
+def definitions() -> Path:
+    found = definitions_root()
+    if found is None:
+        pytest.skip(
+            "no ecCodes definitions tree installed: install Debian's libeccodes-data "
+            "(dev/test does) or set ECCODES_DEFINITION_PATH"
+        )
+    return found
