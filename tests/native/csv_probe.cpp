@@ -31,7 +31,8 @@ int main(int argc, char** argv) {
         std::printf("R");
         for (std::size_t i = 0; i < record.field_count(); ++i) {
             std::printf("\t");
-            for (unsigned char c : record.field(i)) std::printf("%02x", c);
+            for (unsigned char c : record.field(i))
+                std::printf("%02x", c);
         }
         std::printf("\n");
     }
