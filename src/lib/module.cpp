@@ -24,10 +24,12 @@ const ClassEntry kClasses[] = {
     {"TableSet", create_table_set_type, &types.table_set},
 };
 
+// clang-format off: one per line, so that additions merge cleanly.
 PyMethodDef* const kFunctions[] = {
     &parse_bytes_def,        &parse_file_def,    &parse_all_bytes_def,           &parse_all_file_def,
     &expand_descriptors_def, &decode_values_def, &decode_values_with_tables_def,
 };
+// clang-format on
 
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT, "_skyrec", "", -1, nullptr, nullptr, nullptr, nullptr, nullptr,

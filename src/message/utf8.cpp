@@ -54,7 +54,7 @@ Sequence sequence_at(std::string_view text, std::size_t pos, char32_t& cp) noexc
 
 std::size_t valid_utf8_prefix(std::string_view text) noexcept {
     std::size_t pos = 0;
-    char32_t cp;
+    char32_t cp = 0;
     while (pos < text.size()) {
         // Runs of ASCII are the common case.
         if (static_cast<std::uint8_t>(text[pos]) < 0x80) {
@@ -69,7 +69,7 @@ std::size_t valid_utf8_prefix(std::string_view text) noexcept {
 }
 
 char32_t next_code_point(std::string_view text, std::size_t& pos) noexcept {
-    char32_t cp;
+    char32_t cp = 0;
     const Sequence s = sequence_at(text, pos, cp);
     pos += s.length;
     return s.valid ? cp : kReplacement;
