@@ -37,11 +37,11 @@ Result<std::vector<DecodedValue>> decode_compressed(const BufrMessage& message, 
     if (subsets == 0) return std::vector<DecodedValue>{};
 
     const std::size_t column_count = columns.size() / subsets;
-    std::vector<DecodedValue> values(columns.size());
-    for (std::size_t c = 0; c < column_count; ++c) {
-        DecodedValue* column = columns.data() + c * subsets;
-        for (std::size_t j = 0; j < subsets; ++j)
-            values[j * column_count + c] = std::move(column[j]);
+    std::vector<DecodedValue> values;
+    values.reserve(columns.size());
+    for (std::size_t j = 0; j < subsets; ++j) {
+        for (std::size_t c = 0; c < column_count; ++c)
+            values.push_back(std::move(columns[c * subsets + j]));
     }
     return values;
 }

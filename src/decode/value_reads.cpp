@@ -11,27 +11,27 @@ namespace {
 
 constexpr std::uint32_t kIncrementWidthBits = 6;
 
-DecodedValue& numeric_record(DecodedValue& v, DescriptorCode code, const std::string& name, const CodeTable* codes,
-                             std::uint64_t raw) {
-    v.descriptor = code;
-    v.name = &name;
-    v.raw = raw;
-    v.has_raw = true;
-    if (codes != nullptr) {
-        auto it = codes->find(raw);
-        if (it != codes->end()) v.meaning = &it->second;
-    }
-    return v;
+const std::string* meaning_of(const CodeTable* codes, std::uint64_t raw) {
+    if (codes == nullptr) return nullptr;
+    auto it = codes->find(raw);
+    return it == codes->end() ? nullptr : &it->second;
 }
 
-DecodedValue& character_record(DecodedValue& v, DescriptorCode code, const std::string& name, OwnedText text,
-                               std::uint64_t value) {
-    v.descriptor = code;
+// A numeric value; `missing` leaves the scaled value absent.
+void set_numeric(DecodedValue& v, DescriptorCode code, const std::string& name, const CodeTable* codes,
+                 std::uint64_t raw, bool missing, std::int64_t reference, double divisor) {
+    if (!missing) v.value = scaled_value(raw, reference, divisor);
+    v.raw = raw;
     v.name = &name;
-    v.text = std::move(text);
-    v.value = static_cast<double>(value);
-    v.has_value = true;
-    return v;
+    v.meaning = meaning_of(codes, raw);
+    v.descriptor = code;
+    v.has_value = !missing;
+    v.has_raw = true;
+}
+
+void append_character(std::vector<DecodedValue>& out, DescriptorCode code, const std::string& name, OwnedText text,
+                      std::uint64_t value) {
+    out.push_back(DecodedValue{static_cast<double>(value), 0, &name, nullptr, std::move(text), code, true, false});
 }
 
 }  // namespace
@@ -68,11 +68,7 @@ bool Walker::read_numeric(DescriptorCode code, const std::string& name, const Co
     const bool base_missing = missing_recognised && width < 64 && r0 == all_ones(width);
 
     if (!compressed_) {
-        DecodedValue& v = numeric_record(out_.emplace_back(), code, name, codes, r0);
-        if (!base_missing) {
-            v.value = scaled_value(r0, reference, divisor);
-            v.has_value = true;
-        }
+        set_numeric(out_.emplace_back(), code, name, codes, r0, base_missing, reference, divisor);
         return width != 0 || charge_free_work(1);
     }
 
@@ -95,11 +91,7 @@ bool Walker::read_numeric(DescriptorCode code, const std::string& name, const Co
             missing = missing || (missing_recognised && increment == increment_missing);
             if (!missing) raw = r0 + increment;
         }
-        DecodedValue& v = numeric_record(column[j], code, name, codes, raw);
-        if (!missing) {
-            v.value = scaled_value(raw, reference, divisor);
-            v.has_value = true;
-        }
+        set_numeric(column[j], code, name, codes, raw, missing, reference, divisor);
     }
     return true;
 }
@@ -114,21 +106,17 @@ bool Walker::read_character(DescriptorCode code, const std::string& name, std::u
 
     if (!compressed_) {
         const std::uint64_t index = ++state_.string_counter;
-        character_record(out_.emplace_back(), code, name, decode_ia5(scratch_.data(), nbytes),
-                         index * 1000 + width_bytes);
+        append_character(out_, code, name, decode_ia5(scratch_.data(), nbytes), index * 1000 + width_bytes);
         return width != 0 || charge_free_work(1);
     }
 
     std::uint64_t nbinc = 0;
     if (!reader_.read(kIncrementWidthBits, nbinc)) return fail_read(kIncrementWidthBits);
     const std::uint64_t k = state_.compressed_string_counter++;
-    const std::size_t start = out_.size();
-    out_.resize(start + subsets_);
-    DecodedValue* column = out_.data() + start;
     if (nbinc == 0) {
         const OwnedText shared = decode_ia5(scratch_.data(), nbytes);
         for (std::size_t j = 0; j < subsets_; ++j) {
-            character_record(column[j], code, name, shared, (k * subsets_ + j + 1) * 1000 + width_bytes);
+            append_character(out_, code, name, shared, (k * subsets_ + j + 1) * 1000 + width_bytes);
         }
         return true;
     }
@@ -138,7 +126,7 @@ bool Walker::read_character(DescriptorCode code, const std::string& name, std::u
         if (const std::uint32_t failed = reader_.read_bytes_into(subset_width, scratch_.data()); failed != 0) {
             return fail_read(failed);
         }
-        character_record(column[j], code, name, decode_ia5(scratch_.data(), nbinc),
+        append_character(out_, code, name, decode_ia5(scratch_.data(), nbinc),
                          (k * subsets_ + j + 1) * 1000 + width_bytes);
     }
     return true;
