@@ -5,16 +5,10 @@
 namespace skyrec {
 
 Status read_element_table(TableSet& tables, const std::string& path) {
-    auto reader = CsvTableReader::open(path, CsvDialect::ElementTable);
-    if (!reader) return std::move(reader).error();
-    CsvRecord record;
-    for (;;) {
-        auto more = reader->next(record);
-        if (!more) return std::move(more).error();
-        if (!*more) return Ok{};
+    return for_each_record(path, CsvDialect::ElementTable, [&](const CsvRecord& record) -> Status {
         // Shorter rows carry no width and are passed over; fields past the
         // eighth hold CREX columns, not read.
-        if (record.field_count() < 8) continue;
+        if (record.field_count() < 8) return Ok{};
         auto element = parse_element_row({
             .code = record.field(0),
             .abbreviation = record.field(1),
@@ -27,7 +21,8 @@ Status read_element_table(TableSet& tables, const std::string& path) {
         });
         if (!element) return std::move(element).error();
         tables.insert_element(std::move(element).value());
-    }
+        return Ok{};
+    });
 }
 
 }  // namespace skyrec

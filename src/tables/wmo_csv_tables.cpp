@@ -24,22 +24,8 @@ std::string_view element_type_of(std::string_view unit) noexcept {
     return "long";
 }
 
-// Calls `row(record)` for every record after the header; stops at the first error.
-template <class Row>
-Status for_each_record(const std::string& path, Row&& row) {
-    auto reader = CsvTableReader::open(path, CsvDialect::Wmo);
-    if (!reader) return std::move(reader).error();
-    CsvRecord record;
-    for (;;) {
-        auto more = reader->next(record);
-        if (!more) return std::move(more).error();
-        if (!*more) return Ok{};
-        SKYREC_CHECK(row(record));
-    }
-}
-
 Status read_table_b(TableSet& tables, const std::string& path) {
-    return for_each_record(path, [&](const CsvRecord& record) -> Status {
+    return for_each_record(path, CsvDialect::Wmo, [&](const CsvRecord& record) -> Status {
         if (record.field_count() < 8) return Ok{};
         const std::string_view unit = record.field(4);
         auto element = parse_element_row({
@@ -61,7 +47,7 @@ Status read_table_b(TableSet& tables, const std::string& path) {
 Status read_table_d(TableSet& tables, const std::string& path) {
     // A sequence's rows need not be adjacent: gather them per file first.
     std::unordered_map<DescriptorCode, std::vector<DescriptorCode>> members;
-    SKYREC_CHECK(for_each_record(path, [&](const CsvRecord& record) -> Status {
+    SKYREC_CHECK(for_each_record(path, CsvDialect::Wmo, [&](const CsvRecord& record) -> Status {
         if (record.field_count() < 6) return Ok{};
         auto sequence = parse_code_field(record.field(2));
         if (!sequence) return std::move(sequence).error();
