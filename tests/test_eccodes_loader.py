@@ -286,3 +286,17 @@ def test_expand_descriptors_loads_then_expands(tmp_path):
     assert _skyrec.expand_descriptors(table_dir=root, descriptors=()) == []
     with pytest.raises(ValueError, match="^csv/table parse error: "):
         _skyrec.expand_descriptors(str(tmp_path / "t" / "sequence.def"), [])
+
+
+def test_path_must_be_str(tmp_path):
+    import pathlib
+
+    root = write_table_dir(tmp_path / "t", elements=[Element(1001)])
+
+    class Text(str):
+        pass
+
+    assert TableSet.from_eccodes(Text(root)).element_count == 1
+    for bad in (pathlib.Path(root), root.encode(), None):
+        with pytest.raises(TypeError, match="^argument 'path'"):
+            TableSet.from_eccodes(bad)

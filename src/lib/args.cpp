@@ -1,5 +1,6 @@
 #include "lib/args.hpp"
 
+#include <cstring>
 #include <limits>
 
 #include "lib/pyref.hpp"
@@ -59,6 +60,15 @@ std::optional<std::string> str_arg(PyObject* obj, const char* name) {
 
 bool uint_arg(PyObject* obj, const char* name, std::uint64_t max, std::uint64_t* out) {
     return index_value(obj, max, out, name);
+}
+
+bool instance_arg(PyObject* obj, PyTypeObject* type, const char* name) {
+    if (PyObject_TypeCheck(obj, type)) return true;
+    // Our classes are named "builtins.X"; show X.
+    const char* full = type->tp_name;
+    const char* dot = std::strrchr(full, '.');
+    type_error(name, dot ? dot + 1 : full, obj);
+    return false;
 }
 
 std::optional<std::vector<DescriptorCode>> descriptor_list_arg(PyObject* obj, const char* name) {

@@ -29,6 +29,10 @@ std::optional<std::string> str_arg(PyObject* obj, const char* name);
 // argument; OverflowError when out of range.
 bool uint_arg(PyObject* obj, const char* name, std::uint64_t max, std::uint64_t* out);
 
+// Whether `obj` is an instance of `type` (or a subclass); TypeError naming
+// the argument otherwise.
+bool instance_arg(PyObject* obj, PyTypeObject* type, const char* name);
+
 // A sequence (not a str) of descriptor codes in 0..4294967295.
 std::optional<std::vector<DescriptorCode>> descriptor_list_arg(PyObject* obj, const char* name);
 

@@ -1,6 +1,7 @@
 // The Python class BufrMessage: one framed message's header, read-only.
 #include <string>
 
+#include "lib/args.hpp"
 #include "lib/boxed.hpp"
 #include "lib/module_types.hpp"
 
@@ -81,5 +82,9 @@ PyObject* create_bufr_message_type(PyObject* module) {
 }
 
 PyObject* new_bufr_message(BufrMessage&& record) { return box(types.bufr_message, std::move(record)); }
+
+const BufrMessage* bufr_message_arg(PyObject* obj, const char* name) {
+    return instance_arg(obj, types.bufr_message, name) ? &unbox<BufrMessage>(obj) : nullptr;
+}
 
 }  // namespace skyrec::py

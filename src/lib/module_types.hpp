@@ -33,6 +33,10 @@ PyObject* create_table_set_type(PyObject* module);
 // A new BufrMessage object holding `record`.
 PyObject* new_bufr_message(BufrMessage&& record);
 
+// The record held by a BufrMessage argument, borrowed for the call; nullptr
+// with TypeError naming the argument for anything else.
+const BufrMessage* bufr_message_arg(PyObject* obj, const char* name);
+
 // New objects holding a copy of one table entry, or the table set itself.
 PyObject* new_element_definition(const ElementDefinition& element);
 PyObject* new_sequence_definition(const SequenceDefinition& sequence);

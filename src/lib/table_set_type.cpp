@@ -5,8 +5,10 @@
 #include "lib/boxed.hpp"
 #include "lib/errors.hpp"
 #include "lib/module_types.hpp"
+#include "tables/definitions_root.hpp"
 #include "tables/eccodes_tables.hpp"
 #include "tables/expand.hpp"
+#include "tables/wmo_csv_tables.hpp"
 
 namespace skyrec::py {
 namespace {
@@ -20,13 +22,34 @@ PyObject* table_set_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&] { return box(type, TableSet{}); });
 }
 
-PyObject* table_set_from_eccodes(PyObject*, PyObject* args, PyObject* kwargs) {
+// A static method that loads a table set from the one `path` argument.
+template <Result<TableSet> (*Load)(const std::string&)>
+PyObject* load_from_path(PyObject* args, PyObject* kwargs, const char* format) {
     static const char* const names[] = {"path", nullptr};
     PyObject* path_obj;
-    if (!parse_args(args, kwargs, "O:from_eccodes", names, &path_obj)) return nullptr;
+    if (!parse_args(args, kwargs, format, names, &path_obj)) return nullptr;
     auto path = str_arg(path_obj, "path");
     if (!path) return nullptr;
-    return guarded([&] { return finish(load_table_directory(*path), new_table_set); });
+    return guarded([&] { return finish(Load(*path), new_table_set); });
+}
+
+PyObject* table_set_from_eccodes(PyObject*, PyObject* args, PyObject* kwargs) {
+    return load_from_path<load_table_directory>(args, kwargs, "O:from_eccodes");
+}
+
+PyObject* table_set_from_bufr4_45(PyObject*, PyObject* args, PyObject* kwargs) {
+    return load_from_path<load_wmo_csv_tables>(args, kwargs, "O:from_bufr4_45");
+}
+
+PyObject* table_set_from_definitions(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* const names[] = {"path", "message", nullptr};
+    PyObject *path_obj, *message_obj;
+    if (!parse_args(args, kwargs, "OO:from_definitions", names, &path_obj, &message_obj)) return nullptr;
+    auto path = str_arg(path_obj, "path");
+    if (!path) return nullptr;
+    const BufrMessage* message = bufr_message_arg(message_obj, "message");
+    if (message == nullptr) return nullptr;
+    return guarded([&] { return finish(select_definitions_tables(*path, *message), new_table_set); });
 }
 
 // A lookup result as a new object, or None when absent.
@@ -94,9 +117,10 @@ PyObject* table_set_repr(PyObject* self) {
 constexpr int kStatic = METH_VARARGS | METH_KEYWORDS | METH_STATIC;
 constexpr int kMethod = METH_VARARGS | METH_KEYWORDS;
 
-// from_bufr4_45 and from_definitions belong right after from_eccodes.
 PyMethodDef table_set_methods[] = {
     {"from_eccodes", kw_method(table_set_from_eccodes), kStatic, "from_eccodes(path)\n--\n\n"},
+    {"from_bufr4_45", kw_method(table_set_from_bufr4_45), kStatic, "from_bufr4_45(path)\n--\n\n"},
+    {"from_definitions", kw_method(table_set_from_definitions), kStatic, "from_definitions(path, message)\n--\n\n"},
     {"get_element", kw_method(table_set_get_element), kMethod, "get_element($self, code)\n--\n\n"},
     {"get_sequence", kw_method(table_set_get_sequence), kMethod, "get_sequence($self, code)\n--\n\n"},
     {"get_meaning", kw_method(table_set_get_meaning), kMethod, "get_meaning($self, code, raw)\n--\n\n"},
@@ -131,11 +155,7 @@ PyObject* create_table_set_type(PyObject* module) { return PyType_FromModuleAndS
 PyObject* new_table_set(TableSet&& tables) { return box(types.table_set, std::move(tables)); }
 
 const TableSet* table_set_arg(PyObject* obj, const char* name) {
-    if (!PyObject_TypeCheck(obj, types.table_set)) {
-        PyErr_Format(PyExc_TypeError, "argument '%s' must be TableSet, not %.200s", name, Py_TYPE(obj)->tp_name);
-        return nullptr;
-    }
-    return &unbox<TableSet>(obj);
+    return instance_arg(obj, types.table_set, name) ? &unbox<TableSet>(obj) : nullptr;
 }
 
 }  // namespace skyrec::py

@@ -92,4 +92,19 @@ private:
     std::uint64_t byte_ = 0;
 };
 
+// Calls `row(record)` (returning Status) for every record of the file at
+// `path`, stopping at the first error of the reader or of `row`.
+template <class Row>
+Status for_each_record(const std::string& path, CsvDialect dialect, Row&& row) {
+    auto reader = CsvTableReader::open(path, dialect);
+    if (!reader) return std::move(reader).error();
+    CsvRecord record;
+    for (;;) {
+        auto more = reader->next(record);
+        if (!more) return std::move(more).error();
+        if (!*more) return Ok{};
+        SKYREC_CHECK(row(static_cast<const CsvRecord&>(record)));
+    }
+}
+
 }  // namespace skyrec

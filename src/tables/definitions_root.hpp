@@ -1,0 +1,22 @@
+// Choosing and loading the tables that a message names from an ecCodes
+// definitions root: bufr/tables/{master number}/wmo/{master version}, then
+// bufr/tables/{master number}/local/{local version}/{centre}/{sub-centre}.
+#pragma once
+
+#include <string>
+
+#include "message/message.hpp"
+#include "message/result.hpp"
+#include "tables/table_set.hpp"
+
+namespace skyrec {
+
+// The directory to read for `path`: the directory itself, or where a chain of
+// alias files (each holding a sibling's name) leads.
+Result<std::string> resolve_table_dir(const std::string& path);
+
+// The master tables of `message`, overridden entry by entry by its local
+// tables when it declares them and they exist.
+Result<TableSet> select_definitions_tables(const std::string& root, const BufrMessage& message);
+
+}  // namespace skyrec
