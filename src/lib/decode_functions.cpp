@@ -9,6 +9,7 @@
 #include "lib/module_types.hpp"
 #include "lib/pyref.hpp"
 #include "message/scan.hpp"
+#include "tables/definitions_root.hpp"
 #include "tables/eccodes_tables.hpp"
 
 namespace skyrec::py {
@@ -37,21 +38,36 @@ PyObject* decode_to_list(const FirstMessage& message, const TableSet& tables) {
                   [](std::vector<DecodedValue>&& values) { return decoded_value_list(values); });
 }
 
-PyObject* decode_values(PyObject*, PyObject* args, PyObject* kwargs) {
-    static const char* const names[] = {"data", "table_dir", nullptr};
-    PyObject *data_obj, *dir_obj;
-    if (!parse_args(args, kwargs, "OO:decode_values", names, &data_obj, &dir_obj)) return nullptr;
+// decode_values and decode_values_with_definitions: the message is framed
+// before any table is read, so a bad message is reported before a bad path.
+template <class Load>
+PyObject* decode_with_loaded_tables(PyObject* args, PyObject* kwargs, const char* format, const char* path_name,
+                                    Load&& load) {
+    const char* const names[] = {"data", path_name, nullptr};
+    PyObject *data_obj, *path_obj;
+    if (!parse_args(args, kwargs, format, names, &data_obj, &path_obj)) return nullptr;
     auto data = bytes_arg(data_obj, "data");
     if (!data) return nullptr;
-    auto table_dir = str_arg(dir_obj, "table_dir");
-    if (!table_dir) return nullptr;
+    auto path = str_arg(path_obj, path_name);
+    if (!path) return nullptr;
     return guarded([&]() -> PyObject* {
         auto message = frame_first_message(*data);
         if (!message) return raise(message.error());
-        auto tables = load_table_directory(*table_dir);
+        auto tables = load(*path, message->record);
         if (!tables) return raise(tables.error());
         return decode_to_list(*message, *tables);
     });
+}
+
+PyObject* decode_values(PyObject*, PyObject* args, PyObject* kwargs) {
+    return decode_with_loaded_tables(
+        args, kwargs, "OO:decode_values", "table_dir",
+        [](const std::string& dir, const BufrMessage&) { return load_table_directory(dir); });
+}
+
+PyObject* decode_values_with_definitions(PyObject*, PyObject* args, PyObject* kwargs) {
+    return decode_with_loaded_tables(args, kwargs, "OO:decode_values_with_definitions", "definitions_root",
+                                     select_definitions_tables);
 }
 
 PyObject* decode_values_with_tables(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -73,6 +89,9 @@ PyObject* decode_values_with_tables(PyObject*, PyObject* args, PyObject* kwargs)
 
 PyMethodDef decode_values_def = {"decode_values", kw_method(decode_values), METH_VARARGS | METH_KEYWORDS,
                                  "decode_values(data, table_dir)\n--\n\n"};
+PyMethodDef decode_values_with_definitions_def = {
+    "decode_values_with_definitions", kw_method(decode_values_with_definitions), METH_VARARGS | METH_KEYWORDS,
+    "decode_values_with_definitions(data, definitions_root)\n--\n\n"};
 PyMethodDef decode_values_with_tables_def = {"decode_values_with_tables", kw_method(decode_values_with_tables),
                                              METH_VARARGS | METH_KEYWORDS,
                                              "decode_values_with_tables(data, tables)\n--\n\n"};

@@ -26,8 +26,14 @@ const ClassEntry kClasses[] = {
 
 // clang-format off: one per line, so that additions merge cleanly.
 PyMethodDef* const kFunctions[] = {
-    &parse_bytes_def,        &parse_file_def,    &parse_all_bytes_def,           &parse_all_file_def,
-    &expand_descriptors_def, &decode_values_def, &decode_values_with_tables_def,
+    &parse_bytes_def,
+    &parse_file_def,
+    &parse_all_bytes_def,
+    &parse_all_file_def,
+    &expand_descriptors_def,
+    &decode_values_def,
+    &decode_values_with_tables_def,
+    &decode_values_with_definitions_def,
 };
 // clang-format on
 

@@ -58,5 +58,6 @@ extern PyMethodDef parse_all_file_def;
 extern PyMethodDef expand_descriptors_def;
 extern PyMethodDef decode_values_def;
 extern PyMethodDef decode_values_with_tables_def;
+extern PyMethodDef decode_values_with_definitions_def;
 
 }  // namespace skyrec::py
