@@ -1,5 +1,5 @@
-"""decode_values and decode_values_with_tables: arguments, step order, and
-which message of a buffer they decode."""
+"""decode_values, decode_values_with_tables and decode_values_with_definitions:
+arguments, step order, and which message of a buffer they decode."""
 
 import inspect
 import pathlib
@@ -25,47 +25,76 @@ def tables(table_dir):
     return _skyrec.TableSet.from_eccodes(table_dir)
 
 
+@pytest.fixture(scope="module")
+def definitions_root(tmp_path_factory):
+    # The test messages name master table 0, version 38, no local tables.
+    root = tmp_path_factory.mktemp("defs")
+    write_table_dir(root / "bufr" / "tables" / "0" / "wmo" / "38", ELEMENTS, SEQUENCES, CODE_TABLES)
+    return str(root)
+
+
+@pytest.fixture(params=["decode_values", "decode_values_with_tables", "decode_values_with_definitions"])
+def decoder(request, table_dir, tables, definitions_root):
+    """(function, its table argument) for each decoding function."""
+    argument = {"decode_values": table_dir, "decode_values_with_tables": tables,
+                "decode_values_with_definitions": definitions_root}[request.param]
+    return getattr(_skyrec, request.param), argument
+
+
 @pytest.mark.parametrize("name, params", [("decode_values", ["data", "table_dir"]),
-                                          ("decode_values_with_tables", ["data", "tables"])])
+                                          ("decode_values_with_tables", ["data", "tables"]),
+                                          ("decode_values_with_definitions", ["data", "definitions_root"])])
 def test_signatures(name, params):
     fn = getattr(_skyrec, name)
     assert fn.__text_signature__ == f"({', '.join(params)})"
     assert list(inspect.signature(fn).parameters) == params
 
 
-def test_both_functions_agree(table_dir, tables):
-    by_dir = _skyrec.decode_values(MSG, table_dir)
-    by_set = _skyrec.decode_values_with_tables(data=MSG, tables=tables)
-    assert shown(by_dir) == shown(by_set) == [(1001, 5.0), (2001, "MANNED")]
-    assert _skyrec.decode_values(data=MSG, table_dir=table_dir)[1].raw == 1
+def test_all_functions_agree(decoder):
+    fn, argument = decoder
+    assert shown(fn(MSG, argument)) == [(1001, 5.0), (2001, "MANNED")]
+    keyword = fn.__text_signature__.strip("()").split(", ")[1]
+    assert fn(data=MSG, **{keyword: argument})[1].raw == 1
 
 
+@pytest.mark.parametrize("fn", [_skyrec.decode_values, _skyrec.decode_values_with_definitions])
 @pytest.mark.parametrize("data", [b"", b"no marker here"])
-def test_no_message_is_reported_before_the_tables(data, tmp_path):
+def test_no_message_is_reported_before_the_tables(fn, data, tmp_path):
     with pytest.raises(ValueError, match="^missing BUFR marker$"):
-        _skyrec.decode_values(data, str(tmp_path / "absent"))
+        fn(data, str(tmp_path / "absent"))
 
 
-def test_bad_message_is_reported_before_a_bad_directory(tmp_path):
+@pytest.mark.parametrize("fn", [_skyrec.decode_values, _skyrec.decode_values_with_definitions])
+def test_bad_message_is_reported_before_a_bad_directory(fn, tmp_path):
     with pytest.raises(ValueError, match="^section 5 terminator is not 7777$"):
-        _skyrec.decode_values(build_message([1001], b"\0", terminator=b"7778"), str(tmp_path / "absent"))
+        fn(build_message([1001], b"\0", terminator=b"7778"), str(tmp_path / "absent"))
 
 
 def test_bad_directory_with_a_good_message(tmp_path):
-    with pytest.raises(ValueError):
+    with pytest.raises(ValueError, match="^csv/table parse error: No such file or directory"):
         _skyrec.decode_values(MSG, str(tmp_path / "absent"))
+    where = tmp_path / "absent" / "bufr" / "tables" / "0" / "wmo" / "38"
+    with pytest.raises(ValueError) as info:
+        _skyrec.decode_values_with_definitions(MSG, str(tmp_path / "absent"))
+    assert str(info.value) == f"csv/table parse error: ecCodes table directory does not exist: {where}"
 
 
-def test_only_the_first_message_is_decoded(table_dir, tables):
-    data = b"junk" + MSG + OTHER
-    assert shown(_skyrec.decode_values(data, table_dir)) == [(1001, 5.0), (2001, "MANNED")]
-    assert len(_skyrec.decode_values_with_tables(data, tables)) == 2
+def test_definitions_follow_the_message_header(definitions_root):
+    # Version 37 is not in the tree: the message's own numbers choose.
+    with pytest.raises(ValueError, match="ecCodes table directory does not exist: .*/wmo/37$"):
+        _skyrec.decode_values_with_definitions(build_message([1001], b"\0", master_version=37), definitions_root)
 
 
-def test_a_broken_later_message_fails_the_call(tables):
+def test_only_the_first_message_is_decoded(decoder):
+    fn, argument = decoder
+    assert shown(fn(b"junk" + MSG + OTHER, argument)) == [(1001, 5.0), (2001, "MANNED")]
+
+
+def test_a_broken_later_message_fails_the_call(decoder):
+    fn, argument = decoder
     tail = b"BUFR\xff\xff\xff\x04"
     with pytest.raises(ValueError, match=f"^section 0 at offset {len(MSG)} is truncated$"):
-        _skyrec.decode_values_with_tables(MSG + tail, tables)
+        fn(MSG + tail, argument)
 
 
 @pytest.mark.parametrize(
@@ -76,6 +105,9 @@ def test_a_broken_later_message_fails_the_call(tables):
         lambda d, t: _skyrec.decode_values(MSG, pathlib.Path(d)),
         lambda d, t: _skyrec.decode_values(MSG, d.encode()),
         lambda d, t: _skyrec.decode_values(MSG),
+        lambda d, t: _skyrec.decode_values_with_definitions(MSG, pathlib.Path(d)),
+        lambda d, t: _skyrec.decode_values_with_definitions(MSG, t),
+        lambda d, t: _skyrec.decode_values_with_definitions(data=MSG, table_dir=d),
     ],
 )
 def test_argument_types(call, table_dir, tables):

@@ -43,6 +43,9 @@ def decode_file(path: str, tables_for) -> int:
     with open(path, "rb") as f:
         data = f.read()
     messages = _skyrec.parse_all_bytes(data)  # refuses the file whole if any message is bad
+    if not messages:
+        print(f"{path}: no BUFR messages found", file=sys.stderr)
+        return 1
     failures = 0
     for index, (message, (start, end)) in enumerate(zip(messages, message_slices(data))):
         print(f"{path} #{index}: {header_line(message)}")

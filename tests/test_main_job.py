@@ -1,0 +1,57 @@
+"""python -m skyrec on the example file, with named and found tables."""
+
+from __future__ import annotations
+
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import _skyrec
+
+ROOT = Path(__file__).resolve().parent.parent
+SAMPLE = ROOT / "examples" / "sample.bufr"
+
+
+def run(*args: str) -> subprocess.CompletedProcess:
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    return subprocess.run([sys.executable, "-m", "skyrec", *args], capture_output=True, text=True, env=env,
+                          cwd=ROOT, timeout=120)
+
+
+def test_sample_is_made_by_the_project_builder(tmp_path):
+    script = (ROOT / "examples" / "make_sample.py").read_text()
+    namespace = {"__name__": "make_sample", "__file__": str(tmp_path / "make_sample.py")}
+    sys.path.insert(0, str(ROOT / "tests"))
+    exec(compile(script.replace('HERE.parent / "tests"', repr(str(ROOT / "tests"))), "make_sample", "exec"),
+         namespace)
+    namespace["main"]()
+    assert (tmp_path / "sample.bufr").read_bytes() == SAMPLE.read_bytes()
+
+
+def test_sample_decodes_with_its_own_tables():
+    result = run("--tables", "examples/tables", "examples/sample.bufr")
+    assert result.returncode == 0, result.stderr
+    assert "'DE BILT'" in result.stdout and "'RAIN, NOT FREEZING, CONTINUOUS'" in result.stdout
+    assert "012101 TEMPERATURE/AIR TEMPERATURE" in result.stdout and "276.15" in result.stdout
+    values = _skyrec.decode_values(SAMPLE.read_bytes(), str(ROOT / "examples" / "tables"))
+    assert len(values) == 34 and values[30].raw_value is None  # London's dewpoint is missing
+
+
+def test_sample_decodes_with_found_definitions(definitions):
+    found = run("examples/sample.bufr")
+    named = run("--definitions", str(definitions), "examples/sample.bufr")
+    assert found.returncode == named.returncode == 0, found.stderr + named.stderr
+    assert found.stdout == named.stdout == run("--tables", "examples/tables", "examples/sample.bufr").stdout
+
+
+@pytest.mark.parametrize("content, error", [(None, "No such file"), (b"\0" * 100, "no BUFR messages found"),
+                                            (b"BUFR\0\0\x09\x04", "section 0 at offset 0 is truncated")])
+def test_bad_input_fails_with_a_message(tmp_path, content, error):
+    path = tmp_path / "input.bufr"
+    if content is not None:
+        path.write_bytes(content)
+    result = run("--tables", "examples/tables", str(path))
+    assert result.returncode == 1 and error in result.stderr
