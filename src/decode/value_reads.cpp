@@ -62,6 +62,7 @@ bool Walker::read_associated_field() {
 
 bool Walker::read_numeric(DescriptorCode code, const std::string& name, const CodeTable* codes, std::uint32_t width,
                           std::int64_t scale, std::int64_t reference, bool missing_recognised) {
+    if (!make_room()) return false;
     const double divisor = powers_of_ten(scale);
     std::uint64_t r0 = 0;
     if (!reader_.read(width, r0)) return fail_read(width);
@@ -69,7 +70,7 @@ bool Walker::read_numeric(DescriptorCode code, const std::string& name, const Co
 
     if (!compressed_) {
         set_numeric(out_.emplace_back(), code, name, codes, r0, base_missing, reference, divisor);
-        return width != 0 || charge_free_work(1);
+        return true;
     }
 
     std::uint64_t nbinc = 0;
@@ -97,6 +98,7 @@ bool Walker::read_numeric(DescriptorCode code, const std::string& name, const Co
 }
 
 bool Walker::read_character(DescriptorCode code, const std::string& name, std::uint32_t width) {
+    if (!make_room()) return false;
     const std::size_t nbytes = (width + 7) / 8;
     if (scratch_.size() < nbytes) scratch_.resize(nbytes);
     if (const std::uint32_t failed = reader_.read_bytes_into(width, scratch_.data()); failed != 0) {
@@ -107,7 +109,7 @@ bool Walker::read_character(DescriptorCode code, const std::string& name, std::u
     if (!compressed_) {
         const std::uint64_t index = ++state_.string_counter;
         append_character(out_, code, name, decode_ia5(scratch_.data(), nbytes), index * 1000 + width_bytes);
-        return width != 0 || charge_free_work(1);
+        return true;
     }
 
     std::uint64_t nbinc = 0;
