@@ -8,6 +8,7 @@
 
 #include "decode/float_debug.hpp"
 #include "lib/boxed.hpp"
+#include "lib/errors.hpp"
 #include "lib/module_types.hpp"
 #include "message/debug_string.hpp"
 
@@ -101,7 +102,7 @@ PyGetSetDef value_getset[] = {
 
 PyType_Slot value_slots[] = {
     {Py_tp_dealloc, slot(boxed_dealloc<ValueFields>)},
-    {Py_tp_repr, slot(value_repr)},
+    {Py_tp_repr, slot(guard<value_repr>)},
     {Py_tp_getset, value_getset},
     {0, nullptr},
 };
