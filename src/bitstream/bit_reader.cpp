@@ -4,6 +4,21 @@
 
 namespace skyrec {
 
+void bytes_at(ByteView data, std::uint64_t position, std::uint32_t width, std::uint8_t* out) noexcept {
+    const std::uint32_t whole = width / 8;
+    const std::uint32_t tail = width % 8;
+    if ((position & 7) == 0) {
+        std::memcpy(out, data.data + (position >> 3), whole);
+    } else {
+        for (std::uint32_t i = 0; i < whole; ++i)
+            out[i] = static_cast<std::uint8_t>(bits_at(data, position + 8 * std::uint64_t{i}, 8));
+    }
+    if (tail != 0) {
+        const std::uint64_t last = bits_at(data, position + 8 * std::uint64_t{whole}, tail);
+        out[whole] = static_cast<std::uint8_t>(last << (8 - tail));
+    }
+}
+
 std::uint32_t BitReader::read_bytes_into(std::uint32_t width, std::uint8_t* out) noexcept {
     const std::uint32_t whole = width / 8;
     const std::uint32_t tail = width % 8;
@@ -18,14 +33,8 @@ std::uint32_t BitReader::read_bytes_into(std::uint32_t width, std::uint8_t* out)
         position_ += std::uint64_t{whole} * 8;
         return tail;
     }
-    if ((position_ & 7) == 0) {
-        std::memcpy(out, data_ + (position_ >> 3), whole);
-        position_ += std::uint64_t{whole} * 8;
-    } else {
-        for (std::uint32_t i = 0; i < whole; ++i)
-            out[i] = static_cast<std::uint8_t>(take(8));
-    }
-    if (tail != 0) out[whole] = static_cast<std::uint8_t>(take(tail) << (8 - tail));
+    bytes_at(data(), position_, width, out);
+    position_ += width;
     return 0;
 }
 

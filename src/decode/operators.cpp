@@ -18,13 +18,18 @@ std::int64_t wrapping_power_of_ten(std::uint32_t exponent) noexcept {
 }  // namespace
 
 void Walker::append_markers(DescriptorCode code) {
-    for (std::size_t j = 0; j < column_size_; ++j) {
-        DecodedValue& v = out_.emplace_back();
-        v.has_value = true;
-        v.has_raw = true;
-        v.name = &operator_name();
-        v.descriptor = code;
+    if (compressed_) {
+        Column& column = columns_->emplace_back();
+        column.kind = Column::Kind::Marker;
+        column.code = code;
+        column.name = &operator_name();
+        return;
     }
+    DecodedValue& v = values_->emplace_back();
+    v.has_value = true;
+    v.has_raw = true;
+    v.name = &operator_name();
+    v.descriptor = code;
 }
 
 bool Walker::operator_step(DescriptorCode code) {

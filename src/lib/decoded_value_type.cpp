@@ -1,6 +1,7 @@
-// The Python class DecodedValue. Each object is one allocation: its numbers,
-// then its name, text and meaning copied inline after them, so that it owns
-// everything and outlives the TableSet it was decoded with.
+// The Python class DecodedValue. Each object is one allocation: its numbers
+// and references to its name and meaning, which values of the same table
+// entry share (str objects, so that they outlive the TableSet), then the text
+// of character data inline.
 #include <cstring>
 #include <new>
 #include <string>
@@ -17,29 +18,30 @@ namespace {
 struct ValueFields {
     double value;
     std::uint64_t raw;
+    PyObject* name;     // owned
+    PyObject* meaning;  // owned; nullptr when absent
     DescriptorCode descriptor;
-    std::uint32_t name_size;
     std::uint32_t text_size;
-    std::uint32_t meaning_size;
     bool has_value;
     bool has_raw;
     bool has_text;
-    bool has_meaning;
 };
 
 using Object = Boxed<ValueFields>;
 
 const ValueFields& fields(PyObject* self) noexcept { return unbox<ValueFields>(self); }
 
-// The inline characters: name, then text, then meaning.
-const char* chars(PyObject* self) noexcept { return reinterpret_cast<const char*>(self) + sizeof(Object); }
-std::string_view name_of(PyObject* self) noexcept { return {chars(self), fields(self).name_size}; }
+// The inline characters of the text.
 std::string_view text_of(PyObject* self) noexcept {
-    return {chars(self) + fields(self).name_size, fields(self).text_size};
+    return {reinterpret_cast<const char*>(self) + sizeof(Object), fields(self).text_size};
 }
-std::string_view meaning_of(PyObject* self) noexcept {
-    const ValueFields& f = fields(self);
-    return {chars(self) + f.name_size + f.text_size, f.meaning_size};
+
+void value_dealloc(PyObject* self) {
+    Py_DECREF(fields(self).name);
+    Py_XDECREF(fields(self).meaning);
+    PyTypeObject* type = Py_TYPE(self);
+    PyObject_Free(self);
+    Py_DECREF(type);
 }
 
 PyObject* str_from(std::string_view text) {
@@ -54,21 +56,26 @@ PyObject* value_raw(PyObject* self, void*) {
     if (!fields(self).has_raw) Py_RETURN_NONE;
     return PyLong_FromUnsignedLongLong(fields(self).raw);
 }
-PyObject* value_name(PyObject* self, void*) { return str_from(name_of(self)); }
+// A new str per access, copied from the shared one.
+PyObject* str_copy(PyObject* shared) {
+    return PyUnicode_FromKindAndData(PyUnicode_KIND(shared), PyUnicode_DATA(shared), PyUnicode_GET_LENGTH(shared));
+}
+
+PyObject* value_name(PyObject* self, void*) { return str_copy(fields(self).name); }
 PyObject* value_raw_text(PyObject* self, void*) {
     if (!fields(self).has_text) Py_RETURN_NONE;
     return str_from(text_of(self));
 }
 PyObject* value_raw_meaning(PyObject* self, void*) {
-    if (!fields(self).has_meaning) Py_RETURN_NONE;
-    return str_from(meaning_of(self));
+    if (fields(self).meaning == nullptr) Py_RETURN_NONE;
+    return str_copy(fields(self).meaning);
 }
 
 // The most useful form: text, else meaning, else the number, else None.
 PyObject* value_data(PyObject* self, void* closure) {
     const ValueFields& f = fields(self);
     if (f.has_text) return value_raw_text(self, closure);
-    if (f.has_meaning) return value_raw_meaning(self, closure);
+    if (f.meaning != nullptr) return value_raw_meaning(self, closure);
     return value_raw_value(self, closure);
 }
 
@@ -77,8 +84,11 @@ PyObject* value_repr(PyObject* self) {
     std::string text = "DecodedValue(" + descriptor_text(f.descriptor) + ", ";
     if (f.has_text) {
         text += debug_string(text_of(self));
-    } else if (f.has_meaning) {
-        text += debug_string(meaning_of(self));
+    } else if (f.meaning != nullptr) {
+        Py_ssize_t size = 0;
+        const char* meaning = PyUnicode_AsUTF8AndSize(f.meaning, &size);
+        if (meaning == nullptr) return nullptr;
+        text += debug_string(std::string_view(meaning, static_cast<std::size_t>(size)));
     } else if (f.has_value) {
         text += "Some(" + float_debug(f.value) + ")";
     } else {
@@ -100,7 +110,7 @@ PyGetSetDef value_getset[] = {
 };
 
 PyType_Slot value_slots[] = {
-    {Py_tp_dealloc, slot(boxed_dealloc<ValueFields>)},
+    {Py_tp_dealloc, slot(value_dealloc)},
     {Py_tp_repr, slot(value_repr)},
     {Py_tp_getset, value_getset},
     {0, nullptr},
@@ -114,45 +124,24 @@ PyType_Spec value_spec = {
     value_slots,
 };
 
-std::uint32_t size32(std::string_view text) noexcept { return static_cast<std::uint32_t>(text.size()); }
-
-// Names, texts and meanings are far below 4 GiB; a longer one is cut.
+// Texts are far below 4 GiB; a longer one is cut.
 std::string_view capped(std::string_view text) noexcept { return text.substr(0, 0xFFFFFFFFu); }
 
 }  // namespace
 
 PyObject* create_decoded_value_type(PyObject* module) { return PyType_FromModuleAndSpec(module, &value_spec, nullptr); }
 
-PyObject* new_decoded_value(const DecodedValue& value) {
-    const std::string_view name = capped(*value.name);
-    const std::string_view text = capped(value.text.view());
-    const std::string_view meaning = capped(value.meaning != nullptr ? *value.meaning : std::string_view());
-    const ValueFields f{
-        value.value,     value.raw,       value.descriptor, size32(name),         size32(text),
-        size32(meaning), value.has_value, value.has_raw,    value.text.present(), value.meaning != nullptr};
-    const std::size_t size = sizeof(Object) + f.name_size + f.text_size + f.meaning_size;
-    auto* self = static_cast<PyObject*>(PyObject_Malloc(size));
+PyObject* new_decoded_value(const ValueView& value, PyObject* name, PyObject* meaning) {
+    const std::string_view text = value.has_text ? capped(value.text) : std::string_view();
+    auto* self = static_cast<PyObject*>(PyObject_Malloc(sizeof(Object) + text.size()));
     if (self == nullptr) return PyErr_NoMemory();
     PyObject_Init(self, types.decoded_value);
-    new (&reinterpret_cast<Object*>(self)->value) ValueFields(f);
-    char* out = reinterpret_cast<char*>(self) + sizeof(Object);
-    for (std::string_view part : {name, text, meaning}) {
-        if (part.empty()) continue;
-        std::memcpy(out, part.data(), part.size());
-        out += part.size();
-    }
+    new (&reinterpret_cast<Object*>(self)->value)
+        ValueFields{value.value,         value.raw,        Py_NewRef(name),
+                    Py_XNewRef(meaning), value.descriptor, static_cast<std::uint32_t>(text.size()),
+                    value.has_value,     value.has_raw,    value.has_text};
+    if (!text.empty()) std::memcpy(reinterpret_cast<char*>(self) + sizeof(Object), text.data(), text.size());
     return self;
-}
-
-PyObject* decoded_value_list(const std::vector<DecodedValue>& values) {
-    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        PyObject* item = new_decoded_value(values[i]);
-        if (item == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-    }
-    return list.release();
 }
 
 }  // namespace skyrec::py
