@@ -118,7 +118,7 @@ bool Walker::operator_step(DescriptorCode code) {
 }
 
 bool Walker::bitmap_referenced_value(std::uint32_t x) {
-    ElementRef target;
+    const ElementRef* target = nullptr;
     switch (next_bitmap_target(state_, target)) {
         case TargetStatus::None:
             return true;
@@ -127,15 +127,15 @@ bool Walker::bitmap_referenced_value(std::uint32_t x) {
         case TargetStatus::Found:
             break;
     }
-    std::uint32_t width = target.def->width;
-    std::int64_t reference = target.def->reference;
+    std::uint32_t width = target->def->width;
+    std::int64_t reference = target->def->reference;
     if (x == 25) {
         // Differences: one bit wider, and centred on zero.
         const std::uint32_t w = width;
         width = w == std::numeric_limits<std::uint16_t>::max() ? w : w + 1;
         reference = static_cast<std::int64_t>(0 - (w >= 64 ? 0 : std::uint64_t{1} << w));
     }
-    return read_element(target, width, reference);
+    return read_element(*target, width, reference);
 }
 
 }  // namespace skyrec

@@ -11,24 +11,6 @@ namespace {
 
 constexpr std::uint32_t kIncrementWidthBits = 6;
 
-const std::string* meaning_of(const CodeTable* codes, std::uint64_t raw) {
-    if (codes == nullptr) return nullptr;
-    auto it = codes->find(raw);
-    return it == codes->end() ? nullptr : &it->second;
-}
-
-// A numeric value; `missing` leaves the scaled value absent.
-void set_numeric(DecodedValue& v, DescriptorCode code, const std::string& name, const CodeTable* codes,
-                 std::uint64_t raw, bool missing, std::int64_t reference, double divisor) {
-    if (!missing) v.value = scaled_value(raw, reference, divisor);
-    v.raw = raw;
-    v.name = &name;
-    v.meaning = meaning_of(codes, raw);
-    v.descriptor = code;
-    v.has_value = !missing;
-    v.has_raw = true;
-}
-
 }  // namespace
 
 bool Walker::read_element(const ElementRef& element, std::uint32_t width, std::int64_t reference) {
@@ -36,34 +18,38 @@ bool Walker::read_element(const ElementRef& element, std::uint32_t width, std::i
     if (element.kind == ElementKind::Character) {
         return read_character(def.code, def.name, state_.character_width_active ? state_.character_width : width);
     }
-    std::int64_t scale = def.scale;
+    double divisor = element.divisor;
     if (state_.local_width_active) {
         width = state_.local_width;
-    } else if (element.kind == ElementKind::Numeric) {
+    } else if (element.kind == ElementKind::Numeric && state_.width_change != 0) {
         const std::int64_t changed = std::int64_t{width} + state_.width_change;
         width = changed < 0 ? 0 : static_cast<std::uint32_t>(changed);
     }
-    if (element.kind == ElementKind::Numeric) {
-        scale += state_.scale_change;
+    if (element.kind == ElementKind::Numeric && (state_.scale_change != 0 || state_.reference_multiplier != 1)) {
+        divisor = powers_of_ten(std::int64_t{def.scale} + state_.scale_change);
         reference = static_cast<std::int64_t>(static_cast<std::uint64_t>(state_.reference_multiplier) *
                                               static_cast<std::uint64_t>(reference));
     }
-    return read_numeric(def.code, def.name, element.codes, width, scale, reference, code_x(def.code) != 31);
+    return read_numeric(element, width, divisor, reference);
 }
 
-bool Walker::read_associated_field() {
-    return read_numeric(kAssociatedFieldCode, associated_field_name(), nullptr, state_.associated_width, 0, 0, false);
-}
+bool Walker::read_associated_field() { return read_numeric(associated_field_ref(), state_.associated_width, 1.0, 0); }
 
-bool Walker::read_numeric(DescriptorCode code, const std::string& name, const CodeTable* codes, std::uint32_t width,
-                          std::int64_t scale, std::int64_t reference, bool missing_recognised) {
-    const double divisor = powers_of_ten(scale);
+bool Walker::read_numeric(const ElementRef& element, std::uint32_t width, double divisor, std::int64_t reference) {
     std::uint64_t r0 = 0;
     if (!reader_.read(width, r0)) return fail_read(width);
+    const bool missing_recognised = element.missing_recognised;
     const bool base_missing = missing_recognised && width < 64 && r0 == all_ones(width);
 
     if (!compressed_) {
-        set_numeric(values_->emplace_back(), code, name, codes, r0, base_missing, reference, divisor);
+        DecodedValue& v = values_->emplace_back();
+        if (!base_missing) v.value = scaled_value(r0, reference, divisor);
+        v.raw = r0;
+        v.name = &element.def->name;
+        v.meaning = element.meaning(r0);
+        v.descriptor = element.def->code;
+        v.has_value = !base_missing;
+        v.has_raw = true;
         return width != 0 || charge_free_work(1);
     }
 
@@ -79,9 +65,9 @@ bool Walker::read_numeric(DescriptorCode code, const std::string& name, const Co
     column.missing_recognised = missing_recognised;
     column.base_missing = base_missing;
     column.increment_width = static_cast<std::uint8_t>(increment_width);
-    column.code = code;
-    column.name = &name;
-    column.codes = codes;
+    column.code = element.def->code;
+    column.name = &element.def->name;
+    column.codes = element.codes;
     column.base = r0;
     column.position = reader_.position();
     column.reference = reference;

@@ -76,11 +76,10 @@ bool Walker::walk(std::span<const DescriptorCode> list, unsigned depth) {
 
 bool Walker::element_step(DescriptorCode code) {
     if (state_.associated_width != 0 && code_x(code) != kClass31 && !read_associated_field()) return false;
-    const ElementRef* found = cache_.find(code);
-    if (found == nullptr) return fail(BufrError::element_not_found(code));
-    const ElementRef element = *found;
+    const ElementRef* element = cache_.find(code);
+    if (element == nullptr) return fail(BufrError::element_not_found(code));
     const bool feeds_bitmap = element_feeds_bitmap(state_, code);
-    if (!read_element(element)) return false;
+    if (!read_element(*element)) return false;
     state_.local_width_active = false;
     if (!feeds_bitmap) {
         state_.history.push_back(element);
@@ -112,10 +111,9 @@ bool Walker::replication_step(std::span<const DescriptorCode> list, std::size_t&
     if (!compressed_ && state_.associated_width != 0 && code_x(factor) != kClass31 && !read_associated_field()) {
         return false;
     }
-    const ElementRef* found = cache_.find(factor);
-    if (found == nullptr) return fail(BufrError::element_not_found(factor));
-    const ElementRef element = *found;
-    if (!read_element(element)) return false;
+    const ElementRef* element = cache_.find(factor);
+    if (element == nullptr) return fail(BufrError::element_not_found(factor));
+    if (!read_element(*element)) return false;
 
     // In compressed data every subset must give the same factor.
     std::uint64_t count = 0;

@@ -58,8 +58,7 @@ private:
     }
     bool read_associated_field();
     bool read_character(DescriptorCode code, const std::string& name, std::uint32_t width);
-    bool read_numeric(DescriptorCode code, const std::string& name, const CodeTable* codes, std::uint32_t width,
-                      std::int64_t scale, std::int64_t reference, bool missing_recognised);
+    bool read_numeric(const ElementRef& element, std::uint32_t width, double divisor, std::int64_t reference);
 
     // The value of subset `j` (0 for uncompressed data) appended by the last read.
     std::optional<double> last_value(std::size_t j) const noexcept {

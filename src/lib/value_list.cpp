@@ -5,7 +5,6 @@
 namespace skyrec::py {
 
 bool ValueListBuilder::add_values(const std::vector<DecodedValue>& batch) {
-    values_.reserve(values_.size() + batch.size());
     for (const DecodedValue& value : batch) {
         PyObject* name = strings_.get(value.name);
         if (name == nullptr) return false;
@@ -15,7 +14,11 @@ bool ValueListBuilder::add_values(const std::vector<DecodedValue>& batch) {
                              value.descriptor, value.has_value, value.has_raw, value.text.present()};
         Ref object = Ref::steal(new_decoded_value(view, name, meaning));
         if (!object) return false;
-        values_.push_back(std::move(object));
+        if (last_used_ == kChunk) {
+            chunks_.push_back(std::make_unique<Ref[]>(kChunk));
+            last_used_ = 0;
+        }
+        chunks_.back()[last_used_++] = std::move(object);
     }
     return true;
 }
@@ -42,11 +45,14 @@ bool ValueListBuilder::add_columns(const CompressedSection& section) {
 
 PyObject* ValueListBuilder::finish() {
     if (list_) return list_.release();
-    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(values_.size())));
+    const std::size_t count = chunks_.empty() ? 0 : (chunks_.size() - 1) * kChunk + last_used_;
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(count)));
     if (!list) return nullptr;
-    for (std::size_t i = 0; i < values_.size(); ++i)
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), values_[i].release());
-    values_.clear();
+    PyObject** items = reinterpret_cast<PyListObject*>(list.get())->ob_item;
+    for (std::size_t i = 0; i < count; ++i)
+        items[i] = chunks_[i / kChunk][i % kChunk].release();
+    chunks_.clear();
+    last_used_ = kChunk;
     return list.release();
 }
 

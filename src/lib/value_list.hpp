@@ -3,6 +3,7 @@
 // laid out straight into it, and values share their names' str objects.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "decode/decode_section4.hpp"
@@ -31,9 +32,14 @@ private:
         return done;
     }
 
+    // Uncompressed values, made before their number is known: kept in
+    // chunks that never move, then placed in a list of the right size.
+    static constexpr std::size_t kChunk = 4096;
+    std::vector<std::unique_ptr<Ref[]>> chunks_;
+    std::size_t last_used_ = kChunk;  // in the last chunk
+
     SharedStrings strings_;
-    std::vector<Ref> values_;  // uncompressed data, until finish()
-    Ref list_;                 // compressed data, made whole by take_columns
+    Ref list_;  // compressed data, made whole by take_columns
     bool failed_ = false;
 };
 
