@@ -77,7 +77,8 @@ int main(int argc, char** argv) {
         const auto start = std::chrono::steady_clock::now();
         decode_all(jobs);
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-        times += (round == 0 ? "" : ", ") + std::to_string(took.count());
+        if (round != 0) times += ", ";
+        times += std::to_string(took.count());
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

@@ -5,18 +5,22 @@
 namespace skyrec {
 
 void bytes_at(ByteView data, std::uint64_t position, std::uint32_t width, std::uint8_t* out) noexcept {
-    const std::uint32_t whole = width / 8;
+    std::uint32_t whole = width / 8;
     const std::uint32_t tail = width % 8;
     if ((position & 7) == 0) {
         std::memcpy(out, data.data + (position >> 3), whole);
+        out += whole;
+        position += 8 * std::uint64_t{whole};
     } else {
-        for (std::uint32_t i = 0; i < whole; ++i)
-            out[i] = static_cast<std::uint8_t>(bits_at(data, position + 8 * std::uint64_t{i}, 8));
+        // Unaligned bytes, eight at a time.
+        for (; whole >= 8; whole -= 8, out += 8, position += 64) {
+            const std::uint64_t word = __builtin_bswap64(bits_at(data, position, 64));
+            std::memcpy(out, &word, 8);
+        }
+        for (; whole > 0; --whole, ++out, position += 8)
+            *out = static_cast<std::uint8_t>(bits_at(data, position, 8));
     }
-    if (tail != 0) {
-        const std::uint64_t last = bits_at(data, position + 8 * std::uint64_t{whole}, tail);
-        out[whole] = static_cast<std::uint8_t>(last << (8 - tail));
-    }
+    if (tail != 0) *out = static_cast<std::uint8_t>(bits_at(data, position, tail) << (8 - tail));
 }
 
 std::uint32_t BitReader::read_bytes_into(std::uint32_t width, std::uint8_t* out) noexcept {

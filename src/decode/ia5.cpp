@@ -23,9 +23,16 @@ bool ia5_into(const std::uint8_t* bytes, std::size_t n, char* out, std::string_v
 }
 
 OwnedText decode_ia5(const std::uint8_t* bytes, std::size_t n) {
-    std::string buffer(n, '\0');
+    // Short texts are made on the stack, longer ones in a buffer of their own.
+    char small[256];
+    std::string large;
+    char* out = small;
+    if (n > sizeof small) {
+        large.resize(n);
+        out = large.data();
+    }
     std::string_view text;
-    if (!ia5_into(bytes, n, buffer.data(), text)) return {};
+    if (!ia5_into(bytes, n, out, text)) return {};
     return OwnedText(text);
 }
 
