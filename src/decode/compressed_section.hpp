@@ -56,7 +56,21 @@ bool visit_values(const CompressedSection& section, Emit&& emit) {
     }
     std::string text(text_capacity, '\0');
 
+    // A subset's numbers are worked out first, all columns at once, so that
+    // their divisions overlap instead of each waiting for the last.
+    struct Number {
+        std::uint64_t raw;
+        double value;
+        bool missing;
+    };
+    std::vector<Number> numbers(columns.size());
     for (std::size_t j = 0; j < section.subsets; ++j) {
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            const Column& column = columns[c];
+            if (column.kind != Column::Kind::Numeric) continue;
+            const ColumnRaw r = column_raw(column, section.data, j);
+            numbers[c] = Number{r.raw, scaled_value(r.raw, column.reference, column.divisor), r.missing};
+        }
         for (std::size_t c = 0; c < columns.size(); ++c) {
             const Column& column = columns[c];
             ValueView v;
@@ -64,18 +78,18 @@ bool visit_values(const CompressedSection& section, Emit&& emit) {
             v.descriptor = column.code;
             switch (column.kind) {
                 case Column::Kind::Numeric: {
-                    const ColumnRaw r = column_raw(column, section.data, j);
-                    v.raw = r.raw;
+                    const Number& n = numbers[c];
+                    v.raw = n.raw;
                     v.has_raw = true;
-                    if (!r.missing) {
-                        v.value = scaled_value(r.raw, column.reference, column.divisor);
+                    if (!n.missing) {
+                        v.value = n.value;
                         v.has_value = true;
                     }
                     if (column.codes != nullptr) {
                         Memo& m = memo[c];
-                        if (!m.valid || m.raw != r.raw) {
-                            const auto it = column.codes->find(r.raw);
-                            m = Memo{r.raw, it == column.codes->end() ? nullptr : &it->second, true};
+                        if (!m.valid || m.raw != n.raw) {
+                            const auto it = column.codes->find(n.raw);
+                            m = Memo{n.raw, it == column.codes->end() ? nullptr : &it->second, true};
                         }
                         v.meaning = m.meaning;
                     }
