@@ -78,12 +78,28 @@ class Skyrec:
         return times
 
 
-class Eccodes:
+class Peer:
+    """A peer decoder: decode(message) gives the number of values it made."""
+
+    def __init__(self, messages):
+        self.messages = messages
+
+    def one(self, i):
+        return self.decode(self.messages[i])
+
+    def run(self):
+        return sum(self.decode(m) for m in self.messages)
+
+    def load_tables(self, messages):
+        return warm_minus_cold(self.decode, messages)
+
+
+class Eccodes(Peer):
     def __init__(self, args, messages):
         import eccodes
 
+        super().__init__(messages)
         self.ec = eccodes
-        self.messages = messages
 
     def decode(self, m):
         ec = self.ec
@@ -99,35 +115,17 @@ class Eccodes:
         finally:
             ec.codes_release(h)
 
-    def one(self, i):
-        return self.decode(self.messages[i])
 
-    def run(self):
-        return sum(self.decode(m) for m in self.messages)
-
-    def load_tables(self, messages):
-        return warm_minus_cold(self.decode, messages)
-
-
-class Pybufrkit:
+class Pybufrkit(Peer):
     def __init__(self, args, messages):
         from pybufrkit.decoder import Decoder
 
+        super().__init__(messages)
         self.decoder = Decoder()
-        self.messages = messages
 
     def decode(self, m):
         bm = self.decoder.process(m)
         return sum(len(s) for s in bm.template_data.value.decoded_values_all_subsets)
-
-    def one(self, i):
-        return self.decode(self.messages[i])
-
-    def run(self):
-        return sum(self.decode(m) for m in self.messages)
-
-    def load_tables(self, messages):
-        return warm_minus_cold(self.decode, messages)
 
 
 class Objects:
