@@ -1,0 +1,27 @@
+// The arguments shared by the decoding functions of skyrec._native: a buffer,
+// the offset of one message in it, that message's BufrMessage and a TableSet.
+#pragma once
+
+#include <optional>
+
+#include "lib/python.hpp"
+#include "message/message.hpp"
+#include "native/buffer_arg.hpp"
+#include "tables/table_set.hpp"
+
+namespace skyrec::py {
+
+struct MessageArgs {
+    HeldBuffer buffer;
+    ByteView bytes;  // the message's own bytes within the buffer
+    const BufrMessage* message;
+    const TableSet* tables;
+
+    ByteView section4_data() const noexcept { return message->section4_data(bytes); }
+};
+
+// Parses (data, start, message, tables); nullopt with an exception set. The
+// message must lie within the buffer at `start`, as framed from it.
+std::optional<MessageArgs> message_args(PyObject* args, PyObject* kwargs, const char* format);
+
+}  // namespace skyrec::py
