@@ -47,13 +47,26 @@ bool set_item(PyObject* dict, const char* key, PyObject* value) {
     return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
 }
 
-PyObject* columns_dict(std::vector<Column>& columns, const ColumnCategories& categories, std::size_t count) {
+// The subset starts as 64-bit integers, like the other columns.
+PyObject* starts_array(const std::vector<std::size_t>& starts) {
+    Ref array = Ref::steal(
+        PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(starts.size() * sizeof(std::uint64_t))));
+    if (!array) return nullptr;
+    auto* out = reinterpret_cast<std::uint64_t*>(PyByteArray_AS_STRING(array.get()));
+    for (std::size_t j = 0; j < starts.size(); ++j)
+        out[j] = starts[j];
+    return array.release();
+}
+
+PyObject* columns_dict(std::vector<Column>& columns, const ColumnCategories& categories, std::size_t count,
+                       const std::vector<std::size_t>& starts) {
     Ref dict = Ref::steal(PyDict_New());
     if (!dict) return nullptr;
     for (Column& column : columns) {
         if (PyDict_SetItemString(dict.get(), column.key, column.array.get()) != 0) return nullptr;
     }
     const bool ok = set_item(dict.get(), "count", PyLong_FromSize_t(count)) &&
+                    set_item(dict.get(), "subset_starts", starts_array(starts)) &&
                     set_item(dict.get(), "element_names", text_list(categories.element_names, pointed)) &&
                     set_item(dict.get(), "element_units", text_list(categories.element_units, pointed)) &&
                     set_item(dict.get(), "meanings", text_list(categories.meanings, pointed)) &&
@@ -97,7 +110,7 @@ PyObject* decode_columns(PyObject*, PyObject* args, PyObject* kwargs) {
             WithoutGil unlocked;
             return fill_columns(*in->tables, *values, starts, out);
         }();
-        return columns_dict(columns, categories, count);
+        return columns_dict(columns, categories, count, starts);
     });
 }
 
