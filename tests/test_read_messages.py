@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import mmap
 import os
+import pickle
 import subprocess
 import sys
 from pathlib import Path
@@ -60,6 +61,8 @@ def test_bad_message_in_the_middle(tables, kind):
     assert len(bad) == 1 and bad[0].index == 2 and bad[0].offset == offsets[2]
     assert isinstance(bad[0].error, MessageError) and bad[0].error.offset == offsets[2]
     assert str(bad[0].error).startswith(f"message 2 at offset {offsets[2]}: ")
+    copied = pickle.loads(pickle.dumps(bad[0].error))
+    assert (str(copied), copied.offset, copied.index) == (str(bad[0].error), offsets[2], 2)
     assert bad[0].values is None
     good_items = [i for i in items if i.ok]
     assert [i.offset for i in good_items] == [offsets[k] for k in (0, 1, 3, 4)]

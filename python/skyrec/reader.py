@@ -33,11 +33,14 @@ class MessageError(ValueError):
     """One message that could not be framed, or whose tables or values could
     not be read: `reason` says why, `offset` is where its "BUFR" starts."""
 
-    def __init__(self, reason: str, *, index: int, offset: int):
-        super().__init__(f"message {index} at offset {offset}: {reason}")
+    def __init__(self, reason: str, index: int, offset: int):
+        super().__init__(reason, index, offset)  # all in args, so that copies and pickles work
         self.reason = reason
         self.index = index
         self.offset = offset
+
+    def __str__(self) -> str:
+        return f"message {self.index} at offset {self.offset}: {self.reason}"
 
 
 @dataclass(frozen=True, slots=True)

@@ -1,7 +1,6 @@
 #include "columns/column_builder.hpp"
 
 #include <limits>
-#include <unordered_map>
 
 namespace skyrec {
 namespace {
@@ -11,29 +10,13 @@ const std::string& no_unit() {
     return empty;
 }
 
-// The unit of the Table B entry whose name a value carries. Most values carry
-// their own descriptor's; values that bitmaps refer back to (222000 to
-// 225000) carry another entry's, found through a map made once when needed.
-// Values that no entry names (associated fields, operators, inserted text)
-// have no unit.
-class Units {
-public:
-    explicit Units(const TableSet& tables) : tables_(tables) {}
-
-    const std::string* of(const DecodedValue& v) {
-        const ElementDefinition* element = tables_.element(v.descriptor);
-        if (element != nullptr && &element->name == v.name) return &element->unit;
-        if (by_name_.empty()) {
-            tables_.for_each_element([&](const ElementDefinition& e) { by_name_.emplace(&e.name, &e.unit); });
-        }
-        auto it = by_name_.find(v.name);
-        return it != by_name_.end() ? it->second : &no_unit();
-    }
-
-private:
-    const TableSet& tables_;
-    std::unordered_map<const std::string*, const std::string*> by_name_;
-};
+// The unit of the Table B entry that named a value (values that a bitmap
+// refers back to carry that entry's descriptor too); values that no entry
+// names (associated fields, operators, inserted text) have none.
+const std::string* unit_of(const TableSet& tables, const DecodedValue& v) {
+    const ElementDefinition* element = tables.element(v.descriptor);
+    return element != nullptr && &element->name == v.name ? &element->unit : &no_unit();
+}
 
 void fill_subsets(std::span<const std::size_t> starts, std::size_t count, std::uint32_t* subset) {
     for (std::size_t j = 0; j < starts.size(); ++j) {
@@ -50,7 +33,6 @@ ColumnCategories fill_columns(const TableSet& tables, std::span<const DecodedVal
     constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
     PointerCategories elements, meanings;
     TextCategories texts;
-    Units units(tables);
     ColumnCategories categories;
     for (std::size_t i = 0; i < values.size(); ++i) {
         const DecodedValue& v = values[i];
@@ -60,7 +42,7 @@ ColumnCategories fill_columns(const TableSet& tables, std::span<const DecodedVal
         out.raw_present[i] = v.has_raw ? 1 : 0;
         const std::size_t known = elements.texts().size();
         out.element[i] = elements.code(v.name);
-        if (elements.texts().size() != known) categories.element_units.push_back(units.of(v));
+        if (elements.texts().size() != known) categories.element_units.push_back(unit_of(tables, v));
         out.meaning[i] = v.meaning != nullptr ? meanings.code(v.meaning) : kNoCategory;
         out.text[i] = v.text.present() ? texts.code(v.text.view()) : kNoCategory;
     }

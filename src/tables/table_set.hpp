@@ -55,13 +55,6 @@ public:
     }
 
     std::size_t element_count() const noexcept { return elements_.size(); }
-
-    // Calls `f(const ElementDefinition&)` for every element, in no set order.
-    template <class F>
-    void for_each_element(F&& f) const {
-        for (const auto& entry : elements_)
-            f(entry.second);
-    }
     std::size_t sequence_count() const noexcept { return sequences_.size(); }
 
 private:
