@@ -4,7 +4,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -20,7 +19,7 @@ inline constexpr std::int32_t kNoCategory = -1;
 class PointerCategories {
 public:
     std::int32_t code(const std::string* text) {
-        Slot& slot = cache_[std::hash<const void*>{}(text) % kCacheSize];
+        Slot& slot = cache_[slot_of(text)];
         if (slot.key == text) return slot.code;
         auto [it, added] = codes_.try_emplace(text, static_cast<std::int32_t>(texts_.size()));
         if (added) texts_.push_back(text);
@@ -30,7 +29,13 @@ public:
     const std::vector<const std::string*>& texts() const noexcept { return texts_; }
 
 private:
-    static constexpr std::size_t kCacheSize = 1024;
+    static constexpr unsigned kCacheBits = 10;
+    static constexpr std::size_t kCacheSize = std::size_t{1} << kCacheBits;
+    // Addresses of heap strings share their low bits: multiply to spread them.
+    static std::size_t slot_of(const std::string* text) noexcept {
+        const auto bits = reinterpret_cast<std::uintptr_t>(text);
+        return static_cast<std::size_t>((bits * 0x9E3779B97F4A7C15u) >> (64 - kCacheBits));
+    }
     struct Slot {
         const std::string* key = nullptr;
         std::int32_t code = kNoCategory;
