@@ -24,7 +24,7 @@ class Columns:
     _skyrec orders them.
 
     descriptor  uint32   descriptor code
-    value       float64  scaled value, NaN when missing (and for texts)
+    value       float64  scaled value (raw_value of the flat list), NaN when missing
     raw         uint64   raw integer, 0 where raw_present is False
     raw_present bool
     subset      uint32   0-based subset index
@@ -72,7 +72,7 @@ class Columns:
 
     @property
     def missing(self) -> np.ndarray:
-        """True where a value has no number (missing, or character data)."""
+        """True where a value is missing (raw_value None in the flat list)."""
         return np.isnan(self.value)
 
     @property
