@@ -197,3 +197,9 @@ def test_main_job_reports_a_bad_message_and_prints_the_others(tmp_path):
     assert "#0:" in result.stdout and "#2:" in result.stdout and "#1:" not in result.stdout
     assert [line.split()[-1] for line in result.stdout.splitlines() if line.startswith("  ")] == ["11", "12", "13",
                                                                                                   "14"]
+
+
+def test_results_are_the_classes_of_skyrec(tables):
+    (item,) = read_messages(good(1, 2), tables=tables)
+    assert type(item.message) is _skyrec.BufrMessage and {type(v) for v in item.values} == {_skyrec.DecodedValue}
+    assert skyrec.__all__[:len(_skyrec.__all__)] == _skyrec.__all__

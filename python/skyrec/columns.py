@@ -7,9 +7,18 @@ travel as integer codes into short lists of distinct texts.
 
 from __future__ import annotations
 
+from dataclasses import dataclass
+
 import numpy as np
 
 NO_CATEGORY = -1
+# (attribute, key in the native dict, dtype) of the per-value arrays.
+NATIVE_ARRAYS = (("descriptor", "descriptor", np.uint32), ("value", "value", np.float64), ("raw", "raw", np.uint64),
+                 ("raw_present", "raw_present", np.bool_), ("subset", "subset", np.uint32),
+                 ("element_code", "element", np.int32), ("text_code", "text", np.int32),
+                 ("meaning_code", "meaning", np.int32))
+NATIVE_CATEGORIES = (("names", "element_names"), ("units", "element_units"), ("texts", "texts"),
+                     ("meanings", "meanings"))
 
 
 def _decoded_texts(categories: tuple[str, ...], codes: np.ndarray) -> np.ndarray:
@@ -19,6 +28,7 @@ def _decoded_texts(categories: tuple[str, ...], codes: np.ndarray) -> np.ndarray
     return lookup[codes]
 
 
+@dataclass(eq=False, repr=False, slots=True, kw_only=True)
 class Columns:
     """The values of one message, subset after subset, as the flat list of
     _skyrec orders them.
@@ -33,35 +43,26 @@ class Columns:
     subset_starts  int64, the index of each subset's first value
     """
 
-    __slots__ = ("descriptor", "value", "raw", "raw_present", "subset", "element_code", "text_code",
-                 "meaning_code", "subset_starts", "names", "units", "texts", "meanings")
-
-    def __init__(self, *, descriptor, value, raw, raw_present, subset, element_code, text_code, meaning_code,
-                 subset_starts, names, units, texts, meanings):
-        self.descriptor = descriptor
-        self.value = value
-        self.raw = raw
-        self.raw_present = raw_present
-        self.subset = subset
-        self.element_code = element_code
-        self.text_code = text_code
-        self.meaning_code = meaning_code
-        self.subset_starts = subset_starts
-        self.names = names
-        self.units = units
-        self.texts = texts
-        self.meanings = meanings
+    descriptor: np.ndarray
+    value: np.ndarray
+    raw: np.ndarray
+    raw_present: np.ndarray
+    subset: np.ndarray
+    element_code: np.ndarray
+    text_code: np.ndarray
+    meaning_code: np.ndarray
+    subset_starts: np.ndarray
+    names: tuple[str, ...]
+    units: tuple[str, ...]
+    texts: tuple[str, ...]
+    meanings: tuple[str, ...]
 
     @classmethod
     def from_native(cls, d: dict) -> Columns:
         """From the dict of skyrec._native.decode_columns."""
-        return cls(descriptor=np.frombuffer(d["descriptor"], np.uint32), value=np.frombuffer(d["value"], np.float64),
-                   raw=np.frombuffer(d["raw"], np.uint64), raw_present=np.frombuffer(d["raw_present"], np.bool_),
-                   subset=np.frombuffer(d["subset"], np.uint32), element_code=np.frombuffer(d["element"], np.int32),
-                   text_code=np.frombuffer(d["text"], np.int32), meaning_code=np.frombuffer(d["meaning"], np.int32),
-                   subset_starts=np.frombuffer(d["subset_starts"], np.uint64).astype(np.int64),
-                   names=tuple(d["element_names"]), units=tuple(d["element_units"]), texts=tuple(d["texts"]),
-                   meanings=tuple(d["meanings"]))
+        arrays = {name: np.frombuffer(d[key], dtype) for name, key, dtype in NATIVE_ARRAYS}
+        texts = {name: tuple(d[key]) for name, key in NATIVE_CATEGORIES}
+        return cls(subset_starts=np.frombuffer(d["subset_starts"], np.uint64).astype(np.int64), **arrays, **texts)
 
     def __len__(self) -> int:
         return len(self.descriptor)

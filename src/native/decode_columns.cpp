@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "columns/column_builder.hpp"
-#include "decode/decode_section4.hpp"
+#include "lib/boxed.hpp"
 #include "lib/errors.hpp"
 #include "lib/pyref.hpp"
 #include "native/functions.hpp"
@@ -27,20 +27,7 @@ PyObject* str_of(std::string_view text) {
     return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
 }
 
-template <class Texts, class View>
-PyObject* text_list(const Texts& texts, View&& view) {
-    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(texts.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        PyObject* item = str_of(view(texts[i]));
-        if (item == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-    }
-    return list.release();
-}
-
-std::string_view pointed(const std::string* text) { return *text; }
-std::string_view same(std::string_view text) { return text; }
+PyObject* pointed(const std::string* text) { return str_of(*text); }
 
 bool set_item(PyObject* dict, const char* key, PyObject* value) {
     Ref owned = Ref::steal(value);
@@ -67,10 +54,10 @@ PyObject* columns_dict(std::vector<Column>& columns, const ColumnCategories& cat
     }
     const bool ok = set_item(dict.get(), "count", PyLong_FromSize_t(count)) &&
                     set_item(dict.get(), "subset_starts", starts_array(starts)) &&
-                    set_item(dict.get(), "element_names", text_list(categories.element_names, pointed)) &&
-                    set_item(dict.get(), "element_units", text_list(categories.element_units, pointed)) &&
-                    set_item(dict.get(), "meanings", text_list(categories.meanings, pointed)) &&
-                    set_item(dict.get(), "texts", text_list(categories.texts, same));
+                    set_item(dict.get(), "element_names", list_of(categories.element_names, pointed)) &&
+                    set_item(dict.get(), "element_units", list_of(categories.element_units, pointed)) &&
+                    set_item(dict.get(), "meanings", list_of(categories.meanings, pointed)) &&
+                    set_item(dict.get(), "texts", list_of(categories.texts, str_of));
     return ok ? dict.release() : nullptr;
 }
 
@@ -79,10 +66,7 @@ PyObject* decode_columns(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!in) return nullptr;
     return guarded([&]() -> PyObject* {
         std::vector<std::size_t> starts;
-        auto values = [&] {
-            WithoutGil unlocked;
-            return decode_section4(*in->message, *in->tables, in->section4_data(), &starts);
-        }();
+        auto values = in->decode(starts);
         if (!values) return raise(values.error());
         const std::size_t count = values->size();
 

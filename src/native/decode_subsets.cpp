@@ -2,7 +2,7 @@
 // _skyrec decodes them, with the index of each subset's first value.
 #include <vector>
 
-#include "decode/decode_section4.hpp"
+#include "lib/boxed.hpp"
 #include "lib/errors.hpp"
 #include "lib/module_types.hpp"
 #include "lib/pyref.hpp"
@@ -12,29 +12,15 @@
 namespace skyrec::py {
 namespace {
 
-PyObject* size_list(const std::vector<std::size_t>& sizes) {
-    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(sizes.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < sizes.size(); ++i) {
-        PyObject* item = PyLong_FromSize_t(sizes[i]);
-        if (item == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-    }
-    return list.release();
-}
-
 PyObject* decode_subsets(PyObject*, PyObject* args, PyObject* kwargs) {
     auto in = message_args(args, kwargs, "OOOO:decode_subsets");
     if (!in) return nullptr;
     return guarded([&]() -> PyObject* {
         std::vector<std::size_t> starts;
-        auto values = [&] {
-            WithoutGil unlocked;
-            return decode_section4(*in->message, *in->tables, in->section4_data(), &starts);
-        }();
+        auto values = in->decode(starts);
         if (!values) return raise(values.error());
         Ref list = Ref::steal(decoded_value_list(*values));
-        Ref start_list = Ref::steal(size_list(starts));
+        Ref start_list = Ref::steal(list_of(starts, [](std::size_t i) { return PyLong_FromSize_t(i); }));
         if (!list || !start_list) return nullptr;
         return PyTuple_Pack(2, list.get(), start_list.get());
     });

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
+#include "decode/decoded_value.hpp"
 #include "lib/python.hpp"
 #include "message/message.hpp"
 #include "native/buffer_arg.hpp"
@@ -18,6 +20,10 @@ struct MessageArgs {
     const TableSet* tables;
 
     ByteView section4_data() const noexcept { return message->section4_data(bytes); }
+
+    // The message's values and where each subset starts, decoded while other
+    // threads run.
+    Result<std::vector<DecodedValue>> decode(std::vector<std::size_t>& subset_starts) const;
 };
 
 // Parses (data, start, message, tables); nullopt with an exception set. The

@@ -4,30 +4,12 @@
 // takes those classes from _skyrec at import rather than making its own.
 #include <utility>
 
-#include "lib/module_types.hpp"
+#include "lib/module_common.hpp"
 #include "lib/pyref.hpp"
 #include "native/functions.hpp"
 
 namespace skyrec::py {
-
-ModuleTypes types;
-
 namespace {
-
-struct SharedClass {
-    const char* name;
-    PyObject* (*create)(PyObject* module);
-    PyTypeObject** store;
-};
-
-const SharedClass kShared[] = {
-    {"BufrMessage", create_bufr_message_type, &types.bufr_message},
-    {"DecodedValue", create_decoded_value_type, &types.decoded_value},
-    {"Descriptor", create_descriptor_type, &types.descriptor},
-    {"ElementDefinition", create_element_definition_type, &types.element_definition},
-    {"SequenceDefinition", create_sequence_definition_type, &types.sequence_definition},
-    {"TableSet", create_table_set_type, &types.table_set},
-};
 
 // Pointers, not copies: the definitions live in other files, whose
 // initialisation order is not known here.
@@ -44,7 +26,7 @@ PyModuleDef module_def = {
 // _skyrec's class `name`, after checking that its instances have the layout
 // that this module's code gives them: the layout of the same class made here
 // from the same code. A _skyrec from another build is refused at import.
-PyTypeObject* shared_class(PyObject* module, PyObject* skyrec, const SharedClass& entry) {
+PyTypeObject* shared_class(PyObject* module, PyObject* skyrec, const ClassEntry& entry) {
     Ref theirs = Ref::steal(PyObject_GetAttrString(skyrec, entry.name));
     if (!theirs) return nullptr;
     Ref ours = Ref::steal(entry.create(module));
@@ -58,14 +40,11 @@ PyTypeObject* shared_class(PyObject* module, PyObject* skyrec, const SharedClass
 }
 
 PyObject* create_module() {
-    Ref module = Ref::steal(PyModule_Create(&module_def));
+    Ref module = Ref::steal(new_module(&module_def));
     if (!module) return nullptr;
-#ifdef Py_GIL_DISABLED
-    PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_USED);
-#endif
     Ref skyrec = Ref::steal(PyImport_ImportModule("_skyrec"));
     if (!skyrec) return nullptr;
-    for (const SharedClass& entry : kShared) {
+    for (const ClassEntry& entry : module_classes()) {
         PyTypeObject* type = shared_class(module.get(), skyrec.get(), entry);
         if (type == nullptr) return nullptr;
         // Kept for the life of the process, as _skyrec keeps its own.
