@@ -156,3 +156,21 @@ def test_importing_skyrec_needs_neither_numpy_nor_pandas():
     result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True,
                             env={"PYTHONPATH": ":".join(sys.path)})
     assert result.stdout.strip() == "[]"
+
+
+def test_threads_decode_side_by_side(tables):
+    # The decoder runs with the interpreter released: threads must still get
+    # exactly what one thread gets.
+    from concurrent.futures import ThreadPoolExecutor
+
+    data = build_message(DESCRIPTORS, compressed_bits().to_bytes(), subsets=3, compressed=True)
+    message = _skyrec.parse_bytes(data)
+    expected = Columns.from_native(_native.decode_columns(data, 0, message, tables))
+
+    def one(_):
+        c = Columns.from_native(_native.decode_columns(data, 0, message, tables))
+        return c.raw.tolist(), c.text.tolist(), c.subset_starts.tolist()
+
+    with ThreadPoolExecutor(4) as pool:
+        results = list(pool.map(one, range(200)))
+    assert results == [(expected.raw.tolist(), expected.text.tolist(), expected.subset_starts.tolist())] * 200
