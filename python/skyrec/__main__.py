@@ -2,7 +2,8 @@
 
 Decodes every message of each file and prints its values. Tables come from
 --tables (one ecCodes table directory), --definitions (a definitions root, the
-tables chosen per message), or are found by themselves.
+tables chosen per message), or are found by themselves. A message that fails
+is reported on stderr with its offset, and the others still print.
 """
 
 from __future__ import annotations
@@ -10,9 +11,8 @@ from __future__ import annotations
 import argparse
 import sys
 
-import _skyrec
-
-from .tables import TablesNotFound, find_definitions_root
+from .reader import read_messages
+from .tables import TableSource, TablesNotFound, find_tables
 
 
 def header_line(m) -> str:
@@ -30,33 +30,24 @@ def value_line(v) -> str:
     return f"  {v.descriptor:06d} {v.name:<48.48} {shown}"
 
 
-def message_slices(data: bytes):
-    """(start, end) of each message, found as the module's scan finds them."""
-    pos = 0
-    while (start := data.find(b"BUFR", pos)) >= 0 and start + 8 <= len(data):
-        length = int.from_bytes(data[start + 4:start + 7], "big")
-        yield start, start + length
-        pos = start + max(length, 4)
-
-
-def decode_file(path: str, tables_for) -> int:
-    with open(path, "rb") as f:
-        data = f.read()
-    messages = _skyrec.parse_all_bytes(data)  # refuses the file whole if any message is bad
-    if not messages:
-        print(f"{path}: no BUFR messages found", file=sys.stderr)
-        return 1
+def decode_file(path: str, tables: TableSource) -> int:
+    """Prints every message of `path`; a bad one goes to stderr with its
+    offset and the others still print. Returns the number of bad messages."""
     failures = 0
-    for index, (message, (start, end)) in enumerate(zip(messages, message_slices(data))):
-        print(f"{path} #{index}: {header_line(message)}")
-        try:
-            values = _skyrec.decode_values_with_tables(data[start:end], tables_for(message))
-        except ValueError as e:
-            print(f"  error: {e}", file=sys.stderr)
+    found = 0
+    for item in read_messages(path, tables=tables):
+        found += 1
+        if item.message is not None:
+            print(f"{path} #{item.index}: {header_line(item.message)}")
+        if item.error is not None:
+            print(f"{path}: {item.error}", file=sys.stderr)
             failures += 1
             continue
-        for v in values:
+        for v in item.values:
             print(value_line(v))
+    if not found:
+        print(f"{path}: no BUFR messages found", file=sys.stderr)
+        return 1
     return failures
 
 
@@ -68,30 +59,18 @@ def main(argv: list[str] | None = None) -> int:
     source.add_argument("--definitions", metavar="ROOT", help="an ecCodes definitions root")
     args = parser.parse_args(argv)
 
-    if args.tables:
-        fixed = _skyrec.TableSet.from_eccodes(args.tables)
-        tables_for = lambda message: fixed  # noqa: E731
-    else:
-        try:
-            root = args.definitions or find_definitions_root()
-        except TablesNotFound as e:
-            print(f"skyrec: {e}", file=sys.stderr)
-            return 2
-        cache = {}
-
-        def tables_for(m):
-            key = (m.master_table_number, m.master_tables_version_number, m.local_tables_version_number,
-                   m.originating_centre, m.originating_subcentre)
-            if key not in cache:
-                cache[key] = _skyrec.TableSet.from_definitions(root, m)
-            return cache[key]
+    try:
+        tables = find_tables(table_dir=args.tables, definitions=args.definitions)
+    except (TablesNotFound, ValueError, OSError) as e:
+        print(f"skyrec: {e}", file=sys.stderr)
+        return 2
 
     status = 0
     for path in args.files:
         try:
-            if decode_file(path, tables_for):
+            if decode_file(path, tables):
                 status = 1
-        except (OSError, ValueError) as e:
+        except OSError as e:
             print(f"{path}: {e}", file=sys.stderr)
             status = 1
     return status

@@ -12,9 +12,10 @@ std::size_t expected_values(std::uint64_t bits) {
     return static_cast<std::size_t>(std::min<std::uint64_t>(bits / 10 + 16, std::uint64_t{1} << 22));
 }
 
-Status walk_uncompressed(const BufrMessage& message, Walker& walker) {
+Status walk_uncompressed(const BufrMessage& message, Walker& walker, std::vector<std::size_t>* subset_starts) {
     for (std::uint32_t subset = 0; subset < message.number_of_subsets; ++subset) {
         if (subset != 0) walker.state().start_subset();
+        if (subset_starts != nullptr) subset_starts->push_back(walker.value_count());
         if (!walker.walk(message.unexpanded_descriptors, 0)) return walker.take_error();
     }
     return Ok{};
@@ -33,17 +34,24 @@ Result<CompressedSection> walk_compressed(const BufrMessage& message, const Tabl
 
 }  // namespace
 
-Result<std::vector<DecodedValue>> decode_section4(const BufrMessage& message, const TableSet& tables, ByteView data) {
+Result<std::vector<DecodedValue>> decode_section4(const BufrMessage& message, const TableSet& tables, ByteView data,
+                                                  std::vector<std::size_t>* subset_starts) {
+    if (subset_starts != nullptr) subset_starts->clear();
     std::vector<DecodedValue> values;
     if (!message.compressed_data) {
         BitReader reader(data);
         values.reserve(expected_values(reader.total()));
         Walker walker(tables, reader, values, nullptr);
-        SKYREC_CHECK(walk_uncompressed(message, walker));
+        SKYREC_CHECK(walk_uncompressed(message, walker, subset_starts));
         return values;
     }
     auto section = walk_compressed(message, tables, data);
     if (!section) return std::move(section).error();
+    // Every subset has one value per column: replication counts are common to all.
+    if (subset_starts != nullptr) {
+        for (std::size_t j = 0; j < section->subsets; ++j)
+            subset_starts->push_back(j * section->columns.size());
+    }
     values.reserve(section->value_count());
     visit_values(*section, [&](std::size_t, const ValueView& v) {
         values.push_back(DecodedValue{v.value, v.raw, v.name, v.meaning, v.has_text ? OwnedText(v.text) : OwnedText(),
@@ -59,7 +67,7 @@ Status decode_section4_into(const BufrMessage& message, const TableSet& tables, 
         std::vector<DecodedValue> batch;
         batch.reserve(std::min(expected_values(reader.total()), kBatchValues + 64));
         Walker walker(tables, reader, batch, &sink);
-        SKYREC_CHECK(walk_uncompressed(message, walker));
+        SKYREC_CHECK(walk_uncompressed(message, walker, nullptr));
         if (!walker.flush()) return walker.take_error();
         return Ok{};
     }

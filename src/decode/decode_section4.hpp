@@ -15,7 +15,11 @@ namespace skyrec {
 // Decodes `data` (the message's section 4 data bytes) with `tables`: subset
 // after subset, each subset's values in the order read, compressed or not.
 // The values' names and meanings point into `tables`, which must outlive them.
-Result<std::vector<DecodedValue>> decode_section4(const BufrMessage& message, const TableSet& tables, ByteView data);
+// When `subset_starts` is given, it receives the index of each subset's first
+// value, one per subset in order (the flat list does not mark them otherwise:
+// uncompressed subsets differ in length when delayed replications do).
+Result<std::vector<DecodedValue>> decode_section4(const BufrMessage& message, const TableSet& tables, ByteView data,
+                                                  std::vector<std::size_t>* subset_starts = nullptr);
 
 // Takes the values of a decode as they are made, for callers that turn them
 // into something else and need not hold them all as records.

@@ -33,6 +33,7 @@ Walker::Walker(const TableSet& tables, BitReader& reader, std::uint16_t subsets,
 bool Walker::flush() {
     if (sink_ == nullptr || values_->empty()) return true;
     if (!sink_->take_values(*values_)) return fail(stopped_by_sink());
+    taken_ += values_->size();
     values_->clear();
     return true;
 }

@@ -36,6 +36,8 @@ public:
 
     // Hands the values still held to the sink, if there is one.
     bool flush();
+    // Uncompressed data: the values made so far, those taken by the sink too.
+    std::size_t value_count() const noexcept { return taken_ + values_->size(); }
 
 private:
     friend class ValueReads;
@@ -80,6 +82,7 @@ private:
     std::vector<DecodedValue>* values_ = nullptr;
     std::vector<Column>* columns_ = nullptr;
     Section4Sink* sink_ = nullptr;
+    std::size_t taken_ = 0;  // values the sink has taken
     DecoderState state_;
     const bool compressed_;
     const std::uint16_t subsets_;

@@ -50,6 +50,8 @@ const TableSet* table_set_arg(PyObject* obj, const char* name);
 // a reference to each of `name` and `meaning` (nullptr when absent), the str
 // objects of the value's name and meaning.
 PyObject* new_decoded_value(const ValueView& value, PyObject* name, PyObject* meaning);
+// A list of new DecodedValue objects, one per value, in order.
+PyObject* decoded_value_list(const std::vector<DecodedValue>& values);
 
 // The module functions, each defined beside its own code.
 extern PyMethodDef parse_bytes_def;

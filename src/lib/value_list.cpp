@@ -56,4 +56,10 @@ PyObject* ValueListBuilder::finish() {
     return list.release();
 }
 
+PyObject* decoded_value_list(const std::vector<DecodedValue>& values) {
+    ValueListBuilder builder;
+    if (!builder.add_values(values)) return nullptr;
+    return builder.finish();
+}
+
 }  // namespace skyrec::py

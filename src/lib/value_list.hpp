@@ -24,9 +24,10 @@ public:
     // with an error set.
     PyObject* finish();
 
-private:
     bool add_values(const std::vector<DecodedValue>& batch);
     bool add_columns(const CompressedSection& section);
+
+private:
     bool ok(bool done) noexcept {
         failed_ = failed_ || !done;
         return done;

@@ -1,0 +1,12 @@
+// The functions of skyrec._native, each defined beside its own code.
+#pragma once
+
+#include "lib/python.hpp"
+
+namespace skyrec::py {
+
+extern PyMethodDef next_message_def;
+extern PyMethodDef decode_subsets_def;
+extern PyMethodDef decode_columns_def;
+
+}  // namespace skyrec::py
