@@ -1,39 +1,20 @@
-// The Python class DecodedValue. Each object is one allocation: its numbers
-// and references to its name and meaning, which values of the same table
-// entry share (str objects, so that they outlive the TableSet), then the text
-// of character data inline.
-#include <cstring>
-#include <new>
+// The Python class DecodedValue: its attributes and repr (the object layout
+// is in decoded_value_object.hpp).
 #include <string>
 #include <string_view>
 
 #include "decode/float_debug.hpp"
-#include "lib/boxed.hpp"
-#include "lib/module_types.hpp"
+#include "lib/decoded_value_object.hpp"
 #include "message/debug_string.hpp"
 
 namespace skyrec::py {
 namespace {
 
-struct ValueFields {
-    double value;
-    std::uint64_t raw;
-    PyObject* name;     // owned
-    PyObject* meaning;  // owned; nullptr when absent
-    DescriptorCode descriptor;
-    std::uint32_t text_size;
-    bool has_value;
-    bool has_raw;
-    bool has_text;
-};
-
-using Object = Boxed<ValueFields>;
-
 const ValueFields& fields(PyObject* self) noexcept { return unbox<ValueFields>(self); }
 
 // The inline characters of the text.
 std::string_view text_of(PyObject* self) noexcept {
-    return {reinterpret_cast<const char*>(self) + sizeof(Object), fields(self).text_size};
+    return {reinterpret_cast<const char*>(self) + sizeof(ValueObject), fields(self).text_size};
 }
 
 void value_dealloc(PyObject* self) {
@@ -118,30 +99,14 @@ PyType_Slot value_slots[] = {
 
 PyType_Spec value_spec = {
     "builtins.DecodedValue",
-    sizeof(Object),
+    sizeof(ValueObject),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
     value_slots,
 };
 
-// Texts are far below 4 GiB; a longer one is cut.
-std::string_view capped(std::string_view text) noexcept { return text.substr(0, 0xFFFFFFFFu); }
-
 }  // namespace
 
 PyObject* create_decoded_value_type(PyObject* module) { return PyType_FromModuleAndSpec(module, &value_spec, nullptr); }
-
-PyObject* new_decoded_value(const ValueView& value, PyObject* name, PyObject* meaning) {
-    const std::string_view text = value.has_text ? capped(value.text) : std::string_view();
-    auto* self = static_cast<PyObject*>(PyObject_Malloc(sizeof(Object) + text.size()));
-    if (self == nullptr) return PyErr_NoMemory();
-    PyObject_Init(self, types.decoded_value);
-    new (&reinterpret_cast<Object*>(self)->value)
-        ValueFields{value.value,         value.raw,        Py_NewRef(name),
-                    Py_XNewRef(meaning), value.descriptor, static_cast<std::uint32_t>(text.size()),
-                    value.has_value,     value.has_raw,    value.has_text};
-    if (!text.empty()) std::memcpy(reinterpret_cast<char*>(self) + sizeof(Object), text.data(), text.size());
-    return self;
-}
 
 }  // namespace skyrec::py

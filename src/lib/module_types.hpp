@@ -4,7 +4,6 @@
 
 #include <vector>
 
-#include "decode/compressed_section.hpp"
 #include "decode/decoded_value.hpp"
 #include "lib/python.hpp"
 #include "message/message.hpp"
@@ -46,10 +45,6 @@ PyObject* new_table_set(TableSet&& tables);
 // The table set held by a TableSet argument, borrowed for the call; nullptr
 // with TypeError naming the argument for anything else.
 const TableSet* table_set_arg(PyObject* obj, const char* name);
-// A new DecodedValue object holding a copy of `value`'s numbers and text and
-// a reference to each of `name` and `meaning` (nullptr when absent), the str
-// objects of the value's name and meaning.
-PyObject* new_decoded_value(const ValueView& value, PyObject* name, PyObject* meaning);
 // A list of new DecodedValue objects, one per value, in order.
 PyObject* decoded_value_list(const std::vector<DecodedValue>& values);
 

@@ -1,6 +1,6 @@
 #include "lib/value_list.hpp"
 
-#include "lib/module_types.hpp"
+#include "lib/decoded_value_object.hpp"
 
 namespace skyrec::py {
 
