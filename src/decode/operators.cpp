@@ -17,19 +17,21 @@ std::int64_t wrapping_power_of_ten(std::uint32_t exponent) noexcept {
 
 }  // namespace
 
-void Walker::append_markers(DescriptorCode code) {
+bool Walker::append_markers(DescriptorCode code) {
+    if (!make_room()) return false;
     if (compressed_) {
         Column& column = columns_->emplace_back();
         column.kind = Column::Kind::Marker;
         column.code = code;
         column.name = &operator_name();
-        return;
+        return true;
     }
     DecodedValue& v = values_->emplace_back();
     v.has_value = true;
     v.has_raw = true;
     v.name = &operator_name();
     v.descriptor = code;
+    return true;
 }
 
 bool Walker::operator_step(DescriptorCode code) {
@@ -72,21 +74,21 @@ bool Walker::operator_step(DescriptorCode code) {
         case 36:
         case 62:
             if (y != 0) return true;
-            append_markers(code);
+            if (!append_markers(code)) return false;
             if (x == 36) {
                 start_bitmap(state_);
             } else if (x == 22) {
                 expect_inline_bitmap(state_);
             }
-            return charge_free_work(column_size_ + 1);
+            return true;
         case 23:
         case 24:
         case 25:
         case 32:
             if (y == 255) return bitmap_referenced_value(x);
-            append_markers(code);
+            if (!append_markers(code)) return false;
             if (y == 0) expect_inline_bitmap(state_);
-            return charge_free_work(column_size_ + 1);
+            return true;
         case 26:
         case 27:
         case 29:
@@ -101,7 +103,7 @@ bool Walker::operator_step(DescriptorCode code) {
         case 40:
         case 41:
         case 42:
-            append_markers(code);
+            if (!append_markers(code)) return false;
             if (x == 35 && y == 0) {
                 cancel_bitmap(state_);
             } else if (x == 37) {
@@ -111,7 +113,7 @@ bool Walker::operator_step(DescriptorCode code) {
                     cancel_bitmap(state_);
                 }
             }
-            return charge_free_work(column_size_ + 1);
+            return true;
         default:
             return true;  // not acted on: nothing read, nothing appended
     }

@@ -36,6 +36,7 @@ bool Walker::read_element(const ElementRef& element, std::uint32_t width, std::i
 bool Walker::read_associated_field() { return read_numeric(associated_field_ref(), state_.associated_width, 1.0, 0); }
 
 bool Walker::read_numeric(const ElementRef& element, std::uint32_t width, double divisor, std::int64_t reference) {
+    if (!make_room()) return false;
     std::uint64_t r0 = 0;
     if (!reader_.read(width, r0)) return fail_read(width);
     const bool missing_recognised = element.missing_recognised;
@@ -50,7 +51,7 @@ bool Walker::read_numeric(const ElementRef& element, std::uint32_t width, double
         v.descriptor = element.def->code;
         v.has_value = !base_missing;
         v.has_raw = true;
-        return width != 0 || charge_free_work(1);
+        return true;
     }
 
     std::uint64_t nbinc = 0;
@@ -77,6 +78,7 @@ bool Walker::read_numeric(const ElementRef& element, std::uint32_t width, double
 }
 
 bool Walker::read_character(DescriptorCode code, const std::string& name, std::uint32_t width) {
+    if (!make_room()) return false;
     const std::size_t nbytes = (width + 7) / 8;
     if (scratch_.size() < nbytes) scratch_.resize(nbytes);
     const std::uint64_t start = reader_.position();
@@ -89,7 +91,7 @@ bool Walker::read_character(DescriptorCode code, const std::string& name, std::u
         const std::uint64_t index = ++state_.string_counter;
         values_->push_back(DecodedValue{static_cast<double>(index * 1000 + width_bytes), 0, &name, nullptr,
                                         decode_ia5(scratch_.data(), nbytes), code, true, false});
-        return width != 0 || charge_free_work(1);
+        return true;
     }
 
     std::uint64_t nbinc = 0;

@@ -38,10 +38,11 @@ bool Walker::flush() {
     return true;
 }
 
-bool Walker::charge_free_work(std::uint64_t units) {
-    free_work_ += units;
-    if (free_work_ <= kFreeWorkLimit) return true;
-    return fail(BufrError::text("section 4 decoding made too many steps that read no data"));
+bool Walker::make_room() {
+    // Uncompressed values may already have gone to a sink: count them all.
+    produced_ += column_size_;
+    if (produced_ <= kMaxDecodedValues) return true;
+    return fail(BufrError::text("section 4 decoding exceeded " + std::to_string(kMaxDecodedValues) + " values"));
 }
 
 bool Walker::walk(std::span<const DescriptorCode> list, unsigned depth) {
@@ -50,6 +51,11 @@ bool Walker::walk(std::span<const DescriptorCode> list, unsigned depth) {
                                                 : "descriptor decode exceeded recursion depth"));
     }
     for (std::size_t i = 0; i < list.size();) {
+        // Every step counts, data or not, so no input walks without end.
+        if (++steps_ > kMaxDescriptorSteps) {
+            return fail(BufrError::text("section 4 decoding exceeded " + std::to_string(kMaxDescriptorSteps) +
+                                        " descriptor steps"));
+        }
         if (sink_ != nullptr && values_->size() >= kBatchValues && !flush()) return false;
         const DescriptorCode code = list[i];
         switch (code_f(code)) {
@@ -135,9 +141,7 @@ bool Walker::replication_step(std::span<const DescriptorCode> list, std::size_t&
 
 bool Walker::repeat(std::span<const DescriptorCode> body, std::uint64_t count, unsigned depth) {
     for (std::uint64_t pass = 0; pass < count; ++pass) {
-        const std::uint64_t before = reader_.position();
         if (!walk(body, depth + 1)) return false;
-        if (reader_.position() == before && !charge_free_work(1)) return false;
     }
     return true;
 }
@@ -145,9 +149,7 @@ bool Walker::repeat(std::span<const DescriptorCode> body, std::uint64_t count, u
 bool Walker::sequence_step(DescriptorCode code, unsigned depth) {
     const SequenceDefinition* sequence = cache_.tables().sequence(code);
     if (sequence == nullptr) return fail(BufrError::sequence_not_found(code));
-    const std::uint64_t before = reader_.position();
-    if (!walk(sequence->members, depth + 1)) return false;
-    return reader_.position() != before || charge_free_work(1);
+    return walk(sequence->members, depth + 1);
 }
 
 }  // namespace skyrec

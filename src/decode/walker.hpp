@@ -17,6 +17,7 @@
 #include "decode/decoder_state.hpp"
 #include "decode/element_ref.hpp"
 #include "message/error.hpp"
+#include "message/limits.hpp"
 
 namespace skyrec {
 
@@ -51,7 +52,7 @@ private:
     // operators.cpp: Table C.
     bool operator_step(DescriptorCode code);
     bool bitmap_referenced_value(std::uint32_t x);
-    void append_markers(DescriptorCode code);
+    bool append_markers(DescriptorCode code);
 
     // value_reads.cpp: one element's value(s) at the current state.
     bool read_element(const ElementRef& element, std::uint32_t width, std::int64_t reference);
@@ -73,9 +74,9 @@ private:
         return false;
     }
     bool fail_read(std::uint32_t width) { return fail(reader_.read_error(width)); }
-    // Work that reads no data (markers, empty fields, empty passes) is
-    // bounded, so that no input makes the walk endless or unbounded.
-    bool charge_free_work(std::uint64_t units);
+    // Output is bounded (message/limits.hpp): false, with the error held,
+    // when one more value or column would pass kMaxDecodedValues.
+    bool make_room();
 
     ElementCache cache_;
     BitReader& reader_;
@@ -86,14 +87,14 @@ private:
     DecoderState state_;
     const bool compressed_;
     const std::uint16_t subsets_;
-    const std::size_t column_size_;  // 1, or the number of subsets
-    std::uint64_t free_work_ = 0;
+    const std::size_t column_size_;      // 1, or the number of subsets
+    std::uint64_t steps_ = 0;            // descriptor steps, bounded by kMaxDescriptorSteps
+    std::uint64_t produced_ = 0;         // values made so far, bounded by kMaxDecodedValues
     std::vector<std::uint8_t> scratch_;  // bytes of character data
     std::optional<BufrError> error_;
 };
 
 inline constexpr unsigned kMaxWalkDepth = 64;
-inline constexpr std::uint64_t kFreeWorkLimit = std::uint64_t{1} << 23;
 // Values held before a sink takes them: enough to make each hand-over cheap,
 // few enough to stay in the processor's caches.
 inline constexpr std::size_t kBatchValues = 2048;

@@ -14,8 +14,8 @@ public:
         if (depth > kMaxExpansionDepth) return BufrError::text("sequence expansion exceeded recursion depth");
         std::size_t i = 0;
         while (i < list.size()) {
-            if (++steps_ > kMaxExpansionSteps) {
-                return BufrError::text("sequence expansion exceeded " + std::to_string(kMaxExpansionSteps) +
+            if (++steps_ > kMaxDescriptorSteps) {
+                return BufrError::text("sequence expansion exceeded " + std::to_string(kMaxDescriptorSteps) +
                                        " descriptors");
             }
             const DescriptorCode c = list[i];
@@ -71,7 +71,7 @@ private:
     const TableSet& tables_;
     std::vector<DescriptorCode> out_;
     std::uint8_t associated_width_ = 0;  // bits; 0 when no associated field is in force
-    std::size_t steps_ = 0;
+    std::uint64_t steps_ = 0;
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "message/descriptor.hpp"
+#include "message/limits.hpp"
 #include "message/result.hpp"
 #include "tables/table_set.hpp"
 
@@ -18,16 +19,12 @@ constexpr DescriptorCode kAssociatedFieldMarker = 999999;
 // Nesting below the top-level list that expansion allows.
 constexpr int kMaxExpansionDepth = 64;
 
-// Descriptors that one expansion may visit. Nested fixed replications
-// multiply, so without a bound a few dozen descriptors could demand more
-// memory or time than any machine has.
-constexpr std::size_t kMaxExpansionSteps = std::size_t{1} << 22;
-
 // Sequences are replaced by their members, fixed replications unrolled,
 // delayed replications laid out once (factor descriptor first), 2-01, 2-02,
 // 2-04, 2-06, 2-07 and 2-08 operators dropped, and every element after
 // 2-04-YYY (Y > 0) outside class 31 preceded by kAssociatedFieldMarker.
-// Elements are not looked up.
+// Elements are not looked up. Nested fixed replications multiply, so a walk
+// visiting more than kMaxDescriptorSteps descriptors is refused.
 Result<std::vector<DescriptorCode>> expand_descriptors(const TableSet& tables,
                                                        std::span<const DescriptorCode> descriptors);
 

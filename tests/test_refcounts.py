@@ -1,0 +1,226 @@
+"""No reference or memory leaks in the binding: every module function and
+every class member, called many times on its success path and on each of
+its error paths, leaves no objects behind (tracemalloc), holds no extra
+references to its arguments or to the classes (sys.getrefcount), and, over
+many rounds, grows no native memory (resident set size)."""
+
+from __future__ import annotations
+
+import ctypes
+import gc
+import os
+import sys
+import tracemalloc
+
+import pytest
+
+import _skyrec
+from bufrgen import BitWriter, build_message
+from decodekit import CODE_TABLES, ELEMENTS, SEQUENCES
+from tablegen import write_table_dir
+
+DATA = build_message([301002, 1015, 2001, 12101], BitWriter().uint(1, 7).uint(2, 10).uint(3132, 12)
+                     .text("ABC", 48).uint(1, 2).missing(12).to_bytes())
+BAD = DATA[:-1]  # declared length no longer matches
+RUN_OUT = build_message([12101, 12101], BitWriter().uint(1, 12).to_bytes())  # data end inside the second
+
+
+class Index:
+    def __index__(self):
+        return 12101
+
+
+@pytest.fixture(scope="module")
+def env(tmp_path_factory):
+    root = tmp_path_factory.mktemp("refs")
+    table_dir = write_table_dir(root / "tables", ELEMENTS, SEQUENCES, CODE_TABLES)
+    bad_dir = write_table_dir(root / "bad", sequence_def="301001 = [ x ]\n")
+    definitions = root / "defs"
+    write_table_dir(definitions / "bufr" / "tables" / "0" / "wmo" / "38", ELEMENTS, SEQUENCES, CODE_TABLES)
+    wmo = root / "wmo"
+    wmo.mkdir()
+    (wmo / "BUFRCREX_TableB_en_01.csv").write_text("a,b,c,d,e,f,g,h\n1,x,012101,T,K,1,-400,12\n")
+    (wmo / "BUFR_TableD_en_01.csv").write_text("a,b,c,d,e,f\n1,x,301001,t,s,001001\n")
+    (root / "bad_wmo").mkdir()
+    (root / "bad_wmo" / "BUFR_TableD_en_01.csv").write_text("a,b,c,d,e,f\n1,x,3x,t,s,001001\n")
+    message_file = root / "one.bufr"
+    message_file.write_bytes(DATA)
+    bad_file = root / "bad.bufr"
+    bad_file.write_bytes(BAD)
+    tables = _skyrec.TableSet.from_eccodes(table_dir)
+    values = _skyrec.decode_values_with_tables(DATA, tables)
+    return {
+        "dir": table_dir, "bad_dir": bad_dir, "missing": str(root / "missing"), "defs": str(definitions),
+        "wmo": str(wmo), "bad_wmo": str(root / "bad_wmo"), "file": str(message_file), "bad_file": str(bad_file),
+        "tables": tables, "message": _skyrec.parse_bytes(DATA), "values": values,
+        "element": tables.get_element(12101), "sequence": tables.get_sequence(301002),
+        "descriptor": _skyrec.Descriptor(3, 1, 11),
+    }
+
+
+def cases(e):
+    """(name, call, expected exception or None, calls): every function and
+    member, on success and on each error path."""
+    t, m = e["tables"], e["message"]
+    for name, call, exception in plain_cases(e, t, m):
+        yield name, call, exception, 400
+    # The work bounds take some 8 million steps to reach: fewer calls.
+    bound = build_message([104255, 103255, 102255, 101255, 201129])
+    yield "decode_values_with_tables bound", lambda: _skyrec.decode_values_with_tables(bound, t), ValueError, 8
+    yield "TableSet.expand bound", lambda: t.expand([104255, 103255, 102255, 101255, 201129]), ValueError, 8
+
+
+def plain_cases(e, t, m):
+    yield from [
+        ("parse_bytes", lambda: _skyrec.parse_bytes(DATA), None),
+        ("parse_bytes bad", lambda: _skyrec.parse_bytes(BAD), ValueError),
+        ("parse_bytes type", lambda: _skyrec.parse_bytes(bytearray(DATA)), TypeError),
+        ("parse_bytes args", lambda: _skyrec.parse_bytes(DATA, extra=1), TypeError),
+        ("parse_file", lambda: _skyrec.parse_file(e["file"]), None),
+        ("parse_file bad", lambda: _skyrec.parse_file(e["bad_file"]), ValueError),
+        ("parse_file missing", lambda: _skyrec.parse_file(e["missing"]), OSError),
+        ("parse_file type", lambda: _skyrec.parse_file(b"x"), TypeError),
+        ("parse_all_bytes", lambda: _skyrec.parse_all_bytes(b"junk" + DATA + DATA), None),
+        ("parse_all_bytes bad", lambda: _skyrec.parse_all_bytes(DATA + BAD), ValueError),
+        ("parse_all_bytes type", lambda: _skyrec.parse_all_bytes(memoryview(DATA)), TypeError),
+        ("parse_all_file", lambda: _skyrec.parse_all_file(e["file"]), None),
+        ("parse_all_file bad", lambda: _skyrec.parse_all_file(e["bad_file"]), ValueError),
+        ("parse_all_file missing", lambda: _skyrec.parse_all_file(e["missing"]), OSError),
+        ("expand_descriptors", lambda: _skyrec.expand_descriptors(e["dir"], [301002, 102002, 1001, 1002]), None),
+        ("expand_descriptors missing", lambda: _skyrec.expand_descriptors(e["dir"], [309999]), ValueError),
+        ("expand_descriptors dir", lambda: _skyrec.expand_descriptors(e["missing"], [1001]), ValueError),
+        ("expand_descriptors bad dir", lambda: _skyrec.expand_descriptors(e["bad_dir"], [1001]), ValueError),
+        ("expand_descriptors str", lambda: _skyrec.expand_descriptors(e["dir"], "301011"), TypeError),
+        ("expand_descriptors item", lambda: _skyrec.expand_descriptors(e["dir"], [1001, "x"]), TypeError),
+        ("expand_descriptors range", lambda: _skyrec.expand_descriptors(e["dir"], [1001, -1]), OverflowError),
+        ("decode_values", lambda: _skyrec.decode_values(DATA, e["dir"]), None),
+        ("decode_values run out", lambda: _skyrec.decode_values(RUN_OUT, e["dir"]), ValueError),
+        ("decode_values bad", lambda: _skyrec.decode_values(BAD, e["dir"]), ValueError),
+        ("decode_values dir", lambda: _skyrec.decode_values(DATA, e["missing"]), ValueError),
+        ("decode_values type", lambda: _skyrec.decode_values(DATA, 1), TypeError),
+        ("decode_values_with_tables", lambda: _skyrec.decode_values_with_tables(DATA, t), None),
+        ("decode_values_with_tables run out", lambda: _skyrec.decode_values_with_tables(RUN_OUT, t), ValueError),
+        ("decode_values_with_tables element", lambda: _skyrec.decode_values_with_tables(
+            build_message([63255], b"\0"), t), ValueError),
+        ("decode_values_with_tables type", lambda: _skyrec.decode_values_with_tables(DATA, "t"), TypeError),
+        ("decode_values_with_definitions", lambda: _skyrec.decode_values_with_definitions(DATA, e["defs"]), None),
+        ("decode_values_with_definitions root",
+         lambda: _skyrec.decode_values_with_definitions(DATA, e["missing"]), ValueError),
+        ("decode_values_with_definitions bad", lambda: _skyrec.decode_values_with_definitions(b"", e["defs"]),
+         ValueError),
+        ("Descriptor", lambda: _skyrec.Descriptor(3, 1, 11), None),
+        ("Descriptor range", lambda: _skyrec.Descriptor(256, 1, 11), OverflowError),
+        ("Descriptor type", lambda: _skyrec.Descriptor("3", 1, 11), TypeError),
+        ("Descriptor.from_fxy", lambda: _skyrec.Descriptor.from_fxy(301011), None),
+        ("Descriptor.from_fxy range", lambda: _skyrec.Descriptor.from_fxy(-1), OverflowError),
+        ("TableSet", lambda: _skyrec.TableSet(), None),
+        ("TableSet args", lambda: _skyrec.TableSet(1), TypeError),
+        ("TableSet.from_eccodes", lambda: _skyrec.TableSet.from_eccodes(e["dir"]), None),
+        ("TableSet.from_eccodes missing", lambda: _skyrec.TableSet.from_eccodes(e["missing"]), ValueError),
+        ("TableSet.from_eccodes bad", lambda: _skyrec.TableSet.from_eccodes(e["bad_dir"]), ValueError),
+        ("TableSet.from_bufr4_45", lambda: _skyrec.TableSet.from_bufr4_45(e["wmo"]), None),
+        ("TableSet.from_bufr4_45 bad", lambda: _skyrec.TableSet.from_bufr4_45(e["bad_wmo"]), ValueError),
+        ("TableSet.from_bufr4_45 missing", lambda: _skyrec.TableSet.from_bufr4_45(e["missing"]), ValueError),
+        ("TableSet.from_definitions", lambda: _skyrec.TableSet.from_definitions(e["defs"], m), None),
+        ("TableSet.from_definitions root", lambda: _skyrec.TableSet.from_definitions(e["missing"], m), ValueError),
+        ("TableSet.from_definitions type", lambda: _skyrec.TableSet.from_definitions(e["defs"], DATA), TypeError),
+        ("TableSet.get_element", lambda: t.get_element(12101), None),
+        ("TableSet.get_element index", lambda: t.get_element(Index()), None),
+        ("TableSet.get_element absent", lambda: t.get_element(99999), None),
+        ("TableSet.get_element type", lambda: t.get_element("12101"), TypeError),
+        ("TableSet.get_element range", lambda: t.get_element(1 << 32), OverflowError),
+        ("TableSet.get_sequence", lambda: t.get_sequence(301002), None),
+        ("TableSet.get_sequence absent", lambda: t.get_sequence(1), None),
+        ("TableSet.get_meaning", lambda: t.get_meaning(2001, 1), None),
+        ("TableSet.get_meaning absent", lambda: t.get_meaning(2001, 7), None),
+        ("TableSet.get_meaning range", lambda: t.get_meaning(2001, -1), OverflowError),
+        ("TableSet.expand", lambda: t.expand((301002, 204008, 12101)), None),
+        ("TableSet.expand error", lambda: t.expand([400000]), ValueError),
+        ("TableSet.expand type", lambda: t.expand({1001}), TypeError),
+    ]
+    # Every attribute and the repr of every class, on objects of each kind.
+    objects = [m, e["element"], e["sequence"], e["descriptor"], t, *e["values"]]
+    for obj in objects:
+        kind = type(obj).__name__
+        for name in dir(obj):
+            if not name.startswith("_") and not callable(getattr(obj, name)):
+                yield f"{kind}.{name}", (lambda o=obj, n=name: getattr(o, n)), None
+        yield f"{kind} repr", (lambda o=obj: repr(o)), None
+        yield f"{kind} set", (lambda o=obj: setattr(o, dir(o)[-1], 1)), (AttributeError, TypeError)
+
+
+def run(call, exception, times):
+    for _ in range(times):
+        if exception is None:
+            call()
+        else:
+            try:
+                call()
+            except exception:
+                pass
+            else:
+                raise AssertionError("expected an exception")
+
+
+def test_every_function_and_member_is_covered(env):
+    names = {name.split()[0] for name, _, _, _ in cases(env)}
+    for name in _skyrec.__all__:
+        obj = getattr(_skyrec, name)
+        if isinstance(obj, type):
+            members = {f"{name}.{m}" for m in dir(obj) if not m.startswith("_")}
+            assert members <= names, members - names
+        assert name in names
+
+
+def test_no_objects_or_references_are_left_behind(env):
+    arguments = [DATA, BAD, RUN_OUT, env["tables"], env["message"], env["dir"], env["defs"]]
+    classes = [getattr(_skyrec, n) for n in _skyrec.__all__ if isinstance(getattr(_skyrec, n), type)]
+    leaking = []
+    for name, call, exception, times in cases(env):
+        run(call, exception, 4)  # warm caches: interned names, free lists, the exception types
+        gc.collect()
+        counts = [sys.getrefcount(a) for a in arguments + classes]
+        tracemalloc.start()
+        before = tracemalloc.get_traced_memory()[0]
+        run(call, exception, times)
+        gc.collect()
+        grown = tracemalloc.get_traced_memory()[0] - before
+        tracemalloc.stop()
+        # A leaked object is at least 16 bytes, so 400 calls would leave 6400.
+        if grown > 4 * times or [sys.getrefcount(a) for a in arguments + classes] != counts:
+            leaking.append((name, grown))
+    assert leaking == []
+
+
+class MallInfo2(ctypes.Structure):
+    _fields_ = [(name, ctypes.c_size_t) for name in
+                ("arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks", "fordblks",
+                 "keepcost")]
+
+
+def heap_in_use():
+    """Bytes that the C library's malloc holds for the process (glibc), or None."""
+    try:
+        mallinfo2 = ctypes.CDLL(None).mallinfo2
+    except (OSError, AttributeError):
+        return None
+    mallinfo2.restype = MallInfo2
+    gc.collect()
+    info = mallinfo2()
+    return info.uordblks + info.hblkhd
+
+
+@pytest.mark.skipif(heap_in_use() is None, reason="needs glibc's mallinfo2")
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""), reason="the address sanitizer replaces malloc")
+def test_native_memory_stays_flat(env):
+    # Native allocations (tables, decoded records, error texts) are invisible
+    # to tracemalloc; a leak of them shows in malloc's bytes in use.
+    every = [(call, exception) for _, call, exception, times in cases(env) if times > 10]
+    for call, exception in every:
+        run(call, exception, 20)
+    start = heap_in_use()
+    for call, exception in every:
+        run(call, exception, 100)
+    # 100 calls of each, some 5500 on error paths: a leak of 16 bytes a call
+    # would show as 88 kB.
+    assert heap_in_use() - start < 32 * 1024
