@@ -57,8 +57,8 @@ def environment_roots() -> list[Path]:
 
 def not_found_text() -> str:
     install = "apt-get install libeccodes-data" if sys.platform.startswith("linux") else "install ecCodes"
-    return ("no BUFR tables found: pass tables, table_dir, definitions or wmo_csv (python -m skyrec: --tables "
-            f"or --definitions), set {ENVIRONMENT_VARIABLE} to an ecCodes definitions directory, or install "
+    return ("no BUFR tables found: pass tables, table_dir, definitions or wmo_csv (skyrec: --tables, "
+            f"--definitions or --wmo-csv), set {ENVIRONMENT_VARIABLE} to an ecCodes definitions directory, or install "
             f"ecCodes' definitions ({install})")
 
 
@@ -105,6 +105,11 @@ class TableSource:
         if isinstance(found, Exception):
             raise found.with_traceback(None)  # the same error again, without piling up tracebacks
         return found
+
+    @property
+    def fixed(self) -> _skyrec.TableSet | None:
+        """The one TableSet that serves every message, if this source has one."""
+        return self._fixed
 
     @property
     def loads(self) -> int:

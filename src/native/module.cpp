@@ -17,6 +17,8 @@ PyMethodDef* const kFunctions[] = {
     &next_message_def,
     &decode_subsets_def,
     &decode_columns_def,
+    &table_directories_def,
+    &resolve_table_dir_def,
 };
 
 PyModuleDef module_def = {
