@@ -6,6 +6,8 @@ NumPy columns (skyrec.columns, needs NumPy) and pandas DataFrames
 (skyrec.frames, needs pandas).
 """
 
+from typing import TYPE_CHECKING, Any
+
 from _skyrec import *  # noqa: F401,F403
 from _skyrec import __all__ as _core_all
 
@@ -21,7 +23,12 @@ _LAZY = {"Columns": ("columns", "Columns"), "read_dataframe": ("frames", "read_d
          "message_dataframe": ("frames", "message_dataframe")}
 
 
-def __getattr__(name: str):
+if TYPE_CHECKING:  # what __getattr__ gives, for type checkers
+    from .columns import Columns
+    from .frames import message_dataframe, read_dataframe
+
+
+def __getattr__(name: str) -> Any:
     if name in _LAZY:
         import importlib
 

@@ -4,12 +4,13 @@ Its functions take any bytes-like buffer and decode with the interpreter lock
 released; their results are _skyrec's own classes.
 """
 
-from typing import TypedDict
+from typing import TypedDict, type_check_only
 
 from typing_extensions import Buffer
 
 from _skyrec import BufrMessage, DecodedValue, TableSet
 
+@type_check_only
 class NativeColumns(TypedDict):
     """What decode_columns gives: bytearrays of fixed-size items, and the texts
     that the element, text and meaning codes index."""

@@ -6,7 +6,7 @@ import argparse
 
 from ..reader import read_messages
 from .options import add_format_option, add_progress_option
-from .output import Column, RecordWriter, first_codes, fixed_line, header_record
+from .output import Column, Record, RecordWriter, first_codes, fixed_line, header_record
 from .session import Session
 
 HELP = "list the messages of BUFR files, one line each, from their headers alone"
@@ -41,7 +41,7 @@ def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> N
     parser.set_defaults(run=run)
 
 
-def text_cells(record: dict) -> list[str]:
+def text_cells(record: Record) -> list[str]:
     return [str(record["message"]), str(record["offset"]), str(record["length"]), str(record["edition"]),
             f"{record['centre']}/{record['subcentre']}", f"{record['category']}/{record['subcategory']}",
             str(record["subsets"]), "c" if record["compressed"] else "-", record["time"],
