@@ -8,15 +8,17 @@ NumPy columns (skyrec.columns, needs NumPy) and pandas DataFrames
 
 from typing import TYPE_CHECKING, Any
 
+import _skyrec
 from _skyrec import *  # noqa: F401,F403
-from _skyrec import __all__ as _core_all
 
 from .reader import Decoded, MessageError, read_messages
 from .tables import TableSource, TablesNotFound, find_definitions_root, find_tables
 
-__all__ = list(_core_all) + ["Decoded", "MessageError", "read_messages", "TableSource", "TablesNotFound",
-                             "find_definitions_root", "find_tables", "Columns", "read_dataframe",
-                             "message_dataframe"]
+# Built with += so that type checkers follow it too.
+__all__ = []
+__all__ += _skyrec.__all__
+__all__ += ["Decoded", "MessageError", "read_messages", "TableSource", "TablesNotFound", "find_definitions_root",
+            "find_tables", "Columns", "read_dataframe", "message_dataframe"]
 
 # Imported on first use, so that NumPy and pandas stay optional.
 _LAZY = {"Columns": ("columns", "Columns"), "read_dataframe": ("frames", "read_dataframe"),

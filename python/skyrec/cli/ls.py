@@ -54,7 +54,6 @@ def run(args: argparse.Namespace, session: Session) -> int:
     writer = RecordWriter(out, args.format, FIELDS) if args.format != "text" else None
     if writer is None:
         out.write(fixed_line(COLUMNS, [c.header for c in COLUMNS]) + "\n")
-    last_path = None
     for path, item in session.messages(args.files, lambda p: read_messages(p, output="messages")):
         if session.report(path, item):
             continue
@@ -64,8 +63,6 @@ def run(args: argparse.Namespace, session: Session) -> int:
         if writer is not None:
             writer.write(record)
             continue
-        if len(args.files) > 1 and path != last_path:
-            out.write(f"{path}:\n")
-            last_path = path
+        out.write(session.file_heading(len(args.files), path))
         out.write(fixed_line(COLUMNS, text_cells(record)) + "\n")
     return session.status

@@ -78,10 +78,14 @@ def add_progress_option(parser: argparse.ArgumentParser) -> None:
 
 def table_source(args: argparse.Namespace) -> TableSource:
     """The tables that the options name, or those found by themselves."""
+    given = [(option, value) for option, value in
+             (("--tables", args.tables), ("--definitions", args.definitions), ("--wmo-csv", args.wmo_csv))
+             if value is not None]
     try:
         return find_tables(table_dir=args.tables, definitions=args.definitions, wmo_csv=args.wmo_csv)
     except (TablesNotFound, ValueError, OSError) as e:
-        raise UsageError(str(e)) from e
+        named = "".join(f"{option} {value}: " for option, value in given)  # the loaders' errors may not say which
+        raise UsageError(f"{named}{e}") from e
 
 
 def lookup_tables(args: argparse.Namespace) -> tuple[TableSet, str]:

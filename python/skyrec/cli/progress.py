@@ -2,7 +2,8 @@
 
 Shown by default only when the input is large, stderr is a terminal and
 stdout is not (a bar between lines of output on the same terminal would be
-torn apart), and then only once the work has lasted a second.
+torn apart), and then only once the work has lasted a second; when asked
+for, at once.
 """
 
 from __future__ import annotations
@@ -34,11 +35,11 @@ class Progress:
 
 
 class Bar(Progress):
-    def __init__(self, total: int, stream: TextIO):
+    def __init__(self, total: int, stream: TextIO, delay: float):
         from tqdm import tqdm
 
         self._bar = tqdm(total=total, unit="B", unit_scale=True, unit_divisor=1024, file=stream, leave=False,
-                         delay=SHOW_AFTER, dynamic_ncols=True)
+                         delay=delay, dynamic_ncols=True)
 
     def advance(self, done: int) -> None:
         if done > self._bar.n:
@@ -60,7 +61,7 @@ def progress_for(wanted: bool | None, total: int, out: TextIO, err: TextIO) -> P
     if wanted is None and not (total >= LARGE_INPUT and is_terminal(err) and not is_terminal(out)):
         return Progress()
     try:
-        return Bar(total, err)
+        return Bar(total, err, 0.0 if wanted else SHOW_AFTER)
     except ImportError:
         if wanted:
             print("skyrec: no progress bar without tqdm (pip install skyrec[progress])", file=err)

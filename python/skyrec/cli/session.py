@@ -26,6 +26,8 @@ class Session:
         self.wanted_progress = progress
         self.progress: Progress = Progress()
         self.failures = 0
+        self.file_number = -1  # of the file being read, counted from 0
+        self._headed = -1
 
     @property
     def status(self) -> int:
@@ -47,6 +49,7 @@ class Session:
         try:
             before = 0
             for path, size in zip(paths, sizes):
+                self.file_number += 1
                 found = 0
                 try:
                     for item in read(path):
@@ -63,6 +66,14 @@ class Session:
         finally:
             self.progress.close()
             self.progress = Progress()
+
+    def file_heading(self, count: int, path: str) -> str:
+        """"PATH:" before the first line of each file when there are several
+        files, as ls does; once per file."""
+        if count < 2 or self._headed == self.file_number:
+            return ""
+        self._headed = self.file_number
+        return f"{path}:\n"
 
     def report(self, path: str, item: Decoded) -> bool:
         """Reports the item's error, if it has one: 'FILE: message N at offset O: why'."""

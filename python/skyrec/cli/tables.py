@@ -89,7 +89,6 @@ def run(args: argparse.Namespace, session: Session) -> int:
     if writer is None:
         out.write(f"tables from {source.origin}\n")
         out.write(fixed_line(COLUMNS, [c.header for c in COLUMNS]) + "\n")
-    last_path = None
     for path, item in session.messages(args.files, lambda p: read_messages(p, output="messages")):
         if session.report(path, item):
             continue
@@ -100,9 +99,7 @@ def run(args: argparse.Namespace, session: Session) -> int:
         if writer is not None:
             writer.write(record)
             continue
-        if len(args.files) > 1 and path != last_path:
-            out.write(f"{path}:\n")
-            last_path = path
+        out.write(session.file_heading(len(args.files), path))
         out.write(fixed_line(COLUMNS, [
             str(item.index), str(item.offset),
             f"{record['master_table']}/{record['master_version']}/{record['local_version']}",
