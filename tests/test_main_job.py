@@ -29,6 +29,7 @@ def test_sample_is_made_by_the_project_builder(tmp_path):
          namespace)
     namespace["main"]()
     assert (tmp_path / "sample.bufr").read_bytes() == SAMPLE.read_bytes()
+    assert (tmp_path / "damaged.bufr").read_bytes() == (ROOT / "examples" / "damaged.bufr").read_bytes()
 
 
 def test_sample_decodes_with_its_own_tables():
