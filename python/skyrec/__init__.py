@@ -6,22 +6,31 @@ NumPy columns (skyrec.columns, needs NumPy) and pandas DataFrames
 (skyrec.frames, needs pandas).
 """
 
+from typing import TYPE_CHECKING, Any
+
+import _skyrec
 from _skyrec import *  # noqa: F401,F403
-from _skyrec import __all__ as _core_all
 
 from .reader import Decoded, MessageError, read_messages
 from .tables import TableSource, TablesNotFound, find_definitions_root, find_tables
 
-__all__ = list(_core_all) + ["Decoded", "MessageError", "read_messages", "TableSource", "TablesNotFound",
-                             "find_definitions_root", "find_tables", "Columns", "read_dataframe",
-                             "message_dataframe"]
+# Built with += so that type checkers follow it too.
+__all__ = []
+__all__ += _skyrec.__all__
+__all__ += ["Decoded", "MessageError", "read_messages", "TableSource", "TablesNotFound", "find_definitions_root",
+            "find_tables", "Columns", "read_dataframe", "message_dataframe"]
 
 # Imported on first use, so that NumPy and pandas stay optional.
 _LAZY = {"Columns": ("columns", "Columns"), "read_dataframe": ("frames", "read_dataframe"),
          "message_dataframe": ("frames", "message_dataframe")}
 
 
-def __getattr__(name: str):
+if TYPE_CHECKING:  # what __getattr__ gives, for type checkers
+    from .columns import Columns
+    from .frames import message_dataframe, read_dataframe
+
+
+def __getattr__(name: str) -> Any:
     if name in _LAZY:
         import importlib
 

@@ -7,9 +7,16 @@ travel as integer codes into short lists of distinct texts.
 
 from __future__ import annotations
 
+from collections.abc import Mapping
 from dataclasses import dataclass
+from typing import TYPE_CHECKING, Any
 
 import numpy as np
+
+if TYPE_CHECKING:
+    import pandas as pd
+
+    from ._native import NativeColumns
 
 NO_CATEGORY = -1
 # (attribute, key in the native dict, dtype) of the per-value arrays.
@@ -25,7 +32,8 @@ def _decoded_texts(categories: tuple[str, ...], codes: np.ndarray) -> np.ndarray
     # The None after the categories is what code -1 picks.
     lookup = np.empty(len(categories) + 1, dtype=object)
     lookup[:-1] = categories
-    return lookup[codes]
+    found: np.ndarray = lookup[codes]
+    return found
 
 
 @dataclass(eq=False, repr=False, slots=True, kw_only=True)
@@ -58,10 +66,11 @@ class Columns:
     meanings: tuple[str, ...]
 
     @classmethod
-    def from_native(cls, d: dict) -> Columns:
+    def from_native(cls, native: NativeColumns) -> Columns:
         """From the dict of skyrec._native.decode_columns."""
-        arrays = {name: np.frombuffer(d[key], dtype) for name, key, dtype in NATIVE_ARRAYS}
-        texts = {name: tuple(d[key]) for name, key in NATIVE_CATEGORIES}
+        d: Mapping[str, Any] = native
+        arrays: dict[str, Any] = {name: np.frombuffer(d[key], dtype) for name, key, dtype in NATIVE_ARRAYS}
+        texts: dict[str, Any] = {name: tuple(d[key]) for name, key in NATIVE_CATEGORIES}
         return cls(subset_starts=np.frombuffer(d["subset_starts"], np.uint64).astype(np.int64), **arrays, **texts)
 
     def __len__(self) -> int:
@@ -74,7 +83,8 @@ class Columns:
     @property
     def missing(self) -> np.ndarray:
         """True where a value is missing (raw_value None in the flat list)."""
-        return np.isnan(self.value)
+        missing: np.ndarray = np.isnan(self.value)
+        return missing
 
     @property
     def name(self) -> np.ndarray:
@@ -115,7 +125,7 @@ class Columns:
     def subsets(self) -> list[Columns]:
         return [self.subset_columns(j) for j in range(self.subset_count)]
 
-    def to_dataframe(self, message_index: int = 0):
+    def to_dataframe(self, message_index: int = 0) -> pd.DataFrame:
         """A pandas DataFrame, one row per value (needs pandas)."""
         from .frames import columns_frame
 

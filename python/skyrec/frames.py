@@ -5,19 +5,21 @@ pandas is optional: `pip install skyrec[pandas]`.
 
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, Iterable
+from typing import TYPE_CHECKING, Any, Iterable
 
 import numpy as np
 
-from .reader import read_messages
+from .reader import Source, read_messages
 
 if TYPE_CHECKING:
+    import pandas as pd
+
     from .columns import Columns
 
 FRAME_COLUMNS = ("message", "subset", "descriptor", "name", "unit", "value", "raw", "text", "meaning")
 
 
-def _pandas():
+def _pandas() -> Any:
     try:
         import pandas
     except ImportError as e:
@@ -25,7 +27,7 @@ def _pandas():
     return pandas
 
 
-def _categorical(pd, parts: list[tuple[np.ndarray, tuple[str, ...]]]):
+def _categorical(pd: Any, parts: list[tuple[np.ndarray, tuple[str, ...]]]) -> pd.Categorical:
     """One Categorical from per-message codes and category lists: equal texts
     get one code, whichever message or entry they came from."""
     index: dict[str, int] = {}
@@ -41,12 +43,12 @@ def _categorical(pd, parts: list[tuple[np.ndarray, tuple[str, ...]]]):
 NO_CODE = -1
 
 
-def columns_frame(parts: Iterable[tuple[int, Columns]]):
+def columns_frame(parts: Iterable[tuple[int, Columns]]) -> pd.DataFrame:
     """A DataFrame of (message index, Columns) pairs, rows in order."""
     pd = _pandas()
     parts = list(parts)
 
-    def joined(attribute: str, dtype) -> np.ndarray:
+    def joined(attribute: str, dtype: Any) -> np.ndarray:
         arrays = [getattr(c, attribute) for _, c in parts]
         return np.concatenate(arrays) if arrays else np.zeros(0, dtype)
 
@@ -67,21 +69,22 @@ def columns_frame(parts: Iterable[tuple[int, Columns]]):
     return frame
 
 
-def message_dataframe(columns: Columns, message_index: int = 0):
+def message_dataframe(columns: Columns, message_index: int = 0) -> pd.DataFrame:
     """One message's values as a DataFrame."""
     return columns_frame([(message_index, columns)])
 
 
-def read_dataframe(source, *, strict: bool = False, **table_source):
+def read_dataframe(source: Source, *, strict: bool = False, **table_source: Any) -> pd.DataFrame:
     """Every message of `source` in one DataFrame. Messages that fail are
     left out and listed, as MessageError objects, in frame.attrs["errors"]
     (with strict=True the first one is raised). Keyword arguments choose the
     tables as in read_messages."""
-    parts, errors = [], []
+    parts: list[tuple[int, Columns]] = []
+    errors = []
     for item in read_messages(source, strict=strict, output="columns", **table_source):
         if item.error is not None:
             errors.append(item.error)
-        else:
+        elif item.columns is not None:
             parts.append((item.index, item.columns))
     frame = columns_frame(parts)
     frame.attrs["errors"] = errors

@@ -17,7 +17,9 @@ import mmap
 import os
 from contextlib import contextmanager
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, Iterator
+from typing import TYPE_CHECKING, Any, Iterator, Literal, Union
+
+from _skyrec import BufrMessage, DecodedValue, TableSet
 
 from . import _native
 from .tables import TableSource, find_tables
@@ -27,6 +29,9 @@ if TYPE_CHECKING:
 
 OUTPUTS = ("values", "columns", "messages")
 BUFFER_TYPES = (bytes, bytearray, memoryview, mmap.mmap)
+# What read_messages reads: a path, or the bytes themselves.
+Source = Union[str, os.PathLike[str], bytes, bytearray, memoryview, mmap.mmap]
+Output = Literal["values", "columns", "messages"]
 
 
 class MessageError(ValueError):
@@ -51,8 +56,8 @@ class Decoded:
     index: int  # among the messages found, bad ones included
     offset: int  # of its "BUFR" marker in the file or buffer
     length: int  # bytes it spans (as declared, or what was left of the input)
-    message: Any = None  # BufrMessage, None when the message could not be framed
-    values: list | None = None  # DecodedValue objects, subset after subset
+    message: BufrMessage | None = None  # None when the message could not be framed
+    values: list[DecodedValue] | None = None  # subset after subset
     columns: Columns | None = None
     subset_starts: tuple[int, ...] = ()  # index of each subset's first value
     error: MessageError | None = None
@@ -62,7 +67,7 @@ class Decoded:
         return self.error is None
 
     @property
-    def subsets(self) -> list:
+    def subsets(self) -> list[Any]:
         """The values of each subset in order: lists of DecodedValue, or
         Columns when columns were asked for."""
         if self.columns is not None:
@@ -74,7 +79,7 @@ class Decoded:
 
 
 @contextmanager
-def opened(source) -> Iterator[Any]:
+def opened(source: Source) -> Iterator[Any]:
     """The bytes of `source`: a buffer as it is, a path memory-mapped."""
     if isinstance(source, BUFFER_TYPES):
         yield source
@@ -89,8 +94,10 @@ def opened(source) -> Iterator[Any]:
             yield mapped
 
 
-def read_messages(source, *, tables=None, table_dir=None, definitions=None, wmo_csv=None, strict: bool = False,
-                  output: str = "values") -> Iterator[Decoded]:
+def read_messages(source: Source, *, tables: TableSet | TableSource | None = None,
+                  table_dir: str | os.PathLike[str] | None = None, definitions: str | os.PathLike[str] | None = None,
+                  wmo_csv: str | os.PathLike[str] | None = None, strict: bool = False,
+                  output: Output = "values") -> Iterator[Decoded]:
     """Every message of `source` (a path, or bytes-like), in order, as
     Decoded records. A message that fails comes back with its error and the
     reading goes on; with strict=True its MessageError is raised instead.
@@ -107,7 +114,7 @@ def read_messages(source, *, tables=None, table_dir=None, definitions=None, wmo_
     return _read(source, source_tables, strict, output)
 
 
-def _read(source, tables: TableSource | None, strict: bool, output: str) -> Iterator[Decoded]:
+def _read(source: Source, tables: TableSource | None, strict: bool, output: str) -> Iterator[Decoded]:
     with opened(source) as data:
         position = 0
         index = 0
@@ -120,11 +127,14 @@ def _read(source, tables: TableSource | None, strict: bool, output: str) -> Iter
             index += 1
 
 
-def _decode(data, index, start, length, message, error, tables, output) -> Decoded:
+def _decode(data: Any, index: int, start: int, length: int, message: BufrMessage | None, error: str | None,
+            tables: TableSource | None, output: str) -> Decoded:
     if error is not None:
         return Decoded(index, start, length, error=MessageError(error, index=index, offset=start))
+    assert message is not None  # framed when there is no error
     if output == "messages":
         return Decoded(index, start, length, message=message)
+    assert tables is not None
     try:
         table_set = tables.for_message(message)
         if output == "values":

@@ -26,11 +26,15 @@ PACKAGE_NAMES = ("eccodeslib", "eccodes", "ecmwflibs", "gribapi")
 PACKAGE_SUBPATHS = (("share", "eccodes", "definitions"), ("definitions",))
 
 
+# (master table, master version, local version, centre, sub-centre)
+TableKey = tuple[int, int, int, int, int]
+
+
 class TablesNotFound(LookupError):
     """No BUFR tables were given and none could be found."""
 
 
-def is_definitions_root(path: str | os.PathLike) -> bool:
+def is_definitions_root(path: str | os.PathLike[str]) -> bool:
     return (Path(path) / "bufr" / "tables").is_dir()
 
 
@@ -57,8 +61,8 @@ def environment_roots() -> list[Path]:
 
 def not_found_text() -> str:
     install = "apt-get install libeccodes-data" if sys.platform.startswith("linux") else "install ecCodes"
-    return ("no BUFR tables found: pass tables, table_dir, definitions or wmo_csv (python -m skyrec: --tables "
-            f"or --definitions), set {ENVIRONMENT_VARIABLE} to an ecCodes definitions directory, or install "
+    return ("no BUFR tables found: pass tables, table_dir, definitions or wmo_csv (skyrec: --tables, "
+            f"--definitions or --wmo-csv), set {ENVIRONMENT_VARIABLE} to an ecCodes definitions directory, or install "
             f"ecCodes' definitions ({install})")
 
 
@@ -71,7 +75,7 @@ def find_definitions_root() -> str:
     raise TablesNotFound(not_found_text())
 
 
-def message_key(message) -> tuple[int, int, int, int, int]:
+def message_key(message: _skyrec.BufrMessage) -> TableKey:
     """What picks a message's tables out of a definitions tree."""
     return (message.master_table_number, message.master_tables_version_number,
             message.local_tables_version_number, message.originating_centre, message.originating_subcentre)
@@ -88,13 +92,14 @@ class TableSource:
         self._fixed = fixed
         self.root = root
         self.origin = origin or (f"definitions root {root}" if root else "given tables")
-        self._loaded: dict[tuple, _skyrec.TableSet | Exception] = {}
+        self._loaded: dict[TableKey, _skyrec.TableSet | Exception] = {}
 
-    def for_message(self, message) -> _skyrec.TableSet:
+    def for_message(self, message: _skyrec.BufrMessage) -> _skyrec.TableSet:
         """The TableSet for `message`; ValueError or OSError when its tables
         cannot be loaded (raised again, not retried, for the same key)."""
         if self._fixed is not None:
             return self._fixed
+        assert self.root is not None
         key = message_key(message)
         if key not in self._loaded:
             try:
@@ -107,6 +112,11 @@ class TableSource:
         return found
 
     @property
+    def fixed(self) -> _skyrec.TableSet | None:
+        """The one TableSet that serves every message, if this source has one."""
+        return self._fixed
+
+    @property
     def loads(self) -> int:
         """How many table versions have been loaded (or tried) so far."""
         return len(self._loaded)
@@ -115,9 +125,9 @@ class TableSource:
         return f"TableSource({self.origin})"
 
 
-def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *, table_dir: str | os.PathLike | None = None,
-                definitions: str | os.PathLike | None = None,
-                wmo_csv: str | os.PathLike | None = None) -> TableSource:
+def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *, table_dir: str | os.PathLike[str] | None = None,
+                definitions: str | os.PathLike[str] | None = None,
+                wmo_csv: str | os.PathLike[str] | None = None) -> TableSource:
     """Where the tables come from. At most one source may be given; a given
     one wins: a loaded TableSet or TableSource, an ecCodes table directory,
     a definitions root or a directory of WMO BUFR4 CSV tables. Without one,

@@ -8,5 +8,7 @@ namespace skyrec::py {
 extern PyMethodDef next_message_def;
 extern PyMethodDef decode_subsets_def;
 extern PyMethodDef decode_columns_def;
+extern PyMethodDef table_directories_def;
+extern PyMethodDef resolve_table_dir_def;
 
 }  // namespace skyrec::py

@@ -13,11 +13,15 @@ namespace {
 
 // Pointers, not copies: the definitions live in other files, whose
 // initialisation order is not known here.
+// clang-format off: one per line, so that additions merge cleanly.
 PyMethodDef* const kFunctions[] = {
     &next_message_def,
     &decode_subsets_def,
     &decode_columns_def,
+    &table_directories_def,
+    &resolve_table_dir_def,
 };
+// clang-format on
 
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT, "skyrec._native", "", -1, nullptr, nullptr, nullptr, nullptr, nullptr,
