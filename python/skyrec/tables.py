@@ -14,6 +14,7 @@ from __future__ import annotations
 import importlib.util
 import os
 import sys
+import threading
 from pathlib import Path
 
 import _skyrec
@@ -89,6 +90,7 @@ class TableSource:
         self.root = root
         self.origin = origin or (f"definitions root {root}" if root else "given tables")
         self._loaded: dict[tuple, _skyrec.TableSet | Exception] = {}
+        self._loading = threading.Lock()  # threads share a source: each version is still loaded once
 
     def for_message(self, message) -> _skyrec.TableSet:
         """The TableSet for `message`; ValueError or OSError when its tables
@@ -96,12 +98,16 @@ class TableSource:
         if self._fixed is not None:
             return self._fixed
         key = message_key(message)
-        if key not in self._loaded:
-            try:
-                self._loaded[key] = _skyrec.TableSet.from_definitions(self.root, message)
-            except (ValueError, OSError) as e:
-                self._loaded[key] = e
-        found = self._loaded[key]
+        found = self._loaded.get(key)
+        if found is None:
+            with self._loading:
+                found = self._loaded.get(key)
+                if found is None:
+                    try:
+                        found = _skyrec.TableSet.from_definitions(self.root, message)
+                    except (ValueError, OSError) as e:
+                        found = e
+                    self._loaded[key] = found
         if isinstance(found, Exception):
             raise found.with_traceback(None)  # the same error again, without piling up tracebacks
         return found

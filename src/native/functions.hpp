@@ -8,5 +8,7 @@ namespace skyrec::py {
 extern PyMethodDef next_message_def;
 extern PyMethodDef decode_subsets_def;
 extern PyMethodDef decode_columns_def;
+extern PyMethodDef message_headers_def;
+extern PyMethodDef decode_block_def;
 
 }  // namespace skyrec::py

@@ -14,9 +14,7 @@ namespace {
 // Pointers, not copies: the definitions live in other files, whose
 // initialisation order is not known here.
 PyMethodDef* const kFunctions[] = {
-    &next_message_def,
-    &decode_subsets_def,
-    &decode_columns_def,
+    &next_message_def, &decode_subsets_def, &decode_columns_def, &message_headers_def, &decode_block_def,
 };
 
 PyModuleDef module_def = {
