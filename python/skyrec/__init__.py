@@ -2,8 +2,9 @@
 
 Everything of _skyrec, plus reading whole files past bad messages
 (read_messages), tables found by themselves (find_tables), values by subset,
-NumPy columns (skyrec.columns, needs NumPy) and pandas DataFrames
-(skyrec.frames, needs pandas).
+NumPy columns (skyrec.columns, needs NumPy), pandas DataFrames
+(skyrec.frames and, a block at a time, skyrec.blocks: need pandas) and Dask
+DataFrames (skyrec.dask, needs Dask).
 """
 
 from typing import TYPE_CHECKING, Any
@@ -18,11 +19,12 @@ from .tables import TableSource, TablesNotFound, find_definitions_root, find_tab
 __all__ = []
 __all__ += _skyrec.__all__
 __all__ += ["Decoded", "MessageError", "read_messages", "TableSource", "TablesNotFound", "find_definitions_root",
-            "find_tables", "Columns", "read_dataframe", "message_dataframe"]
+            "find_tables", "Columns", "read_dataframe", "message_dataframe", "read_headers", "read_block"]
 
 # Imported on first use, so that NumPy and pandas stay optional.
 _LAZY = {"Columns": ("columns", "Columns"), "read_dataframe": ("frames", "read_dataframe"),
-         "message_dataframe": ("frames", "message_dataframe")}
+         "message_dataframe": ("frames", "message_dataframe"), "read_headers": ("blocks", "read_headers"),
+         "read_block": ("blocks", "read_block")}
 
 
 if TYPE_CHECKING:  # what __getattr__ gives, for type checkers

@@ -14,6 +14,7 @@ from __future__ import annotations
 import importlib.util
 import os
 import sys
+import threading
 from pathlib import Path
 
 import _skyrec
@@ -93,6 +94,7 @@ class TableSource:
         self.root = root
         self.origin = origin or (f"definitions root {root}" if root else "given tables")
         self._loaded: dict[TableKey, _skyrec.TableSet | Exception] = {}
+        self._loading = threading.Lock()  # threads share a source: each version is still loaded once
 
     def for_message(self, message: _skyrec.BufrMessage) -> _skyrec.TableSet:
         """The TableSet for `message`; ValueError or OSError when its tables
@@ -101,12 +103,16 @@ class TableSource:
             return self._fixed
         assert self.root is not None
         key = message_key(message)
-        if key not in self._loaded:
-            try:
-                self._loaded[key] = _skyrec.TableSet.from_definitions(self.root, message)
-            except (ValueError, OSError) as e:
-                self._loaded[key] = e
-        found = self._loaded[key]
+        found = self._loaded.get(key)
+        if found is None:
+            with self._loading:
+                found = self._loaded.get(key)
+                if found is None:
+                    try:
+                        found = _skyrec.TableSet.from_definitions(self.root, message)
+                    except (ValueError, OSError) as e:
+                        found = e
+                    self._loaded[key] = found
         if isinstance(found, Exception):
             raise found.with_traceback(None)  # the same error again, without piling up tracebacks
         return found

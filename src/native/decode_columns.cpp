@@ -10,6 +10,7 @@
 #include "lib/boxed.hpp"
 #include "lib/errors.hpp"
 #include "lib/pyref.hpp"
+#include "native/bytearrays.hpp"
 #include "native/functions.hpp"
 #include "native/message_arg.hpp"
 
@@ -23,27 +24,9 @@ struct Column {
     void* data() const noexcept { return PyByteArray_AS_STRING(array.get()); }
 };
 
-PyObject* str_of(std::string_view text) {
-    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
-}
-
 PyObject* pointed(const std::string* text) { return str_of(*text); }
 
-bool set_item(PyObject* dict, const char* key, PyObject* value) {
-    Ref owned = Ref::steal(value);
-    return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
-}
-
-// The subset starts as 64-bit integers, like the other columns.
-PyObject* starts_array(const std::vector<std::size_t>& starts) {
-    Ref array = Ref::steal(
-        PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(starts.size() * sizeof(std::uint64_t))));
-    if (!array) return nullptr;
-    auto* out = reinterpret_cast<std::uint64_t*>(PyByteArray_AS_STRING(array.get()));
-    for (std::size_t j = 0; j < starts.size(); ++j)
-        out[j] = starts[j];
-    return array.release();
-}
+static_assert(sizeof(std::size_t) == sizeof(std::uint64_t), "subset starts travel as 64-bit integers");
 
 PyObject* columns_dict(std::vector<Column>& columns, const ColumnCategories& categories, std::size_t count,
                        const std::vector<std::size_t>& starts) {
@@ -53,7 +36,7 @@ PyObject* columns_dict(std::vector<Column>& columns, const ColumnCategories& cat
         if (PyDict_SetItemString(dict.get(), column.key, column.array.get()) != 0) return nullptr;
     }
     const bool ok = set_item(dict.get(), "count", PyLong_FromSize_t(count)) &&
-                    set_item(dict.get(), "subset_starts", starts_array(starts)) &&
+                    set_item(dict.get(), "subset_starts", bytearray_of(starts)) &&
                     set_item(dict.get(), "element_names", list_of(categories.element_names, pointed)) &&
                     set_item(dict.get(), "element_units", list_of(categories.element_units, pointed)) &&
                     set_item(dict.get(), "meanings", list_of(categories.meanings, pointed)) &&

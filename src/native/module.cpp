@@ -20,6 +20,8 @@ PyMethodDef* const kFunctions[] = {
     &decode_columns_def,
     &table_directories_def,
     &resolve_table_dir_def,
+    &message_headers_def,
+    &decode_block_def,
 };
 // clang-format on
 

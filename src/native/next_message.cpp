@@ -37,7 +37,11 @@ PyObject* next_message(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         const ByteView bytes = buffer->bytes();
         MessageCursor cursor(bytes, static_cast<std::size_t>(std::min<std::uint64_t>(position, bytes.size)));
-        auto found = cursor.next();
+        // A search may pass a long stretch of bytes that are not messages.
+        auto found = [&] {
+            WithoutGil unlocked;
+            return cursor.next();
+        }();
         if (!found) Py_RETURN_NONE;
         return found_tuple(std::move(*found), cursor.position());
     });
