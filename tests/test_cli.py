@@ -113,6 +113,11 @@ def test_ls_records(capsys, files, fmt):
                        "local_version": "0", "descriptors": "301090"}
 
 
+def test_ls_takes_the_table_options_without_reading_tables(capsys, files, tmp_path):
+    status, out, err = run(capsys, "ls", "--tables", str(tmp_path / "nowhere"), files["good"])
+    assert status == 0 and err == "" and len(out.splitlines()) == 3
+
+
 def test_ls_of_several_files_names_each(capsys, files):
     status, out, _ = run(capsys, "ls", files["good"], files["good"])
     assert status == 0 and out.count(f"{files['good']}:\n") == 2

@@ -57,23 +57,21 @@ def element_lines(tables: TableSet, element: ElementDefinition) -> Iterator[str]
         yield from aligned_lines([(str(raw), meaning) for raw, meaning in entries], indent="    ")
 
 
-def lines(tables: TableSet, code: int) -> Iterator[str] | None:
+def lines(tables: TableSet, code: int) -> list[str] | None:
     """What the tables say of `code`; None when they do not have it."""
     f = parts(code)[0]
     name, _ = describe(tables, code)
     title = f"{code_text(code)} ({fxy_text(code)})  {name}"
     if f == 0:
         element = tables.get_element(code)
-        if element is None:
-            return None
-        return iter([title, *element_lines(tables, element)])
+        return None if element is None else [title, *element_lines(tables, element)]
     if f == 3:
         sequence = tables.get_sequence(code)
         if sequence is None:
             return None
         rows = [(code_text(member), *describe(tables, member)) for member in sequence.members]
-        return iter([title, *aligned_lines(rows, indent="  ")])
-    return iter([title])
+        return [title, *aligned_lines(rows, indent="  ")]
+    return [title]
 
 
 def run(args: argparse.Namespace, session: Session) -> int:

@@ -5,7 +5,7 @@ from __future__ import annotations
 import argparse
 
 from ..reader import read_messages
-from .options import add_format_option, add_progress_option
+from .options import add_format_option, add_progress_option, add_table_options
 from .output import Column, Record, RecordWriter, first_codes, fixed_line, header_record
 from .session import Session
 
@@ -37,6 +37,7 @@ def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> N
                                  formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("files", nargs="+", metavar="FILE", help="BUFR files")
     add_format_option(parser, "message")
+    add_table_options(parser, read=False)
     add_progress_option(parser)
     parser.set_defaults(run=run)
 

@@ -6,6 +6,7 @@ from __future__ import annotations
 import argparse
 import os
 import re
+import textwrap
 
 from _skyrec import BufrMessage, TableSet
 
@@ -45,10 +46,14 @@ def descriptor(text: str) -> int:
     return f * 100000 + x * 1000 + y
 
 
-def add_table_options(parser: argparse.ArgumentParser, *, versions: bool = False) -> None:
-    group = parser.add_argument_group(
-        "tables", "Without one of these, an ecCodes definitions tree is looked for: inside an installed ecCodes "
-        "Python package, then $ECCODES_DEFINITION_PATH, then /usr/share/eccodes/definitions.")
+FOUND_BY_THEMSELVES = ("Without one of these, an ecCodes definitions tree is looked for: inside an installed "
+                       "ecCodes Python package, then $ECCODES_DEFINITION_PATH, then /usr/share/eccodes/definitions.")
+NOT_READ = "This command reads no tables: these options are taken so that every command takes the same ones."
+
+
+def add_table_options(parser: argparse.ArgumentParser, *, versions: bool = False, read: bool = True) -> None:
+    # The help is laid out raw, for the examples: this text is wrapped here.
+    group = parser.add_argument_group("tables", textwrap.fill(FOUND_BY_THEMSELVES if read else NOT_READ, 78))
     source = group.add_mutually_exclusive_group()
     source.add_argument("--tables", metavar="DIR", help="one ecCodes table directory (element.table, sequence.def, "
                         "codetables/), used for every message")
