@@ -37,8 +37,11 @@ public:
 
     // Hands the values still held to the sink, if there is one.
     bool flush();
-    // Uncompressed data: the values made so far, those taken by the sink too.
-    std::size_t value_count() const noexcept { return taken_ + values_->size(); }
+    // The values made so far: those taken by the sink too, and for
+    // compressed data one per subset of every column.
+    std::size_t value_count() const noexcept {
+        return compressed_ ? columns_->size() * subsets_ : taken_ + values_->size();
+    }
 
 private:
     friend class ValueReads;
