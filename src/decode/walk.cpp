@@ -39,9 +39,7 @@ bool Walker::flush() {
 }
 
 bool Walker::make_room() {
-    // Uncompressed values may already have gone to a sink: count them all.
-    produced_ += column_size_;
-    if (produced_ <= kMaxDecodedValues) return true;
+    if (value_count() + column_size_ <= kMaxDecodedValues) return true;
     return fail(BufrError::text("section 4 decoding exceeded " + std::to_string(kMaxDecodedValues) + " values"));
 }
 

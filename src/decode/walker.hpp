@@ -92,7 +92,6 @@ private:
     const std::uint16_t subsets_;
     const std::size_t column_size_;      // 1, or the number of subsets
     std::uint64_t steps_ = 0;            // descriptor steps, bounded by kMaxDescriptorSteps
-    std::uint64_t produced_ = 0;         // values made so far, bounded by kMaxDecodedValues
     std::vector<std::uint8_t> scratch_;  // bytes of character data
     std::optional<BufrError> error_;
 };
