@@ -19,13 +19,14 @@ from __future__ import annotations
 import glob
 import os
 import threading
+from collections import OrderedDict
 from typing import Iterable, NamedTuple
 
 import numpy as np
 
 try:
-    import dask
     import dask.dataframe as dd
+    from dask.base import tokenize
     from dask.dataframe.utils import clear_known_categories
 except ImportError as e:  # pragma: no cover - depends on the installation
     raise ImportError("skyrec.dask needs Dask: pip install skyrec[dask]") from e
@@ -40,8 +41,9 @@ HEADER_BLOCKSIZE = 2**26  # the header pass reads little of what it is given
 
 
 class BufrFrames(NamedTuple):
-    """What read_bufr gives: the values and, from the same tasks, the
-    messages left out. dask.compute(values, errors) decodes once."""
+    """What read_bufr gives: the values and the messages left out. A worker
+    that decoded a partition's values keeps its errors (they are few), so
+    computing both mostly decodes once; errors alone decode everything."""
 
     values: dd.DataFrame
     errors: dd.DataFrame
@@ -166,9 +168,45 @@ def _conformed(frame, dtypes: dict):
     return frame.astype(changed) if changed else frame
 
 
-def _read_partition(pieces: list[Piece], spec: tuple, filter: Filter, value_types: dict, error_types: dict):
-    values, errors = blocks.read_pieces(pieces, table_source(spec), filter)
-    return _conformed(values, value_types), _conformed(errors, error_types)
+# The errors of the partitions whose values this process decoded lately, so
+# that computing the errors frame after (or beside) the values seldom decodes
+# again. Error lists are small; the oldest are dropped past the limit.
+_ERRORS_SEEN: OrderedDict[str, object] = OrderedDict()
+_ERRORS_SEEN_LIMIT = 4096
+
+
+def _remember(key: str, errors) -> None:
+    with _SOURCES_LOCK:
+        _ERRORS_SEEN[key] = errors
+        while len(_ERRORS_SEEN) > _ERRORS_SEEN_LIMIT:
+            _ERRORS_SEEN.popitem(last=False)
+
+
+def _recall(key: str):
+    with _SOURCES_LOCK:
+        return _ERRORS_SEEN.get(key)
+
+
+class _Partition(NamedTuple):
+    key: str  # the token of everything below
+    pieces: list[Piece]
+    spec: tuple
+    filter: Filter
+    value_types: dict
+    error_types: dict
+
+
+def _partition_values(part: _Partition):
+    values, errors = blocks.read_pieces(part.pieces, table_source(part.spec), part.filter)
+    _remember(part.key, errors)
+    return _conformed(values, part.value_types)
+
+
+def _partition_errors(part: _Partition):
+    errors = _recall(part.key)
+    if errors is None:
+        _, errors = blocks.read_pieces(part.pieces, table_source(part.spec), part.filter)
+    return _conformed(errors, part.error_types)
 
 
 def _header_partition(pieces: list[Piece], header_types: dict):
@@ -197,8 +235,7 @@ def read_headers(paths, *, blocksize: int | None = HEADER_BLOCKSIZE) -> dd.DataF
     empty = blocks.headers_frame(_native.message_headers(b""), file="")
     meta = _as_meta(empty)
     types = meta.dtypes.to_dict()
-    tasks = [dask.delayed(_header_partition, pure=True)(part, types) for part in partitions]
-    return dd.from_delayed(tasks, meta=meta)
+    return dd.from_map(_header_partition, partitions, args=[types], meta=meta, enforce_metadata=False)
 
 
 def read_bufr(paths=None, *, headers=None, filter: Filter = None, blocksize: int | None = DEFAULT_BLOCKSIZE,
@@ -231,7 +268,9 @@ def read_bufr(paths=None, *, headers=None, filter: Filter = None, blocksize: int
     values_meta = _as_meta(blocks.values_frame([], with_file=True))
     errors_meta = _as_meta(blocks.errors_frame([], with_file=True))
     value_types, error_types = values_meta.dtypes.to_dict(), errors_meta.dtypes.to_dict()
-    tasks = [dask.delayed(_read_partition, pure=True, nout=2)(part, spec, filter, value_types, error_types)
-             for part in partitions]
-    return BufrFrames(dd.from_delayed([t[0] for t in tasks], meta=values_meta),
-                      dd.from_delayed([t[1] for t in tasks], meta=errors_meta))
+    parts = [_Partition(tokenize(pieces, spec, filter), pieces, spec, filter, value_types, error_types)
+             for pieces in partitions]
+    # Two collections of plain partitions, so that what follows each fuses
+    # with it (the process scheduler then sends back only what is asked).
+    return BufrFrames(dd.from_map(_partition_values, parts, meta=values_meta, enforce_metadata=False),
+                      dd.from_map(_partition_errors, parts, meta=errors_meta, enforce_metadata=False))

@@ -1,5 +1,6 @@
 #include "columns/block_columns.hpp"
 
+#include <algorithm>
 #include <utility>
 
 namespace skyrec {
@@ -32,27 +33,42 @@ std::int32_t OwnedCategories::code(std::string_view text) {
     return code;
 }
 
-void BlockBuilder::grow(std::size_t count) {
-    columns_.descriptor.resize(count);
-    columns_.value.resize(count);
-    columns_.raw.resize(count);
-    columns_.raw_present.resize(count);
-    columns_.subset.resize(count);
-    columns_.element.resize(count);
-    columns_.text.resize(count);
-    columns_.meaning.resize(count);
+ColumnChunk::ColumnChunk(std::size_t count)
+    : descriptor(count),
+      value(count),
+      raw(count),
+      raw_present(count),
+      subset(count),
+      element(count),
+      text(count),
+      meaning(count) {}
+
+ColumnArrays ColumnChunk::arrays() noexcept {
+    return {descriptor.data(), value.data(),   raw.data(),  raw_present.data(),
+            subset.data(),     element.data(), text.data(), meaning.data()};
+}
+
+void BlockColumns::copy_to(const ColumnArrays& out) const {
+    std::size_t at = 0;
+    for (const ColumnChunk& c : chunks) {
+        std::copy(c.descriptor.begin(), c.descriptor.end(), out.descriptor + at);
+        std::copy(c.value.begin(), c.value.end(), out.value + at);
+        std::copy(c.raw.begin(), c.raw.end(), out.raw + at);
+        std::copy(c.raw_present.begin(), c.raw_present.end(), out.raw_present + at);
+        std::copy(c.subset.begin(), c.subset.end(), out.subset + at);
+        std::copy(c.element.begin(), c.element.end(), out.element + at);
+        std::copy(c.text.begin(), c.text.end(), out.text + at);
+        std::copy(c.meaning.begin(), c.meaning.end(), out.meaning + at);
+        at += c.descriptor.size();
+    }
 }
 
 void BlockBuilder::append(const TableSet& tables, std::span<const DecodedValue> values,
                           std::span<const std::size_t> subset_starts) {
-    const std::size_t first = columns_.size();
     const std::size_t count = values.size();
-    grow(first + count);
-    BlockColumns& c = columns_;
-    const ColumnArrays out{c.descriptor.data() + first,  c.value.data() + first,  c.raw.data() + first,
-                           c.raw_present.data() + first, c.subset.data() + first, c.element.data() + first,
-                           c.text.data() + first,        c.meaning.data() + first};
-    const ColumnCategories own = fill_columns(tables, values, subset_starts, out);
+    ColumnChunk& c = columns_.chunks.emplace_back(count);
+    columns_.count += count;
+    const ColumnCategories own = fill_columns(tables, values, subset_starts, c.arrays());
 
     // A name with two units (local tables may differ from the master's) is two
     // elements: the pair is the key, NUL between (table texts hold none).
@@ -64,9 +80,9 @@ void BlockBuilder::append(const TableSet& tables, std::span<const DecodedValue> 
     const auto text_remap = merged(texts_, own.texts, [&](std::size_t i) { return own.texts[i]; });
     const auto meaning_remap =
         merged(meanings_, own.meanings, [&](std::size_t i) -> std::string_view { return *own.meanings[i]; });
-    renumber({c.element.data() + first, count}, element_remap);
-    renumber({c.text.data() + first, count}, text_remap);
-    renumber({c.meaning.data() + first, count}, meaning_remap);
+    renumber(c.element, element_remap);
+    renumber(c.text, text_remap);
+    renumber(c.meaning, meaning_remap);
 }
 
 std::vector<std::string> OwnedCategories::take() {

@@ -35,7 +35,8 @@ private:
     std::vector<std::string> texts_;
 };
 
-struct BlockColumns {
+// One message's columns, its codes already those of the block.
+struct ColumnChunk {
     std::vector<DescriptorCode> descriptor;
     std::vector<double> value;  // NaN when missing
     std::vector<std::uint64_t> raw;
@@ -44,12 +45,24 @@ struct BlockColumns {
     std::vector<std::int32_t> element;  // into element_names and element_units alike
     std::vector<std::int32_t> text;     // into texts, or kNoCategory
     std::vector<std::int32_t> meaning;  // into meanings, or kNoCategory
+
+    explicit ColumnChunk(std::size_t count);
+    ColumnArrays arrays() noexcept;
+};
+
+// The block's columns, kept per message until copied out: nothing is copied
+// as the block grows.
+struct BlockColumns {
+    std::vector<ColumnChunk> chunks;
+    std::size_t count = 0;
     std::vector<std::string> element_names;
     std::vector<std::string> element_units;
     std::vector<std::string> texts;
     std::vector<std::string> meanings;
 
-    std::size_t size() const noexcept { return descriptor.size(); }
+    std::size_t size() const noexcept { return count; }
+    // Writes every value, chunk after chunk, to `out` (size() elements each).
+    void copy_to(const ColumnArrays& out) const;
 };
 
 class BlockBuilder {
@@ -63,8 +76,6 @@ public:
     BlockColumns take();
 
 private:
-    void grow(std::size_t count);
-
     BlockColumns columns_;
     OwnedCategories elements_;  // keyed by name and unit together
     OwnedCategories texts_;

@@ -18,6 +18,7 @@
 #include "message/message_cursor.hpp"
 #include "native/buffer_arg.hpp"
 #include "native/bytearrays.hpp"
+#include "native/column_bytearrays.hpp"
 #include "native/functions.hpp"
 
 namespace skyrec::py {
@@ -79,11 +80,13 @@ PyObject* block_dict(const Block& block) {
     const BlockColumns& c = block.columns;
     Ref dict = Ref::steal(PyDict_New());
     if (!dict) return nullptr;
-    const bool ok = set_bytearrays(dict.get(), {raw_array("descriptor", c.descriptor), raw_array("value", c.value),
-                                                raw_array("raw", c.raw), raw_array("raw_present", c.raw_present),
-                                                raw_array("subset", c.subset), raw_array("element", c.element),
-                                                raw_array("text", c.text), raw_array("meaning", c.meaning),
-                                                raw_array("rows", block.rows)}) &&
+    const auto columns = ColumnBytearrays::make(c.size());
+    if (!columns) return nullptr;
+    {
+        WithoutGil unlocked;
+        c.copy_to(columns->arrays());
+    }
+    const bool ok = columns->add_to(dict.get()) && set_bytearrays(dict.get(), {raw_array("rows", block.rows)}) &&
                     set_item(dict.get(), "count", PyLong_FromSize_t(c.size())) &&
                     set_item(dict.get(), "element_names", list_of(c.element_names, owned_str)) &&
                     set_item(dict.get(), "element_units", list_of(c.element_units, owned_str)) &&

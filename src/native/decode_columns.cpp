@@ -11,31 +11,22 @@
 #include "lib/errors.hpp"
 #include "lib/pyref.hpp"
 #include "native/bytearrays.hpp"
+#include "native/column_bytearrays.hpp"
 #include "native/functions.hpp"
 #include "native/message_arg.hpp"
 
 namespace skyrec::py {
 namespace {
 
-struct Column {
-    const char* key;
-    std::size_t item_size;
-    Ref array;  // a bytearray of count * item_size bytes
-    void* data() const noexcept { return PyByteArray_AS_STRING(array.get()); }
-};
-
 PyObject* pointed(const std::string* text) { return str_of(*text); }
 
 static_assert(sizeof(std::size_t) == sizeof(std::uint64_t), "subset starts travel as 64-bit integers");
 
-PyObject* columns_dict(std::vector<Column>& columns, const ColumnCategories& categories, std::size_t count,
+PyObject* columns_dict(const ColumnBytearrays& columns, const ColumnCategories& categories, std::size_t count,
                        const std::vector<std::size_t>& starts) {
     Ref dict = Ref::steal(PyDict_New());
     if (!dict) return nullptr;
-    for (Column& column : columns) {
-        if (PyDict_SetItemString(dict.get(), column.key, column.array.get()) != 0) return nullptr;
-    }
-    const bool ok = set_item(dict.get(), "count", PyLong_FromSize_t(count)) &&
+    const bool ok = columns.add_to(dict.get()) && set_item(dict.get(), "count", PyLong_FromSize_t(count)) &&
                     set_item(dict.get(), "subset_starts", bytearray_of(starts)) &&
                     set_item(dict.get(), "element_names", list_of(categories.element_names, pointed)) &&
                     set_item(dict.get(), "element_units", list_of(categories.element_units, pointed)) &&
@@ -53,31 +44,14 @@ PyObject* decode_columns(PyObject*, PyObject* args, PyObject* kwargs) {
         if (!values) return raise(values.error());
         const std::size_t count = values->size();
 
-        std::vector<Column> columns;
-        columns.reserve(8);
-        for (auto [key, size] : {std::pair<const char*, std::size_t>{"descriptor", sizeof(DescriptorCode)},
-                                 {"value", sizeof(double)},
-                                 {"raw", sizeof(std::uint64_t)},
-                                 {"raw_present", sizeof(std::uint8_t)},
-                                 {"subset", sizeof(std::uint32_t)},
-                                 {"element", sizeof(std::int32_t)},
-                                 {"text", sizeof(std::int32_t)},
-                                 {"meaning", sizeof(std::int32_t)}}) {
-            Ref array = Ref::steal(PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count * size)));
-            if (!array) return nullptr;
-            columns.push_back({key, size, std::move(array)});
-        }
-        const ColumnArrays out{
-            static_cast<DescriptorCode*>(columns[0].data()), static_cast<double*>(columns[1].data()),
-            static_cast<std::uint64_t*>(columns[2].data()),  static_cast<std::uint8_t*>(columns[3].data()),
-            static_cast<std::uint32_t*>(columns[4].data()),  static_cast<std::int32_t*>(columns[5].data()),
-            static_cast<std::int32_t*>(columns[6].data()),   static_cast<std::int32_t*>(columns[7].data()),
-        };
+        const auto columns = ColumnBytearrays::make(count);
+        if (!columns) return nullptr;
+        const ColumnArrays out = columns->arrays();
         const ColumnCategories categories = [&] {
             WithoutGil unlocked;
             return fill_columns(*in->tables, *values, starts, out);
         }();
-        return columns_dict(columns, categories, count, starts);
+        return columns_dict(*columns, categories, count, starts);
     });
 }
 
