@@ -4,7 +4,8 @@ Its functions take any bytes-like buffer and decode with the interpreter lock
 released; their results are _skyrec's own classes.
 """
 
-from typing import TypedDict, type_check_only
+from collections.abc import Sequence
+from typing import Any, TypedDict, type_check_only
 
 from typing_extensions import Buffer
 
@@ -49,3 +50,13 @@ def table_directories(root: str, message: BufrMessage) -> tuple[str, str | None,
 def resolve_table_dir(path: str) -> str:
     """The directory that a table directory's name leads to through alias
     files (each naming a sibling); ValueError when there is none."""
+
+def message_headers(data: Buffer, position: int = 0, end: int | None = None) -> dict[str, Any]:
+    """The header fields of every message whose marker lies in [position, end),
+    as bytearrays of fixed-size items by field name, with "errors": (row,
+    reason) for messages that cannot be framed."""
+
+def decode_block(data: Buffer, offsets: Sequence[int], tables: Sequence[TableSet]) -> dict[str, Any]:
+    """The messages at `offsets`, each with its table set, decoded into one
+    set of columns (as decode_columns gives, plus "rows" per message), with
+    "errors": (position, reason) for messages left out."""

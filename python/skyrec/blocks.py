@@ -172,8 +172,11 @@ def _decode_piece(piece: Piece, source: TableSource, filter: Filter, found_error
         distinct, first_rows, inverse = np.unique(keys[chosen], return_index=True, return_inverse=True)
         table_of = np.empty(len(distinct), dtype=object)
         for k, row in enumerate(chosen[first_rows]):
-            message = _native.next_message(data, int(offsets[row]))[3]
+            found = _native.next_message(data, int(offsets[row]))
+            message = found[3] if found is not None else None
             try:
+                if message is None:  # the header pass framed it: not expected
+                    raise ValueError(found[4] if found is not None and found[4] else "message cannot be framed")
                 table_of[k] = source.for_message(message)
             except (ValueError, OSError) as e:
                 table_of[k] = None

@@ -20,7 +20,7 @@ import glob
 import os
 import threading
 from collections import OrderedDict
-from typing import Iterable, NamedTuple
+from typing import Any, Iterable, NamedTuple
 
 import numpy as np
 
@@ -155,7 +155,7 @@ def _partitions(pieces: list[tuple[Piece, int]], blocksize: int | None) -> list[
     return partitions
 
 
-def _as_meta(frame) -> object:
+def _as_meta(frame) -> Any:
     """`frame`, empty, as Dask will hold it: categories unknown, texts in the
     string type this Dask configuration converts them to."""
     return dd.from_pandas(clear_known_categories(frame), npartitions=1)._meta
