@@ -92,12 +92,12 @@ PyObject* decode_values_with_tables(PyObject*, PyObject* args, PyObject* kwargs)
 
 }  // namespace
 
-PyMethodDef decode_values_def = {"decode_values", kw_method(decode_values), METH_VARARGS | METH_KEYWORDS,
+PyMethodDef decode_values_def = {"decode_values", kw_method(guard<decode_values>), METH_VARARGS | METH_KEYWORDS,
                                  "decode_values(data, table_dir)\n--\n\n"};
 PyMethodDef decode_values_with_definitions_def = {
-    "decode_values_with_definitions", kw_method(decode_values_with_definitions), METH_VARARGS | METH_KEYWORDS,
+    "decode_values_with_definitions", kw_method(guard<decode_values_with_definitions>), METH_VARARGS | METH_KEYWORDS,
     "decode_values_with_definitions(data, definitions_root)\n--\n\n"};
-PyMethodDef decode_values_with_tables_def = {"decode_values_with_tables", kw_method(decode_values_with_tables),
+PyMethodDef decode_values_with_tables_def = {"decode_values_with_tables", kw_method(guard<decode_values_with_tables>),
                                              METH_VARARGS | METH_KEYWORDS,
                                              "decode_values_with_tables(data, tables)\n--\n\n"};
 

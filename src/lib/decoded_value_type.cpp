@@ -5,6 +5,7 @@
 
 #include "decode/float_debug.hpp"
 #include "lib/decoded_value_object.hpp"
+#include "lib/errors.hpp"
 #include "message/debug_string.hpp"
 
 namespace skyrec::py {
@@ -92,7 +93,7 @@ PyGetSetDef value_getset[] = {
 
 PyType_Slot value_slots[] = {
     {Py_tp_dealloc, slot(value_dealloc)},
-    {Py_tp_repr, slot(value_repr)},
+    {Py_tp_repr, slot(guard<value_repr>)},
     {Py_tp_getset, value_getset},
     {0, nullptr},
 };

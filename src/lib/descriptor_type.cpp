@@ -4,6 +4,7 @@
 
 #include "lib/args.hpp"
 #include "lib/boxed.hpp"
+#include "lib/errors.hpp"
 #include "lib/module_types.hpp"
 #include "message/descriptor.hpp"
 
@@ -50,7 +51,8 @@ PyObject* descriptor_repr(PyObject* self) {
 }
 
 PyMethodDef descriptor_methods[] = {
-    {"from_fxy", kw_method(descriptor_from_fxy), METH_VARARGS | METH_KEYWORDS | METH_STATIC, "from_fxy(code)\n--\n\n"},
+    {"from_fxy", kw_method(guard<descriptor_from_fxy>), METH_VARARGS | METH_KEYWORDS | METH_STATIC,
+     "from_fxy(code)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -65,7 +67,7 @@ PyGetSetDef descriptor_getset[] = {
 PyType_Slot descriptor_slots[] = {
     {Py_tp_new, slot(descriptor_new)},
     {Py_tp_dealloc, slot(boxed_dealloc<Fxy>)},
-    {Py_tp_repr, slot(descriptor_repr)},
+    {Py_tp_repr, slot(guard<descriptor_repr>)},
     {Py_tp_methods, descriptor_methods},
     {Py_tp_getset, descriptor_getset},
     {Py_tp_doc, const_cast<char*>("Descriptor(f, x, y)\n--\n\n")},

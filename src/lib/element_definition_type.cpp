@@ -2,6 +2,7 @@
 #include <string>
 
 #include "lib/boxed.hpp"
+#include "lib/errors.hpp"
 #include "lib/module_types.hpp"
 #include "message/debug_string.hpp"
 
@@ -34,7 +35,7 @@ PyObject* element_repr(PyObject* self) {
 
 PyType_Slot element_slots[] = {
     {Py_tp_dealloc, slot(boxed_dealloc<E>)},
-    {Py_tp_repr, slot(element_repr)},
+    {Py_tp_repr, slot(guard<element_repr>)},
     {Py_tp_getset, element_getset},
     {0, nullptr},
 };

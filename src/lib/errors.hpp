@@ -32,6 +32,21 @@ PyObject* guarded(Body&& body) noexcept {
     }
 }
 
+template <auto Function>
+struct Guard;
+template <class... Args, PyObject* (*Function)(Args...)>
+struct Guard<Function> {
+    static PyObject* call(Args... args) noexcept {
+        return guarded([&] { return Function(args...); });
+    }
+};
+
+// `Function` run by guarded, for registration as a slot or method whose
+// argument conversion or repr allocates: a huge descriptor sequence must give
+// MemoryError, not abort the interpreter.
+template <auto Function>
+inline constexpr auto guard = Guard<Function>::call;
+
 // A core result, as a Python object made by `wrap` from its value, or raised.
 template <class T, class Wrap>
 PyObject* finish(Result<T>&& result, Wrap&& wrap) {

@@ -28,7 +28,7 @@ PyObject* expand_descriptors_function(PyObject*, PyObject* args, PyObject* kwarg
 
 }  // namespace
 
-PyMethodDef expand_descriptors_def = {"expand_descriptors", kw_method(expand_descriptors_function),
+PyMethodDef expand_descriptors_def = {"expand_descriptors", kw_method(guard<expand_descriptors_function>),
                                       METH_VARARGS | METH_KEYWORDS,
                                       "expand_descriptors(table_dir, descriptors)\n--\n\n"};
 

@@ -62,13 +62,13 @@ PyObject* parse_all_file(PyObject*, PyObject* args, PyObject* kwargs) {
 
 }  // namespace
 
-PyMethodDef parse_bytes_def = {"parse_bytes", kw_method(parse_bytes), METH_VARARGS | METH_KEYWORDS,
+PyMethodDef parse_bytes_def = {"parse_bytes", kw_method(guard<parse_bytes>), METH_VARARGS | METH_KEYWORDS,
                                "parse_bytes(data)\n--\n\n"};
-PyMethodDef parse_file_def = {"parse_file", kw_method(parse_file), METH_VARARGS | METH_KEYWORDS,
+PyMethodDef parse_file_def = {"parse_file", kw_method(guard<parse_file>), METH_VARARGS | METH_KEYWORDS,
                               "parse_file(path)\n--\n\n"};
-PyMethodDef parse_all_bytes_def = {"parse_all_bytes", kw_method(parse_all_bytes), METH_VARARGS | METH_KEYWORDS,
+PyMethodDef parse_all_bytes_def = {"parse_all_bytes", kw_method(guard<parse_all_bytes>), METH_VARARGS | METH_KEYWORDS,
                                    "parse_all_bytes(data)\n--\n\n"};
-PyMethodDef parse_all_file_def = {"parse_all_file", kw_method(parse_all_file), METH_VARARGS | METH_KEYWORDS,
+PyMethodDef parse_all_file_def = {"parse_all_file", kw_method(guard<parse_all_file>), METH_VARARGS | METH_KEYWORDS,
                                   "parse_all_file(path)\n--\n\n"};
 
 }  // namespace skyrec::py

@@ -3,6 +3,7 @@
 
 #include "lib/args.hpp"
 #include "lib/boxed.hpp"
+#include "lib/errors.hpp"
 #include "lib/module_types.hpp"
 
 namespace skyrec::py {
@@ -62,7 +63,7 @@ PyObject* message_repr(PyObject* self) {
 
 PyType_Slot message_slots[] = {
     {Py_tp_dealloc, slot(boxed_dealloc<M>)},
-    {Py_tp_repr, slot(message_repr)},
+    {Py_tp_repr, slot(guard<message_repr>)},
     {Py_tp_getset, message_getset},
     {0, nullptr},
 };

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "lib/boxed.hpp"
+#include "lib/errors.hpp"
 #include "lib/module_types.hpp"
 
 namespace skyrec::py {
@@ -29,7 +30,7 @@ PyObject* sequence_repr(PyObject* self) {
 
 PyType_Slot sequence_slots[] = {
     {Py_tp_dealloc, slot(boxed_dealloc<S>)},
-    {Py_tp_repr, slot(sequence_repr)},
+    {Py_tp_repr, slot(guard<sequence_repr>)},
     {Py_tp_getset, sequence_getset},
     {0, nullptr},
 };

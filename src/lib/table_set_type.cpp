@@ -118,13 +118,14 @@ constexpr int kStatic = METH_VARARGS | METH_KEYWORDS | METH_STATIC;
 constexpr int kMethod = METH_VARARGS | METH_KEYWORDS;
 
 PyMethodDef table_set_methods[] = {
-    {"from_eccodes", kw_method(table_set_from_eccodes), kStatic, "from_eccodes(path)\n--\n\n"},
-    {"from_bufr4_45", kw_method(table_set_from_bufr4_45), kStatic, "from_bufr4_45(path)\n--\n\n"},
-    {"from_definitions", kw_method(table_set_from_definitions), kStatic, "from_definitions(path, message)\n--\n\n"},
-    {"get_element", kw_method(table_set_get_element), kMethod, "get_element($self, code)\n--\n\n"},
-    {"get_sequence", kw_method(table_set_get_sequence), kMethod, "get_sequence($self, code)\n--\n\n"},
-    {"get_meaning", kw_method(table_set_get_meaning), kMethod, "get_meaning($self, code, raw)\n--\n\n"},
-    {"expand", kw_method(table_set_expand), kMethod, "expand($self, descriptors)\n--\n\n"},
+    {"from_eccodes", kw_method(guard<table_set_from_eccodes>), kStatic, "from_eccodes(path)\n--\n\n"},
+    {"from_bufr4_45", kw_method(guard<table_set_from_bufr4_45>), kStatic, "from_bufr4_45(path)\n--\n\n"},
+    {"from_definitions", kw_method(guard<table_set_from_definitions>), kStatic,
+     "from_definitions(path, message)\n--\n\n"},
+    {"get_element", kw_method(guard<table_set_get_element>), kMethod, "get_element($self, code)\n--\n\n"},
+    {"get_sequence", kw_method(guard<table_set_get_sequence>), kMethod, "get_sequence($self, code)\n--\n\n"},
+    {"get_meaning", kw_method(guard<table_set_get_meaning>), kMethod, "get_meaning($self, code, raw)\n--\n\n"},
+    {"expand", kw_method(guard<table_set_expand>), kMethod, "expand($self, descriptors)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -137,7 +138,7 @@ PyGetSetDef table_set_getset[] = {
 PyType_Slot table_set_slots[] = {
     {Py_tp_new, slot(table_set_new)},
     {Py_tp_dealloc, slot(boxed_dealloc<TableSet>)},
-    {Py_tp_repr, slot(table_set_repr)},
+    {Py_tp_repr, slot(guard<table_set_repr>)},
     {Py_tp_methods, table_set_methods},
     {Py_tp_getset, table_set_getset},
     {Py_tp_doc, const_cast<char*>("TableSet()\n--\n\n")},
