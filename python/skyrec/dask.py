@@ -36,7 +36,7 @@ from .blocks import Filter, Piece
 from .reader import opened
 from .tables import TableSource, find_tables
 
-DEFAULT_BLOCKSIZE = 2**20  # compressed satellite data can spread one byte over hundreds of bytes of rows
+DEFAULT_BLOCKSIZE = 2**18  # compressed satellite data can spread one byte over hundreds of bytes of rows
 HEADER_BLOCKSIZE = 2**26  # the header pass reads little of what it is given
 
 
