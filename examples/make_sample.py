@@ -1,4 +1,5 @@
-"""Writes sample.bufr: two SYNOP-like reports, made with the project's own builder.
+"""Writes sample.bufr: two SYNOP-like reports, made with the project's own builder,
+and damaged.bufr: that message three times, the second with its end marker broken.
 
 Run from the repository root: python examples/make_sample.py
 Widths, scales and references are those of WMO Table B (master version 38).
@@ -48,6 +49,9 @@ def main() -> None:
                         international_subcategory=2, year=2024, month=1, day=2, hour=12, minute=0, second=0)
     (HERE / "sample.bufr").write_bytes(msg)
     print(f"wrote {HERE / 'sample.bufr'} ({len(msg)} bytes)")
+    damaged = msg + msg[:-4] + b"7776" + msg
+    (HERE / "damaged.bufr").write_bytes(damaged)
+    print(f"wrote {HERE / 'damaged.bufr'} ({len(damaged)} bytes)")
 
 
 if __name__ == "__main__":

@@ -195,3 +195,21 @@ def test_huge_delayed_factor_runs_out_of_data(tables):
     message = error_of(tables, [103000, 31002, 101000, 31002, 1001], bits)
     assert message == ("csv/table parse error: not enough bits while reading section 4 at bit 32 for width 7 "
                        "(32 bits available)")
+
+
+def test_many_subsets_keep_their_order(tables):
+    # More values than the decoder hands over at once.
+    raws = [(7 * i) % 4000 for i in range(5000)]
+    bits = BitWriter()
+    for raw in raws:
+        bits.uint(raw, 12)
+    values = decode(tables, [12101], bits, subsets=len(raws))
+    assert [v.raw for v in values] == raws
+
+
+def test_error_after_many_values_returns_none_of_them(tables):
+    bits = BitWriter()
+    for i in range(4999):
+        bits.uint(i % 4000, 12)
+    with pytest.raises(ValueError, match="not enough bits while reading section 4 at bit 59988 for width 12"):
+        decode(tables, [12101], bits, subsets=5000)

@@ -1,10 +1,12 @@
 """DecodedValue: attributes, `data`, and the exact repr with its float form."""
 
+import gc
+
 import pytest
 
 import _skyrec
 from bufrgen import BitWriter
-from decodekit import decode, make_tables
+from decodekit import column, decode, make_tables
 from tablegen import Element
 
 
@@ -96,3 +98,23 @@ def test_values_outlive_their_table_set(tmp_path):
     values = decode(t, [2001, 1015], BitWriter().uint(1, 2).text("XY", 48))
     del t
     assert [v.data for v in values] == ["MANNED", "XY"] and values[0].name == "TYPE OF STATION"
+
+
+def test_values_of_one_entry_stay_independent_after_their_table_set(tmp_path):
+    # Values of one element share its name and meanings; each still gives
+    # new, equal str objects once the table set is gone.
+    t = make_tables(tmp_path)
+    compressed = decode(t, [2001], column(BitWriter(), 2, [1, 1, 0]), subsets=3, compressed=True)
+    plain = decode(t, [2001, 2001], BitWriter().uint(1, 2).uint(1, 2))
+    del t
+    gc.collect()
+    values = compressed + plain
+    names = [v.name for v in values]
+    meanings = [v.raw_meaning for v in values]
+    assert names == ["TYPE OF STATION"] * 5 and len({id(n) for n in names}) == 5
+    assert meanings == ["MANNED", "MANNED", "AUTOMATIC", "MANNED", "MANNED"]
+    assert len({id(m) for m in meanings}) == 5
+    assert [repr(v) for v in values[1:3]] == ['DecodedValue(002001, "MANNED")', 'DecodedValue(002001, "AUTOMATIC")']
+    del values[:4]
+    gc.collect()
+    assert (plain[1].name, plain[1].data) == ("TYPE OF STATION", "MANNED")

@@ -1,4 +1,4 @@
-"""python -m skyrec on the example file, with named and found tables."""
+"""skyrec dump on the example file, with named and found tables."""
 
 from __future__ import annotations
 
@@ -29,22 +29,23 @@ def test_sample_is_made_by_the_project_builder(tmp_path):
          namespace)
     namespace["main"]()
     assert (tmp_path / "sample.bufr").read_bytes() == SAMPLE.read_bytes()
+    assert (tmp_path / "damaged.bufr").read_bytes() == (ROOT / "examples" / "damaged.bufr").read_bytes()
 
 
 def test_sample_decodes_with_its_own_tables():
-    result = run("--tables", "examples/tables", "examples/sample.bufr")
+    result = run("dump", "--tables", "examples/tables", "examples/sample.bufr")
     assert result.returncode == 0, result.stderr
-    assert "'DE BILT'" in result.stdout and "'RAIN, NOT FREEZING, CONTINUOUS'" in result.stdout
-    assert "012101 TEMPERATURE/AIR TEMPERATURE" in result.stdout and "276.15" in result.stdout
+    assert "'DE BILT'" in result.stdout and "  RAIN, NOT FREEZING, CONTINUOUS\n" in result.stdout
+    assert "012101  TEMPERATURE/AIR TEMPERATURE  " in result.stdout and "  276.15  " in result.stdout
     values = _skyrec.decode_values(SAMPLE.read_bytes(), str(ROOT / "examples" / "tables"))
     assert len(values) == 34 and values[30].raw_value is None  # London's dewpoint is missing
 
 
 def test_sample_decodes_with_found_definitions(definitions):
-    found = run("examples/sample.bufr")
-    named = run("--definitions", str(definitions), "examples/sample.bufr")
+    found = run("dump", "examples/sample.bufr")
+    named = run("dump", "--definitions", str(definitions), "examples/sample.bufr")
     assert found.returncode == named.returncode == 0, found.stderr + named.stderr
-    assert found.stdout == named.stdout == run("--tables", "examples/tables", "examples/sample.bufr").stdout
+    assert found.stdout == named.stdout == run("dump", "--tables", "examples/tables", "examples/sample.bufr").stdout
 
 
 @pytest.mark.parametrize("content, error", [(None, "No such file"), (b"\0" * 100, "no BUFR messages found"),
@@ -53,5 +54,5 @@ def test_bad_input_fails_with_a_message(tmp_path, content, error):
     path = tmp_path / "input.bufr"
     if content is not None:
         path.write_bytes(content)
-    result = run("--tables", "examples/tables", str(path))
+    result = run("dump", "--tables", "examples/tables", str(path))
     assert result.returncode == 1 and error in result.stderr

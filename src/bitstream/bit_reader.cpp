@@ -4,6 +4,25 @@
 
 namespace skyrec {
 
+void bytes_at(ByteView data, std::uint64_t position, std::uint32_t width, std::uint8_t* out) noexcept {
+    std::uint32_t whole = width / 8;
+    const std::uint32_t tail = width % 8;
+    if ((position & 7) == 0) {
+        std::memcpy(out, data.data + (position >> 3), whole);
+        out += whole;
+        position += 8 * std::uint64_t{whole};
+    } else {
+        // Unaligned bytes, eight at a time.
+        for (; whole >= 8; whole -= 8, out += 8, position += 64) {
+            const std::uint64_t word = __builtin_bswap64(bits_at(data, position, 64));
+            std::memcpy(out, &word, 8);
+        }
+        for (; whole > 0; --whole, ++out, position += 8)
+            *out = static_cast<std::uint8_t>(bits_at(data, position, 8));
+    }
+    if (tail != 0) *out = static_cast<std::uint8_t>(bits_at(data, position, tail) << (8 - tail));
+}
+
 std::uint32_t BitReader::read_bytes_into(std::uint32_t width, std::uint8_t* out) noexcept {
     const std::uint32_t whole = width / 8;
     const std::uint32_t tail = width % 8;
@@ -18,14 +37,8 @@ std::uint32_t BitReader::read_bytes_into(std::uint32_t width, std::uint8_t* out)
         position_ += std::uint64_t{whole} * 8;
         return tail;
     }
-    if ((position_ & 7) == 0) {
-        std::memcpy(out, data_ + (position_ >> 3), whole);
-        position_ += std::uint64_t{whole} * 8;
-    } else {
-        for (std::uint32_t i = 0; i < whole; ++i)
-            out[i] = static_cast<std::uint8_t>(take(8));
-    }
-    if (tail != 0) out[whole] = static_cast<std::uint8_t>(take(tail) << (8 - tail));
+    bytes_at(data(), position_, width, out);
+    position_ += width;
     return 0;
 }
 

@@ -11,6 +11,30 @@
 
 namespace skyrec {
 
+// The `width` bits (1 to 64) at bit `position` of `data`, for a field known
+// to lie within it. One unaligned 64-bit load serves all but the fields that
+// reach into a ninth byte or lie within the last eight bytes.
+inline std::uint64_t bits_at(ByteView data, std::uint64_t position, std::uint32_t width) noexcept {
+    const std::uint64_t byte = position >> 3;
+    const unsigned shift = static_cast<unsigned>(position & 7);
+    std::uint64_t word;
+    if (data.size - byte >= 8) [[likely]] {
+        std::memcpy(&word, data.data + byte, 8);
+    } else {
+        std::uint8_t tail[8] = {};
+        std::memcpy(tail, data.data + byte, data.size - byte);
+        std::memcpy(&word, tail, 8);
+    }
+    word = __builtin_bswap64(word) << shift;
+    // Up to 7 bits of the field may lie in a ninth byte.
+    if (shift + width > 64) word |= std::uint64_t{data.data[byte + 8]} >> (8 - shift);
+    return word >> (64 - width);
+}
+
+// Copies ceil(width / 8) bytes from bit `position` of `data` into `out`, the
+// last one zero-filled in its low bits, for bytes known to lie within it.
+void bytes_at(ByteView data, std::uint64_t position, std::uint32_t width, std::uint8_t* out) noexcept;
+
 class BitReader {
 public:
     explicit BitReader(ByteView data) noexcept
@@ -19,6 +43,7 @@ public:
     std::uint64_t position() const noexcept { return position_; }
     std::uint64_t total() const noexcept { return total_; }
     std::uint64_t remaining() const noexcept { return total_ - position_; }
+    ByteView data() const noexcept { return {data_, size_}; }
 
     // The hot path. Reads `width` bits into `out`, or returns false (width
     // above 64, or the field does not fit) with the position unchanged; then
@@ -56,27 +81,9 @@ public:
 private:
     // 1 <= width <= 64, and the field fits.
     std::uint64_t take(std::uint32_t width) noexcept {
-        const std::uint64_t byte = position_ >> 3;
-        const unsigned shift = static_cast<unsigned>(position_ & 7);
-        std::uint64_t word = load_word(byte) << shift;
-        // Up to 7 bits of the field may lie in a ninth byte.
-        if (shift + width > 64) word |= std::uint64_t{data_[byte + 8]} >> (8 - shift);
+        const std::uint64_t value = bits_at(ByteView{data_, size_}, position_, width);
         position_ += width;
-        return word >> (64 - width);
-    }
-
-    // Eight bytes from `byte` on, big-endian; bytes past the end read as 0.
-    std::uint64_t load_word(std::uint64_t byte) const noexcept {
-        std::uint8_t bytes[8] = {};
-        const std::uint64_t n = size_ - byte < 8 ? size_ - byte : 8;
-        if (n == 8) {
-            std::memcpy(bytes, data_ + byte, 8);
-        } else if (n != 0) {
-            std::memcpy(bytes, data_ + byte, n);
-        }
-        std::uint64_t word;
-        std::memcpy(&word, bytes, 8);
-        return __builtin_bswap64(word);
+        return value;
     }
 
     const std::uint8_t* data_;

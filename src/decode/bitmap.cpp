@@ -3,8 +3,6 @@
 namespace skyrec {
 namespace {
 
-constexpr DescriptorCode kDataPresentIndicator = 31031;
-
 // Which history entry bitmap entry 0 refers to.
 std::uint64_t bitmap_offset(const DecoderState& state) noexcept {
     if (state.bitmap_fixed_offset) return *state.bitmap_fixed_offset;
@@ -58,7 +56,7 @@ void expect_inline_bitmap(DecoderState& state) {
     state.inline_bitmap.marker_history = state.history.size();
 }
 
-bool element_feeds_bitmap(DecoderState& state, DescriptorCode code) {
+bool element_feeds_bitmap_slow(DecoderState& state, DescriptorCode code) {
     InlineBitmap& in = state.inline_bitmap;
     const bool indicator = code == kDataPresentIndicator;
     if (in.phase != InlineBitmap::Phase::None) {
@@ -81,7 +79,7 @@ void add_bitmap_entry(DecoderState& state, double value) {
     state.bitmap.push_back(entry);
 }
 
-TargetStatus next_bitmap_target(DecoderState& state, ElementRef& target) {
+TargetStatus next_bitmap_target(DecoderState& state, const ElementRef*& target) {
     const std::uint64_t n = state.bitmap.size();
     if (n == 0) return TargetStatus::None;
     const std::uint64_t offset = bitmap_offset(state);

@@ -9,6 +9,8 @@
 
 namespace skyrec {
 
+inline constexpr DescriptorCode kDataPresentIndicator = 31031;
+
 // 236000: collect every later 031031 into a new bitmap over the last
 // entries of the history.
 void start_bitmap(DecoderState& state);
@@ -21,13 +23,18 @@ void expect_inline_bitmap(DecoderState& state);
 
 // Called for each plain element step before its value is read; true when
 // the element (a 031031) feeds the bitmap instead of the history.
-bool element_feeds_bitmap(DecoderState& state, DescriptorCode code);
+bool element_feeds_bitmap_slow(DecoderState& state, DescriptorCode code);
+inline bool element_feeds_bitmap(DecoderState& state, DescriptorCode code) {
+    // Most elements are neither 031031 nor right after an inline bitmap's marker.
+    if (code != kDataPresentIndicator && state.inline_bitmap.phase == InlineBitmap::Phase::None) return false;
+    return element_feeds_bitmap_slow(state, code);
+}
 
 // One bitmap entry from a 031031 value, clamped to 0..255.
 void add_bitmap_entry(DecoderState& state, double value);
 
 // The history entry that the next present bitmap entry refers to.
 enum class TargetStatus : std::uint8_t { None, Found, OutsideHistory };
-TargetStatus next_bitmap_target(DecoderState& state, ElementRef& target);
+TargetStatus next_bitmap_target(DecoderState& state, const ElementRef*& target);
 
 }  // namespace skyrec

@@ -7,51 +7,74 @@
 namespace skyrec {
 namespace {
 
-// A first guess at the number of values, to spare most regrowth.
-std::size_t expected_values(const BufrMessage& message, std::uint64_t bits) {
-    const std::uint64_t guess = message.compressed_data ? bits / 8 : bits / 10;
-    return static_cast<std::size_t>(std::min<std::uint64_t>(guess + 16, std::uint64_t{1} << 22));
+// A first guess at the number of uncompressed values, to spare most regrowth.
+std::size_t expected_values(std::uint64_t bits) {
+    return static_cast<std::size_t>(std::min<std::uint64_t>(bits / 10 + 16, std::uint64_t{1} << 22));
 }
 
-Result<std::vector<DecodedValue>> decode_uncompressed(const BufrMessage& message, const TableSet& tables,
-                                                      BitReader& reader) {
-    std::vector<DecodedValue> values;
-    values.reserve(expected_values(message, reader.total()));
-    Walker walker(tables, reader, false, message.number_of_subsets, values);
+Status walk_uncompressed(const BufrMessage& message, Walker& walker, std::vector<std::size_t>* subset_starts) {
     for (std::uint32_t subset = 0; subset < message.number_of_subsets; ++subset) {
         if (subset != 0) walker.state().start_subset();
+        if (subset_starts != nullptr) subset_starts->push_back(walker.value_count());
         if (!walker.walk(message.unexpanded_descriptors, 0)) return walker.take_error();
     }
-    return values;
+    return Ok{};
 }
 
-// The walk yields columns, one value per subset each; the result is subset
-// after subset, each in column order.
-Result<std::vector<DecodedValue>> decode_compressed(const BufrMessage& message, const TableSet& tables,
-                                                    BitReader& reader) {
-    const std::size_t subsets = message.number_of_subsets;
-    std::vector<DecodedValue> columns;
-    columns.reserve(expected_values(message, reader.total()));
-    Walker walker(tables, reader, true, message.number_of_subsets, columns);
+// The walk yields columns, one value per subset each.
+Result<CompressedSection> walk_compressed(const BufrMessage& message, const TableSet& tables, ByteView data) {
+    BitReader reader(data);
+    CompressedSection section;
+    section.data = data;
+    section.subsets = message.number_of_subsets;
+    Walker walker(tables, reader, message.number_of_subsets, section.columns);
     if (!walker.walk(message.unexpanded_descriptors, 0)) return walker.take_error();
-    if (subsets == 0) return std::vector<DecodedValue>{};
-
-    const std::size_t column_count = columns.size() / subsets;
-    std::vector<DecodedValue> values;
-    values.reserve(columns.size());
-    for (std::size_t j = 0; j < subsets; ++j) {
-        for (std::size_t c = 0; c < column_count; ++c)
-            values.push_back(std::move(columns[c * subsets + j]));
-    }
-    return values;
+    return section;
 }
 
 }  // namespace
 
-Result<std::vector<DecodedValue>> decode_section4(const BufrMessage& message, const TableSet& tables, ByteView data) {
-    BitReader reader(data);
-    if (message.compressed_data) return decode_compressed(message, tables, reader);
-    return decode_uncompressed(message, tables, reader);
+Result<std::vector<DecodedValue>> decode_section4(const BufrMessage& message, const TableSet& tables, ByteView data,
+                                                  std::vector<std::size_t>* subset_starts) {
+    if (subset_starts != nullptr) subset_starts->clear();
+    std::vector<DecodedValue> values;
+    if (!message.compressed_data) {
+        BitReader reader(data);
+        values.reserve(expected_values(reader.total()));
+        Walker walker(tables, reader, values, nullptr);
+        SKYREC_CHECK(walk_uncompressed(message, walker, subset_starts));
+        return values;
+    }
+    auto section = walk_compressed(message, tables, data);
+    if (!section) return std::move(section).error();
+    // Every subset has one value per column: replication counts are common to all.
+    if (subset_starts != nullptr) {
+        for (std::size_t j = 0; j < section->subsets; ++j)
+            subset_starts->push_back(j * section->columns.size());
+    }
+    values.reserve(section->value_count());
+    visit_values(*section, [&](std::size_t, const ValueView& v) {
+        values.push_back(DecodedValue{v.value, v.raw, v.name, v.meaning, v.has_text ? OwnedText(v.text) : OwnedText(),
+                                      v.descriptor, v.has_value, v.has_raw});
+        return true;
+    });
+    return values;
+}
+
+Status decode_section4_into(const BufrMessage& message, const TableSet& tables, ByteView data, Section4Sink& sink) {
+    if (!message.compressed_data) {
+        BitReader reader(data);
+        std::vector<DecodedValue> batch;
+        batch.reserve(std::min(expected_values(reader.total()), kBatchValues + 64));
+        Walker walker(tables, reader, batch, &sink);
+        SKYREC_CHECK(walk_uncompressed(message, walker, nullptr));
+        if (!walker.flush()) return walker.take_error();
+        return Ok{};
+    }
+    auto section = walk_compressed(message, tables, data);
+    if (!section) return std::move(section).error();
+    if (!sink.take_columns(*section)) return stopped_by_sink();
+    return Ok{};
 }
 
 }  // namespace skyrec

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "decode/compressed_section.hpp"
 #include "decode/decoded_value.hpp"
 #include "message/bytes.hpp"
 #include "message/message.hpp"
@@ -14,6 +15,29 @@ namespace skyrec {
 // Decodes `data` (the message's section 4 data bytes) with `tables`: subset
 // after subset, each subset's values in the order read, compressed or not.
 // The values' names and meanings point into `tables`, which must outlive them.
-Result<std::vector<DecodedValue>> decode_section4(const BufrMessage& message, const TableSet& tables, ByteView data);
+// When `subset_starts` is given, it receives the index of each subset's first
+// value, one per subset in order (the flat list does not mark them otherwise:
+// uncompressed subsets differ in length when delayed replications do).
+Result<std::vector<DecodedValue>> decode_section4(const BufrMessage& message, const TableSet& tables, ByteView data,
+                                                  std::vector<std::size_t>* subset_starts = nullptr);
+
+// Takes the values of a decode as they are made, for callers that turn them
+// into something else and need not hold them all as records.
+class Section4Sink {
+public:
+    virtual ~Section4Sink() = default;
+    // Uncompressed data: the next values in order, a batch at a time; the
+    // sink may move from them. False stops the decode.
+    virtual bool take_values(std::vector<DecodedValue>& batch) = 0;
+    // Compressed data: every column, once the walk has read them all; the
+    // section borrows `data` and `tables`. False stops the decode.
+    virtual bool take_columns(const CompressedSection& section) = 0;
+};
+
+// decode_section4 that hands its values to `sink` instead of returning them.
+// The first error ends the decode, possibly after some batches were taken.
+// A sink that stops the decode gets an error back that it can ignore: it
+// knows why it stopped.
+Status decode_section4_into(const BufrMessage& message, const TableSet& tables, ByteView data, Section4Sink& sink);
 
 }  // namespace skyrec

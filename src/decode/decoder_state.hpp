@@ -22,8 +22,8 @@ struct InlineBitmap {
 };
 
 struct DecoderState {
-    std::vector<std::uint8_t> bitmap;  // 1: data not present
-    std::vector<ElementRef> history;   // Table B entries decoded so far (bitmap targets)
+    std::vector<std::uint8_t> bitmap;        // 1: data not present
+    std::vector<const ElementRef*> history;  // Table B entries decoded so far (bitmap targets)
     std::int64_t reference_multiplier = 1;
     std::uint64_t bitmap_cursor = 0;
     std::uint64_t bitmap_base = 0;
@@ -50,7 +50,7 @@ struct DecoderState {
         bitmap.clear();
         history.clear();
         std::vector<std::uint8_t> kept_bitmap = std::move(bitmap);
-        std::vector<ElementRef> kept_history = std::move(history);
+        std::vector<const ElementRef*> kept_history = std::move(history);
         *this = DecoderState{};
         bitmap = std::move(kept_bitmap);
         history = std::move(kept_history);

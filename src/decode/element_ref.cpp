@@ -3,6 +3,9 @@
 #include <cctype>
 #include <string_view>
 
+#include "decode/decoded_value.hpp"
+#include "decode/scaling.hpp"
+
 namespace skyrec {
 namespace {
 
@@ -27,12 +30,41 @@ ElementKind element_kind(const std::string& unit) noexcept {
     return ElementKind::Numeric;
 }
 
-const ElementRef* ElementCache::fill(Slot& slot, DescriptorCode code) {
-    const ElementDefinition* def = tables_.element(code);
-    if (def == nullptr) return nullptr;
-    slot.code = code;
-    slot.ref = ElementRef{def, tables_.code_table(code), element_kind(def->unit)};
-    return &slot.ref;
+const ElementRef& associated_field_ref() noexcept {
+    static const ElementDefinition def = [] {
+        ElementDefinition d;
+        d.code = kAssociatedFieldCode;
+        d.name = "associatedField";
+        return d;
+    }();
+    static const ElementRef ref = [] {
+        ElementRef r;
+        r.def = &def;
+        r.missing_recognised = false;
+        return r;
+    }();
+    return ref;
+}
+
+const ElementRef* ElementCache::fill(Set& set, DescriptorCode code) {
+    auto it = resolved_.find(code);
+    if (it == resolved_.end()) {
+        const ElementDefinition* def = tables_.element(code);
+        if (def == nullptr) return nullptr;
+        ElementRef ref;
+        ref.def = def;
+        ref.codes = tables_.code_table(code);
+        ref.kind = element_kind(def->unit);
+        ref.missing_recognised = code_x(code) != 31;
+        ref.divisor = powers_of_ten(def->scale);
+        it = resolved_.emplace(code, ref).first;
+    }
+    // The first code of a set keeps its way; later ones share the other, so
+    // that codes cycling through one set miss as little as can be.
+    const int way = set.code[0] == kEmpty ? 0 : 1;
+    set.code[way] = code;
+    set.ref[way] = &it->second;
+    return set.ref[way];
 }
 
 }  // namespace skyrec

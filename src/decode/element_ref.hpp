@@ -1,9 +1,12 @@
 // A Table B entry as the decoder uses it: the entry, its code table and how
-// its unit says to read it, resolved once per descriptor occurrence.
+// its unit says to read it, resolved once per decode and then referred to by
+// pointer from every occurrence.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <string>
+#include <unordered_map>
 
 #include "tables/table_set.hpp"
 
@@ -19,39 +22,67 @@ struct ElementRef {
     const ElementDefinition* def = nullptr;
     const CodeTable* codes = nullptr;  // nullptr when the element has no code table
     ElementKind kind = ElementKind::Numeric;
+    bool missing_recognised = true;  // false for class 31, whose all-ones values count
+    double divisor = 1.0;            // 10^scale of the entry itself
+
+    // The meaning of `raw` in the code table, or nullptr. The last answer is
+    // kept, as neighbouring values of an element often repeat.
+    const std::string* meaning(std::uint64_t raw) const {
+        if (codes == nullptr) return nullptr;
+        if (!memo_valid_ || memo_raw_ != raw) {
+            const auto it = codes->find(raw);
+            memo_meaning_ = it == codes->end() ? nullptr : &it->second;
+            memo_raw_ = raw;
+            memo_valid_ = true;
+        }
+        return memo_meaning_;
+    }
+
+private:
+    mutable std::uint64_t memo_raw_ = 0;
+    mutable const std::string* memo_meaning_ = nullptr;
+    mutable bool memo_valid_ = false;
 };
 
 ElementKind element_kind(const std::string& unit) noexcept;
 
-// Element lookups of one decode, remembered in a small direct-mapped cache so
-// that a repeated descriptor costs no hash-map search. The references point
-// into the TableSet and stay valid while it lives.
+// The associated field of 204YYY as an element: code 999999, name
+// "associatedField", no code table, missing values not recognised.
+const ElementRef& associated_field_ref() noexcept;
+
+// Element lookups of one decode. Each entry is resolved once and kept at a
+// fixed place for the decode; a small two-way cache in front spares repeated
+// descriptors a hash-map search.
 class ElementCache {
 public:
     explicit ElementCache(const TableSet& tables) noexcept : tables_(tables) {}
+    ElementCache(const ElementCache&) = delete;
+    ElementCache& operator=(const ElementCache&) = delete;
 
-    // nullptr when the code is not in Table B. The pointer is valid until the
-    // next find(); copy the ElementRef to keep it.
+    // nullptr when the code is not in Table B; else valid as long as the cache.
     const ElementRef* find(DescriptorCode code) {
-        Slot& slot = slots_[(code * 2654435761u) >> (32 - kSlotBits)];
-        if (slot.code == code) return &slot.ref;
-        return fill(slot, code);
+        Set& set = sets_[(code * 0x9E3779B97F4A7C15u) >> (64 - kSetBits)];
+        if (set.code[0] == code) return set.ref[0];
+        if (set.code[1] == code) return set.ref[1];
+        return fill(set, code);
     }
 
     const TableSet& tables() const noexcept { return tables_; }
 
 private:
-    static constexpr unsigned kSlotBits = 9;
+    // Two ways per set, so that two codes of one set do not evict each other.
+    static constexpr unsigned kSetBits = 8;
     static constexpr DescriptorCode kEmpty = 0xFFFFFFFFu;  // never an element: F would be 42949
-    struct Slot {
-        DescriptorCode code = kEmpty;
-        ElementRef ref;
+    struct Set {
+        DescriptorCode code[2] = {kEmpty, kEmpty};
+        const ElementRef* ref[2] = {nullptr, nullptr};
     };
 
-    const ElementRef* fill(Slot& slot, DescriptorCode code);
+    const ElementRef* fill(Set& set, DescriptorCode code);
 
     const TableSet& tables_;
-    std::array<Slot, std::size_t{1} << kSlotBits> slots_{};
+    std::array<Set, std::size_t{1} << kSetBits> sets_{};
+    std::unordered_map<DescriptorCode, ElementRef> resolved_;  // nodes stay put
 };
 
 }  // namespace skyrec

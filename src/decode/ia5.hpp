@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "decode/owned_text.hpp"
 
@@ -12,5 +13,9 @@ namespace skyrec {
 // bytes of 0x80 and above become '?', every other byte stands for itself,
 // and trailing blanks, tabs, line and page breaks are removed.
 OwnedText decode_ia5(const std::uint8_t* bytes, std::size_t n);
+
+// The same text written to `out` (room for n characters), without an
+// allocation: false when the text is absent.
+bool ia5_into(const std::uint8_t* bytes, std::size_t n, char* out, std::string_view& text) noexcept;
 
 }  // namespace skyrec

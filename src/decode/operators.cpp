@@ -19,13 +19,18 @@ std::int64_t wrapping_power_of_ten(std::uint32_t exponent) noexcept {
 
 bool Walker::append_markers(DescriptorCode code) {
     if (!make_room()) return false;
-    for (std::size_t j = 0; j < column_size_; ++j) {
-        DecodedValue& v = out_.emplace_back();
-        v.has_value = true;
-        v.has_raw = true;
-        v.name = &operator_name();
-        v.descriptor = code;
+    if (compressed_) {
+        Column& column = columns_->emplace_back();
+        column.kind = Column::Kind::Marker;
+        column.code = code;
+        column.name = &operator_name();
+        return true;
     }
+    DecodedValue& v = values_->emplace_back();
+    v.has_value = true;
+    v.has_raw = true;
+    v.name = &operator_name();
+    v.descriptor = code;
     return true;
 }
 
@@ -115,7 +120,7 @@ bool Walker::operator_step(DescriptorCode code) {
 }
 
 bool Walker::bitmap_referenced_value(std::uint32_t x) {
-    ElementRef target;
+    const ElementRef* target = nullptr;
     switch (next_bitmap_target(state_, target)) {
         case TargetStatus::None:
             return true;
@@ -124,15 +129,15 @@ bool Walker::bitmap_referenced_value(std::uint32_t x) {
         case TargetStatus::Found:
             break;
     }
-    std::uint32_t width = target.def->width;
-    std::int64_t reference = target.def->reference;
+    std::uint32_t width = target->def->width;
+    std::int64_t reference = target->def->reference;
     if (x == 25) {
         // Differences: one bit wider, and centred on zero.
         const std::uint32_t w = width;
         width = w == std::numeric_limits<std::uint16_t>::max() ? w : w + 1;
         reference = static_cast<std::int64_t>(0 - (w >= 64 ? 0 : std::uint64_t{1} << w));
     }
-    return read_element(target, width, reference);
+    return read_element(*target, width, reference);
 }
 
 }  // namespace skyrec

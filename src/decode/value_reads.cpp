@@ -11,29 +11,6 @@ namespace {
 
 constexpr std::uint32_t kIncrementWidthBits = 6;
 
-const std::string* meaning_of(const CodeTable* codes, std::uint64_t raw) {
-    if (codes == nullptr) return nullptr;
-    auto it = codes->find(raw);
-    return it == codes->end() ? nullptr : &it->second;
-}
-
-// A numeric value; `missing` leaves the scaled value absent.
-void set_numeric(DecodedValue& v, DescriptorCode code, const std::string& name, const CodeTable* codes,
-                 std::uint64_t raw, bool missing, std::int64_t reference, double divisor) {
-    if (!missing) v.value = scaled_value(raw, reference, divisor);
-    v.raw = raw;
-    v.name = &name;
-    v.meaning = meaning_of(codes, raw);
-    v.descriptor = code;
-    v.has_value = !missing;
-    v.has_raw = true;
-}
-
-void append_character(std::vector<DecodedValue>& out, DescriptorCode code, const std::string& name, OwnedText text,
-                      std::uint64_t value) {
-    out.push_back(DecodedValue{static_cast<double>(value), 0, &name, nullptr, std::move(text), code, true, false});
-}
-
 }  // namespace
 
 bool Walker::read_element(const ElementRef& element, std::uint32_t width, std::int64_t reference) {
@@ -41,35 +18,39 @@ bool Walker::read_element(const ElementRef& element, std::uint32_t width, std::i
     if (element.kind == ElementKind::Character) {
         return read_character(def.code, def.name, state_.character_width_active ? state_.character_width : width);
     }
-    std::int64_t scale = def.scale;
+    double divisor = element.divisor;
     if (state_.local_width_active) {
         width = state_.local_width;
-    } else if (element.kind == ElementKind::Numeric) {
+    } else if (element.kind == ElementKind::Numeric && state_.width_change != 0) {
         const std::int64_t changed = std::int64_t{width} + state_.width_change;
         width = changed < 0 ? 0 : static_cast<std::uint32_t>(changed);
     }
-    if (element.kind == ElementKind::Numeric) {
-        scale += state_.scale_change;
+    if (element.kind == ElementKind::Numeric && (state_.scale_change != 0 || state_.reference_multiplier != 1)) {
+        divisor = powers_of_ten(std::int64_t{def.scale} + state_.scale_change);
         reference = static_cast<std::int64_t>(static_cast<std::uint64_t>(state_.reference_multiplier) *
                                               static_cast<std::uint64_t>(reference));
     }
-    return read_numeric(def.code, def.name, element.codes, width, scale, reference, code_x(def.code) != 31);
+    return read_numeric(element, width, divisor, reference);
 }
 
-bool Walker::read_associated_field() {
-    return read_numeric(kAssociatedFieldCode, associated_field_name(), nullptr, state_.associated_width, 0, 0, false);
-}
+bool Walker::read_associated_field() { return read_numeric(associated_field_ref(), state_.associated_width, 1.0, 0); }
 
-bool Walker::read_numeric(DescriptorCode code, const std::string& name, const CodeTable* codes, std::uint32_t width,
-                          std::int64_t scale, std::int64_t reference, bool missing_recognised) {
+bool Walker::read_numeric(const ElementRef& element, std::uint32_t width, double divisor, std::int64_t reference) {
     if (!make_room()) return false;
-    const double divisor = powers_of_ten(scale);
     std::uint64_t r0 = 0;
     if (!reader_.read(width, r0)) return fail_read(width);
+    const bool missing_recognised = element.missing_recognised;
     const bool base_missing = missing_recognised && width < 64 && r0 == all_ones(width);
 
     if (!compressed_) {
-        set_numeric(out_.emplace_back(), code, name, codes, r0, base_missing, reference, divisor);
+        DecodedValue& v = values_->emplace_back();
+        if (!base_missing) v.value = scaled_value(r0, reference, divisor);
+        v.raw = r0;
+        v.name = &element.def->name;
+        v.meaning = element.meaning(r0);
+        v.descriptor = element.def->code;
+        v.has_value = !base_missing;
+        v.has_raw = true;
         return true;
     }
 
@@ -80,20 +61,19 @@ bool Walker::read_numeric(DescriptorCode code, const std::string& name, const Co
         reader_.skip(reader_.remaining() / increment_width * increment_width);
         return fail_read(increment_width);
     }
-    const std::uint64_t increment_missing = all_ones(increment_width);
-    const std::size_t start = out_.size();
-    out_.resize(start + subsets_);
-    DecodedValue* column = out_.data() + start;
-    for (std::size_t j = 0; j < subsets_; ++j) {
-        bool missing = base_missing;
-        std::uint64_t raw = r0;
-        if (increment_width != 0) {
-            const std::uint64_t increment = reader_.read_unchecked(increment_width);
-            missing = missing || (missing_recognised && increment == increment_missing);
-            if (!missing) raw = r0 + increment;
-        }
-        set_numeric(column[j], code, name, codes, raw, missing, reference, divisor);
-    }
+    Column& column = columns_->emplace_back();
+    column.kind = Column::Kind::Numeric;
+    column.missing_recognised = missing_recognised;
+    column.base_missing = base_missing;
+    column.increment_width = static_cast<std::uint8_t>(increment_width);
+    column.code = element.def->code;
+    column.name = &element.def->name;
+    column.codes = element.codes;
+    column.base = r0;
+    column.position = reader_.position();
+    column.reference = reference;
+    column.divisor = divisor;
+    reader_.skip(std::uint64_t{increment_width} * subsets_);
     return true;
 }
 
@@ -101,6 +81,7 @@ bool Walker::read_character(DescriptorCode code, const std::string& name, std::u
     if (!make_room()) return false;
     const std::size_t nbytes = (width + 7) / 8;
     if (scratch_.size() < nbytes) scratch_.resize(nbytes);
+    const std::uint64_t start = reader_.position();
     if (const std::uint32_t failed = reader_.read_bytes_into(width, scratch_.data()); failed != 0) {
         return fail_read(failed);
     }
@@ -108,29 +89,34 @@ bool Walker::read_character(DescriptorCode code, const std::string& name, std::u
 
     if (!compressed_) {
         const std::uint64_t index = ++state_.string_counter;
-        append_character(out_, code, name, decode_ia5(scratch_.data(), nbytes), index * 1000 + width_bytes);
+        values_->push_back(DecodedValue{static_cast<double>(index * 1000 + width_bytes), 0, &name, nullptr,
+                                        decode_ia5(scratch_.data(), nbytes), code, true, false});
         return true;
     }
 
     std::uint64_t nbinc = 0;
     if (!reader_.read(kIncrementWidthBits, nbinc)) return fail_read(kIncrementWidthBits);
     const std::uint64_t k = state_.compressed_string_counter++;
+    Column& column = columns_->emplace_back();
+    column.kind = Column::Kind::Character;
+    column.increment_width = static_cast<std::uint8_t>(nbinc);
+    column.text_width = width;
+    column.code = code;
+    column.name = &name;
+    column.first_index = (k * subsets_ + 1) * 1000 + width_bytes;
     if (nbinc == 0) {
-        const OwnedText shared = decode_ia5(scratch_.data(), nbytes);
-        for (std::size_t j = 0; j < subsets_; ++j) {
-            append_character(out_, code, name, shared, (k * subsets_ + j + 1) * 1000 + width_bytes);
-        }
+        column.position = start;
         return true;
     }
-    const auto subset_width = static_cast<std::uint32_t>(8 * nbinc);
-    if (scratch_.size() < nbinc) scratch_.resize(nbinc);
-    for (std::size_t j = 0; j < subsets_; ++j) {
-        if (const std::uint32_t failed = reader_.read_bytes_into(subset_width, scratch_.data()); failed != 0) {
-            return fail_read(failed);
-        }
-        append_character(out_, code, name, decode_ia5(scratch_.data(), nbinc),
-                         (k * subsets_ + j + 1) * 1000 + width_bytes);
+    column.position = reader_.position();
+    // Each subset's text is whole bytes: the first byte that does not fit
+    // is the one that fails.
+    const std::uint64_t bits = 8 * nbinc * subsets_;
+    if (bits > reader_.remaining()) {
+        reader_.skip(reader_.remaining() / 8 * 8);
+        return fail_read(8);
     }
+    reader_.skip(bits);
     return true;
 }
 

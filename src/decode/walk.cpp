@@ -13,17 +13,33 @@ constexpr std::uint32_t kClass31 = 31;
 
 }  // namespace
 
-Walker::Walker(const TableSet& tables, BitReader& reader, bool compressed, std::uint16_t subsets,
-               std::vector<DecodedValue>& out)
+Walker::Walker(const TableSet& tables, BitReader& reader, std::vector<DecodedValue>& values, Section4Sink* sink)
     : cache_(tables),
       reader_(reader),
-      out_(out),
-      compressed_(compressed),
+      values_(&values),
+      sink_(sink),
+      compressed_(false),
+      subsets_(1),
+      column_size_(1) {}
+
+Walker::Walker(const TableSet& tables, BitReader& reader, std::uint16_t subsets, std::vector<Column>& columns)
+    : cache_(tables),
+      reader_(reader),
+      columns_(&columns),
+      compressed_(true),
       subsets_(subsets),
-      column_size_(compressed ? subsets : 1) {}
+      column_size_(subsets) {}
+
+bool Walker::flush() {
+    if (sink_ == nullptr || values_->empty()) return true;
+    if (!sink_->take_values(*values_)) return fail(stopped_by_sink());
+    taken_ += values_->size();
+    values_->clear();
+    return true;
+}
 
 bool Walker::make_room() {
-    if (out_.size() + column_size_ <= kMaxDecodedValues) return true;
+    if (value_count() + column_size_ <= kMaxDecodedValues) return true;
     return fail(BufrError::text("section 4 decoding exceeded " + std::to_string(kMaxDecodedValues) + " values"));
 }
 
@@ -38,6 +54,7 @@ bool Walker::walk(std::span<const DescriptorCode> list, unsigned depth) {
             return fail(BufrError::text("section 4 decoding exceeded " + std::to_string(kMaxDescriptorSteps) +
                                         " descriptor steps"));
         }
+        if (sink_ != nullptr && values_->size() >= kBatchValues && !flush()) return false;
         const DescriptorCode code = list[i];
         switch (code_f(code)) {
             case 0:
@@ -64,19 +81,18 @@ bool Walker::walk(std::span<const DescriptorCode> list, unsigned depth) {
 
 bool Walker::element_step(DescriptorCode code) {
     if (state_.associated_width != 0 && code_x(code) != kClass31 && !read_associated_field()) return false;
-    const ElementRef* found = cache_.find(code);
-    if (found == nullptr) return fail(BufrError::element_not_found(code));
-    const ElementRef element = *found;
+    const ElementRef* element = cache_.find(code);
+    if (element == nullptr) return fail(BufrError::element_not_found(code));
     const bool feeds_bitmap = element_feeds_bitmap(state_, code);
-    if (!read_element(element)) return false;
+    if (!read_element(*element)) return false;
     state_.local_width_active = false;
     if (!feeds_bitmap) {
         state_.history.push_back(element);
         return true;
     }
-    const auto column = last_column();
-    if (!column.empty() && column.front().has_value) {
-        add_bitmap_entry(state_, column.front().value);
+    const std::optional<double> first = subsets_ != 0 ? last_value(0) : std::nullopt;
+    if (first) {
+        add_bitmap_entry(state_, *first);
     } else if (compressed_) {
         add_bitmap_entry(state_, 0.0);
     }
@@ -100,22 +116,20 @@ bool Walker::replication_step(std::span<const DescriptorCode> list, std::size_t&
     if (!compressed_ && state_.associated_width != 0 && code_x(factor) != kClass31 && !read_associated_field()) {
         return false;
     }
-    const ElementRef* found = cache_.find(factor);
-    if (found == nullptr) return fail(BufrError::element_not_found(factor));
-    const ElementRef element = *found;
-    if (!read_element(element)) return false;
+    const ElementRef* element = cache_.find(factor);
+    if (element == nullptr) return fail(BufrError::element_not_found(factor));
+    if (!read_element(*element)) return false;
 
     // In compressed data every subset must give the same factor.
     std::uint64_t count = 0;
-    const auto column = last_column();
-    if (!column.empty() && column.front().has_value) {
-        const double first = column.front().value;
-        for (const DecodedValue& v : column.subspan(1)) {
-            if (!v.has_value || !(std::fabs(v.value - first) <= 2.220446049250313e-16)) {
+    if (const std::optional<double> first = subsets_ != 0 ? last_value(0) : std::nullopt) {
+        for (std::size_t j = 1; j < subsets_; ++j) {
+            const std::optional<double> v = last_value(j);
+            if (!v || !(std::fabs(*v - *first) <= 2.220446049250313e-16)) {
                 return fail(BufrError::text("compressed delayed replication with varying factors is not implemented"));
             }
         }
-        count = saturating_count(first);
+        count = saturating_count(*first);
     }
     state_.history.push_back(element);
     if (!repeat(list.subspan(i + 2, x), count, depth)) return false;

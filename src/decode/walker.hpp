@@ -1,8 +1,8 @@
 // The descriptor walk shared by uncompressed and compressed data. It expands
 // sequences and replications on the fly (bodies are views, never copies),
 // applies operators and bitmaps, and appends values. Uncompressed data
-// appends one value per element; compressed data one column of a value per
-// subset, each column `column_size` records long.
+// appends one value per element, handing full batches to a sink when it has
+// one; compressed data appends one column per element occurrence.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "bitstream/bit_reader.hpp"
+#include "decode/column.hpp"
+#include "decode/decode_section4.hpp"
 #include "decode/decoded_value.hpp"
 #include "decode/decoder_state.hpp"
 #include "decode/element_ref.hpp"
@@ -21,15 +23,25 @@ namespace skyrec {
 
 class Walker {
 public:
-    // `out` receives the values (uncompressed) or the columns (compressed).
-    Walker(const TableSet& tables, BitReader& reader, bool compressed, std::uint16_t subsets,
-           std::vector<DecodedValue>& out);
+    // Uncompressed data: `values` receives the values; with a sink, it is a
+    // batch that the sink takes whenever it is full.
+    Walker(const TableSet& tables, BitReader& reader, std::vector<DecodedValue>& values, Section4Sink* sink);
+    // Compressed data: `columns` receives one column per element occurrence.
+    Walker(const TableSet& tables, BitReader& reader, std::uint16_t subsets, std::vector<Column>& columns);
 
     // Errors are kept in the walker: false means take_error() holds one.
     bool walk(std::span<const DescriptorCode> list, unsigned depth);
     BufrError take_error() { return std::move(*error_); }
 
     DecoderState& state() noexcept { return state_; }
+
+    // Hands the values still held to the sink, if there is one.
+    bool flush();
+    // The values made so far: those taken by the sink too, and for
+    // compressed data one per subset of every column.
+    std::size_t value_count() const noexcept {
+        return compressed_ ? columns_->size() * subsets_ : taken_ + values_->size();
+    }
 
 private:
     friend class ValueReads;
@@ -52,12 +64,12 @@ private:
     }
     bool read_associated_field();
     bool read_character(DescriptorCode code, const std::string& name, std::uint32_t width);
-    bool read_numeric(DescriptorCode code, const std::string& name, const CodeTable* codes, std::uint32_t width,
-                      std::int64_t scale, std::int64_t reference, bool missing_recognised);
+    bool read_numeric(const ElementRef& element, std::uint32_t width, double divisor, std::int64_t reference);
 
-    // The records appended by the last read.
-    std::span<const DecodedValue> last_column() const noexcept {
-        return {out_.data() + (out_.size() - column_size_), column_size_};
+    // The value of subset `j` (0 for uncompressed data) appended by the last read.
+    std::optional<double> last_value(std::size_t j) const noexcept {
+        if (!compressed_) return values_->back().scaled();
+        return column_value(columns_->back(), reader_.data(), j);
     }
 
     bool fail(BufrError error) {
@@ -71,7 +83,10 @@ private:
 
     ElementCache cache_;
     BitReader& reader_;
-    std::vector<DecodedValue>& out_;
+    std::vector<DecodedValue>* values_ = nullptr;
+    std::vector<Column>* columns_ = nullptr;
+    Section4Sink* sink_ = nullptr;
+    std::size_t taken_ = 0;  // values the sink has taken
     DecoderState state_;
     const bool compressed_;
     const std::uint16_t subsets_;
@@ -82,5 +97,11 @@ private:
 };
 
 inline constexpr unsigned kMaxWalkDepth = 64;
+// Values held before a sink takes them: enough to make each hand-over cheap,
+// few enough to stay in the processor's caches.
+inline constexpr std::size_t kBatchValues = 2048;
+
+// What a decode returns when its sink stopped it.
+inline BufrError stopped_by_sink() { return BufrError::text("decoding stopped by its output"); }
 
 }  // namespace skyrec

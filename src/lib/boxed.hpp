@@ -54,15 +54,22 @@ inline PyObject* to_py(double v) { return PyFloat_FromDouble(v); }
 inline PyObject* to_py(const std::string& v) {
     return PyUnicode_DecodeUTF8(v.data(), static_cast<Py_ssize_t>(v.size()), "replace");
 }
-inline PyObject* to_py(const std::vector<std::uint32_t>& codes) {
-    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(codes.size())));
+// A new list of `convert(item)` (each a new reference or nullptr with an
+// error set) for every item, in order.
+template <class Items, class Convert>
+PyObject* list_of(const Items& items, Convert&& convert) {
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
     if (!list) return nullptr;
-    for (std::size_t i = 0; i < codes.size(); ++i) {
-        PyObject* item = PyLong_FromUnsignedLong(codes[i]);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        PyObject* item = convert(items[i]);
         if (item == nullptr) return nullptr;
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
     }
     return list.release();
+}
+
+inline PyObject* to_py(const std::vector<std::uint32_t>& codes) {
+    return list_of(codes, [](std::uint32_t code) { return PyLong_FromUnsignedLong(code); });
 }
 
 // A getter for a field of the boxed value, for PyGetSetDef tables.

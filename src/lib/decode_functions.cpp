@@ -8,6 +8,7 @@
 #include "lib/errors.hpp"
 #include "lib/module_types.hpp"
 #include "lib/pyref.hpp"
+#include "lib/value_list.hpp"
 #include "message/scan.hpp"
 #include "tables/definitions_root.hpp"
 #include "tables/eccodes_tables.hpp"
@@ -32,10 +33,14 @@ Result<FirstMessage> frame_first_message(ByteView data) {
     return FirstMessage{std::move(record).value(), bytes};
 }
 
-// Decodes and converts while `tables` lives: the values borrow its texts.
+// Decodes into new objects while `tables` lives: the records borrow its texts.
 PyObject* decode_to_list(const FirstMessage& message, const TableSet& tables) {
-    return finish(decode_section4(message.record, tables, message.record.section4_data(message.bytes)),
-                  [](std::vector<DecodedValue>&& values) { return decoded_value_list(values); });
+    ValueListBuilder builder;
+    const Status status =
+        decode_section4_into(message.record, tables, message.record.section4_data(message.bytes), builder);
+    if (builder.failed()) return nullptr;  // with its Python error set
+    if (!status) return raise(status.error());
+    return builder.finish();
 }
 
 // decode_values and decode_values_with_definitions: the message is framed

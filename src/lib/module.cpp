@@ -1,28 +1,11 @@
 // Module initialisation: the classes, then the functions, each added to the
 // module and to __all__ in a fixed order.
+#include "lib/module_common.hpp"
 #include "lib/module_types.hpp"
 #include "lib/pyref.hpp"
 
 namespace skyrec::py {
-
-ModuleTypes types;
-
 namespace {
-
-struct ClassEntry {
-    const char* name;
-    PyObject* (*create)(PyObject* module);
-    PyTypeObject** store;
-};
-
-const ClassEntry kClasses[] = {
-    {"BufrMessage", create_bufr_message_type, &types.bufr_message},
-    {"DecodedValue", create_decoded_value_type, &types.decoded_value},
-    {"Descriptor", create_descriptor_type, &types.descriptor},
-    {"ElementDefinition", create_element_definition_type, &types.element_definition},
-    {"SequenceDefinition", create_sequence_definition_type, &types.sequence_definition},
-    {"TableSet", create_table_set_type, &types.table_set},
-};
 
 // clang-format off: one per line, so that additions merge cleanly.
 PyMethodDef* const kFunctions[] = {
@@ -48,15 +31,12 @@ bool add(PyObject* module, PyObject* all, const char* name, PyObject* object) {
 }
 
 PyObject* create_module() {
-    Ref module = Ref::steal(PyModule_Create(&module_def));
+    Ref module = Ref::steal(new_module(&module_def));
     if (!module) return nullptr;
-#ifdef Py_GIL_DISABLED
-    PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_USED);
-#endif
     Ref all = Ref::steal(PyList_New(0));
     if (!all || PyModule_AddObjectRef(module.get(), "__all__", all.get()) != 0) return nullptr;
 
-    for (const ClassEntry& entry : kClasses) {
+    for (const ClassEntry& entry : module_classes()) {
         Ref type = Ref::steal(entry.create(module.get()));
         if (!type || !add(module.get(), all.get(), entry.name, type.get())) return nullptr;
         // The module keeps its classes alive for the life of the process.
@@ -87,7 +67,7 @@ PyMODINIT_FUNC PyInit__skyrec() {
     PyObject* module = create_module();
     if (module == nullptr) {
         // A failed import leaves no classes behind for a later attempt.
-        for (const ClassEntry& entry : kClasses)
+        for (const ClassEntry& entry : module_classes())
             Py_CLEAR(*entry.store);
         return nullptr;
     }

@@ -45,8 +45,6 @@ PyObject* new_table_set(TableSet&& tables);
 // The table set held by a TableSet argument, borrowed for the call; nullptr
 // with TypeError naming the argument for anything else.
 const TableSet* table_set_arg(PyObject* obj, const char* name);
-// A new DecodedValue object owning a copy of `value`'s data.
-PyObject* new_decoded_value(const DecodedValue& value);
 // A list of new DecodedValue objects, one per value, in order.
 PyObject* decoded_value_list(const std::vector<DecodedValue>& values);
 

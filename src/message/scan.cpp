@@ -7,9 +7,12 @@ namespace {
 
 constexpr std::size_t kMarkerLength = 4;
 
-// Position of the next "BUFR" at or after `pos`, or `size` when there is none.
-std::size_t find_marker(const std::uint8_t* p, std::size_t pos, std::size_t size) noexcept {
-    while (size - pos >= kMarkerLength) {
+}  // namespace
+
+std::size_t find_marker(ByteView buffer, std::size_t pos) noexcept {
+    const std::uint8_t* p = buffer.data;
+    const std::size_t size = buffer.size;
+    while (pos <= size && size - pos >= kMarkerLength) {
         const void* hit = std::memchr(p + pos, 'B', size - pos - (kMarkerLength - 1));
         if (hit == nullptr) return size;
         pos = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - p);
@@ -19,15 +22,13 @@ std::size_t find_marker(const std::uint8_t* p, std::size_t pos, std::size_t size
     return size;
 }
 
-}  // namespace
-
 Result<std::vector<MessageSlice>> scan_messages(ByteView buffer) {
     std::vector<MessageSlice> slices;
     const std::uint8_t* p = buffer.data;
     const std::size_t size = buffer.size;
     std::size_t pos = 0;
     while (pos < size && size - pos >= kMarkerLength) {
-        const std::size_t j = find_marker(p, pos, size);
+        const std::size_t j = find_marker(buffer, pos);
         if (j == size) break;
         if (size - j < 8) return BufrError::too_short();
         const std::uint64_t declared = read_u24(p + j + 4);

@@ -18,6 +18,10 @@ struct MessageSlice {
     ByteView in(ByteView buffer) const noexcept { return buffer.subview(start, length); }
 };
 
+// Position of the next "BUFR" at or after `pos`, or the buffer's size when
+// there is none.
+std::size_t find_marker(ByteView buffer, std::size_t pos) noexcept;
+
 // Finds every "BUFR" marker, jumping over each message by its declared length.
 // Reads only markers and length fields; copies nothing.
 Result<std::vector<MessageSlice>> scan_messages(ByteView buffer);

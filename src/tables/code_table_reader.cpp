@@ -33,7 +33,10 @@ Result<CodeTable> read_code_table(const std::string& path) {
         if (line.empty() || line.front() == '#') continue;
         std::string_view key, second, word;
         if (!next_token(line, key) || !next_token(line, second) || !next_token(line, word)) continue;
-        std::string meaning(word);
+        // The words after the second token, one blank between each two.
+        std::string meaning;
+        meaning.reserve(word.size() + line.size());
+        meaning += word;
         while (next_token(line, word)) {
             meaning += ' ';
             meaning += word;

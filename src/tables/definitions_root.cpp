@@ -28,6 +28,8 @@ bool entry_exists(const fs::path& path) {
     return fs::symlink_status(path, ec).type() != fs::file_type::not_found && !ec;
 }
 
+}  // namespace
+
 fs::path master_directory(const fs::path& root, const BufrMessage& m) {
     return root / "bufr" / "tables" / std::to_string(m.master_table_number) / "wmo" /
            std::to_string(m.master_tables_version_number);
@@ -40,8 +42,6 @@ fs::path local_directory(const fs::path& root, const BufrMessage& m) {
     return root / "bufr" / "tables" / std::to_string(m.master_table_number) / "local" / version /
            std::to_string(m.originating_centre) / std::to_string(m.originating_subcentre);
 }
-
-}  // namespace
 
 Result<std::string> resolve_table_dir(const std::string& start) {
     fs::path path(start);

@@ -3,6 +3,7 @@
 // bufr/tables/{master number}/local/{local version}/{centre}/{sub-centre}.
 #pragma once
 
+#include <filesystem>
 #include <string>
 
 #include "message/message.hpp"
@@ -10,6 +11,11 @@
 #include "tables/table_set.hpp"
 
 namespace skyrec {
+
+// Where a definitions root keeps the master and the local tables of
+// `message` (named, before any alias is followed).
+std::filesystem::path master_directory(const std::filesystem::path& root, const BufrMessage& message);
+std::filesystem::path local_directory(const std::filesystem::path& root, const BufrMessage& message);
 
 // The directory to read for `path`: the directory itself, or where a chain of
 // alias files (each holding a sibling's name) leads.

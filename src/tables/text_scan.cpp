@@ -87,7 +87,15 @@ bool next_token(std::string_view& rest, std::string_view& token) noexcept {
         return false;
     }
     std::size_t end = start;
-    while (end < rest.size() && space_at(rest, end) == 0) {
+    while (end < rest.size()) {
+        const auto b = static_cast<std::uint8_t>(rest[end]);
+        if (b < 0x80) {
+            // ASCII, the usual case, without decoding.
+            if (b == ' ' || (b >= 0x09 && b <= 0x0D)) break;
+            ++end;
+            continue;
+        }
+        if (space_at(rest, end) != 0) break;
         std::size_t next = end;
         next_code_point(rest, next);
         end = next;

@@ -1,0 +1,205 @@
+"""One decoder over one workload, in a process of its own; prints one JSON line.
+
+    worker.py DECODER time WORKLOAD.bufr RUNS [--definitions ROOT] [--sizes FILE]
+    worker.py DECODER check WORKLOAD.bufr [--definitions ROOT]
+    worker.py DECODER tables WORKLOAD.bufr RUNS [--definitions ROOT]
+
+DECODER is skyrec, eccodes, pybufrkit or objects (bare objects of
+DecodedValue's size in lists of the sizes given, the object-creation limit).
+`time` decodes every message once untimed (so that peers load their tables),
+then RUNS times, and reports every run's time; `check` reports which messages
+the decoder accepts; `tables` reports the time to load the tables of each
+message's table version (the first message is a warm-up for the peers).
+Results are dropped as soon as they are made, as a program that processes one
+message after another would.
+"""
+
+from __future__ import annotations
+
+import argparse
+import hashlib
+import json
+import resource
+import sys
+import time
+from pathlib import Path
+
+from workloads import message_bytes
+
+
+def rss_kb() -> int:
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * resource.getpagesize() // 1024
+
+
+def version_of(msg: bytes) -> int:
+    # Section 1 octet 14 (edition 4) holds the master table version.
+    return msg[8 + 13]
+
+
+class Skyrec:
+    def __init__(self, args, messages):
+        import _skyrec
+
+        self.decode = _skyrec.decode_values_with_tables
+        wmo = Path(args.definitions) / "bufr" / "tables" / "0" / "wmo"
+
+        def load(version):
+            try:
+                return _skyrec.TableSet.from_eccodes(str(wmo / str(version)))
+            except (ValueError, OSError):
+                return None
+
+        self.load = load
+        self.tables = {}
+        self.pairs = []
+        for m in messages:
+            v = version_of(m)
+            if v not in self.tables:
+                self.tables[v] = self.load(v)
+            self.pairs.append((m, self.tables[v]))
+
+    def one(self, i):
+        m, t = self.pairs[i]
+        if t is None:
+            raise ValueError("no tables")
+        return len(self.decode(m, t))
+
+    def run(self):
+        decode = self.decode
+        return sum(len(decode(m, t)) for m, t in self.pairs)
+
+    def load_tables(self, messages):
+        times = []
+        for m in messages[1:]:
+            start = time.perf_counter()
+            self.load(version_of(m))
+            times.append(time.perf_counter() - start)
+        return times
+
+
+class Peer:
+    """A peer decoder: decode(message) gives the number of values it made."""
+
+    def __init__(self, messages):
+        self.messages = messages
+
+    def one(self, i):
+        return self.decode(self.messages[i])
+
+    def run(self):
+        return sum(self.decode(m) for m in self.messages)
+
+    def load_tables(self, messages):
+        return warm_minus_cold(self.decode, messages)
+
+
+class Eccodes(Peer):
+    def __init__(self, args, messages):
+        import eccodes
+
+        super().__init__(messages)
+        self.ec = eccodes
+
+    def decode(self, m):
+        ec = self.ec
+        h = ec.codes_new_from_message(m)
+        try:
+            ec.codes_set(h, "unpack", 1)
+            numbers = ec.codes_get_array(h, "numericValues")
+            try:
+                ec.codes_get_array(h, "stringValues")
+            except ec.KeyValueNotFoundError:
+                pass  # a message without character data
+            return len(numbers)
+        finally:
+            ec.codes_release(h)
+
+
+class Pybufrkit(Peer):
+    def __init__(self, args, messages):
+        from pybufrkit.decoder import Decoder
+
+        super().__init__(messages)
+        self.decoder = Decoder()
+
+    def decode(self, m):
+        bm = self.decoder.process(m)
+        return sum(len(s) for s in bm.template_data.value.decoded_values_all_subsets)
+
+
+class Objects:
+    def __init__(self, args, messages):
+        import _skyrec
+        import blank_values
+
+        blank_values.make_type(_skyrec.DecodedValue.__basicsize__)
+        self.make = blank_values.values
+        self.sizes = json.loads(Path(args.sizes).read_text())
+
+    def run(self):
+        make = self.make
+        return sum(len(make(n)) for n in self.sizes)
+
+
+def warm_minus_cold(decode, messages):
+    """Per message after the first: its first decode less its second, the
+    first message warming up whatever a decoder loads once for all versions."""
+    decode(messages[0])
+    times = []
+    for m in messages[1:]:
+        start = time.perf_counter()
+        decode(m)
+        cold = time.perf_counter() - start
+        start = time.perf_counter()
+        decode(m)
+        times.append(cold - (time.perf_counter() - start))
+    return times
+
+
+DECODERS = {"skyrec": Skyrec, "eccodes": Eccodes, "pybufrkit": Pybufrkit, "objects": Objects}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("decoder", choices=sorted(DECODERS))
+    parser.add_argument("mode", choices=["time", "check", "tables"])
+    parser.add_argument("workload")
+    parser.add_argument("runs", nargs="?", type=int, default=5)
+    parser.add_argument("--definitions", default="/usr/share/eccodes/definitions")
+    parser.add_argument("--sizes")
+    args = parser.parse_args()
+
+    data = Path(args.workload).read_bytes()
+    messages = message_bytes(data)
+    digest = hashlib.sha256(b"".join(messages)).hexdigest()
+    decoder = DECODERS[args.decoder](args, messages)
+    out = {"decoder": args.decoder, "messages": len(messages), "digest": digest}
+
+    if args.mode == "check":
+        accepted = []
+        for i in range(len(messages)):
+            try:
+                if decoder.one(i) > 0:
+                    accepted.append(i)
+            except Exception:
+                pass
+        out["accepted"] = accepted
+    elif args.mode == "tables":
+        out["times"] = decoder.load_tables(messages)
+    else:
+        out["values"] = decoder.run()  # untimed: tables and caches warm
+        base = rss_kb()
+        times = []
+        for _ in range(args.runs):
+            start = time.perf_counter()
+            decoder.run()
+            times.append(time.perf_counter() - start)
+        out["times"] = times
+        out["base_kb"] = base
+        out["peak_kb"] = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    print(json.dumps(out))
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,299 @@
+"""Many messages at a time, as pandas DataFrames: the header pass and block
+decoding that skyrec.dask runs in each partition, usable on their own.
+
+    headers = read_headers("obs.bufr")                     # one row per message, nothing decoded
+    values, errors = read_block("obs.bufr", filter={"centre": 98, "category": [0, 1]})
+
+skyrec._native frames, decodes and fills the columns of a whole block with
+the interpreter lock released and makes the Python results after taking it
+back: a handful of arrays per block, no object per value or message. Threads
+therefore decode side by side. Needs pandas (`pip install skyrec[pandas]`).
+"""
+
+from __future__ import annotations
+
+import os
+from dataclasses import dataclass
+from typing import Callable, Iterable, Mapping, Sequence
+
+import numpy as np
+
+from . import _native
+from .frames import _pandas
+from .reader import opened
+from .tables import TableSource, find_tables
+
+# (column, dtype) of the header arrays that skyrec._native.message_headers gives.
+HEADER_ARRAYS = (("offset", np.uint64), ("length", np.uint64), ("edition", np.uint8), ("master_table", np.uint8),
+                 ("centre", np.uint16), ("subcentre", np.uint16), ("update_sequence", np.uint8),
+                 ("category", np.uint8), ("subcategory", np.uint8), ("local_subcategory", np.uint8),
+                 ("master_version", np.uint8), ("local_version", np.uint8), ("subsets", np.uint16),
+                 ("observed", np.bool_), ("compressed", np.bool_))
+TIME_PARTS = (("year", np.uint16), ("month", np.uint8), ("day", np.uint8), ("hour", np.uint8),
+              ("minute", np.uint8), ("second", np.uint8))
+HEADER_COLUMNS = ("message", "offset", "length", "edition", "master_table", "centre", "subcentre", "update_sequence",
+                  "category", "subcategory", "local_subcategory", "master_version", "local_version", "time",
+                  "subsets", "observed", "compressed", "error")
+VALUE_COLUMNS = ("message", "offset", "subset", "descriptor", "name", "unit", "value", "raw", "text", "meaning")
+ERROR_COLUMNS = ("message", "offset", "error")
+TIME_UNIT = "datetime64[s]"  # seconds reach every year section 1 can hold
+
+Filter = Callable | Mapping | None
+
+
+@dataclass(frozen=True, slots=True)
+class Piece:
+    """A stretch of one file to decode: the messages whose "BUFR" lies in
+    [start, end), numbered from first_index at start (which must be where a
+    message starts, or 0); or, when `offsets` is given, exactly the messages
+    there, numbered by `indices`."""
+
+    path: str
+    start: int = 0
+    end: int | None = None
+    first_index: int = 0
+    offsets: tuple[int, ...] | None = None
+    indices: tuple[int, ...] | None = None
+
+
+def typical_time(year, month, day, hour, minute, second) -> np.ndarray:
+    """Section 1's typical times as datetime64[s], NaT where not a date."""
+    year, month, day, hour, minute, second = (np.asarray(a, np.int64) for a in (year, month, day, hour, minute, second))
+    valid_month = (year >= 1) & (year <= 9999) & (month >= 1) & (month <= 12)
+    months = np.where(valid_month, (year - 1970) * 12 + month - 1, 0)
+    first = months.astype("datetime64[M]").astype("datetime64[D]")
+    days_in_month = ((months + 1).astype("datetime64[M]").astype("datetime64[D]") - first).astype(np.int64)
+    valid = valid_month & (day >= 1) & (day <= days_in_month) & (hour < 24) & (minute < 60) & (second < 60)
+    seconds = (day - 1) * 86400 + hour * 3600 + minute * 60 + second
+    time = first.astype(TIME_UNIT) + seconds.astype("timedelta64[s]")
+    time[~valid] = np.datetime64("NaT")
+    return time
+
+
+def headers_frame(d: dict, first_index: int = 0, file: str | None = None):
+    """The DataFrame of a skyrec._native.message_headers dict: one row per
+    message found, `message` counted from first_index, `error` the reason a
+    message could not be framed (its other fields are then 0)."""
+    pd = _pandas()
+    data = {name: np.frombuffer(d[name], dtype) for name, dtype in HEADER_ARRAYS}
+    data["offset"] = data["offset"].astype(np.int64)
+    data["length"] = data["length"].astype(np.int64)
+    data["message"] = np.arange(first_index, first_index + d["count"], dtype=np.int64)
+    data["time"] = typical_time(*(np.frombuffer(d[name], dtype) for name, dtype in TIME_PARTS))
+    data["error"] = np.full(d["count"], None, dtype=object)
+    for row, reason in d["errors"]:
+        data["error"][row] = reason
+    frame = pd.DataFrame({name: data[name] for name in HEADER_COLUMNS}, copy=False)
+    if file is not None:
+        frame.insert(0, "file", _one_file(pd, file, len(frame)))
+    return frame
+
+
+def _one_file(pd, file: str, count: int):
+    return pd.Categorical.from_codes(np.zeros(count, np.int8), categories=pd.Index([file], dtype=object))
+
+
+def read_headers(source, *, start: int = 0, end: int | None = None, first_index: int = 0, file: str | None = None):
+    """The headers of the messages of `source` (a path or bytes-like) whose
+    "BUFR" lies in [start, end), without decoding any: a DataFrame with one
+    row per message found, bad ones included (their `error` says why). With
+    `file`, a first column names where the rows come from."""
+    with opened(source) as data:
+        return headers_frame(_native.message_headers(data, start, end), first_index, file)
+
+
+def selected(headers, filter: Filter) -> np.ndarray:
+    """Which rows of the header frame `filter` keeps, as a boolean array: a
+    callable takes the frame and returns a mask; a mapping keeps rows whose
+    column equals its value, or is among its values for a list, tuple or set."""
+    if callable(filter):
+        keep = np.asarray(filter(headers), dtype=bool)
+    elif isinstance(filter, Mapping):
+        keep = np.ones(len(headers), dtype=bool)
+        for column, wanted in filter.items():
+            if column not in headers.columns:
+                raise KeyError(f"filter names {column!r}, which is not a header column")
+            many = isinstance(wanted, (list, tuple, set, frozenset))
+            keep &= (headers[column].isin(list(wanted)) if many else headers[column] == wanted).to_numpy(bool)
+    else:
+        raise TypeError(f"filter must be a callable or a mapping, not {type(filter).__name__}")
+    if keep.shape != (len(headers),):
+        raise ValueError(f"filter gave {keep.size} answers for {len(headers)} messages")
+    return keep
+
+
+@dataclass(slots=True)
+class _Decoded:
+    """One piece decoded: the native block and its messages' numbers."""
+
+    file: str
+    block: dict
+    messages: np.ndarray
+    offsets: np.ndarray
+
+
+def _table_key(h: dict) -> np.ndarray:
+    # tables.message_key packed in one integer: 8 + 8 + 8 + 16 + 16 bits.
+    parts = [np.frombuffer(h[name], dtype).astype(np.int64) for name, dtype in
+             (("master_table", np.uint8), ("master_version", np.uint8), ("local_version", np.uint8),
+              ("centre", np.uint16), ("subcentre", np.uint16))]
+    return (parts[0] << 48) | (parts[1] << 40) | (parts[2] << 32) | (parts[3] << 16) | parts[4]
+
+
+def _decode_piece(piece: Piece, source: TableSource, filter: Filter, found_errors: list) -> _Decoded:
+    """Decodes one piece; appends (file, message, offset, reason) to
+    `found_errors` for each message left out, by message."""
+    label = os.fspath(piece.path) if isinstance(piece.path, (str, os.PathLike)) else "<buffer>"
+    errors: list = []
+    with opened(piece.path) as data:
+        start, end, first_index = piece.start, piece.end, piece.first_index
+        if piece.offsets is not None:
+            start, end = (min(piece.offsets), max(piece.offsets) + 1) if piece.offsets else (0, 0)
+        h = _native.message_headers(data, start, end)
+        offsets = np.frombuffer(h["offset"], np.uint64).astype(np.int64)
+        messages = np.arange(first_index, first_index + h["count"], dtype=np.int64)
+        keep = np.frombuffer(h["framed"], np.bool_).copy()
+        if piece.offsets is not None:
+            # The messages found where asked for, numbered as the caller numbers them.
+            index_of = dict(zip(piece.offsets, piece.indices if piece.indices is not None else range(len(offsets))))
+            asked = np.fromiter((o in index_of for o in offsets.tolist()), bool, count=len(offsets))
+            messages = np.fromiter((index_of.get(o, -1) for o in offsets.tolist()), np.int64, count=len(offsets))
+        else:
+            asked = np.ones(len(offsets), bool)
+        errors.extend((label, int(messages[row]), int(offsets[row]), reason) for row, reason in h["errors"]
+                      if asked[row])
+        keep &= asked
+        if filter is not None and keep.any():
+            keep &= selected(headers_frame(h, first_index).assign(message=messages), filter)
+
+        # The tables of each distinct key, loaded (or failed) once per source.
+        keys = _table_key(h)
+        chosen = np.flatnonzero(keep)
+        distinct, first_rows, inverse = np.unique(keys[chosen], return_index=True, return_inverse=True)
+        table_of = np.empty(len(distinct), dtype=object)
+        for k, row in enumerate(chosen[first_rows]):
+            found = _native.next_message(data, int(offsets[row]))
+            message = found[3] if found is not None else None
+            try:
+                if message is None:  # the header pass framed it: not expected
+                    raise ValueError(found[4] if found is not None and found[4] else "message cannot be framed")
+                table_of[k] = source.for_message(message)
+            except (ValueError, OSError) as e:
+                table_of[k] = None
+                failed = chosen[inverse == k]
+                errors.extend((label, int(messages[i]), int(offsets[i]), str(e)) for i in failed)
+        loaded = np.array([table_of[k] is not None for k in range(len(distinct))], bool)[inverse]
+        chosen, inverse = chosen[loaded], inverse[loaded]
+        block = _native.decode_block(data, offsets[chosen].tolist(), table_of[inverse].tolist())
+    errors.extend((label, int(messages[chosen[i]]), int(offsets[chosen[i]]), reason) for i, reason in block["errors"])
+    found_errors.extend(sorted(errors, key=lambda e: e[1]))
+    return _Decoded(label, block, messages[chosen], offsets[chosen])
+
+
+class _Categories:
+    """Distinct texts of several blocks, numbered in the order first seen."""
+
+    def __init__(self):
+        self.index: dict[str, int] = {}
+
+    def remap(self, texts: list[str]) -> np.ndarray:
+        """Codes of `texts` here, with -1 appended so that code -1 maps to -1."""
+        codes = np.fromiter((self.index.setdefault(t, len(self.index)) for t in texts), np.int32, count=len(texts))
+        return np.append(codes, np.int32(-1))
+
+    def categorical(self, pd, codes: np.ndarray):
+        return pd.Categorical.from_codes(codes, categories=pd.Index(list(self.index), dtype=object))
+
+
+def _joined(parts: list[np.ndarray], dtype) -> np.ndarray:
+    if len(parts) == 1:
+        return parts[0]  # most partitions hold one piece: no copy
+    return np.concatenate(parts) if parts else np.zeros(0, dtype)
+
+
+def _recoded(remap: np.ndarray, codes: np.ndarray) -> np.ndarray:
+    """`codes` through `remap` (Categories.remap), the same array when that
+    changes nothing, as for the first block of a partition."""
+    if np.array_equal(remap[:-1], np.arange(len(remap) - 1)):
+        return codes
+    return remap[codes]
+
+
+def values_frame(decoded: Sequence[_Decoded], with_file: bool):
+    """One DataFrame of the values of several decoded pieces, in order."""
+    pd = _pandas()
+    names, units, texts, meanings, files = (_Categories() for _ in range(5))
+    columns: dict[str, list] = {key: [] for key in ("file", "message", "offset", "subset", "descriptor", "name",
+                                                    "unit", "value", "raw", "raw_present", "text", "meaning")}
+    for part in decoded:
+        b = part.block
+        rows = np.frombuffer(b["rows"], np.uint64).astype(np.intp)
+        element = np.frombuffer(b["element"], np.int32)
+        columns["file"].append(np.full(b["count"], files.remap([part.file])[0], np.int32))
+        columns["message"].append(np.repeat(part.messages, rows))
+        columns["offset"].append(np.repeat(part.offsets, rows))
+        for key, dtype in (("subset", np.uint32), ("descriptor", np.uint32), ("value", np.float64),
+                           ("raw", np.uint64), ("raw_present", np.bool_)):
+            columns[key].append(np.frombuffer(b[key], dtype))
+        columns["name"].append(_recoded(names.remap(b["element_names"]), element))
+        columns["unit"].append(_recoded(units.remap(b["element_units"]), element))
+        columns["text"].append(_recoded(texts.remap(b["texts"]), np.frombuffer(b["text"], np.int32)))
+        columns["meaning"].append(_recoded(meanings.remap(b["meanings"]), np.frombuffer(b["meaning"], np.int32)))
+    joined = {key: _joined(parts, np.int32) for key, parts in columns.items()}
+    frame = pd.DataFrame({
+        "message": joined["message"].astype(np.int64, copy=False),
+        "offset": joined["offset"].astype(np.int64, copy=False),
+        "subset": joined["subset"].astype(np.uint32, copy=False),
+        "descriptor": joined["descriptor"].astype(np.uint32, copy=False),
+        "name": names.categorical(pd, joined["name"]),
+        "unit": units.categorical(pd, joined["unit"]),
+        "value": joined["value"].astype(np.float64, copy=False),
+        "raw": pd.arrays.IntegerArray(joined["raw"].astype(np.uint64, copy=False),
+                                      ~joined["raw_present"].astype(np.bool_, copy=False)),
+        "text": texts.categorical(pd, joined["text"]),
+        "meaning": meanings.categorical(pd, joined["meaning"]),
+    }, copy=False)
+    if with_file:
+        frame.insert(0, "file", files.categorical(pd, joined["file"]))
+    return frame
+
+
+def errors_frame(errors: Iterable[tuple[str, int, int, str]], with_file: bool):
+    """A DataFrame of (file, message, offset, reason) tuples."""
+    pd = _pandas()
+    errors = list(errors)
+    frame = pd.DataFrame({"message": np.array([e[1] for e in errors], np.int64),
+                          "offset": np.array([e[2] for e in errors], np.int64),
+                          "error": np.array([e[3] for e in errors], dtype=object)}, columns=list(ERROR_COLUMNS))
+    if with_file:
+        files = _Categories()
+        codes = np.array([files.remap([e[0]])[0] for e in errors], np.int32)
+        frame.insert(0, "file", files.categorical(pd, codes))
+    return frame
+
+
+def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = None, *, with_file: bool = True):
+    """The values and errors DataFrames of several pieces, in order (see
+    read_block); what one partition of skyrec.dask.read_bufr computes."""
+    errors: list = []
+    decoded = [_decode_piece(piece, tables, filter, errors) for piece in pieces]
+    return values_frame(decoded, with_file), errors_frame(errors, with_file)
+
+
+def read_block(source, *, tables=None, table_dir=None, definitions=None, wmo_csv=None, start: int = 0,
+               end: int | None = None, first_index: int = 0, offsets=None, indices=None, filter: Filter = None):
+    """Decodes the messages of `source` (a path or bytes-like) whose "BUFR" lies in
+    [start, end) and returns two DataFrames: the values, one row per value
+    (columns message, offset, subset, descriptor, name, unit, value, raw,
+    text, meaning: read_dataframe's rows, with where each message starts),
+    and the errors, one row per message left out (message, offset, error).
+
+    start must be where a message starts (or 0); `message` counts from
+    first_index there. `offsets` (with their message `indices`) picks exact
+    messages instead. `filter` picks messages by their headers (see
+    `selected`; the frame is read_headers'); messages it drops are neither
+    decoded nor reported. Tables are chosen as in read_messages."""
+    source_tables = find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
+    piece = Piece(source, start, end, first_index, None if offsets is None else tuple(int(o) for o in offsets),
+                  None if indices is None else tuple(int(i) for i in indices))
+    return read_pieces([piece], source_tables, filter, with_file=False)

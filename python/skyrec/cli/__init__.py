@@ -1,0 +1,91 @@
+"""skyrec, the command line: list, dump and look up BUFR messages and tables.
+
+Each subcommand lives in its own module of this package and registers its
+parser; main() parses, runs it and turns what happened into the exit status.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import sys
+from collections.abc import Sequence
+from importlib import metadata
+
+from . import dump, expand, lookup, ls, tables
+from .options import EXIT_CLOSED, EXIT_USAGE, UsageError
+from .session import Session
+
+DESCRIPTION = "Fast, exact decoding of WMO BUFR edition 4 messages."
+EPILOG = """\
+examples:
+  skyrec dump --tables examples/tables examples/sample.bufr
+  skyrec ls obs.bufr
+  skyrec dump --format csv obs.bufr > values.csv
+  skyrec lookup 0-12-101
+  skyrec expand 301011
+  skyrec tables obs.bufr
+
+Run 'skyrec COMMAND --help' for a command's options and more examples.
+
+exit status: 0 when every message was read, 1 when some failed (each failure
+is on stderr with its file and offset; the others are still printed), 2 for
+usage errors (a bad option, tables that cannot be found or loaded), 141 when
+the output was closed early (as in 'skyrec ls big.bufr | head').
+"""
+
+COMMANDS = (ls, dump, expand, lookup, tables)
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(prog="skyrec", description=DESCRIPTION, epilog=EPILOG,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--version", action="version", version=f"skyrec {version()}")
+    commands = parser.add_subparsers(title="commands", metavar="COMMAND", required=True)
+    for command in COMMANDS:
+        command.register(commands)
+    return parser
+
+
+def version() -> str:
+    try:
+        return metadata.version("skyrec")
+    except metadata.PackageNotFoundError:
+        return "(not installed)"
+
+
+def silence_stdout() -> None:
+    """After the reader of stdout has gone: later writes, and the flush at
+    exit, go nowhere instead of raising BrokenPipeError again."""
+    try:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        os.close(devnull)
+    except (OSError, ValueError, AttributeError):
+        pass
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    """Runs the command line `argv` (sys.argv[1:] by default) and returns its
+    exit status."""
+    out, err = sys.stdout, sys.stderr
+    parser = build_parser()
+    try:
+        args = parser.parse_args(argv)
+    except SystemExit as e:  # --help, --version, or a usage error already reported
+        return e.code if isinstance(e.code, int) else EXIT_USAGE
+    session = Session(out, err, getattr(args, "progress", None))
+    try:
+        status: int = args.run(args, session)
+        out.flush()
+        return status
+    except UsageError as e:
+        out.flush()
+        print(f"skyrec: {e}", file=err)
+        return EXIT_USAGE
+    except BrokenPipeError:
+        if out is sys.stdout:
+            silence_stdout()
+        return EXIT_CLOSED
+    except KeyboardInterrupt:
+        return 130

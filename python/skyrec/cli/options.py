@@ -1,0 +1,147 @@
+"""What several subcommands share: descriptor arguments, table options,
+output formats and the exit codes."""
+
+from __future__ import annotations
+
+import argparse
+import os
+import re
+import textwrap
+
+from _skyrec import BufrMessage, TableSet
+
+from .._native import resolve_table_dir
+from ..reader import read_messages
+from ..tables import TableSource, TablesNotFound, find_definitions_root, find_tables
+
+EXIT_OK = 0  # every message decoded
+EXIT_FAILED = 1  # some message, file or lookup failed; the others were printed
+EXIT_USAGE = 2  # the command line cannot be carried out
+EXIT_CLOSED = 141  # stdout was closed early, as a process that SIGPIPE ends
+
+FORMATS = ("text", "jsonl", "csv")
+
+
+class UsageError(Exception):
+    """A command line that cannot be carried out: exit 2 with this text."""
+
+
+F_LIMITS = (3, 63, 255)  # F, X and Y at most
+DESCRIPTOR_FORMS = "301011, 3-01-011 or 1001 for 001001"
+
+
+def descriptor(text: str) -> int:
+    """A descriptor written 301011, 3-01-011 or without leading zeros (1001
+    for 001001), as the integer F * 100000 + X * 1000 + Y."""
+    written = text.strip()
+    if (parts := re.fullmatch(r"(\d)-(\d{1,2})-(\d{1,3})", written)) is not None:
+        f, x, y = (int(p) for p in parts.groups())
+    elif re.fullmatch(r"\d{1,6}", written):
+        code = int(written)
+        f, x, y = code // 100000, code // 1000 % 100, code % 1000
+    else:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a descriptor (write {DESCRIPTOR_FORMS})")
+    if f > F_LIMITS[0] or x > F_LIMITS[1] or y > F_LIMITS[2]:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a descriptor: F is 0 to 3, X 0 to 63 and Y 0 to 255")
+    return f * 100000 + x * 1000 + y
+
+
+FOUND_BY_THEMSELVES = ("Without one of these, an ecCodes definitions tree is looked for: inside an installed "
+                       "ecCodes Python package, then $ECCODES_DEFINITION_PATH, then /usr/share/eccodes/definitions.")
+NOT_READ = "This command reads no tables: these options are taken so that every command takes the same ones."
+
+
+def add_table_options(parser: argparse.ArgumentParser, *, versions: bool = False, read: bool = True) -> None:
+    # The help is laid out raw, for the examples: this text is wrapped here.
+    group = parser.add_argument_group("tables", textwrap.fill(FOUND_BY_THEMSELVES if read else NOT_READ, 78))
+    source = group.add_mutually_exclusive_group()
+    source.add_argument("--tables", metavar="DIR", help="one ecCodes table directory (element.table, sequence.def, "
+                        "codetables/), used for every message")
+    source.add_argument("--definitions", metavar="ROOT", help="an ecCodes definitions tree: each message gets the "
+                        "master and local tables that it names")
+    source.add_argument("--wmo-csv", metavar="DIR", help="WMO's BUFR4 tables in CSV (BUFRCREX_TableB_en_*.csv, "
+                        "BUFR_TableD_en_*.csv; no code tables)")
+    if versions:
+        group.add_argument("--master-version", metavar="N", type=int,
+                           help="with a definitions tree: the WMO master tables version (default: the newest)")
+        group.add_argument("--like", metavar="FILE",
+                           help="with a definitions tree: the tables that FILE's first message names, local ones "
+                           "included")
+
+
+def add_format_option(parser: argparse.ArgumentParser, what: str) -> None:
+    parser.add_argument("--format", choices=FORMATS, default="text",
+                        help=f"text (aligned columns, the default), jsonl (one JSON object per {what}) or csv "
+                        "(a header row, then one row per " + what + ")")
+
+
+def add_progress_option(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
+                        help="a progress bar on stderr (needs tqdm: pip install skyrec[progress]); by default "
+                        "shown for large inputs when stderr is a terminal and stdout is not")
+
+
+def table_source(args: argparse.Namespace) -> TableSource:
+    """The tables that the options name, or those found by themselves."""
+    given = [(option, value) for option, value in
+             (("--tables", args.tables), ("--definitions", args.definitions), ("--wmo-csv", args.wmo_csv))
+             if value is not None]
+    try:
+        return find_tables(table_dir=args.tables, definitions=args.definitions, wmo_csv=args.wmo_csv)
+    except (TablesNotFound, ValueError, OSError) as e:
+        named = "".join(f"{option} {value}: " for option, value in given)  # the loaders' errors may not say which
+        raise UsageError(f"{named}{e}") from e
+
+
+def lookup_tables(args: argparse.Namespace) -> tuple[TableSet, str]:
+    """One TableSet for looking descriptors up, and where it came from: the
+    given directory, the tables of --like FILE's first message, or a master
+    version of a definitions tree."""
+    if args.tables is not None or args.wmo_csv is not None:
+        source = table_source(args)
+        assert source.fixed is not None
+        return source.fixed, source.origin
+    if args.like is not None:
+        return _tables_like(args)
+    try:
+        root = args.definitions or find_definitions_root()
+    except TablesNotFound as e:
+        raise UsageError(str(e)) from e
+    wmo = f"{root}/bufr/tables/0/wmo"
+    version = args.master_version if args.master_version is not None else newest_version(wmo)
+    try:
+        directory = resolve_table_dir(f"{wmo}/{version}")
+        return TableSet.from_eccodes(directory), f"master version {version} ({directory})"
+    except ValueError as e:
+        raise UsageError(str(e)) from e
+
+
+def newest_version(wmo: str) -> int:
+    try:
+        versions = [int(name) for name in os.listdir(wmo) if name.isdigit()]
+    except OSError as e:
+        raise UsageError(f"{wmo}: {e.strerror}") from e
+    if not versions:
+        raise UsageError(f"no master table versions in {wmo}")
+    return max(versions)
+
+
+def _tables_like(args: argparse.Namespace) -> tuple[TableSet, str]:
+    first: BufrMessage | None = None
+    try:
+        for item in read_messages(args.like, output="messages"):
+            if item.message is not None:
+                first = item.message
+                break
+    except OSError as e:
+        raise UsageError(f"{args.like}: {e.strerror or e}") from e
+    if first is None:
+        raise UsageError(f"{args.like}: no BUFR message could be framed")
+    source = table_source(args)
+    try:
+        tables = source.for_message(first)
+    except (ValueError, OSError) as e:
+        raise UsageError(f"{args.like}: the tables of its first message cannot be loaded: {e}") from e
+    return tables, (f"the tables of {args.like}'s first message (master version "
+                    f"{first.master_tables_version_number}, local version {first.local_tables_version_number}, "
+                    f"centre {first.originating_centre}/{first.originating_subcentre}) in {source.origin}")

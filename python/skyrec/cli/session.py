@@ -1,0 +1,83 @@
+"""One run of a subcommand: its streams, its progress bar, the failures it
+met and the exit status they make."""
+
+from __future__ import annotations
+
+import os
+from collections.abc import Callable, Iterator, Sequence
+from typing import TextIO
+
+from ..reader import Decoded
+from .options import EXIT_FAILED, EXIT_OK
+from .progress import Progress, progress_for
+
+
+def file_size(path: str) -> int:
+    try:
+        return os.path.getsize(path)
+    except OSError:
+        return 0
+
+
+class Session:
+    def __init__(self, out: TextIO, err: TextIO, progress: bool | None = None):
+        self.out = out
+        self.err = err
+        self.wanted_progress = progress
+        self.progress: Progress = Progress()
+        self.failures = 0
+        self.file_number = -1  # of the file being read, counted from 0
+        self._headed = -1
+
+    @property
+    def status(self) -> int:
+        return EXIT_FAILED if self.failures else EXIT_OK
+
+    def fail(self, text: str) -> None:
+        """Reports one failure on stderr; the run goes on and exits 1."""
+        self.failures += 1
+        self.out.flush()  # what came before the failure shows before it
+        self.progress.write(f"skyrec: {text}", self.err)
+
+    def messages(self, paths: Sequence[str],
+                 read: Callable[[str], Iterator[Decoded]]) -> Iterator[tuple[str, Decoded]]:
+        """Every message of every file, bad ones included (their errors are
+        for the caller to report); files that cannot be read, or hold no
+        message, are reported here."""
+        sizes = [file_size(path) for path in paths]
+        self.progress = progress_for(self.wanted_progress, sum(sizes), self.out, self.err)
+        try:
+            before = 0
+            for path, size in zip(paths, sizes):
+                self.file_number += 1
+                found = 0
+                try:
+                    for item in read(path):
+                        found += 1
+                        yield path, item
+                        self.progress.advance(before + item.offset + item.length)
+                except OSError as e:
+                    self.fail(f"{path}: {e.strerror or e}")
+                    found = -1
+                if found == 0:
+                    self.fail(f"{path}: no BUFR messages found")
+                before += size
+                self.progress.advance(before)
+        finally:
+            self.progress.close()
+            self.progress = Progress()
+
+    def file_heading(self, count: int, path: str) -> str:
+        """"PATH:" before the first line of each file when there are several
+        files, as ls does; once per file."""
+        if count < 2 or self._headed == self.file_number:
+            return ""
+        self._headed = self.file_number
+        return f"{path}:\n"
+
+    def report(self, path: str, item: Decoded) -> bool:
+        """Reports the item's error, if it has one: 'FILE: message N at offset O: why'."""
+        if item.error is None:
+            return False
+        self.fail(f"{path}: {item.error}")
+        return True

@@ -1,0 +1,107 @@
+"""skyrec tables: which tables each message needs and where they were found."""
+
+from __future__ import annotations
+
+import argparse
+import os
+
+from _skyrec import BufrMessage
+
+from .._native import table_directories
+from ..reader import MessageError, read_messages
+from ..tables import TableSource
+from .options import add_format_option, add_progress_option, add_table_options, table_source
+from .output import Column, Record, RecordWriter, fixed_line
+from .session import Session
+
+HELP = "show which tables each message needs and where they were found"
+EXAMPLES = """\
+examples:
+  skyrec tables obs.bufr                             # tables found by themselves
+  skyrec tables --definitions /path/to/definitions --format csv obs/*.bufr
+
+Each message names its tables in section 1: master table and version, local
+version, centre and sub-centre. With a definitions tree they are read from
+bufr/tables/{master table}/wmo/{master version}, with the local tables
+bufr/tables/{master table}/local/{local version}/{centre}/{sub-centre} over
+them when the message declares some and they exist. A message whose tables
+cannot be loaded is reported on stderr with its file and offset (exit
+status 1).
+"""
+
+COLUMNS = (Column("#", 5, ">"), Column("OFFSET", 10, ">"), Column("TABLES", 8), Column("CENTRE", 7),
+           Column("FOUND", 0))
+FIELDS = ("file", "message", "offset", "master_table", "master_version", "local_version", "centre", "subcentre",
+          "source", "master_dir", "local_dir", "elements", "sequences", "error")
+
+
+def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
+    parser = commands.add_parser("tables", help=HELP, description=HELP + ".", epilog=EXAMPLES,
+                                 formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("files", nargs="+", metavar="FILE", help="BUFR files")
+    add_format_option(parser, "message")
+    add_table_options(parser)
+    add_progress_option(parser)
+    parser.set_defaults(run=run)
+
+
+def where(source: TableSource, m: BufrMessage) -> tuple[str | None, str | None]:
+    """The master and local directories that the message's tables are read
+    from (the local one only when it exists); for one fixed set, None and None."""
+    if source.root is None:
+        return None, None
+    named, found, local = table_directories(source.root, m)
+    master = found if found is not None else named
+    return master, local if local is not None and os.path.isdir(local) else None
+
+
+def needs(path: str, index: int, offset: int, source: TableSource, m: BufrMessage) -> Record:
+    master, local = where(source, m)
+    record: Record = {"file": path, "message": index, "offset": offset, "master_table": m.master_table_number,
+                      "master_version": m.master_tables_version_number,
+                      "local_version": m.local_tables_version_number, "centre": m.originating_centre,
+                      "subcentre": m.originating_subcentre, "source": source.origin, "master_dir": master,
+                      "local_dir": local, "elements": None, "sequences": None, "error": None}
+    try:
+        tables = source.for_message(m)
+        record.update(elements=tables.element_count, sequences=tables.sequence_count)
+    except (ValueError, OSError) as e:
+        record["error"] = str(e)
+    return record
+
+
+def found_text(record: Record, root: str | None) -> str:
+    if record["error"] is not None:
+        return f"failed: {record['error']}"
+    counts = f"{record['elements']} elements, {record['sequences']} sequences"
+    if root is None:
+        return counts
+    shown = os.path.relpath(record["master_dir"], root)
+    if record["local_dir"] is not None:
+        shown += " + " + os.path.relpath(record["local_dir"], root)
+    return f"{shown} ({counts})"
+
+
+def run(args: argparse.Namespace, session: Session) -> int:
+    source = table_source(args)
+    out = session.out
+    writer = RecordWriter(out, args.format, FIELDS) if args.format != "text" else None
+    if writer is None:
+        out.write(f"tables from {source.origin}\n")
+        out.write(fixed_line(COLUMNS, [c.header for c in COLUMNS]) + "\n")
+    for path, item in session.messages(args.files, lambda p: read_messages(p, output="messages")):
+        if session.report(path, item):
+            continue
+        assert item.message is not None
+        record = needs(path, item.index, item.offset, source, item.message)
+        if record["error"] is not None:
+            session.fail(f"{path}: {MessageError(record['error'], item.index, item.offset)}")
+        if writer is not None:
+            writer.write(record)
+            continue
+        out.write(session.file_heading(len(args.files), path))
+        out.write(fixed_line(COLUMNS, [
+            str(item.index), str(item.offset),
+            f"{record['master_table']}/{record['master_version']}/{record['local_version']}",
+            f"{record['centre']}/{record['subcentre']}", found_text(record, source.root)]) + "\n")
+    return session.status

@@ -1,0 +1,135 @@
+"""One message's values as NumPy arrays, one element per value.
+
+Built by skyrec._native straight from the decoder's records: the arrays wrap
+the module's buffers without copying, and names, units, texts and meanings
+travel as integer codes into short lists of distinct texts.
+"""
+
+from __future__ import annotations
+
+from collections.abc import Mapping
+from dataclasses import dataclass
+from typing import TYPE_CHECKING, Any
+
+import numpy as np
+
+if TYPE_CHECKING:
+    import pandas as pd
+
+    from ._native import NativeColumns
+
+NO_CATEGORY = -1
+# (attribute, key in the native dict, dtype) of the per-value arrays.
+NATIVE_ARRAYS = (("descriptor", "descriptor", np.uint32), ("value", "value", np.float64), ("raw", "raw", np.uint64),
+                 ("raw_present", "raw_present", np.bool_), ("subset", "subset", np.uint32),
+                 ("element_code", "element", np.int32), ("text_code", "text", np.int32),
+                 ("meaning_code", "meaning", np.int32))
+NATIVE_CATEGORIES = (("names", "element_names"), ("units", "element_units"), ("texts", "texts"),
+                     ("meanings", "meanings"))
+
+
+def _decoded_texts(categories: tuple[str, ...], codes: np.ndarray) -> np.ndarray:
+    # The None after the categories is what code -1 picks.
+    lookup = np.empty(len(categories) + 1, dtype=object)
+    lookup[:-1] = categories
+    found: np.ndarray = lookup[codes]
+    return found
+
+
+@dataclass(eq=False, repr=False, slots=True, kw_only=True)
+class Columns:
+    """The values of one message, subset after subset, as the flat list of
+    _skyrec orders them.
+
+    descriptor  uint32   descriptor code
+    value       float64  scaled value (raw_value of the flat list), NaN when missing
+    raw         uint64   raw integer, 0 where raw_present is False
+    raw_present bool
+    subset      uint32   0-based subset index
+    element_code, text_code, meaning_code  int32 codes into names/units,
+                texts and meanings; -1 where a value has no text or meaning
+    subset_starts  int64, the index of each subset's first value
+    """
+
+    descriptor: np.ndarray
+    value: np.ndarray
+    raw: np.ndarray
+    raw_present: np.ndarray
+    subset: np.ndarray
+    element_code: np.ndarray
+    text_code: np.ndarray
+    meaning_code: np.ndarray
+    subset_starts: np.ndarray
+    names: tuple[str, ...]
+    units: tuple[str, ...]
+    texts: tuple[str, ...]
+    meanings: tuple[str, ...]
+
+    @classmethod
+    def from_native(cls, native: NativeColumns) -> Columns:
+        """From the dict of skyrec._native.decode_columns."""
+        d: Mapping[str, Any] = native
+        arrays: dict[str, Any] = {name: np.frombuffer(d[key], dtype) for name, key, dtype in NATIVE_ARRAYS}
+        texts: dict[str, Any] = {name: tuple(d[key]) for name, key in NATIVE_CATEGORIES}
+        return cls(subset_starts=np.frombuffer(d["subset_starts"], np.uint64).astype(np.int64), **arrays, **texts)
+
+    def __len__(self) -> int:
+        return len(self.descriptor)
+
+    @property
+    def subset_count(self) -> int:
+        return len(self.subset_starts)
+
+    @property
+    def missing(self) -> np.ndarray:
+        """True where a value is missing (raw_value None in the flat list)."""
+        missing: np.ndarray = np.isnan(self.value)
+        return missing
+
+    @property
+    def name(self) -> np.ndarray:
+        return _decoded_texts(self.names, self.element_code)
+
+    @property
+    def unit(self) -> np.ndarray:
+        return _decoded_texts(self.units, self.element_code)
+
+    @property
+    def text(self) -> np.ndarray:
+        """Character data as str, None for other values."""
+        return _decoded_texts(self.texts, self.text_code)
+
+    @property
+    def meaning(self) -> np.ndarray:
+        """Code-table meanings as str, None where there is none."""
+        return _decoded_texts(self.meanings, self.meaning_code)
+
+    def subset_bounds(self, j: int) -> tuple[int, int]:
+        """Where subset `j` lies: values[start:end]."""
+        if not -self.subset_count <= j < self.subset_count:
+            raise IndexError(f"subset {j} out of range (the message has {self.subset_count})")
+        j %= self.subset_count
+        end = int(self.subset_starts[j + 1]) if j + 1 < self.subset_count else len(self)
+        return int(self.subset_starts[j]), end
+
+    def subset_columns(self, j: int) -> Columns:
+        """Subset `j` alone, as views of these arrays (its own subset_starts is [0])."""
+        start, end = self.subset_bounds(j)
+        part = slice(start, end)
+        return Columns(descriptor=self.descriptor[part], value=self.value[part], raw=self.raw[part],
+                       raw_present=self.raw_present[part], subset=self.subset[part],
+                       element_code=self.element_code[part], text_code=self.text_code[part],
+                       meaning_code=self.meaning_code[part], subset_starts=np.zeros(1, np.int64), names=self.names,
+                       units=self.units, texts=self.texts, meanings=self.meanings)
+
+    def subsets(self) -> list[Columns]:
+        return [self.subset_columns(j) for j in range(self.subset_count)]
+
+    def to_dataframe(self, message_index: int = 0) -> pd.DataFrame:
+        """A pandas DataFrame, one row per value (needs pandas)."""
+        from .frames import columns_frame
+
+        return columns_frame([(message_index, self)])
+
+    def __repr__(self) -> str:
+        return f"Columns(values={len(self)}, subsets={self.subset_count})"

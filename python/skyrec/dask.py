@@ -1,0 +1,276 @@
+"""BUFR archives as Dask DataFrames, decoded on many cores or machines.
+
+    import dask, skyrec.dask
+
+    headers = skyrec.dask.read_headers("archive/*.bufr")            # nothing decoded
+    values, errors = skyrec.dask.read_bufr("archive/*.bufr", filter={"centre": 98})
+    means, bad = dask.compute(values.groupby("name", observed=True).value.mean(), errors)
+
+Each partition decodes whole small files or a block of a large one (split at
+message offsets found by a header pass when the graph is built) with
+skyrec.blocks, whose decoding releases the interpreter lock: threads, processes
+and dask.distributed workers all scale. Tables are found, and each version
+loaded, once per worker process. A message that cannot be decoded becomes a
+row of the errors frame, never a failed task. Needs `pip install skyrec[dask]`.
+"""
+
+from __future__ import annotations
+
+import glob
+import os
+import threading
+from collections import OrderedDict
+from typing import Any, Iterable, NamedTuple
+
+import numpy as np
+
+try:
+    import dask.dataframe as dd
+    from dask.base import tokenize
+    from dask.dataframe.utils import clear_known_categories
+except ImportError as e:  # pragma: no cover - depends on the installation
+    raise ImportError("skyrec.dask needs Dask: pip install skyrec[dask]") from e
+
+from . import _native, blocks
+from .blocks import Filter, Piece
+from .reader import opened
+from .tables import TableSource, find_tables
+
+DEFAULT_BLOCKSIZE = 2**18  # compressed satellite data can spread one byte over hundreds of bytes of rows
+HEADER_BLOCKSIZE = 2**26  # the header pass reads little of what it is given
+
+
+class BufrFrames(NamedTuple):
+    """What read_bufr gives: the values and the messages left out. A worker
+    that decoded a partition's values keeps its errors (they are few), so
+    computing both mostly decodes once; errors alone decode everything."""
+
+    values: dd.DataFrame
+    errors: dd.DataFrame
+
+
+def expand_paths(paths: str | os.PathLike | Iterable[str | os.PathLike]) -> list[str]:
+    """Paths and glob patterns as a list of files, in the order given (each
+    pattern's matches sorted); the same file listed twice is read twice."""
+    if isinstance(paths, (str, os.PathLike)):
+        paths = [paths]
+    found: list[str] = []
+    for item in paths:
+        text = os.fspath(item)
+        if glob.has_magic(text):
+            matches = sorted(glob.glob(text))
+            if not matches:
+                raise FileNotFoundError(f"no files match {text}")
+            found.extend(matches)
+        else:
+            if not os.path.isfile(text):
+                raise FileNotFoundError(f"no such file: {text}")
+            found.append(text)
+    if not found:
+        raise ValueError("no files given")
+    return found
+
+
+# Tables, found and loaded once per process whichever tasks run there.
+_SOURCES: dict[tuple, TableSource] = {}
+_SOURCES_LOCK = threading.Lock()
+
+
+def table_source(spec: tuple) -> TableSource:
+    """This process's TableSource for a table spec (see _table_spec)."""
+    with _SOURCES_LOCK:
+        source = _SOURCES.get(spec)
+        if source is None:
+            source = _SOURCES[spec] = find_tables(**dict(spec))
+        return source
+
+
+def _table_spec(tables, table_dir, definitions, wmo_csv) -> tuple:
+    # Paths travel to the workers, loaded tables do not: each worker loads its own.
+    if tables is not None:
+        raise TypeError("skyrec.dask takes table_dir, definitions or wmo_csv (workers load tables themselves), "
+                        "not loaded tables")
+    given = {name: os.path.abspath(os.fspath(value)) for name, value in
+             (("table_dir", table_dir), ("definitions", definitions), ("wmo_csv", wmo_csv)) if value is not None}
+    if len(given) > 1:
+        raise TypeError(f"give at most one table source, not {' and '.join(given)}")
+    return tuple(given.items())
+
+
+def _file_pieces(path: str, blocksize: int | None, offsets_of: dict[str, np.ndarray]) -> list[tuple[Piece, int]]:
+    """`path` as (piece, bytes) pairs: whole, or split at message offsets
+    into blocks of about blocksize bytes."""
+    size = os.path.getsize(path)
+    if blocksize is None or size <= blocksize:
+        return [(Piece(path), size)]
+    if path not in offsets_of:
+        with opened(path) as data:
+            offsets_of[path] = np.frombuffer(_native.message_headers(data)["offset"], np.uint64).astype(np.int64)
+    offsets = offsets_of[path]
+    pieces = []
+    first = 0
+    while first < len(offsets):
+        # The first message at or past blocksize bytes from this block's start ends it.
+        last = max(int(np.searchsorted(offsets, offsets[first] + blocksize)), first + 1)
+        start = 0 if first == 0 else int(offsets[first])  # bytes before the first message are the first block's
+        end = int(offsets[last]) if last < len(offsets) else None
+        pieces.append((Piece(path, start, end, first), (end if end is not None else size) - start))
+        first = last
+    return pieces or [(Piece(path), size)]
+
+
+def _header_pieces(headers, blocksize: int | None) -> list[tuple[Piece, int]]:
+    """The messages that rows of a header frame name (file, message, offset,
+    length), as pieces of about blocksize bytes, in the order of the rows."""
+    missing = {"file", "message", "offset", "length"} - set(headers.columns)
+    if missing:
+        raise ValueError(f"headers need the columns file, message, offset and length (missing {sorted(missing)})")
+    pieces = []
+    files = headers["file"].astype(object).to_numpy()
+    frame = headers[["message", "offset", "length"]].to_numpy(np.int64)
+    boundaries = np.flatnonzero(files[1:] != files[:-1]) + 1
+    for rows in np.split(np.arange(len(headers)), boundaries):
+        if not len(rows):
+            continue
+        lengths = frame[rows, 2]
+        block = np.cumsum(lengths) // blocksize if blocksize else np.zeros(len(rows), np.int64)
+        for k in np.unique(block):
+            part = rows[block == k]
+            pieces.append((Piece(str(files[rows[0]]), offsets=tuple(frame[part, 1].tolist()),
+                                 indices=tuple(frame[part, 0].tolist())), int(frame[part, 2].sum())))
+    return pieces
+
+
+def _partitions(pieces: list[tuple[Piece, int]], blocksize: int | None) -> list[list[Piece]]:
+    """Consecutive pieces gathered into partitions of about blocksize bytes
+    (one piece each without a blocksize)."""
+    partitions: list[list[Piece]] = []
+    filled = 0
+    for piece, size in pieces:
+        if not partitions or blocksize is None or filled >= blocksize:
+            partitions.append([])
+            filled = 0
+        partitions[-1].append(piece)
+        filled += size
+    return partitions
+
+
+def _as_meta(frame) -> Any:
+    """`frame`, empty, as Dask will hold it: categories unknown, texts in the
+    string type this Dask configuration converts them to."""
+    return dd.from_pandas(clear_known_categories(frame), npartitions=1)._meta
+
+
+def _conformed(frame, dtypes: dict):
+    # Texts into the string type the meta has; categoricals stay as they are.
+    changed = {name: dtype for name, dtype in dtypes.items()
+               if str(dtype) != "category" and frame[name].dtype != dtype}
+    return frame.astype(changed) if changed else frame
+
+
+# The errors of the partitions whose values this process decoded lately, so
+# that computing the errors frame after (or beside) the values seldom decodes
+# again. Error lists are small; the oldest are dropped past the limit.
+_ERRORS_SEEN: OrderedDict[str, object] = OrderedDict()
+_ERRORS_SEEN_LIMIT = 4096
+
+
+def _remember(key: str, errors) -> None:
+    with _SOURCES_LOCK:
+        _ERRORS_SEEN[key] = errors
+        while len(_ERRORS_SEEN) > _ERRORS_SEEN_LIMIT:
+            _ERRORS_SEEN.popitem(last=False)
+
+
+def _recall(key: str):
+    with _SOURCES_LOCK:
+        return _ERRORS_SEEN.get(key)
+
+
+class _Partition(NamedTuple):
+    key: str  # the token of everything below
+    pieces: list[Piece]
+    spec: tuple
+    filter: Filter
+    value_types: dict
+    error_types: dict
+
+
+def _partition_values(part: _Partition):
+    values, errors = blocks.read_pieces(part.pieces, table_source(part.spec), part.filter)
+    _remember(part.key, errors)
+    return _conformed(values, part.value_types)
+
+
+def _partition_errors(part: _Partition):
+    errors = _recall(part.key)
+    if errors is None:
+        _, errors = blocks.read_pieces(part.pieces, table_source(part.spec), part.filter)
+    return _conformed(errors, part.error_types)
+
+
+def _header_partition(pieces: list[Piece], header_types: dict):
+    pd = blocks._pandas()
+    frames = [blocks.read_headers(piece.path, file=piece.path) for piece in pieces]
+    if not frames:
+        return _conformed(blocks.headers_frame(_native.message_headers(b""), file=""), header_types)
+    # One file per frame: concat would turn differing categories into objects.
+    files = blocks._Categories()
+    codes = np.concatenate([np.full(len(f), files.remap([p.path])[0], np.int32) for f, p in zip(frames, pieces)])
+    frame = pd.concat([f.drop(columns="file") for f in frames], ignore_index=True)
+    frame.insert(0, "file", files.categorical(pd, codes))
+    return _conformed(frame, header_types)
+
+
+def read_headers(paths, *, blocksize: int | None = HEADER_BLOCKSIZE) -> dd.DataFrame:
+    """The headers of every message of `paths` (a path, a glob or a list of
+    them), nothing decoded: one row per message with file, message (its
+    index in the file), offset, length, edition, master_table, centre,
+    subcentre, update_sequence, category, subcategory, local_subcategory,
+    master_version, local_version, time (NaT when not a date), subsets,
+    observed, compressed and error (why a message could not be framed).
+    Whole files, gathered into partitions of about blocksize bytes."""
+    files = expand_paths(paths)
+    partitions = _partitions([(Piece(path), os.path.getsize(path)) for path in files], blocksize)
+    empty = blocks.headers_frame(_native.message_headers(b""), file="")
+    meta = _as_meta(empty)
+    types = meta.dtypes.to_dict()
+    return dd.from_map(_header_partition, partitions, args=[types], meta=meta, enforce_metadata=False)
+
+
+def read_bufr(paths=None, *, headers=None, filter: Filter = None, blocksize: int | None = DEFAULT_BLOCKSIZE,
+              tables=None, table_dir=None, definitions=None, wmo_csv=None) -> BufrFrames:
+    """Every message of `paths` (a path, a glob or a list of them), decoded
+    into a Dask DataFrame of values, one row per value: file, message (its
+    index in the file), offset (of its "BUFR"), subset, descriptor, name,
+    unit, value, raw, text, meaning; and a DataFrame of the messages left out
+    (file, message, offset, error). Rows come in the order of the files and
+    of the messages in them: per file, those of skyrec.read_dataframe.
+
+    blocksize: bytes of input per partition: small files are gathered, larger
+    ones split between messages (their offsets are found when the graph is
+    built); None for one partition per file. `filter` picks messages by
+    their headers before decoding (a mapping such as {"centre": 98,
+    "category": [0, 1]} or a callable taking a pandas frame of read_headers'
+    columns and returning a mask; it must pickle for process workers).
+    `headers` (a pandas frame of read_headers' rows, filtered as wished)
+    decodes exactly those messages instead of `paths`. Tables: table_dir,
+    definitions or wmo_csv, or found by each worker."""
+    spec = _table_spec(tables, table_dir, definitions, wmo_csv)
+    if (paths is None) == (headers is None):
+        raise TypeError("give either paths or headers")
+    if headers is not None:
+        pieces = _header_pieces(headers, blocksize)
+    else:
+        offsets_of: dict[str, np.ndarray] = {}
+        pieces = [p for path in expand_paths(paths) for p in _file_pieces(path, blocksize, offsets_of)]
+    partitions = _partitions(pieces, blocksize) or [[]]
+    values_meta = _as_meta(blocks.values_frame([], with_file=True))
+    errors_meta = _as_meta(blocks.errors_frame([], with_file=True))
+    value_types, error_types = values_meta.dtypes.to_dict(), errors_meta.dtypes.to_dict()
+    parts = [_Partition(tokenize(pieces, spec, filter), pieces, spec, filter, value_types, error_types)
+             for pieces in partitions]
+    # Two collections of plain partitions, so that what follows each fuses
+    # with it (the process scheduler then sends back only what is asked).
+    return BufrFrames(dd.from_map(_partition_values, parts, meta=values_meta, enforce_metadata=False),
+                      dd.from_map(_partition_errors, parts, meta=errors_meta, enforce_metadata=False))

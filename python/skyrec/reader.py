@@ -1,0 +1,149 @@
+"""Reading every message of a file or buffer, past the bad ones.
+
+    for item in read_messages("obs.bufr"):
+        if item.error:
+            print(item.offset, item.error)     # the others still come
+            continue
+        for subset in item.subsets:
+            ...
+
+A file is memory-mapped and read one message at a time: nothing but the
+current message's values is held, beyond what the caller keeps.
+"""
+
+from __future__ import annotations
+
+import mmap
+import os
+from contextlib import contextmanager
+from dataclasses import dataclass
+from typing import TYPE_CHECKING, Any, Iterator, Literal, Union
+
+from _skyrec import BufrMessage, DecodedValue, TableSet
+
+from . import _native
+from .tables import TableSource, find_tables
+
+if TYPE_CHECKING:
+    from .columns import Columns
+
+OUTPUTS = ("values", "columns", "messages")
+BUFFER_TYPES = (bytes, bytearray, memoryview, mmap.mmap)
+# What read_messages reads: a path, or the bytes themselves.
+Source = Union[str, os.PathLike[str], bytes, bytearray, memoryview, mmap.mmap]
+Output = Literal["values", "columns", "messages"]
+
+
+class MessageError(ValueError):
+    """One message that could not be framed, or whose tables or values could
+    not be read: `reason` says why, `offset` is where its "BUFR" starts."""
+
+    def __init__(self, reason: str, index: int, offset: int):
+        super().__init__(reason, index, offset)  # all in args, so that copies and pickles work
+        self.reason = reason
+        self.index = index
+        self.offset = offset
+
+    def __str__(self) -> str:
+        return f"message {self.index} at offset {self.offset}: {self.reason}"
+
+
+@dataclass(frozen=True, slots=True)
+class Decoded:
+    """One message of a reading: where it is, its header, and its values
+    (`values` or `columns`, as asked) or the error that stopped it."""
+
+    index: int  # among the messages found, bad ones included
+    offset: int  # of its "BUFR" marker in the file or buffer
+    length: int  # bytes it spans (as declared, or what was left of the input)
+    message: BufrMessage | None = None  # None when the message could not be framed
+    values: list[DecodedValue] | None = None  # subset after subset
+    columns: Columns | None = None
+    subset_starts: tuple[int, ...] = ()  # index of each subset's first value
+    error: MessageError | None = None
+
+    @property
+    def ok(self) -> bool:
+        return self.error is None
+
+    @property
+    def subsets(self) -> list[Any]:
+        """The values of each subset in order: lists of DecodedValue, or
+        Columns when columns were asked for."""
+        if self.columns is not None:
+            return self.columns.subsets()
+        if self.values is None:
+            return []
+        ends = self.subset_starts[1:] + (len(self.values),)
+        return [self.values[start:end] for start, end in zip(self.subset_starts, ends)]
+
+
+@contextmanager
+def opened(source: Source) -> Iterator[Any]:
+    """The bytes of `source`: a buffer as it is, a path memory-mapped."""
+    if isinstance(source, BUFFER_TYPES):
+        yield source
+        return
+    if not isinstance(source, (str, os.PathLike)):
+        raise TypeError(f"source must be a path or a bytes-like object, not {type(source).__name__}")
+    with open(source, "rb") as f:
+        if os.fstat(f.fileno()).st_size == 0:
+            yield b""  # an empty file cannot be mapped
+            return
+        with mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as mapped:
+            yield mapped
+
+
+def read_messages(source: Source, *, tables: TableSet | TableSource | None = None,
+                  table_dir: str | os.PathLike[str] | None = None, definitions: str | os.PathLike[str] | None = None,
+                  wmo_csv: str | os.PathLike[str] | None = None, strict: bool = False,
+                  output: Output = "values") -> Iterator[Decoded]:
+    """Every message of `source` (a path, or bytes-like), in order, as
+    Decoded records. A message that fails comes back with its error and the
+    reading goes on; with strict=True its MessageError is raised instead.
+
+    output: "values" (lists of DecodedValue), "columns" (NumPy Columns) or
+    "messages" (headers only, no tables needed). Tables come from find_tables
+    with the given source, and are looked for before the first message is
+    read: TablesNotFound is raised by this call."""
+    if output not in OUTPUTS:
+        raise ValueError(f"output must be one of {', '.join(OUTPUTS)}, not {output!r}")
+    source_tables = None
+    if output != "messages":
+        source_tables = find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
+    return _read(source, source_tables, strict, output)
+
+
+def _read(source: Source, tables: TableSource | None, strict: bool, output: str) -> Iterator[Decoded]:
+    with opened(source) as data:
+        position = 0
+        index = 0
+        while (found := _native.next_message(data, position)) is not None:
+            start, length, position, message, error = found
+            item = _decode(data, index, start, length, message, error, tables, output)
+            if strict and item.error is not None:
+                raise item.error
+            yield item
+            index += 1
+
+
+def _decode(data: Any, index: int, start: int, length: int, message: BufrMessage | None, error: str | None,
+            tables: TableSource | None, output: str) -> Decoded:
+    if error is not None:
+        return Decoded(index, start, length, error=MessageError(error, index=index, offset=start))
+    assert message is not None  # framed when there is no error
+    if output == "messages":
+        return Decoded(index, start, length, message=message)
+    assert tables is not None
+    try:
+        table_set = tables.for_message(message)
+        if output == "values":
+            values, starts = _native.decode_subsets(data, start, message, table_set)
+            return Decoded(index, start, length, message=message, values=values, subset_starts=tuple(starts))
+        from .columns import Columns
+
+        columns = Columns.from_native(_native.decode_columns(data, start, message, table_set))
+        return Decoded(index, start, length, message=message, columns=columns,
+                       subset_starts=tuple(columns.subset_starts.tolist()))
+    except (ValueError, OSError) as e:
+        return Decoded(index, start, length, message=message, error=MessageError(str(e), index=index, offset=start))

@@ -1,0 +1,64 @@
+// Distinct texts numbered in the order first seen, so that a column of texts
+// travels as small integer codes plus one list of its distinct values.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace skyrec {
+
+inline constexpr std::int32_t kNoCategory = -1;
+
+// Keyed by the address of a text that lives in a TableSet: names and meanings
+// are shared by every value of the same entry, so the address alone tells
+// them apart. A direct-mapped cache in front of the map serves the repeats.
+class PointerCategories {
+public:
+    std::int32_t code(const std::string* text) {
+        Slot& slot = cache_[slot_of(text)];
+        if (slot.key == text) return slot.code;
+        auto [it, added] = codes_.try_emplace(text, static_cast<std::int32_t>(texts_.size()));
+        if (added) texts_.push_back(text);
+        slot = {text, it->second};
+        return it->second;
+    }
+    const std::vector<const std::string*>& texts() const noexcept { return texts_; }
+
+private:
+    static constexpr unsigned kCacheBits = 10;
+    static constexpr std::size_t kCacheSize = std::size_t{1} << kCacheBits;
+    // Addresses of heap strings share their low bits: multiply to spread them.
+    static std::size_t slot_of(const std::string* text) noexcept {
+        const auto bits = reinterpret_cast<std::uintptr_t>(text);
+        return static_cast<std::size_t>((bits * 0x9E3779B97F4A7C15u) >> (64 - kCacheBits));
+    }
+    struct Slot {
+        const std::string* key = nullptr;
+        std::int32_t code = kNoCategory;
+    };
+    std::array<Slot, kCacheSize> cache_{};
+    std::unordered_map<const std::string*, std::int32_t> codes_;
+    std::vector<const std::string*> texts_;
+};
+
+// Keyed by content: character data is owned by each value, so equal texts
+// are different strings. The views must outlive the categories.
+class TextCategories {
+public:
+    std::int32_t code(std::string_view text) {
+        auto [it, added] = codes_.try_emplace(text, static_cast<std::int32_t>(texts_.size()));
+        if (added) texts_.push_back(text);
+        return it->second;
+    }
+    const std::vector<std::string_view>& texts() const noexcept { return texts_; }
+
+private:
+    std::unordered_map<std::string_view, std::int32_t> codes_;
+    std::vector<std::string_view> texts_;
+};
+
+}  // namespace skyrec

@@ -1,0 +1,56 @@
+#include "columns/column_builder.hpp"
+
+#include <limits>
+
+namespace skyrec {
+namespace {
+
+const std::string& no_unit() {
+    static const std::string empty;
+    return empty;
+}
+
+// The unit of the Table B entry that named a value (values that a bitmap
+// refers back to carry that entry's descriptor too); values that no entry
+// names (associated fields, operators, inserted text) have none.
+const std::string* unit_of(const TableSet& tables, const DecodedValue& v) {
+    const ElementDefinition* element = tables.element(v.descriptor);
+    return element != nullptr && &element->name == v.name ? &element->unit : &no_unit();
+}
+
+void fill_subsets(std::span<const std::size_t> starts, std::size_t count, std::uint32_t* subset) {
+    for (std::size_t j = 0; j < starts.size(); ++j) {
+        const std::size_t end = j + 1 < starts.size() ? starts[j + 1] : count;
+        for (std::size_t i = starts[j]; i < end; ++i)
+            subset[i] = static_cast<std::uint32_t>(j);
+    }
+}
+
+}  // namespace
+
+ColumnCategories fill_columns(const TableSet& tables, std::span<const DecodedValue> values,
+                              std::span<const std::size_t> subset_starts, const ColumnArrays& out) {
+    constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
+    PointerCategories elements, meanings;
+    TextCategories texts;
+    ColumnCategories categories;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const DecodedValue& v = values[i];
+        out.descriptor[i] = v.descriptor;
+        out.value[i] = v.has_value ? v.value : kMissing;
+        out.raw[i] = v.has_raw ? v.raw : 0;
+        out.raw_present[i] = v.has_raw ? 1 : 0;
+        const std::size_t known = elements.texts().size();
+        out.element[i] = elements.code(v.name);
+        if (elements.texts().size() != known) categories.element_units.push_back(unit_of(tables, v));
+        out.meaning[i] = v.meaning != nullptr ? meanings.code(v.meaning) : kNoCategory;
+        out.text[i] = v.text.present() ? texts.code(v.text.view()) : kNoCategory;
+    }
+    fill_subsets(subset_starts, values.size(), out.subset);
+    categories.element_names = elements.texts();
+    categories.meanings = meanings.texts();
+    categories.texts = texts.texts();
+    return categories;
+}
+
+}  // namespace skyrec

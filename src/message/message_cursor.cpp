@@ -1,0 +1,52 @@
+#include "message/message_cursor.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "message/scan.hpp"
+
+namespace skyrec {
+namespace {
+
+constexpr std::size_t kMarkerLength = 4;
+constexpr std::size_t kSection0Length = 8;
+
+bool ends_on_terminator(ByteView slice) noexcept {
+    return slice.size >= kSection0Length + kMarkerLength &&
+           std::memcmp(slice.data + slice.size - kMarkerLength, "7777", kMarkerLength) == 0;
+}
+
+}  // namespace
+
+std::optional<FoundMessage> MessageCursor::next() {
+    const std::size_t size = buffer_.size;
+    const std::size_t start = find_marker(buffer_, position_);
+    if (start >= size) {
+        position_ = size;
+        return std::nullopt;
+    }
+    FoundMessage found;
+    found.start = start;
+    const std::size_t left = size - start;
+    if (left < kSection0Length) {
+        found.length = left;
+        found.framed = BufrError::too_short();
+        position_ = start + kMarkerLength;
+        return found;
+    }
+    const std::uint64_t declared = read_u24(buffer_.data + start + 4);
+    if (declared > left) {
+        found.length = left;
+        found.framed = BufrError::truncated_section(0, 0);
+        position_ = start + kMarkerLength;
+        return found;
+    }
+    found.length = static_cast<std::size_t>(declared);
+    const ByteView slice = buffer_.subview(start, found.length);
+    found.framed = frame_message(slice);
+    const bool trusted = found.framed.ok() || ends_on_terminator(slice);
+    position_ = start + (trusted ? std::max<std::size_t>(found.length, kMarkerLength) : kMarkerLength);
+    return found;
+}
+
+}  // namespace skyrec

@@ -1,0 +1,34 @@
+// decode_subsets(data, start, message, tables): the message's values as
+// _skyrec decodes them, with the index of each subset's first value.
+#include <vector>
+
+#include "lib/boxed.hpp"
+#include "lib/errors.hpp"
+#include "lib/module_types.hpp"
+#include "lib/pyref.hpp"
+#include "native/functions.hpp"
+#include "native/message_arg.hpp"
+
+namespace skyrec::py {
+namespace {
+
+PyObject* decode_subsets(PyObject*, PyObject* args, PyObject* kwargs) {
+    auto in = message_args(args, kwargs, "OOOO:decode_subsets");
+    if (!in) return nullptr;
+    return guarded([&]() -> PyObject* {
+        std::vector<std::size_t> starts;
+        auto values = in->decode(starts);
+        if (!values) return raise(values.error());
+        Ref list = Ref::steal(decoded_value_list(*values));
+        Ref start_list = Ref::steal(list_of(starts, [](std::size_t i) { return PyLong_FromSize_t(i); }));
+        if (!list || !start_list) return nullptr;
+        return PyTuple_Pack(2, list.get(), start_list.get());
+    });
+}
+
+}  // namespace
+
+PyMethodDef decode_subsets_def = {"decode_subsets", kw_method(decode_subsets), METH_VARARGS | METH_KEYWORDS,
+                                  "decode_subsets(data, start, message, tables)\n--\n\n"};
+
+}  // namespace skyrec::py

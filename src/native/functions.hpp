@@ -1,0 +1,16 @@
+// The functions of skyrec._native, each defined beside its own code.
+#pragma once
+
+#include "lib/python.hpp"
+
+namespace skyrec::py {
+
+extern PyMethodDef next_message_def;
+extern PyMethodDef decode_subsets_def;
+extern PyMethodDef decode_columns_def;
+extern PyMethodDef table_directories_def;
+extern PyMethodDef resolve_table_dir_def;
+extern PyMethodDef message_headers_def;
+extern PyMethodDef decode_block_def;
+
+}  // namespace skyrec::py

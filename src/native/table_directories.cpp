@@ -1,0 +1,56 @@
+// table_directories(root, message): where a definitions root keeps the tables
+// that `message` names, as the loader of TableSet.from_definitions looks for
+// them, so that what is shown is what is read; resolve_table_dir(path): where
+// a table directory's name leads through alias files.
+#include "lib/args.hpp"
+#include "lib/boxed.hpp"
+#include "lib/errors.hpp"
+#include "lib/module_types.hpp"
+#include "lib/pyref.hpp"
+#include "native/functions.hpp"
+#include "tables/definitions_root.hpp"
+
+namespace skyrec::py {
+namespace {
+
+// (master directory as named, the directory it leads to or None when there is
+// none, local directory as named or None when the message declares none).
+PyObject* table_directories(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* const names[] = {"root", "message", nullptr};
+    PyObject *root_obj, *message_obj;
+    if (!parse_args(args, kwargs, "OO:table_directories", names, &root_obj, &message_obj)) return nullptr;
+    auto root = str_arg(root_obj, "root");
+    if (!root) return nullptr;
+    const BufrMessage* message = bufr_message_arg(message_obj, "message");
+    if (message == nullptr) return nullptr;
+    return guarded([&]() -> PyObject* {
+        const std::filesystem::path master = master_directory(*root, *message);
+        auto resolved = resolve_table_dir(master.native());
+        Ref named = Ref::steal(to_py(master.native()));
+        Ref found = resolved ? Ref::steal(to_py(resolved.value())) : Ref::borrow(Py_None);
+        Ref local = message->local_tables_version_number != 0
+                        ? Ref::steal(to_py(local_directory(*root, *message).native()))
+                        : Ref::borrow(Py_None);
+        if (!named || !found || !local) return nullptr;
+        return PyTuple_Pack(3, named.get(), found.get(), local.get());
+    });
+}
+
+PyObject* resolve_directory(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* const names[] = {"path", nullptr};
+    PyObject* path_obj;
+    if (!parse_args(args, kwargs, "O:resolve_table_dir", names, &path_obj)) return nullptr;
+    auto path = str_arg(path_obj, "path");
+    if (!path) return nullptr;
+    return guarded(
+        [&] { return finish(resolve_table_dir(*path), [](const std::string& found) { return to_py(found); }); });
+}
+
+}  // namespace
+
+PyMethodDef resolve_table_dir_def = {"resolve_table_dir", kw_method(resolve_directory), METH_VARARGS | METH_KEYWORDS,
+                                     "resolve_table_dir(path)\n--\n\n"};
+PyMethodDef table_directories_def = {"table_directories", kw_method(table_directories), METH_VARARGS | METH_KEYWORDS,
+                                     "table_directories(root, message)\n--\n\n"};
+
+}  // namespace skyrec::py

@@ -1,0 +1,42 @@
+"""Small archives for the block and Dask readers: good messages, one whose
+data cannot be decoded, one that cannot be framed, junk between them."""
+
+from __future__ import annotations
+
+from pathlib import Path
+
+from bufrgen import BitWriter, build_message
+
+A, SITE, KIND = 1001, 1019, 2001  # 7 bits, 24 bits of text, a 2-bit code table
+JUNK = b"ZCZC 123\r\r\nISMD01 EGRR 010000\r\r\n"
+
+
+def good(a: int, site: str, kind: int, subsets: int = 1, **fields) -> bytes:
+    bits = BitWriter()
+    for _ in range(subsets):
+        bits.uint(a, 7).text(site, 24).uint(kind, 2)
+    return build_message([A, SITE, KIND], bits.to_bytes(), subsets=subsets, **fields)
+
+
+def bad_decode(**fields) -> bytes:
+    """Frames, but names an element the tables lack (005001)."""
+    return build_message([5001], BitWriter().uint(1, 7).to_bytes(), **fields)
+
+
+def bad_frame() -> bytes:
+    """Its length ends on "7770": framing fails and reading goes on after it."""
+    return good(9, "BAD", 0)[:-1] + b"0"
+
+
+def write_archive(path: Path, parts: list[bytes]) -> Path:
+    path.write_bytes(JUNK + JUNK.join(parts) + JUNK)
+    return path
+
+
+def rows_of(frame) -> list[tuple]:
+    """A frame's rows as plain tuples (missing values None), to compare
+    frames whatever their dtypes and categories."""
+    import pandas as pd
+
+    plain = frame.astype(object)
+    return [tuple(None if pd.isna(v) else v for v in row) for row in plain.itertuples(index=False, name=None)]

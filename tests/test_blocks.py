@@ -1,0 +1,184 @@
+"""Header pass and block decoding (skyrec.blocks, skyrec._native's
+message_headers and decode_block): the same messages, rows and errors as
+the per-message readers, however a file is cut into pieces."""
+
+from __future__ import annotations
+
+import pytest
+
+pd = pytest.importorskip("pandas")
+np = pytest.importorskip("numpy")
+
+import skyrec  # noqa: E402
+from blockfiles import bad_decode, bad_frame, good, rows_of, write_archive  # noqa: E402
+from decodekit import make_tables  # noqa: E402
+from skyrec import _native  # noqa: E402
+from skyrec.blocks import read_block, read_headers, typical_time  # noqa: E402
+from tablegen import Element, write_table_dir  # noqa: E402
+
+
+@pytest.fixture(scope="module")
+def tables(tmp_path_factory):
+    return make_tables(tmp_path_factory.mktemp("blocks"))
+
+
+@pytest.fixture
+def archive(tmp_path):
+    parts = [good(1, "ONE", 0, centre=98), bad_decode(), good(2, "TWO", 1, subsets=2, centre=7, category=2),
+             bad_frame(), good(3, "ONE", 1, centre=98, category=2, year=2025, month=2, day=28)]
+    return write_archive(tmp_path / "archive.bufr", parts)
+
+
+def test_headers_are_those_of_the_framed_messages(archive):
+    headers = read_headers(archive)
+    found = list(skyrec.read_messages(archive, output="messages"))
+    assert headers["message"].tolist() == [item.index for item in found]
+    assert headers["offset"].tolist() == [item.offset for item in found]
+    assert headers["length"].tolist() == [item.length for item in found]
+    assert headers["error"].notna().tolist() == [item.error is not None for item in found]
+    for row, item in zip(headers.itertuples(), found):
+        if item.error is not None:
+            assert row.error == item.error.reason and row.centre == 0 and pd.isna(row.time)
+            continue
+        m = item.message
+        assert (row.centre, row.subcentre, row.category, row.subcategory, row.master_version, row.subsets,
+                row.compressed) == (m.originating_centre, m.originating_subcentre, m.data_category,
+                                    m.international_data_subcategory, m.master_tables_version_number,
+                                    m.number_of_subsets, m.compressed_data)
+        assert row.time == pd.Timestamp(m.typical_year, m.typical_month, m.typical_day, m.typical_hour,
+                                        m.typical_minute, m.typical_second)
+
+
+@pytest.mark.parametrize("when, valid", [
+    ((2024, 2, 29, 23, 59, 59), True),
+    ((2023, 2, 29, 0, 0, 0), False),
+    ((2024, 13, 1, 0, 0, 0), False),
+    ((2024, 4, 31, 0, 0, 0), False),
+    ((2024, 1, 1, 24, 0, 0), False),
+    ((2024, 1, 1, 0, 60, 0), False),
+    ((0, 1, 1, 0, 0, 0), False),
+    ((9999, 12, 31, 0, 0, 0), True),
+    ((10000, 1, 1, 0, 0, 0), False),  # past what datetime64 strings and Timestamps take
+])
+def test_typical_time(when, valid):
+    (time,) = typical_time(*([part] for part in when))
+    if valid:
+        assert time == np.datetime64(f"{when[0]:04d}-{when[1]:02d}-{when[2]:02d}T{when[3]:02d}:{when[4]:02d}:"
+                                     f"{when[5]:02d}")
+    else:
+        assert np.isnat(time)
+
+
+def test_a_block_gives_read_dataframe_rows_and_errors(archive, tables):
+    values, errors = read_block(archive, tables=tables)
+    expected = skyrec.read_dataframe(archive, tables=tables)
+    assert rows_of(values.drop(columns="offset")) == rows_of(expected)
+    assert list(errors.itertuples(index=False, name=None)) == [(e.index, e.offset, e.reason)
+                                                               for e in expected.attrs["errors"]]
+    offsets = dict(read_headers(archive)[["message", "offset"]].itertuples(index=False, name=None))
+    assert values["offset"].tolist() == [offsets[m] for m in values["message"]]
+
+
+def test_pieces_cut_at_message_offsets_add_up_to_the_file(archive, tables):
+    whole, whole_errors = read_block(archive, tables=tables)
+    offsets = read_headers(archive)["offset"].tolist()
+    cuts = [0, offsets[2], offsets[3], None]  # the junk before the first message goes with it
+    parts = [read_block(archive, tables=tables, start=start, end=end, first_index=first)
+             for first, (start, end) in zip([0, 2, 3], zip(cuts, cuts[1:]))]
+    assert rows_of(pd.concat([p[0] for p in parts], ignore_index=True)) == rows_of(whole)
+    assert sum((rows_of(p[1]) for p in parts), []) == rows_of(whole_errors)
+
+
+def test_chosen_offsets_decode_those_messages_only(archive, tables):
+    headers = read_headers(archive)
+    wanted = headers.iloc[[1, 4]]  # a message that fails and one that decodes
+    values, errors = read_block(archive, tables=tables, offsets=wanted["offset"], indices=wanted["message"] + 100)
+    assert set(values["message"]) == {104}
+    assert errors["message"].tolist() == [101] and "005001" in errors["error"][0]
+    everything, _ = read_block(archive, tables=tables)
+    assert rows_of(values.drop(columns="message")) == rows_of(everything[everything.message == 4]
+                                                              .drop(columns="message"))
+
+
+@pytest.mark.parametrize("filter, decoded, reported", [
+    ({"centre": 98}, {0, 4}, {1, 3}),
+    ({"centre": [7, 98], "category": 2}, {2, 4}, {3}),
+    ({"category": (5,)}, set(), {3}),
+    (lambda h: h.time >= pd.Timestamp(2025, 1, 1), {4}, {3}),
+    (lambda h: (h.subsets > 1).to_numpy(), {2}, {3}),
+])
+def test_a_filter_picks_messages_by_header(archive, tables, filter, decoded, reported):
+    values, errors = read_block(archive, tables=tables, filter=filter)
+    assert set(values["message"]) == decoded
+    # A message that cannot be framed has no header to judge and is always
+    # reported; one that fails to decode only when the filter kept it.
+    assert set(errors["message"]) == reported
+
+
+@pytest.mark.parametrize("filter, error", [
+    ({"station": 1}, KeyError),
+    (lambda h: [True], ValueError),
+    ("centre", TypeError),
+])
+def test_a_bad_filter_is_refused(archive, tables, filter, error):
+    with pytest.raises(error):
+        read_block(archive, tables=tables, filter=filter)
+
+
+def test_categories_merge_by_text_across_table_sets(tmp_path):
+    # The same element named alike under two table sets, with two units: the
+    # name is one category, the units two, and no category is repeated.
+    a = write_table_dir(tmp_path / "a", [Element(12101, "TEMPERATURE", "K", scale=1, reference=-400, width=12)])
+    b = write_table_dir(tmp_path / "b", [Element(12101, "TEMPERATURE", "C", scale=1, reference=-400, width=12)])
+    sets = [skyrec.TableSet.from_eccodes(str(p)) for p in (a, b)]
+    from bufrgen import BitWriter, build_message
+
+    one = build_message([12101], BitWriter().uint(3132, 12).to_bytes())
+    data = one + one + one
+    block = _native.decode_block(data, [0, len(one), 2 * len(one)], [sets[0], sets[1], sets[0]])
+    assert block["element_names"] == ["TEMPERATURE", "TEMPERATURE"] and block["element_units"] == ["K", "C"]
+    from skyrec.blocks import _Decoded, values_frame
+
+    frame = values_frame([_Decoded("x", block, np.arange(3), np.zeros(3, np.int64))], with_file=False)
+    assert list(frame["name"].cat.categories) == ["TEMPERATURE"]
+    assert frame["unit"].tolist() == ["K", "C", "K"] and frame["value"].tolist() == [273.2] * 3
+
+
+@pytest.mark.parametrize("offset", [1, 10**6])
+def test_decode_block_reports_offsets_without_a_message(tables, offset):
+    data = good(1, "ONE", 0)
+    block = _native.decode_block(data, [offset, 0], [tables, tables])
+    assert [position for position, _ in block["errors"]] == [0]
+    assert np.frombuffer(block["rows"], np.uint64).tolist() == [0, 3]
+
+
+@pytest.mark.parametrize("args, error", [
+    ((b"", [0], []), ValueError),
+    ((b"", [0], [None]), TypeError),
+    ((b"", [-1], ["x"]), OverflowError),
+    ((b"", 5, []), TypeError),
+    (("text", [], []), TypeError),
+])
+def test_decode_block_checks_its_arguments(args, error):
+    with pytest.raises(error):
+        _native.decode_block(*args)
+
+
+def test_message_headers_bounds(archive):
+    data = archive.read_bytes()
+    every = _native.message_headers(data)
+    offsets = np.frombuffer(every["offset"], np.uint64).tolist()
+    middle = _native.message_headers(data, offsets[1], offsets[3])
+    assert np.frombuffer(middle["offset"], np.uint64).tolist() == offsets[1:3]
+    assert _native.message_headers(data, len(data) + 5)["count"] == 0
+    assert [row for row, _ in every["errors"]] == [3]
+
+
+def test_threads_share_a_source_and_agree(archive, tables):
+    from concurrent.futures import ThreadPoolExecutor
+
+    source = skyrec.find_tables(tables)
+    expected = rows_of(read_block(archive, tables=source)[0])
+    with ThreadPoolExecutor(4) as pool:
+        results = list(pool.map(lambda _: rows_of(read_block(archive, tables=source)[0]), range(40)))
+    assert results == [expected] * 40

@@ -1,0 +1,164 @@
+"""skyrec.dask on the threaded and process schedulers and on a two-process
+dask.distributed cluster on loopback: the rows of read_dataframe, file after
+file, every bad message reported, nothing lost."""
+
+from __future__ import annotations
+
+import os
+
+import pytest
+
+pd = pytest.importorskip("pandas")
+dask = pytest.importorskip("dask")
+pytest.importorskip("dask.dataframe")
+distributed = pytest.importorskip("distributed")
+
+import skyrec  # noqa: E402
+import skyrec.dask as sd  # noqa: E402
+from blockfiles import bad_decode, bad_frame, good, rows_of, write_archive  # noqa: E402
+from decodekit import CODE_TABLES, ELEMENTS, SEQUENCES  # noqa: E402
+from skyrec.blocks import read_headers  # noqa: E402
+from tablegen import write_table_dir  # noqa: E402
+
+
+@pytest.fixture(scope="module")
+def definitions(tmp_path_factory):
+    """A definitions root with master version 38 only: messages naming 37
+    fail to find their tables."""
+    root = tmp_path_factory.mktemp("definitions")
+    write_table_dir(root / "bufr" / "tables" / "0" / "wmo" / "38", ELEMENTS, SEQUENCES, CODE_TABLES)
+    return root
+
+
+@pytest.fixture(scope="module")
+def archive(tmp_path_factory):
+    """Three files: two with bad messages of every kind, one empty."""
+    folder = tmp_path_factory.mktemp("archive")
+    first = write_archive(folder / "a.bufr", [
+        good(1, "ONE", 0), bad_decode(), good(2, "TWO", 1, subsets=3, centre=7), bad_frame(),
+        good(3, "ONE", 1, master_version=37), good(4, "SIX", 0, category=2)])
+    second = write_archive(folder / "b.bufr", [good(5, "TWO", 1, subsets=2, centre=7)] * 3 + [bad_decode(centre=7)])
+    empty = folder / "c.bufr"
+    empty.write_bytes(b"")
+    return [str(first), str(second), str(empty)]
+
+
+@pytest.fixture(scope="module")
+def cluster():
+    from distributed import Client, LocalCluster
+
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+                      dashboard_address=None) as local, Client(local) as client:
+        yield client
+
+
+def expected_rows(paths, definitions, keep=lambda frame, path: frame):
+    rows, errors = [], []
+    for path in paths:
+        frame = skyrec.read_dataframe(path, definitions=definitions)
+        frame.insert(0, "file", path)
+        rows += rows_of(keep(frame, path))
+        errors += [(path, e.index, e.offset, e.reason) for e in frame.attrs["errors"]]
+    return rows, errors
+
+
+def assert_same_as_read_dataframe(values, errors, paths, definitions):
+    rows, bad = expected_rows(paths, definitions)
+    assert rows_of(values.drop(columns="offset")) == rows
+    assert rows_of(errors) == bad
+    assert len(bad) == 4  # the decoding, framing and table failures of a.bufr, one of b.bufr
+
+
+@pytest.mark.parametrize("blocksize", [None, 1, 400, 10**6])
+def test_threaded_scheduler(archive, definitions, blocksize):
+    # 1 byte splits the files at every message; 400 gathers some messages
+    # and cuts others; 10**6 gathers the files.
+    frames = sd.read_bufr(archive, definitions=definitions, blocksize=blocksize)
+    values, errors = dask.compute(*frames, scheduler="threads")
+    assert_same_as_read_dataframe(values, errors, archive, definitions)
+
+
+def test_process_scheduler_with_a_filter(archive, definitions):
+    values, errors = dask.compute(*sd.read_bufr(archive, definitions=definitions, blocksize=400,
+                                                filter=lambda h: h.centre == 7),
+                                  scheduler="processes", num_workers=2)
+    rows, _ = expected_rows(archive, definitions, keep=lambda f, path: f[f.message.isin(centre_7_messages(path))])
+    assert rows_of(values.drop(columns="offset")) == rows
+    assert len(values) == 3 * 3 + 3 * 3 * 2 and set(values.file) == set(archive[:2])
+    # Only b.bufr's bad message is of centre 7; the unframed one is reported regardless.
+    assert [(os.path.basename(f), m) for f, m, _, _ in rows_of(errors)] == [("a.bufr", 3), ("b.bufr", 3)]
+
+
+def centre_7_messages(path):
+    headers = read_headers(path)
+    return set(headers.loc[headers.centre == 7, "message"])
+
+
+def test_distributed_cluster(archive, definitions, cluster):
+    frames = sd.read_bufr(archive, definitions=definitions, blocksize=1)
+    assert frames.values.npartitions > 2
+    values, errors = dask.compute(*frames)
+    assert_same_as_read_dataframe(values, errors, archive, definitions)
+    # Tables were found and loaded by each worker once, not per task.
+    loads = cluster.run(lambda: [source.loads for source in sd._SOURCES.values()])
+    # One source per worker, which loaded each of the three table keys (centre
+    # 98 and 7 with version 38, centre 98 with 37) at most once.
+    assert len(loads) == 2 and all(len(counts) <= 1 and sum(counts) <= 3 for counts in loads.values())
+    assert sum(sum(counts) for counts in loads.values()) >= 3
+
+
+def test_headers_then_chosen_messages_on_the_cluster(archive, definitions, cluster):
+    headers = sd.read_headers(archive).compute()
+    assert rows_of(headers) == [row for path in archive for row in rows_of(read_headers(path, file=path))]
+    chosen = headers[(headers.category == 0) & headers.error.isna() & (headers.file == archive[0])]
+    values, errors = dask.compute(*sd.read_bufr(headers=chosen, definitions=definitions))
+    assert set(values.message) == {0, 2}
+    assert [(m, "005001" in e or "wmo/37" in e) for _, m, _, e in rows_of(errors)] == [(1, True), (4, True)]
+    rows, _ = expected_rows(archive[:1], definitions, keep=lambda f, path: f[f.message.isin([0, 2])])
+    assert rows_of(values.drop(columns="offset")) == rows
+
+
+def test_nothing_is_read_while_the_graph_is_built(archive, definitions, tmp_path):
+    path = tmp_path / "later.bufr"
+    path.write_bytes(good(1, "OLD", 0))
+    values, errors = sd.read_bufr([str(path)], definitions=definitions)
+    headers = sd.read_headers([str(path)])
+    path.write_bytes(good(2, "NEW", 1) + good(3, "NEW", 1))
+    assert values.compute(scheduler="sync")["text"].dropna().tolist() == ["NEW", "NEW"]
+    assert headers.compute(scheduler="sync")["message"].tolist() == [0, 1]
+    # The declared dtypes are those computed.
+    computed = values.compute(scheduler="sync")
+    assert {k: str(v) for k, v in values.dtypes.items()} == {k: str(v) for k, v in computed.dtypes.items()}
+
+
+def test_paths_and_globs(archive):
+    folder = os.path.dirname(archive[0])
+    assert sd.expand_paths(os.path.join(folder, "*.bufr")) == sorted(archive)
+    assert sd.expand_paths([archive[1], archive[1]]) == [archive[1]] * 2  # listed twice, read twice
+    with pytest.raises(FileNotFoundError):
+        sd.expand_paths(os.path.join(folder, "*.nothing"))
+    with pytest.raises(FileNotFoundError):
+        sd.expand_paths([os.path.join(folder, "missing.bufr")])
+
+
+@pytest.mark.parametrize("arguments, error", [
+    ({"tables": "loaded"}, TypeError),
+    ({"table_dir": "a", "definitions": "b"}, TypeError),
+    ({"paths": None}, TypeError),
+])
+def test_read_bufr_refuses(archive, arguments, error):
+    arguments = {"paths": archive, **arguments}
+    with pytest.raises(error):
+        sd.read_bufr(**arguments)
+
+
+def test_file_pieces_cover_each_message_once(archive):
+    offsets_of = {}
+    pieces = sd._file_pieces(archive[0], 150, offsets_of)
+    headers = read_headers(archive[0])
+    assert pieces[0][0].start == 0 and pieces[-1][0].end is None
+    # Each piece starts where the one before it ends, at a message, numbered as in the file.
+    for (piece, _), (after, _) in zip(pieces, pieces[1:]):
+        assert after.start == piece.end and after.start in set(headers.offset)
+        assert headers.loc[headers.offset == after.start, "message"].item() == after.first_index
+    assert sum(size for _, size in pieces) == os.path.getsize(archive[0])

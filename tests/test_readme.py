@@ -1,0 +1,101 @@
+"""The README's examples run as shown: the quick start's first command, every
+shell block marked runnable (with the output of the text block after it, when
+there is one) and every Python block."""
+
+from __future__ import annotations
+
+import contextlib
+import io
+import os
+import re
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+from conftest import definitions_root
+
+ROOT = Path(__file__).resolve().parent.parent
+README = (ROOT / "README.md").read_text()
+FENCE = re.compile(r"^```(\w*)([^\n]*)\n(.*?)^```\n", re.S | re.M)
+QUICK_START = "pip install . && skyrec dump --tables examples/tables examples/sample.bufr"
+
+
+def blocks() -> list[tuple[str, set[str], str, int]]:
+    """(language, marks, content, line number) of each fenced block."""
+    return [(m.group(1), set(m.group(2).split()), m.group(3), README.count("\n", 0, m.start()) + 1)
+            for m in FENCE.finditer(README)]
+
+
+def runnable_shell() -> list[tuple[str, str | None, set[str], int]]:
+    """Each runnable shell block with the text block that follows it, if any."""
+    found = []
+    all_blocks = blocks()
+    for i, (language, marks, content, line) in enumerate(all_blocks):
+        if language == "sh" and "runnable" in marks:
+            following = all_blocks[i + 1] if i + 1 < len(all_blocks) else None
+            expected = following[2] if following and following[0] == "text" else None
+            found.append((content, expected, marks, line))
+    return found
+
+
+@pytest.fixture(scope="module")
+def shell_env(tmp_path_factory) -> dict[str, str]:
+    """PATH with a `skyrec` that runs the package under test."""
+    bin_dir = tmp_path_factory.mktemp("bin")
+    script = bin_dir / "skyrec"
+    script.write_text(f'#!/bin/sh\nexec "{sys.executable}" -m skyrec "$@"\n')
+    script.chmod(0o755)
+    return dict(os.environ, PATH=f"{bin_dir}{os.pathsep}{os.environ['PATH']}",
+                PYTHONPATH=os.pathsep.join(sys.path), COLUMNS="100")
+
+
+def bash(script: str, env: dict[str, str]) -> subprocess.CompletedProcess:
+    return subprocess.run(["bash", "-e", "-c", script], capture_output=True, text=True, cwd=ROOT, env=env,
+                          timeout=300)
+
+
+def needs_definitions(marks: set[str]) -> None:
+    if "definitions" in marks and definitions_root() is None:
+        pytest.skip("this example finds an ecCodes definitions tree by itself, and none is installed")
+
+
+def test_quick_start_is_two_lines_and_its_decoding_runs(shell_env):
+    language, _, content, _ = blocks()[0]
+    assert language == "sh" and content.splitlines() == [QUICK_START, "bash dev/test"]
+    result = bash(QUICK_START.split(" && ", 1)[1], shell_env)
+    assert result.returncode == 0 and result.stderr == ""
+    assert "'DE BILT'" in result.stdout and "'LONDON HEATHROW'" in result.stdout
+    assert "RAIN, NOT FREEZING, CONTINUOUS" in result.stdout
+
+
+def test_every_command_has_a_runnable_example():
+    commands = {word for content, _, _, _ in runnable_shell() for word in re.findall(r"skyrec (\w+)", content)}
+    assert commands >= {"ls", "dump", "tables", "expand", "lookup"}
+
+
+@pytest.mark.parametrize("content, expected, marks, line", runnable_shell(),
+                         ids=[f"line {block[3]}" for block in runnable_shell()])
+def test_shell_example(shell_env, content, expected, marks, line):
+    needs_definitions(marks)
+    result = bash(content, shell_env)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout, "an example shows something"
+    if expected is not None:
+        assert result.stdout == expected
+    else:
+        assert result.stderr == ""
+
+
+PYTHON_BLOCKS = [(content, marks, line) for language, marks, content, line in blocks() if language == "python"]
+
+
+@pytest.mark.parametrize("content, marks, line", PYTHON_BLOCKS, ids=[f"line {b[2]}" for b in PYTHON_BLOCKS])
+def test_python_example(monkeypatch, content, marks, line):
+    needs_definitions(marks)
+    monkeypatch.chdir(ROOT)
+    printed = io.StringIO()
+    with contextlib.redirect_stdout(printed):
+        exec(compile(content, f"README.md line {line}", "exec"), {"__name__": "readme"})
+    assert printed.getvalue(), "an example shows something"
