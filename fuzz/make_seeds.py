@@ -208,6 +208,7 @@ def main(out: Path) -> None:
     write_all(out, "decode", found)
     write_all(out, "frame", found)
     write_all(out, "scan", scan_inputs(found))
+    write_all(out, "cursor", scan_inputs(found))
     write_all(out, "expand", expand_inputs())
     write_all(out, "element_table", element_table_inputs())
     write_all(out, "wmo_csv", wmo_csv_inputs())
