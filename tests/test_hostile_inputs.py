@@ -103,6 +103,21 @@ def test_nested_fixed_replications_without_data(tables, body):
     assert error_of(tables, [104255, 103255, 102255, 101255] + body, b"") == BOUND + "descriptor steps"
 
 
+def test_a_block_of_many_bombs_stays_bounded(tables):
+    from skyrec import _native
+
+    # 32 zero-width columns of 65535 subsets: 2097120 values from 130 bytes.
+    bits = BitWriter()
+    for _ in range(32):
+        column(bits, 0, [0] * MAX_SUBSETS)
+    bomb = build_message([10005] * 32, bits.to_bytes(), subsets=MAX_SUBSETS, compressed=True)
+    block = _native.decode_block(bomb * 5, [i * len(bomb) for i in range(5)], [tables] * 5)
+    assert list(memoryview(block["rows"]).cast("Q")) == [2097120] * 4 + [0]
+    bound = 8388608 + 64 * 5 * len(bomb)
+    assert block["errors"] == [(4, PREFIX + f"decoded block exceeded {bound} values for its {5 * len(bomb)} bytes "
+                                            "of messages")]
+
+
 # --- widths beyond 64 bits through operators ---------------------------------
 
 @pytest.mark.parametrize("compressed", [False, True])

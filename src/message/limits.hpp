@@ -39,4 +39,9 @@ inline constexpr std::uint64_t kMaxDescriptorSteps = std::uint64_t{1} << kLimitB
 // Values that one decode may produce (compressed: subsets times columns).
 inline constexpr std::uint64_t kMaxDecodedValues = std::uint64_t{1} << kLimitBits;
 
+// Values that a block of many messages decoded in one call may hold beyond
+// kMaxDecodedValues, per byte of those messages; the densest real message
+// (compressed, 254000 values in 14848 bytes) has 17.
+inline constexpr std::uint64_t kMaxBlockValuesPerByte = 64;
+
 }  // namespace skyrec

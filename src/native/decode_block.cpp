@@ -15,6 +15,7 @@
 #include "lib/errors.hpp"
 #include "lib/module_types.hpp"
 #include "lib/pyref.hpp"
+#include "message/limits.hpp"
 #include "message/message_cursor.hpp"
 #include "native/buffer_arg.hpp"
 #include "native/bytearrays.hpp"
@@ -35,18 +36,38 @@ struct Block {
     std::vector<Failure> errors;
 };
 
+// Each decode is bounded on its own, but a block of many small messages
+// could still gather billions of values: the block stays within
+// kMaxDecodedValues plus kMaxBlockValuesPerByte for each byte of its messages.
+struct BlockBound {
+    std::uint64_t bytes = 0;
+    std::uint64_t values = 0;
+
+    Status admit(std::size_t message_values) {
+        const std::uint64_t bound = kMaxDecodedValues + kMaxBlockValuesPerByte * bytes;
+        if (values + message_values > bound) {
+            return BufrError::text("decoded block exceeded " + std::to_string(bound) + " values for its " +
+                                   std::to_string(bytes) + " bytes of messages");
+        }
+        values += message_values;
+        return Ok{};
+    }
+};
+
 // One message's values appended to `builder`, or the reason it has none.
 Result<std::size_t> decode_one(ByteView bytes, std::size_t offset, const TableSet& tables, BlockBuilder& builder,
-                               std::vector<std::size_t>& starts) {
+                               std::vector<std::size_t>& starts, BlockBound& bound) {
     MessageCursor cursor(bytes, offset);
     auto found = offset < bytes.size ? cursor.next() : std::nullopt;
     if (!found || found->start != offset) return BufrError::missing_marker();
+    bound.bytes += found->length;
     if (!found->framed) return std::move(found->framed).error();
     const BufrMessage& message = found->framed.value();
     starts.clear();
     auto values =
         decode_section4(message, tables, message.section4_data(bytes.subview(offset, found->length)), &starts);
     if (!values) return std::move(values).error();
+    SKYREC_CHECK(bound.admit(values->size()));
     builder.append(tables, *values, starts);
     return values->size();
 }
@@ -55,9 +76,10 @@ Block decode_all(ByteView bytes, const std::vector<std::size_t>& offsets, const 
     Block block;
     BlockBuilder builder;
     std::vector<std::size_t> starts;
+    BlockBound bound;
     block.rows.assign(offsets.size(), 0);
     for (std::size_t i = 0; i < offsets.size(); ++i) {
-        auto added = decode_one(bytes, offsets[i], *tables[i], builder, starts);
+        auto added = decode_one(bytes, offsets[i], *tables[i], builder, starts, bound);
         if (added) {
             block.rows[i] = *added;
         } else {
@@ -139,7 +161,7 @@ PyObject* decode_block(PyObject*, PyObject* args, PyObject* kwargs) {
 
 }  // namespace
 
-PyMethodDef decode_block_def = {"decode_block", kw_method(decode_block), METH_VARARGS | METH_KEYWORDS,
+PyMethodDef decode_block_def = {"decode_block", kw_method(guard<decode_block>), METH_VARARGS | METH_KEYWORDS,
                                 "decode_block(data, offsets, tables)\n--\n\n"};
 
 }  // namespace skyrec::py

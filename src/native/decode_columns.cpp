@@ -57,7 +57,7 @@ PyObject* decode_columns(PyObject*, PyObject* args, PyObject* kwargs) {
 
 }  // namespace
 
-PyMethodDef decode_columns_def = {"decode_columns", kw_method(decode_columns), METH_VARARGS | METH_KEYWORDS,
+PyMethodDef decode_columns_def = {"decode_columns", kw_method(guard<decode_columns>), METH_VARARGS | METH_KEYWORDS,
                                   "decode_columns(data, start, message, tables)\n--\n\n"};
 
 }  // namespace skyrec::py

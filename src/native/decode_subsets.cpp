@@ -28,7 +28,7 @@ PyObject* decode_subsets(PyObject*, PyObject* args, PyObject* kwargs) {
 
 }  // namespace
 
-PyMethodDef decode_subsets_def = {"decode_subsets", kw_method(decode_subsets), METH_VARARGS | METH_KEYWORDS,
+PyMethodDef decode_subsets_def = {"decode_subsets", kw_method(guard<decode_subsets>), METH_VARARGS | METH_KEYWORDS,
                                   "decode_subsets(data, start, message, tables)\n--\n\n"};
 
 }  // namespace skyrec::py

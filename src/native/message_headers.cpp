@@ -77,7 +77,7 @@ PyObject* message_headers(PyObject*, PyObject* args, PyObject* kwargs) {
 
 }  // namespace
 
-PyMethodDef message_headers_def = {"message_headers", kw_method(message_headers), METH_VARARGS | METH_KEYWORDS,
+PyMethodDef message_headers_def = {"message_headers", kw_method(guard<message_headers>), METH_VARARGS | METH_KEYWORDS,
                                    "message_headers(data, position=0, end=None)\n--\n\n"};
 
 }  // namespace skyrec::py

@@ -49,7 +49,7 @@ PyObject* next_message(PyObject*, PyObject* args, PyObject* kwargs) {
 
 }  // namespace
 
-PyMethodDef next_message_def = {"next_message", kw_method(next_message), METH_VARARGS | METH_KEYWORDS,
+PyMethodDef next_message_def = {"next_message", kw_method(guard<next_message>), METH_VARARGS | METH_KEYWORDS,
                                 "next_message(data, position)\n--\n\n"};
 
 }  // namespace skyrec::py

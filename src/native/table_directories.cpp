@@ -48,9 +48,9 @@ PyObject* resolve_directory(PyObject*, PyObject* args, PyObject* kwargs) {
 
 }  // namespace
 
-PyMethodDef resolve_table_dir_def = {"resolve_table_dir", kw_method(resolve_directory), METH_VARARGS | METH_KEYWORDS,
-                                     "resolve_table_dir(path)\n--\n\n"};
-PyMethodDef table_directories_def = {"table_directories", kw_method(table_directories), METH_VARARGS | METH_KEYWORDS,
-                                     "table_directories(root, message)\n--\n\n"};
+PyMethodDef resolve_table_dir_def = {"resolve_table_dir", kw_method(guard<resolve_directory>),
+                                     METH_VARARGS | METH_KEYWORDS, "resolve_table_dir(path)\n--\n\n"};
+PyMethodDef table_directories_def = {"table_directories", kw_method(guard<table_directories>),
+                                     METH_VARARGS | METH_KEYWORDS, "table_directories(root, message)\n--\n\n"};
 
 }  // namespace skyrec::py
