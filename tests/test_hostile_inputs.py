@@ -64,19 +64,16 @@ def test_nested_delayed_replications_over_zero_width_elements(tables):
 @pytest.mark.parametrize("compressed", [False, True])
 def test_max_subsets_of_zero_width_elements(tables, compressed):
     # 200 zero-width columns of 65535 subsets: 13 million values, from 150 bytes.
-    bits = BitWriter()
+    descriptors = [101000, 31002, 10005]
     if compressed:
+        bits = BitWriter()
         column(bits, 16, [200] * MAX_SUBSETS)
         for _ in range(200):
             column(bits, 0, [0] * MAX_SUBSETS)
-    else:
-        bits.uint(200, 16)
-    descriptors = [101000, 31002, 10005]
-    if compressed:
         message = error_of(tables, descriptors, bits, subsets=MAX_SUBSETS, compressed=True)
     else:
-        # Each uncompressed subset reads its own factor: give them all.
-        data = bits.to_bytes() * MAX_SUBSETS
+        # Each uncompressed subset reads its own factor.
+        data = BitWriter().uint(200, 16).to_bytes() * MAX_SUBSETS
         message = error_of(tables, descriptors, data, subsets=MAX_SUBSETS)
     assert message.startswith(BOUND)
 
