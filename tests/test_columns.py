@@ -155,7 +155,7 @@ def test_importing_skyrec_needs_neither_numpy_nor_pandas():
     code = ("import sys, skyrec; list(skyrec.read_messages(b'', output='messages'));"
             "print(sorted(m for m in ('numpy', 'pandas') if m in sys.modules))")
     result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True,
-                            env=dict(os.environ, PYTHONPATH=":".join(sys.path)))
+                            env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
     assert result.stdout.strip() == "[]"
 
 
