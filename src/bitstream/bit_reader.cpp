@@ -8,7 +8,8 @@ void bytes_at(ByteView data, std::uint64_t position, std::uint32_t width, std::u
     std::uint32_t whole = width / 8;
     const std::uint32_t tail = width % 8;
     if ((position & 7) == 0) {
-        std::memcpy(out, data.data + (position >> 3), whole);
+        // A text of no bytes may have nowhere to go: no copy to make then.
+        if (whole != 0) std::memcpy(out, data.data + (position >> 3), whole);
         out += whole;
         position += 8 * std::uint64_t{whole};
     } else {
