@@ -1,10 +1,11 @@
 // Decoding the first message of arbitrary bytes against the fixed table set,
 // as decode_values_with_tables does, then the same message through the sink
-// that the Python list builder uses and into block columns, as the package's
-// readers do. Both decodes must agree value for value.
+// that the Python list builder uses and, twice, into block columns, as the
+// package's readers do. Every decode must agree value for value.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "columns/block_columns.hpp"
@@ -84,21 +85,50 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         __builtin_trap();
     }
 
+    // Into block columns, after a first copy of the same message: the
+    // second copy's rows must agree with the values and share the codes.
     skyrec::BlockBuilder builder;
-    builder.append(tables, *values, starts);
-    const skyrec::BlockColumns block = builder.take();
-    if (block.size() != values->size()) __builtin_trap();
-    std::vector<std::uint32_t> descriptor(block.size()), subset(block.size());
-    std::vector<double> value(block.size());
-    std::vector<std::uint64_t> raw(block.size());
-    std::vector<std::uint8_t> raw_present(block.size());
-    std::vector<std::int32_t> element(block.size()), text(block.size()), meaning(block.size());
-    block.copy_to({descriptor.data(), value.data(), raw.data(), raw_present.data(), subset.data(), element.data(),
-                   text.data(), meaning.data()});
-    for (std::size_t i = 0; i < block.size(); ++i) {
-        if (element[i] < 0 || static_cast<std::size_t>(element[i]) >= block.element_names.size()) __builtin_trap();
-        if (text[i] >= 0 && static_cast<std::size_t>(text[i]) >= block.texts.size()) __builtin_trap();
-        if (meaning[i] >= 0 && static_cast<std::size_t>(meaning[i]) >= block.meanings.size()) __builtin_trap();
+    const std::size_t n = values->size();
+    if (!builder.append(*message, tables, section4, bytes.size, {0, 0, 0})) __builtin_trap();
+    if (!builder.append(*message, tables, section4, bytes.size, {0, 1, 0})) {
+        // Only the bound of a block refuses a message that decoded alone; the
+        // block is then as it was.
+        if (2 * n <= skyrec::kMaxDecodedValues || builder.size() != n) __builtin_trap();
+        return 0;
+    }
+    skyrec::BlockColumns block = builder.take();
+    if (block.size() != 2 * n) __builtin_trap();
+    std::size_t subset = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const DecodedValue& v = (*values)[i];
+        const std::size_t row = n + i;
+        while (subset + 1 < starts.size() && starts[subset + 1] <= i)
+            ++subset;
+        const bool has_text = block.text[row] != skyrec::kNoCategory;
+        const std::string_view text =
+            has_text ? std::string_view(block.texts.at(static_cast<std::size_t>(block.text[row]))) : "";
+        if (!same(v, block.value[row], block.raw[row], text, has_text, block.descriptor[row], v.has_value,
+                  block.raw_missing[row] == 0) ||
+            block.subset[row] != subset || block.message[row] != 1 ||
+            block.names.at(static_cast<std::size_t>(block.name[row])) != *v.name || block.name[row] != block.name[i] ||
+            block.unit[row] != block.unit[i] || block.meaning[row] != block.meaning[i] ||
+            block.text[row] != block.text[i] || static_cast<std::size_t>(block.unit[row]) >= block.units.size() ||
+            (v.meaning != nullptr) != (block.meaning[row] != skyrec::kNoCategory) ||
+            (v.meaning != nullptr && block.meanings.at(static_cast<std::size_t>(block.meaning[row])) != *v.meaning)) {
+            __builtin_trap();
+        }
+    }
+    // Narrowed codes read back as they were.
+    const std::vector<std::int32_t> texts(block.text.data(), block.text.data() + block.size());
+    block.narrow();
+    const std::size_t width = block.code_width(block.texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        const auto* at = reinterpret_cast<const unsigned char*>(block.text.data()) + i * width;
+        std::int8_t one = 0;
+        std::int16_t two = 0;
+        std::int32_t four = 0;
+        std::memcpy(width == 1 ? static_cast<void*>(&one) : width == 2 ? static_cast<void*>(&two) : &four, at, width);
+        if ((width == 1 ? one : width == 2 ? two : four) != texts[i]) __builtin_trap();
     }
     return 0;
 }

@@ -10,10 +10,10 @@ pd = pytest.importorskip("pandas")
 np = pytest.importorskip("numpy")
 
 import skyrec  # noqa: E402
-from blockfiles import bad_decode, bad_frame, good, rows_of, write_archive  # noqa: E402
+from blockfiles import A, KIND, SITE, bad_decode, bad_frame, good, rows_of, write_archive  # noqa: E402
 from decodekit import make_tables  # noqa: E402
 from skyrec import _native  # noqa: E402
-from skyrec.blocks import read_block, read_headers, typical_time  # noqa: E402
+from skyrec.blocks import read_block, read_headers, typical_time, values_frame  # noqa: E402
 from tablegen import Element, write_table_dir  # noqa: E402
 
 
@@ -135,33 +135,74 @@ def test_categories_merge_by_text_across_table_sets(tmp_path):
 
     one = build_message([12101], BitWriter().uint(3132, 12).to_bytes())
     data = one + one + one
-    block = _native.decode_block(data, [0, len(one), 2 * len(one)], [sets[0], sets[1], sets[0]])
-    assert block["element_names"] == ["TEMPERATURE", "TEMPERATURE"] and block["element_units"] == ["K", "C"]
-    from skyrec.blocks import _Decoded, values_frame
-
-    frame = values_frame([_Decoded("x", block, np.arange(3), np.zeros(3, np.int64))], with_file=False)
+    block = _native.decode_block([(data, 0, [0, len(one)], [0, 1], sets), (one, 1, [0], [7], [sets[0]])])
+    assert block["names"] == ["TEMPERATURE"] and block["units"] == ["K", "C"]
+    frame = values_frame(block, ["x", "y"])
     assert list(frame["name"].cat.categories) == ["TEMPERATURE"]
     assert frame["unit"].tolist() == ["K", "C", "K"] and frame["value"].tolist() == [273.2] * 3
+    assert frame["file"].tolist() == ["x", "x", "y"] and frame["message"].tolist() == [0, 1, 7]
+    assert frame["offset"].tolist() == [0, len(one), 0]
 
 
-@pytest.mark.parametrize("offset", [1, 10**6])
-def test_decode_block_reports_offsets_without_a_message(tables, offset):
+def test_decode_block_reports_offsets_without_a_message(tables):
     data = good(1, "ONE", 0)
-    block = _native.decode_block(data, [offset, 0], [tables, tables])
-    assert [position for position, _ in block["errors"]] == [0]
-    assert np.frombuffer(block["rows"], np.uint64).tolist() == [0, 3]
+    block = _native.decode_block([(data, 0, [1, 0], [5, 6], [tables, tables]),
+                                  (data, 0, [10**6], [0], [tables])])
+    assert [(piece, position) for piece, position, _ in block["errors"]] == [(0, 0), (1, 0)]
+    assert np.frombuffer(block["rows"], np.uint64).tolist() == [0, 3, 0]
+    assert np.frombuffer(block["message"], np.int64).tolist() == [6] * 3
 
 
-@pytest.mark.parametrize("args, error", [
-    ((b"", [0], []), ValueError),
-    ((b"", [0], [None]), TypeError),
-    ((b"", [-1], ["x"]), OverflowError),
-    ((b"", 5, []), TypeError),
-    (("text", [], []), TypeError),
+def test_a_message_failing_midway_leaves_no_rows_or_categories(tables):
+    # Its first values decode, then the data runs out: nothing of it stays.
+    whole = good(1, "ONE", 0, subsets=2)
+    cut = good(2, "TWO", 1, subsets=2)
+    from bufrgen import BitWriter, build_message
+
+    short = build_message([A, SITE, KIND], BitWriter().uint(2, 7).text("TWO", 24).uint(1, 2).to_bytes(), subsets=2)
+    block = _native.decode_block([(whole + short + cut, 0, [0, len(whole), len(whole) + len(short)], [0, 1, 2],
+                                   [tables] * 3)])
+    assert [position for _, position, _ in block["errors"]] == [1]
+    frame = values_frame(block, with_file=False)
+    assert rows_of(frame.drop(columns="offset")) == rows_of(
+        pd.concat([skyrec.read_dataframe(whole, tables=tables),
+                   skyrec.read_dataframe(cut, tables=tables).assign(message=2)], ignore_index=True))
+    assert list(frame["text"].cat.categories) == ["ONE", "TWO"]
+
+
+@pytest.mark.parametrize("sites, dtype", [(1, np.int8), (126, np.int8), (127, np.int16), (32767, np.int32)])
+def test_code_columns_are_as_narrow_as_pandas_keeps_them(tables, sites, dtype):
+    names = ["".join(chr(48 + i // 79**k % 79) for k in (2, 1, 0)) for i in range(sites)]
+    from bufrgen import BitWriter, build_message
+
+    bits = BitWriter()
+    for name in names:
+        bits.uint(1, 7).text(name, 24).uint(0, 2)
+    data = build_message([A, SITE, KIND], bits.to_bytes(), subsets=sites)
+    block = _native.decode_block([(data, 0, [0], [0], [tables])])
+    assert len(block["texts"]) == sites
+    frame = values_frame(block, ["f"])
+    assert frame["text"].cat.codes.dtype == dtype and frame["file"].cat.codes.dtype == np.int8
+    # pandas took the codes as they came, without a copy.
+    assert np.shares_memory(frame["text"].array.codes, np.frombuffer(block["text"], dtype))
+    assert frame["text"].dropna().tolist() == names
+
+
+@pytest.mark.parametrize("pieces, error", [
+    ([(b"", 0, [0], [0], [])], ValueError),
+    ([(b"", 0, [0], [], [None])], ValueError),
+    ([(b"", 0, [0], [0], [None])], TypeError),
+    ([(b"", 0, [-1], [0], ["x"])], OverflowError),
+    ([(b"", -1, [], [], [])], OverflowError),
+    ([(b"", 0, 5, [], [])], TypeError),
+    ([("text", 0, [], [], [])], TypeError),
+    ([[b"", 0, [], [], []]], TypeError),
+    ([(b"", 0, [], [])], TypeError),
+    (5, TypeError),
 ])
-def test_decode_block_checks_its_arguments(args, error):
+def test_decode_block_checks_its_arguments(pieces, error):
     with pytest.raises(error):
-        _native.decode_block(*args)
+        _native.decode_block(pieces)
 
 
 def test_message_headers_bounds(archive):

@@ -13,6 +13,7 @@ import pytest
 
 from bufrgen import BitWriter, build_message, offsets
 from decodekit import CODE_TABLES, ELEMENTS, SEQUENCES, column, decode, make_tables
+from tablegen import Element
 
 import _skyrec
 
@@ -25,7 +26,8 @@ MAX_SUBSETS = 65535
 def tables(tmp_path_factory):
     sequences = dict(SEQUENCES)
     sequences.update({340001: [340001], 340002: [1001, 340003], 340003: [340002], 340004: [10005, 340004], 340005: []})
-    return make_tables(tmp_path_factory.mktemp("hostile"), ELEMENTS, sequences, CODE_TABLES)
+    elements = [*ELEMENTS, Element(63197, "EMPTY TEXT", "CCITT IA5", width=0)]
+    return make_tables(tmp_path_factory.mktemp("hostile"), elements, sequences, CODE_TABLES)
 
 
 def error_of(tables, descriptors, data, **fields):
@@ -78,6 +80,20 @@ def test_max_subsets_of_zero_width_elements(tables, compressed):
     assert message.startswith(BOUND)
 
 
+@pytest.mark.parametrize("compressed", [False, True])
+def test_text_of_no_bits(tables, compressed):
+    # Found by fuzzing: a character element of width 0 copied its no bytes
+    # to a buffer that did not exist yet.
+    if compressed:
+        bits = BitWriter().uint(0, 6)  # the text's increments: none
+        column(bits, 7, [42, 42])
+        values = decode(tables, [63197, 1001], bits, subsets=2, compressed=True)
+    else:
+        values = decode(tables, [63197, 1001], BitWriter().uint(42, 7).uint(42, 7), subsets=2)
+    assert [v.raw_value for v in values if v.descriptor == 1001] == [42.0] * 2
+    assert [v.descriptor for v in values] == [63197, 1001] * 2
+
+
 def test_max_subsets_of_shared_text(tables):
     # One 6-byte text shared by 65535 subsets, 200 times over.
     bits = BitWriter()
@@ -108,10 +124,10 @@ def test_a_block_of_many_bombs_stays_bounded(tables):
     for _ in range(32):
         column(bits, 0, [0] * MAX_SUBSETS)
     bomb = build_message([10005] * 32, bits.to_bytes(), subsets=MAX_SUBSETS, compressed=True)
-    block = _native.decode_block(bomb * 5, [i * len(bomb) for i in range(5)], [tables] * 5)
+    block = _native.decode_block([(bomb * 5, 0, [i * len(bomb) for i in range(5)], list(range(5)), [tables] * 5)])
     assert list(memoryview(block["rows"]).cast("Q")) == [2097120] * 4 + [0]
     bound = 8388608 + 64 * 5 * len(bomb)
-    assert block["errors"] == [(4, PREFIX + f"decoded block exceeded {bound} values for its {5 * len(bomb)} bytes "
+    assert block["errors"] == [(0, 4, PREFIX + f"decoded block exceeded {bound} values for its {5 * len(bomb)} bytes "
                                             "of messages")]
 
 

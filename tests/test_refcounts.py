@@ -163,10 +163,14 @@ def plain_cases(e, t, m):
             ("_native.resolve_table_dir missing", lambda: _native.resolve_table_dir(e["missing"]), ValueError),
             ("_native.message_headers", lambda: _native.message_headers(b"junk" + DATA + BAD), None),
             ("_native.message_headers range", lambda: _native.message_headers(DATA, 0, -1), OverflowError),
-            ("_native.decode_block", lambda: _native.decode_block(DATA + RUN_OUT, [0, len(DATA), 3], [t, t, t]),
+            ("_native.decode_block", lambda: _native.decode_block([(DATA + RUN_OUT, 0, [0, len(DATA), 3], [0, 1, 2],
+                                                                    [t, t, t]), (DATA, 1, [0], [0], [t])]), None),
+            ("_native.decode_block lengths", lambda: _native.decode_block([(DATA, 0, [0], [0], [])]), ValueError),
+            ("_native.decode_block type", lambda: _native.decode_block([(DATA, 0, [0], [0], [1])]), TypeError),
+            ("_native.decode_block shape", lambda: _native.decode_block([(DATA, 0)]), TypeError),
+            ("_native.OwnedBuffer", lambda: memoryview(_native.decode_block([(DATA, 0, [0], [0], [t])])["value"]).tolist(),
              None),
-            ("_native.decode_block lengths", lambda: _native.decode_block(DATA, [0], []), ValueError),
-            ("_native.decode_block type", lambda: _native.decode_block(DATA, [0], [1]), TypeError),
+            ("_native.OwnedBuffer made", lambda: _native.OwnedBuffer(), TypeError),
         ]
     # Every attribute and the repr of every class, on objects of each kind.
     objects = [m, e["element"], e["sequence"], e["descriptor"], t, *e["values"]]

@@ -5,7 +5,7 @@ released; their results are _skyrec's own classes.
 """
 
 from collections.abc import Sequence
-from typing import Any, TypedDict, type_check_only
+from typing import Any, TypedDict, final, type_check_only
 
 from typing_extensions import Buffer
 
@@ -56,7 +56,16 @@ def message_headers(data: Buffer, position: int = 0, end: int | None = None) -> 
     as bytearrays of fixed-size items by field name, with "errors": (row,
     reason) for messages that cannot be framed."""
 
-def decode_block(data: Buffer, offsets: Sequence[int], tables: Sequence[TableSet]) -> dict[str, Any]:
-    """The messages at `offsets`, each with its table set, decoded into one
-    set of columns (as decode_columns gives, plus "rows" per message), with
-    "errors": (position, reason) for messages left out."""
+# (data, file code, offsets, message numbers, table sets), one each per offset.
+_Piece = tuple[Buffer, int, Sequence[int], Sequence[int], Sequence[TableSet]]
+
+@final
+class OwnedBuffer:
+    """Column memory filled by the decoder, exported through the buffer protocol."""
+
+def decode_block(pieces: Sequence[_Piece]) -> dict[str, Any]:
+    """The messages of every piece decoded into one set of columns, each an
+    OwnedBuffer of fixed-size items (code columns 1, 2 or 4 bytes an item, as
+    pandas keeps codes for that many categories), with the category lists
+    "names", "units", "texts" and "meanings", "rows" per message, and
+    "errors": (piece, position, reason) for messages left out."""

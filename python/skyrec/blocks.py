@@ -13,8 +13,9 @@ therefore decode side by side. Needs pandas (`pip install skyrec[pandas]`).
 from __future__ import annotations
 
 import os
+from contextlib import ExitStack
 from dataclasses import dataclass
-from typing import Callable, Iterable, Mapping, Sequence
+from typing import Any, Callable, Iterable, Mapping, Sequence
 
 import numpy as np
 
@@ -123,13 +124,28 @@ def selected(headers, filter: Filter) -> np.ndarray:
 
 
 @dataclass(slots=True)
-class _Decoded:
-    """One piece decoded: the native block and its messages' numbers."""
+class _Prepared:
+    """One piece ready to decode: its messages chosen, their tables found, and
+    the messages left out so far as (file, message, offset, reason)."""
 
-    file: str
-    block: dict
-    messages: np.ndarray
-    offsets: np.ndarray
+    label: str
+    data: Any
+    offsets: list[int]
+    messages: list[int]
+    tables: list
+    errors: list
+
+
+# Files up to this size are read whole: a partition may gather many of them,
+# and a memory map would hold a file descriptor each until the block is decoded.
+READ_WHOLE_BYTES = 8 << 20
+
+
+def _piece_data(path, stack: ExitStack):
+    if isinstance(path, (str, os.PathLike)) and os.path.getsize(path) <= READ_WHOLE_BYTES:
+        with open(path, "rb") as f:
+            return f.read()
+    return stack.enter_context(opened(path))
 
 
 def _table_key(h: dict) -> np.ndarray:
@@ -140,121 +156,98 @@ def _table_key(h: dict) -> np.ndarray:
     return (parts[0] << 48) | (parts[1] << 40) | (parts[2] << 32) | (parts[3] << 16) | parts[4]
 
 
-def _decode_piece(piece: Piece, source: TableSource, filter: Filter, found_errors: list) -> _Decoded:
-    """Decodes one piece; appends (file, message, offset, reason) to
-    `found_errors` for each message left out, by message."""
+def _prepare_piece(piece: Piece, source: TableSource, filter: Filter, data) -> _Prepared:
+    """Finds the messages of one piece and the tables of each."""
     label = os.fspath(piece.path) if isinstance(piece.path, (str, os.PathLike)) else "<buffer>"
     errors: list = []
-    with opened(piece.path) as data:
-        start, end, first_index = piece.start, piece.end, piece.first_index
-        if piece.offsets is not None:
-            start, end = (min(piece.offsets), max(piece.offsets) + 1) if piece.offsets else (0, 0)
-        h = _native.message_headers(data, start, end)
-        offsets = np.frombuffer(h["offset"], np.uint64).astype(np.int64)
-        messages = np.arange(first_index, first_index + h["count"], dtype=np.int64)
-        keep = np.frombuffer(h["framed"], np.bool_).copy()
-        if piece.offsets is not None:
-            # The messages found where asked for, numbered as the caller numbers them.
-            index_of = dict(zip(piece.offsets, piece.indices if piece.indices is not None else range(len(offsets))))
-            asked = np.fromiter((o in index_of for o in offsets.tolist()), bool, count=len(offsets))
-            messages = np.fromiter((index_of.get(o, -1) for o in offsets.tolist()), np.int64, count=len(offsets))
-        else:
-            asked = np.ones(len(offsets), bool)
-        errors.extend((label, int(messages[row]), int(offsets[row]), reason) for row, reason in h["errors"]
-                      if asked[row])
-        keep &= asked
-        if filter is not None and keep.any():
-            keep &= selected(headers_frame(h, first_index).assign(message=messages), filter)
+    start, end, first_index = piece.start, piece.end, piece.first_index
+    if piece.offsets is not None:
+        start, end = (min(piece.offsets), max(piece.offsets) + 1) if piece.offsets else (0, 0)
+    h = _native.message_headers(data, start, end)
+    offsets = np.frombuffer(h["offset"], np.uint64).astype(np.int64)
+    messages = np.arange(first_index, first_index + h["count"], dtype=np.int64)
+    keep = np.frombuffer(h["framed"], np.bool_).copy()
+    if piece.offsets is not None:
+        # The messages found where asked for, numbered as the caller numbers them.
+        index_of = dict(zip(piece.offsets, piece.indices if piece.indices is not None else range(len(offsets))))
+        asked = np.fromiter((o in index_of for o in offsets.tolist()), bool, count=len(offsets))
+        messages = np.fromiter((index_of.get(o, -1) for o in offsets.tolist()), np.int64, count=len(offsets))
+    else:
+        asked = np.ones(len(offsets), bool)
+    errors.extend((label, int(messages[row]), int(offsets[row]), reason) for row, reason in h["errors"]
+                  if asked[row])
+    keep &= asked
+    if filter is not None and keep.any():
+        keep &= selected(headers_frame(h, first_index).assign(message=messages), filter)
 
-        # The tables of each distinct key, loaded (or failed) once per source.
-        keys = _table_key(h)
-        chosen = np.flatnonzero(keep)
-        distinct, first_rows, inverse = np.unique(keys[chosen], return_index=True, return_inverse=True)
-        table_of = np.empty(len(distinct), dtype=object)
-        for k, row in enumerate(chosen[first_rows]):
-            found = _native.next_message(data, int(offsets[row]))
-            message = found[3] if found is not None else None
-            try:
-                if message is None:  # the header pass framed it: not expected
-                    raise ValueError(found[4] if found is not None and found[4] else "message cannot be framed")
-                table_of[k] = source.for_message(message)
-            except (ValueError, OSError) as e:
-                table_of[k] = None
-                failed = chosen[inverse == k]
-                errors.extend((label, int(messages[i]), int(offsets[i]), str(e)) for i in failed)
-        loaded = np.array([table_of[k] is not None for k in range(len(distinct))], bool)[inverse]
-        chosen, inverse = chosen[loaded], inverse[loaded]
-        block = _native.decode_block(data, offsets[chosen].tolist(), table_of[inverse].tolist())
-    errors.extend((label, int(messages[chosen[i]]), int(offsets[chosen[i]]), reason) for i, reason in block["errors"])
-    found_errors.extend(sorted(errors, key=lambda e: e[1]))
-    return _Decoded(label, block, messages[chosen], offsets[chosen])
+    # The tables of each distinct key, loaded (or failed) once per source.
+    keys = _table_key(h)
+    chosen = np.flatnonzero(keep)
+    distinct, first_rows, inverse = np.unique(keys[chosen], return_index=True, return_inverse=True)
+    table_of = np.empty(len(distinct), dtype=object)
+    for k, row in enumerate(chosen[first_rows]):
+        found = _native.next_message(data, int(offsets[row]))
+        message = found[3] if found is not None else None
+        try:
+            if message is None:  # the header pass framed it: not expected
+                raise ValueError(found[4] if found is not None and found[4] else "message cannot be framed")
+            table_of[k] = source.for_message(message)
+        except (ValueError, OSError) as e:
+            table_of[k] = None
+            failed = chosen[inverse == k]
+            errors.extend((label, int(messages[i]), int(offsets[i]), str(e)) for i in failed)
+    loaded = np.array([table_of[k] is not None for k in range(len(distinct))], bool)[inverse]
+    chosen, inverse = chosen[loaded], inverse[loaded]
+    return _Prepared(label, data, offsets[chosen].tolist(), messages[chosen].tolist(), table_of[inverse].tolist(),
+                     errors)
 
 
 class _Categories:
-    """Distinct texts of several blocks, numbered in the order first seen."""
+    """Distinct texts numbered in the order first seen."""
 
     def __init__(self):
         self.index: dict[str, int] = {}
 
-    def remap(self, texts: list[str]) -> np.ndarray:
-        """Codes of `texts` here, with -1 appended so that code -1 maps to -1."""
-        codes = np.fromiter((self.index.setdefault(t, len(self.index)) for t in texts), np.int32, count=len(texts))
-        return np.append(codes, np.int32(-1))
+    def code(self, text: str) -> int:
+        return self.index.setdefault(text, len(self.index))
 
     def categorical(self, pd, codes: np.ndarray):
         return pd.Categorical.from_codes(codes, categories=pd.Index(list(self.index), dtype=object))
 
 
-def _joined(parts: list[np.ndarray], dtype) -> np.ndarray:
-    if len(parts) == 1:
-        return parts[0]  # most partitions hold one piece: no copy
-    return np.concatenate(parts) if parts else np.zeros(0, dtype)
+def _codes(block: dict, key: str) -> np.ndarray:
+    # Codes come as 1, 2 or 4 bytes each, as pandas keeps them for their categories.
+    data = block[key]
+    width = memoryview(data).nbytes // block["count"] if block["count"] else 1
+    return np.frombuffer(data, f"i{width}")
 
 
-def _recoded(remap: np.ndarray, codes: np.ndarray) -> np.ndarray:
-    """`codes` through `remap` (Categories.remap), the same array when that
-    changes nothing, as for the first block of a partition."""
-    if np.array_equal(remap[:-1], np.arange(len(remap) - 1)):
-        return codes
-    return remap[codes]
+def _categorical(pd, codes: np.ndarray, categories: list[str]):
+    # The codes were made for these categories: no need to check them again.
+    return pd.Categorical.from_codes(codes, categories=pd.Index(categories, dtype=object), validate=False)
 
 
-def values_frame(decoded: Sequence[_Decoded], with_file: bool):
-    """One DataFrame of the values of several decoded pieces, in order."""
+def values_frame(block: dict | None, files: Sequence[str] = (), with_file: bool = True):
+    """The DataFrame of a skyrec._native.decode_block result, its columns
+    wrapped as they are; `files` names its file codes."""
     pd = _pandas()
-    names, units, texts, meanings, files = (_Categories() for _ in range(5))
-    columns: dict[str, list] = {key: [] for key in ("file", "message", "offset", "subset", "descriptor", "name",
-                                                    "unit", "value", "raw", "raw_present", "text", "meaning")}
-    for part in decoded:
-        b = part.block
-        rows = np.frombuffer(b["rows"], np.uint64).astype(np.intp)
-        element = np.frombuffer(b["element"], np.int32)
-        columns["file"].append(np.full(b["count"], files.remap([part.file])[0], np.int32))
-        columns["message"].append(np.repeat(part.messages, rows))
-        columns["offset"].append(np.repeat(part.offsets, rows))
-        for key, dtype in (("subset", np.uint32), ("descriptor", np.uint32), ("value", np.float64),
-                           ("raw", np.uint64), ("raw_present", np.bool_)):
-            columns[key].append(np.frombuffer(b[key], dtype))
-        columns["name"].append(_recoded(names.remap(b["element_names"]), element))
-        columns["unit"].append(_recoded(units.remap(b["element_units"]), element))
-        columns["text"].append(_recoded(texts.remap(b["texts"]), np.frombuffer(b["text"], np.int32)))
-        columns["meaning"].append(_recoded(meanings.remap(b["meanings"]), np.frombuffer(b["meaning"], np.int32)))
-    joined = {key: _joined(parts, np.int32) for key, parts in columns.items()}
+    if block is None:
+        block = _native.decode_block([])
     frame = pd.DataFrame({
-        "message": joined["message"].astype(np.int64, copy=False),
-        "offset": joined["offset"].astype(np.int64, copy=False),
-        "subset": joined["subset"].astype(np.uint32, copy=False),
-        "descriptor": joined["descriptor"].astype(np.uint32, copy=False),
-        "name": names.categorical(pd, joined["name"]),
-        "unit": units.categorical(pd, joined["unit"]),
-        "value": joined["value"].astype(np.float64, copy=False),
-        "raw": pd.arrays.IntegerArray(joined["raw"].astype(np.uint64, copy=False),
-                                      ~joined["raw_present"].astype(np.bool_, copy=False)),
-        "text": texts.categorical(pd, joined["text"]),
-        "meaning": meanings.categorical(pd, joined["meaning"]),
+        "message": np.frombuffer(block["message"], np.int64),
+        "offset": np.frombuffer(block["offset"], np.int64),
+        "subset": np.frombuffer(block["subset"], np.uint32),
+        "descriptor": np.frombuffer(block["descriptor"], np.uint32),
+        "name": _categorical(pd, _codes(block, "name"), block["names"]),
+        "unit": _categorical(pd, _codes(block, "unit"), block["units"]),
+        "value": np.frombuffer(block["value"], np.float64),
+        "raw": pd.arrays.IntegerArray(np.frombuffer(block["raw"], np.uint64),
+                                      np.frombuffer(block["raw_missing"], np.bool_)),
+        "text": _categorical(pd, _codes(block, "text"), block["texts"]),
+        "meaning": _categorical(pd, _codes(block, "meaning"), block["meanings"]),
     }, copy=False)
     if with_file:
-        frame.insert(0, "file", files.categorical(pd, joined["file"]))
+        frame.insert(0, "file", _categorical(pd, _codes(block, "file"), list(files)))
     return frame
 
 
@@ -267,17 +260,25 @@ def errors_frame(errors: Iterable[tuple[str, int, int, str]], with_file: bool):
                           "error": np.array([e[3] for e in errors], dtype=object)}, columns=list(ERROR_COLUMNS))
     if with_file:
         files = _Categories()
-        codes = np.array([files.remap([e[0]])[0] for e in errors], np.int32)
+        codes = np.array([files.code(e[0]) for e in errors], np.int32)
         frame.insert(0, "file", files.categorical(pd, codes))
     return frame
 
 
 def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = None, *, with_file: bool = True):
     """The values and errors DataFrames of several pieces, in order (see
-    read_block); what one partition of skyrec.dask.read_bufr computes."""
-    errors: list = []
-    decoded = [_decode_piece(piece, tables, filter, errors) for piece in pieces]
-    return values_frame(decoded, with_file), errors_frame(errors, with_file)
+    read_block); what one partition of skyrec.dask.read_bufr computes. The
+    pieces are decoded together, into one set of columns."""
+    files = _Categories()
+    with ExitStack() as stack:
+        prepared = [_prepare_piece(piece, tables, filter, _piece_data(piece.path, stack)) for piece in pieces]
+        block = _native.decode_block([(p.data, files.code(p.label), p.offsets, p.messages, p.tables)
+                                      for p in prepared])
+    for k, i, reason in block["errors"]:
+        p = prepared[k]
+        p.errors.append((p.label, p.messages[i], p.offsets[i], reason))
+    errors = [e for p in prepared for e in sorted(p.errors, key=lambda e: e[1])]
+    return values_frame(block, list(files.index), with_file), errors_frame(errors, with_file)
 
 
 def read_block(source, *, tables=None, table_dir=None, definitions=None, wmo_csv=None, start: int = 0,

@@ -216,7 +216,7 @@ def _header_partition(pieces: list[Piece], header_types: dict):
         return _conformed(blocks.headers_frame(_native.message_headers(b""), file=""), header_types)
     # One file per frame: concat would turn differing categories into objects.
     files = blocks._Categories()
-    codes = np.concatenate([np.full(len(f), files.remap([p.path])[0], np.int32) for f, p in zip(frames, pieces)])
+    codes = np.concatenate([np.full(len(f), files.code(p.path), np.int32) for f, p in zip(frames, pieces)])
     frame = pd.concat([f.drop(columns="file") for f in frames], ignore_index=True)
     frame.insert(0, "file", files.categorical(pd, codes))
     return _conformed(frame, header_types)
@@ -265,7 +265,7 @@ def read_bufr(paths=None, *, headers=None, filter: Filter = None, blocksize: int
         offsets_of: dict[str, np.ndarray] = {}
         pieces = [p for path in expand_paths(paths) for p in _file_pieces(path, blocksize, offsets_of)]
     partitions = _partitions(pieces, blocksize) or [[]]
-    values_meta = _as_meta(blocks.values_frame([], with_file=True))
+    values_meta = _as_meta(blocks.values_frame(None, with_file=True))
     errors_meta = _as_meta(blocks.errors_frame([], with_file=True))
     value_types, error_types = values_meta.dtypes.to_dict(), errors_meta.dtypes.to_dict()
     parts = [_Partition(tokenize(pieces, spec, filter), pieces, spec, filter, value_types, error_types)

@@ -1,16 +1,29 @@
 #include "columns/block_columns.hpp"
 
 #include <algorithm>
+#include <cstring>
+#include <limits>
 #include <utility>
+
+#include "columns/column_builder.hpp"
+#include "decode/compressed_section.hpp"
+#include "message/limits.hpp"
 
 namespace skyrec {
 namespace {
 
-// Renumbers codes[i] (each a code of the message's own lists, or kNoCategory)
+constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
+
+bool has_text(const DecodedValue& v) noexcept { return v.text.present(); }
+std::string_view text_of(const DecodedValue& v) noexcept { return v.text.view(); }
+bool has_text(const ValueView& v) noexcept { return v.has_text; }
+std::string_view text_of(const ValueView& v) noexcept { return v.text; }
+
+// Renumbers codes (each a code of one message's own lists, or kNoCategory)
 // through `remap`.
-void renumber(std::span<std::int32_t> codes, const std::vector<std::int32_t>& remap) {
-    for (std::int32_t& code : codes) {
-        if (code != kNoCategory) code = remap[static_cast<std::size_t>(code)];
+void renumber(std::int32_t* codes, std::size_t count, const std::vector<std::int32_t>& remap) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (codes[i] != kNoCategory) codes[i] = remap[static_cast<std::size_t>(codes[i])];
     }
 }
 
@@ -23,6 +36,22 @@ std::vector<std::int32_t> merged(OwnedCategories& block, const Texts& texts, Key
     return remap;
 }
 
+// Rewrites 32-bit codes as items of `To`, front to back in place: item i is
+// written over bytes that items before it held, so it is read first.
+template <class To>
+void narrow_codes(GrowingArray<std::int32_t>& codes, std::size_t count) noexcept {
+    auto* bytes = reinterpret_cast<unsigned char*>(codes.data());
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto code = static_cast<To>(codes[i]);
+        std::memcpy(bytes + i * sizeof(To), &code, sizeof(To));
+    }
+}
+
+void narrow_column(GrowingArray<std::int32_t>& codes, std::size_t count, std::size_t width) noexcept {
+    if (width == 1) narrow_codes<std::int8_t>(codes, count);
+    if (width == 2) narrow_codes<std::int16_t>(codes, count);
+}
+
 }  // namespace
 
 std::int32_t OwnedCategories::code(std::string_view text) {
@@ -33,72 +62,148 @@ std::int32_t OwnedCategories::code(std::string_view text) {
     return code;
 }
 
-ColumnChunk::ColumnChunk(std::size_t count)
-    : descriptor(count),
-      value(count),
-      raw(count),
-      raw_present(count),
-      subset(count),
-      element(count),
-      text(count),
-      meaning(count) {}
-
-ColumnArrays ColumnChunk::arrays() noexcept {
-    return {descriptor.data(), value.data(),   raw.data(),  raw_present.data(),
-            subset.data(),     element.data(), text.data(), meaning.data()};
-}
-
-void BlockColumns::copy_to(const ColumnArrays& out) const {
-    std::size_t at = 0;
-    for (const ColumnChunk& c : chunks) {
-        std::copy(c.descriptor.begin(), c.descriptor.end(), out.descriptor + at);
-        std::copy(c.value.begin(), c.value.end(), out.value + at);
-        std::copy(c.raw.begin(), c.raw.end(), out.raw + at);
-        std::copy(c.raw_present.begin(), c.raw_present.end(), out.raw_present + at);
-        std::copy(c.subset.begin(), c.subset.end(), out.subset + at);
-        std::copy(c.element.begin(), c.element.end(), out.element + at);
-        std::copy(c.text.begin(), c.text.end(), out.text + at);
-        std::copy(c.meaning.begin(), c.meaning.end(), out.meaning + at);
-        at += c.descriptor.size();
-    }
-}
-
-void BlockBuilder::append(const TableSet& tables, std::span<const DecodedValue> values,
-                          std::span<const std::size_t> subset_starts) {
-    const std::size_t count = values.size();
-    ColumnChunk& c = columns_.chunks.emplace_back(count);
-    columns_.count += count;
-    const ColumnCategories own = fill_columns(tables, values, subset_starts, c.arrays());
-
-    // A name with two units (local tables may differ from the master's) is two
-    // elements: the pair is the key, NUL between (table texts hold none).
-    std::string key;
-    const auto element_remap = merged(elements_, own.element_names, [&](std::size_t i) -> std::string_view {
-        key.assign(*own.element_names[i]).append(1, '\0').append(*own.element_units[i]);
-        return key;
-    });
-    const auto text_remap = merged(texts_, own.texts, [&](std::size_t i) { return own.texts[i]; });
-    const auto meaning_remap =
-        merged(meanings_, own.meanings, [&](std::size_t i) -> std::string_view { return *own.meanings[i]; });
-    renumber(c.element, element_remap);
-    renumber(c.text, text_remap);
-    renumber(c.meaning, meaning_remap);
-}
-
 std::vector<std::string> OwnedCategories::take() {
     codes_.clear();
     return std::exchange(texts_, {});
 }
 
+void OwnedCategories::clear() noexcept {
+    codes_.clear();
+    texts_.clear();
+}
+
+std::size_t BlockColumns::code_width(std::size_t categories) const noexcept {
+    if (!narrowed) return sizeof(std::int32_t);
+    return categories < 127 ? 1 : categories < 32767 ? 2 : 4;
+}
+
+void BlockColumns::narrow() noexcept {
+    if (narrowed) return;
+    narrowed = true;
+    narrow_column(file, count, code_width(static_cast<std::size_t>(files)));
+    narrow_column(name, count, code_width(names.size()));
+    narrow_column(unit, count, code_width(units.size()));
+    narrow_column(text, count, code_width(texts.size()));
+    narrow_column(meaning, count, code_width(meanings.size()));
+}
+
+Status BlockBuilder::append(const BufrMessage& message, const TableSet& tables, ByteView section4,
+                            std::size_t message_bytes, const MessageTag& tag) {
+    block_bytes_ += message_bytes;
+    tables_ = &tables;
+    tag_ = tag;
+    first_row_ = columns_.count;
+    subset_ = 0;
+    names_.clear();
+    own_meanings_.clear();
+    own_texts_.clear();
+    units_.clear();
+    refused_.reset();
+    Status decoded = decode_section4_into(message, tables, section4, *this, &subset_starts_);
+    if (!decoded) {
+        drop_message();
+        if (refused_) return std::move(*refused_);
+        return decoded;
+    }
+    finish_message();
+    return Ok{};
+}
+
+bool BlockBuilder::admit(std::size_t count) {
+    // Each decode is bounded on its own, but a block of many small messages
+    // could still gather billions of values.
+    const std::uint64_t bound = kMaxDecodedValues + kMaxBlockValuesPerByte * block_bytes_;
+    if (columns_.count + count > bound) {
+        refused_ = BufrError::text("decoded block exceeded " + std::to_string(bound) + " values for its " +
+                                   std::to_string(block_bytes_) + " bytes of messages");
+        return false;
+    }
+    columns_.for_each_array([count](auto& array) { array.extend(count); });
+    columns_.count += count;
+    return true;
+}
+
+template <class Value>
+void BlockBuilder::put(std::size_t row, const Value& v, std::uint32_t subset) {
+    BlockColumns& c = columns_;
+    c.subset[row] = subset;
+    c.descriptor[row] = v.descriptor;
+    c.value[row] = v.has_value ? v.value : kMissing;
+    c.raw[row] = v.has_raw ? v.raw : 0;
+    c.raw_missing[row] = v.has_raw ? 0 : 1;
+    const std::size_t known = names_.texts().size();
+    c.name[row] = names_.code(v.name);
+    if (names_.texts().size() != known) units_.push_back(unit_of(*tables_, v.descriptor, v.name));
+    c.meaning[row] = v.meaning != nullptr ? own_meanings_.code(v.meaning) : kNoCategory;
+    c.text[row] = has_text(v) ? own_texts_.code(text_of(v)) : kNoCategory;
+}
+
+bool BlockBuilder::take_values(std::vector<DecodedValue>& batch) {
+    const std::size_t at = columns_.count;
+    if (!admit(batch.size())) return false;
+    // Each subset's start is known before any of its values come.
+    const std::size_t first = at - first_row_;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        while (subset_ + 1 < subset_starts_.size() && subset_starts_[subset_ + 1] <= first + i)
+            ++subset_;
+        put(at + i, batch[i], subset_);
+    }
+    return true;
+}
+
+bool BlockBuilder::take_columns(const CompressedSection& section) {
+    std::size_t row = columns_.count;
+    if (!admit(section.value_count())) return false;
+    const std::size_t width = section.columns.size();
+    std::uint32_t subset = 0;
+    std::size_t column = 0;
+    return visit_values(section, [&](std::size_t, const ValueView& v) {
+        put(row++, v, subset);
+        if (++column == width) {
+            column = 0;
+            ++subset;
+        }
+        return true;
+    });
+}
+
+void BlockBuilder::finish_message() {
+    // The codes of the message's own lists become the block's: names and
+    // units each by content, so that a name with two units (local tables may
+    // differ from the master's) is one name.
+    const auto& own_names = names_.texts();
+    const auto name_remap = merged(names_block_, own_names, [&](std::size_t i) { return *own_names[i]; });
+    const auto unit_remap = merged(units_block_, units_, [&](std::size_t i) { return *units_[i]; });
+    const auto& meanings = own_meanings_.texts();
+    const auto meaning_remap = merged(meanings_, meanings, [&](std::size_t i) { return *meanings[i]; });
+    const auto text_remap = merged(texts_, own_texts_.texts(), [&](std::size_t i) { return own_texts_.texts()[i]; });
+    BlockColumns& c = columns_;
+    for (std::size_t row = first_row_; row < c.count; ++row) {
+        const auto own = static_cast<std::size_t>(c.name[row]);
+        c.name[row] = name_remap[own];
+        c.unit[row] = unit_remap[own];
+    }
+    const std::size_t rows = c.count - first_row_;
+    renumber(c.meaning.data() + first_row_, rows, meaning_remap);
+    renumber(c.text.data() + first_row_, rows, text_remap);
+    std::fill_n(c.file.data() + first_row_, rows, tag_.file);
+    std::fill_n(c.message.data() + first_row_, rows, tag_.message);
+    std::fill_n(c.offset.data() + first_row_, rows, tag_.offset);
+    c.files = std::max(c.files, tag_.file + 1);
+}
+
+void BlockBuilder::drop_message() noexcept {
+    columns_.count = first_row_;
+    columns_.for_each_array([this](auto& array) { array.shrink_to(first_row_); });
+}
+
 BlockColumns BlockBuilder::take() {
     BlockColumns out = std::exchange(columns_, {});
-    for (const std::string& key : elements_.take()) {
-        const std::size_t cut = key.find('\0');
-        out.element_names.push_back(key.substr(0, cut));
-        out.element_units.push_back(key.substr(cut + 1));
-    }
+    out.names = names_block_.take();
+    out.units = units_block_.take();
     out.texts = texts_.take();
     out.meanings = meanings_.take();
+    block_bytes_ = 0;
     return out;
 }
 

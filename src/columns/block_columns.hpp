@@ -1,18 +1,24 @@
-// The values of many messages as one set of columns: each message is filled
-// as fill_columns fills it, then its category codes are renumbered into lists
-// shared by the whole block, merged by content so that equal texts get one
-// code whichever message or table set they came from.
+// The values of many messages as one set of columns, decoded straight into
+// them: each message's section 4 goes through the decoder's sink into rows
+// after those already added, tagged with where the message came from, its
+// category codes renumbered into lists shared by the whole block and merged
+// by content, so that equal texts get one code whichever message or table
+// set they came from.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
-#include "columns/column_builder.hpp"
-#include "decode/decoded_value.hpp"
+#include "columns/categories.hpp"
+#include "columns/growing_array.hpp"
+#include "decode/decode_section4.hpp"
+#include "message/message.hpp"
+#include "message/result.hpp"
 #include "tables/table_set.hpp"
 
 namespace skyrec {
@@ -25,6 +31,7 @@ public:
     const std::vector<std::string>& texts() const noexcept { return texts_; }
     // The texts, leaving the categories empty.
     std::vector<std::string> take();
+    void clear() noexcept;
 
 private:
     struct Hash {
@@ -35,51 +42,94 @@ private:
     std::vector<std::string> texts_;
 };
 
-// One message's columns, its codes already those of the block.
-struct ColumnChunk {
-    std::vector<DescriptorCode> descriptor;
-    std::vector<double> value;  // NaN when missing
-    std::vector<std::uint64_t> raw;
-    std::vector<std::uint8_t> raw_present;
-    std::vector<std::uint32_t> subset;
-    std::vector<std::int32_t> element;  // into element_names and element_units alike
-    std::vector<std::int32_t> text;     // into texts, or kNoCategory
-    std::vector<std::int32_t> meaning;  // into meanings, or kNoCategory
-
-    explicit ColumnChunk(std::size_t count);
-    ColumnArrays arrays() noexcept;
+// Where a message's rows come from.
+struct MessageTag {
+    std::int32_t file = 0;  // a code of the caller's, at least 0
+    std::int64_t message = 0;
+    std::int64_t offset = 0;
 };
 
-// The block's columns, kept per message until copied out: nothing is copied
-// as the block grows.
+// The block's columns. The code columns hold 32-bit codes until narrowed:
+// then each item is 1, 2 or 4 bytes, the fewest that hold the codes of its
+// category list as pandas keeps them (fewer than 127 categories in one byte,
+// fewer than 32767 in two).
 struct BlockColumns {
-    std::vector<ColumnChunk> chunks;
     std::size_t count = 0;
-    std::vector<std::string> element_names;
-    std::vector<std::string> element_units;
+    GrowingArray<std::int32_t> file;
+    GrowingArray<std::int64_t> message;
+    GrowingArray<std::int64_t> offset;
+    GrowingArray<std::uint32_t> subset;  // 0-based
+    GrowingArray<DescriptorCode> descriptor;
+    GrowingArray<double> value;  // NaN when missing
+    GrowingArray<std::uint64_t> raw;
+    GrowingArray<std::uint8_t> raw_missing;  // 1 when `raw` holds no value (it then holds 0)
+    GrowingArray<std::int32_t> name;         // into names
+    GrowingArray<std::int32_t> unit;         // into units
+    GrowingArray<std::int32_t> text;         // into texts, or kNoCategory
+    GrowingArray<std::int32_t> meaning;      // into meanings, or kNoCategory
+    std::vector<std::string> names;
+    std::vector<std::string> units;  // the empty string for values that no Table B entry names
     std::vector<std::string> texts;
     std::vector<std::string> meanings;
+    std::int32_t files = 0;  // one more than the largest file code
+    bool narrowed = false;
 
     std::size_t size() const noexcept { return count; }
-    // Writes every value, chunk after chunk, to `out` (size() elements each).
-    void copy_to(const ColumnArrays& out) const;
+    // Calls f(array) for each of the columns above.
+    template <class F>
+    void for_each_array(F&& f) {
+        f(file), f(message), f(offset), f(subset), f(descriptor), f(value), f(raw), f(raw_missing), f(name), f(unit),
+            f(text), f(meaning);
+    }
+    // Bytes per item of the code columns file, name, unit, text and meaning:
+    // 4 until narrow() is called.
+    std::size_t code_width(std::size_t categories) const noexcept;
+    // Narrows the code columns in place.
+    void narrow() noexcept;
 };
 
-class BlockBuilder {
+class BlockBuilder final : public Section4Sink {
 public:
-    // Appends one message's values (subsets starting at `subset_starts`, as
-    // decode_section4 reports them) after those already added.
-    void append(const TableSet& tables, std::span<const DecodedValue> values,
-                std::span<const std::size_t> subset_starts);
+    // Decodes `section4` (the data of `message`, whose whole length is
+    // `message_bytes`) with `tables` into rows after those already added.
+    // `tables` must outlive the builder. On failure the block is as it was.
+    Status append(const BufrMessage& message, const TableSet& tables, ByteView section4, std::size_t message_bytes,
+                  const MessageTag& tag);
 
+    // Rows so far.
+    std::size_t size() const noexcept { return columns_.count; }
     // The columns so far, with their category lists; the builder is left empty.
     BlockColumns take();
 
+    bool take_values(std::vector<DecodedValue>& batch) override;
+    bool take_columns(const CompressedSection& section) override;
+
 private:
+    // Room for `count` more rows of the current message, within the bound.
+    bool admit(std::size_t count);
+    template <class Value>
+    void put(std::size_t row, const Value& value, std::uint32_t subset);
+    void finish_message();
+    void drop_message() noexcept;
+
     BlockColumns columns_;
-    OwnedCategories elements_;  // keyed by name and unit together
+    OwnedCategories names_block_;
+    OwnedCategories units_block_;
     OwnedCategories texts_;
     OwnedCategories meanings_;
+    std::uint64_t block_bytes_ = 0;  // of the messages met
+
+    // The message being decoded, its categories its own until it is done.
+    const TableSet* tables_ = nullptr;
+    MessageTag tag_;
+    std::size_t first_row_ = 0;
+    std::vector<std::size_t> subset_starts_;
+    std::uint32_t subset_ = 0;
+    PointerCategories names_;
+    PointerCategories own_meanings_;
+    OwnedCategories own_texts_;
+    std::vector<const std::string*> units_;  // per code of names_
+    std::optional<BufrError> refused_;
 };
 
 }  // namespace skyrec

@@ -27,6 +27,11 @@ public:
         return it->second;
     }
     const std::vector<const std::string*>& texts() const noexcept { return texts_; }
+    void clear() noexcept {
+        cache_.fill(Slot{});
+        codes_.clear();
+        texts_.clear();
+    }
 
 private:
     static constexpr unsigned kCacheBits = 10;

@@ -10,14 +10,6 @@ const std::string& no_unit() {
     return empty;
 }
 
-// The unit of the Table B entry that named a value (values that a bitmap
-// refers back to carry that entry's descriptor too); values that no entry
-// names (associated fields, operators, inserted text) have none.
-const std::string* unit_of(const TableSet& tables, const DecodedValue& v) {
-    const ElementDefinition* element = tables.element(v.descriptor);
-    return element != nullptr && &element->name == v.name ? &element->unit : &no_unit();
-}
-
 void fill_subsets(std::span<const std::size_t> starts, std::size_t count, std::uint32_t* subset) {
     for (std::size_t j = 0; j < starts.size(); ++j) {
         const std::size_t end = j + 1 < starts.size() ? starts[j + 1] : count;
@@ -27,6 +19,11 @@ void fill_subsets(std::span<const std::size_t> starts, std::size_t count, std::u
 }
 
 }  // namespace
+
+const std::string* unit_of(const TableSet& tables, DescriptorCode descriptor, const std::string* name) {
+    const ElementDefinition* element = tables.element(descriptor);
+    return element != nullptr && &element->name == name ? &element->unit : &no_unit();
+}
 
 ColumnCategories fill_columns(const TableSet& tables, std::span<const DecodedValue> values,
                               std::span<const std::size_t> subset_starts, const ColumnArrays& out) {
@@ -42,7 +39,7 @@ ColumnCategories fill_columns(const TableSet& tables, std::span<const DecodedVal
         out.raw_present[i] = v.has_raw ? 1 : 0;
         const std::size_t known = elements.texts().size();
         out.element[i] = elements.code(v.name);
-        if (elements.texts().size() != known) categories.element_units.push_back(unit_of(tables, v));
+        if (elements.texts().size() != known) categories.element_units.push_back(unit_of(tables, v.descriptor, v.name));
         out.meaning[i] = v.meaning != nullptr ? meanings.code(v.meaning) : kNoCategory;
         out.text[i] = v.text.present() ? texts.code(v.text.view()) : kNoCategory;
     }

@@ -35,6 +35,11 @@ struct ColumnCategories {
     std::vector<std::string_view> texts;
 };
 
+// The unit of the Table B entry that named a value (values that a bitmap
+// refers back to carry that entry's descriptor too); values that no entry
+// names (associated fields, operators, inserted text) have the empty unit.
+const std::string* unit_of(const TableSet& tables, DescriptorCode descriptor, const std::string* name);
+
 // Fills `out` from `values`, whose subsets start at `subset_starts` (as
 // decode_section4 reports them), and returns the categories.
 ColumnCategories fill_columns(const TableSet& tables, std::span<const DecodedValue> values,

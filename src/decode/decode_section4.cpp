@@ -32,6 +32,12 @@ Result<CompressedSection> walk_compressed(const BufrMessage& message, const Tabl
     return section;
 }
 
+// Every subset has one value per column: replication counts are common to all.
+void push_compressed_starts(const CompressedSection& section, std::vector<std::size_t>& starts) {
+    for (std::size_t j = 0; j < section.subsets; ++j)
+        starts.push_back(j * section.columns.size());
+}
+
 }  // namespace
 
 Result<std::vector<DecodedValue>> decode_section4(const BufrMessage& message, const TableSet& tables, ByteView data,
@@ -47,11 +53,7 @@ Result<std::vector<DecodedValue>> decode_section4(const BufrMessage& message, co
     }
     auto section = walk_compressed(message, tables, data);
     if (!section) return std::move(section).error();
-    // Every subset has one value per column: replication counts are common to all.
-    if (subset_starts != nullptr) {
-        for (std::size_t j = 0; j < section->subsets; ++j)
-            subset_starts->push_back(j * section->columns.size());
-    }
+    if (subset_starts != nullptr) push_compressed_starts(*section, *subset_starts);
     values.reserve(section->value_count());
     visit_values(*section, [&](std::size_t, const ValueView& v) {
         values.push_back(DecodedValue{v.value, v.raw, v.name, v.meaning, v.has_text ? OwnedText(v.text) : OwnedText(),
@@ -61,18 +63,21 @@ Result<std::vector<DecodedValue>> decode_section4(const BufrMessage& message, co
     return values;
 }
 
-Status decode_section4_into(const BufrMessage& message, const TableSet& tables, ByteView data, Section4Sink& sink) {
+Status decode_section4_into(const BufrMessage& message, const TableSet& tables, ByteView data, Section4Sink& sink,
+                            std::vector<std::size_t>* subset_starts) {
+    if (subset_starts != nullptr) subset_starts->clear();
     if (!message.compressed_data) {
         BitReader reader(data);
         std::vector<DecodedValue> batch;
         batch.reserve(std::min(expected_values(reader.total()), kBatchValues + 64));
         Walker walker(tables, reader, batch, &sink);
-        SKYREC_CHECK(walk_uncompressed(message, walker, nullptr));
+        SKYREC_CHECK(walk_uncompressed(message, walker, subset_starts));
         if (!walker.flush()) return walker.take_error();
         return Ok{};
     }
     auto section = walk_compressed(message, tables, data);
     if (!section) return std::move(section).error();
+    if (subset_starts != nullptr) push_compressed_starts(*section, *subset_starts);
     if (!sink.take_columns(*section)) return stopped_by_sink();
     return Ok{};
 }

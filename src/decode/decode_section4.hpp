@@ -37,7 +37,10 @@ public:
 // decode_section4 that hands its values to `sink` instead of returning them.
 // The first error ends the decode, possibly after some batches were taken.
 // A sink that stops the decode gets an error back that it can ignore: it
-// knows why it stopped.
-Status decode_section4_into(const BufrMessage& message, const TableSet& tables, ByteView data, Section4Sink& sink);
+// knows why it stopped. `subset_starts`, when given, is filled as decode_section4
+// fills it; for uncompressed data each start is there before the sink takes
+// a value of its subset.
+Status decode_section4_into(const BufrMessage& message, const TableSet& tables, ByteView data, Section4Sink& sink,
+                            std::vector<std::size_t>* subset_starts = nullptr);
 
 }  // namespace skyrec

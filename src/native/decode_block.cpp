@@ -1,31 +1,44 @@
-// decode_block(data, offsets, tables): the messages of `data` that start at
-// `offsets`, each decoded with the TableSet at the same place in `tables`,
-// as one set of columns (as decode_columns makes them, categories merged
-// across the messages). Framing, decoding and filling run while other threads
-// run; the Python results are made after. A message that fails adds no rows
-// and is listed in "errors" as (position in offsets, reason); "rows" holds
-// each message's number of values.
+// decode_block(pieces): the messages of several pieces as one set of columns.
+// Each piece is a tuple (data, file, offsets, messages, tables): the messages
+// of `data` that start at `offsets`, each decoded with the TableSet at the
+// same place in `tables`, their rows tagged with the piece's `file` code, the
+// message's number from `messages` and its offset. Framing, decoding and
+// filling the columns run while other threads run; the columns go to Python
+// without a copy (as OwnedBuffer objects, codes narrowed to the bytes their
+// categories need), categories merged across every message. A message that
+// fails adds no rows and is listed in "errors" as (piece, position in its
+// offsets, reason); "rows" holds each message's number of values, piece after
+// piece.
 #include <string>
 #include <vector>
 
 #include "columns/block_columns.hpp"
-#include "decode/decode_section4.hpp"
 #include "lib/args.hpp"
 #include "lib/boxed.hpp"
 #include "lib/errors.hpp"
 #include "lib/module_types.hpp"
 #include "lib/pyref.hpp"
-#include "message/limits.hpp"
 #include "message/message_cursor.hpp"
 #include "native/buffer_arg.hpp"
 #include "native/bytearrays.hpp"
-#include "native/column_bytearrays.hpp"
 #include "native/functions.hpp"
+#include "native/owned_buffer.hpp"
 
 namespace skyrec::py {
 namespace {
 
+constexpr const char* kPieceShape = "each piece must be a tuple (data, file, offsets, messages, tables)";
+
+struct Piece {
+    HeldBuffer data;
+    std::int32_t file;
+    std::vector<std::size_t> offsets;
+    std::vector<std::int64_t> messages;
+    std::vector<const TableSet*> tables;
+};
+
 struct Failure {
+    std::size_t piece;
     std::size_t position;
     std::string reason;
 };
@@ -36,124 +49,150 @@ struct Block {
     std::vector<Failure> errors;
 };
 
-// Each decode is bounded on its own, but a block of many small messages
-// could still gather billions of values: the block stays within
-// kMaxDecodedValues plus kMaxBlockValuesPerByte for each byte of its messages.
-struct BlockBound {
-    std::uint64_t bytes = 0;
-    std::uint64_t values = 0;
-
-    Status admit(std::size_t message_values) {
-        const std::uint64_t bound = kMaxDecodedValues + kMaxBlockValuesPerByte * bytes;
-        if (values + message_values > bound) {
-            return BufrError::text("decoded block exceeded " + std::to_string(bound) + " values for its " +
-                                   std::to_string(bytes) + " bytes of messages");
-        }
-        values += message_values;
-        return Ok{};
-    }
-};
-
-// One message's values appended to `builder`, or the reason it has none.
+// One message's values appended to `builder`: how many, or the reason it has none.
 Result<std::size_t> decode_one(ByteView bytes, std::size_t offset, const TableSet& tables, BlockBuilder& builder,
-                               std::vector<std::size_t>& starts, BlockBound& bound) {
+                               const MessageTag& tag) {
     MessageCursor cursor(bytes, offset);
     auto found = offset < bytes.size ? cursor.next() : std::nullopt;
     if (!found || found->start != offset) return BufrError::missing_marker();
-    bound.bytes += found->length;
     if (!found->framed) return std::move(found->framed).error();
     const BufrMessage& message = found->framed.value();
-    starts.clear();
-    auto values =
-        decode_section4(message, tables, message.section4_data(bytes.subview(offset, found->length)), &starts);
-    if (!values) return std::move(values).error();
-    SKYREC_CHECK(bound.admit(values->size()));
-    builder.append(tables, *values, starts);
-    return values->size();
+    const ByteView whole = bytes.subview(offset, found->length);
+    const std::size_t before = builder.size();
+    SKYREC_CHECK(builder.append(message, tables, message.section4_data(whole), found->length, tag));
+    return builder.size() - before;
 }
 
-Block decode_all(ByteView bytes, const std::vector<std::size_t>& offsets, const std::vector<const TableSet*>& tables) {
+Block decode_all(const std::vector<Piece>& pieces) {
     Block block;
     BlockBuilder builder;
-    std::vector<std::size_t> starts;
-    BlockBound bound;
-    block.rows.assign(offsets.size(), 0);
-    for (std::size_t i = 0; i < offsets.size(); ++i) {
-        auto added = decode_one(bytes, offsets[i], *tables[i], builder, starts, bound);
-        if (added) {
-            block.rows[i] = *added;
-        } else {
-            block.errors.push_back({i, added.error().message()});
+    for (std::size_t p = 0; p < pieces.size(); ++p) {
+        const Piece& piece = pieces[p];
+        for (std::size_t i = 0; i < piece.offsets.size(); ++i) {
+            const MessageTag tag{piece.file, piece.messages[i], static_cast<std::int64_t>(piece.offsets[i])};
+            auto added = decode_one(piece.data.bytes(), piece.offsets[i], *piece.tables[i], builder, tag);
+            block.rows.push_back(added ? *added : 0);
+            if (!added) block.errors.push_back({p, i, added.error().message()});
         }
     }
     block.columns = builder.take();
+    block.columns.narrow();
     return block;
+}
+
+// The items of `obj`, a sequence of `count` items, each converted by
+// `convert(item, &out)`; false with an error set.
+template <class T, class Convert>
+bool items_of(PyObject* obj, const char* name, std::size_t count, std::vector<T>& out, Convert&& convert) {
+    Ref seq = Ref::steal(PySequence_Fast(obj, "a piece's offsets, messages and tables must be sequences"));
+    if (!seq) return false;
+    if (static_cast<std::size_t>(PySequence_Fast_GET_SIZE(seq.get())) != count) {
+        PyErr_Format(PyExc_ValueError, "a piece's %s and offsets differ in length", name);
+        return false;
+    }
+    out.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!convert(PySequence_Fast_GET_ITEM(seq.get(), static_cast<Py_ssize_t>(i)), &out[i])) return false;
+    }
+    return true;
+}
+
+// One piece's arguments; `held` keeps its tables alive while the lock is released.
+std::optional<Piece> piece_arg(PyObject* obj, std::vector<Ref>& held) {
+    if (!PyTuple_Check(obj) || PyTuple_GET_SIZE(obj) != 5) {
+        PyErr_SetString(PyExc_TypeError, kPieceShape);
+        return std::nullopt;
+    }
+    auto data = HeldBuffer::of(PyTuple_GET_ITEM(obj, 0), "data");
+    if (!data) return std::nullopt;
+    std::uint64_t file = 0;
+    if (!uint_arg(PyTuple_GET_ITEM(obj, 1), "file", INT32_MAX - 1, &file)) return std::nullopt;
+    Piece piece{std::move(*data), static_cast<std::int32_t>(file), {}, {}, {}};
+
+    Ref offsets = Ref::steal(PySequence_Fast(PyTuple_GET_ITEM(obj, 2), "a piece's offsets must be a sequence"));
+    if (!offsets) return std::nullopt;
+    const auto count = static_cast<std::size_t>(PySequence_Fast_GET_SIZE(offsets.get()));
+    const bool ok =
+        items_of(offsets.get(), "offsets", count, piece.offsets,
+                 [](PyObject* item, std::size_t* out) {
+                     std::uint64_t offset = 0;
+                     if (!uint_arg(item, "offsets", PY_SSIZE_T_MAX, &offset)) return false;
+                     *out = static_cast<std::size_t>(offset);
+                     return true;
+                 }) &&
+        items_of(PyTuple_GET_ITEM(obj, 3), "messages", count, piece.messages,
+                 [](PyObject* item, std::int64_t* out) {
+                     *out = PyLong_AsLongLong(item);
+                     return !(*out == -1 && PyErr_Occurred());
+                 }) &&
+        items_of(PyTuple_GET_ITEM(obj, 4), "tables", count, piece.tables, [&](PyObject* item, const TableSet** out) {
+            *out = table_set_arg(item, "tables");
+            if (*out == nullptr) return false;
+            held.push_back(Ref::borrow(item));
+            return true;
+        });
+    if (!ok) return std::nullopt;
+    return piece;
 }
 
 PyObject* failure_tuple(const Failure& f) {
     Ref reason = Ref::steal(str_of(f.reason));
     if (!reason) return nullptr;
-    return Py_BuildValue("(nO)", static_cast<Py_ssize_t>(f.position), reason.get());
+    return Py_BuildValue("(nnO)", static_cast<Py_ssize_t>(f.piece), static_cast<Py_ssize_t>(f.position), reason.get());
 }
 
 PyObject* owned_str(const std::string& text) { return str_of(text); }
 
-PyObject* block_dict(const Block& block) {
-    const BlockColumns& c = block.columns;
+template <class T>
+bool set_column(PyObject* dict, const char* key, GrowingArray<T>& array, std::size_t bytes) {
+    return set_item(dict, key, owned_buffer(array.release(), bytes));
+}
+
+PyObject* block_dict(Block& block) {
+    BlockColumns& c = block.columns;
+    const std::size_t n = c.size();
+    const auto codes = [&](std::size_t categories) { return n * c.code_width(categories); };
     Ref dict = Ref::steal(PyDict_New());
     if (!dict) return nullptr;
-    const auto columns = ColumnBytearrays::make(c.size());
-    if (!columns) return nullptr;
-    {
-        WithoutGil unlocked;
-        c.copy_to(columns->arrays());
-    }
-    const bool ok = columns->add_to(dict.get()) && set_bytearrays(dict.get(), {raw_array("rows", block.rows)}) &&
-                    set_item(dict.get(), "count", PyLong_FromSize_t(c.size())) &&
-                    set_item(dict.get(), "element_names", list_of(c.element_names, owned_str)) &&
-                    set_item(dict.get(), "element_units", list_of(c.element_units, owned_str)) &&
-                    set_item(dict.get(), "texts", list_of(c.texts, owned_str)) &&
-                    set_item(dict.get(), "meanings", list_of(c.meanings, owned_str)) &&
-                    set_item(dict.get(), "errors", list_of(block.errors, failure_tuple));
+    PyObject* d = dict.get();
+    const bool ok =
+        set_column(d, "file", c.file, codes(static_cast<std::size_t>(c.files))) &&
+        set_column(d, "message", c.message, n * sizeof(std::int64_t)) &&
+        set_column(d, "offset", c.offset, n * sizeof(std::int64_t)) &&
+        set_column(d, "subset", c.subset, n * sizeof(std::uint32_t)) &&
+        set_column(d, "descriptor", c.descriptor, n * sizeof(DescriptorCode)) &&
+        set_column(d, "value", c.value, n * sizeof(double)) && set_column(d, "raw", c.raw, n * sizeof(std::uint64_t)) &&
+        set_column(d, "raw_missing", c.raw_missing, n) && set_column(d, "name", c.name, codes(c.names.size())) &&
+        set_column(d, "unit", c.unit, codes(c.units.size())) && set_column(d, "text", c.text, codes(c.texts.size())) &&
+        set_column(d, "meaning", c.meaning, codes(c.meanings.size())) && set_item(d, "count", PyLong_FromSize_t(n)) &&
+        set_item(d, "rows", bytearray_of(block.rows)) && set_item(d, "names", list_of(c.names, owned_str)) &&
+        set_item(d, "units", list_of(c.units, owned_str)) && set_item(d, "texts", list_of(c.texts, owned_str)) &&
+        set_item(d, "meanings", list_of(c.meanings, owned_str)) &&
+        set_item(d, "errors", list_of(block.errors, failure_tuple));
     return ok ? dict.release() : nullptr;
 }
 
 PyObject* decode_block(PyObject*, PyObject* args, PyObject* kwargs) {
-    static const char* const names[] = {"data", "offsets", "tables", nullptr};
-    PyObject *data_obj, *offsets_obj, *tables_obj;
-    if (!parse_args(args, kwargs, "OOO:decode_block", names, &data_obj, &offsets_obj, &tables_obj)) return nullptr;
-    auto buffer = HeldBuffer::of(data_obj, "data");
-    if (!buffer) return nullptr;
-    Ref offsets_seq = Ref::steal(PySequence_Fast(offsets_obj, "argument 'offsets' must be a sequence"));
-    if (!offsets_seq) return nullptr;
-    Ref tables_seq = Ref::steal(PySequence_Fast(tables_obj, "argument 'tables' must be a sequence"));
-    if (!tables_seq) return nullptr;
-    const Py_ssize_t count = PySequence_Fast_GET_SIZE(offsets_seq.get());
-    if (PySequence_Fast_GET_SIZE(tables_seq.get()) != count) {
-        PyErr_SetString(PyExc_ValueError, "offsets and tables differ in length");
-        return nullptr;
-    }
+    static const char* const names[] = {"pieces", nullptr};
+    PyObject* pieces_obj;
+    if (!parse_args(args, kwargs, "O:decode_block", names, &pieces_obj)) return nullptr;
+    Ref pieces_seq = Ref::steal(PySequence_Fast(pieces_obj, "argument 'pieces' must be a sequence"));
+    if (!pieces_seq) return nullptr;
     return guarded([&]() -> PyObject* {
-        std::vector<std::size_t> offsets(static_cast<std::size_t>(count));
-        std::vector<const TableSet*> tables(static_cast<std::size_t>(count));
+        const Py_ssize_t count = PySequence_Fast_GET_SIZE(pieces_seq.get());
+        std::vector<Piece> pieces;
+        pieces.reserve(static_cast<std::size_t>(count));
         // The tables must live while the lock is released, whatever happens
-        // to the sequence meanwhile.
+        // to the sequences meanwhile.
         std::vector<Ref> held;
-        held.reserve(static_cast<std::size_t>(count));
         for (Py_ssize_t i = 0; i < count; ++i) {
-            std::uint64_t offset = 0;
-            if (!uint_arg(PySequence_Fast_GET_ITEM(offsets_seq.get(), i), "offsets", PY_SSIZE_T_MAX, &offset)) {
-                return nullptr;
-            }
-            PyObject* set = PySequence_Fast_GET_ITEM(tables_seq.get(), i);
-            tables[static_cast<std::size_t>(i)] = table_set_arg(set, "tables");
-            if (tables[static_cast<std::size_t>(i)] == nullptr) return nullptr;
-            held.push_back(Ref::borrow(set));
-            offsets[static_cast<std::size_t>(i)] = static_cast<std::size_t>(offset);
+            auto piece = piece_arg(PySequence_Fast_GET_ITEM(pieces_seq.get(), i), held);
+            if (!piece) return nullptr;
+            pieces.push_back(std::move(*piece));
         }
-        const Block block = [&] {
+        Block block = [&] {
             WithoutGil unlocked;
-            return decode_all(buffer->bytes(), offsets, tables);
+            return decode_all(pieces);
         }();
         return block_dict(block);
     });
@@ -162,6 +201,6 @@ PyObject* decode_block(PyObject*, PyObject* args, PyObject* kwargs) {
 }  // namespace
 
 PyMethodDef decode_block_def = {"decode_block", kw_method(guard<decode_block>), METH_VARARGS | METH_KEYWORDS,
-                                "decode_block(data, offsets, tables)\n--\n\n"};
+                                "decode_block(pieces)\n--\n\n"};
 
 }  // namespace skyrec::py

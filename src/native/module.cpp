@@ -7,6 +7,7 @@
 #include "lib/module_common.hpp"
 #include "lib/pyref.hpp"
 #include "native/functions.hpp"
+#include "native/owned_buffer.hpp"
 
 namespace skyrec::py {
 namespace {
@@ -57,6 +58,7 @@ PyObject* create_module() {
         PyTypeObject* previous = std::exchange(*entry.store, type);
         Py_XDECREF(previous);
     }
+    if (!create_owned_buffer_type(module.get())) return nullptr;
     Ref module_name = Ref::steal(PyUnicode_FromString(module_def.m_name));
     if (!module_name) return nullptr;
     for (PyMethodDef* def : kFunctions) {

@@ -1,0 +1,21 @@
+// Memory that the core filled, handed to Python without a copy: an object
+// that exports it through the buffer protocol (NumPy wraps it as it is, with
+// np.frombuffer, and keeps the object alive as the array's base) and frees it
+// with std::free when the last user lets go.
+#pragma once
+
+#include <cstddef>
+
+#include "lib/python.hpp"
+
+namespace skyrec::py {
+
+// Creates the class skyrec._native.OwnedBuffer and adds it to `module`, at
+// import; false with an error set.
+bool create_owned_buffer_type(PyObject* module);
+
+// A new object owning `data` (from malloc, `bytes` of it written), which is
+// freed here if the object cannot be made; nullptr with an error set then.
+PyObject* owned_buffer(void* data, std::size_t bytes);
+
+}  // namespace skyrec::py
