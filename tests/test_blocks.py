@@ -223,3 +223,31 @@ def test_threads_share_a_source_and_agree(archive, tables):
     with ThreadPoolExecutor(4) as pool:
         results = list(pool.map(lambda _: rows_of(read_block(archive, tables=source)[0]), range(40)))
     assert results == [expected] * 40
+
+
+def test_column_memory_is_kept_for_the_next_block_and_released(tables):
+    # 100 columns of 2000 subsets: 200000 values, so 1.6 MB for each column of
+    # 8-byte items, enough to be kept.
+    from bufrgen import BitWriter, build_message
+    from decodekit import column
+
+    from skyrec.blocks import release_memory
+
+    bits = BitWriter()
+    for k in range(100):
+        column(bits, 7, [(k + j) % 100 for j in range(2000)])
+    data = build_message([101100, A], bits.to_bytes(), subsets=2000, compressed=True)
+    piece = [(data, 0, [0], [0], [tables])]
+    release_memory()
+    first = values_frame(_native.decode_block(piece), ["f"])
+    expected = rows_of(first)
+    assert _native.pooled_bytes() == 0
+    del first
+    kept = _native.pooled_bytes()
+    assert kept >= 3 * 8 * 200000  # message, offset, value and raw at least
+    again = values_frame(_native.decode_block(piece), ["f"])
+    assert _native.pooled_bytes() < kept  # taken again
+    assert rows_of(again) == expected
+    del again
+    kept = _native.pooled_bytes()
+    assert kept > 0 and release_memory() == kept and _native.pooled_bytes() == 0

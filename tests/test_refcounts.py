@@ -171,6 +171,8 @@ def plain_cases(e, t, m):
             ("_native.OwnedBuffer", lambda: memoryview(_native.decode_block([(DATA, 0, [0], [0], [t])])["value"]).tolist(),
              None),
             ("_native.OwnedBuffer made", lambda: _native.OwnedBuffer(), TypeError),
+            ("_native.pooled_bytes", lambda: _native.pooled_bytes(), None),
+            ("_native.release_buffers", lambda: _native.release_buffers(), None),
         ]
     # Every attribute and the repr of every class, on objects of each kind.
     objects = [m, e["element"], e["sequence"], e["descriptor"], t, *e["values"]]

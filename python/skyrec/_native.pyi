@@ -69,3 +69,9 @@ def decode_block(pieces: Sequence[_Piece]) -> dict[str, Any]:
     pandas keeps codes for that many categories), with the category lists
     "names", "units", "texts" and "meanings", "rows" per message, and
     "errors": (piece, position, reason) for messages left out."""
+
+def release_buffers() -> int:
+    """Frees the column buffers kept for the next blocks; returns their bytes."""
+
+def pooled_bytes() -> int:
+    """Bytes of column buffers kept for the next blocks."""

@@ -1,13 +1,17 @@
 // An array of trivially copyable items in one malloc'd buffer that grows by
-// realloc, which for large buffers moves pages rather than copying them, and
-// that can be handed over whole to an owner that frees it with std::free.
+// realloc, which for large buffers moves pages rather than copying them, or
+// into a kept buffer of the pool, and that can be handed over whole to an
+// owner that gives it back to the pool.
 #pragma once
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <type_traits>
 #include <utility>
+
+#include "columns/buffer_pool.hpp"
 
 namespace skyrec {
 
@@ -29,7 +33,7 @@ public:
     }
     GrowingArray(const GrowingArray&) = delete;
     GrowingArray& operator=(const GrowingArray&) = delete;
-    ~GrowingArray() { std::free(data_); }
+    ~GrowingArray() { recycle_buffer({data_, capacity_ * sizeof(T)}); }
 
     T* data() noexcept { return data_; }
     const T* data() const noexcept { return data_; }
@@ -47,11 +51,13 @@ public:
     // Drops the items from `size` on.
     void shrink_to(std::size_t size) noexcept { size_ = std::min(size, size_); }
 
-    // The buffer, now the caller's to free with std::free; the array is left
-    // empty. nullptr when nothing was ever stored.
-    void* release() noexcept {
+    // The buffer, now the caller's to give back with recycle_buffer; the
+    // array is left empty. {} when nothing was ever stored.
+    PooledBuffer release() noexcept {
+        const PooledBuffer buffer{data_, capacity_ * sizeof(T)};
+        data_ = nullptr;
         size_ = capacity_ = 0;
-        return std::exchange(data_, nullptr);
+        return buffer;
     }
 
 private:
@@ -60,6 +66,13 @@ private:
         if (needed > most) throw std::bad_alloc();
         const std::size_t doubled = capacity_ > most / 2 ? most : capacity_ * 2;
         const std::size_t capacity = std::max({needed, doubled, std::size_t{256}});
+        if (const PooledBuffer kept = take_pooled_buffer(capacity * sizeof(T)); kept.data != nullptr) {
+            if (size_ != 0) std::memcpy(kept.data, data_, size_ * sizeof(T));
+            recycle_buffer({data_, capacity_ * sizeof(T)});
+            data_ = static_cast<T*>(kept.data);
+            capacity_ = kept.capacity / sizeof(T);
+            return;
+        }
         void* grown = std::realloc(data_, capacity * sizeof(T));
         if (grown == nullptr) throw std::bad_alloc();
         data_ = static_cast<T*>(grown);

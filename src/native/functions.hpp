@@ -12,5 +12,7 @@ extern PyMethodDef table_directories_def;
 extern PyMethodDef resolve_table_dir_def;
 extern PyMethodDef message_headers_def;
 extern PyMethodDef decode_block_def;
+extern PyMethodDef release_buffers_def;
+extern PyMethodDef pooled_bytes_def;
 
 }  // namespace skyrec::py

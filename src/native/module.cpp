@@ -23,6 +23,8 @@ PyMethodDef* const kFunctions[] = {
     &resolve_table_dir_def,
     &message_headers_def,
     &decode_block_def,
+    &release_buffers_def,
+    &pooled_bytes_def,
 };
 // clang-format on
 

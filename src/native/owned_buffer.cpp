@@ -10,16 +10,16 @@ namespace skyrec::py {
 namespace {
 
 struct OwnedMemory {
-    void* data = nullptr;
+    PooledBuffer buffer;
     std::size_t bytes = 0;
 
-    OwnedMemory(void* d, std::size_t n) noexcept : data(d), bytes(n) {}
+    OwnedMemory(PooledBuffer b, std::size_t n) noexcept : buffer(b), bytes(n) {}
     OwnedMemory(OwnedMemory&& other) noexcept
-        : data(std::exchange(other.data, nullptr)), bytes(std::exchange(other.bytes, 0)) {}
+        : buffer(std::exchange(other.buffer, {})), bytes(std::exchange(other.bytes, 0)) {}
     OwnedMemory(const OwnedMemory&) = delete;
     OwnedMemory& operator=(const OwnedMemory&) = delete;
     OwnedMemory& operator=(OwnedMemory&&) = delete;
-    ~OwnedMemory() { std::free(data); }
+    ~OwnedMemory() { recycle_buffer(buffer); }
 };
 
 PyTypeObject* owned_buffer_type = nullptr;
@@ -27,7 +27,7 @@ PyTypeObject* owned_buffer_type = nullptr;
 int get_buffer(PyObject* self, Py_buffer* view, int flags) {
     static char empty = 0;  // an address for nothing, which some consumers need
     const OwnedMemory& memory = unbox<OwnedMemory>(self);
-    void* data = memory.data != nullptr ? memory.data : &empty;
+    void* data = memory.buffer.data != nullptr ? memory.buffer.data : &empty;
     return PyBuffer_FillInfo(view, self, data, static_cast<Py_ssize_t>(memory.bytes), 0, flags);
 }
 
@@ -59,8 +59,8 @@ bool create_owned_buffer_type(PyObject* module) {
     return true;
 }
 
-PyObject* owned_buffer(void* data, std::size_t bytes) {
-    OwnedMemory memory(data, bytes);
+PyObject* owned_buffer(PooledBuffer buffer, std::size_t bytes) {
+    OwnedMemory memory(buffer, bytes);
     return box(owned_buffer_type, std::move(memory));
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 
+#include "columns/buffer_pool.hpp"
 #include "lib/python.hpp"
 
 namespace skyrec::py {
@@ -14,8 +15,9 @@ namespace skyrec::py {
 // import; false with an error set.
 bool create_owned_buffer_type(PyObject* module);
 
-// A new object owning `data` (from malloc, `bytes` of it written), which is
-// freed here if the object cannot be made; nullptr with an error set then.
-PyObject* owned_buffer(void* data, std::size_t bytes);
+// A new object owning `buffer` (`bytes` of it written), which goes back to
+// the pool when the object dies, or here if it cannot be made (nullptr with
+// an error set then).
+PyObject* owned_buffer(PooledBuffer buffer, std::size_t bytes);
 
 }  // namespace skyrec::py

@@ -1,0 +1,75 @@
+#include "columns/buffer_pool.hpp"
+
+#include <array>
+#include <cstdlib>
+#include <mutex>
+#include <utility>
+
+namespace skyrec {
+namespace {
+
+constexpr std::size_t kMaxBuffers = 64;
+constexpr std::size_t kMaxBytes = std::size_t{512} << 20;
+
+struct Pool {
+    std::mutex mutex;
+    std::array<PooledBuffer, kMaxBuffers> kept{};
+    std::size_t count = 0;
+    std::size_t bytes = 0;
+};
+
+Pool& pool() noexcept {
+    static Pool* const instance = new Pool;  // never destroyed: buffers may come back at exit
+    return *instance;
+}
+
+}  // namespace
+
+PooledBuffer take_pooled_buffer(std::size_t bytes) noexcept {
+    if (bytes < kPooledBufferBytes) return {};
+    Pool& p = pool();
+    std::lock_guard lock(p.mutex);
+    std::size_t best = p.count;
+    for (std::size_t i = 0; i < p.count; ++i) {
+        const std::size_t capacity = p.kept[i].capacity;
+        if (capacity >= bytes && capacity / 4 <= bytes && (best == p.count || capacity < p.kept[best].capacity)) {
+            best = i;
+        }
+    }
+    if (best == p.count) return {};
+    const PooledBuffer found = p.kept[best];
+    p.kept[best] = p.kept[--p.count];
+    p.bytes -= found.capacity;
+    return found;
+}
+
+void recycle_buffer(PooledBuffer buffer) noexcept {
+    if (buffer.data == nullptr) return;
+    if (buffer.capacity >= kPooledBufferBytes) {
+        Pool& p = pool();
+        std::lock_guard lock(p.mutex);
+        if (p.count < kMaxBuffers && p.bytes + buffer.capacity <= kMaxBytes) {
+            p.kept[p.count++] = buffer;
+            p.bytes += buffer.capacity;
+            return;
+        }
+    }
+    std::free(buffer.data);
+}
+
+std::size_t release_pooled_buffers() noexcept {
+    Pool& p = pool();
+    std::lock_guard lock(p.mutex);
+    for (std::size_t i = 0; i < p.count; ++i)
+        std::free(p.kept[i].data);
+    p.count = 0;
+    return std::exchange(p.bytes, 0);
+}
+
+std::size_t pooled_bytes() noexcept {
+    Pool& p = pool();
+    std::lock_guard lock(p.mutex);
+    return p.bytes;
+}
+
+}  // namespace skyrec
