@@ -137,8 +137,9 @@ class _Prepared:
 
 
 # Files up to this size are read whole: a partition may gather many of them,
-# and a memory map would hold a file descriptor each until the block is decoded.
-READ_WHOLE_BYTES = 8 << 20
+# and a memory map would hold a file descriptor each until the block is
+# decoded. Larger files are mapped: their pieces each read only their part.
+READ_WHOLE_BYTES = 1 << 20
 
 
 def _piece_data(path, stack: ExitStack):
