@@ -234,7 +234,8 @@ def values_frame(block: dict | None, files: Sequence[str] = (), with_file: bool 
     pd = _pandas()
     if block is None:
         block = _native.decode_block([])
-    frame = pd.DataFrame({
+    columns = {"file": _categorical(pd, _codes(block, "file"), list(files))} if with_file else {}
+    columns.update({
         "message": np.frombuffer(block["message"], np.int64),
         "offset": np.frombuffer(block["offset"], np.int64),
         "subset": np.frombuffer(block["subset"], np.uint32),
@@ -246,24 +247,23 @@ def values_frame(block: dict | None, files: Sequence[str] = (), with_file: bool 
                                       np.frombuffer(block["raw_missing"], np.bool_)),
         "text": _categorical(pd, _codes(block, "text"), block["texts"]),
         "meaning": _categorical(pd, _codes(block, "meaning"), block["meanings"]),
-    }, copy=False)
-    if with_file:
-        frame.insert(0, "file", _categorical(pd, _codes(block, "file"), list(files)))
-    return frame
+    })
+    return pd.DataFrame(columns, copy=False)
 
 
 def errors_frame(errors: Iterable[tuple[str, int, int, str]], with_file: bool):
     """A DataFrame of (file, message, offset, reason) tuples."""
     pd = _pandas()
     errors = list(errors)
-    frame = pd.DataFrame({"message": np.array([e[1] for e in errors], np.int64),
-                          "offset": np.array([e[2] for e in errors], np.int64),
-                          "error": np.array([e[3] for e in errors], dtype=object)}, columns=list(ERROR_COLUMNS))
+    columns = {}
     if with_file:
         files = _Categories()
         codes = np.array([files.code(e[0]) for e in errors], np.int32)
-        frame.insert(0, "file", files.categorical(pd, codes))
-    return frame
+        columns["file"] = files.categorical(pd, codes)
+    columns.update({"message": np.array([e[1] for e in errors], np.int64),
+                    "offset": np.array([e[2] for e in errors], np.int64),
+                    "error": np.array([e[3] for e in errors], dtype=object)})
+    return pd.DataFrame(columns, copy=False)
 
 
 def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = None, *, with_file: bool = True):
