@@ -97,7 +97,6 @@ Status BlockBuilder::append(const BufrMessage& message, const TableSet& tables, 
     names_.clear();
     own_meanings_.clear();
     own_texts_.clear();
-    units_.clear();
     refused_.reset();
     Status decoded = decode_section4_into(message, tables, section4, *this, &subset_starts_);
     if (!decoded) {
@@ -131,9 +130,7 @@ void BlockBuilder::put(std::size_t row, const Value& v, std::uint32_t subset) {
     c.value[row] = v.has_value ? v.value : kMissing;
     c.raw[row] = v.has_raw ? v.raw : 0;
     c.raw_missing[row] = v.has_raw ? 0 : 1;
-    const std::size_t known = names_.texts().size();
-    c.name[row] = names_.code(v.name);
-    if (names_.texts().size() != known) units_.push_back(unit_of(*tables_, v.descriptor, v.name));
+    c.name[row] = names_.code(*tables_, v.descriptor, v.name);
     c.meaning[row] = v.meaning != nullptr ? own_meanings_.code(v.meaning) : kNoCategory;
     c.text[row] = has_text(v) ? own_texts_.code(text_of(v)) : kNoCategory;
 }
@@ -171,9 +168,10 @@ void BlockBuilder::finish_message() {
     // The codes of the message's own lists become the block's: names and
     // units each by content, so that a name with two units (local tables may
     // differ from the master's) is one name.
-    const auto& own_names = names_.texts();
+    const auto& own_names = names_.names();
+    const auto& own_units = names_.units();
     const auto name_remap = merged(names_block_, own_names, [&](std::size_t i) { return *own_names[i]; });
-    const auto unit_remap = merged(units_block_, units_, [&](std::size_t i) { return *units_[i]; });
+    const auto unit_remap = merged(units_block_, own_units, [&](std::size_t i) { return *own_units[i]; });
     const auto& meanings = own_meanings_.texts();
     const auto meaning_remap = merged(meanings_, meanings, [&](std::size_t i) { return *meanings[i]; });
     const auto text_remap = merged(texts_, own_texts_.texts(), [&](std::size_t i) { return own_texts_.texts()[i]; });

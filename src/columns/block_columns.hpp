@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "columns/categories.hpp"
+#include "columns/column_builder.hpp"
 #include "columns/growing_array.hpp"
 #include "decode/decode_section4.hpp"
 #include "message/message.hpp"
@@ -125,10 +126,9 @@ private:
     std::size_t first_row_ = 0;
     std::vector<std::size_t> subset_starts_;
     std::uint32_t subset_ = 0;
-    PointerCategories names_;
+    ElementCategories names_;
     PointerCategories own_meanings_;
     OwnedCategories own_texts_;
-    std::vector<const std::string*> units_;  // per code of names_
     std::optional<BufrError> refused_;
 };
 

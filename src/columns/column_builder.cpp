@@ -28,7 +28,8 @@ const std::string* unit_of(const TableSet& tables, DescriptorCode descriptor, co
 ColumnCategories fill_columns(const TableSet& tables, std::span<const DecodedValue> values,
                               std::span<const std::size_t> subset_starts, const ColumnArrays& out) {
     constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
-    PointerCategories elements, meanings;
+    ElementCategories elements;
+    PointerCategories meanings;
     TextCategories texts;
     ColumnCategories categories;
     for (std::size_t i = 0; i < values.size(); ++i) {
@@ -37,14 +38,13 @@ ColumnCategories fill_columns(const TableSet& tables, std::span<const DecodedVal
         out.value[i] = v.has_value ? v.value : kMissing;
         out.raw[i] = v.has_raw ? v.raw : 0;
         out.raw_present[i] = v.has_raw ? 1 : 0;
-        const std::size_t known = elements.texts().size();
-        out.element[i] = elements.code(v.name);
-        if (elements.texts().size() != known) categories.element_units.push_back(unit_of(tables, v.descriptor, v.name));
+        out.element[i] = elements.code(tables, v.descriptor, v.name);
         out.meaning[i] = v.meaning != nullptr ? meanings.code(v.meaning) : kNoCategory;
         out.text[i] = v.text.present() ? texts.code(v.text.view()) : kNoCategory;
     }
     fill_subsets(subset_starts, values.size(), out.subset);
-    categories.element_names = elements.texts();
+    categories.element_names = elements.names();
+    categories.element_units = elements.units();
     categories.meanings = meanings.texts();
     categories.texts = texts.texts();
     return categories;

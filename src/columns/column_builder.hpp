@@ -40,6 +40,29 @@ struct ColumnCategories {
 // names (associated fields, operators, inserted text) have the empty unit.
 const std::string* unit_of(const TableSet& tables, DescriptorCode descriptor, const std::string* name);
 
+// Names of values by address (see PointerCategories), with the unit of each
+// name taken on its first sight: the unit is a property of the entry that the
+// name belongs to, so it is looked up once per name, not once per value.
+class ElementCategories {
+public:
+    std::int32_t code(const TableSet& tables, DescriptorCode descriptor, const std::string* name) {
+        const std::size_t known = names_.texts().size();
+        const std::int32_t code = names_.code(name);
+        if (names_.texts().size() != known) units_.push_back(unit_of(tables, descriptor, name));
+        return code;
+    }
+    const std::vector<const std::string*>& names() const noexcept { return names_.texts(); }
+    const std::vector<const std::string*>& units() const noexcept { return units_; }  // one per name
+    void clear() noexcept {
+        names_.clear();
+        units_.clear();
+    }
+
+private:
+    PointerCategories names_;
+    std::vector<const std::string*> units_;
+};
+
 // Fills `out` from `values`, whose subsets start at `subset_starts` (as
 // decode_section4 reports them), and returns the categories.
 ColumnCategories fill_columns(const TableSet& tables, std::span<const DecodedValue> values,
