@@ -15,14 +15,19 @@ from __future__ import annotations
 import os
 from contextlib import ExitStack
 from dataclasses import dataclass
-from typing import Any, Callable, Iterable, Mapping, Sequence
+from typing import TYPE_CHECKING, Any, Callable, Iterable, Mapping, Sequence
 
 import numpy as np
 
+from _skyrec import TableSet
+
 from . import _native
 from .frames import _pandas
-from .reader import opened
+from .reader import Source, opened
 from .tables import TableSource, find_tables
+
+if TYPE_CHECKING:
+    import pandas as pd
 
 # (column, dtype) of the header arrays that skyrec._native.message_headers gives.
 HEADER_ARRAYS = (("offset", np.uint64), ("length", np.uint64), ("edition", np.uint8), ("master_table", np.uint8),
@@ -39,17 +44,20 @@ VALUE_COLUMNS = ("message", "offset", "subset", "descriptor", "name", "unit", "v
 ERROR_COLUMNS = ("message", "offset", "error")
 TIME_UNIT = "datetime64[s]"  # seconds reach every year section 1 can hold
 
-Filter = Callable | Mapping | None
+# A callable takes the header frame and returns a mask; a mapping is by column.
+Filter = Callable[[Any], Any] | Mapping[str, Any] | None
+# (file, message, offset, reason) of a message left out.
+ErrorRow = tuple[str, int, int, str]
 
 
 @dataclass(frozen=True, slots=True)
 class Piece:
-    """A stretch of one file to decode: the messages whose "BUFR" lies in
-    [start, end), numbered from first_index at start (which must be where a
-    message starts, or 0); or, when `offsets` is given, exactly the messages
-    there, numbered by `indices`."""
+    """A stretch of one file (or buffer) to decode: the messages whose "BUFR"
+    lies in [start, end), numbered from first_index at start (which must be
+    where a message starts, or 0); or, when `offsets` is given, exactly the
+    messages there, numbered by `indices`."""
 
-    path: str
+    path: Source
     start: int = 0
     end: int | None = None
     first_index: int = 0
@@ -57,7 +65,8 @@ class Piece:
     indices: tuple[int, ...] | None = None
 
 
-def typical_time(year, month, day, hour, minute, second) -> np.ndarray:
+def typical_time(year: np.ndarray, month: np.ndarray, day: np.ndarray, hour: np.ndarray, minute: np.ndarray,
+                 second: np.ndarray) -> np.ndarray:
     """Section 1's typical times as datetime64[s], NaT where not a date."""
     year, month, day, hour, minute, second = (np.asarray(a, np.int64) for a in (year, month, day, hour, minute, second))
     valid_month = (year >= 1) & (year <= 9999) & (month >= 1) & (month <= 12)
@@ -66,12 +75,12 @@ def typical_time(year, month, day, hour, minute, second) -> np.ndarray:
     days_in_month = ((months + 1).astype("datetime64[M]").astype("datetime64[D]") - first).astype(np.int64)
     valid = valid_month & (day >= 1) & (day <= days_in_month) & (hour < 24) & (minute < 60) & (second < 60)
     seconds = (day - 1) * 86400 + hour * 3600 + minute * 60 + second
-    time = first.astype(TIME_UNIT) + seconds.astype("timedelta64[s]")
+    time: np.ndarray = first.astype(TIME_UNIT) + seconds.astype("timedelta64[s]")
     time[~valid] = np.datetime64("NaT")
     return time
 
 
-def headers_frame(d: dict, first_index: int = 0, file: str | None = None):
+def headers_frame(d: dict[str, Any], first_index: int = 0, file: str | None = None) -> pd.DataFrame:
     """The DataFrame of a skyrec._native.message_headers dict: one row per
     message found, `message` counted from first_index, `error` the reason a
     message could not be framed (its other fields are then 0)."""
@@ -90,11 +99,12 @@ def headers_frame(d: dict, first_index: int = 0, file: str | None = None):
     return frame
 
 
-def _one_file(pd, file: str, count: int):
+def _one_file(pd: Any, file: str, count: int) -> pd.Categorical:
     return pd.Categorical.from_codes(np.zeros(count, np.int8), categories=pd.Index([file], dtype=object))
 
 
-def read_headers(source, *, start: int = 0, end: int | None = None, first_index: int = 0, file: str | None = None):
+def read_headers(source: Source, *, start: int = 0, end: int | None = None, first_index: int = 0,
+                 file: str | None = None) -> pd.DataFrame:
     """The headers of the messages of `source` (a path or bytes-like) whose
     "BUFR" lies in [start, end), without decoding any: a DataFrame with one
     row per message found, bad ones included (their `error` says why). With
@@ -103,7 +113,7 @@ def read_headers(source, *, start: int = 0, end: int | None = None, first_index:
         return headers_frame(_native.message_headers(data, start, end), first_index, file)
 
 
-def selected(headers, filter: Filter) -> np.ndarray:
+def selected(headers: pd.DataFrame, filter: Filter) -> np.ndarray:
     """Which rows of the header frame `filter` keeps, as a boolean array: a
     callable takes the frame and returns a mask; a mapping keeps rows whose
     column equals its value, or is among its values for a list, tuple or set."""
@@ -132,8 +142,8 @@ class _Prepared:
     data: Any
     offsets: list[int]
     messages: list[int]
-    tables: list
-    errors: list
+    tables: list[TableSet]
+    errors: list[ErrorRow]
 
 
 # Files up to this size are read whole: a partition may gather many of them,
@@ -142,14 +152,14 @@ class _Prepared:
 READ_WHOLE_BYTES = 1 << 20
 
 
-def _piece_data(path, stack: ExitStack):
+def _piece_data(path: Source, stack: ExitStack) -> Any:
     if isinstance(path, (str, os.PathLike)) and os.path.getsize(path) <= READ_WHOLE_BYTES:
         with open(path, "rb") as f:
             return f.read()
     return stack.enter_context(opened(path))
 
 
-def _table_key(h: dict) -> np.ndarray:
+def _table_key(h: dict[str, Any]) -> np.ndarray:
     # tables.message_key packed in one integer: 8 + 8 + 8 + 16 + 16 bits.
     parts = [np.frombuffer(h[name], dtype).astype(np.int64) for name, dtype in
              (("master_table", np.uint8), ("master_version", np.uint8), ("local_version", np.uint8),
@@ -157,10 +167,10 @@ def _table_key(h: dict) -> np.ndarray:
     return (parts[0] << 48) | (parts[1] << 40) | (parts[2] << 32) | (parts[3] << 16) | parts[4]
 
 
-def _prepare_piece(piece: Piece, source: TableSource, filter: Filter, data) -> _Prepared:
+def _prepare_piece(piece: Piece, source: TableSource, filter: Filter, data: Any) -> _Prepared:
     """Finds the messages of one piece and the tables of each."""
     label = os.fspath(piece.path) if isinstance(piece.path, (str, os.PathLike)) else "<buffer>"
-    errors: list = []
+    errors: list[ErrorRow] = []
     start, end, first_index = piece.start, piece.end, piece.first_index
     if piece.offsets is not None:
         start, end = (min(piece.offsets), max(piece.offsets) + 1) if piece.offsets else (0, 0)
@@ -206,35 +216,35 @@ def _prepare_piece(piece: Piece, source: TableSource, filter: Filter, data) -> _
 class _Categories:
     """Distinct texts numbered in the order first seen."""
 
-    def __init__(self):
+    def __init__(self) -> None:
         self.index: dict[str, int] = {}
 
     def code(self, text: str) -> int:
         return self.index.setdefault(text, len(self.index))
 
-    def categorical(self, pd, codes: np.ndarray):
+    def categorical(self, pd: Any, codes: np.ndarray) -> pd.Categorical:
         return pd.Categorical.from_codes(codes, categories=pd.Index(list(self.index), dtype=object))
 
 
-def _codes(block: dict, key: str) -> np.ndarray:
+def _codes(block: dict[str, Any], key: str) -> np.ndarray:
     # Codes come as 1, 2 or 4 bytes each, as pandas keeps them for their categories.
     data = block[key]
     width = memoryview(data).nbytes // block["count"] if block["count"] else 1
     return np.frombuffer(data, f"i{width}")
 
 
-def _categorical(pd, codes: np.ndarray, categories: list[str]):
+def _categorical(pd: Any, codes: np.ndarray, categories: list[str]) -> pd.Categorical:
     # The codes were made for these categories: no need to check them again.
     return pd.Categorical.from_codes(codes, categories=pd.Index(categories, dtype=object), validate=False)
 
 
-def values_frame(block: dict | None, files: Sequence[str] = (), with_file: bool = True):
+def values_frame(block: dict[str, Any] | None, files: Sequence[str] = (), with_file: bool = True) -> pd.DataFrame:
     """The DataFrame of a skyrec._native.decode_block result, its columns
     wrapped as they are; `files` names its file codes."""
     pd = _pandas()
     if block is None:
         block = _native.decode_block([])
-    columns = {"file": _categorical(pd, _codes(block, "file"), list(files))} if with_file else {}
+    columns: dict[str, Any] = {"file": _categorical(pd, _codes(block, "file"), list(files))} if with_file else {}
     columns.update({
         "message": np.frombuffer(block["message"], np.int64),
         "offset": np.frombuffer(block["offset"], np.int64),
@@ -251,11 +261,11 @@ def values_frame(block: dict | None, files: Sequence[str] = (), with_file: bool 
     return pd.DataFrame(columns, copy=False)
 
 
-def errors_frame(errors: Iterable[tuple[str, int, int, str]], with_file: bool):
+def errors_frame(errors: Iterable[ErrorRow], with_file: bool) -> pd.DataFrame:
     """A DataFrame of (file, message, offset, reason) tuples."""
     pd = _pandas()
     errors = list(errors)
-    columns = {}
+    columns: dict[str, Any] = {}
     if with_file:
         files = _Categories()
         codes = np.array([files.code(e[0]) for e in errors], np.int32)
@@ -266,7 +276,8 @@ def errors_frame(errors: Iterable[tuple[str, int, int, str]], with_file: bool):
     return pd.DataFrame(columns, copy=False)
 
 
-def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = None, *, with_file: bool = True):
+def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = None, *,
+                with_file: bool = True) -> tuple[pd.DataFrame, pd.DataFrame]:
     """The values and errors DataFrames of several pieces, in order (see
     read_block); what one partition of skyrec.dask.read_bufr computes. The
     pieces are decoded together, into one set of columns."""
@@ -291,8 +302,11 @@ def release_memory() -> int:
     return _native.release_buffers()
 
 
-def read_block(source, *, tables=None, table_dir=None, definitions=None, wmo_csv=None, start: int = 0,
-               end: int | None = None, first_index: int = 0, offsets=None, indices=None, filter: Filter = None):
+def read_block(source: Source, *, tables: TableSet | TableSource | None = None,
+               table_dir: str | os.PathLike[str] | None = None, definitions: str | os.PathLike[str] | None = None,
+               wmo_csv: str | os.PathLike[str] | None = None, start: int = 0, end: int | None = None,
+               first_index: int = 0, offsets: Iterable[int] | None = None, indices: Iterable[int] | None = None,
+               filter: Filter = None) -> tuple[pd.DataFrame, pd.DataFrame]:
     """Decodes the messages of `source` (a path or bytes-like) whose "BUFR" lies in
     [start, end) and returns two DataFrames: the values, one row per value
     (columns message, offset, subset, descriptor, name, unit, value, raw,

@@ -20,7 +20,7 @@ import glob
 import os
 import threading
 from collections import OrderedDict
-from typing import Any, Iterable, NamedTuple
+from typing import TYPE_CHECKING, Any, Iterable, NamedTuple, cast
 
 import numpy as np
 
@@ -31,13 +31,24 @@ try:
 except ImportError as e:  # pragma: no cover - depends on the installation
     raise ImportError("skyrec.dask needs Dask: pip install skyrec[dask]") from e
 
+from _skyrec import TableSet
+
 from . import _native, blocks
 from .blocks import Filter, Piece
+from .frames import _pandas
 from .reader import opened
 from .tables import TableSource, find_tables
 
+if TYPE_CHECKING:
+    import pandas as pd
+
 DEFAULT_BLOCKSIZE = 2**18  # compressed satellite data can spread one byte over hundreds of bytes of rows
 HEADER_BLOCKSIZE = 2**26  # the header pass reads little of what it is given
+
+# A path, a glob or a list of them.
+Paths = str | os.PathLike[str] | Iterable[str | os.PathLike[str]]
+# The table source as (find_tables keyword, absolute path) pairs: they travel to the workers.
+TablePaths = tuple[tuple[str, str], ...]
 
 
 class BufrFrames(NamedTuple):
@@ -49,7 +60,7 @@ class BufrFrames(NamedTuple):
     errors: dd.DataFrame
 
 
-def expand_paths(paths: str | os.PathLike | Iterable[str | os.PathLike]) -> list[str]:
+def expand_paths(paths: Paths) -> list[str]:
     """Paths and glob patterns as a list of files, in the order given (each
     pattern's matches sorted); the same file listed twice is read twice."""
     if isinstance(paths, (str, os.PathLike)):
@@ -72,20 +83,23 @@ def expand_paths(paths: str | os.PathLike | Iterable[str | os.PathLike]) -> list
 
 
 # Tables, found and loaded once per process whichever tasks run there.
-_SOURCES: dict[tuple, TableSource] = {}
+_SOURCES: dict[TablePaths, TableSource] = {}
 _SOURCES_LOCK = threading.Lock()
 
 
-def table_source(spec: tuple) -> TableSource:
+def table_source(spec: TablePaths) -> TableSource:
     """This process's TableSource for a table spec (see _table_spec)."""
     with _SOURCES_LOCK:
         source = _SOURCES.get(spec)
         if source is None:
-            source = _SOURCES[spec] = find_tables(**dict(spec))
+            given = dict(spec)
+            source = _SOURCES[spec] = find_tables(table_dir=given.get("table_dir"),
+                                                  definitions=given.get("definitions"), wmo_csv=given.get("wmo_csv"))
         return source
 
 
-def _table_spec(tables, table_dir, definitions, wmo_csv) -> tuple:
+def _table_spec(tables: TableSet | TableSource | None, table_dir: str | os.PathLike[str] | None,
+                definitions: str | os.PathLike[str] | None, wmo_csv: str | os.PathLike[str] | None) -> TablePaths:
     # Paths travel to the workers, loaded tables do not: each worker loads its own.
     if tables is not None:
         raise TypeError("skyrec.dask takes table_dir, definitions or wmo_csv (workers load tables themselves), "
@@ -107,7 +121,7 @@ def _file_pieces(path: str, blocksize: int | None, offsets_of: dict[str, np.ndar
         with opened(path) as data:
             offsets_of[path] = np.frombuffer(_native.message_headers(data)["offset"], np.uint64).astype(np.int64)
     offsets = offsets_of[path]
-    pieces = []
+    pieces: list[tuple[Piece, int]] = []
     first = 0
     while first < len(offsets):
         # The first message at or past blocksize bytes from this block's start ends it.
@@ -119,13 +133,13 @@ def _file_pieces(path: str, blocksize: int | None, offsets_of: dict[str, np.ndar
     return pieces or [(Piece(path), size)]
 
 
-def _header_pieces(headers, blocksize: int | None) -> list[tuple[Piece, int]]:
+def _header_pieces(headers: pd.DataFrame, blocksize: int | None) -> list[tuple[Piece, int]]:
     """The messages that rows of a header frame name (file, message, offset,
     length), as pieces of about blocksize bytes, in the order of the rows."""
     missing = {"file", "message", "offset", "length"} - set(headers.columns)
     if missing:
         raise ValueError(f"headers need the columns file, message, offset and length (missing {sorted(missing)})")
-    pieces = []
+    pieces: list[tuple[Piece, int]] = []
     files = headers["file"].astype(object).to_numpy()
     frame = headers[["message", "offset", "length"]].to_numpy(np.int64)
     boundaries = np.flatnonzero(files[1:] != files[:-1]) + 1
@@ -155,13 +169,13 @@ def _partitions(pieces: list[tuple[Piece, int]], blocksize: int | None) -> list[
     return partitions
 
 
-def _as_meta(frame) -> Any:
+def _as_meta(frame: pd.DataFrame) -> pd.DataFrame:
     """`frame`, empty, as Dask will hold it: categories unknown, texts in the
     string type this Dask configuration converts them to."""
     return dd.from_pandas(clear_known_categories(frame), npartitions=1)._meta
 
 
-def _conformed(frame, dtypes: dict):
+def _conformed(frame: pd.DataFrame, dtypes: dict[str, Any]) -> pd.DataFrame:
     # Texts into the string type the meta has; categoricals stay as they are.
     changed = {name: dtype for name, dtype in dtypes.items()
                if str(dtype) != "category" and frame[name].dtype != dtype}
@@ -171,18 +185,18 @@ def _conformed(frame, dtypes: dict):
 # The errors of the partitions whose values this process decoded lately, so
 # that computing the errors frame after (or beside) the values seldom decodes
 # again. Error lists are small; the oldest are dropped past the limit.
-_ERRORS_SEEN: OrderedDict[str, object] = OrderedDict()
+_ERRORS_SEEN: OrderedDict[str, pd.DataFrame] = OrderedDict()
 _ERRORS_SEEN_LIMIT = 4096
 
 
-def _remember(key: str, errors) -> None:
+def _remember(key: str, errors: pd.DataFrame) -> None:
     with _SOURCES_LOCK:
         _ERRORS_SEEN[key] = errors
         while len(_ERRORS_SEEN) > _ERRORS_SEEN_LIMIT:
             _ERRORS_SEEN.popitem(last=False)
 
 
-def _recall(key: str):
+def _recall(key: str) -> pd.DataFrame | None:
     with _SOURCES_LOCK:
         return _ERRORS_SEEN.get(key)
 
@@ -190,39 +204,40 @@ def _recall(key: str):
 class _Partition(NamedTuple):
     key: str  # the token of everything below
     pieces: list[Piece]
-    spec: tuple
+    spec: TablePaths
     filter: Filter
-    value_types: dict
-    error_types: dict
+    value_types: dict[str, Any]
+    error_types: dict[str, Any]
 
 
-def _partition_values(part: _Partition):
+def _partition_values(part: _Partition) -> pd.DataFrame:
     values, errors = blocks.read_pieces(part.pieces, table_source(part.spec), part.filter)
     _remember(part.key, errors)
     return _conformed(values, part.value_types)
 
 
-def _partition_errors(part: _Partition):
+def _partition_errors(part: _Partition) -> pd.DataFrame:
     errors = _recall(part.key)
     if errors is None:
         _, errors = blocks.read_pieces(part.pieces, table_source(part.spec), part.filter)
     return _conformed(errors, part.error_types)
 
 
-def _header_partition(pieces: list[Piece], header_types: dict):
-    pd = blocks._pandas()
-    frames = [blocks.read_headers(piece.path, file=piece.path) for piece in pieces]
+def _header_partition(pieces: list[Piece], header_types: dict[str, Any]) -> pd.DataFrame:
+    pd = _pandas()
+    paths = [cast(str, piece.path) for piece in pieces]  # whole files, by path
+    frames = [blocks.read_headers(path, file=path) for path in paths]
     if not frames:
         return _conformed(blocks.headers_frame(_native.message_headers(b""), file=""), header_types)
     # One file per frame: concat would turn differing categories into objects.
     files = blocks._Categories()
-    codes = np.concatenate([np.full(len(f), files.code(p.path), np.int32) for f, p in zip(frames, pieces)])
+    codes = np.concatenate([np.full(len(f), files.code(path), np.int32) for f, path in zip(frames, paths)])
     frame = pd.concat([f.drop(columns="file") for f in frames], ignore_index=True)
     frame.insert(0, "file", files.categorical(pd, codes))
     return _conformed(frame, header_types)
 
 
-def read_headers(paths, *, blocksize: int | None = HEADER_BLOCKSIZE) -> dd.DataFrame:
+def read_headers(paths: Paths, *, blocksize: int | None = HEADER_BLOCKSIZE) -> dd.DataFrame:
     """The headers of every message of `paths` (a path, a glob or a list of
     them), nothing decoded: one row per message with file, message (its
     index in the file), offset, length, edition, master_table, centre,
@@ -235,11 +250,14 @@ def read_headers(paths, *, blocksize: int | None = HEADER_BLOCKSIZE) -> dd.DataF
     empty = blocks.headers_frame(_native.message_headers(b""), file="")
     meta = _as_meta(empty)
     types = meta.dtypes.to_dict()
-    return dd.from_map(_header_partition, partitions, args=[types], meta=meta, enforce_metadata=False)
+    return cast(dd.DataFrame, dd.from_map(_header_partition, partitions, args=[types], meta=meta,
+                                          enforce_metadata=False))
 
 
-def read_bufr(paths=None, *, headers=None, filter: Filter = None, blocksize: int | None = DEFAULT_BLOCKSIZE,
-              tables=None, table_dir=None, definitions=None, wmo_csv=None) -> BufrFrames:
+def read_bufr(paths: Paths | None = None, *, headers: pd.DataFrame | None = None, filter: Filter = None,
+              blocksize: int | None = DEFAULT_BLOCKSIZE, tables: TableSet | TableSource | None = None,
+              table_dir: str | os.PathLike[str] | None = None, definitions: str | os.PathLike[str] | None = None,
+              wmo_csv: str | os.PathLike[str] | None = None) -> BufrFrames:
     """Every message of `paths` (a path, a glob or a list of them), decoded
     into a Dask DataFrame of values, one row per value: file, message (its
     index in the file), offset (of its "BUFR"), subset, descriptor, name,
@@ -259,7 +277,7 @@ def read_bufr(paths=None, *, headers=None, filter: Filter = None, blocksize: int
     spec = _table_spec(tables, table_dir, definitions, wmo_csv)
     if (paths is None) == (headers is None):
         raise TypeError("give either paths or headers")
-    if headers is not None:
+    if paths is None:
         pieces = _header_pieces(headers, blocksize)
     else:
         offsets_of: dict[str, np.ndarray] = {}
