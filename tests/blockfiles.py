@@ -40,3 +40,39 @@ def rows_of(frame) -> list[tuple]:
 
     plain = frame.astype(object)
     return [tuple(None if pd.isna(v) else v for v in row) for row in plain.itertuples(index=False, name=None)]
+
+
+def message_by_message(source, **tables):
+    """read_dataframe's frame made message by message (read_messages' columns,
+    joined), the reading that block decoding must agree with."""
+    import skyrec
+    from skyrec.frames import columns_frame
+
+    parts, errors = [], []
+    for item in skyrec.read_messages(source, output="columns", **tables):
+        if item.error is not None:
+            errors.append(item.error)
+        elif item.columns is not None:
+            parts.append((item.index, item.columns))
+    frame = columns_frame(parts)
+    frame.attrs["errors"] = errors
+    return frame
+
+
+def assert_same_frame(frame, expected, what=""):
+    """Equal columns, dtypes and category lists, compared array by array
+    (pandas' own comparison is slow on millions of categorical rows)."""
+    import numpy as np
+
+    assert list(frame.columns) == list(expected.columns), what
+    assert frame.dtypes.to_dict() == expected.dtypes.to_dict(), what
+    for name in frame.columns:
+        a, b = frame[name].array, expected[name].array
+        if str(frame[name].dtype) == "category":
+            assert list(a.categories) == list(b.categories), (what, name)
+            assert np.array_equal(a.codes, b.codes), (what, name)
+        elif str(frame[name].dtype) == "UInt64":
+            assert np.array_equal(a.isna(), b.isna()), (what, name)
+            assert np.array_equal(a.fillna(0).to_numpy("uint64"), b.fillna(0).to_numpy("uint64")), (what, name)
+        else:
+            assert np.array_equal(a.to_numpy(), b.to_numpy(), equal_nan=name == "value"), (what, name)

@@ -10,7 +10,8 @@ pd = pytest.importorskip("pandas")
 np = pytest.importorskip("numpy")
 
 import skyrec  # noqa: E402
-from blockfiles import A, KIND, SITE, bad_decode, bad_frame, good, rows_of, write_archive  # noqa: E402
+from blockfiles import (A, KIND, SITE, bad_decode, bad_frame, good, message_by_message, rows_of,  # noqa: E402
+                        write_archive)
 from decodekit import make_tables  # noqa: E402
 from skyrec import _native  # noqa: E402
 from skyrec.blocks import read_block, read_headers, typical_time, values_frame  # noqa: E402
@@ -69,9 +70,9 @@ def test_typical_time(when, valid):
         assert np.isnat(time)
 
 
-def test_a_block_gives_read_dataframe_rows_and_errors(archive, tables):
+def test_a_block_gives_the_rows_and_errors_of_message_by_message_reading(archive, tables):
     values, errors = read_block(archive, tables=tables)
-    expected = skyrec.read_dataframe(archive, tables=tables)
+    expected = message_by_message(archive, tables=tables)
     assert rows_of(values.drop(columns="offset")) == rows_of(expected)
     assert list(errors.itertuples(index=False, name=None)) == [(e.index, e.offset, e.reason)
                                                                for e in expected.attrs["errors"]]
@@ -165,8 +166,8 @@ def test_a_message_failing_midway_leaves_no_rows_or_categories(tables):
     assert [position for _, position, _ in block["errors"]] == [1]
     frame = values_frame(block, with_file=False)
     assert rows_of(frame.drop(columns="offset")) == rows_of(
-        pd.concat([skyrec.read_dataframe(whole, tables=tables),
-                   skyrec.read_dataframe(cut, tables=tables).assign(message=2)], ignore_index=True))
+        pd.concat([message_by_message(whole, tables=tables),
+                   message_by_message(cut, tables=tables).assign(message=2)], ignore_index=True))
     assert list(frame["text"].cat.categories) == ["ONE", "TWO"]
 
 

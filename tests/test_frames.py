@@ -12,6 +12,7 @@ np = pytest.importorskip("numpy")
 
 import _skyrec  # noqa: E402
 import skyrec  # noqa: E402
+from blockfiles import assert_same_frame, message_by_message  # noqa: E402
 from bufrgen import BitWriter, build_message  # noqa: E402
 from decodekit import make_tables  # noqa: E402
 from skyrec import read_messages  # noqa: E402
@@ -75,6 +76,29 @@ def test_a_file_in_one_frame(tables, tmp_path):
     assert error.index == 1 and error.offset == len(parts[0]) and "005001" in error.reason
     with pytest.raises(skyrec.MessageError):
         skyrec.read_dataframe(path, tables=tables, strict=True)
+
+
+@pytest.mark.parametrize("strict", [False, True])
+def test_a_file_read_whole_or_message_by_message_is_the_same_frame(tables, tmp_path, strict):
+    # Without strict, the file is decoded as one block; with it (no message
+    # fails here), message by message: the frames are equal, dtypes and
+    # category lists included.
+    parts = [message(1, "ONE", 0), message(None, "TWO", 1, subsets=3), message(3, "ONE", 1)]
+    path = tmp_path / "file.bufr"
+    path.write_bytes(b"JUNK".join(parts))
+    frame = skyrec.read_dataframe(path, tables=tables, strict=strict)
+    assert_same_frame(frame, message_by_message(path, tables=tables))
+    assert frame.attrs["errors"] == []
+
+
+def test_the_corpus_read_whole_is_the_corpus_read_message_by_message(corpus, definitions):
+    source = skyrec.find_tables(definitions=definitions)  # each table version loaded once
+    for path in sorted(p for p in corpus.iterdir() if p.suffix != ".tsv"):
+        frame = skyrec.read_dataframe(path, tables=source)
+        expected = message_by_message(path, tables=source)
+        assert_same_frame(frame, expected, path.name)
+        assert [(e.index, e.offset, e.reason) for e in frame.attrs["errors"]] == [
+            (e.index, e.offset, e.reason) for e in expected.attrs["errors"]], path.name
 
 
 def test_an_empty_file_gives_an_empty_frame(tables):

@@ -9,7 +9,7 @@ from typing import TYPE_CHECKING, Any, Iterable
 
 import numpy as np
 
-from .reader import Source, read_messages
+from .reader import MessageError, Source, read_messages
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -79,6 +79,16 @@ def read_dataframe(source: Source, *, strict: bool = False, **table_source: Any)
     left out and listed, as MessageError objects, in frame.attrs["errors"]
     (with strict=True the first one is raised). Keyword arguments choose the
     tables as in read_messages."""
+    if not strict:
+        # The whole file as one block: framed, decoded and laid out with the
+        # lock released, each value written once.
+        from .blocks import read_block
+
+        values, failed = read_block(source, **table_source)
+        frame = values.drop(columns="offset")
+        frame.attrs["errors"] = [MessageError(reason, int(index), int(offset)) for index, offset, reason
+                                 in failed[["message", "offset", "error"]].itertuples(index=False, name=None)]
+        return frame
     parts: list[tuple[int, Columns]] = []
     errors = []
     for item in read_messages(source, strict=strict, output="columns", **table_source):
