@@ -5,6 +5,10 @@
 #include <mutex>
 #include <utility>
 
+#if defined(__unix__)
+#include <pthread.h>
+#endif
+
 namespace skyrec {
 namespace {
 
@@ -18,8 +22,24 @@ struct Pool {
     std::size_t bytes = 0;
 };
 
+Pool& pool() noexcept;
+
+#if defined(__unix__)
+// A fork while another thread holds the lock would leave the child's copy of
+// it locked for good: the lock is taken across the fork.
+void lock_for_fork() noexcept { pool().mutex.lock(); }
+void unlock_after_fork() noexcept { pool().mutex.unlock(); }
+#endif
+
 Pool& pool() noexcept {
-    static Pool* const instance = new Pool;  // never destroyed: buffers may come back at exit
+    // Never destroyed: buffers may come back at exit.
+    static Pool* const instance = [] {
+        auto* made = new Pool;
+#if defined(__unix__)
+        pthread_atfork(lock_for_fork, unlock_after_fork, unlock_after_fork);
+#endif
+        return made;
+    }();
     return *instance;
 }
 
