@@ -42,23 +42,6 @@ def rows_of(frame) -> list[tuple]:
     return [tuple(None if pd.isna(v) else v for v in row) for row in plain.itertuples(index=False, name=None)]
 
 
-def message_by_message(source, **tables):
-    """read_dataframe's frame made message by message (read_messages' columns,
-    joined), the reading that block decoding must agree with."""
-    import skyrec
-    from skyrec.frames import columns_frame
-
-    parts, errors = [], []
-    for item in skyrec.read_messages(source, output="columns", **tables):
-        if item.error is not None:
-            errors.append(item.error)
-        elif item.columns is not None:
-            parts.append((item.index, item.columns))
-    frame = columns_frame(parts)
-    frame.attrs["errors"] = errors
-    return frame
-
-
 def assert_same_frame(frame, expected, what=""):
     """Equal columns, dtypes and category lists, compared array by array
     (pandas' own comparison is slow on millions of categorical rows)."""

@@ -12,7 +12,8 @@ pd = pytest.importorskip("pandas")
 np = pytest.importorskip("numpy")
 
 import skyrec  # noqa: E402
-from blockfiles import (A, KIND, SITE, bad_decode, bad_frame, good, message_by_message, rows_of,  # noqa: E402
+from skyrec.frames import read_by_message  # noqa: E402
+from blockfiles import (A, KIND, SITE, bad_decode, bad_frame, good, rows_of,  # noqa: E402
                         write_archive)
 from decodekit import make_tables  # noqa: E402
 from skyrec import _native  # noqa: E402
@@ -74,7 +75,7 @@ def test_typical_time(when, valid):
 
 def test_a_block_gives_the_rows_and_errors_of_message_by_message_reading(archive, tables):
     values, errors = read_block(archive, tables=tables)
-    expected = message_by_message(archive, tables=tables)
+    expected = read_by_message(archive, tables=tables)
     assert rows_of(values.drop(columns="offset")) == rows_of(expected)
     assert list(errors.itertuples(index=False, name=None)) == [(e.index, e.offset, e.reason)
                                                                for e in expected.attrs["errors"]]
@@ -168,8 +169,8 @@ def test_a_message_failing_midway_leaves_no_rows_or_categories(tables):
     assert [position for _, position, _ in block["errors"]] == [1]
     frame = values_frame(block, with_file=False)
     assert rows_of(frame.drop(columns="offset")) == rows_of(
-        pd.concat([message_by_message(whole, tables=tables),
-                   message_by_message(cut, tables=tables).assign(message=2)], ignore_index=True))
+        pd.concat([read_by_message(whole, tables=tables),
+                   read_by_message(cut, tables=tables).assign(message=2)], ignore_index=True))
     assert list(frame["text"].cat.categories) == ["ONE", "TWO"]
 
 

@@ -15,7 +15,8 @@ distributed = pytest.importorskip("distributed")
 
 import skyrec  # noqa: E402
 import skyrec.dask as sd  # noqa: E402
-from blockfiles import bad_decode, bad_frame, good, message_by_message, rows_of, write_archive  # noqa: E402
+from skyrec.frames import read_by_message  # noqa: E402
+from blockfiles import bad_decode, bad_frame, good, rows_of, write_archive  # noqa: E402
 from decodekit import CODE_TABLES, ELEMENTS, SEQUENCES  # noqa: E402
 from skyrec.blocks import read_headers  # noqa: E402
 from tablegen import write_table_dir  # noqa: E402
@@ -55,7 +56,7 @@ def cluster():
 def expected_rows(paths, definitions, keep=lambda frame, path: frame):
     rows, errors = [], []
     for path in paths:
-        frame = message_by_message(path, definitions=definitions)
+        frame = read_by_message(path, definitions=definitions)
         frame.insert(0, "file", path)
         rows += rows_of(keep(frame, path))
         errors += [(path, e.index, e.offset, e.reason) for e in frame.attrs["errors"]]

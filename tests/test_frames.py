@@ -12,11 +12,11 @@ np = pytest.importorskip("numpy")
 
 import _skyrec  # noqa: E402
 import skyrec  # noqa: E402
-from blockfiles import assert_same_frame, message_by_message  # noqa: E402
+from blockfiles import assert_same_frame  # noqa: E402
 from bufrgen import BitWriter, build_message  # noqa: E402
 from decodekit import make_tables  # noqa: E402
 from skyrec import read_messages  # noqa: E402
-from skyrec.frames import FRAME_COLUMNS  # noqa: E402
+from skyrec.frames import FRAME_COLUMNS, read_by_message  # noqa: E402
 
 A, SITE, KIND = 1001, 1019, 2001  # 7 bits, 24 bits of text, a 2-bit code table
 
@@ -87,7 +87,7 @@ def test_a_file_read_whole_or_message_by_message_is_the_same_frame(tables, tmp_p
     path = tmp_path / "file.bufr"
     path.write_bytes(b"JUNK".join(parts))
     frame = skyrec.read_dataframe(path, tables=tables, strict=strict)
-    assert_same_frame(frame, message_by_message(path, tables=tables))
+    assert_same_frame(frame, read_by_message(path, tables=tables))
     assert frame.attrs["errors"] == []
 
 
@@ -95,7 +95,7 @@ def test_the_corpus_read_whole_is_the_corpus_read_message_by_message(corpus, def
     source = skyrec.find_tables(definitions=definitions)  # each table version loaded once
     for path in sorted(p for p in corpus.iterdir() if p.suffix != ".tsv"):
         frame = skyrec.read_dataframe(path, tables=source)
-        expected = message_by_message(path, tables=source)
+        expected = read_by_message(path, tables=source)
         assert_same_frame(frame, expected, path.name)
         assert [(e.index, e.offset, e.reason) for e in frame.attrs["errors"]] == [
             (e.index, e.offset, e.reason) for e in expected.attrs["errors"]], path.name

@@ -89,6 +89,12 @@ def read_dataframe(source: Source, *, strict: bool = False, **table_source: Any)
         frame.attrs["errors"] = [MessageError(reason, int(index), int(offset)) for index, offset, reason
                                  in failed[["message", "offset", "error"]].itertuples(index=False, name=None)]
         return frame
+    return read_by_message(source, strict=True, **table_source)
+
+
+def read_by_message(source: Source, *, strict: bool = False, **table_source: Any) -> pd.DataFrame:
+    """read_dataframe's frame made message by message: each message's
+    columns, joined. The reading that decoding a file as one block agrees with."""
     parts: list[tuple[int, Columns]] = []
     errors = []
     for item in read_messages(source, strict=strict, output="columns", **table_source):

@@ -9,7 +9,7 @@ from _skyrec import BufrMessage, DecodedValue, TableSet
 
 from ..reader import Decoded, read_messages
 from ..tables import TableSource
-from .options import add_format_option, add_progress_option, add_table_options, table_source
+from .options import add_command, add_file_options, table_source
 from .output import Aligned, Record, RecordWriter, code_text, column_widths, json_number, number_text, typical_time
 from .session import Session
 
@@ -35,13 +35,7 @@ FIELDS = ("file", "message", "offset", "subset", "position", "descriptor", "name
 
 
 def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
-    parser = commands.add_parser("dump", help=HELP, description=HELP + ".", epilog=EXAMPLES,
-                                 formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("files", nargs="+", metavar="FILE", help="BUFR files")
-    add_format_option(parser, "value")
-    add_table_options(parser)
-    add_progress_option(parser)
-    parser.set_defaults(run=run)
+    add_file_options(add_command(commands, "dump", HELP, EXAMPLES, run), "value")
 
 
 class Units:

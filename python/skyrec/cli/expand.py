@@ -5,7 +5,7 @@ from __future__ import annotations
 import argparse
 
 from .describe import describe
-from .options import DESCRIPTOR_FORMS, add_format_option, add_table_options, descriptor, lookup_tables
+from .options import DESCRIPTOR_FORMS, add_command, add_format_option, add_table_options, descriptor, lookup_tables
 from .output import RecordWriter, aligned_lines, code_text
 from .session import Session
 
@@ -27,12 +27,10 @@ FIELDS = ("position", "descriptor", "name", "unit")
 
 
 def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
-    parser = commands.add_parser("expand", help=HELP, description=HELP + ".", epilog=EXAMPLES,
-                                 formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = add_command(commands, "expand", HELP, EXAMPLES, run)
     parser.add_argument("descriptors", nargs="+", metavar="DESCRIPTOR", type=descriptor)
     add_format_option(parser, "descriptor")
     add_table_options(parser, versions=True)
-    parser.set_defaults(run=run)
 
 
 def run(args: argparse.Namespace, session: Session) -> int:

@@ -8,7 +8,7 @@ from collections.abc import Iterator
 from _skyrec import ElementDefinition, TableSet
 
 from .describe import describe, fxy_text, parts
-from .options import DESCRIPTOR_FORMS, add_table_options, descriptor, lookup_tables
+from .options import DESCRIPTOR_FORMS, add_command, add_table_options, descriptor, lookup_tables
 from .output import aligned_lines, code_text
 from .session import Session
 
@@ -29,11 +29,9 @@ LISTED_BITS = 16
 
 
 def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
-    parser = commands.add_parser("lookup", help=HELP, description=HELP + ".", epilog=EXAMPLES,
-                                 formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = add_command(commands, "lookup", HELP, EXAMPLES, run)
     parser.add_argument("descriptors", nargs="+", metavar="DESCRIPTOR", type=descriptor)
     add_table_options(parser, versions=True)
-    parser.set_defaults(run=run)
 
 
 def code_table(tables: TableSet, element: ElementDefinition) -> list[tuple[int, str]]:

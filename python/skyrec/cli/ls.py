@@ -5,7 +5,7 @@ from __future__ import annotations
 import argparse
 
 from ..reader import read_messages
-from .options import add_format_option, add_progress_option, add_table_options
+from .options import add_command, add_file_options
 from .output import Column, Record, RecordWriter, first_codes, fixed_line, header_record
 from .session import Session
 
@@ -33,13 +33,7 @@ FIELDS = ("file", "message", "offset", "length", "edition", "centre", "subcentre
 
 
 def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
-    parser = commands.add_parser("ls", help=HELP, description=HELP + ".", epilog=EXAMPLES,
-                                 formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("files", nargs="+", metavar="FILE", help="BUFR files")
-    add_format_option(parser, "message")
-    add_table_options(parser, read=False)
-    add_progress_option(parser)
-    parser.set_defaults(run=run)
+    add_file_options(add_command(commands, "ls", HELP, EXAMPLES, run), "message", read=False)
 
 
 def text_cells(record: Record) -> list[str]:

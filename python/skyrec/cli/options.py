@@ -7,6 +7,7 @@ import argparse
 import os
 import re
 import textwrap
+from typing import Callable
 
 from _skyrec import BufrMessage, TableSet
 
@@ -49,6 +50,24 @@ def descriptor(text: str) -> int:
 FOUND_BY_THEMSELVES = ("Without one of these, an ecCodes definitions tree is looked for: inside an installed "
                        "ecCodes Python package, then $ECCODES_DEFINITION_PATH, then /usr/share/eccodes/definitions.")
 NOT_READ = "This command reads no tables: these options are taken so that every command takes the same ones."
+
+
+def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser], name: str, help: str,
+                examples: str, run: Callable[..., int]) -> argparse.ArgumentParser:
+    """A subcommand with its help, its examples laid out as written, and what runs it."""
+    parser = commands.add_parser(name, help=help, description=help + ".", epilog=examples,
+                                 formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.set_defaults(run=run)
+    return parser
+
+
+def add_file_options(parser: argparse.ArgumentParser, what: str, *, read: bool = True) -> None:
+    """What the commands that read BUFR files take: the files, --format (a
+    record per `what`), the table options and --progress."""
+    parser.add_argument("files", nargs="+", metavar="FILE", help="BUFR files")
+    add_format_option(parser, what)
+    add_table_options(parser, read=read)
+    add_progress_option(parser)
 
 
 def add_table_options(parser: argparse.ArgumentParser, *, versions: bool = False, read: bool = True) -> None:

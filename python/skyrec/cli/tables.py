@@ -10,7 +10,7 @@ from _skyrec import BufrMessage
 from .._native import table_directories
 from ..reader import MessageError, read_messages
 from ..tables import TableSource
-from .options import add_format_option, add_progress_option, add_table_options, table_source
+from .options import add_command, add_file_options, table_source
 from .output import Column, Record, RecordWriter, fixed_line
 from .session import Session
 
@@ -36,13 +36,7 @@ FIELDS = ("file", "message", "offset", "master_table", "master_version", "local_
 
 
 def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
-    parser = commands.add_parser("tables", help=HELP, description=HELP + ".", epilog=EXAMPLES,
-                                 formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("files", nargs="+", metavar="FILE", help="BUFR files")
-    add_format_option(parser, "message")
-    add_table_options(parser)
-    add_progress_option(parser)
-    parser.set_defaults(run=run)
+    add_file_options(add_command(commands, "tables", HELP, EXAMPLES, run), "message")
 
 
 def where(source: TableSource, m: BufrMessage) -> tuple[str | None, str | None]:
