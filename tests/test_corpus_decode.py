@@ -19,14 +19,6 @@ eccodes = pytest.importorskip("eccodes", reason="the eccodes package is the cros
 
 # Our error for messages that cannot decode here, by file, with the reason.
 EXPECTED_FAILURES = {
-    # 203YYY (changed reference values) is not acted on: later bits are misread.
-    "wigos.bufr": "not enough bits",
-    "ISND02_LLBD.bufr": "not enough bits",
-    "A_ISMD02LLBD021200_C_RJTD_20260802121253_85.bufr": "not enough bits",
-    # 206YYY before an element that no table defines.
-    "case_207-206_OMPS-TC_v2r0_j01_20220411.bufr": "descriptor 015196 was not found in Table B",
-    "rwp_jma.bufr": "descriptor 025192 was not found in Table B",
-    "A_IUPC41RJTD280000_C_RJTD_20191028001631_4.bufr": "descriptor 025192 was not found in Table B",
     # Local descriptors that the installed ecCodes tables lack.
     "ed4.bufr": "descriptor 001212 was not found in Table B",
     "ed4date.bufr": "descriptor 001212 was not found in Table B",

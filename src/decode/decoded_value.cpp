@@ -16,4 +16,9 @@ const std::string& inserted_text_name() noexcept {
     return name;
 }
 
+const std::string& undefined_element_name() noexcept {
+    static const std::string name = "unknown";
+    return name;
+}
+
 }  // namespace skyrec

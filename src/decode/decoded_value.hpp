@@ -32,8 +32,9 @@ struct DecodedValue {
 
 // Names of the values that no Table B entry names.
 inline constexpr DescriptorCode kAssociatedFieldCode = 999999;
-const std::string& associated_field_name() noexcept;  // "associatedField"
-const std::string& operator_name() noexcept;          // "operator"
-const std::string& inserted_text_name() noexcept;     // "text", for 205YYY
+const std::string& associated_field_name() noexcept;   // "associatedField"
+const std::string& operator_name() noexcept;           // "operator"
+const std::string& inserted_text_name() noexcept;      // "text", for 205YYY
+const std::string& undefined_element_name() noexcept;  // "unknown", for an element no table defines
 
 }  // namespace skyrec

@@ -21,6 +21,12 @@ struct InlineBitmap {
     std::optional<std::uint64_t> anchor_offset;
 };
 
+// 203YYY: references that the message itself defines for some elements.
+struct NewReference {
+    DescriptorCode code;
+    std::int64_t reference;
+};
+
 struct DecoderState {
     std::vector<std::uint8_t> bitmap;        // 1: data not present
     std::vector<const ElementRef*> history;  // Table B entries decoded so far (bitmap targets)
@@ -37,6 +43,8 @@ struct DecoderState {
     std::int32_t scale_change = 0;
     bool bitmap_collecting = false;  // 236000 seen
     std::uint8_t associated_width = 0;
+    std::uint8_t new_reference_width = 0;  // 203YYY: elements now define references of this width
+    std::vector<NewReference> new_references;
 
     InlineBitmap inline_bitmap;
     // Set for inline bitmaps after the first: their entries refer to the
@@ -51,9 +59,12 @@ struct DecoderState {
         history.clear();
         std::vector<std::uint8_t> kept_bitmap = std::move(bitmap);
         std::vector<const ElementRef*> kept_history = std::move(history);
+        new_references.clear();
+        std::vector<NewReference> kept_references = std::move(new_references);
         *this = DecoderState{};
         bitmap = std::move(kept_bitmap);
         history = std::move(kept_history);
+        new_references = std::move(kept_references);
         string_counter = strings;
     }
 };

@@ -40,6 +40,7 @@ const ElementRef& associated_field_ref() noexcept {
     static const ElementRef ref = [] {
         ElementRef r;
         r.def = &def;
+        r.name = &def.name;
         r.missing_recognised = false;
         return r;
     }();
@@ -53,6 +54,7 @@ const ElementRef* ElementCache::fill(Set& set, DescriptorCode code) {
         if (def == nullptr) return nullptr;
         ElementRef ref;
         ref.def = def;
+        ref.name = &def->name;
         ref.codes = tables_.code_table(code);
         ref.kind = element_kind(def->unit);
         ref.missing_recognised = code_x(code) != 31;
@@ -65,6 +67,24 @@ const ElementRef* ElementCache::fill(Set& set, DescriptorCode code) {
     set.code[way] = code;
     set.ref[way] = &it->second;
     return set.ref[way];
+}
+
+const ElementRef* ElementCache::local_width_element(DescriptorCode code, const ElementRef* entry) {
+    auto it = plain_.find(code);
+    if (it != plain_.end()) return &it->second;
+    ElementRef ref;
+    if (entry != nullptr) {
+        ref.def = entry->def;
+        ref.name = entry->name;
+        ref.missing_recognised = entry->missing_recognised;
+    } else {
+        ElementDefinition& def = undefined_[code];
+        def.code = code;
+        ref.def = &def;
+        ref.name = &undefined_element_name();
+        ref.missing_recognised = code_x(code) != 31;
+    }
+    return &plain_.emplace(code, ref).first->second;
 }
 
 }  // namespace skyrec

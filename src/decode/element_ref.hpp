@@ -20,7 +20,8 @@ enum class ElementKind : std::uint8_t {
 
 struct ElementRef {
     const ElementDefinition* def = nullptr;
-    const CodeTable* codes = nullptr;  // nullptr when the element has no code table
+    const std::string* name = nullptr;  // the entry's name, or one for an element no table defines
+    const CodeTable* codes = nullptr;   // nullptr when the element has no code table
     ElementKind kind = ElementKind::Numeric;
     bool missing_recognised = true;  // false for class 31, whose all-ones values count
     double divisor = 1.0;            // 10^scale of the entry itself
@@ -67,6 +68,11 @@ public:
         return fill(set, code);
     }
 
+    // After 206YYY, an element whose entry does not give it YYY bits (or
+    // that has none) was written from another table: it is read as a plain
+    // integer, unscaled and without code table.
+    const ElementRef* local_width_element(DescriptorCode code, const ElementRef* entry);
+
     const TableSet& tables() const noexcept { return tables_; }
 
 private:
@@ -83,6 +89,8 @@ private:
     const TableSet& tables_;
     std::array<Set, std::size_t{1} << kSetBits> sets_{};
     std::unordered_map<DescriptorCode, ElementRef> resolved_;  // nodes stay put
+    std::unordered_map<DescriptorCode, ElementRef> plain_;     // local_width_element's, likewise
+    std::unordered_map<DescriptorCode, ElementDefinition> undefined_;
 };
 
 }  // namespace skyrec

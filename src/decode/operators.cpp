@@ -45,6 +45,11 @@ bool Walker::operator_step(DescriptorCode code) {
         case 2:
             state_.scale_change = y == 0 ? 0 : change;
             return true;
+        case 3:
+            // 255 ends the definitions; 0 also drops the references defined.
+            state_.new_reference_width = y == 255 ? 0 : static_cast<std::uint8_t>(y);
+            if (y == 0) state_.new_references.clear();
+            return true;
         case 4:
             state_.associated_width = static_cast<std::uint8_t>(y);
             return true;

@@ -33,6 +33,34 @@ bool Walker::read_element(const ElementRef& element, std::uint32_t width, std::i
     return read_numeric(element, width, divisor, reference);
 }
 
+std::int64_t Walker::reference_of(const ElementRef& element) const noexcept {
+    for (const NewReference& r : state_.new_references) {
+        if (r.code == element.def->code) return r.reference;
+    }
+    return element.def->reference;
+}
+
+bool Walker::define_reference(const ElementRef& element) {
+    const std::uint32_t width = state_.new_reference_width;
+    std::uint64_t raw = 0;
+    if (!reader_.read(width, raw)) return fail_read(width);
+    // Compressed data holds it once too, without an increment width: the
+    // reference is one for all subsets.
+    // The leftmost bit is the sign: not two's complement.
+    const std::uint64_t magnitude = width == 0 ? 0 : raw & all_ones(width - 1);
+    const bool negative = width != 0 && (raw >> (width - 1) & 1) != 0;
+    const std::int64_t reference =
+        negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
+    for (NewReference& r : state_.new_references) {
+        if (r.code == element.def->code) {
+            r.reference = reference;
+            return true;
+        }
+    }
+    state_.new_references.push_back(NewReference{element.def->code, reference});
+    return true;
+}
+
 bool Walker::read_associated_field() { return read_numeric(associated_field_ref(), state_.associated_width, 1.0, 0); }
 
 bool Walker::read_numeric(const ElementRef& element, std::uint32_t width, double divisor, std::int64_t reference) {
@@ -46,7 +74,7 @@ bool Walker::read_numeric(const ElementRef& element, std::uint32_t width, double
         DecodedValue& v = values_->emplace_back();
         if (!base_missing) v.value = scaled_value(r0, reference, divisor);
         v.raw = r0;
-        v.name = &element.def->name;
+        v.name = element.name;
         v.meaning = element.meaning(r0);
         v.descriptor = element.def->code;
         v.has_value = !base_missing;
@@ -67,7 +95,7 @@ bool Walker::read_numeric(const ElementRef& element, std::uint32_t width, double
     column.base_missing = base_missing;
     column.increment_width = static_cast<std::uint8_t>(increment_width);
     column.code = element.def->code;
-    column.name = &element.def->name;
+    column.name = element.name;
     column.codes = element.codes;
     column.base = r0;
     column.position = reader_.position();

@@ -80,11 +80,21 @@ bool Walker::walk(std::span<const DescriptorCode> list, unsigned depth) {
 }
 
 bool Walker::element_step(DescriptorCode code) {
-    if (state_.associated_width != 0 && code_x(code) != kClass31 && !read_associated_field()) return false;
     const ElementRef* element = cache_.find(code);
-    if (element == nullptr) return fail(BufrError::element_not_found(code));
+    if (state_.new_reference_width != 0) {
+        if (element == nullptr) return fail(BufrError::element_not_found(code));
+        return define_reference(*element);
+    }
+    if (state_.associated_width != 0 && code_x(code) != kClass31 && !read_associated_field()) return false;
     const bool feeds_bitmap = element_feeds_bitmap(state_, code);
-    if (!read_element(*element)) return false;
+    if (state_.local_width_active && (element == nullptr || (element->kind != ElementKind::Character &&
+                                                             element->def->width != state_.local_width))) {
+        element = cache_.local_width_element(code, element);
+        if (!read_numeric(*element, state_.local_width, 1.0, 0)) return false;
+    } else {
+        if (element == nullptr) return fail(BufrError::element_not_found(code));
+        if (!read_element(*element)) return false;
+    }
     state_.local_width_active = false;
     if (!feeds_bitmap) {
         state_.history.push_back(element);

@@ -60,8 +60,12 @@ private:
     // value_reads.cpp: one element's value(s) at the current state.
     bool read_element(const ElementRef& element, std::uint32_t width, std::int64_t reference);
     bool read_element(const ElementRef& element) {
-        return read_element(element, element.def->width, element.def->reference);
+        return read_element(element, element.def->width, reference_of(element));
     }
+    // The reference 203YYY gave the element, else its entry's.
+    std::int64_t reference_of(const ElementRef& element) const noexcept;
+    // Reads the reference that 203YYY has the element define.
+    bool define_reference(const ElementRef& element);
     bool read_associated_field();
     bool read_character(DescriptorCode code, const std::string& name, std::uint32_t width);
     bool read_numeric(const ElementRef& element, std::uint32_t width, double divisor, std::int64_t reference);
