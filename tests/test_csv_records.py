@@ -84,11 +84,11 @@ def test_error_positions(tmp_path, probe, dialect, ending, bom, fault):
     delimiter = DELIMITER[dialect]
     rows = sample_rows(delimiter, ENDINGS[ending])
     if fault == "count":
-        rows[4] = delimiter.join(rows[4].split(delimiter)[:-1])
+        rows[4] += delimiter + b"extra"
     else:
         rows[4] = element_row(1004, name=b"\xc3\xa9X\xffME", delimiter=delimiter)
     content, positions = layout(rows, ending, bom, blank_after={3})
-    expected = (count_error(4, positions[4], 10, 11) if fault == "count" else utf8_error(4, positions[4], 3, 3))
+    expected = (count_error(4, positions[4], 12, 11) if fault == "count" else utf8_error(4, positions[4], 3, 3))
     records, error = probe.read(dialect, content)
     assert error == expected
     assert len(records) == (3 if dialect == "wmo" else 4)
@@ -96,6 +96,23 @@ def test_error_positions(tmp_path, probe, dialect, ending, bom, fault):
         with pytest.raises(ValueError) as info:
             load_element_table(tmp_path, content)
         assert str(info.value) == expected
+
+
+@pytest.mark.parametrize("dialect", ["wmo", "element"])
+@pytest.mark.parametrize("count", [7, 8, 10, 12])
+def test_short_element_rows_read_with_empty_crex_fields(probe, dialect, count):
+    # ecCodes' own local tables leave the CREX fields out of some rows; only
+    # its element.table rows that keep the data width are read so.
+    d = DELIMITER[dialect]
+    header = [b"h" + d * 10] if dialect == "wmo" else []
+    full = element_row(1001, delimiter=d)
+    short = (full + d + b"x") if count == 12 else d.join(full.split(d)[:count])
+    content, positions = layout(header + [full, short], "LF")
+    records, error = probe.read(dialect, content)
+    if dialect == "element" and 8 <= count < 11:
+        assert error is None and records[1] == full.split(d)[:count] + [b""] * (11 - count)
+    else:
+        assert error == count_error(len(header) + 1, positions[-1], count, 11)
 
 
 @pytest.mark.parametrize("ending", ENDINGS)

@@ -178,7 +178,7 @@ def mixed_field_counts(path: Path) -> bool:
 
 def test_real_definitions_tree(definitions, corpus):
     # Every edition 4 corpus message finds its master tables in a real tree.
-    loaded = 0
+    loaded = mixed = 0
     for path in sorted(corpus.glob("*")):
         try:
             messages = _skyrec.parse_all_file(str(path))
@@ -191,12 +191,13 @@ def test_real_definitions_tree(definitions, corpus):
             local = tables_dir(definitions, m.master_table_number, "local",
                                f"19-{version}" if m.master_tables_version_number == 19 else version,
                                m.originating_centre, m.originating_subcentre)
-            if version and mixed_field_counts(local / "element.table"):
-                # A few real local tables mix 11- and 8-field rows, which the reader refuses.
-                with pytest.raises(ValueError, match="found record with 8 fields, but the previous record has 11"):
-                    TableSet.from_definitions(str(definitions), m)
-                continue
             t = TableSet.from_definitions(str(definitions), m)
             assert t.element_count > 100 and t.get_element(1001) is not None
+            if version and mixed_field_counts(local / "element.table"):
+                # A few real local tables mix 11- and 8-field rows: all of them load.
+                mixed += 1
+                codes = [int(line.split("|")[0]) for line in (local / "element.table").read_text().splitlines()
+                         if line and not line.startswith("#")]
+                assert all(t.get_element(code) is not None for code in codes)
             loaded += 1
-    assert loaded > 100
+    assert loaded > 100 and mixed > 0

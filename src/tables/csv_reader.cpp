@@ -165,11 +165,14 @@ void CsvTableReader::split_fields(CsvRecord& record) {
     record.ends_.push_back(bytes.size());
 }
 
-Status CsvTableReader::check_record(const CsvRecord& record, const Position& at) {
+Status CsvTableReader::check_record(CsvRecord& record, const Position& at) {
     using std::to_string;
     const std::size_t count = record.field_count();
     if (!field_count_) {
         field_count_ = count;
+    } else if (dialect_ == CsvDialect::ElementTable && count < *field_count_ && count >= kElementFieldsToWidth) {
+        // ecCodes' own local tables leave out the CREX fields on some rows.
+        record.ends_.resize(*field_count_, record.bytes_.size());
     } else if (count != *field_count_) {
         return BufrError::text("CSV error: record " + to_string(at.record) + " (line: " + to_string(at.line) +
                                ", byte: " + to_string(at.byte) + "): found record with " + to_string(count) +

@@ -40,6 +40,9 @@ private:
 
 class CsvTableReader {
 public:
+    // An element.table row up to its data width; shorter rows than the first
+    // but with these fields read with the rest empty.
+    static constexpr std::size_t kElementFieldsToWidth = 8;
     static constexpr std::size_t kBufferSize = 8192;
 
     // Opens `path`; failure is a Text error carrying the system's description.
@@ -63,7 +66,7 @@ private:
     bool skip_blank_and_comment_lines();
     void skip_comment_line();
     void split_fields(CsvRecord& record);
-    Status check_record(const CsvRecord& record, const Position& at);
+    Status check_record(CsvRecord& record, const Position& at);
 
     // The byte at the read position, refilling the buffer; -1 at the end of
     // the file or after a read failure (kept in read_error_).
