@@ -29,6 +29,8 @@ struct Column {
     DescriptorCode code = 0;
     const std::string* name = nullptr;
     const CodeTable* codes = nullptr;  // numeric: nullptr when the element has no code table
+    const TableSet* flags = nullptr;   // numeric flag table: where its set-bits meanings are kept
+    std::uint16_t flag_width = 0;      // and the width its bits are numbered in
     std::uint64_t base = 0;            // numeric: R0
     // Bit of subset 0's increment; for character data with NBINC = 0, the
     // bit where R0 starts.

@@ -85,11 +85,18 @@ bool visit_values(const CompressedSection& section, Emit&& emit) {
                         v.value = n.value;
                         v.has_value = true;
                     }
-                    if (column.codes != nullptr) {
+                    if (column.flags != nullptr && n.missing) {
+                        // A missing flag value has no set bits, whatever raw it shows.
+                    } else if (column.codes != nullptr) {
                         Memo& m = memo[c];
                         if (!m.valid || m.raw != n.raw) {
-                            const auto it = column.codes->find(n.raw);
-                            m = Memo{n.raw, it == column.codes->end() ? nullptr : &it->second, true};
+                            if (column.flags != nullptr) {
+                                m = Memo{n.raw, column.flags->flag_meaning(column.code, column.flag_width, n.raw),
+                                         true};
+                            } else {
+                                const auto it = column.codes->find(n.raw);
+                                m = Memo{n.raw, it == column.codes->end() ? nullptr : &it->second, true};
+                            }
                         }
                         v.meaning = m.meaning;
                     }

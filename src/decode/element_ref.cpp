@@ -17,17 +17,25 @@ bool starts_without_case(std::string_view text, std::string_view prefix) noexcep
     return true;
 }
 
+std::string_view without_leading_blanks(std::string_view text) noexcept {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
+        text.remove_prefix(1);
+    return text;
+}
+
 }  // namespace
 
 ElementKind element_kind(const std::string& unit) noexcept {
     if (unit == "CCITT IA5") return ElementKind::Character;
-    std::string_view trimmed(unit);
-    while (!trimmed.empty() && std::isspace(static_cast<unsigned char>(trimmed.front())))
-        trimmed.remove_prefix(1);
+    const std::string_view trimmed = without_leading_blanks(unit);
     if (starts_without_case(trimmed, "code table") || starts_without_case(trimmed, "flag table")) {
         return ElementKind::CodeOrFlag;
     }
     return ElementKind::Numeric;
+}
+
+bool is_flag_table(const std::string& unit) noexcept {
+    return starts_without_case(without_leading_blanks(unit), "flag table");
 }
 
 const ElementRef& associated_field_ref() noexcept {
@@ -56,6 +64,7 @@ const ElementRef* ElementCache::fill(Set& set, DescriptorCode code) {
         ref.def = def;
         ref.name = &def->name;
         ref.codes = tables_.code_table(code);
+        if (ref.codes != nullptr && is_flag_table(def->unit)) ref.flags = &tables_;
         ref.kind = element_kind(def->unit);
         ref.missing_recognised = code_x(code) != 31;
         ref.divisor = powers_of_ten(def->scale);

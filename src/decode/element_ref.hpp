@@ -22,17 +22,23 @@ struct ElementRef {
     const ElementDefinition* def = nullptr;
     const std::string* name = nullptr;  // the entry's name, or one for an element no table defines
     const CodeTable* codes = nullptr;   // nullptr when the element has no code table
+    const TableSet* flags = nullptr;    // for a flag table: where its set-bits meanings are kept
     ElementKind kind = ElementKind::Numeric;
     bool missing_recognised = true;  // false for class 31, whose all-ones values count
     double divisor = 1.0;            // 10^scale of the entry itself
 
-    // The meaning of `raw` in the code table, or nullptr. The last answer is
+    // The meaning of `raw` in the code table (of its set bits in a flag
+    // table), or nullptr. The last answer is
     // kept, as neighbouring values of an element often repeat.
     const std::string* meaning(std::uint64_t raw) const {
         if (codes == nullptr) return nullptr;
         if (!memo_valid_ || memo_raw_ != raw) {
-            const auto it = codes->find(raw);
-            memo_meaning_ = it == codes->end() ? nullptr : &it->second;
+            if (flags != nullptr) {
+                memo_meaning_ = flags->flag_meaning(def->code, def->width, raw);
+            } else {
+                const auto it = codes->find(raw);
+                memo_meaning_ = it == codes->end() ? nullptr : &it->second;
+            }
             memo_raw_ = raw;
             memo_valid_ = true;
         }
@@ -46,6 +52,8 @@ private:
 };
 
 ElementKind element_kind(const std::string& unit) noexcept;
+// Unit "flag table ...", in any case, after leading blanks.
+bool is_flag_table(const std::string& unit) noexcept;
 
 // The associated field of 204YYY as an element: code 999999, name
 // "associatedField", no code table, missing values not recognised.

@@ -97,6 +97,10 @@ bool Walker::read_numeric(const ElementRef& element, std::uint32_t width, double
     column.code = element.def->code;
     column.name = element.name;
     column.codes = element.codes;
+    if (element.flags != nullptr) {
+        column.flags = element.flags;
+        column.flag_width = element.def->width;
+    }
     column.base = r0;
     column.position = reader_.position();
     column.reference = reference;

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "message/descriptor.hpp"
+#include "tables/flag_meanings.hpp"
 
 namespace skyrec {
 
@@ -27,8 +29,8 @@ struct SequenceDefinition {
     std::vector<DescriptorCode> members;
 };
 
-// Raw value -> meaning text. Flag tables too: keyed by the whole raw value.
-using CodeTable = std::unordered_map<std::uint64_t, std::string>;
+// Raw value -> meaning text (CodeTable, flag_meanings.hpp). Flag tables
+// too: keyed by bit number.
 
 class TableSet {
 public:
@@ -54,6 +56,13 @@ public:
         return table == nullptr ? nullptr : find(*table, raw);
     }
 
+    // The meaning of a decoded flag-table value: the entries of its set bits.
+    // It lives as long as the table set (and its copies).
+    const std::string* flag_meaning(DescriptorCode code, std::uint32_t width, std::uint64_t raw) const {
+        const CodeTable* bits = code_table(code);
+        return bits == nullptr ? nullptr : flag_meanings_->find(code, *bits, width, raw);
+    }
+
     std::size_t element_count() const noexcept { return elements_.size(); }
     std::size_t sequence_count() const noexcept { return sequences_.size(); }
 
@@ -67,6 +76,7 @@ private:
     std::unordered_map<DescriptorCode, ElementDefinition> elements_;
     std::unordered_map<DescriptorCode, SequenceDefinition> sequences_;
     std::unordered_map<DescriptorCode, CodeTable> code_tables_;
+    std::shared_ptr<FlagMeanings> flag_meanings_ = std::make_shared<FlagMeanings>();
 };
 
 }  // namespace skyrec
