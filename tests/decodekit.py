@@ -66,3 +66,12 @@ def column(writer: BitWriter, width: int, raws: list[int | None], missing_ok: bo
 def shown(values) -> list:
     """(descriptor, data) pairs: what a value list says, compactly."""
     return [(v.descriptor, v.data) for v in values]
+
+
+def as_read(v) -> tuple:
+    """(value, raw, text) of a flat-list value as the package's outputs show
+    it: texts and operator markers have no number, texts no padding."""
+    marker = v.descriptor // 100000 == 2 and v.raw is not None
+    value = None if v.raw is None or marker else v.raw_value
+    text = v.raw_text.rstrip("\0 ") if v.raw_text is not None else None
+    return value, None if marker else v.raw, text

@@ -14,7 +14,7 @@ np = pytest.importorskip("numpy")
 
 import _skyrec  # noqa: E402
 from bufrgen import BitWriter, build_message  # noqa: E402
-from decodekit import decode, make_tables  # noqa: E402
+from decodekit import as_read, decode, make_tables  # noqa: E402
 from skyrec import _native, read_messages  # noqa: E402
 from skyrec.columns import Columns  # noqa: E402
 from test_decode_compressed import DESCRIPTORS, compressed_bits, uncompressed_bits  # noqa: E402
@@ -53,18 +53,17 @@ def test_numbers_match_the_flat_list(rich):
     columns, flat = rich
     assert len(columns) == len(flat) == 57
     assert columns.descriptor.tolist() == [v.descriptor for v in flat]
-    expected = [math.nan if v.raw_value is None else v.raw_value for v in flat]
-    np.testing.assert_array_equal(columns.value, np.array(expected))
-    assert columns.missing.tolist() == [v.raw_value is None for v in flat]
-    assert columns.raw_present.tolist() == [v.raw is not None for v in flat]
-    assert [int(r) if p else None for r, p in zip(columns.raw, columns.raw_present)] == [v.raw for v in flat]
+    shown = [as_read(v) for v in flat]
+    np.testing.assert_array_equal(columns.value, np.array([math.nan if s[0] is None else s[0] for s in shown]))
+    assert columns.missing.tolist() == [v.raw_value is None or (v.raw is None and v.raw_text is None) for v in flat]
+    assert [int(r) if p else None for r, p in zip(columns.raw, columns.raw_present)] == [s[1] for s in shown]
     assert not columns.raw[~columns.raw_present].any()  # absent raws read 0
 
 
 def test_texts_match_the_flat_list(rich):
     columns, flat = rich
     assert columns.name.tolist() == [v.name for v in flat]
-    assert columns.text.tolist() == [v.raw_text for v in flat]
+    assert columns.text.tolist() == [as_read(v)[2] for v in flat]
     assert columns.meaning.tolist() == [v.raw_meaning for v in flat]
     # Categories are distinct, and a value without one has code -1.
     for codes, categories in ((columns.text_code, columns.texts), (columns.meaning_code, columns.meanings)):

@@ -14,7 +14,7 @@ import _skyrec  # noqa: E402
 import skyrec  # noqa: E402
 from blockfiles import assert_same_frame  # noqa: E402
 from bufrgen import BitWriter, build_message  # noqa: E402
-from decodekit import make_tables  # noqa: E402
+from decodekit import as_read, make_tables  # noqa: E402
 from skyrec import read_messages  # noqa: E402
 from skyrec.frames import FRAME_COLUMNS, read_by_message  # noqa: E402
 
@@ -53,7 +53,7 @@ def test_rows_match_the_flat_list(tables):
     frame = skyrec.message_dataframe(item.columns)
     flat = _skyrec.decode_values_with_tables(data, tables)
     assert frame["descriptor"].tolist() == [v.descriptor for v in flat]
-    assert [None if pd.isna(x) else x for x in frame["value"]] == [v.raw_value for v in flat]
+    assert [None if pd.isna(x) else x for x in frame["value"]] == [as_read(v)[0] for v in flat]
     assert [None if pd.isna(x) else x for x in frame["raw"]] == [v.raw for v in flat]
     assert [None if pd.isna(x) else x for x in frame["text"]] == [v.raw_text for v in flat]
     assert [None if pd.isna(x) else x for x in frame["meaning"]] == [v.raw_meaning for v in flat]

@@ -43,8 +43,10 @@ class Columns:
 
     descriptor  uint32   descriptor code
     value       float64  scaled value (raw_value of the flat list), NaN when missing
+                         and for character data and operator markers
     raw         uint64   raw integer, 0 where raw_present is False
-    raw_present bool
+    raw_present bool     False for character data and operator markers
+    texts       without their trailing NUL and blank padding
     subset      uint32   0-based subset index
     element_code, text_code, meaning_code  int32 codes into names/units,
                 texts and meanings; -1 where a value has no text or meaning
@@ -82,8 +84,11 @@ class Columns:
 
     @property
     def missing(self) -> np.ndarray:
-        """True where a value is missing (raw_value None in the flat list)."""
-        missing: np.ndarray = np.isnan(self.value)
+        """True where a value is missing: a number that is (raw_value None in
+        the flat list) or a text whose bytes are all 0xFF. Texts and operator
+        markers have no number, yet are not missing."""
+        marker = (self.descriptor // 100000 == 2) & (self.descriptor // 1000 % 100 != 5)
+        missing: np.ndarray = np.isnan(self.value) & (self.text_code == NO_CATEGORY) & ~marker
         return missing
 
     @property

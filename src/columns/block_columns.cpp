@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "columns/column_builder.hpp"
+#include "columns/shown_values.hpp"
 #include "decode/compressed_section.hpp"
 #include "message/limits.hpp"
 
@@ -127,12 +128,13 @@ void BlockBuilder::put(std::size_t row, const Value& v, std::uint32_t subset) {
     BlockColumns& c = columns_;
     c.subset[row] = subset;
     c.descriptor[row] = v.descriptor;
-    c.value[row] = v.has_value ? v.value : kMissing;
-    c.raw[row] = v.has_raw ? v.raw : 0;
-    c.raw_missing[row] = v.has_raw ? 0 : 1;
+    c.value[row] = shows_number(v.has_value, v.has_raw, v.name) ? v.value : kMissing;
+    const bool raw = shows_raw(v.has_raw, v.name);
+    c.raw[row] = raw ? v.raw : 0;
+    c.raw_missing[row] = raw ? 0 : 1;
     c.name[row] = names_.code(*tables_, v.descriptor, v.name);
     c.meaning[row] = v.meaning != nullptr ? own_meanings_.code(v.meaning) : kNoCategory;
-    c.text[row] = has_text(v) ? own_texts_.code(text_of(v)) : kNoCategory;
+    c.text[row] = has_text(v) ? own_texts_.code(shown_text(text_of(v))) : kNoCategory;
 }
 
 bool BlockBuilder::take_values(std::vector<DecodedValue>& batch) {

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "columns/shown_values.hpp"
+
 namespace skyrec {
 namespace {
 
@@ -35,12 +37,13 @@ ColumnCategories fill_columns(const TableSet& tables, std::span<const DecodedVal
     for (std::size_t i = 0; i < values.size(); ++i) {
         const DecodedValue& v = values[i];
         out.descriptor[i] = v.descriptor;
-        out.value[i] = v.has_value ? v.value : kMissing;
-        out.raw[i] = v.has_raw ? v.raw : 0;
-        out.raw_present[i] = v.has_raw ? 1 : 0;
+        out.value[i] = shows_number(v.has_value, v.has_raw, v.name) ? v.value : kMissing;
+        const bool raw = shows_raw(v.has_raw, v.name);
+        out.raw[i] = raw ? v.raw : 0;
+        out.raw_present[i] = raw ? 1 : 0;
         out.element[i] = elements.code(tables, v.descriptor, v.name);
         out.meaning[i] = v.meaning != nullptr ? meanings.code(v.meaning) : kNoCategory;
-        out.text[i] = v.text.present() ? texts.code(v.text.view()) : kNoCategory;
+        out.text[i] = v.text.present() ? texts.code(shown_text(v.text.view())) : kNoCategory;
     }
     fill_subsets(subset_starts, values.size(), out.subset);
     categories.element_names = elements.names();

@@ -22,10 +22,11 @@ examples:
   skyrec dump --format jsonl obs.bufr | jq -c 'select(.descriptor == "012101")'
 
 text: per message a header line, then per subset one line per value:
-descriptor, name, value (a number, 'text' quoted, or MISSING), unit and the
-code-table meaning. jsonl and csv: one record per value with the fields
-file, message, offset, subset, position (within its subset), descriptor,
-name, unit, value (null/empty when missing or text), raw, text, meaning.
+descriptor, name, value (a number, 'text' quoted without its padding,
+MISSING, or nothing for an operator marker), unit and the code- or flag-table
+meaning. jsonl and csv: one record per value with the fields file, message,
+offset, subset, position (within its subset), descriptor, name, unit, value
+(null/empty when missing, a text or a marker), raw, text, meaning.
 A message that fails is reported on stderr with its file and offset, and the
 others are still printed (exit status 1).
 """
@@ -61,13 +62,33 @@ def message_line(path: str, item: Decoded, m: BufrMessage) -> str:
             f"{m.local_tables_version_number}")
 
 
+def is_marker(v: DecodedValue) -> bool:
+    # Operator markers carry no value; 205YYY's inserted text is a text.
+    return v.descriptor // 100000 == 2 and v.raw is not None
+
+
+def shown_text(v: DecodedValue) -> str | None:
+    """The text without its NUL and blank padding; None for numbers and for
+    texts whose bytes are all 0xFF (missing)."""
+    return v.raw_text.rstrip("\0 ") if v.raw_text is not None else None
+
+
+def shown_number(v: DecodedValue) -> float | None:
+    """The number, or None: missing, a text (whose number is only an
+    internal index) or an operator marker."""
+    return None if v.raw is None or is_marker(v) else v.raw_value
+
+
 def value_cells(v: DecodedValue, unit: str) -> list[str]:
-    if v.raw_text is not None:
-        shown = repr(v.raw_text)
-    elif v.raw_value is None:
+    text, number = shown_text(v), shown_number(v)
+    if text is not None:
+        shown = repr(text)
+    elif is_marker(v):
+        shown = ""
+    elif number is None:
         shown = "MISSING"
     else:
-        shown = number_text(v.raw_value)
+        shown = number_text(number)
     return [code_text(v.descriptor), v.name, shown, unit, v.raw_meaning or ""]
 
 
@@ -77,8 +98,8 @@ def value_records(path: str, item: Decoded, subsets: list[list[DecodedValue]],
         for position, (v, unit) in enumerate(zip(subset, subset_units)):
             yield {"file": path, "message": item.index, "offset": item.offset, "subset": j, "position": position,
                    "descriptor": code_text(v.descriptor), "name": v.name, "unit": unit,
-                   "value": None if v.raw_value is None or v.raw_text is not None else json_number(v.raw_value),
-                   "raw": v.raw, "text": v.raw_text, "meaning": v.raw_meaning}
+                   "value": None if (number := shown_number(v)) is None else json_number(number),
+                   "raw": None if is_marker(v) else v.raw, "text": shown_text(v), "meaning": v.raw_meaning}
 
 
 def run(args: argparse.Namespace, session: Session) -> int:
