@@ -4,6 +4,8 @@ lookup by exact key stays as it is."""
 
 import pytest
 
+import _skyrec
+
 from bufrgen import BitWriter
 from decodekit import ELEMENTS, column, decode, make_tables
 from tablegen import Element
@@ -57,3 +59,12 @@ def test_flag_values_change_with_raw_in_one_column(tables):
     bits = column(BitWriter(), 18, [bit(1), bit(2), bit(1), None])
     values = decode(tables, [FLAGS], bits, subsets=4, compressed=True)
     assert [v.raw_meaning for v in values] == ["FIRST", "SECOND", "FIRST", None]
+
+
+def test_real_sounding_significance(corpus, definitions):
+    # 008001 is 7 bits wide: 2 sets bit 6 alone, 70 bits 1, 5 and 6.
+    data = (corpus / "temp-2-255.bufr").read_bytes()
+    found = {(v.raw, v.raw_meaning) for v in _skyrec.decode_values_with_definitions(data, str(definitions))
+             if v.descriptor == 8001 and v.raw in (2, 70)}
+    assert found == {(2, "SIGNIFICANT LEVEL, WIND"), (70, "SURFACE; SIGNIFICANT LEVEL, TEMPERATURE AND/OR RELATIVE "
+                                                          "HUMIDITY; SIGNIFICANT LEVEL, WIND")}
