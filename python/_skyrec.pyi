@@ -102,7 +102,8 @@ class DecodedValue:
         """Character data, None for numbers."""
     @property
     def raw_meaning(self) -> str | None:
-        """The code-table meaning of the value, when the tables have one."""
+        """The code-table meaning of the value, when the tables have one; for a
+        flag table, the entries of its set bits joined by "; "."""
     @property
     def descriptor(self) -> int: ...
     @property
