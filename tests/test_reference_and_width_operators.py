@@ -39,13 +39,13 @@ def subsets_bits(compressed, parts):
 @pytest.mark.parametrize("compressed", [False, True])
 @pytest.mark.parametrize("reference", [-500, 7, 0])
 def test_new_reference_applies_until_cancelled(tables, compressed, reference):
-    descriptors = [203010, C, 203255, C, A, C, 203000, C]
-    bits = subsets_bits(compressed, [(10, sign_magnitude(reference, 10), "plain"), (12, 1000), (7, 3), (12, 1000),
-                                     (12, 1000)])
+    descriptors = [203010, C, A, 203255, C, A, C, 203000, C]
+    bits = subsets_bits(compressed, [(10, sign_magnitude(reference, 10), "plain"), (10, sign_magnitude(-3, 10), "plain"),
+                                     (12, 1000), (7, 3), (12, 1000), (12, 1000)])
     fields = {"subsets": 2, "compressed": True} if compressed else {}
     values = decode(tables, descriptors, bits, **fields)
     got = [(v.descriptor, v.raw_value) for v in values]
-    one = [(C, (1000 + reference) / 10), (A, 3.0), (C, (1000 + reference) / 10), (C, 60.0)]
+    one = [(C, (1000 + reference) / 10), (A, 0.0), (C, (1000 + reference) / 10), (C, 60.0)]
     assert got == (one * 2 if compressed else one)
 
 

@@ -1,6 +1,8 @@
 // Reading one element's value (uncompressed) or one column of values, a
 // value per subset (compressed), with the widths, scales and references that
 // the operators in force give.
+#include <algorithm>
+
 #include "bitstream/bit_reader.hpp"
 #include "decode/ia5.hpp"
 #include "decode/scaling.hpp"
@@ -34,10 +36,11 @@ bool Walker::read_element(const ElementRef& element, std::uint32_t width, std::i
 }
 
 std::int64_t Walker::reference_of(const ElementRef& element) const noexcept {
-    for (const NewReference& r : state_.new_references) {
-        if (r.code == element.def->code) return r.reference;
-    }
-    return element.def->reference;
+    const std::vector<NewReference>& refs = state_.new_references;
+    if (refs.empty()) return element.def->reference;
+    const auto it = std::lower_bound(refs.begin(), refs.end(), element.def->code,
+                                     [](const NewReference& r, DescriptorCode code) { return r.code < code; });
+    return it != refs.end() && it->code == element.def->code ? it->reference : element.def->reference;
 }
 
 bool Walker::define_reference(const ElementRef& element) {
@@ -51,13 +54,16 @@ bool Walker::define_reference(const ElementRef& element) {
     const bool negative = width != 0 && (raw >> (width - 1) & 1) != 0;
     const std::int64_t reference =
         negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
-    for (NewReference& r : state_.new_references) {
-        if (r.code == element.def->code) {
-            r.reference = reference;
-            return true;
-        }
+    // Kept in code order: each element read looks its code up.
+    std::vector<NewReference>& refs = state_.new_references;
+    const DescriptorCode code = element.def->code;
+    const auto it = std::lower_bound(refs.begin(), refs.end(), code,
+                                     [](const NewReference& r, DescriptorCode c) { return r.code < c; });
+    if (it != refs.end() && it->code == code) {
+        it->reference = reference;
+    } else {
+        refs.insert(it, NewReference{code, reference});
     }
-    state_.new_references.push_back(NewReference{element.def->code, reference});
     return true;
 }
 
