@@ -40,8 +40,8 @@ def subsets_bits(compressed, parts):
 @pytest.mark.parametrize("reference", [-500, 7, 0])
 def test_new_reference_applies_until_cancelled(tables, compressed, reference):
     descriptors = [203010, C, A, 203255, C, A, C, 203000, C]
-    bits = subsets_bits(compressed, [(10, sign_magnitude(reference, 10), "plain"), (10, sign_magnitude(-3, 10), "plain"),
-                                     (12, 1000), (7, 3), (12, 1000), (12, 1000)])
+    definitions = [(10, sign_magnitude(reference, 10), "plain"), (10, sign_magnitude(-3, 10), "plain")]
+    bits = subsets_bits(compressed, definitions + [(12, 1000), (7, 3), (12, 1000), (12, 1000)])
     fields = {"subsets": 2, "compressed": True} if compressed else {}
     values = decode(tables, descriptors, bits, **fields)
     got = [(v.descriptor, v.raw_value) for v in values]
@@ -63,7 +63,8 @@ def test_local_width_before_an_element_it_does_not_fit(tables, compressed, code,
     bits = subsets_bits(compressed, [(width, 300), (7, 5)])
     fields = {"subsets": 2, "compressed": True} if compressed else {}
     values = decode(tables, [200000 + 6000 + width, code, A], bits, **fields)
-    assert [(v.descriptor, v.name, v.raw, v.raw_value) for v in values[:2]] == [expected, (A, "WMO BLOCK NUMBER", 5, 5.0)]
+    got = [(v.descriptor, v.name, v.raw, v.raw_value) for v in values[:2]]
+    assert got == [expected, (A, "WMO BLOCK NUMBER", 5, 5.0)]
     assert values[0].raw_meaning is None
 
 

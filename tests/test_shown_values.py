@@ -19,8 +19,8 @@ from skyrec.cli import main  # noqa: E402
 from tablegen import Element, write_table_dir  # noqa: E402
 
 NAME, FLAGS, T = 1015, 8042, 12101
-ELEMENTS = [Element(NAME, "STATION NAME", "CCITT IA5", width=64), Element(FLAGS, "SIGNIFICANCE", "Flag table", width=18),
-            Element(T, "TEMPERATURE", "K", scale=2, width=16)]
+ELEMENTS = [Element(NAME, "STATION NAME", "CCITT IA5", width=64),
+            Element(FLAGS, "SIGNIFICANCE", "Flag table", width=18), Element(T, "TEMPERATURE", "K", scale=2, width=16)]
 DESCRIPTORS = [NAME, NAME, 222000, FLAGS, T]
 PADDED = b"A B\0 \0\0 "
 # (value, raw, text, meaning, missing) of each value, as shown.
