@@ -113,9 +113,15 @@ def test_new_references_agree_with_eccodes_encoder(definitions, compressed, refe
 
 
 # Code-table elements are left out: ecCodes reads past their bits.
+@pytest.mark.parametrize("compressed", [False, True])
 @pytest.mark.parametrize("code, width", [(UNDEFINED, 8), (12101, 8), (7030, 12)])
-def test_local_width_agrees_with_eccodes(definitions, code, width):
+def test_local_width_agrees_with_eccodes(definitions, compressed, code, width):
     local_width = 200000 + 6000 + width
-    msg = build_message([local_width, code, 1001, local_width, code],
-                        BitWriter().uint(59, width).uint(5, 7).missing(width).to_bytes())
+    bits = BitWriter()
+    if compressed:
+        column(column(column(bits, width, [59, 61, None]), 7, [5, 6, 7]), width, [None] * 3)
+    else:
+        bits.uint(59, width).uint(5, 7).missing(width)
+    msg = build_message([local_width, code, 1001, local_width, code], bits.to_bytes(),
+                        subsets=3 if compressed else 1, compressed=compressed)
     assert agree(ours(msg, definitions), eccodes_numbers(msg))
