@@ -48,8 +48,9 @@ def eccodes_header(msg: bytes) -> dict:
 
 
 def documented(header: dict) -> dict:
-    return {**header, "internationalDataSubCategory": header["internationalDataSubCategory"] or 255,
-            "typicalSecond": header["typicalSecond"] or 0}
+    """ecCodes' keys, with what the header fields hold where an edition lacks one."""
+    lacking = {"internationalDataSubCategory": 255, "typicalSecond": 0}
+    return {**header, **{k: v for k, v in lacking.items() if header[k] is None}}
 
 
 A, B = 1001, 1002  # widths 7 and 10
