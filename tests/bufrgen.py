@@ -209,3 +209,21 @@ def offsets(msg: bytes) -> dict[str, int]:
     s4 = s3 + int.from_bytes(msg[s3 : s3 + 3], "big")
     s5 = s4 + int.from_bytes(msg[s4 : s4 + 3], "big")
     return {"s1": 8, "s2": s2, "s3": s3, "s4": s4, "s5": s5}
+
+
+def edition4_twin(msg: bytes, header) -> bytes:
+    """A message of edition 2 or 3 rewritten as edition 4, for a reader of
+    edition 4 only: section 1 laid out anew from `header` (a BufrMessage
+    framed from `msg`), sections 2 to 5 as they are."""
+    if msg[7] == 4:
+        return msg
+    h = header
+    section1 = Section1(master_table=h.master_table_number, centre=h.originating_centre,
+                        subcentre=h.originating_subcentre, update_sequence=h.update_sequence_number,
+                        flags=0x80 if h.local_section_present else 0, category=h.data_category,
+                        international_subcategory=h.international_data_subcategory,
+                        local_subcategory=h.local_data_subcategory, master_version=h.master_tables_version_number,
+                        local_version=h.local_tables_version_number, year=h.typical_year, month=h.typical_month,
+                        day=h.typical_day, hour=h.typical_hour, minute=h.typical_minute, second=h.typical_second)
+    body = section1.encode(h.local_section_present) + msg[8 + h.section1_length :]
+    return b"BUFR" + u(8 + len(body), 3) + b"\x04" + body
