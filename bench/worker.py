@@ -8,7 +8,7 @@ DECODER is skyrec, eccodes, pybufrkit or objects (bare objects of
 DecodedValue's size in lists of the sizes given, the object-creation limit).
 `time` decodes every message once untimed (so that peers load their tables),
 then RUNS times, and reports every run's time; `check` reports which messages
-the decoder accepts; `tables` reports the time to load the tables of each
+the decoder accepts, and how many values each gives; `tables` reports the time to load the tables of each
 message's table version (the first message is a warm-up for the peers).
 Results are dropped as soon as they are made, as a program that processes one
 message after another would.
@@ -186,14 +186,16 @@ def main():
     out = {"decoder": args.decoder, "messages": len(messages), "digest": digest}
 
     if args.mode == "check":
-        accepted = []
+        accepted, counts = [], []
         for i in range(len(messages)):
             try:
-                if decoder.one(i) > 0:
+                if (count := decoder.one(i)) > 0:
                     accepted.append(i)
+                    counts.append(count)
             except Exception:
                 pass
         out["accepted"] = accepted
+        out["counts"] = counts
     elif args.mode == "tables":
         out["times"] = decoder.load_tables(messages)
     else:
