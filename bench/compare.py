@@ -4,10 +4,12 @@
 
 Each decoder runs in a process of its own (bench/worker.py) over the same
 files of messages: the real corpus (the edition 4 messages that every decoder
-accepts), the corpus without its largest file, a large compressed satellite
+accepts), the corpus without its largest file, the corpus's messages of
+editions 2 and 3 that every decoder accepts, a large compressed satellite
 message and a large uncompressed multi-subset message (both made with
 tests/bufrgen.py), and table loading. The decoders are
   skyrec      decode_values_with_tables, tables loaded once per version outside the timing
+              (editions 2 and 3: skyrec._native.decode_subsets, as the package decodes)
   objects     bare objects of DecodedValue's size in lists of skyrec's result sizes:
               the limit for any decoder that makes one Python object per value
   eccodes     codes_new_from_message, unpack, numericValues and stringValues
@@ -36,6 +38,7 @@ from pathlib import Path
 import _skyrec
 
 import workloads
+from worker import edition_aware
 
 HERE = Path(__file__).resolve().parent
 DEFAULT_CORPUS = HERE.parent.parent / "shared" / "corpus" / "real"
@@ -137,15 +140,22 @@ def write_workload(path: Path, messages: list[bytes]) -> Path:
     return path
 
 
-def corpus_workloads(runner: Runner, corpus: Path, workdir: Path, decoders):
-    candidates = workloads.corpus_candidates(corpus)
-    everything = write_workload(workdir / "candidates.bufr", [m for _, m in candidates])
+def corpus_workloads(runner: Runner, corpus: Path, workdir: Path, decoders, editions=(4,), same_counts=False):
+    """The corpus messages of these editions that every decoder accepts and,
+    with same_counts, decodes into as many values."""
+    candidates = workloads.corpus_candidates(corpus, editions)
+    everything = write_workload(workdir / f"candidates{''.join(map(str, editions))}.bufr", [m for _, m in candidates])
     accepted = set(range(len(candidates)))
+    counts = {}
     for decoder in decoders:
         result = runner.worker(decoder, "check", everything)
         if result is not None:
             say(f"{decoder} accepts {len(result['accepted'])} of {len(candidates)} corpus messages")
             accepted &= set(result["accepted"])
+            for i, count in zip(result["accepted"], result["counts"]):
+                counts.setdefault(i, set()).add(count)
+    if same_counts:
+        accepted = {i for i in accepted if len(counts[i]) == 1}
     chosen = [candidates[i] for i in sorted(accepted)]
     size_by_file = Counter()
     for name, m in chosen:
@@ -231,11 +241,12 @@ def skyrec_sizes(path: Path, definitions: str):
     wmo = Path(definitions) / "bufr" / "tables" / "0" / "wmo"
     tables = {}
     sizes = []
+    decode = edition_aware(_skyrec.decode_values_with_tables)
     for m in workloads.message_bytes(path.read_bytes()):
-        v = m[8 + 13]
+        v = workloads.master_version(m)
         if v not in tables:
             tables[v] = _skyrec.TableSet.from_eccodes(str(wmo / str(v)))
-        sizes.append(len(_skyrec.decode_values_with_tables(m, tables[v])))
+        sizes.append(len(decode(m, tables[v])))
     return sizes
 
 
@@ -330,6 +341,11 @@ def main():
                          args.runs, args.slow_runs)
             path = write_workload(workdir / "corpus-small.bufr", [m for n, m in chosen if n != largest])
             run_workload(runner, "corpus without its largest file", f"{largest} left out", path, decoders,
+                         args.runs, args.slow_runs)
+            older, _ = corpus_workloads(runner, corpus, workdir, decoders, editions=(2, 3), same_counts=True)
+            path = write_workload(workdir / "corpus-ed3.bufr", [m for _, m in older])
+            run_workload(runner, "corpus of editions 2 and 3", "every such message that all decoders accept and "
+                         "decode into as many values; skyrec through the package's framing", path, decoders,
                          args.runs, args.slow_runs)
         else:
             print(f"\ncorpus: skipped, no corpus at {corpus} (it is not part of a clone)")

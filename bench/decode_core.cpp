@@ -1,7 +1,8 @@
-// Core decoding speed, without Python: every message of the given files is
-// decoded into its records with the ecCodes master table version it names,
-// once untimed and then RUNS times. Prints one JSON line: the messages and
-// values decoded, each run's seconds and the peak resident memory.
+// Core decoding speed, without Python: every message of the given files (of
+// edition 2, 3 or 4) is decoded into its records with the ecCodes master table
+// version it names, once untimed and then RUNS times. Prints one JSON line:
+// the messages and values decoded, each run's seconds and the peak resident
+// memory.
 //
 //   build/rel/decode_core DEFINITIONS_ROOT RUNS FILE...
 #include <sys/resource.h>
@@ -58,7 +59,7 @@ int main(int argc, char** argv) {
         if (!slices) continue;
         for (const MessageSlice& slice : *slices) {
             const ByteView bytes = slice.in(buffer);
-            auto message = frame_message(bytes);
+            auto message = frame_any_edition(bytes);
             if (!message) continue;
             const int version = message->master_tables_version_number;
             if (!tables.count(version)) {

@@ -26,24 +26,33 @@ STATION = [1001, 1002, 1015, 2001, 4001, 4002, 4003, 4004, 4005, 5001, 6001, 703
            12101, 12103, 13003, 11001, 11002, 20001, 20010, 8021, 13011]
 
 
-def message_bytes(buffer: bytes) -> list[bytes]:
-    """Every message of a file, by section 0's length, skipping what lies between."""
+EDITIONS = (2, 3, 4)
+
+
+def message_bytes(buffer: bytes, editions=EDITIONS) -> list[bytes]:
+    """Every message of a file of these editions, by section 0's length,
+    skipping what lies between."""
     out, pos = [], 0
     while (j := buffer.find(b"BUFR", pos)) >= 0 and j + 8 <= len(buffer):
         n = int.from_bytes(buffer[j + 4 : j + 7], "big")
-        if n >= 8 and buffer[j + 7] == 4 and j + n <= len(buffer):
+        if n >= 8 and buffer[j + 7] in editions and j + n <= len(buffer):
             out.append(buffer[j : j + n])
         pos = j + max(n, 4)
     return out
 
 
-def corpus_candidates(corpus: Path) -> list[tuple[str, bytes]]:
-    """(file name, message) for every edition 4 message of the corpus, in file order."""
+def corpus_candidates(corpus: Path, editions=(4,)) -> list[tuple[str, bytes]]:
+    """(file name, message) for every message of these editions in the corpus, in file order."""
     found = []
     for path in sorted(corpus.iterdir()):
         if path.is_file() and path.name != "MANIFEST.tsv":
-            found += [(path.name, m) for m in message_bytes(path.read_bytes())]
+            found += [(path.name, m) for m in message_bytes(path.read_bytes(), editions)]
     return found
+
+
+def master_version(msg: bytes) -> int:
+    # Section 1 octet 14 in edition 4, octet 11 in editions 2 and 3.
+    return msg[8 + 13] if msg[7] == 4 else msg[8 + 10]
 
 
 def joined(writers: list[BitWriter]) -> BitWriter:

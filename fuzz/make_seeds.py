@@ -94,6 +94,8 @@ def messages() -> dict[str, bytes]:
         "too_wide": build_message([TOO_WIDE], data(64, 8)),
         "long_text": build_message([LONG_TEXT, 101000, 31001, LONG_TEXT], data(8192 * 3, 8)),
         "section2": build_message([NUMBER], data(2, 9), section2=b"local data", section3_pad=b"\0"),
+        "edition3": build_message([NUMBER, TEXT], data(20, 10), subsets=2, edition=3, section2=b"local"),
+        "edition2": build_message([PLAIN], plain.to_bytes(), edition=2),
         "no_subsets": build_message([NUMBER, TEXT], b"", subsets=0),
         "many_subsets": build_message([101000, 31002, EMPTY], BitWriter().uint(300, 16).uint(0, 6).to_bytes()
                                       + bytes(300), subsets=65535, compressed=True),
@@ -111,6 +113,7 @@ def scan_inputs(found: dict[str, bytes]) -> dict[str, bytes]:
         "zero_length": b"BUFR\0\0\0\x04" + one,
         "truncated_second": one + b"BUFR\0\x10\0\x04",
         "markers": b"BUFR" * 64,
+        "editions_mixed": found["edition3"] + b"\r\r\n" + one + found["edition2"],
     }
 
 

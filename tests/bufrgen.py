@@ -1,4 +1,5 @@
-"""A small BUFR edition 4 message builder for tests.
+"""A small BUFR message builder for tests: edition 4, and editions 2 and 3
+(their own section 1, every section padded to an even length).
 
 Every header field is settable and every length, flag and terminator can be
 corrupted, so that tests can build both good messages and each kind of bad one:
@@ -76,7 +77,10 @@ def u(value: int, nbytes: int) -> bytes:
 
 @dataclass
 class Section1:
-    """Section 1 of edition 4; `extra` follows octet 22 of the section (local use)."""
+    """Section 1 of edition 4; `extra` follows octet 22 of the section (local use).
+    Editions 2 and 3 write the year of century (`year` % 100 unless given) and
+    no second or international sub-category; edition 2 has a 16-bit centre and
+    no sub-centre; `extra` follows octet 17."""
 
     master_table: int = 0
     centre: int = 98
@@ -96,9 +100,12 @@ class Section1:
     second: int = 5
     extra: bytes = b""
     length: int | None = None  # None: the true length
+    year_of_century: int | None = None  # editions 2 and 3
 
-    def encode(self, section2_present: bool) -> bytes:
+    def encode(self, section2_present: bool, edition: int = 4) -> bytes:
         flags = self.flags if self.flags is not None else (0x80 if section2_present else 0)
+        if edition < 4:
+            return self._encode_older(flags, edition)
         body = (
             u(self.master_table, 1)
             + u(self.centre, 2)
@@ -120,6 +127,20 @@ class Section1:
         )
         length = self.length if self.length is not None else len(body) + 3
         return u(length, 3) + body
+
+    def _encode_older(self, flags: int, edition: int) -> bytes:
+        origin = u(self.centre, 2) if edition == 2 else u(self.subcentre, 1) + u(self.centre, 1)
+        year = self.year % 100 if self.year_of_century is None else self.year_of_century
+        body = (u(self.master_table, 1) + origin + u(self.update_sequence, 1) + u(flags, 1) + u(self.category, 1)
+                + u(self.local_subcategory, 1) + u(self.master_version, 1) + u(self.local_version, 1) + u(year, 1)
+                + u(self.month, 1) + u(self.day, 1) + u(self.hour, 1) + u(self.minute, 1) + self.extra)
+        body += even_pad(len(body) + 3)
+        length = self.length if self.length is not None else len(body) + 3
+        return u(length, 3) + body
+
+
+def even_pad(length: int) -> bytes:
+    return b"\0" * (length % 2)
 
 
 @dataclass
@@ -146,19 +167,24 @@ class Message:
     trailing: bytes = b""  # bytes after "7777", counted in the true total length
 
     def encode(self) -> bytes:
-        s1 = self.section1.encode(self.section2 is not None)
+        s1 = self.section1.encode(self.section2 is not None, self.edition)
+        # Editions 2 and 3 pad every section to an even length.
+        pad = even_pad if self.edition < 4 else (lambda length: b"")
         s2 = b""
         if self.section2 is not None:
-            length = self.section2_length if self.section2_length is not None else len(self.section2) + 4
-            s2 = u(length, 3) + b"\0" + self.section2
+            content = self.section2 + pad(len(self.section2) + 4)
+            length = self.section2_length if self.section2_length is not None else len(content) + 4
+            s2 = u(length, 3) + b"\0" + content
         flags = self.section3_flags
         if flags is None:
             flags = (0x80 if self.observed else 0) | (0x40 if self.compressed else 0)
         pairs = b"".join(descriptor_pair(d) for d in self.descriptors) + self.section3_pad
+        pairs += pad(len(pairs) + 7)
         l3 = self.section3_length if self.section3_length is not None else 7 + len(pairs)
         s3 = u(l3, 3) + b"\0" + u(self.subsets, 2) + u(flags, 1) + pairs
-        l4 = self.section4_length if self.section4_length is not None else 4 + len(self.data)
-        s4 = u(l4, 3) + self.section4_reserved + self.data
+        data = self.data + pad(len(self.data) + 4)
+        l4 = self.section4_length if self.section4_length is not None else 4 + len(data)
+        s4 = u(l4, 3) + self.section4_reserved + data
         body = s1 + s2 + s3 + s4 + self.terminator + self.trailing
         total = self.total_length if self.total_length is not None else 8 + len(body)
         return self.marker + u(total, 3) + u(self.edition, 1) + body
@@ -179,7 +205,25 @@ def build_message(descriptors=(), data: bytes = b"", **fields) -> bytes:
 def offsets(msg: bytes) -> dict[str, int]:
     """Start offsets of sections 1 to 5 of a well-formed message."""
     s2 = 8 + int.from_bytes(msg[8:11], "big")
-    s3 = s2 + (int.from_bytes(msg[s2 : s2 + 3], "big") if msg[17] else 0)
+    s3 = s2 + (int.from_bytes(msg[s2 : s2 + 3], "big") if msg[17 if msg[7] == 4 else 15] else 0)
     s4 = s3 + int.from_bytes(msg[s3 : s3 + 3], "big")
     s5 = s4 + int.from_bytes(msg[s4 : s4 + 3], "big")
     return {"s1": 8, "s2": s2, "s3": s3, "s4": s4, "s5": s5}
+
+
+def edition4_twin(msg: bytes, header) -> bytes:
+    """A message of edition 2 or 3 rewritten as edition 4, for a reader of
+    edition 4 only: section 1 laid out anew from `header` (a BufrMessage
+    framed from `msg`), sections 2 to 5 as they are."""
+    if msg[7] == 4:
+        return msg
+    h = header
+    section1 = Section1(master_table=h.master_table_number, centre=h.originating_centre,
+                        subcentre=h.originating_subcentre, update_sequence=h.update_sequence_number,
+                        flags=0x80 if h.local_section_present else 0, category=h.data_category,
+                        international_subcategory=h.international_data_subcategory,
+                        local_subcategory=h.local_data_subcategory, master_version=h.master_tables_version_number,
+                        local_version=h.local_tables_version_number, year=h.typical_year, month=h.typical_month,
+                        day=h.typical_day, hour=h.typical_hour, minute=h.typical_minute, second=h.typical_second)
+    body = section1.encode(h.local_section_present) + msg[8 + h.section1_length :]
+    return b"BUFR" + u(8 + len(body), 3) + b"\x04" + body

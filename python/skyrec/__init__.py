@@ -1,6 +1,7 @@
-"""skyrec: fast, exact decoding of WMO BUFR edition 4 messages.
+"""skyrec: fast, exact decoding of WMO BUFR messages of editions 2, 3 and 4.
 
-Everything of _skyrec, plus reading whole files past bad messages
+Everything of _skyrec (which reads edition 4 only), plus reading whole files
+of any of the three editions past bad messages
 (read_messages), tables found by themselves (find_tables), values by subset,
 NumPy columns (skyrec.columns, needs NumPy), pandas DataFrames
 (skyrec.frames and, a block at a time, skyrec.blocks: need pandas) and Dask

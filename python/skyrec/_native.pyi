@@ -32,8 +32,9 @@ class NativeColumns(TypedDict):
     texts: list[str]
 
 def next_message(data: Buffer, position: int) -> tuple[int, int, int, BufrMessage | None, str | None] | None:
-    """The next message at or after `position`: (start, length, next position,
-    message or None, error text or None); None when no message is left."""
+    """The next message at or after `position`, of edition 2, 3 or 4: (start,
+    length, next position, message or None, error text or None); None when no
+    message is left."""
 
 def decode_subsets(data: Buffer, start: int, message: BufrMessage,
                    tables: TableSet) -> tuple[list[DecodedValue], list[int]]:
@@ -52,8 +53,8 @@ def resolve_table_dir(path: str) -> str:
     files (each naming a sibling); ValueError when there is none."""
 
 def message_headers(data: Buffer, position: int = 0, end: int | None = None) -> dict[str, Any]:
-    """The header fields of every message whose marker lies in [position, end),
-    as bytearrays of fixed-size items by field name, with "errors": (row,
+    """The header fields of every message (of edition 2, 3 or 4) whose marker
+    lies in [position, end), as bytearrays of fixed-size items by field name, with "errors": (row,
     reason) for messages that cannot be framed."""
 
 # (data, file code, offsets, message numbers, table sets), one each per offset.

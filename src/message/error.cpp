@@ -10,7 +10,8 @@ std::string BufrError::message() const {
         case Kind::MissingMarker:
             return "missing BUFR marker";
         case Kind::UnsupportedEdition:
-            return "unsupported BUFR edition " + to_string(a_) + "; only edition 4 is implemented";
+            return "unsupported BUFR edition " + to_string(a_) +
+                   (b_ != 0 ? "; only editions 2, 3 and 4 are implemented" : "; only edition 4 is implemented");
         case Kind::LengthMismatch:
             return "declared length " + to_string(a_) + " does not match buffer length " + to_string(b_);
         case Kind::TruncatedSection:

@@ -30,7 +30,10 @@ public:
 
     static BufrError too_short() { return BufrError(Kind::TooShort); }
     static BufrError missing_marker() { return BufrError(Kind::MissingMarker); }
-    static BufrError unsupported_edition(std::uint8_t edition) { return BufrError(Kind::UnsupportedEdition, edition); }
+    // `older_too`: editions 2 and 3 were accepted as well as 4.
+    static BufrError unsupported_edition(std::uint8_t edition, bool older_too = false) {
+        return BufrError(Kind::UnsupportedEdition, edition, older_too ? 1 : 0);
+    }
     static BufrError length_mismatch(std::uint64_t declared, std::uint64_t actual) {
         return BufrError(Kind::LengthMismatch, declared, actual);
     }

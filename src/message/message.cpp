@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "message/section1.hpp"
+
 namespace skyrec {
 namespace {
 
@@ -11,19 +13,23 @@ bool runs_past(std::uint64_t offset, std::uint64_t length, std::uint64_t size) n
 }
 
 // The fixed section 1 octets are read at absolute offsets: a message too short
-// to hold them is refused rather than read past its end.
-constexpr std::size_t kFlagsAndYearEnd = 25;   // octets 17, 23 and 24
-constexpr std::size_t kFixedSection1End = 30;  // octets 11 to 29
+// to hold them is refused rather than read past its end. Edition 4 reads its
+// flags and year (octets 17, 23 and 24) before the other sections; every
+// fixed octet of editions 2 and 3 lies within the same bound.
+constexpr std::size_t kEarlySection1End = 25;
 
-}  // namespace
+bool accepted(std::uint8_t edition, bool older_too) noexcept {
+    return edition == 4 || (older_too && (edition == 2 || edition == 3));
+}
 
-Result<BufrMessage> frame_message(ByteView bytes) {
+Result<BufrMessage> frame(ByteView bytes, bool older_too) {
     const std::uint8_t* p = bytes.data;
     const std::uint64_t len = bytes.size;
 
     if (len <= 7) return BufrError::too_short();
     if (std::memcmp(p, "BUFR", 4) != 0) return BufrError::missing_marker();
-    if (p[7] != 4) return BufrError::unsupported_edition(p[7]);
+    const std::uint8_t edition = p[7];
+    if (!accepted(edition, older_too)) return BufrError::unsupported_edition(edition, older_too);
     const std::uint64_t declared = read_u24(p + 4);
     if (declared != len) return BufrError::length_mismatch(declared, len);
     if (len <= 10) return BufrError::truncated_section(8, 1);
@@ -31,11 +37,10 @@ Result<BufrMessage> frame_message(ByteView bytes) {
     BufrMessage m;
     m.section1_length = read_u24(p + 8);
     const std::uint64_t s2 = 8 + m.section1_length;
-    if (s2 > len || len < kFlagsAndYearEnd) return BufrError::truncated_section(8, 1);
+    if (s2 > len || len < kEarlySection1End) return BufrError::truncated_section(8, 1);
 
-    const std::uint8_t section1_flags = p[17];
-    m.local_section_present = section1_flags != 0;
-    m.typical_year = static_cast<std::uint16_t>(read_u16(p + 23));
+    const Section1Layout layout = section1_layout(edition);
+    m.local_section_present = p[layout.flags_offset] != 0;
 
     if (m.local_section_present) {
         if (runs_past(s2, 3, len)) return BufrError::truncated_section(s2, 2);
@@ -51,8 +56,9 @@ Result<BufrMessage> frame_message(ByteView bytes) {
     m.observed_data = (p[s3 + 6] & 0x80) != 0;
     m.compressed_data = (p[s3 + 6] & 0x40) != 0;
 
-    // Edition 3 required even section lengths and many edition 4 encoders still
-    // pad section 3 with one octet: an odd descriptor area ends in padding.
+    // Editions 2 and 3 required even section lengths and many edition 4
+    // encoders still pad section 3 with one octet: an odd descriptor area ends
+    // in padding.
     const std::uint64_t pairs = (m.section3_length - 7) / 2;
     m.unexpanded_descriptors.reserve(pairs);
     for (std::uint64_t i = 0; i < pairs; ++i) {
@@ -68,25 +74,18 @@ Result<BufrMessage> frame_message(ByteView bytes) {
     if (runs_past(s5, 4, len)) return BufrError::truncated_section(s5, 5);
     if (std::memcmp(p + s5, "7777", 4) != 0) return BufrError::bad_terminator();
 
-    if (len < kFixedSection1End) return BufrError::truncated_section(8, 1);
+    if (len < layout.fixed_end) return BufrError::truncated_section(8, 1);
     m.total_length = len;
-    m.master_table_number = p[11];
-    m.originating_centre = static_cast<std::uint16_t>(read_u16(p + 12));
-    m.originating_subcentre = static_cast<std::uint16_t>(read_u16(p + 14));
-    m.update_sequence_number = p[16];
-    m.data_category = p[18];
-    m.international_data_subcategory = p[19];
-    m.local_data_subcategory = p[20];
-    m.master_tables_version_number = p[21];
-    m.local_tables_version_number = p[22];
-    m.typical_month = p[25];
-    m.typical_day = p[26];
-    m.typical_hour = p[27];
-    m.typical_minute = p[28];
-    m.typical_second = p[29];
+    read_section1(p, edition, m);
     m.section4_data_offset = s4 + 4;
     m.section4_data_length = m.section4_length >= 4 ? m.section4_length - 4 : 0;
     return m;
 }
+
+}  // namespace
+
+Result<BufrMessage> frame_message(ByteView bytes) { return frame(bytes, false); }
+
+Result<BufrMessage> frame_any_edition(ByteView bytes) { return frame(bytes, true); }
 
 }  // namespace skyrec

@@ -1,4 +1,4 @@
-// Framing of one BUFR edition 4 message into its header record.
+// Framing of one BUFR message into its header record.
 #pragma once
 
 #include <cstdint>
@@ -48,8 +48,12 @@ struct BufrMessage {
     }
 };
 
-// Checks `bytes` as exactly one message (sections 0 to 5) and returns its record.
-// Allocates only the descriptor list.
+// Checks `bytes` as exactly one message (sections 0 to 5) of edition 4, as
+// _skyrec's own functions read, and returns its record. Allocates only the
+// descriptor list.
 Result<BufrMessage> frame_message(ByteView bytes);
+
+// The same for editions 2, 3 and 4 alike, as the package reads.
+Result<BufrMessage> frame_any_edition(ByteView bytes);
 
 }  // namespace skyrec

@@ -43,7 +43,7 @@ std::optional<FoundMessage> MessageCursor::next() {
     }
     found.length = static_cast<std::size_t>(declared);
     const ByteView slice = buffer_.subview(start, found.length);
-    found.framed = frame_message(slice);
+    found.framed = frame_any_edition(slice);
     const bool trusted = found.framed.ok() || ends_on_terminator(slice);
     position_ = start + (trusted ? std::max<std::size_t>(found.length, kMarkerLength) : kMarkerLength);
     return found;

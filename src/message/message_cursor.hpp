@@ -1,6 +1,7 @@
 // Stepping through the messages of a buffer one at a time, past bad ones: a
 // message that cannot be framed is reported with its offset and the search
-// goes on after it, so that one bad message does not hide the others.
+// goes on after it, so that one bad message does not hide the others. Messages
+// of editions 2 and 3 frame here beside edition 4.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 // next_message(data, position): the next message of a buffer at or after
-// `position`, framed, or the error that stopped its framing.
+// `position` (of edition 2, 3 or 4), framed, or the error that stopped its
+// framing.
 #include "lib/args.hpp"
 #include "lib/errors.hpp"
 #include "lib/module_types.hpp"

@@ -16,7 +16,7 @@ from . import dump, expand, lookup, ls, tables
 from .options import EXIT_CLOSED, EXIT_USAGE, UsageError
 from .session import Session
 
-DESCRIPTION = "Fast, exact decoding of WMO BUFR edition 4 messages."
+DESCRIPTION = "Fast, exact decoding of WMO BUFR messages of editions 2, 3 and 4."
 EPILOG = """\
 examples:
   skyrec dump --tables examples/tables examples/sample.bufr
