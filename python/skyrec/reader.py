@@ -146,4 +146,5 @@ def _decode(data: Any, index: int, start: int, length: int, message: BufrMessage
         return Decoded(index, start, length, message=message, columns=columns,
                        subset_starts=tuple(columns.subset_starts.tolist()))
     except (ValueError, OSError) as e:
-        return Decoded(index, start, length, message=message, error=MessageError(str(e), index=index, offset=start))
+        return Decoded(index, start, length, message=message,
+                       error=MessageError(tables.explain(message, str(e)), index=index, offset=start))

@@ -5,8 +5,11 @@ Everything in the package that needs tables gets them from `find_tables`:
     source = find_tables()                          # found by themselves
     source = find_tables(definitions="/path/to/definitions")
     source = find_tables(table_dir=".../bufr/tables/0/wmo/39")
-    source = find_tables(wmo_csv="/path/to/BUFR4")   # BUFRCREX_TableB_en_*.csv, BUFR_TableD_en_*.csv
+    source = find_tables(wmo_csv="/path/to/BUFR4")   # WMO's BUFRCREX_TableB/CodeFlag, BUFR_TableD CSV files
     tables = source.for_message(message)            # a _skyrec.TableSet
+
+Without a given source: $ECCODES_DEFINITION_PATH, then the first ecCodes
+definitions tree on disk, then the tables bundled with the package.
 """
 
 from __future__ import annotations
@@ -19,8 +22,13 @@ from pathlib import Path
 
 import _skyrec
 
+from . import _native, bundle
+
 ENVIRONMENT_VARIABLE = "ECCODES_DEFINITION_PATH"
-SYSTEM_ROOTS = ("/usr/share/eccodes/definitions", "/usr/local/share/eccodes/definitions")
+# After an installed ecCodes Python package's tree and sys.prefix's (conda's), in this order.
+SYSTEM_ROOTS = ("/usr/local/share/eccodes/definitions", "/opt/homebrew/share/eccodes/definitions",
+                "/usr/share/eccodes/definitions")
+WMO_CSV_VERSION = 45
 # Python packages whose wheels have carried an ecCodes definitions tree, and
 # where in them it lies. Current eccodes wheels keep theirs in memory only.
 PACKAGE_NAMES = ("eccodeslib", "eccodes", "ecmwflibs", "gribapi")
@@ -55,6 +63,10 @@ def package_roots() -> list[Path]:
             for sub in PACKAGE_SUBPATHS]
 
 
+def prefix_roots() -> list[Path]:
+    return [Path(sys.prefix, "share", "eccodes", "definitions")]
+
+
 def environment_roots() -> list[Path]:
     value = os.environ.get(ENVIRONMENT_VARIABLE, "")
     return [Path(part) for part in value.split(os.pathsep) if part]
@@ -68,9 +80,9 @@ def not_found_text() -> str:
 
 
 def find_definitions_root() -> str:
-    """The first ecCodes definitions tree found: the installed ecCodes
-    package's, then $ECCODES_DEFINITION_PATH, then the system's."""
-    for candidate in package_roots() + environment_roots() + [Path(p) for p in SYSTEM_ROOTS]:
+    """The first ecCodes definitions tree found: $ECCODES_DEFINITION_PATH's,
+    an installed ecCodes package's, sys.prefix's, then the system's."""
+    for candidate in environment_roots() + package_roots() + prefix_roots() + [Path(p) for p in SYSTEM_ROOTS]:
         if is_definitions_root(candidate):
             return str(candidate)
     raise TablesNotFound(not_found_text())
@@ -82,17 +94,27 @@ def message_key(message: _skyrec.BufrMessage) -> TableKey:
             message.local_tables_version_number, message.originating_centre, message.originating_subcentre)
 
 
+def local_tables_text(message: _skyrec.BufrMessage) -> str:
+    return (f"local tables version {message.local_tables_version_number} of centre {message.originating_centre}, "
+            f"sub-centre {message.originating_subcentre}")
+
+
 class TableSource:
     """The tables of each message: one fixed TableSet, or those a definitions
-    root names, loaded once per distinct message_key (failures included) and
-    kept for the life of the source."""
+    root (or the bundled tables, with bundled=True) names, loaded once per
+    distinct message_key (failures included) and kept for the life of the
+    source. `wmo_version` is the master version of fixed WMO CSV tables."""
 
-    def __init__(self, *, fixed: _skyrec.TableSet | None = None, root: str | None = None, origin: str = ""):
-        if (fixed is None) == (root is None):
-            raise ValueError("a table source has either fixed tables or a definitions root")
+    def __init__(self, *, fixed: _skyrec.TableSet | None = None, root: str | None = None, bundled: bool = False,
+                 origin: str = "", wmo_version: int | None = None):
+        if (fixed is not None) + (root is not None) + bundled != 1:
+            raise ValueError("a table source has either fixed tables, a definitions root or the bundled tables")
         self._fixed = fixed
         self.root = root
-        self.origin = origin or (f"definitions root {root}" if root else "given tables")
+        self.bundled = bundled
+        self.wmo_version = wmo_version
+        self.origin = origin or (f"definitions root {root}" if root else
+                                 f"tables bundled with skyrec ({bundle.PATH})" if bundled else "given tables")
         self._loaded: dict[TableKey, _skyrec.TableSet | Exception] = {}
         self._loading = threading.Lock()  # threads share a source: each version is still loaded once
 
@@ -101,7 +123,6 @@ class TableSource:
         cannot be loaded (raised again, not retried, for the same key)."""
         if self._fixed is not None:
             return self._fixed
-        assert self.root is not None
         key = message_key(message)
         found = self._loaded.get(key)
         if found is None:
@@ -109,13 +130,48 @@ class TableSource:
                 found = self._loaded.get(key)
                 if found is None:
                     try:
-                        found = _skyrec.TableSet.from_definitions(self.root, message)
+                        found = self._load(message)
                     except (ValueError, OSError) as e:
                         found = e
                     self._loaded[key] = found
         if isinstance(found, Exception):
             raise found.with_traceback(None)  # the same error again, without piling up tracebacks
         return found
+
+    def _load(self, message: _skyrec.BufrMessage) -> _skyrec.TableSet:
+        if self.root is None:
+            return bundle.for_message(message)
+        try:
+            return _skyrec.TableSet.from_definitions(self.root, message)
+        except (ValueError, OSError) as e:
+            named, found, _ = _native.table_directories(self.root, message)
+            where = found or named
+            if where in str(e):
+                raise
+            # The same kind of error, naming the directory it is about.
+            raise type(e)(f"{where}: {e}") from None
+
+    def has_local_tables(self, message: _skyrec.BufrMessage) -> bool:
+        """Whether this source holds the local tables that `message` declares."""
+        if self.root is not None:
+            local = _native.table_directories(self.root, message)[2]
+            return local is not None and os.path.isdir(local)
+        return self.bundled and bundle.has(bundle.local_key(message))
+
+    def explain(self, message: _skyrec.BufrMessage, error: str) -> str:
+        """`error`, a failure to decode `message` with these tables, with what
+        is likely missing when a descriptor was not found."""
+        if "was not found in Table" not in error:
+            return error
+        if self.wmo_version is not None and message.master_tables_version_number != self.wmo_version:
+            return (f"{error} (the message names master tables version {message.master_tables_version_number}, "
+                    f"the WMO CSV tables are version {self.wmo_version})")
+        if message.local_tables_version_number == 0 or self._fixed is not None or self.has_local_tables(message):
+            return error
+        return (f"{error} (its {local_tables_text(message)} are in no table source searched: pass definitions= "
+                f"(skyrec: --definitions) an ecCodes definitions tree that has bufr/tables/"
+                f"{message.master_table_number}/local/{bundle.local_key(message).split('/', 2)[2]}, or set "
+                f"{ENVIRONMENT_VARIABLE} to one)")
 
     @property
     def fixed(self) -> _skyrec.TableSet | None:
@@ -137,7 +193,8 @@ def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *, table_d
     """Where the tables come from. At most one source may be given; a given
     one wins: a loaded TableSet or TableSource, an ecCodes table directory,
     a definitions root or a directory of WMO BUFR4 CSV tables. Without one,
-    the definitions root found by find_definitions_root() serves.
+    the definitions root found by find_definitions_root() serves, and without
+    that the tables bundled with the package.
 
     Raises TablesNotFound when nothing is given or found, and ValueError or
     OSError when a given table directory cannot be loaded."""
@@ -157,10 +214,16 @@ def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *, table_d
         return TableSource(fixed=_skyrec.TableSet.from_eccodes(path), origin=f"table directory {path}")
     if wmo_csv is not None:
         path = os.fspath(wmo_csv)
-        return TableSource(fixed=_skyrec.TableSet.from_bufr4_45(path), origin=f"WMO CSV tables {path}")
+        return TableSource(fixed=_native.tables_from_wmo_csv(path), origin=f"WMO CSV tables {path}",
+                           wmo_version=WMO_CSV_VERSION)
     if definitions is not None:
         root = os.fspath(definitions)
         if not is_definitions_root(root):
             raise TablesNotFound(f"{root} is not an ecCodes definitions root (it has no bufr/tables)")
         return TableSource(root=root)
-    return TableSource(root=find_definitions_root())
+    try:
+        return TableSource(root=find_definitions_root())
+    except TablesNotFound:
+        if not bundle.available():
+            raise
+    return TableSource(bundled=True)
