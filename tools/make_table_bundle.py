@@ -88,7 +88,7 @@ def numeric_names(directory: Path) -> list[str]:
 
 def eccodes_layers(definitions: Path, contents: Contents) -> tuple[dict[str, list[object]], dict[str, tuple[str, str]]]:
     """The layers of the tree, and per descriptor code the ecCodes key and
-    type that the newest master version giving one has."""
+    type that the newest version of master table 0 giving one has."""
     layers: dict[str, list[object]] = {}
     keys: dict[str, tuple[str, str]] = {}
     tables = definitions / "bufr" / "tables"
@@ -99,6 +99,8 @@ def eccodes_layers(definitions: Path, contents: Contents) -> tuple[dict[str, lis
             if found is None or not (found / "element.table").is_file() or not (found / "sequence.def").is_file():
                 continue
             layers[f"wmo/{number}/{version}"] = directory_layer(found, contents)
+            if number != "0":
+                continue
             for line in (found / "element.table").read_text(encoding="utf-8", errors="replace").splitlines():
                 fields = line.split("|")
                 if len(fields) >= 8 and not line.startswith("#"):
