@@ -7,7 +7,7 @@ decoding that skyrec.dask runs in each partition, usable on their own.
 skyrec._native frames, decodes and fills the columns of a whole block with
 the interpreter lock released and makes the Python results after taking it
 back: a handful of arrays per block, no object per value or message. Threads
-therefore decode side by side. Needs pandas (`pip install skyrec[pandas]`).
+therefore decode side by side. Needs pandas (`pip install '.[pandas]' from a skyrec checkout`).
 """
 
 from __future__ import annotations

@@ -18,6 +18,7 @@ import importlib.util
 import os
 import sys
 import threading
+from collections.abc import Callable
 from pathlib import Path
 
 import _skyrec
@@ -187,6 +188,16 @@ class TableSource:
         return f"TableSource({self.origin})"
 
 
+def _named(path: str, load: Callable[[str], _skyrec.TableSet]) -> _skyrec.TableSet:
+    """load(path), its errors naming the directory they are about."""
+    try:
+        return load(path)
+    except (ValueError, OSError) as e:
+        if path in str(e):
+            raise
+        raise type(e)(f"{path}: {e}") from None
+
+
 def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *, table_dir: str | os.PathLike[str] | None = None,
                 definitions: str | os.PathLike[str] | None = None,
                 wmo_csv: str | os.PathLike[str] | None = None) -> TableSource:
@@ -211,10 +222,10 @@ def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *, table_d
         raise TypeError(f"tables must be a TableSet or TableSource, not {type(tables).__name__}")
     if table_dir is not None:
         path = os.fspath(table_dir)
-        return TableSource(fixed=_skyrec.TableSet.from_eccodes(path), origin=f"table directory {path}")
+        return TableSource(fixed=_named(path, _skyrec.TableSet.from_eccodes), origin=f"table directory {path}")
     if wmo_csv is not None:
         path = os.fspath(wmo_csv)
-        return TableSource(fixed=_native.tables_from_wmo_csv(path), origin=f"WMO CSV tables {path}",
+        return TableSource(fixed=_named(path, _native.tables_from_wmo_csv), origin=f"WMO CSV tables {path}",
                            wmo_version=WMO_CSV_VERSION)
     if definitions is not None:
         root = os.fspath(definitions)
