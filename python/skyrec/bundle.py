@@ -46,13 +46,15 @@ def master_key(message: _skyrec.BufrMessage) -> str:
     return f"wmo/{message.master_table_number}/{message.master_tables_version_number}"
 
 
-def local_key(message: _skyrec.BufrMessage) -> str:
+def local_key(table: int, master: int, local: int, centre: int, subcentre: int) -> str:
+    """The key of the local tables that a message's five table numbers name."""
     # Master version 19 keeps its local tables under "19-{local version}", as ecCodes does.
-    version = str(message.local_tables_version_number)
-    if message.master_tables_version_number == 19:
-        version = "19-" + version
-    return (f"local/{message.master_table_number}/{version}/{message.originating_centre}/"
-            f"{message.originating_subcentre}")
+    return f"local/{table}/{'19-' if master == 19 else ''}{local}/{centre}/{subcentre}"
+
+
+def local_key_of(message: _skyrec.BufrMessage) -> str:
+    return local_key(message.master_table_number, message.master_tables_version_number,
+                     message.local_tables_version_number, message.originating_centre, message.originating_subcentre)
 
 
 def has(key: str) -> bool:
@@ -79,5 +81,5 @@ def for_message(message: _skyrec.BufrMessage) -> _skyrec.TableSet:
                          f"{message.master_tables_version_number} in the tables bundled with skyrec ({PATH}): "
                          "pass tables, table_dir, definitions or wmo_csv (skyrec: --tables, --definitions or "
                          "--wmo-csv) that have them")
-    local = local_key(message)
+    local = local_key_of(message)
     return load(master, local) if message.local_tables_version_number != 0 and has(local) else load(master)

@@ -95,11 +95,6 @@ def message_key(message: _skyrec.BufrMessage) -> TableKey:
             message.local_tables_version_number, message.originating_centre, message.originating_subcentre)
 
 
-def local_tables_text(message: _skyrec.BufrMessage) -> str:
-    return (f"local tables version {message.local_tables_version_number} of centre {message.originating_centre}, "
-            f"sub-centre {message.originating_subcentre}")
-
-
 class TableSource:
     """The tables of each message: one fixed TableSet, or those a definitions
     root (or the bundled tables, with bundled=True) names, loaded once per
@@ -152,27 +147,28 @@ class TableSource:
             # The same kind of error, naming the directory it is about.
             raise type(e)(f"{where}: {e}") from None
 
-    def has_local_tables(self, message: _skyrec.BufrMessage) -> bool:
-        """Whether this source holds the local tables that `message` declares."""
+    def has_local_tables(self, key: TableKey) -> bool:
+        """Whether this source holds the local tables that the message_key `key` names."""
+        local = bundle.local_key(*key)
         if self.root is not None:
-            local = _native.table_directories(self.root, message)[2]
-            return local is not None and os.path.isdir(local)
-        return self.bundled and bundle.has(bundle.local_key(message))
+            return os.path.isdir(os.path.join(self.root, "bufr", "tables", *local.split("/")[1:]))
+        return self.bundled and bundle.has(local)
 
-    def explain(self, message: _skyrec.BufrMessage, error: str) -> str:
-        """`error`, a failure to decode `message` with these tables, with what
-        is likely missing when a descriptor was not found."""
+    def explain(self, key: TableKey, error: str) -> str:
+        """`error`, a failure to decode a message of message_key `key` with
+        these tables, with what is likely missing when a descriptor was not found."""
+        table, master, local, centre, subcentre = key
         if "was not found in Table" not in error:
             return error
-        if self.wmo_version is not None and message.master_tables_version_number != self.wmo_version:
-            return (f"{error} (the message names master tables version {message.master_tables_version_number}, "
-                    f"the WMO CSV tables are version {self.wmo_version})")
-        if message.local_tables_version_number == 0 or self._fixed is not None or self.has_local_tables(message):
+        if self.wmo_version is not None and master != self.wmo_version:
+            return f"{error} (the message names master tables version {master}, the WMO CSV tables are version " \
+                   f"{self.wmo_version})"
+        if local == 0 or self._fixed is not None or self.has_local_tables(key):
             return error
-        return (f"{error} (its {local_tables_text(message)} are in no table source searched: pass definitions= "
-                f"(skyrec: --definitions) an ecCodes definitions tree that has bufr/tables/"
-                f"{message.master_table_number}/local/{bundle.local_key(message).split('/', 2)[2]}, or set "
-                f"{ENVIRONMENT_VARIABLE} to one)")
+        return (f"{error} (its local tables version {local} of centre {centre}, sub-centre {subcentre} are in no "
+                f"table source searched: pass definitions= (skyrec: --definitions) an ecCodes definitions tree "
+                f"that has bufr/tables/{bundle.local_key(*key).split('/', 1)[1]}, or set {ENVIRONMENT_VARIABLE} "
+                "to one)")
 
     @property
     def fixed(self) -> _skyrec.TableSet | None:
