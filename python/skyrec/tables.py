@@ -95,6 +95,12 @@ def message_key(message: _skyrec.BufrMessage) -> TableKey:
             message.local_tables_version_number, message.originating_centre, message.originating_subcentre)
 
 
+def _local_path(key: TableKey) -> str:
+    """Where under bufr/tables a definitions tree keeps the local tables that `key` names."""
+    table, rest = bundle.local_key(*key).removeprefix("local/").split("/", 1)
+    return f"{table}/local/{rest}"
+
+
 class TableSource:
     """The tables of each message: one fixed TableSet, or those a definitions
     root (or the bundled tables, with bundled=True) names, loaded once per
@@ -149,10 +155,9 @@ class TableSource:
 
     def has_local_tables(self, key: TableKey) -> bool:
         """Whether this source holds the local tables that the message_key `key` names."""
-        local = bundle.local_key(*key)
         if self.root is not None:
-            return os.path.isdir(os.path.join(self.root, "bufr", "tables", *local.split("/")[1:]))
-        return self.bundled and bundle.has(local)
+            return os.path.isdir(os.path.join(self.root, "bufr", "tables", _local_path(key)))
+        return self.bundled and bundle.has(bundle.local_key(*key))
 
     def explain(self, key: TableKey, error: str) -> str:
         """`error`, a failure to decode a message of message_key `key` with
@@ -167,7 +172,7 @@ class TableSource:
             return error
         return (f"{error} (its local tables version {local} of centre {centre}, sub-centre {subcentre} are in no "
                 f"table source searched: pass definitions= (skyrec: --definitions) an ecCodes definitions tree "
-                f"that has bufr/tables/{bundle.local_key(*key).split('/', 1)[1]}, or set {ENVIRONMENT_VARIABLE} "
+                f"that has bufr/tables/{_local_path(key)}, or set {ENVIRONMENT_VARIABLE} "
                 "to one)")
 
     @property
