@@ -5,6 +5,8 @@ installed ecCodes definitions tree (element.table, sequence.def, codetables).
 
 Prints the best and median of N loads (after one warm-up load, so that the
 files are in the page cache) and the time to expand every Table D sequence.
+With --bundle, compares per master version loading from the tables bundled with
+the package (opened once, outside the timing) and from the tree's directory.
 """
 
 import argparse
@@ -27,15 +29,47 @@ def newest_wmo_version(root):
     return max(full, key=lambda p: int(p.name))
 
 
+def best_and_median(load, repeat):
+    load()  # warm-up
+    times = []
+    for _ in range(repeat):
+        start = time.perf_counter()
+        load()
+        times.append(time.perf_counter() - start)
+    return min(times) * 1e3, statistics.median(times) * 1e3
+
+
+def compare_bundle(root, repeat):
+    from skyrec import _native, bundle
+
+    start = time.perf_counter()
+    bundle.keys()
+    print(f"opening the bundle once: {(time.perf_counter() - start) * 1e3:.1f} ms")
+    print("version  bundle best/median ms  directory best/median ms")
+    for key in [k for k in bundle.keys() if k.startswith("wmo/0/")]:
+        version = key.split("/")[2]
+        from_bundle = best_and_median(lambda: bundle.load(key), repeat)
+        wmo = Path(root) / "bufr" / "tables" / "0" / "wmo" / version
+        shown = "-"
+        if wmo.exists():
+            directory = _native.resolve_table_dir(str(wmo))
+            shown = "%6.2f / %6.2f" % best_and_median(lambda: _skyrec.TableSet.from_eccodes(directory), repeat)
+        print(f"{version:>7}  {from_bundle[0]:6.2f} / {from_bundle[1]:6.2f}        {shown}")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("root", nargs="?")
     parser.add_argument("--repeat", type=int, default=50)
+    parser.add_argument("--bundle", action="store_true", help="bundle against directory, per master version")
     args = parser.parse_args()
     roots = [args.root] if args.root else [p for c in CANDIDATES for p in c.split(":") if p]
     root = next((r for r in roots if (Path(r) / "bufr" / "tables" / "0" / "wmo").is_dir()), None)
     if root is None:
         sys.exit("no ecCodes definitions tree found; pass its path")
+    if args.bundle:
+        compare_bundle(root, args.repeat)
+        return
     directory = str(newest_wmo_version(root))
 
     tables = _skyrec.TableSet.from_eccodes(directory)  # warm-up

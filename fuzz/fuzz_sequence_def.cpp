@@ -1,15 +1,13 @@
 // Reading an arbitrary sequence.def.
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
-#include "scratch_files.hpp"
 #include "tables/eccodes_tables.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string path = fuzz::scratch_dir() + "/sequence.def";
-    fuzz::write_file(path, data, size);
     skyrec::TableSet tables;
-    auto read = skyrec::read_sequence_file(tables, path);
+    auto read = skyrec::parse_sequence_file(tables, std::string_view(reinterpret_cast<const char*>(data), size));
     if (!read) (void)read.error().message();
     return 0;
 }

@@ -153,11 +153,13 @@ def element_table_inputs() -> dict[str, bytes]:
 
 
 B_HEADER = "ClassNo,ClassName_en,FXY,ElementName_en,BUFR_Unit,BUFR_Scale,BUFR_ReferenceValue,BUFR_DataWidth_Bits"
+CODE_FLAG_HEADER = ("FXY,ElementName_en,CodeFigure,EntryName_en,EntryName_sub1_en,EntryName_sub2_en,Note_en,noteIDs,"
+                    "Status")
 D_HEADER = "Category,CategoryOfSequences_en,FXY1,Title_en,SubTitle_en,FXY2,ElementName_en"
 
 
 def wmo_csv_inputs() -> dict[str, bytes]:
-    # First byte even: a Table B file; odd: a Table D file.
+    # First byte odd: a Table D file; even from 0x80: a code and flag table file; else a Table B file.
     b_rows = [B_HEADER, '12,Temperature,012101,"TEMPERATURE, AIR",K,2,0,16',
               "01,Identification,001015,STATION NAME,CCITT IA5,0,0,160", "31,Replication,031002,FACTOR,Numeric,0,0,16"]
     d_rows = [D_HEADER, "01,Location,301011,Date,,004001,Year", "01,Location,301011,Date,,004002,Month",
@@ -169,6 +171,8 @@ def wmo_csv_inputs() -> dict[str, bytes]:
         "table_b_short_header": b"\6a,b,c\n1,2,3\n",
         "table_d": b"\1" + "\n".join(d_rows).encode(),
         "table_d_bad_member": b"\3" + (D_HEADER + "\n01,x,301011,t,,,e\n").encode(),
+        "code_flag": b"\x80" + (CODE_FLAG_HEADER + "\n002001,Station,0,Automatic,,,,,x\n002001,Station,1-3,"
+                                "Reserved,,,,,x\n002002,Wind,1,\"Certified\ninstruments\",,,,,x\n").encode(),
     }
 
 

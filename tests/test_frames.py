@@ -109,5 +109,5 @@ def test_an_empty_file_gives_an_empty_frame(tables):
 def test_without_pandas_the_error_says_what_to_install(tables, monkeypatch):
     (item,) = read_messages(message(1, "A", 0), tables=tables, output="columns")
     monkeypatch.setitem(sys.modules, "pandas", None)
-    with pytest.raises(ImportError, match=r"pip install skyrec\[pandas\]"):
+    with pytest.raises(ImportError, match=r"pip install '\.\[pandas\]' from a skyrec checkout"):
         item.columns.to_dataframe()

@@ -152,6 +152,7 @@ def test_tables_not_found_is_raised_by_the_call(monkeypatch):
         raise skyrec.TablesNotFound("none here")
 
     monkeypatch.setattr(skyrec.tables, "find_definitions_root", nothing)
+    monkeypatch.setattr(skyrec.bundle, "PATH", skyrec.bundle.PATH.with_name("no.bundle"))  # nor bundled tables
     with pytest.raises(skyrec.TablesNotFound):
         read_messages(b"")
 

@@ -63,6 +63,11 @@ def env(tmp_path_factory):
     }
 
 
+# Table files held in memory: an element row, a bad sequence, a code table.
+TEXTS = b'301001 = [ x ]\n001001|a|long|N|K|0|0|7\n0 0 ZERO\n'
+TEXT_LAYERS = [((15, 39), None, [("1001.table", 39, 48)])]
+
+
 def cases(e):
     """(name, call, expected exception or None, calls): every function and
     member, on success and on each error path."""
@@ -171,6 +176,18 @@ def plain_cases(e, t, m):
             ("_native.OwnedBuffer", lambda: memoryview(_native.decode_block([(DATA, 0, [0], [0], [t])])["value"]).tolist(),
              None),
             ("_native.OwnedBuffer made", lambda: _native.OwnedBuffer(), TypeError),
+            ("_native.tables_from_texts", lambda: _native.tables_from_texts(TEXTS, TEXT_LAYERS), None),
+            ("_native.tables_from_texts bad", lambda: _native.tables_from_texts(TEXTS, [(None, (0, 15), [])]),
+             ValueError),
+            ("_native.tables_from_texts span", lambda: _native.tables_from_texts(TEXTS, [((0, 99), None, [])]),
+             OverflowError),
+            ("_native.tables_from_texts layer", lambda: _native.tables_from_texts(TEXTS, [(None, None)]), TypeError),
+            ("_native.tables_from_texts entry", lambda: _native.tables_from_texts(TEXTS, [(None, None, [(1, 0, 1)])]),
+             TypeError),
+            ("_native.tables_from_wmo_csv", lambda: _native.tables_from_wmo_csv(e["wmo"]), None),
+            ("_native.tables_from_wmo_csv bad", lambda: _native.tables_from_wmo_csv(e["bad_wmo"]), ValueError),
+            ("_native.csv_records", lambda: _native.csv_records(b"a,b\n1,2\n3\n", "wmo"), None),
+            ("_native.csv_records dialect", lambda: _native.csv_records(b"", "x"), ValueError),
             ("_native.pooled_bytes", lambda: _native.pooled_bytes(), None),
             ("_native.release_buffers", lambda: _native.release_buffers(), None),
         ]

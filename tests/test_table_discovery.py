@@ -1,5 +1,6 @@
-"""Finding tables: what is given wins, then the ecCodes package's tree,
-$ECCODES_DEFINITION_PATH, the system's; and one load per table version."""
+"""Finding tables: what is given wins, then $ECCODES_DEFINITION_PATH, the
+ecCodes package's tree, sys.prefix's, the system's, then the bundled tables;
+and one load per table version."""
 
 from __future__ import annotations
 
@@ -10,6 +11,7 @@ import pytest
 
 import _skyrec
 from bufrgen import build_message
+from skyrec import bundle
 from skyrec import tables as discovery
 from skyrec import TableSource, TablesNotFound, find_definitions_root, find_tables
 from tablegen import Element, write_table_dir
@@ -42,6 +44,7 @@ def isolated(monkeypatch, tmp_path):
     each test adds back what it needs."""
     monkeypatch.delenv(ENV, raising=False)
     monkeypatch.setattr(discovery, "SYSTEM_ROOTS", (str(tmp_path / "no-system"),))
+    monkeypatch.setattr(discovery, "prefix_roots", lambda: [tmp_path / "no-prefix"])
     monkeypatch.setattr(discovery, "PACKAGE_NAMES", ("skyrec_test_eccodes",))
     monkeypatch.delitem(sys.modules, "skyrec_test_eccodes", raising=False)
     return monkeypatch
@@ -53,25 +56,34 @@ def install_package(monkeypatch, tmp_path, with_tree: bool, name: str = "skyrec_
     return root
 
 
-@pytest.mark.parametrize("present, winner", [
-    ({"package", "environment", "system"}, "package"),
-    ({"environment", "system"}, "environment"),
-    ({"package", "system"}, "package"),
-    ({"system"}, "system"),
-    ({"environment"}, "environment"),
-])
-def test_search_order(isolated, tmp_path, present, winner):
+PREFIX_ROOTS = discovery.prefix_roots
+PLACES = ("environment", "package", "prefix", "usr_local", "homebrew", "usr_share", "bundle")
+
+
+@pytest.mark.parametrize("winner", PLACES)
+def test_search_order(isolated, tmp_path, winner):
+    # The winner and every place after it hold a tree; the places before it do not.
+    present = PLACES[PLACES.index(winner):]
     roots = {}
-    if "package" in present:
-        roots["package"] = install_package(isolated, tmp_path, with_tree=True)
     if "environment" in present:
         roots["environment"] = make_root(tmp_path / "env")
         isolated.setenv(ENV, str(roots["environment"]))
-    if "system" in present:
-        roots["system"] = make_root(tmp_path / "system")
-        isolated.setattr(discovery, "SYSTEM_ROOTS", (str(tmp_path / "none"), str(roots["system"])))
+    if "package" in present:
+        roots["package"] = install_package(isolated, tmp_path, with_tree=True)
+    if "prefix" in present:
+        roots["prefix"] = make_root(tmp_path / "prefix" / "share" / "eccodes" / "definitions")
+        isolated.setattr(sys, "prefix", str(tmp_path / "prefix"))
+        isolated.setattr(discovery, "prefix_roots", PREFIX_ROOTS)  # the real one, under the patched sys.prefix
+    system = [make_root(tmp_path / place) if place in present else tmp_path / place
+              for place in ("usr_local", "homebrew", "usr_share")]
+    roots.update(zip(("usr_local", "homebrew", "usr_share"), system))
+    isolated.setattr(discovery, "SYSTEM_ROOTS", tuple(map(str, system)))
+    source = find_tables()
+    if winner == "bundle":
+        assert source.root is None and source.bundled and "bundled" in repr(source)
+        return
     assert find_definitions_root() == str(roots[winner])
-    assert find_tables().root == str(roots[winner])
+    assert source.root == str(roots[winner]) and str(roots[winner]) in repr(source)
 
 
 def test_package_without_a_tree_on_disk_is_passed_over(isolated, tmp_path):
@@ -87,6 +99,7 @@ def test_installed_ecCodes_packages_never_make_discovery_fail(monkeypatch, tmp_p
     monkeypatch.delenv(ENV, raising=False)
     system = make_root(tmp_path / "system")
     monkeypatch.setattr(discovery, "SYSTEM_ROOTS", (str(system),))
+    monkeypatch.setattr(discovery, "prefix_roots", lambda: [])
     on_disk = [r for r in discovery.package_roots() if discovery.is_definitions_root(r)]
     assert find_definitions_root() == str(on_disk[0] if on_disk else system)
 
@@ -103,7 +116,8 @@ def test_environment_variable_lists_several_roots(isolated, tmp_path):
     assert find_definitions_root() == str(second)
 
 
-def test_nothing_found_says_what_to_do(isolated):
+def test_nothing_found_says_what_to_do(isolated, tmp_path):
+    isolated.setattr(bundle, "PATH", tmp_path / "no.bundle")
     with pytest.raises(TablesNotFound) as info:
         find_tables()
     text = str(info.value)

@@ -76,3 +76,17 @@ def release_buffers() -> int:
 
 def pooled_bytes() -> int:
     """Bytes of column buffers kept for the next blocks."""
+
+def tables_from_texts(data: bytes, layers: Sequence[Sequence[Any]]) -> TableSet:
+    """Tables parsed from table files held in `data`: each layer is
+    (element.table span or None, sequence.def span or None, [(code table file
+    name, start, end), ...]), a span being (start, end); later layers replace
+    the entries of earlier ones, as local tables replace the master's."""
+
+def tables_from_wmo_csv(directory: str) -> TableSet:
+    """WMO's BUFR4 CSV tables with their code and flag tables; ValueError
+    when the directory holds no Table B or no Table D file."""
+
+def csv_records(data: bytes, dialect: str) -> tuple[list[list[bytes]], str | None]:
+    """The records that the table loaders read from `data` in dialect "wmo"
+    or "element", and the error that stopped them, if any."""

@@ -7,7 +7,7 @@ decoding that skyrec.dask runs in each partition, usable on their own.
 skyrec._native frames, decodes and fills the columns of a whole block with
 the interpreter lock released and makes the Python results after taking it
 back: a handful of arrays per block, no object per value or message. Threads
-therefore decode side by side. Needs pandas (`pip install skyrec[pandas]`).
+therefore decode side by side. Needs pandas (`pip install '.[pandas]' from a skyrec checkout`).
 """
 
 from __future__ import annotations
@@ -24,7 +24,7 @@ from _skyrec import TableSet
 from . import _native
 from .frames import _pandas
 from .reader import Source, opened
-from .tables import TableSource, find_tables
+from .tables import TableKey, TableSource, find_tables
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -143,6 +143,7 @@ class _Prepared:
     offsets: list[int]
     messages: list[int]
     tables: list[TableSet]
+    keys: list[TableKey]
     errors: list[ErrorRow]
 
 
@@ -165,6 +166,10 @@ def _table_key(h: dict[str, Any]) -> np.ndarray:
              (("master_table", np.uint8), ("master_version", np.uint8), ("local_version", np.uint8),
               ("centre", np.uint16), ("subcentre", np.uint16))]
     return (parts[0] << 48) | (parts[1] << 40) | (parts[2] << 32) | (parts[3] << 16) | parts[4]
+
+
+def _unpacked_key(packed: int) -> TableKey:
+    return (packed >> 48 & 0xFF, packed >> 40 & 0xFF, packed >> 32 & 0xFF, packed >> 16 & 0xFFFF, packed & 0xFFFF)
 
 
 def _prepare_piece(piece: Piece, source: TableSource, filter: Filter, data: Any) -> _Prepared:
@@ -210,7 +215,7 @@ def _prepare_piece(piece: Piece, source: TableSource, filter: Filter, data: Any)
     loaded = np.array([table_of[k] is not None for k in range(len(distinct))], bool)[inverse]
     chosen, inverse = chosen[loaded], inverse[loaded]
     return _Prepared(label, data, offsets[chosen].tolist(), messages[chosen].tolist(), table_of[inverse].tolist(),
-                     errors)
+                     [_unpacked_key(k) for k in keys[chosen].tolist()], errors)
 
 
 class _Categories:
@@ -288,7 +293,7 @@ def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = N
                                       for p in prepared])
     for k, i, reason in block["errors"]:
         p = prepared[k]
-        p.errors.append((p.label, p.messages[i], p.offsets[i], reason))
+        p.errors.append((p.label, p.messages[i], p.offsets[i], tables.explain(p.keys[i], reason)))
     errors = [e for p in prepared for e in sorted(p.errors, key=lambda e: e[1])]
     return values_frame(block, list(files.index), with_file), errors_frame(errors, with_file)
 

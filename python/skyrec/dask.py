@@ -11,7 +11,7 @@ message offsets found by a header pass when the graph is built) with
 skyrec.blocks, whose decoding releases the interpreter lock: threads, processes
 and dask.distributed workers all scale. Tables are found, and each version
 loaded, once per worker process. A message that cannot be decoded becomes a
-row of the errors frame, never a failed task. Needs `pip install skyrec[dask]`.
+row of the errors frame, never a failed task. Needs `pip install '.[dask]' from a skyrec checkout`.
 """
 
 from __future__ import annotations
@@ -29,7 +29,7 @@ try:
     from dask.base import tokenize
     from dask.dataframe.utils import clear_known_categories
 except ImportError as e:  # pragma: no cover - depends on the installation
-    raise ImportError("skyrec.dask needs Dask: pip install skyrec[dask]") from e
+    raise ImportError("skyrec.dask needs Dask: pip install '.[dask]' from a skyrec checkout") from e
 
 from _skyrec import TableSet
 

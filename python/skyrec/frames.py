@@ -1,6 +1,6 @@
 """pandas DataFrames of decoded values, one row per value, made from Columns.
 
-pandas is optional: `pip install skyrec[pandas]`.
+pandas is optional: `pip install '.[pandas]' from a skyrec checkout`.
 """
 
 from __future__ import annotations
@@ -23,7 +23,7 @@ def _pandas() -> Any:
     try:
         import pandas
     except ImportError as e:
-        raise ImportError("DataFrames need pandas: pip install skyrec[pandas]") from e
+        raise ImportError("DataFrames need pandas: pip install '.[pandas]' from a skyrec checkout") from e
     return pandas
 
 

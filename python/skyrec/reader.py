@@ -22,7 +22,7 @@ from typing import TYPE_CHECKING, Any, Iterator, Literal, Union
 from _skyrec import BufrMessage, DecodedValue, TableSet
 
 from . import _native
-from .tables import TableSource, find_tables
+from .tables import TableSource, find_tables, message_key
 
 if TYPE_CHECKING:
     from .columns import Columns
@@ -146,4 +146,6 @@ def _decode(data: Any, index: int, start: int, length: int, message: BufrMessage
         return Decoded(index, start, length, message=message, columns=columns,
                        subset_starts=tuple(columns.subset_starts.tolist()))
     except (ValueError, OSError) as e:
-        return Decoded(index, start, length, message=message, error=MessageError(str(e), index=index, offset=start))
+        return Decoded(index, start, length, message=message,
+                       error=MessageError(tables.explain(message_key(message), str(e)), index=index,
+                                                          offset=start))

@@ -5,8 +5,11 @@ Everything in the package that needs tables gets them from `find_tables`:
     source = find_tables()                          # found by themselves
     source = find_tables(definitions="/path/to/definitions")
     source = find_tables(table_dir=".../bufr/tables/0/wmo/39")
-    source = find_tables(wmo_csv="/path/to/BUFR4")   # BUFRCREX_TableB_en_*.csv, BUFR_TableD_en_*.csv
+    source = find_tables(wmo_csv="/path/to/BUFR4")   # WMO's BUFRCREX_TableB/CodeFlag, BUFR_TableD CSV files
     tables = source.for_message(message)            # a _skyrec.TableSet
+
+Without a given source: $ECCODES_DEFINITION_PATH, then the first ecCodes
+definitions tree on disk, then the tables bundled with the package.
 """
 
 from __future__ import annotations
@@ -15,12 +18,18 @@ import importlib.util
 import os
 import sys
 import threading
+from collections.abc import Callable
 from pathlib import Path
 
 import _skyrec
 
+from . import _native, bundle
+
 ENVIRONMENT_VARIABLE = "ECCODES_DEFINITION_PATH"
-SYSTEM_ROOTS = ("/usr/share/eccodes/definitions", "/usr/local/share/eccodes/definitions")
+# After an installed ecCodes Python package's tree and sys.prefix's (conda's), in this order.
+SYSTEM_ROOTS = ("/usr/local/share/eccodes/definitions", "/opt/homebrew/share/eccodes/definitions",
+                "/usr/share/eccodes/definitions")
+WMO_CSV_VERSION = 45
 # Python packages whose wheels have carried an ecCodes definitions tree, and
 # where in them it lies. Current eccodes wheels keep theirs in memory only.
 PACKAGE_NAMES = ("eccodeslib", "eccodes", "ecmwflibs", "gribapi")
@@ -55,6 +64,10 @@ def package_roots() -> list[Path]:
             for sub in PACKAGE_SUBPATHS]
 
 
+def prefix_roots() -> list[Path]:
+    return [Path(sys.prefix, "share", "eccodes", "definitions")]
+
+
 def environment_roots() -> list[Path]:
     value = os.environ.get(ENVIRONMENT_VARIABLE, "")
     return [Path(part) for part in value.split(os.pathsep) if part]
@@ -68,9 +81,9 @@ def not_found_text() -> str:
 
 
 def find_definitions_root() -> str:
-    """The first ecCodes definitions tree found: the installed ecCodes
-    package's, then $ECCODES_DEFINITION_PATH, then the system's."""
-    for candidate in package_roots() + environment_roots() + [Path(p) for p in SYSTEM_ROOTS]:
+    """The first ecCodes definitions tree found: $ECCODES_DEFINITION_PATH's,
+    an installed ecCodes package's, sys.prefix's, then the system's."""
+    for candidate in environment_roots() + package_roots() + prefix_roots() + [Path(p) for p in SYSTEM_ROOTS]:
         if is_definitions_root(candidate):
             return str(candidate)
     raise TablesNotFound(not_found_text())
@@ -82,17 +95,28 @@ def message_key(message: _skyrec.BufrMessage) -> TableKey:
             message.local_tables_version_number, message.originating_centre, message.originating_subcentre)
 
 
+def _local_path(key: TableKey) -> str:
+    """Where under bufr/tables a definitions tree keeps the local tables that `key` names."""
+    table, rest = bundle.local_key(*key).removeprefix("local/").split("/", 1)
+    return f"{table}/local/{rest}"
+
+
 class TableSource:
     """The tables of each message: one fixed TableSet, or those a definitions
-    root names, loaded once per distinct message_key (failures included) and
-    kept for the life of the source."""
+    root (or the bundled tables, with bundled=True) names, loaded once per
+    distinct message_key (failures included) and kept for the life of the
+    source. `wmo_version` is the master version of fixed WMO CSV tables."""
 
-    def __init__(self, *, fixed: _skyrec.TableSet | None = None, root: str | None = None, origin: str = ""):
-        if (fixed is None) == (root is None):
-            raise ValueError("a table source has either fixed tables or a definitions root")
+    def __init__(self, *, fixed: _skyrec.TableSet | None = None, root: str | None = None, bundled: bool = False,
+                 origin: str = "", wmo_version: int | None = None):
+        if (fixed is not None) + (root is not None) + bundled != 1:
+            raise ValueError("a table source has either fixed tables, a definitions root or the bundled tables")
         self._fixed = fixed
         self.root = root
-        self.origin = origin or (f"definitions root {root}" if root else "given tables")
+        self.bundled = bundled
+        self.wmo_version = wmo_version
+        self.origin = origin or (f"definitions root {root}" if root else
+                                 f"tables bundled with skyrec ({bundle.PATH})" if bundled else "given tables")
         self._loaded: dict[TableKey, _skyrec.TableSet | Exception] = {}
         self._loading = threading.Lock()  # threads share a source: each version is still loaded once
 
@@ -101,7 +125,6 @@ class TableSource:
         cannot be loaded (raised again, not retried, for the same key)."""
         if self._fixed is not None:
             return self._fixed
-        assert self.root is not None
         key = message_key(message)
         found = self._loaded.get(key)
         if found is None:
@@ -109,13 +132,48 @@ class TableSource:
                 found = self._loaded.get(key)
                 if found is None:
                     try:
-                        found = _skyrec.TableSet.from_definitions(self.root, message)
+                        found = self._load(message)
                     except (ValueError, OSError) as e:
                         found = e
                     self._loaded[key] = found
         if isinstance(found, Exception):
             raise found.with_traceback(None)  # the same error again, without piling up tracebacks
         return found
+
+    def _load(self, message: _skyrec.BufrMessage) -> _skyrec.TableSet:
+        if self.root is None:
+            return bundle.for_message(message)
+        try:
+            return _skyrec.TableSet.from_definitions(self.root, message)
+        except (ValueError, OSError) as e:
+            named, found, _ = _native.table_directories(self.root, message)
+            where = found or named
+            if where in str(e):
+                raise
+            # The same kind of error, naming the directory it is about.
+            raise type(e)(f"{where}: {e}") from None
+
+    def has_local_tables(self, key: TableKey) -> bool:
+        """Whether this source holds the local tables that the message_key `key` names."""
+        if self.root is not None:
+            return os.path.isdir(os.path.join(self.root, "bufr", "tables", _local_path(key)))
+        return self.bundled and bundle.has(bundle.local_key(*key))
+
+    def explain(self, key: TableKey, error: str) -> str:
+        """`error`, a failure to decode a message of message_key `key` with
+        these tables, with what is likely missing when a descriptor was not found."""
+        table, master, local, centre, subcentre = key
+        if "was not found in Table" not in error:
+            return error
+        if self.wmo_version is not None and master != self.wmo_version:
+            return f"{error} (the message names master tables version {master}, the WMO CSV tables are version " \
+                   f"{self.wmo_version})"
+        if local == 0 or self._fixed is not None or self.has_local_tables(key):
+            return error
+        return (f"{error} (its local tables version {local} of centre {centre}, sub-centre {subcentre} are in no "
+                f"table source searched: pass definitions= (skyrec: --definitions) an ecCodes definitions tree "
+                f"that has bufr/tables/{_local_path(key)}, or set {ENVIRONMENT_VARIABLE} "
+                "to one)")
 
     @property
     def fixed(self) -> _skyrec.TableSet | None:
@@ -131,13 +189,24 @@ class TableSource:
         return f"TableSource({self.origin})"
 
 
+def _named(path: str, load: Callable[[str], _skyrec.TableSet]) -> _skyrec.TableSet:
+    """load(path), its errors naming the directory they are about."""
+    try:
+        return load(path)
+    except (ValueError, OSError) as e:
+        if path in str(e):
+            raise
+        raise type(e)(f"{path}: {e}") from None
+
+
 def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *, table_dir: str | os.PathLike[str] | None = None,
                 definitions: str | os.PathLike[str] | None = None,
                 wmo_csv: str | os.PathLike[str] | None = None) -> TableSource:
     """Where the tables come from. At most one source may be given; a given
     one wins: a loaded TableSet or TableSource, an ecCodes table directory,
     a definitions root or a directory of WMO BUFR4 CSV tables. Without one,
-    the definitions root found by find_definitions_root() serves.
+    the definitions root found by find_definitions_root() serves, and without
+    that the tables bundled with the package.
 
     Raises TablesNotFound when nothing is given or found, and ValueError or
     OSError when a given table directory cannot be loaded."""
@@ -154,13 +223,19 @@ def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *, table_d
         raise TypeError(f"tables must be a TableSet or TableSource, not {type(tables).__name__}")
     if table_dir is not None:
         path = os.fspath(table_dir)
-        return TableSource(fixed=_skyrec.TableSet.from_eccodes(path), origin=f"table directory {path}")
+        return TableSource(fixed=_named(path, _skyrec.TableSet.from_eccodes), origin=f"table directory {path}")
     if wmo_csv is not None:
         path = os.fspath(wmo_csv)
-        return TableSource(fixed=_skyrec.TableSet.from_bufr4_45(path), origin=f"WMO CSV tables {path}")
+        return TableSource(fixed=_named(path, _native.tables_from_wmo_csv), origin=f"WMO CSV tables {path}",
+                           wmo_version=WMO_CSV_VERSION)
     if definitions is not None:
         root = os.fspath(definitions)
         if not is_definitions_root(root):
             raise TablesNotFound(f"{root} is not an ecCodes definitions root (it has no bufr/tables)")
         return TableSource(root=root)
-    return TableSource(root=find_definitions_root())
+    try:
+        return TableSource(root=find_definitions_root())
+    except TablesNotFound:
+        if not bundle.available():
+            raise
+    return TableSource(bundled=True)

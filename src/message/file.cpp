@@ -6,16 +6,27 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace skyrec {
+namespace {
 
-FileDescriptor::~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-}
+// Closes the descriptor on every exit path.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    FileDescriptor& operator=(FileDescriptor&&) = delete;
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int get() const noexcept { return fd_; }
 
-std::string system_error_text(int errnum) {
-    return std::string(std::strerror(errnum)) + " (os error " + std::to_string(errnum) + ")";
-}
+private:
+    int fd_;
+};
 
 Result<FileDescriptor> open_for_reading(const std::string& path) {
     if (path.find('\0') != std::string::npos) return BufrError::io("path contains a NUL byte");
@@ -30,6 +41,12 @@ Result<std::size_t> read_some(const FileDescriptor& file, std::uint8_t* buffer, 
         if (n >= 0) return static_cast<std::size_t>(n);
         if (errno != EINTR) return BufrError::io(system_error_text(errno));
     }
+}
+
+}  // namespace
+
+std::string system_error_text(int errnum) {
+    return std::string(std::strerror(errnum)) + " (os error " + std::to_string(errnum) + ")";
 }
 
 Result<std::vector<std::uint8_t>> read_file_bytes(const std::string& path) {

@@ -22,11 +22,12 @@ bool file_stem(std::string_view name, std::string_view& stem) {
     return true;
 }
 
-Result<CodeTable> read_code_table(const std::string& path) {
-    auto text = read_text_file(path);
-    if (!text) return std::move(text).error();
+}  // namespace
+
+Result<CodeTable> parse_code_table(std::string_view text) {
+    SKYREC_CHECK(check_text(text));
     CodeTable table;
-    std::string_view rest = *text;
+    std::string_view rest = text;
     std::string_view line;
     while (next_line(rest, line)) {
         line = trim_white_space(line);
@@ -50,20 +51,27 @@ Result<CodeTable> read_code_table(const std::string& path) {
     return table;
 }
 
-}  // namespace
+Result<std::optional<DescriptorCode>> code_table_file_code(std::string_view file_name) {
+    std::string_view stem;
+    if (!file_stem(file_name, stem) || !is_valid_utf8(stem)) return std::optional<DescriptorCode>{};
+    // Every .table file must be named by a decimal code.
+    auto code = parse_code_field(stem);
+    if (!code) return std::move(code).error();
+    return std::optional<DescriptorCode>{*code};
+}
 
 Status read_code_table_directory(TableSet& tables, const std::string& directory) {
     auto paths = list_table_files(directory, "", ".table");
     if (!paths) return std::move(paths).error();
     for (const std::string& path : *paths) {
-        std::string_view stem;
-        if (!file_stem(file_name_of(path), stem) || !is_valid_utf8(stem)) continue;
-        // Every .table file must be named by a decimal code.
-        auto code = parse_code_field(stem);
+        auto code = code_table_file_code(file_name_of(path));
         if (!code) return std::move(code).error();
-        auto table = read_code_table(path);
+        if (!*code) continue;
+        auto text = read_table_file(path);
+        if (!text) return std::move(text).error();
+        auto table = parse_code_table(*text);
         if (!table) return std::move(table).error();
-        tables.insert_code_table(*code, std::move(*table));
+        tables.insert_code_table(**code, std::move(*table));
     }
     return Ok{};
 }

@@ -7,70 +7,32 @@
 
 namespace skyrec {
 
-CsvTableReader::CsvTableReader(FileDescriptor file, CsvDialect dialect)
-    : file_(std::move(file)), dialect_(dialect), buffer_(kBufferSize) {}
-
-Result<CsvTableReader> CsvTableReader::open(const std::string& path, CsvDialect dialect) {
-    auto file = open_for_reading(path);
-    // Record files report open failures as plain text, not as Io.
-    if (!file) return BufrError::text(file.error().detail());
-    return CsvTableReader(std::move(*file), dialect);
-}
-
-bool CsvTableReader::refill() {
-    if (at_end_) return false;
-    auto n = read_some(file_, buffer_.data(), buffer_.size());
-    if (!n || *n == 0) {
-        if (!n) read_error_ = BufrError::text(n.error().detail());
-        at_end_ = true;
-        return false;
-    }
-    pos_ = 0;
-    len_ = *n;
-    return true;
-}
-
-Status CsvTableReader::start(CsvRecord& record) {
+void CsvTableReader::start(CsvRecord& record) {
     started_ = true;
-    // Gather the first three bytes (a read may return fewer) to look for a
-    // byte-order mark.
-    while (len_ < 3) {
-        auto n = read_some(file_, buffer_.data() + len_, buffer_.size() - len_);
-        if (!n) return BufrError::text(n.error().detail());
-        if (*n == 0) break;
-        len_ += *n;
-    }
-    if (len_ >= 3 && buffer_[0] == 0xEF && buffer_[1] == 0xBB && buffer_[2] == 0xBF) {
-        pos_ = byte_ = 3;
-    }
+    if (text_.starts_with("\xEF\xBB\xBF")) pos_ = 3;
     if (dialect_ == CsvDialect::Wmo) {
         // The header row fixes the field count; its text is never used.
-        auto header = read_row(record);
-        if (!header) return std::move(header).error();
-        if (*header) {
+        if (read_row(record)) {
             field_count_ = record.field_count();
             record_index_ = 1;
         }
     }
-    return Ok{};
 }
 
 Result<bool> CsvTableReader::next(CsvRecord& record) {
-    if (!started_) SKYREC_CHECK(start(record));
-    const Position at{record_index_, line_, byte_};
-    auto row = read_row(record);
-    if (!row || !*row) return row;
+    if (!started_) start(record);
+    const Position at{record_index_, line_, pos_};
+    if (!read_row(record)) return false;
     SKYREC_CHECK(check_record(record, at));
     ++record_index_;
     return true;
 }
 
-Result<bool> CsvTableReader::read_row(CsvRecord& record) {
+bool CsvTableReader::read_row(CsvRecord& record) {
     record.bytes_.clear();
     record.ends_.clear();
     const bool found = skip_blank_and_comment_lines();
     if (found) split_fields(record);
-    if (read_error_) return *read_error_;
     return found;
 }
 
@@ -106,7 +68,7 @@ void CsvTableReader::skip_comment_line() {
 
 void CsvTableReader::split_fields(CsvRecord& record) {
     enum class State { FieldStart, Unquoted, Quoted, AfterQuote };
-    const std::uint8_t delimiter = dialect_ == CsvDialect::Wmo ? ',' : '|';
+    const char delimiter = dialect_ == CsvDialect::Wmo ? ',' : '|';
     std::string& bytes = record.bytes_;
     State state = State::FieldStart;
     for (;;) {
@@ -126,13 +88,12 @@ void CsvTableReader::split_fields(CsvRecord& record) {
                 continue;
             }
             // Delimiters and line ends are ordinary bytes up to the closing quote.
-            std::size_t run = pos_;
-            while (run < len_ && buffer_[run] != '"') {
-                if (buffer_[run] == '\n') ++line_;
-                ++run;
-            }
-            bytes.append(reinterpret_cast<const char*>(buffer_.data() + pos_), run - pos_);
-            byte_ += run - pos_;
+            std::size_t run = text_.find('"', pos_);
+            if (run == std::string_view::npos) run = text_.size();
+            const std::string_view part = text_.substr(pos_, run - pos_);
+            for (const char b : part)
+                if (b == '\n') ++line_;
+            bytes += part;
             pos_ = run;
             continue;
         } else if (state == State::AfterQuote) {
@@ -154,11 +115,10 @@ void CsvTableReader::split_fields(CsvRecord& record) {
             if (c == '\n') ++line_;
             break;
         } else {
-            std::size_t run = pos_;
-            while (run < len_ && buffer_[run] != delimiter && buffer_[run] != '\n' && buffer_[run] != '\r')
-                ++run;
-            bytes.append(reinterpret_cast<const char*>(buffer_.data() + pos_), run - pos_);
-            byte_ += run - pos_;
+            const char stops[] = {delimiter, '\n', '\r'};
+            std::size_t run = text_.find_first_of(std::string_view(stops, 3), pos_);
+            if (run == std::string_view::npos) run = text_.size();
+            bytes += text_.substr(pos_, run - pos_);
             pos_ = run;
         }
     }

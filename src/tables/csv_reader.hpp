@@ -1,5 +1,4 @@
-// Reading delimited table files record by record, through a fixed-size
-// buffer: a file is never held whole. Two fixed dialects, no settings.
+// Reading delimited table text record by record. Two fixed dialects, no settings.
 #pragma once
 
 #include <cstddef>
@@ -9,7 +8,6 @@
 #include <string_view>
 #include <vector>
 
-#include "message/file.hpp"
 #include "message/result.hpp"
 
 namespace skyrec {
@@ -43,14 +41,13 @@ public:
     // An element.table row up to its data width; shorter rows than the first
     // but with these fields read with the rest empty.
     static constexpr std::size_t kElementFieldsToWidth = 8;
-    static constexpr std::size_t kBufferSize = 8192;
 
-    // Opens `path`; failure is a Text error carrying the system's description.
-    static Result<CsvTableReader> open(const std::string& path, CsvDialect dialect);
+    // Reads `text`, which must outlive the reader; any bytes at all.
+    CsvTableReader(std::string_view text, CsvDialect dialect) noexcept : text_(text), dialect_(dialect) {}
 
     // Fills `record` with the next record and gives true, or gives false at
-    // the end of the file. Errors: the system's text when reading fails, a
-    // field count that differs from the first row's, invalid UTF-8.
+    // the end of the text. Errors: a field count that differs from the first
+    // row's, invalid UTF-8.
     Result<bool> next(CsvRecord& record);
 
 private:
@@ -59,51 +56,35 @@ private:
         std::uint64_t record, line, byte;
     };
 
-    CsvTableReader(FileDescriptor file, CsvDialect dialect);
-
-    Status start(CsvRecord& scratch);
-    Result<bool> read_row(CsvRecord& record);
+    void start(CsvRecord& scratch);
+    bool read_row(CsvRecord& record);
     bool skip_blank_and_comment_lines();
     void skip_comment_line();
     void split_fields(CsvRecord& record);
     Status check_record(CsvRecord& record, const Position& at);
 
-    // The byte at the read position, refilling the buffer; -1 at the end of
-    // the file or after a read failure (kept in read_error_).
-    int peek() {
-        if (pos_ < len_) return buffer_[pos_];
-        return refill() ? buffer_[pos_] : -1;
-    }
-    void consume() noexcept {
-        ++pos_;
-        ++byte_;
-    }
-    bool refill();
+    // The byte at the read position; -1 at the end of the text.
+    int peek() const noexcept { return pos_ < text_.size() ? static_cast<std::uint8_t>(text_[pos_]) : -1; }
+    void consume() noexcept { ++pos_; }
 
-    FileDescriptor file_;
+    std::string_view text_;
     CsvDialect dialect_;
-    std::vector<std::uint8_t> buffer_;
-    std::size_t pos_ = 0;
-    std::size_t len_ = 0;
-    bool at_end_ = false;
-    std::optional<BufrError> read_error_;
+    std::size_t pos_ = 0;  // also the byte position of error texts
 
     bool started_ = false;
     std::optional<std::size_t> field_count_;
     std::uint64_t record_index_ = 0;
     std::uint64_t line_ = 1;
-    std::uint64_t byte_ = 0;
 };
 
-// Calls `row(record)` (returning Status) for every record of the file at
-// `path`, stopping at the first error of the reader or of `row`.
+// Calls `row(record)` (returning Status) for every record of `text`,
+// stopping at the first error of the reader or of `row`.
 template <class Row>
-Status for_each_record(const std::string& path, CsvDialect dialect, Row&& row) {
-    auto reader = CsvTableReader::open(path, dialect);
-    if (!reader) return std::move(reader).error();
+Status for_each_record(std::string_view text, CsvDialect dialect, Row&& row) {
+    CsvTableReader reader(text, dialect);
     CsvRecord record;
     for (;;) {
-        auto more = reader->next(record);
+        auto more = reader.next(record);
         if (!more) return std::move(more).error();
         if (!*more) return Ok{};
         SKYREC_CHECK(row(static_cast<const CsvRecord&>(record)));

@@ -1,11 +1,12 @@
 #include "tables/csv_reader.hpp"
 #include "tables/eccodes_tables.hpp"
 #include "tables/element_row.hpp"
+#include "tables/text_file.hpp"
 
 namespace skyrec {
 
-Status read_element_table(TableSet& tables, const std::string& path) {
-    return for_each_record(path, CsvDialect::ElementTable, [&](const CsvRecord& record) -> Status {
+Status parse_element_table(TableSet& tables, std::string_view bytes) {
+    return for_each_record(bytes, CsvDialect::ElementTable, [&](const CsvRecord& record) -> Status {
         // Shorter rows carry no width and are passed over; fields past the
         // eighth hold CREX columns, not read.
         if (record.field_count() < 8) return Ok{};
@@ -23,6 +24,13 @@ Status read_element_table(TableSet& tables, const std::string& path) {
         tables.insert_element(std::move(element).value());
         return Ok{};
     });
+}
+
+Status read_element_table(TableSet& tables, const std::string& path) {
+    auto bytes = read_table_file(path);
+    // Record files report read failures as plain text, not as Io.
+    if (!bytes) return BufrError::text(bytes.error().detail());
+    return parse_element_table(tables, *bytes);
 }
 
 }  // namespace skyrec

@@ -49,13 +49,11 @@ Status process_statement(TableSet& tables, std::string_view statement) {
 
 }  // namespace
 
-Status read_sequence_file(TableSet& tables, const std::string& path) {
-    auto text = read_text_file(path);
-    if (!text) return std::move(text).error();
-
+Status parse_sequence_file(TableSet& tables, std::string_view text) {
+    SKYREC_CHECK(check_text(text));
     // Lines gather into a pending statement until one holds a closing bracket.
     std::string pending;
-    std::string_view rest = *text;
+    std::string_view rest = text;
     std::string_view line;
     while (next_line(rest, line)) {
         line = trim_white_space(line);
@@ -69,6 +67,12 @@ Status read_sequence_file(TableSet& tables, const std::string& path) {
     }
     // A statement left open at the end is dropped.
     return Ok{};
+}
+
+Status read_sequence_file(TableSet& tables, const std::string& path) {
+    auto text = read_table_file(path);
+    if (!text) return std::move(text).error();
+    return parse_sequence_file(tables, *text);
 }
 
 }  // namespace skyrec

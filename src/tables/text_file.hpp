@@ -1,14 +1,20 @@
-// Reading a whole table file as UTF-8 text.
+// Reading a whole table file, as bytes or as UTF-8 text.
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "message/result.hpp"
 
 namespace skyrec {
 
-// The file's text, or an Io error: the system's text, or "stream did not
-// contain valid UTF-8".
+// The file's bytes, or an Io error carrying the system's text.
+Result<std::string> read_table_file(const std::string& path);
+
+// Ok when `bytes` is UTF-8 text, else the Io error "stream did not contain valid UTF-8".
+Status check_text(std::string_view bytes);
+
+// The file's text: read_table_file, then check_text.
 Result<std::string> read_text_file(const std::string& path);
 
 }  // namespace skyrec

@@ -53,13 +53,13 @@ class Units:
         return known[code]
 
 
-def message_line(path: str, item: Decoded, m: BufrMessage) -> str:
+def message_line(path: str, item: Decoded, m: BufrMessage, origin: str) -> str:
     return (f"{path}: message {item.index} at offset {item.offset} ({item.length} bytes): centre "
             f"{m.originating_centre}/{m.originating_subcentre}, category {m.data_category}/"
             f"{m.international_data_subcategory}, {m.number_of_subsets} subset"
             f"{'' if m.number_of_subsets == 1 else 's'}, {'compressed' if m.compressed_data else 'not compressed'}, "
             f"{typical_time(m)}, tables {m.master_table_number}/{m.master_tables_version_number}/"
-            f"{m.local_tables_version_number}")
+            f"{m.local_tables_version_number} from {origin}")
 
 
 def is_marker(v: DecodedValue) -> bool:
@@ -122,7 +122,7 @@ def run(args: argparse.Namespace, session: Session) -> int:
         if not first:
             out.write("\n")
         first = False
-        out.write(message_line(path, item, item.message) + "\n")
+        out.write(message_line(path, item, item.message, source.origin) + "\n")
         rows = [[value_cells(v, unit) for v, unit in zip(subset, subset_unit)]
                 for subset, subset_unit in zip(subsets, subset_units)]
         # One layout for the whole message.

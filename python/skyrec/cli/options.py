@@ -13,6 +13,7 @@ from _skyrec import BufrMessage, TableSet
 
 from .._native import resolve_table_dir
 from ..reader import read_messages
+from .. import bundle
 from ..tables import TableSource, TablesNotFound, find_definitions_root, find_tables
 
 EXIT_OK = 0  # every message decoded
@@ -96,8 +97,8 @@ def add_format_option(parser: argparse.ArgumentParser, what: str) -> None:
 
 def add_progress_option(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
-                        help="a progress bar on stderr (needs tqdm: pip install skyrec[progress]); by default "
-                        "shown for large inputs when stderr is a terminal and stdout is not")
+                        help="a progress bar on stderr (needs tqdm: pip install '.[progress]' from a skyrec "
+                        "checkout); by default shown for large inputs when stderr is a terminal and stdout is not")
 
 
 def table_source(args: argparse.Namespace) -> TableSource:
@@ -108,8 +109,10 @@ def table_source(args: argparse.Namespace) -> TableSource:
     try:
         return find_tables(table_dir=args.tables, definitions=args.definitions, wmo_csv=args.wmo_csv)
     except (TablesNotFound, ValueError, OSError) as e:
-        named = "".join(f"{option} {value}: " for option, value in given)  # the loaders' errors may not say which
-        raise UsageError(f"{named}{e}") from e
+        text = str(e)
+        for option, value in given:  # the option, with its value unless the error begins with it
+            text = f"{option} {text}" if text.startswith(f"{value}: ") else f"{option} {value}: {text}"
+        raise UsageError(text) from e
 
 
 def lookup_tables(args: argparse.Namespace) -> tuple[TableSet, str]:
@@ -125,7 +128,9 @@ def lookup_tables(args: argparse.Namespace) -> tuple[TableSet, str]:
     try:
         root = args.definitions or find_definitions_root()
     except TablesNotFound as e:
-        raise UsageError(str(e)) from e
+        if not bundle.available():
+            raise UsageError(str(e)) from e
+        return _bundled_master(args.master_version)
     wmo = f"{root}/bufr/tables/0/wmo"
     version = args.master_version if args.master_version is not None else newest_version(wmo)
     try:
@@ -133,6 +138,14 @@ def lookup_tables(args: argparse.Namespace) -> tuple[TableSet, str]:
         return TableSet.from_eccodes(directory), f"master version {version} ({directory})"
     except ValueError as e:
         raise UsageError(str(e)) from e
+
+
+def _bundled_master(version: int | None) -> tuple[TableSet, str]:
+    versions = [int(key.split("/")[2]) for key in bundle.keys() if key.startswith("wmo/0/")]
+    version = max(versions) if version is None else version
+    if version not in versions:
+        raise UsageError(f"no master table version {version} in the tables bundled with skyrec ({bundle.PATH})")
+    return bundle.load(f"wmo/0/{version}"), f"master version {version} (tables bundled with skyrec)"
 
 
 def newest_version(wmo: str) -> int:
