@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "message/utf8.hpp"
+#include "tables/text_file.hpp"
 
 namespace skyrec {
 
@@ -11,7 +12,7 @@ CsvTableReader::CsvTableReader(FileDescriptor file, CsvDialect dialect)
     : file_(std::move(file)), dialect_(dialect), buffer_(kBufferSize) {}
 
 Result<CsvTableReader> CsvTableReader::open(const std::string& path, CsvDialect dialect) {
-    auto file = open_for_reading(path);
+    auto file = open_table_file(path);
     // Record files report open failures as plain text, not as Io.
     if (!file) return BufrError::text(file.error().detail());
     return CsvTableReader(std::move(*file), dialect);
