@@ -23,7 +23,7 @@ from _skyrec import TableSet
 from . import _native
 from .frames import _pandas
 from .reader import BUFFER_TYPES, Source
-from .sources import CHANGED, Span, check_bytes_source, is_stream, read_span, read_whole_stream
+from .sources import CHANGED, Span, check_bytes_source, is_stream, read_span, read_whole_stream, runs_past_end
 from .tables import TableSource, find_tables
 
 if TYPE_CHECKING:
@@ -214,8 +214,11 @@ def _prepare_piece(piece: Piece, source: TableSource, filter: Filter) -> _Prepar
         # An offset where no message starts (now) is an error, never nothing.
         present = set(offsets.tolist())
         errors.extend((label, index_of[o], o, _missing_reason(o, span)) for o in wanted if o not in present)
-    truncated = (local + np.frombuffer(h["length"], np.uint64).astype(np.int64)) >= len(data)
-    errors.extend((label, int(messages[row]), int(offsets[row]), CHANGED if span.short and truncated[row] else reason)
+    # A message cut short where the bytes end was whole when measured, or
+    # when a header pass found it.
+    changed = span.short or wanted is not None
+    errors.extend((label, int(messages[row]), int(offsets[row]),
+                   CHANGED if changed and runs_past_end(data, int(local[row])) else reason)
                   for row, reason in h["errors"] if asked[row])
     keep &= asked
     if filter is not None and keep.any():

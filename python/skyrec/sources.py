@@ -147,6 +147,13 @@ def stream_messages(stream: IO[bytes]) -> Iterator[Found]:
         yield Found(data, found_start, base + found_start, length, message, error)
 
 
+def runs_past_end(data: Any, start: int) -> bool:
+    """Whether the message whose "BUFR" is at `start` declares more bytes
+    than `data` holds from there."""
+    left = len(data) - start
+    return left < SECTION0 or int.from_bytes(data[start + 4:start + 7], "big") > left
+
+
 def read_whole_stream(stream: IO[bytes]) -> bytes:
     """All of a stream, or ValueError past STREAM_LIMIT bytes."""
     chunks = _Chunks(stream)
@@ -203,11 +210,10 @@ def read_span(source: Any, start: int = 0, end: int | None = None) -> Span:
     """The bytes of the file at `source` that hold every message whose
     "BUFR" lies in [start, end), read now; a stream is read whole."""
     path = path_of(source)
-    fd = os.open(path, os.O_RDONLY | os.O_CLOEXEC | os.O_NONBLOCK)
+    fd = os.open(path, os.O_RDONLY | os.O_CLOEXEC)  # a FIFO waits for its writer, as for any reader
     try:
         st = os.fstat(fd)
         if not stat.S_ISREG(st.st_mode):
-            os.set_blocking(fd, True)
             with open(fd, "rb", closefd=False) as stream:
                 return Span(read_whole_stream(stream), 0, False)
         size = st.st_size
