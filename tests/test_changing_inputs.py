@@ -213,8 +213,8 @@ def test_an_output_that_cannot_be_written_has_its_own_status(stdout):
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
     command = [sys.executable, "-m", "skyrec", "dump", "--tables", "examples/tables", "examples/sample.bufr"]
     with open("/dev/full", "wb") as full:
-        result = subprocess.run(command, stdout=full if stdout == "full" else subprocess.DEVNULL, stderr=subprocess.PIPE,
-                                env=env, cwd=ROOT, timeout=120, close_fds=True,
+        result = subprocess.run(command, stdout=full if stdout == "full" else subprocess.DEVNULL,
+                                stderr=subprocess.PIPE, env=env, cwd=ROOT, timeout=120, close_fds=True,
                                 preexec_fn=(lambda: os.close(1)) if stdout == "closed" else None)
     assert result.returncode == 74
     assert result.stderr.decode().splitlines() == [
