@@ -6,6 +6,7 @@ grow without bound or lose a message without an error."""
 from __future__ import annotations
 
 import os
+import signal
 import subprocess
 import sys
 import textwrap
@@ -175,6 +176,16 @@ def test_an_endless_stream_without_messages_takes_constant_memory():
     count, offset, grown_kib = map(int, result.stdout.split())
     assert (count, offset) == (1, 400 * ((1 << 20) + 3))
     assert grown_kib < 64 * 1024  # 400 MiB went through
+
+
+def test_an_endless_device_is_read_until_interrupted():
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    code = "import skyrec; print('reading', flush=True); list(skyrec.read_messages('/dev/zero', output='messages'))"
+    process = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+    assert process.stdout.readline() == b"reading\n"
+    process.send_signal(signal.SIGINT)
+    _, err = process.communicate(timeout=60)
+    assert process.returncode == -signal.SIGINT and err.rstrip().endswith(b"KeyboardInterrupt")
 
 
 @pytest.mark.parametrize("call", [_skyrec.parse_all_file, _skyrec.parse_file, lambda p: read_headers(p)])
