@@ -15,7 +15,7 @@ from pathlib import Path
 
 import pytest
 
-from blockfiles import bad_decode, good, write_archive
+from blockfiles import bad_decode, bad_frame, good, write_archive
 from decodekit import CODE_TABLES, ELEMENTS, SEQUENCES
 from tablegen import write_table_dir
 
@@ -124,6 +124,19 @@ def test_an_offset_without_a_message_is_an_error_row(tmp_path, tables, where, re
     values, errors = read_block(path, tables=tables, offsets=[first, first + where], indices=[0, 7])
     assert set(values["message"]) == {0}
     assert errors["message"].tolist() == [7] and errors["error"][0].startswith(reason)
+
+
+@pytest.mark.parametrize("chunk", [16, 61, 200, 1 << 20])
+def test_a_header_pass_a_chunk_at_a_time_finds_what_one_pass_finds(tmp_path, monkeypatch, chunk):
+    # A "BUFR" whose length runs far past the end, then "BUF" cut by a chunk.
+    parts = [good(1, "ONE", 0), b"BUFR\xff\xff\xff", bad_frame(), good(2, "TWO", 1, subsets=30), b"BUF"]
+    path = write_archive(tmp_path / "a.bufr", parts + [good(3, "ONE", 1)])
+    monkeypatch.setattr(sources, "HEADER_CHUNK", chunk)
+    whole = read_headers(path.read_bytes())
+    assert len(whole) == 5
+    assert read_headers(path).equals(whole)
+    start, end = int(whole["offset"][1]), int(whole["offset"][3])
+    assert read_headers(path, start=start, end=end).equals(read_headers(path.read_bytes(), start=start, end=end))
 
 
 # --- streams ---------------------------------------------------------------

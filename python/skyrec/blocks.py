@@ -23,7 +23,8 @@ from _skyrec import TableSet
 from . import _native
 from .frames import _pandas
 from .reader import BUFFER_TYPES, Source
-from .sources import CHANGED, Span, check_bytes_source, is_stream, read_span, read_whole_stream, runs_past_end
+from .sources import (CHANGED, Span, check_bytes_source, is_stream, read_span, read_whole_stream, runs_past_end,
+                      scan_file_headers)
 from .tables import TableSource, find_tables
 
 if TYPE_CHECKING:
@@ -113,9 +114,28 @@ def read_headers(source: Source, *, start: int = 0, end: int | None = None, firs
     "BUFR" lies in [start, end), without decoding any: a DataFrame with one
     row per message found, bad ones included (their `error` says why). With
     `file`, a first column names where the rows come from."""
+    if isinstance(source, (str, os.PathLike)):
+        return headers_frame(file_headers(source, start, end), first_index, file)
     span = source_span(source, start, end)
-    h = _native.message_headers(span.data, start - span.base, None if end is None else max(0, end - span.base))
-    return headers_frame(h, first_index, file, span.base)
+    return headers_frame(_native.message_headers(span.data, start, end), first_index, file)
+
+
+def file_headers(path: str | os.PathLike[str], start: int = 0, end: int | None = None) -> dict[str, Any]:
+    """_native.message_headers' dict for the file at `path`, made a chunk at
+    a time (see skyrec.sources.scan_file_headers), offsets in the file."""
+    chunks = scan_file_headers(path, start, end)
+    if len(chunks) == 1 and chunks[0][1] in (-1, chunks[0][0]["count"]) and chunks[0][2] == 0:
+        return chunks[0][0]
+    merged: dict[str, Any] = {"count": 0, "errors": []}
+    arrays: dict[str, list[np.ndarray]] = {}
+    for h, cut, base in chunks:
+        for name, dtype in (*HEADER_ARRAYS, *TIME_PARTS, ("framed", np.bool_)):
+            part: np.ndarray = np.frombuffer(h[name], dtype)[:cut]
+            arrays.setdefault(name, []).append(part + np.uint64(base) if name == "offset" else part)
+        merged["errors"].extend((row + merged["count"], reason) for row, reason in h["errors"] if row < cut)
+        merged["count"] += cut
+    merged.update({name: np.concatenate(parts) for name, parts in arrays.items()})
+    return merged
 
 
 def selected(headers: pd.DataFrame, filter: Filter) -> np.ndarray:

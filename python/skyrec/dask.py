@@ -34,7 +34,7 @@ except ImportError as e:  # pragma: no cover - depends on the installation
 from _skyrec import TableSet
 
 from . import _native, blocks
-from .blocks import Filter, Piece, source_span
+from .blocks import Filter, Piece
 from .frames import _pandas
 from .tables import TableSource, find_tables
 
@@ -117,8 +117,7 @@ def _file_pieces(path: str, blocksize: int | None, offsets_of: dict[str, np.ndar
     if blocksize is None or size <= blocksize:
         return [(Piece(path), size)]
     if path not in offsets_of:
-        offsets_of[path] = np.frombuffer(_native.message_headers(source_span(path).data)["offset"],
-                                         np.uint64).astype(np.int64)
+        offsets_of[path] = np.frombuffer(blocks.file_headers(path)["offset"], np.uint64).astype(np.int64)
     offsets = offsets_of[path]
     pieces: list[tuple[Piece, int]] = []
     first = 0

@@ -206,6 +206,56 @@ def _overhang(data: bytes, end: int) -> int:
     return need - len(data)
 
 
+HEADER_CHUNK = 1 << 23  # bytes a header pass reads at a time, into one reused buffer
+
+
+def _pread_into(fd: int, buffer: bytearray, offset: int) -> int:
+    view = memoryview(buffer)
+    held = 0
+    while held < len(buffer) and (n := os.preadv(fd, [view[held:]], offset + held)):
+        held += n
+    return held
+
+
+def scan_file_headers(source: Any, start: int = 0, end: int | None = None) -> list[tuple[dict[str, Any], int, int]]:
+    """The header pass of _native.message_headers over the file at
+    `source`, for the messages whose "BUFR" lies in [start, end), made a
+    chunk at a time: (headers of a chunk, rows of it to take, where the
+    chunk starts in the file) in order. Only a chunk and one message are
+    held, whatever the size of the file."""
+    path = path_of(source)
+    fd = os.open(path, os.O_RDONLY | os.O_CLOEXEC)
+    try:
+        if not stat.S_ISREG(os.fstat(fd).st_mode):
+            with open(fd, "rb", closefd=False) as stream:
+                data = read_whole_stream(stream)
+            return [(_native.message_headers(data, start, end), -1, 0)]
+        chunks = []
+        buffer = bytearray(HEADER_CHUNK)
+        base = start
+        while True:
+            held = _pread_into(fd, buffer, base)
+            ended = held < len(buffer)
+            view = memoryview(buffer)[:held]
+            h = _native.message_headers(view, 0, None if end is None else max(0, end - base))
+            offsets = memoryview(h["offset"]).cast("Q")
+            # A message running past the chunk is read again from its start
+            # with the next chunk, and every message after it with it.
+            cut = h["count"]
+            if not ended:
+                cut = next((row for row, _ in h["errors"] if runs_past_end(view, offsets[row])), cut)
+            resume = offsets[cut] if cut < h["count"] else h["resume"]
+            del view, offsets
+            chunks.append((h, cut, base))
+            if ended or (end is not None and base + resume >= end):
+                return chunks
+            if resume == 0:  # one message longer than the chunk: a buffer that holds it
+                buffer = bytearray(max(2 * len(buffer), SECTION0 + MAX_MESSAGE))
+            base += resume
+    finally:
+        os.close(fd)
+
+
 def read_span(source: Any, start: int = 0, end: int | None = None) -> Span:
     """The bytes of the file at `source` that hold every message whose
     "BUFR" lies in [start, end), read now; a stream is read whole."""
