@@ -16,6 +16,7 @@ def build_probe(directory):
     if compiler is None:
         pytest.skip("no C++ compiler to build the CSV reader probe")
     sources = [ROOT / "tests" / "native" / "csv_probe.cpp", ROOT / "src" / "tables" / "csv_reader.cpp",
+               ROOT / "src" / "tables" / "text_file.cpp",
                *sorted((ROOT / "src" / "message").glob("*.cpp"))]
     exe = Path(directory) / "csv_probe"
     cmd = [compiler, "-std=c++20", "-O1", f"-I{ROOT / 'src'}", "-o", str(exe), *map(str, sources)]
