@@ -58,7 +58,8 @@ def message_headers(data: Buffer, position: int = 0, end: int | None = None) -> 
     reason) for messages that cannot be framed."""
 
 # (data, file code, offsets, message numbers, table sets), one each per offset.
-_Piece = tuple[Buffer, int, Sequence[int], Sequence[int], Sequence[TableSet]]
+_Piece = (tuple[Buffer, int, Sequence[int], Sequence[int], Sequence[TableSet]]
+          | tuple[Buffer, int, Sequence[int], Sequence[int], Sequence[TableSet], int])
 
 @final
 class OwnedBuffer:

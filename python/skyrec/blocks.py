@@ -13,7 +13,6 @@ therefore decode side by side. Needs pandas (`pip install '.[pandas]' from a sky
 from __future__ import annotations
 
 import os
-from contextlib import ExitStack
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, Callable, Iterable, Mapping, Sequence
 
@@ -23,7 +22,9 @@ from _skyrec import TableSet
 
 from . import _native
 from .frames import _pandas
-from .reader import Source, opened
+from .reader import BUFFER_TYPES, Source
+from .sources import (CHANGED, Span, check_bytes_source, is_stream, read_span, read_whole_stream, runs_past_end,
+                       scan_file_headers)
 from .tables import TableKey, TableSource, find_tables
 
 if TYPE_CHECKING:
@@ -55,7 +56,9 @@ class Piece:
     """A stretch of one file (or buffer) to decode: the messages whose "BUFR"
     lies in [start, end), numbered from first_index at start (which must be
     where a message starts, or 0); or, when `offsets` is given, exactly the
-    messages there, numbered by `indices`."""
+    messages there, numbered by `indices`. `expected` lists the offsets of the
+    messages a header pass found in [start, end): any not found again is an
+    error row, not left out."""
 
     path: Source
     start: int = 0
@@ -63,6 +66,7 @@ class Piece:
     first_index: int = 0
     offsets: tuple[int, ...] | None = None
     indices: tuple[int, ...] | None = None
+    expected: tuple[int, ...] | None = None
 
 
 def typical_time(year: np.ndarray, month: np.ndarray, day: np.ndarray, hour: np.ndarray, minute: np.ndarray,
@@ -80,13 +84,14 @@ def typical_time(year: np.ndarray, month: np.ndarray, day: np.ndarray, hour: np.
     return time
 
 
-def headers_frame(d: dict[str, Any], first_index: int = 0, file: str | None = None) -> pd.DataFrame:
+def headers_frame(d: dict[str, Any], first_index: int = 0, file: str | None = None, base: int = 0) -> pd.DataFrame:
     """The DataFrame of a skyrec._native.message_headers dict: one row per
     message found, `message` counted from first_index, `error` the reason a
-    message could not be framed (its other fields are then 0)."""
+    message could not be framed (its other fields are then 0). `base` is
+    where the scanned bytes start in the file."""
     pd = _pandas()
     data = {name: np.frombuffer(d[name], dtype) for name, dtype in HEADER_ARRAYS}
-    data["offset"] = data["offset"].astype(np.int64)
+    data["offset"] = data["offset"].astype(np.int64) + base
     data["length"] = data["length"].astype(np.int64)
     data["message"] = np.arange(first_index, first_index + d["count"], dtype=np.int64)
     data["time"] = typical_time(*(np.frombuffer(d[name], dtype) for name, dtype in TIME_PARTS))
@@ -109,8 +114,28 @@ def read_headers(source: Source, *, start: int = 0, end: int | None = None, firs
     "BUFR" lies in [start, end), without decoding any: a DataFrame with one
     row per message found, bad ones included (their `error` says why). With
     `file`, a first column names where the rows come from."""
-    with opened(source) as data:
-        return headers_frame(_native.message_headers(data, start, end), first_index, file)
+    if isinstance(source, (str, os.PathLike)):
+        return headers_frame(file_headers(source, start, end), first_index, file)
+    span = source_span(source, start, end)
+    return headers_frame(_native.message_headers(span.data, start, end), first_index, file)
+
+
+def file_headers(path: str | os.PathLike[str], start: int = 0, end: int | None = None) -> dict[str, Any]:
+    """_native.message_headers' dict for the file at `path`, made a chunk at
+    a time (see skyrec.sources.scan_file_headers), offsets in the file."""
+    chunks = scan_file_headers(path, start, end)
+    if len(chunks) == 1 and chunks[0][1] in (-1, chunks[0][0]["count"]) and chunks[0][2] == 0:
+        return chunks[0][0]
+    merged: dict[str, Any] = {"count": 0, "errors": []}
+    arrays: dict[str, list[np.ndarray]] = {}
+    for h, cut, base in chunks:
+        for name, dtype in (*HEADER_ARRAYS, *TIME_PARTS, ("framed", np.bool_)):
+            part: np.ndarray = np.frombuffer(h[name], dtype)[:cut]
+            arrays.setdefault(name, []).append(part + np.uint64(base) if name == "offset" else part)
+        merged["errors"].extend((row + merged["count"], reason) for row, reason in h["errors"] if row < cut)
+        merged["count"] += cut
+    merged.update({name: np.concatenate(parts) for name, parts in arrays.items()})
+    return merged
 
 
 def selected(headers: pd.DataFrame, filter: Filter) -> np.ndarray:
@@ -140,6 +165,7 @@ class _Prepared:
 
     label: str
     data: Any
+    base: int  # where data starts in the file
     offsets: list[int]
     messages: list[int]
     tables: list[TableSet]
@@ -147,17 +173,18 @@ class _Prepared:
     errors: list[ErrorRow]
 
 
-# Files up to this size are read whole: a partition may gather many of them,
-# and a memory map would hold a file descriptor each until the block is
-# decoded. Larger files are mapped: their pieces each read only their part.
-READ_WHOLE_BYTES = 1 << 20
-
-
-def _piece_data(path: Source, stack: ExitStack) -> Any:
-    if isinstance(path, (str, os.PathLike)) and os.path.getsize(path) <= READ_WHOLE_BYTES:
-        with open(path, "rb") as f:
-            return f.read()
-    return stack.enter_context(opened(path))
+def source_span(source: Source, start: int = 0, end: int | None = None) -> Span:
+    """The bytes of `source` that hold its messages starting in [start,
+    end): a buffer as it is, a file read now (see skyrec.sources)."""
+    if isinstance(source, BUFFER_TYPES):
+        check_bytes_source(source)
+        return Span(source, 0, False)
+    if is_stream(source):
+        return Span(read_whole_stream(source), 0, False)  # type: ignore[arg-type]
+    if not isinstance(source, (str, os.PathLike)):
+        raise TypeError("source must be a path or a bytes-like object (or a binary stream), "
+                        f"not {type(source).__name__}")
+    return read_span(source, start, end)
 
 
 def _table_key(h: dict[str, Any]) -> np.ndarray:
@@ -172,29 +199,55 @@ def _unpacked_key(packed: int) -> TableKey:
     return (packed >> 48 & 0xFF, packed >> 40 & 0xFF, packed >> 32 & 0xFF, packed >> 16 & 0xFFFF, packed & 0xFFFF)
 
 
-def _prepare_piece(piece: Piece, source: TableSource, filter: Filter, data: Any) -> _Prepared:
+def _piece_span(piece: Piece) -> Span:
+    if piece.offsets is not None:
+        if not piece.offsets:
+            return Span(b"", 0, False)
+        return source_span(piece.path, min(piece.offsets), max(piece.offsets) + 1)
+    return source_span(piece.path, piece.start, piece.end)
+
+
+def _missing_reason(offset: int, span: Span) -> str:
+    return CHANGED if span.short or offset >= span.base + len(span.data) else f"no message starts at offset {offset}"
+
+
+def _prepare_piece(piece: Piece, source: TableSource, filter: Filter) -> _Prepared:
     """Finds the messages of one piece and the tables of each."""
     label = os.fspath(piece.path) if isinstance(piece.path, (str, os.PathLike)) else "<buffer>"
+    span = _piece_span(piece)
+    data, base = span.data, span.base
     errors: list[ErrorRow] = []
     start, end, first_index = piece.start, piece.end, piece.first_index
-    if piece.offsets is not None:
-        start, end = (min(piece.offsets), max(piece.offsets) + 1) if piece.offsets else (0, 0)
-    h = _native.message_headers(data, start, end)
-    offsets = np.frombuffer(h["offset"], np.uint64).astype(np.int64)
+    wanted: Sequence[int] | None = piece.offsets
+    indices: Sequence[int] | None = piece.indices
+    if wanted is not None:
+        start, end = (min(wanted), max(wanted) + 1) if wanted else (0, 0)
+        indices = indices if indices is not None else range(len(wanted))
+    elif piece.expected is not None:
+        wanted, indices = piece.expected, range(first_index, first_index + len(piece.expected))
+    h = _native.message_headers(data, max(0, start - base), None if end is None else max(0, end - base))
+    local = np.frombuffer(h["offset"], np.uint64).astype(np.int64)
+    offsets = local + base
     messages = np.arange(first_index, first_index + h["count"], dtype=np.int64)
     keep = np.frombuffer(h["framed"], np.bool_).copy()
-    if piece.offsets is not None:
+    asked = np.ones(len(offsets), bool)
+    if wanted is not None and indices is not None:
         # The messages found where asked for, numbered as the caller numbers them.
-        index_of = dict(zip(piece.offsets, piece.indices if piece.indices is not None else range(len(offsets))))
+        index_of = dict(zip(wanted, indices))
         asked = np.fromiter((o in index_of for o in offsets.tolist()), bool, count=len(offsets))
         messages = np.fromiter((index_of.get(o, -1) for o in offsets.tolist()), np.int64, count=len(offsets))
-    else:
-        asked = np.ones(len(offsets), bool)
-    errors.extend((label, int(messages[row]), int(offsets[row]), reason) for row, reason in h["errors"]
-                  if asked[row])
+        # An offset where no message starts (now) is an error, never nothing.
+        present = set(offsets.tolist())
+        errors.extend((label, index_of[o], o, _missing_reason(o, span)) for o in wanted if o not in present)
+    # A message cut short where the bytes end was whole when measured, or
+    # when a header pass found it.
+    changed = span.short or wanted is not None
+    errors.extend((label, int(messages[row]), int(offsets[row]),
+                   CHANGED if changed and runs_past_end(data, int(local[row])) else reason)
+                  for row, reason in h["errors"] if asked[row])
     keep &= asked
     if filter is not None and keep.any():
-        keep &= selected(headers_frame(h, first_index).assign(message=messages), filter)
+        keep &= selected(headers_frame(h, first_index, base=base).assign(message=messages), filter)
 
     # The tables of each distinct key, loaded (or failed) once per source.
     keys = _table_key(h)
@@ -202,7 +255,7 @@ def _prepare_piece(piece: Piece, source: TableSource, filter: Filter, data: Any)
     distinct, first_rows, inverse = np.unique(keys[chosen], return_index=True, return_inverse=True)
     table_of = np.empty(len(distinct), dtype=object)
     for k, row in enumerate(chosen[first_rows]):
-        found = _native.next_message(data, int(offsets[row]))
+        found = _native.next_message(data, int(local[row]))
         message = found[3] if found is not None else None
         try:
             if message is None:  # the header pass framed it: not expected
@@ -214,8 +267,8 @@ def _prepare_piece(piece: Piece, source: TableSource, filter: Filter, data: Any)
             errors.extend((label, int(messages[i]), int(offsets[i]), str(e)) for i in failed)
     loaded = np.array([table_of[k] is not None for k in range(len(distinct))], bool)[inverse]
     chosen, inverse = chosen[loaded], inverse[loaded]
-    return _Prepared(label, data, offsets[chosen].tolist(), messages[chosen].tolist(), table_of[inverse].tolist(),
-                     [_unpacked_key(k) for k in keys[chosen].tolist()], errors)
+    return _Prepared(label, data, base, offsets[chosen].tolist(), messages[chosen].tolist(),
+                     table_of[inverse].tolist(), [_unpacked_key(k) for k in keys[chosen].tolist()], errors)
 
 
 class _Categories:
@@ -287,10 +340,9 @@ def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = N
     read_block); what one partition of skyrec.dask.read_bufr computes. The
     pieces are decoded together, into one set of columns."""
     files = _Categories()
-    with ExitStack() as stack:
-        prepared = [_prepare_piece(piece, tables, filter, _piece_data(piece.path, stack)) for piece in pieces]
-        block = _native.decode_block([(p.data, files.code(p.label), p.offsets, p.messages, p.tables)
-                                      for p in prepared])
+    prepared = [_prepare_piece(piece, tables, filter) for piece in pieces]
+    block = _native.decode_block([(p.data, files.code(p.label), p.offsets, p.messages, p.tables, p.base)
+                                  for p in prepared])
     for k, i, reason in block["errors"]:
         p = prepared[k]
         p.errors.append((p.label, p.messages[i], p.offsets[i], tables.explain(p.keys[i], reason)))

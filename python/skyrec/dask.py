@@ -36,7 +36,6 @@ from _skyrec import TableSet
 from . import _native, blocks
 from .blocks import Filter, Piece
 from .frames import _pandas
-from .reader import opened
 from .tables import TableSource, find_tables
 
 if TYPE_CHECKING:
@@ -118,8 +117,7 @@ def _file_pieces(path: str, blocksize: int | None, offsets_of: dict[str, np.ndar
     if blocksize is None or size <= blocksize:
         return [(Piece(path), size)]
     if path not in offsets_of:
-        with opened(path) as data:
-            offsets_of[path] = np.frombuffer(_native.message_headers(data)["offset"], np.uint64).astype(np.int64)
+        offsets_of[path] = np.frombuffer(blocks.file_headers(path)["offset"], np.uint64).astype(np.int64)
     offsets = offsets_of[path]
     pieces: list[tuple[Piece, int]] = []
     first = 0
@@ -128,7 +126,10 @@ def _file_pieces(path: str, blocksize: int | None, offsets_of: dict[str, np.ndar
         last = max(int(np.searchsorted(offsets, offsets[first] + blocksize)), first + 1)
         start = 0 if first == 0 else int(offsets[first])  # bytes before the first message are the first block's
         end = int(offsets[last]) if last < len(offsets) else None
-        pieces.append((Piece(path, start, end, first), (end if end is not None else size) - start))
+        # The messages found now, by offset: each one comes back decoded or
+        # as an error row, even if the file changes before the block is read.
+        pieces.append((Piece(path, start, end, first, expected=tuple(offsets[first:last].tolist())),
+                       (end if end is not None else size) - start))
         first = last
     return pieces or [(Piece(path), size)]
 

@@ -7,8 +7,9 @@
         for subset in item.subsets:
             ...
 
-A file is memory-mapped and read one message at a time: nothing but the
-current message's values is held, beyond what the caller keeps.
+A file, pipe or stream is read a window at a time (see skyrec.sources):
+nothing but the current message and its values is held, beyond what the
+caller keeps.
 """
 
 from __future__ import annotations
@@ -17,11 +18,12 @@ import mmap
 import os
 from contextlib import contextmanager
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, Iterator, Literal, Union
+from typing import TYPE_CHECKING, Any, BinaryIO, Iterator, Literal, Union
 
 from _skyrec import BufrMessage, DecodedValue, TableSet
 
 from . import _native
+from .sources import Found, check_bytes_source, is_stream, path_of, stream_messages
 from .tables import TableSource, find_tables, message_key
 
 if TYPE_CHECKING:
@@ -30,7 +32,7 @@ if TYPE_CHECKING:
 OUTPUTS = ("values", "columns", "messages")
 BUFFER_TYPES = (bytes, bytearray, memoryview, mmap.mmap)
 # What read_messages reads: a path, or the bytes themselves.
-Source = Union[str, os.PathLike[str], bytes, bytearray, memoryview, mmap.mmap]
+Source = Union[str, os.PathLike[str], bytes, bytearray, memoryview, mmap.mmap, BinaryIO]
 Output = Literal["values", "columns", "messages"]
 
 
@@ -78,27 +80,36 @@ class Decoded:
         return [self.values[start:end] for start, end in zip(self.subset_starts, ends)]
 
 
+def _found_in(data: Any) -> Iterator[Found]:
+    position = 0
+    while (found := _native.next_message(data, position)) is not None:
+        start, length, position, message, error = found
+        yield Found(data, start, start, length, message, error)
+
+
 @contextmanager
-def opened(source: Source) -> Iterator[Any]:
-    """The bytes of `source`: a buffer as it is, a path memory-mapped."""
+def found_messages(source: Source) -> Iterator[Iterator[Found]]:
+    """The messages of `source`: a buffer as it is, a path or a binary
+    stream read a window at a time."""
     if isinstance(source, BUFFER_TYPES):
-        yield source
+        yield _found_in(source)
+        return
+    if is_stream(source):
+        yield stream_messages(source)  # type: ignore[arg-type]
         return
     if not isinstance(source, (str, os.PathLike)):
-        raise TypeError(f"source must be a path or a bytes-like object, not {type(source).__name__}")
-    with open(source, "rb") as f:
-        if os.fstat(f.fileno()).st_size == 0:
-            yield b""  # an empty file cannot be mapped
-            return
-        with mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as mapped:
-            yield mapped
+        raise TypeError("source must be a path or a bytes-like object (or a binary stream), "
+                        f"not {type(source).__name__}")
+    with open(path_of(source), "rb") as f:
+        yield stream_messages(f)
 
 
 def read_messages(source: Source, *, tables: TableSet | TableSource | None = None,
                   table_dir: str | os.PathLike[str] | None = None, definitions: str | os.PathLike[str] | None = None,
                   wmo_csv: str | os.PathLike[str] | None = None, strict: bool = False,
                   output: Output = "values") -> Iterator[Decoded]:
-    """Every message of `source` (a path, or bytes-like), in order, as
+    """Every message of `source` (a path, a binary stream such as
+    sys.stdin.buffer, or bytes-like), in order, as
     Decoded records. A message that fails comes back with its error and the
     reading goes on; with strict=True its MessageError is raised instead.
 
@@ -108,6 +119,7 @@ def read_messages(source: Source, *, tables: TableSet | TableSource | None = Non
     read: TablesNotFound is raised by this call."""
     if output not in OUTPUTS:
         raise ValueError(f"output must be one of {', '.join(OUTPUTS)}, not {output!r}")
+    check_bytes_source(source)
     source_tables = None
     if output != "messages":
         source_tables = find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
@@ -115,37 +127,34 @@ def read_messages(source: Source, *, tables: TableSet | TableSource | None = Non
 
 
 def _read(source: Source, tables: TableSource | None, strict: bool, output: str) -> Iterator[Decoded]:
-    with opened(source) as data:
-        position = 0
-        index = 0
-        while (found := _native.next_message(data, position)) is not None:
-            start, length, position, message, error = found
-            item = _decode(data, index, start, length, message, error, tables, output)
+    with found_messages(source) as messages:
+        for index, found in enumerate(messages):
+            item = _decode(found, index, tables, output)
             if strict and item.error is not None:
                 raise item.error
             yield item
-            index += 1
 
 
-def _decode(data: Any, index: int, start: int, length: int, message: BufrMessage | None, error: str | None,
-            tables: TableSource | None, output: str) -> Decoded:
+def _decode(found: Found, index: int, tables: TableSource | None, output: str) -> Decoded:
+    data, start, message, error = found.data, found.start, found.message, found.error
+    offset, length = found.offset, found.length
     if error is not None:
-        return Decoded(index, start, length, error=MessageError(error, index=index, offset=start))
+        return Decoded(index, offset, length, error=MessageError(error, index=index, offset=offset))
     assert message is not None  # framed when there is no error
     if output == "messages":
-        return Decoded(index, start, length, message=message)
+        return Decoded(index, offset, length, message=message)
     assert tables is not None
     try:
         table_set = tables.for_message(message)
         if output == "values":
             values, starts = _native.decode_subsets(data, start, message, table_set)
-            return Decoded(index, start, length, message=message, values=values, subset_starts=tuple(starts))
+            return Decoded(index, offset, length, message=message, values=values, subset_starts=tuple(starts))
         from .columns import Columns
 
         columns = Columns.from_native(_native.decode_columns(data, start, message, table_set))
-        return Decoded(index, start, length, message=message, columns=columns,
+        return Decoded(index, offset, length, message=message, columns=columns,
                        subset_starts=tuple(columns.subset_starts.tolist()))
     except (ValueError, OSError) as e:
-        return Decoded(index, start, length, message=message,
+        return Decoded(index, offset, length, message=message,
                        error=MessageError(tables.explain(message_key(message), str(e)), index=index,
-                                                          offset=start))
+                                          offset=offset))

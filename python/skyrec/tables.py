@@ -19,6 +19,7 @@ import os
 import sys
 import threading
 from collections.abc import Callable
+import time
 from pathlib import Path
 
 import _skyrec
@@ -99,13 +100,39 @@ def _local_path(key: TableKey) -> str:
     """Where under bufr/tables a definitions tree keeps the local tables that `key` names."""
     table, rest = bundle.local_key(*key).removeprefix("local/").split("/", 1)
     return f"{table}/local/{rest}"
+# A failed table load, or one during which its files changed, is tried
+# again on the first use this many seconds later: a table directory caught
+# mid-rewrite, or missing for a while, does not stay wrong for the life of
+# the process (a long-running worker recovers).
+RETRY_SECONDS = 10.0
+
+
+def _table_files_state(root: str, message: _skyrec.BufrMessage) -> tuple[tuple[str, int, int], ...]:
+    """Size and change time of the files a load for `message` reads (the
+    code tables by their directory), to see whether they moved under it."""
+    from . import _native
+
+    _, master, local = _native.table_directories(root, message)
+    state = []
+    for directory in (master, local):
+        if directory is None:
+            continue
+        for name in ("element.table", "sequence.def", "codetables"):
+            path = os.path.join(directory, name)
+            try:
+                st = os.stat(path)
+                state.append((path, st.st_size, st.st_mtime_ns))
+            except OSError:
+                state.append((path, -1, -1))
+    return tuple(state)
 
 
 class TableSource:
     """The tables of each message: one fixed TableSet, or those a definitions
     root (or the bundled tables, with bundled=True) names, loaded once per
-    distinct message_key (failures included) and kept for the life of the
-    source. `wmo_version` is the master version of fixed WMO CSV tables."""
+    distinct message_key and kept for the life of the source; a failure, or a
+    load that saw its files change, is kept only RETRY_SECONDS, then tried
+    again. `wmo_version` is the master version of fixed WMO CSV tables."""
 
     def __init__(self, *, fixed: _skyrec.TableSet | None = None, root: str | None = None, bundled: bool = False,
                  origin: str = "", wmo_version: int | None = None):
@@ -118,29 +145,45 @@ class TableSource:
         self.origin = origin or (f"definitions root {root}" if root else
                                  f"tables bundled with skyrec ({bundle.PATH})" if bundled else "given tables")
         self._loaded: dict[TableKey, _skyrec.TableSet | Exception] = {}
+        self._retry_at: dict[TableKey, float] = {}  # loads that are not kept for good
         self._loading = threading.Lock()  # threads share a source: each version is still loaded once
 
     def for_message(self, message: _skyrec.BufrMessage) -> _skyrec.TableSet:
         """The TableSet for `message`; ValueError or OSError when its tables
-        cannot be loaded (raised again, not retried, for the same key)."""
+        cannot be loaded (raised again for the same key until RETRY_SECONDS
+        have passed)."""
         if self._fixed is not None:
             return self._fixed
         key = message_key(message)
         found = self._loaded.get(key)
-        if found is None:
+        if found is None or key in self._retry_at:
             with self._loading:
                 found = self._loaded.get(key)
-                if found is None:
-                    try:
-                        found = self._load(message)
-                    except (ValueError, OSError) as e:
-                        found = e
-                    self._loaded[key] = found
+                retry_at = self._retry_at.get(key)
+                if found is None or (retry_at is not None and time.monotonic() >= retry_at):
+                    found = self._load(key, message)
         if isinstance(found, Exception):
             raise found.with_traceback(None)  # the same error again, without piling up tracebacks
         return found
 
-    def _load(self, message: _skyrec.BufrMessage) -> _skyrec.TableSet:
+    def _load(self, key: TableKey, message: _skyrec.BufrMessage) -> _skyrec.TableSet | Exception:
+        found: _skyrec.TableSet | Exception
+        before = self._files_state(message)
+        try:
+            found = self._load_tables(message)
+        except (ValueError, OSError) as e:
+            found = e
+        self._loaded[key] = found
+        if isinstance(found, Exception) or self._files_state(message) != before:
+            self._retry_at[key] = time.monotonic() + RETRY_SECONDS
+        else:
+            self._retry_at.pop(key, None)
+        return found
+
+    def _files_state(self, message: _skyrec.BufrMessage) -> tuple[tuple[str, int, int], ...]:
+        return _table_files_state(self.root, message) if self.root is not None else ()
+
+    def _load_tables(self, message: _skyrec.BufrMessage) -> _skyrec.TableSet:
         if self.root is None:
             return bundle.for_message(message)
         try:
@@ -199,6 +242,25 @@ def _named(path: str, load: Callable[[str], _skyrec.TableSet]) -> _skyrec.TableS
         raise type(e)(f"{path}: {e}") from None
 
 
+def _checked_path(path: str | os.PathLike[str]) -> str:
+    text = os.fspath(path)
+    if "\0" in text:
+        raise ValueError("embedded null byte in path")
+    return text
+
+
+def _check_code_tables(directory: str) -> None:
+    """A `codetables` entry that cannot be followed (a symlink loop, a
+    dangling link) fails a table directory as it fails a definitions root,
+    rather than leaving the code tables out without a word."""
+    path = os.path.join(directory, "codetables")
+    try:
+        os.stat(path)
+    except OSError as e:
+        if os.path.lexists(path):
+            raise ValueError(f"{directory}: io error: {os.strerror(e.errno or 0)} (os error {e.errno})") from None
+
+
 def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *, table_dir: str | os.PathLike[str] | None = None,
                 definitions: str | os.PathLike[str] | None = None,
                 wmo_csv: str | os.PathLike[str] | None = None) -> TableSource:
@@ -222,14 +284,16 @@ def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *, table_d
     if tables is not None:
         raise TypeError(f"tables must be a TableSet or TableSource, not {type(tables).__name__}")
     if table_dir is not None:
-        path = os.fspath(table_dir)
-        return TableSource(fixed=_named(path, _skyrec.TableSet.from_eccodes), origin=f"table directory {path}")
+        path = _checked_path(table_dir)
+        fixed = _named(path, _skyrec.TableSet.from_eccodes)
+        _check_code_tables(path)
+        return TableSource(fixed=fixed, origin=f"table directory {path}")
     if wmo_csv is not None:
-        path = os.fspath(wmo_csv)
+        path = _checked_path(wmo_csv)
         return TableSource(fixed=_named(path, _native.tables_from_wmo_csv), origin=f"WMO CSV tables {path}",
                            wmo_version=WMO_CSV_VERSION)
     if definitions is not None:
-        root = os.fspath(definitions)
+        root = _checked_path(definitions)
         if not is_definitions_root(root):
             raise TablesNotFound(f"{root} is not an ecCodes definitions root (it has no bufr/tables)")
         return TableSource(root=root)

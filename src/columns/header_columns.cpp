@@ -1,5 +1,7 @@
 #include "columns/header_columns.hpp"
 
+#include <algorithm>
+
 #include "message/message_cursor.hpp"
 
 namespace skyrec {
@@ -33,8 +35,18 @@ void add(HeaderColumns& h, const BufrMessage& m) {
 HeaderColumns scan_headers(ByteView buffer, std::size_t position, std::size_t end) {
     HeaderColumns h;
     MessageCursor cursor(buffer, position);
-    while (auto found = cursor.next()) {
-        if (found->start >= end) break;
+    constexpr std::size_t kMarkerTail = 3;  // a marker cut by the buffer's end shows at most 3 bytes
+    for (;;) {
+        const std::size_t searched_from = cursor.position();
+        auto found = cursor.next();
+        if (!found) {
+            h.resume = std::max(searched_from, buffer.size > kMarkerTail ? buffer.size - kMarkerTail : 0);
+            break;
+        }
+        if (found->start >= end) {
+            h.resume = found->start;
+            break;
+        }
         h.offset.push_back(found->start);
         h.length.push_back(found->length);
         if (found->framed) {

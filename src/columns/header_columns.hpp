@@ -41,6 +41,9 @@ struct HeaderColumns {
         std::string reason;
     };
     std::vector<Failure> errors;
+    // Where a scan of the same bytes with more after them would go on: at
+    // the first marker from `end` on, or where a marker could still begin.
+    std::size_t resume = 0;
 
     std::size_t size() const noexcept { return offset.size(); }
 };

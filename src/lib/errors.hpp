@@ -3,6 +3,7 @@
 
 #include <exception>
 #include <new>
+#include <stdexcept>
 
 #include "lib/python.hpp"
 #include "message/result.hpp"
@@ -22,6 +23,9 @@ PyObject* guarded(Body&& body) noexcept {
     try {
         return body();
     } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    } catch (const std::length_error&) {
+        // A size no container can hold, as a sequence claiming 2**62 items asks for.
         return PyErr_NoMemory();
     } catch (const std::exception& e) {
         PyErr_SetString(PyExc_RuntimeError, e.what());

@@ -4,29 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <utility>
 
 namespace skyrec {
-namespace {
 
-// Closes the descriptor on every exit path.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
-    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    FileDescriptor& operator=(FileDescriptor&&) = delete;
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const noexcept { return fd_; }
+FileDescriptor::~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+}
 
-private:
-    int fd_;
-};
+std::string system_error_text(int errnum) {
+    return std::string(std::strerror(errnum)) + " (os error " + std::to_string(errnum) + ")";
+}
 
 Result<FileDescriptor> open_for_reading(const std::string& path) {
     if (path.find('\0') != std::string::npos) return BufrError::io("path contains a NUL byte");
@@ -43,31 +33,36 @@ Result<std::size_t> read_some(const FileDescriptor& file, std::uint8_t* buffer, 
     }
 }
 
-}  // namespace
-
-std::string system_error_text(int errnum) {
-    return std::string(std::strerror(errnum)) + " (os error " + std::to_string(errnum) + ")";
-}
-
-Result<std::vector<std::uint8_t>> read_file_bytes(const std::string& path) {
-    auto fd = open_for_reading(path);
-    if (!fd) return std::move(fd).error();
+Result<std::vector<std::uint8_t>> read_to_end(const FileDescriptor& file) {
     struct stat st{};
-    if (::fstat(fd->get(), &st) != 0) return BufrError::io(system_error_text(errno));
+    if (::fstat(file.get(), &st) != 0) return BufrError::io(system_error_text(errno));
 
     // The size is a hint only: files may grow, shrink, or report no size.
-    std::size_t capacity = S_ISREG(st.st_mode) && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 1 << 16;
+    const bool regular = S_ISREG(st.st_mode);
+    std::size_t capacity = regular && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 1 << 16;
     std::vector<std::uint8_t> bytes(capacity);
     std::size_t used = 0;
     for (;;) {
-        if (used == bytes.size()) bytes.resize(bytes.size() * 2);
-        auto n = read_some(*fd, bytes.data() + used, bytes.size() - used);
+        if (!regular && used > kStreamReadLimit) {
+            return BufrError::io("not a regular file and longer than " + std::to_string(kStreamReadLimit) +
+                                 " bytes, the most read whole");
+        }
+        if (used == bytes.size()) {
+            bytes.resize(regular ? bytes.size() * 2 : std::min(bytes.size() * 2, kStreamReadLimit + 1));
+        }
+        auto n = read_some(file, bytes.data() + used, bytes.size() - used);
         if (!n) return std::move(n).error();
         if (*n == 0) break;
         used += *n;
     }
     bytes.resize(used);
     return bytes;
+}
+
+Result<std::vector<std::uint8_t>> read_file_bytes(const std::string& path) {
+    auto fd = open_for_reading(path);
+    if (!fd) return std::move(fd).error();
+    return read_to_end(*fd);
 }
 
 }  // namespace skyrec

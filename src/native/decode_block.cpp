@@ -1,6 +1,7 @@
 // decode_block(pieces): the messages of several pieces as one set of columns.
-// Each piece is a tuple (data, file, offsets, messages, tables): the messages
-// of `data` that start at `offsets`, each decoded with the TableSet at the
+// Each piece is a tuple (data, file, offsets, messages, tables[, base]): the
+// messages of `data` that start at `offsets` (file offsets, data holding the
+// file's bytes from `base` on, 0 when not given), each decoded with the TableSet at the
 // same place in `tables`, their rows tagged with the piece's `file` code, the
 // message's number from `messages` and its offset. Framing, decoding and
 // filling the columns run while other threads run; the columns go to Python
@@ -27,11 +28,12 @@
 namespace skyrec::py {
 namespace {
 
-constexpr const char* kPieceShape = "each piece must be a tuple (data, file, offsets, messages, tables)";
+constexpr const char* kPieceShape = "each piece must be a tuple (data, file, offsets, messages, tables[, base])";
 
 struct Piece {
     HeldBuffer data;
     std::int32_t file;
+    std::size_t base;
     std::vector<std::size_t> offsets;
     std::vector<std::int64_t> messages;
     std::vector<const TableSet*> tables;
@@ -70,7 +72,9 @@ Block decode_all(const std::vector<Piece>& pieces) {
         const Piece& piece = pieces[p];
         for (std::size_t i = 0; i < piece.offsets.size(); ++i) {
             const MessageTag tag{piece.file, piece.messages[i], static_cast<std::int64_t>(piece.offsets[i])};
-            auto added = decode_one(piece.data.bytes(), piece.offsets[i], *piece.tables[i], builder, tag);
+            auto added = piece.offsets[i] < piece.base ? Result<std::size_t>(BufrError::missing_marker())
+                                                       : decode_one(piece.data.bytes(), piece.offsets[i] - piece.base,
+                                                                    *piece.tables[i], builder, tag);
             block.rows.push_back(added ? *added : 0);
             if (!added) block.errors.push_back({p, i, added.error().message()});
         }
@@ -99,7 +103,7 @@ bool items_of(PyObject* obj, const char* name, std::size_t count, std::vector<T>
 
 // One piece's arguments; `held` keeps its tables alive while the lock is released.
 std::optional<Piece> piece_arg(PyObject* obj, std::vector<Ref>& held) {
-    if (!PyTuple_Check(obj) || PyTuple_GET_SIZE(obj) != 5) {
+    if (!PyTuple_Check(obj) || PyTuple_GET_SIZE(obj) < 5 || PyTuple_GET_SIZE(obj) > 6) {
         PyErr_SetString(PyExc_TypeError, kPieceShape);
         return std::nullopt;
     }
@@ -107,7 +111,11 @@ std::optional<Piece> piece_arg(PyObject* obj, std::vector<Ref>& held) {
     if (!data) return std::nullopt;
     std::uint64_t file = 0;
     if (!uint_arg(PyTuple_GET_ITEM(obj, 1), "file", INT32_MAX - 1, &file)) return std::nullopt;
-    Piece piece{std::move(*data), static_cast<std::int32_t>(file), {}, {}, {}};
+    std::uint64_t base = 0;
+    if (PyTuple_GET_SIZE(obj) == 6 && !uint_arg(PyTuple_GET_ITEM(obj, 5), "base", PY_SSIZE_T_MAX, &base)) {
+        return std::nullopt;
+    }
+    Piece piece{std::move(*data), static_cast<std::int32_t>(file), static_cast<std::size_t>(base), {}, {}, {}};
 
     Ref offsets = Ref::steal(PySequence_Fast(PyTuple_GET_ITEM(obj, 2), "a piece's offsets must be a sequence"));
     if (!offsets) return std::nullopt;

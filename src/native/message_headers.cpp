@@ -1,7 +1,8 @@
 // message_headers(data, position=0, end=None): the header fields of every
 // message whose "BUFR" lies in [position, end), one array per field, found
 // while other threads run; messages that cannot be framed are listed in
-// "errors" as (row, reason). No Python object is made per message.
+// "errors" as (row, reason), and "resume" says where a scan of these bytes
+// with more after them would go on. No Python object is made per message.
 #include <limits>
 
 #include "columns/header_columns.hpp"
@@ -48,6 +49,7 @@ PyObject* headers_dict(const HeaderColumns& h) {
                                                 raw_array("observed", h.observed),
                                                 raw_array("compressed", h.compressed)}) &&
                     set_item(dict.get(), "count", PyLong_FromSize_t(h.size())) &&
+                    set_item(dict.get(), "resume", PyLong_FromSize_t(h.resume)) &&
                     set_item(dict.get(), "errors", list_of(h.errors, failure_tuple));
     return ok ? dict.release() : nullptr;
 }

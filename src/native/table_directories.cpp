@@ -13,6 +13,13 @@
 namespace skyrec::py {
 namespace {
 
+// As os functions do: a NUL byte would cut the path short at the system.
+bool path_without_nul(const std::string& path) {
+    if (path.find('\0') == std::string::npos) return true;
+    PyErr_SetString(PyExc_ValueError, "embedded null byte");
+    return false;
+}
+
 // (master directory as named, the directory it leads to or None when there is
 // none, local directory as named or None when the message declares none).
 PyObject* table_directories(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -20,7 +27,7 @@ PyObject* table_directories(PyObject*, PyObject* args, PyObject* kwargs) {
     PyObject *root_obj, *message_obj;
     if (!parse_args(args, kwargs, "OO:table_directories", names, &root_obj, &message_obj)) return nullptr;
     auto root = str_arg(root_obj, "root");
-    if (!root) return nullptr;
+    if (!root || !path_without_nul(*root)) return nullptr;
     const BufrMessage* message = bufr_message_arg(message_obj, "message");
     if (message == nullptr) return nullptr;
     return guarded([&]() -> PyObject* {
@@ -41,7 +48,7 @@ PyObject* resolve_directory(PyObject*, PyObject* args, PyObject* kwargs) {
     PyObject* path_obj;
     if (!parse_args(args, kwargs, "O:resolve_table_dir", names, &path_obj)) return nullptr;
     auto path = str_arg(path_obj, "path");
-    if (!path) return nullptr;
+    if (!path || !path_without_nul(*path)) return nullptr;
     return guarded(
         [&] { return finish(resolve_table_dir(*path), [](const std::string& found) { return to_py(found); }); });
 }

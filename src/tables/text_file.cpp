@@ -1,12 +1,34 @@
 #include "tables/text_file.hpp"
 
-#include "message/file.hpp"
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
 #include "message/utf8.hpp"
 
 namespace skyrec {
 
+Result<FileDescriptor> open_table_file(const std::string& path) {
+    if (path.find('\0') != std::string::npos) return BufrError::io("path contains a NUL byte");
+    // Non-blocking, so that opening a FIFO does not wait for its writer.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0) return BufrError::io(system_error_text(errno));
+    struct stat st{};
+    if (::fstat(fd.get(), &st) != 0) return BufrError::io(system_error_text(errno));
+    // Directories pass, and fail on reading as they always have.
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return BufrError::io("not a regular file: " + path);
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return BufrError::io(system_error_text(errno));
+    }
+    return fd;
+}
+
 Result<std::string> read_table_file(const std::string& path) {
-    auto bytes = read_file_bytes(path);
+    auto fd = open_table_file(path);
+    if (!fd) return std::move(fd).error();
+    auto bytes = read_to_end(*fd);
     if (!bytes) return std::move(bytes).error();
     return std::string(bytes->begin(), bytes->end());
 }

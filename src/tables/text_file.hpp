@@ -4,9 +4,15 @@
 #include <string>
 #include <string_view>
 
+#include "message/file.hpp"
 #include "message/result.hpp"
 
 namespace skyrec {
+
+// Opens a table file for reading, or an Io error. Pipes, FIFOs, sockets and
+// devices are refused without waiting for a writer: a table read from one
+// could block for ever or never end.
+Result<FileDescriptor> open_table_file(const std::string& path);
 
 // The file's bytes, or an Io error carrying the system's text.
 Result<std::string> read_table_file(const std::string& path);

@@ -13,8 +13,9 @@ from collections.abc import Sequence
 from importlib import metadata
 
 from . import dump, expand, lookup, ls, tables
-from .options import EXIT_CLOSED, EXIT_USAGE, UsageError
+from .options import EXIT_CLOSED, EXIT_OUTPUT, EXIT_USAGE, UsageError
 from .session import Session
+from .stdout import GuardedOutput, OutputError
 
 DESCRIPTION = "Fast, exact decoding of WMO BUFR messages of editions 2, 3 and 4."
 EPILOG = """\
@@ -30,8 +31,11 @@ Run 'skyrec COMMAND --help' for a command's options and more examples.
 
 exit status: 0 when every message was read, 1 when some failed (each failure
 is on stderr with its file and offset; the others are still printed), 2 for
-usage errors (a bad option, tables that cannot be found or loaded), 141 when
-the output was closed early (as in 'skyrec ls big.bufr | head').
+usage errors (a bad option, tables that cannot be found or loaded), 74 when
+the output cannot be written (a full disk, a closed stdout), 141 when the
+output was closed early (as in 'skyrec ls big.bufr | head').
+
+A FILE of - reads standard input: cat obs.bufr | skyrec ls -
 """
 
 COMMANDS = (ls, dump, expand, lookup, tables)
@@ -74,15 +78,24 @@ def main(argv: Sequence[str] | None = None) -> int:
         args = parser.parse_args(argv)
     except SystemExit as e:  # --help, --version, or a usage error already reported
         return e.code if isinstance(e.code, int) else EXIT_USAGE
-    session = Session(out, err, getattr(args, "progress", None))
+    guarded = GuardedOutput(out)
+    session = Session(guarded, err, getattr(args, "progress", None))  # type: ignore[arg-type]
     try:
         status: int = args.run(args, session)
-        out.flush()
+        guarded.flush()
         return status
     except UsageError as e:
-        out.flush()
+        try:
+            guarded.flush()
+        except OutputError:
+            pass  # the usage error is the one to tell
         print(f"skyrec: {e}", file=err)
         return EXIT_USAGE
+    except OutputError as e:
+        if out is sys.stdout:
+            silence_stdout()  # what is still buffered must not fail again at exit
+        print(f"skyrec: {e}", file=err)
+        return EXIT_OUTPUT
     except BrokenPipeError:
         if out is sys.stdout:
             silence_stdout()

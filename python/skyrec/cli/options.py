@@ -19,6 +19,7 @@ from ..tables import TableSource, TablesNotFound, find_definitions_root, find_ta
 EXIT_OK = 0  # every message decoded
 EXIT_FAILED = 1  # some message, file or lookup failed; the others were printed
 EXIT_USAGE = 2  # the command line cannot be carried out
+EXIT_OUTPUT = 74  # stdout cannot be written: a full disk, a closed descriptor (EX_IOERR)
 EXIT_CLOSED = 141  # stdout was closed early, as a process that SIGPIPE ends
 
 FORMATS = ("text", "jsonl", "csv")
@@ -65,7 +66,7 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser], n
 def add_file_options(parser: argparse.ArgumentParser, what: str, *, read: bool = True) -> None:
     """What the commands that read BUFR files take: the files, --format (a
     record per `what`), the table options and --progress."""
-    parser.add_argument("files", nargs="+", metavar="FILE", help="BUFR files")
+    parser.add_argument("files", nargs="+", metavar="FILE", help="BUFR files (- for standard input)")
     add_format_option(parser, what)
     add_table_options(parser, read=read)
     add_progress_option(parser)

@@ -4,15 +4,21 @@ met and the exit status they make."""
 from __future__ import annotations
 
 import os
+import sys
 from collections.abc import Callable, Iterator, Sequence
-from typing import TextIO
+from typing import Any, TextIO
 
 from ..reader import Decoded
 from .options import EXIT_FAILED, EXIT_OK
 from .progress import Progress, progress_for
 
 
+STDIN = "-"
+
+
 def file_size(path: str) -> int:
+    if path == STDIN:
+        return 0
     try:
         return os.path.getsize(path)
     except OSError:
@@ -40,10 +46,11 @@ class Session:
         self.progress.write(f"skyrec: {text}", self.err)
 
     def messages(self, paths: Sequence[str],
-                 read: Callable[[str], Iterator[Decoded]]) -> Iterator[tuple[str, Decoded]]:
+                 read: Callable[[Any], Iterator[Decoded]]) -> Iterator[tuple[str, Decoded]]:
         """Every message of every file, bad ones included (their errors are
         for the caller to report); files that cannot be read, or hold no
-        message, are reported here."""
+        message, are reported here. A path of - is standard input, read as
+        it comes."""
         sizes = [file_size(path) for path in paths]
         self.progress = progress_for(self.wanted_progress, sum(sizes), self.out, self.err)
         try:
@@ -52,7 +59,7 @@ class Session:
                 self.file_number += 1
                 found = 0
                 try:
-                    for item in read(path):
+                    for item in read(sys.stdin.buffer if path == STDIN else path):
                         found += 1
                         yield path, item
                         self.progress.advance(before + item.offset + item.length)

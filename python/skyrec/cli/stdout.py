@@ -1,0 +1,53 @@
+"""Standard output for one run: a write that fails (a full disk, a closed
+descriptor) becomes OutputError, one line and its own exit status, rather
+than a traceback and the status that means "some messages failed". A reader
+that went away stays BrokenPipeError (exit 141)."""
+
+from __future__ import annotations
+
+from collections.abc import Iterable
+from typing import Any, TextIO
+
+
+class OutputError(Exception):
+    """Standard output cannot be written: exit EXIT_OUTPUT with this text."""
+
+
+def _describe(e: Exception) -> str:
+    if isinstance(e, OSError) and e.strerror:
+        return e.strerror
+    return "standard output is closed" if isinstance(e, (ValueError, AttributeError)) else str(e)
+
+
+class GuardedOutput:
+    """Writes to `stream` (None when the process has no stdout)."""
+
+    def __init__(self, stream: TextIO | None):
+        self._stream = stream
+
+    def _call(self, name: str, *args: Any) -> Any:
+        try:
+            return getattr(self._stream, name)(*args)
+        except BrokenPipeError:
+            raise
+        except (OSError, ValueError, AttributeError) as e:
+            raise OutputError(f"cannot write output: {_describe(e)}") from None
+
+    def write(self, text: str) -> int:
+        result: int = self._call("write", text)
+        return result
+
+    def writelines(self, lines: Iterable[str]) -> None:
+        self._call("writelines", lines)
+
+    def flush(self) -> None:
+        self._call("flush")
+
+    def isatty(self) -> bool:
+        try:
+            return bool(self._stream is not None and self._stream.isatty())
+        except (OSError, ValueError):
+            return False
+
+    def __getattr__(self, name: str) -> Any:
+        return getattr(self._stream, name)
