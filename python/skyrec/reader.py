@@ -94,6 +94,9 @@ def opened(source: Source) -> Iterator[Any]:
             yield mapped
 
 
+NO_MEMORY = "not enough memory to decode the message"
+
+
 def read_messages(source: Source, *, tables: TableSet | TableSource | None = None,
                   table_dir: str | os.PathLike[str] | None = None, definitions: str | os.PathLike[str] | None = None,
                   wmo_csv: str | os.PathLike[str] | None = None, strict: bool = False,
@@ -147,3 +150,7 @@ def _decode(data: Any, index: int, start: int, length: int, message: BufrMessage
                        subset_starts=tuple(columns.subset_starts.tolist()))
     except (ValueError, OSError) as e:
         return Decoded(index, start, length, message=message, error=MessageError(str(e), index=index, offset=start))
+    except MemoryError:
+        # This message's failure: the ones after it may be smaller.
+        return Decoded(index, start, length, message=message,
+                       error=MessageError(NO_MEMORY, index=index, offset=start))

@@ -1,5 +1,6 @@
 #include "columns/header_columns.hpp"
 
+#include "message/interrupt.hpp"
 #include "message/message_cursor.hpp"
 
 namespace skyrec {
@@ -34,7 +35,7 @@ HeaderColumns scan_headers(ByteView buffer, std::size_t position, std::size_t en
     HeaderColumns h;
     MessageCursor cursor(buffer, position);
     while (auto found = cursor.next()) {
-        if (found->start >= end) break;
+        if (found->start >= end || interrupt_requested()) break;
         h.offset.push_back(found->start);
         h.length.push_back(found->length);
         if (found->framed) {
