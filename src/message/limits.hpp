@@ -19,9 +19,11 @@
 // - expansion: 336 descriptors from one message's section 3.
 // A 64 KiB message may thus make 4.2 million values (about 0.3 GB as a list
 // of DecodedValue, about 1 s), 16 MiB of text and 4.2 million steps.
-// Linear means a file of small hostile messages costs no more per byte than
-// one large one: 64 KiB of input stays below 1 GiB and 2 s in every API. Each
-// bound fails with a Text error (limit_error) before memory runs out.
+// The floors are small, so a file of the smallest hostile messages (53
+// bytes) costs per byte at most 1.3 times the values and 2.2 times the steps
+// that one large message may: 64 KiB of input, in one message or many, stays
+// below 1 GiB and 2 s in every API (bench/bound_costs.py). Each bound fails
+// with a Text error (limit_error) before memory runs out.
 #pragma once
 
 #include <cstdint>
