@@ -30,7 +30,11 @@ public:
             const auto y = static_cast<std::uint8_t>(code_y(c));
             switch (f) {
                 case 0:
-                    if (associated_width_ != 0 && x != 31) out_.push_back(kAssociatedFieldMarker);
+                    if (associated_width_ != 0 && x != 31) {
+                        // A marker is output too: counted, so the output stays within the bound.
+                        if (++steps_ > bound_) return limit_error("sequence expansion", bound_, "descriptors", input_);
+                        out_.push_back(kAssociatedFieldMarker);
+                    }
                     out_.push_back(c);
                     i += 1;
                     break;
