@@ -75,7 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)values.error().message();
         return 0;
     }
-    if (values->size() > skyrec::kMaxDecodedValues || starts.size() != message->number_of_subsets) __builtin_trap();
+    if (values->size() > skyrec::allowance_for(message->total_length).values ||
+        starts.size() != message->number_of_subsets)
+        __builtin_trap();
     for (std::size_t i = 0; i < starts.size(); ++i) {
         if (starts[i] > values->size() || (i != 0 && starts[i] < starts[i - 1])) __builtin_trap();
     }
@@ -93,7 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!builder.append(*message, tables, section4, bytes.size, {0, 1, 0})) {
         // Only the bound of a block refuses a message that decoded alone; the
         // block is then as it was.
-        if (2 * n <= skyrec::kMaxDecodedValues || builder.size() != n) __builtin_trap();
+        if (2 * n <= skyrec::kFloor.values + skyrec::kMaxBlockValuesPerByte * 2 * bytes.size || builder.size() != n)
+            __builtin_trap();
         return 0;
     }
     skyrec::BlockColumns block = builder.take();

@@ -33,7 +33,22 @@ ELEMENTS = [
 SEQUENCES = {301001: [1001, 1002], 301002: [301001, 12101]}
 CODE_TABLES = {2001: {0: "AUTOMATIC", 1: "MANNED"}, 12101: {3132: "WARM"}}
 
+# What one call may spend: a floor plus so much per byte of input.
+FLOOR = {"values": 1024, "bytes of text": 65536, "descriptor steps": 4096}
+PER_BYTE = {"values": 64, "bytes of text": 256, "descriptor steps": 64}
+
 _dirs = itertools.count()
+
+
+def bound_error(units: str, input_bytes: int, what: str = "section 4 decoding") -> str:
+    """The error of a decode of `input_bytes` bytes that spends more `units` than it may."""
+    bound = FLOOR[units] + PER_BYTE[units] * input_bytes
+    return f"csv/table parse error: {what} exceeded {bound} {units} for its {input_bytes} bytes of input"
+
+
+def message_length(descriptors, bits: BitWriter | bytes, **message_fields) -> int:
+    data = bits if isinstance(bits, bytes) else bits.to_bytes()
+    return len(build_message(descriptors, data, **message_fields))
 
 
 def make_tables(root: Path, elements=ELEMENTS, sequences=SEQUENCES, code_tables=CODE_TABLES) -> _skyrec.TableSet:

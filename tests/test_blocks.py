@@ -238,7 +238,7 @@ def big_piece(tables):
 
     bits = BitWriter()
     for k in range(100):
-        column(bits, 7, [k] * 2000)  # a value common to all subsets: quick to write
+        column(bits, 7, [k, k + 1] * 1000)  # one bit a value: as dense as real data may be
     data = build_message([101100, A], bits.to_bytes(), subsets=2000, compressed=True)
     return [(data, 0, [0], [0], [tables])]
 

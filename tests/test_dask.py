@@ -70,11 +70,12 @@ def assert_same_as_read_dataframe(values, errors, paths, definitions):
     assert len(bad) == 4  # the decoding, framing and table failures of a.bufr, one of b.bufr
 
 
-@pytest.mark.parametrize("blocksize", [None, 1, 400, 10**6])
-def test_threaded_scheduler(archive, definitions, blocksize):
+@pytest.mark.parametrize("blocksize, memory", [(None, None), (1, None), (400, None), (10**6, None), (None, 1),
+                                               (10**6, 200_000)])
+def test_threaded_scheduler(archive, definitions, blocksize, memory):
     # 1 byte splits the files at every message; 400 gathers some messages
-    # and cuts others; 10**6 gathers the files.
-    frames = sd.read_bufr(archive, definitions=definitions, blocksize=blocksize)
+    # and cuts others; 10**6 gathers the files; 1 byte of rows splits them again.
+    frames = sd.read_bufr(archive, definitions=definitions, blocksize=blocksize, partition_memory=memory)
     values, errors = dask.compute(*frames, scheduler="threads")
     assert_same_as_read_dataframe(values, errors, archive, definitions)
 
@@ -153,13 +154,33 @@ def test_read_bufr_refuses(archive, arguments, error):
         sd.read_bufr(**arguments)
 
 
-def test_file_pieces_cover_each_message_once(archive):
+@pytest.mark.parametrize("blocksize, memory", [(150, None), (None, 100_000)])
+def test_file_pieces_cover_each_message_once(archive, blocksize, memory):
     offsets_of = {}
-    pieces = sd._file_pieces(archive[0], 150, offsets_of)
+    pieces = sd._file_pieces(archive[0], blocksize, offsets_of, memory)
     headers = read_headers(archive[0])
-    assert pieces[0][0].start == 0 and pieces[-1][0].end is None
+    assert len(pieces) > 1 and pieces[0][0].start == 0 and pieces[-1][0].end is None
     # Each piece starts where the one before it ends, at a message, numbered as in the file.
-    for (piece, _), (after, _) in zip(pieces, pieces[1:]):
+    for (piece, _, _), (after, _, _) in zip(pieces, pieces[1:]):
         assert after.start == piece.end and after.start in set(headers.offset)
         assert headers.loc[headers.offset == after.start, "message"].item() == after.first_index
-    assert sum(size for _, size in pieces) == os.path.getsize(archive[0])
+    assert sum(size for _, size, _ in pieces) == os.path.getsize(archive[0])
+
+
+def test_partitions_of_compressed_data_stay_within_their_memory(tmp_path, definitions):
+    from bufrgen import BitWriter, build_message
+    from decodekit import column
+
+    # 40 columns of 1000 subsets at a bit a value: 40000 rows from 5 KB,
+    # about the densest real data.
+    bits = BitWriter()
+    for k in range(40):
+        column(bits, 7, [k, k + 1] * 500)
+    message = build_message([101040, 1001], bits.to_bytes(), subsets=1000, compressed=True, master_version=38)
+    path = write_archive(tmp_path / "dense.bufr", [message] * 12)
+    memory = 8 << 20
+    frames = sd.read_bufr([str(path)], definitions=definitions, partition_memory=memory)
+    held = frames.values.map_partitions(lambda f: pd.Series([f.memory_usage(deep=True).sum()])).compute()
+    assert len(held) > 1 and held.max() <= memory
+    values, errors = dask.compute(*frames, scheduler="threads")
+    assert len(values) == 12 * 40000 and errors.empty

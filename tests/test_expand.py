@@ -141,10 +141,14 @@ def test_fixed_replication_of_exactly_the_rest(tmp_path):
 
 def test_replications_multiply_until_the_limit(tmp_path):
     assert expand(tmp_path, {}, nested_replications(2, 255, 1001)) == [1001] * 255 * 255
-    limit = PREFIX + "sequence expansion exceeded 8388608 descriptors"
+    limit = PREFIX + f"sequence expansion exceeded {2**20 + 64 * 31} descriptors for its {2 * 31} bytes of input"
     assert expand_error(tmp_path, {}, nested_replications(30, 255, 1001)) == limit
     # Work without output is bounded too: an empty sequence replicated without end.
     assert expand_error(tmp_path, {301099: []}, nested_replications(30, 255, 301099)) == limit
+    # Markers of an associated field count: 1010101 visits, 2 million descriptors out.
+    marked = [204001] + nested_replications(3, 100, 1001)
+    assert expand_error(tmp_path, {}, marked) == (
+        PREFIX + f"sequence expansion exceeded {2**20 + 64 * 5} descriptors for its 10 bytes of input")
 
 
 # --- a reference written from the rules, on random lists ---------------------

@@ -12,13 +12,12 @@ import textwrap
 import pytest
 
 from bufrgen import BitWriter, build_message, offsets
-from decodekit import CODE_TABLES, ELEMENTS, SEQUENCES, column, decode, make_tables
+from decodekit import CODE_TABLES, ELEMENTS, SEQUENCES, bound_error, column, decode, make_tables, message_length
 from tablegen import Element
 
 import _skyrec
 
 PREFIX = "csv/table parse error: "
-BOUND = PREFIX + "section 4 decoding exceeded 8388608 "
 MAX_SUBSETS = 65535
 
 
@@ -59,8 +58,9 @@ def test_self_referencing_sequences_do_not_expand(tables, sequence):
 
 def test_nested_delayed_replications_over_zero_width_elements(tables):
     # 65535 passes of 65535 zero-width values each, from 32 bits a pass.
-    message = error_of(tables, [103000, 31002, 101000, 31002, 10005], b"\xff" * 1024)
-    assert message.startswith(BOUND)
+    descriptors = [103000, 31002, 101000, 31002, 10005]
+    message = error_of(tables, descriptors, b"\xff" * 1024)
+    assert message == bound_error("values", message_length(descriptors, b"\xff" * 1024))
 
 
 @pytest.mark.parametrize("compressed", [False, True])
@@ -72,12 +72,14 @@ def test_max_subsets_of_zero_width_elements(tables, compressed):
         column(bits, 16, [200] * MAX_SUBSETS)
         for _ in range(200):
             column(bits, 0, [0] * MAX_SUBSETS)
-        message = error_of(tables, descriptors, bits, subsets=MAX_SUBSETS, compressed=True)
+        data = bits.to_bytes()
+        fields = dict(subsets=MAX_SUBSETS, compressed=True)
     else:
         # Each uncompressed subset reads its own factor.
         data = BitWriter().uint(200, 16).to_bytes() * MAX_SUBSETS
-        message = error_of(tables, descriptors, data, subsets=MAX_SUBSETS)
-    assert message.startswith(BOUND)
+        fields = dict(subsets=MAX_SUBSETS)
+    message = error_of(tables, descriptors, data, **fields)
+    assert message == bound_error("values", message_length(descriptors, data, **fields))
 
 
 @pytest.mark.parametrize("compressed", [False, True])
@@ -100,35 +102,45 @@ def test_max_subsets_of_shared_text(tables):
     column(bits, 16, [200] * MAX_SUBSETS)
     for _ in range(200):
         bits.text("ABCDEF", 48).uint(0, 6)
-    message = error_of(tables, [101000, 31002, 1015], bits, subsets=MAX_SUBSETS, compressed=True)
-    assert message == BOUND + "values"
+    fields = dict(subsets=MAX_SUBSETS, compressed=True)
+    message = error_of(tables, [101000, 31002, 1015], bits, **fields)
+    assert message == bound_error("values", message_length([101000, 31002, 1015], bits, **fields))
 
 
 def test_markers_for_max_subsets(tables):
     # 255^4 passes over one marker, each a column of 65535 values.
-    message = error_of(tables, [104255, 103255, 102255, 101255, 222000], b"", subsets=MAX_SUBSETS, compressed=True)
-    assert message == BOUND + "values"
+    descriptors = [104255, 103255, 102255, 101255, 222000]
+    message = error_of(tables, descriptors, b"", subsets=MAX_SUBSETS, compressed=True)
+    assert message == bound_error("values", message_length(descriptors, b"", subsets=MAX_SUBSETS, compressed=True))
 
 
 @pytest.mark.parametrize("body", [[201129], [340005]])
 def test_nested_fixed_replications_without_data(tables, body):
     # 255^4 passes that read nothing and produce nothing still come to an end.
-    assert error_of(tables, [104255, 103255, 102255, 101255] + body, b"") == BOUND + "descriptor steps"
+    descriptors = [104255, 103255, 102255, 101255] + body
+    assert error_of(tables, descriptors, b"") == bound_error("descriptor steps", message_length(descriptors, b""))
 
 
 def test_a_block_of_many_bombs_stays_bounded(tables):
     from skyrec import _native
 
-    # 32 zero-width columns of 65535 subsets: 2097120 values from 130 bytes.
+    # 32 zero-width columns of 1000 subsets: 32000 values, as many as a
+    # message of this length may make, from 130 bytes of data and padding.
     bits = BitWriter()
     for _ in range(32):
-        column(bits, 0, [0] * MAX_SUBSETS)
-    bomb = build_message([10005] * 32, bits.to_bytes(), subsets=MAX_SUBSETS, compressed=True)
+        column(bits, 0, [0] * 1000)
+    data = bits.to_bytes()
+    data += bytes((32000 - 1024) // 64 + 1 - message_length([10005] * 32, data, subsets=1000, compressed=True))
+    bomb = build_message([10005] * 32, data, subsets=1000, compressed=True)
+    alone = _native.decode_block([(bomb, 0, [0], [0], [tables])])
+    assert list(memoryview(alone["rows"]).cast("Q")) == [32000] and alone["errors"] == []
     block = _native.decode_block([(bomb * 5, 0, [i * len(bomb) for i in range(5)], list(range(5)), [tables] * 5)])
-    assert list(memoryview(block["rows"]).cast("Q")) == [2097120] * 4 + [0]
-    bound = 8388608 + 64 * 5 * len(bomb)
-    assert block["errors"] == [(0, 4, PREFIX + f"decoded block exceeded {bound} values for its {5 * len(bomb)} bytes "
-                                            "of messages")]
+    rows = list(memoryview(block["rows"]).cast("Q"))
+    # Each message fits alone, but the block holds one floor, not five.
+    assert 0 in rows and sum(rows) <= 1024 + 64 * 5 * len(bomb) and block["count"] == sum(rows)
+    refused = [i for i, r in enumerate(rows) if r == 0]
+    assert [(p, i) for p, i, _ in block["errors"]] == [(0, i) for i in refused]
+    assert all(e.startswith(PREFIX + "decoded block exceeded ") for _, _, e in block["errors"])
 
 
 # --- widths beyond 64 bits through operators ---------------------------------
@@ -238,14 +250,16 @@ def address_space():
 
 tables = _skyrec.TableSet.from_eccodes(sys.argv[1])
 if sys.argv[2] == "decode":
-    # 128 zero-width columns of 65535 subsets: within the bound, over the memory given.
+    # 128 zero-width columns of 65535 subsets: within the bound for its
+    # 131 KB (the data's padding is ignored), over the memory given.
     bits = BitWriter()
     for _ in range(128):
         column(bits, 0, [0] * 65535)
-    message = build_message([10005] * 128, bits.to_bytes(), subsets=65535, compressed=True)
+    data = bits.to_bytes() + bytes(131100)
+    message = build_message([10005] * 128, data, subsets=65535, compressed=True)
     call = lambda: _skyrec.decode_values_with_tables(message, tables)
 else:
-    call = lambda: tables.expand([103255, 102128, 101255, 1001])  # 8323200 descriptors
+    call = lambda: tables.expand([103255, 102015, 101255, 1001])  # 975375 descriptors
 headroom = {"decode": 64 << 20, "expand": 16 << 20}[sys.argv[2]]
 resource.setrlimit(resource.RLIMIT_AS, (address_space() + headroom, resource.RLIM_INFINITY))
 try:

@@ -31,6 +31,11 @@ class NativeColumns(TypedDict):
     meanings: list[str]
     texts: list[str]
 
+# A message of n bytes decodes to at most VALUES_FLOOR + VALUES_PER_BYTE * n values.
+VALUES_FLOOR: int
+VALUES_PER_BYTE: int
+
+
 def next_message(data: Buffer, position: int) -> tuple[int, int, int, BufrMessage | None, str | None] | None:
     """The next message at or after `position`, of edition 2, 3 or 4: (start,
     length, next position, message or None, error text or None); None when no

@@ -42,6 +42,8 @@ if TYPE_CHECKING:
     import pandas as pd
 
 DEFAULT_BLOCKSIZE = 2**18  # compressed satellite data can spread one byte over hundreds of bytes of rows
+DEFAULT_PARTITION_MEMORY = 2**28  # bytes of rows that one partition may decode to
+ROW_BYTES = 48  # a row of the values frame
 HEADER_BLOCKSIZE = 2**26  # the header pass reads little of what it is given
 
 # A path, a glob or a list of them.
@@ -110,63 +112,106 @@ def _table_spec(tables: TableSet | TableSource | None, table_dir: str | os.PathL
     return tuple(given.items())
 
 
-def _file_pieces(path: str, blocksize: int | None, offsets_of: dict[str, np.ndarray]) -> list[tuple[Piece, int]]:
-    """`path` as (piece, bytes) pairs: whole, or split at message offsets
-    into blocks of about blocksize bytes."""
-    size = os.path.getsize(path)
-    if blocksize is None or size <= blocksize:
-        return [(Piece(path), size)]
-    if path not in offsets_of:
-        offsets_of[path] = np.frombuffer(blocks.file_headers(path)["offset"], np.uint64).astype(np.int64)
-    offsets = offsets_of[path]
-    pieces: list[tuple[Piece, int]] = []
+def _rows_bytes(lengths: np.ndarray, compressed: np.ndarray) -> np.ndarray:
+    """The most bytes of rows that messages of `lengths` bytes decode to:
+    compressed ones up to the decoder's bound on values per byte, uncompressed
+    ones about a bit a value at least."""
+    lengths = np.asarray(lengths, np.int64)
+    most = _native.VALUES_FLOOR + _native.VALUES_PER_BYTE * lengths
+    return np.where(np.asarray(compressed, bool), most, np.minimum(most, 8 * lengths)) * ROW_BYTES
+
+
+def _runs(starts: np.ndarray, rows_bytes: np.ndarray, blocksize: int | None,
+          memory: int | None) -> list[tuple[int, int]]:
+    """Messages (starting at byte `starts`, increasing) in runs [first, last):
+    a run ends at the first message blocksize bytes or more past its start,
+    or before the one whose rows would pass `memory` bytes; one message at
+    least."""
+    held = np.cumsum(rows_bytes)
+    runs: list[tuple[int, int]] = []
     first = 0
-    while first < len(offsets):
-        # The first message at or past blocksize bytes from this block's start ends it.
-        last = max(int(np.searchsorted(offsets, offsets[first] + blocksize)), first + 1)
+    while first < len(starts):
+        last = len(starts)
+        if blocksize is not None:
+            last = min(last, int(np.searchsorted(starts, starts[first] + blocksize)))
+        if memory is not None:
+            before = held[first] - rows_bytes[first]
+            last = min(last, int(np.searchsorted(held, before + memory, side="right")))
+        last = max(last, first + 1)
+        runs.append((first, last))
+        first = last
+    return runs
+
+
+def _file_pieces(path: str, blocksize: int | None, offsets_of: dict[str, np.ndarray],
+                 memory: int | None = None) -> list[tuple[Piece, int, int]]:
+    """`path` as (piece, bytes, most bytes of rows) triples: whole, or split at
+    message offsets into blocks of about blocksize bytes whose rows stay
+    within `memory` bytes."""
+    size = os.path.getsize(path)
+    most = int(_rows_bytes(np.array([size]), np.array([True]))[0])
+    if (blocksize is None or size <= blocksize) and (memory is None or most <= memory):
+        return [(Piece(path), size, most)]
+    if path not in offsets_of:
+        h = blocks.file_headers(path)
+        offsets_of[path] = np.stack([np.frombuffer(h["offset"], np.uint64).astype(np.int64),
+                                     np.frombuffer(h["length"], np.uint64).astype(np.int64),
+                                     np.frombuffer(h["compressed"], np.uint8).astype(np.int64)])
+    offsets, lengths, compressed = offsets_of[path]
+    rows = _rows_bytes(lengths, compressed)
+    pieces: list[tuple[Piece, int, int]] = []
+    for first, last in _runs(offsets, rows, blocksize, memory):
         start = 0 if first == 0 else int(offsets[first])  # bytes before the first message are the first block's
         end = int(offsets[last]) if last < len(offsets) else None
         # The messages found now, by offset: each one comes back decoded or
         # as an error row, even if the file changes before the block is read.
         pieces.append((Piece(path, start, end, first, expected=tuple(offsets[first:last].tolist())),
-                       (end if end is not None else size) - start))
-        first = last
-    return pieces or [(Piece(path), size)]
+                       (end if end is not None else size) - start, int(rows[first:last].sum())))
+    return pieces or [(Piece(path), size, most)]
 
 
-def _header_pieces(headers: pd.DataFrame, blocksize: int | None) -> list[tuple[Piece, int]]:
+def _header_pieces(headers: pd.DataFrame, blocksize: int | None,
+                   memory: int | None = None) -> list[tuple[Piece, int, int]]:
     """The messages that rows of a header frame name (file, message, offset,
-    length), as pieces of about blocksize bytes, in the order of the rows."""
+    length), as pieces of about blocksize bytes whose rows stay within
+    `memory` bytes, in the order of the rows. Without a compressed column,
+    every message counts as compressed."""
     missing = {"file", "message", "offset", "length"} - set(headers.columns)
     if missing:
         raise ValueError(f"headers need the columns file, message, offset and length (missing {sorted(missing)})")
-    pieces: list[tuple[Piece, int]] = []
+    pieces: list[tuple[Piece, int, int]] = []
     files = headers["file"].astype(object).to_numpy()
     frame = headers[["message", "offset", "length"]].to_numpy(np.int64)
+    compressed = headers["compressed"].to_numpy(bool) if "compressed" in headers else np.ones(len(headers), bool)
     boundaries = np.flatnonzero(files[1:] != files[:-1]) + 1
     for rows in np.split(np.arange(len(headers)), boundaries):
         if not len(rows):
             continue
         lengths = frame[rows, 2]
-        block = np.cumsum(lengths) // blocksize if blocksize else np.zeros(len(rows), np.int64)
-        for k in np.unique(block):
-            part = rows[block == k]
+        held = _rows_bytes(lengths, compressed[rows])
+        for first, last in _runs(np.cumsum(lengths) - lengths, held, blocksize, memory):
+            part = rows[first:last]
             pieces.append((Piece(str(files[rows[0]]), offsets=tuple(frame[part, 1].tolist()),
-                                 indices=tuple(frame[part, 0].tolist())), int(frame[part, 2].sum())))
+                                 indices=tuple(frame[part, 0].tolist())), int(frame[part, 2].sum()),
+                           int(held[first:last].sum())))
     return pieces
 
 
-def _partitions(pieces: list[tuple[Piece, int]], blocksize: int | None) -> list[list[Piece]]:
+def _partitions(pieces: list[tuple[Piece, int, int]], blocksize: int | None,
+                memory: int | None = None) -> list[list[Piece]]:
     """Consecutive pieces gathered into partitions of about blocksize bytes
-    (one piece each without a blocksize)."""
+    whose rows stay within `memory` bytes (one piece each without a
+    blocksize)."""
     partitions: list[list[Piece]] = []
-    filled = 0
-    for piece, size in pieces:
-        if not partitions or blocksize is None or filled >= blocksize:
+    filled = held = 0
+    for piece, size, rows in pieces:
+        if (not partitions or blocksize is None or filled >= blocksize
+                or (memory is not None and held + rows > memory)):
             partitions.append([])
-            filled = 0
+            filled = held = 0
         partitions[-1].append(piece)
         filled += size
+        held += rows
     return partitions
 
 
@@ -247,7 +292,7 @@ def read_headers(paths: Paths, *, blocksize: int | None = HEADER_BLOCKSIZE) -> d
     observed, compressed and error (why a message could not be framed).
     Whole files, gathered into partitions of about blocksize bytes."""
     files = expand_paths(paths)
-    partitions = _partitions([(Piece(path), os.path.getsize(path)) for path in files], blocksize)
+    partitions = _partitions([(Piece(path), os.path.getsize(path), 0) for path in files], blocksize)
     empty = blocks.headers_frame(_native.message_headers(b""), file="")
     meta = _as_meta(empty)
     types = meta.dtypes.to_dict()
@@ -256,7 +301,8 @@ def read_headers(paths: Paths, *, blocksize: int | None = HEADER_BLOCKSIZE) -> d
 
 
 def read_bufr(paths: Paths | None = None, *, headers: pd.DataFrame | None = None, filter: Filter = None,
-              blocksize: int | None = DEFAULT_BLOCKSIZE, tables: TableSet | TableSource | None = None,
+              blocksize: int | None = DEFAULT_BLOCKSIZE, partition_memory: int | None = DEFAULT_PARTITION_MEMORY,
+              tables: TableSet | TableSource | None = None,
               table_dir: str | os.PathLike[str] | None = None, definitions: str | os.PathLike[str] | None = None,
               wmo_csv: str | os.PathLike[str] | None = None) -> BufrFrames:
     """Every message of `paths` (a path, a glob or a list of them), decoded
@@ -268,7 +314,10 @@ def read_bufr(paths: Paths | None = None, *, headers: pd.DataFrame | None = None
 
     blocksize: bytes of input per partition: small files are gathered, larger
     ones split between messages (their offsets are found when the graph is
-    built); None for one partition per file. `filter` picks messages by
+    built); None for one partition per file. partition_memory: bytes of rows
+    that one partition may decode to at most (256 MiB), judged from each
+    message's length and compression, which the decoder's bound on values per
+    byte makes safe; None for no such limit. `filter` picks messages by
     their headers before decoding (a mapping such as {"centre": 98,
     "category": [0, 1]} or a callable taking a pandas frame of read_headers'
     columns and returning a mask; it must pickle for process workers).
@@ -279,11 +328,12 @@ def read_bufr(paths: Paths | None = None, *, headers: pd.DataFrame | None = None
     if (paths is None) == (headers is None):
         raise TypeError("give either paths or headers")
     if paths is None:
-        pieces = _header_pieces(headers, blocksize)
+        pieces = _header_pieces(headers, blocksize, partition_memory)
     else:
         offsets_of: dict[str, np.ndarray] = {}
-        pieces = [p for path in expand_paths(paths) for p in _file_pieces(path, blocksize, offsets_of)]
-    partitions = _partitions(pieces, blocksize) or [[]]
+        pieces = [p for path in expand_paths(paths)
+                  for p in _file_pieces(path, blocksize, offsets_of, partition_memory)]
+    partitions = _partitions(pieces, blocksize, partition_memory) or [[]]
     values_meta = _as_meta(blocks.values_frame(None, with_file=True))
     errors_meta = _as_meta(blocks.errors_frame([], with_file=True))
     value_types, error_types = values_meta.dtypes.to_dict(), errors_meta.dtypes.to_dict()

@@ -104,6 +104,9 @@ def found_messages(source: Source) -> Iterator[Iterator[Found]]:
         yield stream_messages(f)
 
 
+NO_MEMORY = "not enough memory to decode the message"
+
+
 def read_messages(source: Source, *, tables: TableSet | TableSource | None = None,
                   table_dir: str | os.PathLike[str] | None = None, definitions: str | os.PathLike[str] | None = None,
                   wmo_csv: str | os.PathLike[str] | None = None, strict: bool = False,
@@ -158,3 +161,7 @@ def _decode(found: Found, index: int, tables: TableSource | None, output: str) -
         return Decoded(index, offset, length, message=message,
                        error=MessageError(tables.explain(message_key(message), str(e)), index=index,
                                           offset=offset))
+    except MemoryError:
+        # This message's failure: the ones after it may be smaller.
+        return Decoded(index, offset, length, message=message,
+                       error=MessageError(NO_MEMORY, index=index, offset=offset))

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <utility>
 
 #include "columns/column_builder.hpp"
@@ -99,7 +100,12 @@ Status BlockBuilder::append(const BufrMessage& message, const TableSet& tables, 
     own_meanings_.clear();
     own_texts_.clear();
     refused_.reset();
-    Status decoded = decode_section4_into(message, tables, section4, *this, &subset_starts_);
+    Status decoded = Ok{};
+    try {
+        decoded = decode_section4_into(message, tables, section4, *this, &subset_starts_);
+    } catch (const std::bad_alloc&) {
+        decoded = memory_error();
+    }
     if (!decoded) {
         drop_message();
         if (refused_) return std::move(*refused_);
@@ -112,10 +118,9 @@ Status BlockBuilder::append(const BufrMessage& message, const TableSet& tables, 
 bool BlockBuilder::admit(std::size_t count) {
     // Each decode is bounded on its own, but a block of many small messages
     // could still gather billions of values.
-    const std::uint64_t bound = kMaxDecodedValues + kMaxBlockValuesPerByte * block_bytes_;
+    const std::uint64_t bound = kFloor.values + kMaxBlockValuesPerByte * block_bytes_;
     if (columns_.count + count > bound) {
-        refused_ = BufrError::text("decoded block exceeded " + std::to_string(bound) + " values for its " +
-                                   std::to_string(block_bytes_) + " bytes of messages");
+        refused_ = limit_error("decoded block", bound, "values", block_bytes_);
         return false;
     }
     columns_.for_each_array([count](auto& array) { array.extend(count); });

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "message/interrupt.hpp"
 #include "message/message_cursor.hpp"
 
 namespace skyrec {
@@ -43,7 +44,7 @@ HeaderColumns scan_headers(ByteView buffer, std::size_t position, std::size_t en
             h.resume = std::max(searched_from, buffer.size > kMarkerTail ? buffer.size - kMarkerTail : 0);
             break;
         }
-        if (found->start >= end) {
+        if (found->start >= end || interrupt_requested()) {
             h.resume = found->start;
             break;
         }

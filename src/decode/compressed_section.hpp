@@ -11,6 +11,7 @@
 
 #include "decode/column.hpp"
 #include "decode/decoded_value.hpp"
+#include "message/interrupt.hpp"
 
 namespace skyrec {
 
@@ -21,6 +22,10 @@ struct CompressedSection {
 
     std::size_t value_count() const noexcept { return columns.size() * subsets; }
 };
+
+// Subsets visited between two interrupt checks: the columns of a message are
+// bounded, so this bounds the values between checks too.
+inline constexpr std::size_t kSubsetsBetweenInterruptChecks = 64;
 
 // One value, borrowed: `text` lives until the next value is visited.
 struct ValueView {
@@ -36,7 +41,8 @@ struct ValueView {
 };
 
 // Calls emit(column_index, view) for every value in result order; stops and
-// returns false as soon as emit returns false.
+// returns false as soon as emit returns false, or when an interrupt is asked
+// for (message/interrupt.hpp).
 template <class Emit>
 bool visit_values(const CompressedSection& section, Emit&& emit) {
     const std::vector<Column>& columns = section.columns;
@@ -65,6 +71,7 @@ bool visit_values(const CompressedSection& section, Emit&& emit) {
     };
     std::vector<Number> numbers(columns.size());
     for (std::size_t j = 0; j < section.subsets; ++j) {
+        if (j % kSubsetsBetweenInterruptChecks == 0 && interrupt_requested()) return false;
         for (std::size_t c = 0; c < columns.size(); ++c) {
             const Column& column = columns[c];
             if (column.kind != Column::Kind::Numeric) continue;

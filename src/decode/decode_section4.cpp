@@ -27,7 +27,7 @@ Result<CompressedSection> walk_compressed(const BufrMessage& message, const Tabl
     CompressedSection section;
     section.data = data;
     section.subsets = message.number_of_subsets;
-    Walker walker(tables, reader, message.number_of_subsets, section.columns);
+    Walker walker(tables, reader, message.number_of_subsets, section.columns, message.total_length);
     if (!walker.walk(message.unexpanded_descriptors, 0)) return walker.take_error();
     return section;
 }
@@ -47,7 +47,7 @@ Result<std::vector<DecodedValue>> decode_section4(const BufrMessage& message, co
     if (!message.compressed_data) {
         BitReader reader(data);
         values.reserve(expected_values(reader.total()));
-        Walker walker(tables, reader, values, nullptr);
+        Walker walker(tables, reader, values, nullptr, message.total_length);
         SKYREC_CHECK(walk_uncompressed(message, walker, subset_starts));
         return values;
     }
@@ -70,7 +70,7 @@ Status decode_section4_into(const BufrMessage& message, const TableSet& tables, 
         BitReader reader(data);
         std::vector<DecodedValue> batch;
         batch.reserve(std::min(expected_values(reader.total()), kBatchValues + 64));
-        Walker walker(tables, reader, batch, &sink);
+        Walker walker(tables, reader, batch, &sink, message.total_length);
         SKYREC_CHECK(walk_uncompressed(message, walker, subset_starts));
         if (!walker.flush()) return walker.take_error();
         return Ok{};

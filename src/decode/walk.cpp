@@ -13,22 +13,28 @@ constexpr std::uint32_t kClass31 = 31;
 
 }  // namespace
 
-Walker::Walker(const TableSet& tables, BitReader& reader, std::vector<DecodedValue>& values, Section4Sink* sink)
+Walker::Walker(const TableSet& tables, BitReader& reader, std::vector<DecodedValue>& values, Section4Sink* sink,
+               std::uint64_t input_bytes)
     : cache_(tables),
       reader_(reader),
       values_(&values),
       sink_(sink),
       compressed_(false),
       subsets_(1),
-      column_size_(1) {}
+      column_size_(1),
+      input_bytes_(input_bytes),
+      allowance_(allowance_for(input_bytes)) {}
 
-Walker::Walker(const TableSet& tables, BitReader& reader, std::uint16_t subsets, std::vector<Column>& columns)
+Walker::Walker(const TableSet& tables, BitReader& reader, std::uint16_t subsets, std::vector<Column>& columns,
+               std::uint64_t input_bytes)
     : cache_(tables),
       reader_(reader),
       columns_(&columns),
       compressed_(true),
       subsets_(subsets),
-      column_size_(subsets) {}
+      column_size_(subsets),
+      input_bytes_(input_bytes),
+      allowance_(allowance_for(input_bytes)) {}
 
 bool Walker::flush() {
     if (sink_ == nullptr || values_->empty()) return true;
@@ -38,9 +44,11 @@ bool Walker::flush() {
     return true;
 }
 
-bool Walker::make_room() {
-    if (value_count() + column_size_ <= kMaxDecodedValues) return true;
-    return fail(BufrError::text("section 4 decoding exceeded " + std::to_string(kMaxDecodedValues) + " values"));
+bool Walker::make_room(std::uint64_t text_bytes) {
+    if (value_count() + column_size_ > allowance_.values) return over(allowance_.values, "values");
+    text_bytes_ += text_bytes * column_size_;
+    if (text_bytes_ > allowance_.text_bytes) return over(allowance_.text_bytes, "bytes of text");
+    return true;
 }
 
 bool Walker::walk(std::span<const DescriptorCode> list, unsigned depth) {
@@ -50,10 +58,8 @@ bool Walker::walk(std::span<const DescriptorCode> list, unsigned depth) {
     }
     for (std::size_t i = 0; i < list.size();) {
         // Every step counts, data or not, so no input walks without end.
-        if (++steps_ > kMaxDescriptorSteps) {
-            return fail(BufrError::text("section 4 decoding exceeded " + std::to_string(kMaxDescriptorSteps) +
-                                        " descriptor steps"));
-        }
+        if (++steps_ > allowance_.steps) return over(allowance_.steps, "descriptor steps");
+        if ((steps_ & kInterruptStepMask) == 0 && interrupt_requested()) return fail(interrupted_error());
         if (sink_ != nullptr && values_->size() >= kBatchValues && !flush()) return false;
         const DescriptorCode code = list[i];
         switch (code_f(code)) {

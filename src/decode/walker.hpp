@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "bitstream/bit_reader.hpp"
@@ -17,6 +18,7 @@
 #include "decode/decoder_state.hpp"
 #include "decode/element_ref.hpp"
 #include "message/error.hpp"
+#include "message/interrupt.hpp"
 #include "message/limits.hpp"
 
 namespace skyrec {
@@ -25,9 +27,13 @@ class Walker {
 public:
     // Uncompressed data: `values` receives the values; with a sink, it is a
     // batch that the sink takes whenever it is full.
-    Walker(const TableSet& tables, BitReader& reader, std::vector<DecodedValue>& values, Section4Sink* sink);
+    // `input_bytes`, the length of the message, sets what the walk may
+    // spend (message/limits.hpp).
+    Walker(const TableSet& tables, BitReader& reader, std::vector<DecodedValue>& values, Section4Sink* sink,
+           std::uint64_t input_bytes);
     // Compressed data: `columns` receives one column per element occurrence.
-    Walker(const TableSet& tables, BitReader& reader, std::uint16_t subsets, std::vector<Column>& columns);
+    Walker(const TableSet& tables, BitReader& reader, std::uint16_t subsets, std::vector<Column>& columns,
+           std::uint64_t input_bytes);
 
     // Errors are kept in the walker: false means take_error() holds one.
     bool walk(std::span<const DescriptorCode> list, unsigned depth);
@@ -42,6 +48,8 @@ public:
     std::size_t value_count() const noexcept {
         return compressed_ ? columns_->size() * subsets_ : taken_ + values_->size();
     }
+    // What the walk has spent so far.
+    Allowance spent() const noexcept { return {value_count(), text_bytes_, steps_}; }
 
 private:
     friend class ValueReads;
@@ -82,8 +90,12 @@ private:
     }
     bool fail_read(std::uint32_t width) { return fail(reader_.read_error(width)); }
     // Output is bounded (message/limits.hpp): false, with the error held,
-    // when one more value or column would pass kMaxDecodedValues.
-    bool make_room();
+    // when one more value or column, or `text_bytes` more bytes of text in
+    // each subset, would pass the allowance.
+    bool make_room(std::uint64_t text_bytes = 0);
+    bool over(std::uint64_t bound, std::string_view units) {
+        return fail(limit_error("section 4 decoding", bound, units, input_bytes_));
+    }
 
     ElementCache cache_;
     BitReader& reader_;
@@ -94,8 +106,11 @@ private:
     DecoderState state_;
     const bool compressed_;
     const std::uint16_t subsets_;
-    const std::size_t column_size_;      // 1, or the number of subsets
-    std::uint64_t steps_ = 0;            // descriptor steps, bounded by kMaxDescriptorSteps
+    const std::size_t column_size_;  // 1, or the number of subsets
+    const std::uint64_t input_bytes_;
+    const Allowance allowance_;
+    std::uint64_t steps_ = 0;  // descriptor steps
+    std::uint64_t text_bytes_ = 0;
     std::vector<std::uint8_t> scratch_;  // bytes of character data
     std::optional<BufrError> error_;
 };

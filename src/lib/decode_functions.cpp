@@ -8,6 +8,7 @@
 #include "lib/errors.hpp"
 #include "lib/module_types.hpp"
 #include "lib/pyref.hpp"
+#include "lib/signal_watch.hpp"
 #include "lib/value_list.hpp"
 #include "message/scan.hpp"
 #include "tables/definitions_root.hpp"
@@ -36,9 +37,11 @@ Result<FirstMessage> frame_first_message(ByteView data) {
 // Decodes into new objects while `tables` lives: the records borrow its texts.
 PyObject* decode_to_list(const FirstMessage& message, const TableSet& tables) {
     ValueListBuilder builder;
+    SignalWatch watch;
     const Status status =
         decode_section4_into(message.record, tables, message.record.section4_data(message.bytes), builder);
     if (builder.failed()) return nullptr;  // with its Python error set
+    if (watch.raised()) return nullptr;
     if (!status) return raise(status.error());
     return builder.finish();
 }

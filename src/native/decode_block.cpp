@@ -10,6 +10,7 @@
 // fails adds no rows and is listed in "errors" as (piece, position in its
 // offsets, reason); "rows" holds each message's number of values, piece after
 // piece.
+#include <new>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,9 @@
 #include "lib/errors.hpp"
 #include "lib/module_types.hpp"
 #include "lib/pyref.hpp"
+#include "lib/signal_watch.hpp"
+#include "message/interrupt.hpp"
+#include "message/limits.hpp"
 #include "message/message_cursor.hpp"
 #include "native/buffer_arg.hpp"
 #include "native/bytearrays.hpp"
@@ -71,10 +75,18 @@ Block decode_all(const std::vector<Piece>& pieces) {
     for (std::size_t p = 0; p < pieces.size(); ++p) {
         const Piece& piece = pieces[p];
         for (std::size_t i = 0; i < piece.offsets.size(); ++i) {
+            if (interrupt_requested()) return block;
             const MessageTag tag{piece.file, piece.messages[i], static_cast<std::int64_t>(piece.offsets[i])};
-            auto added = piece.offsets[i] < piece.base ? Result<std::size_t>(BufrError::missing_marker())
-                                                       : decode_one(piece.data.bytes(), piece.offsets[i] - piece.base,
-                                                                    *piece.tables[i], builder, tag);
+            Result<std::size_t> added = memory_error();
+            try {
+                if (piece.offsets[i] < piece.base) {
+                    added = BufrError::missing_marker();
+                } else {
+                    added =
+                        decode_one(piece.data.bytes(), piece.offsets[i] - piece.base, *piece.tables[i], builder, tag);
+                }
+            } catch (const std::bad_alloc&) {
+            }
             block.rows.push_back(added ? *added : 0);
             if (!added) block.errors.push_back({p, i, added.error().message()});
         }
@@ -198,10 +210,12 @@ PyObject* decode_block(PyObject*, PyObject* args, PyObject* kwargs) {
             if (!piece) return nullptr;
             pieces.push_back(std::move(*piece));
         }
+        SignalWatch watch;
         Block block = [&] {
             WithoutGil unlocked;
             return decode_all(pieces);
         }();
+        if (watch.raised()) return nullptr;
         return block_dict(block);
     });
 }

@@ -10,6 +10,7 @@
 #include "lib/boxed.hpp"
 #include "lib/errors.hpp"
 #include "lib/pyref.hpp"
+#include "lib/signal_watch.hpp"
 #include "native/bytearrays.hpp"
 #include "native/column_bytearrays.hpp"
 #include "native/functions.hpp"
@@ -40,7 +41,9 @@ PyObject* decode_columns(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!in) return nullptr;
     return guarded([&]() -> PyObject* {
         std::vector<std::size_t> starts;
+        SignalWatch watch;
         auto values = in->decode(starts);
+        if (watch.raised()) return nullptr;
         if (!values) return raise(values.error());
         const std::size_t count = values->size();
 

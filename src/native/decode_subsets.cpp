@@ -6,6 +6,7 @@
 #include "lib/errors.hpp"
 #include "lib/module_types.hpp"
 #include "lib/pyref.hpp"
+#include "lib/signal_watch.hpp"
 #include "native/functions.hpp"
 #include "native/message_arg.hpp"
 
@@ -17,7 +18,9 @@ PyObject* decode_subsets(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!in) return nullptr;
     return guarded([&]() -> PyObject* {
         std::vector<std::size_t> starts;
+        SignalWatch watch;
         auto values = in->decode(starts);
+        if (watch.raised()) return nullptr;
         if (!values) return raise(values.error());
         Ref list = Ref::steal(decoded_value_list(*values));
         Ref start_list = Ref::steal(list_of(starts, [](std::size_t i) { return PyLong_FromSize_t(i); }));

@@ -10,6 +10,7 @@
 #include "lib/boxed.hpp"
 #include "lib/errors.hpp"
 #include "lib/pyref.hpp"
+#include "lib/signal_watch.hpp"
 #include "native/buffer_arg.hpp"
 #include "native/bytearrays.hpp"
 #include "native/functions.hpp"
@@ -68,11 +69,13 @@ PyObject* message_headers(PyObject*, PyObject* args, PyObject* kwargs) {
     if (end_obj != Py_None && !uint_arg(end_obj, "end", PY_SSIZE_T_MAX, &end)) return nullptr;
     return guarded([&]() -> PyObject* {
         const ByteView bytes = buffer->bytes();
+        SignalWatch watch;
         const HeaderColumns headers = [&] {
             WithoutGil unlocked;
             return scan_headers(bytes, static_cast<std::size_t>(std::min<std::uint64_t>(position, bytes.size)),
                                 static_cast<std::size_t>(std::min<std::uint64_t>(end, bytes.size)));
         }();
+        if (watch.raised()) return nullptr;
         return headers_dict(headers);
     });
 }

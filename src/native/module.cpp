@@ -6,6 +6,7 @@
 
 #include "lib/module_common.hpp"
 #include "lib/pyref.hpp"
+#include "message/limits.hpp"
 #include "native/functions.hpp"
 #include "native/owned_buffer.hpp"
 
@@ -69,6 +70,11 @@ PyObject* create_module() {
     for (PyMethodDef* def : kFunctions) {
         Ref function = Ref::steal(PyCFunction_NewEx(def, module.get(), module_name.get()));
         if (!function || PyModule_AddObjectRef(module.get(), def->ml_name, function.get()) != 0) return nullptr;
+    }
+    // The bound on a message's values, for callers that plan memory by it.
+    if (PyModule_AddIntConstant(module.get(), "VALUES_FLOOR", static_cast<long>(kFloor.values)) != 0 ||
+        PyModule_AddIntConstant(module.get(), "VALUES_PER_BYTE", static_cast<long>(kPerInputByte.values)) != 0) {
+        return nullptr;
     }
     return module.release();
 }

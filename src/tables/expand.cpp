@@ -3,21 +3,26 @@
 #include <cstdint>
 #include <string>
 
+#include "message/interrupt.hpp"
+#include "message/limits.hpp"
+
 namespace skyrec {
 namespace {
 
 class Expansion {
 public:
-    explicit Expansion(const TableSet& tables) : tables_(tables) {}
+    // Each descriptor of a message's section 3 takes two bytes.
+    Expansion(const TableSet& tables, std::size_t count)
+        : tables_(tables),
+          input_(2 * std::uint64_t{count}),
+          bound_(kFloorExpansionSteps + kExpansionStepsPerDescriptor * count) {}
 
     Status walk(std::span<const DescriptorCode> list, int depth) {
         if (depth > kMaxExpansionDepth) return BufrError::text("sequence expansion exceeded recursion depth");
         std::size_t i = 0;
         while (i < list.size()) {
-            if (++steps_ > kMaxDescriptorSteps) {
-                return BufrError::text("sequence expansion exceeded " + std::to_string(kMaxDescriptorSteps) +
-                                       " descriptors");
-            }
+            if (++steps_ > bound_) return limit_error("sequence expansion", bound_, "descriptors", input_);
+            if ((steps_ & kInterruptStepMask) == 0 && interrupt_requested()) return interrupted_error();
             const DescriptorCode c = list[i];
             // F and Y keep their low 8 bits, as a 16-bit descriptor would hold them.
             const auto f = static_cast<std::uint8_t>(code_f(c));
@@ -25,7 +30,11 @@ public:
             const auto y = static_cast<std::uint8_t>(code_y(c));
             switch (f) {
                 case 0:
-                    if (associated_width_ != 0 && x != 31) out_.push_back(kAssociatedFieldMarker);
+                    if (associated_width_ != 0 && x != 31) {
+                        // A marker is output too: counted, so the output stays within the bound.
+                        if (++steps_ > bound_) return limit_error("sequence expansion", bound_, "descriptors", input_);
+                        out_.push_back(kAssociatedFieldMarker);
+                    }
                     out_.push_back(c);
                     i += 1;
                     break;
@@ -71,6 +80,8 @@ private:
     const TableSet& tables_;
     std::vector<DescriptorCode> out_;
     std::uint8_t associated_width_ = 0;  // bits; 0 when no associated field is in force
+    const std::uint64_t input_;
+    const std::uint64_t bound_;
     std::uint64_t steps_ = 0;
 };
 
@@ -78,7 +89,7 @@ private:
 
 Result<std::vector<DescriptorCode>> expand_descriptors(const TableSet& tables,
                                                        std::span<const DescriptorCode> descriptors) {
-    Expansion expansion(tables);
+    Expansion expansion(tables, descriptors.size());
     SKYREC_CHECK(expansion.walk(descriptors, 0));
     return expansion.take();
 }

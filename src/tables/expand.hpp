@@ -24,7 +24,8 @@ constexpr int kMaxExpansionDepth = 64;
 // 2-04, 2-06, 2-07 and 2-08 operators dropped, and every element after
 // 2-04-YYY (Y > 0) outside class 31 preceded by kAssociatedFieldMarker.
 // Elements are not looked up. Nested fixed replications multiply, so a walk
-// visiting more than kMaxDescriptorSteps descriptors is refused.
+// visiting more descriptors than message/limits.hpp allows (markers count)
+// is refused.
 Result<std::vector<DescriptorCode>> expand_descriptors(const TableSet& tables,
                                                        std::span<const DescriptorCode> descriptors);
 
