@@ -37,6 +37,7 @@ import numpy as np
 
 from .blocks import read_block, read_headers
 from .frames import _pandas
+from .reader import MessageError
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -94,7 +95,7 @@ def _matches(values: pd.Series, wanted: Filter) -> np.ndarray:
             if keep.shape != (len(values),):
                 raise ValueError
         except (TypeError, ValueError):
-            keep = np.fromiter((bool(wanted(v)) for v in values), bool, count=len(values))
+            keep = np.fromiter((ok and bool(wanted(v)) for v, ok in zip(values, present)), bool, count=len(values))
     elif isinstance(wanted, slice):
         if wanted.step is not None:
             raise ValueError("a filter's slice takes no step")
@@ -107,7 +108,8 @@ def _matches(values: pd.Series, wanted: Filter) -> np.ndarray:
         keep = values.isin(list(wanted)).to_numpy(bool)
     else:
         keep = (values == wanted).to_numpy(bool, na_value=False)
-    return keep & present
+    result: np.ndarray = keep & present
+    return result
 
 
 def _header_frame(pd: Any, source: Any, keys: set[str]) -> pd.DataFrame:
@@ -186,9 +188,12 @@ def _rows(pd: Any, picked: pd.DataFrame) -> pd.DataFrame:
     if len(inner):
         frame = frame.join(spread(inner, ["sub", "row"]))
     if len(outer):
-        frame = frame.join(spread(outer, ["sub"]), on="sub", rsuffix="_outer")
+        frame = frame.join(spread(outer, ["sub"]).add_suffix("_outer"), on="sub")
         for column in [c for c in frame.columns if c.endswith("_outer")]:
             base = column[: -len("_outer")]
+            if base not in frame.columns:
+                frame = frame.rename(columns={column: base})
+                continue
             if base.startswith("found_"):
                 frame[base] = frame[base].fillna(False).astype(bool) | frame[column].fillna(False).astype(bool)
             else:
@@ -241,8 +246,9 @@ def read_observations(source: Any, columns: Sequence[str] | str, *, filters: Map
     required_columns: True drops rows lacking any column's key (a missing
     value is found; an absent key is not), False keeps them (absent as
     NaN/None), a list of keys requires those.
-    Tables are chosen as in read_dataframe. See the module's text for how
-    rows are made and where this differs from pdbufr."""
+    Tables are chosen as in read_dataframe; messages that cannot be read are
+    left out and listed in frame.attrs["errors"]. See the module's text for
+    how rows are made and where this differs from pdbufr."""
     pd = _pandas()
     columns = [columns] if isinstance(columns, str) else list(columns)
     filters = dict(filters or {})
@@ -259,8 +265,12 @@ def read_observations(source: Any, columns: Sequence[str] | str, *, filters: Map
         data_keys |= set(COMPUTED[key])
 
     frames = []
+    errors: list[MessageError] = []
     for number, item in enumerate(_sources(source)):
-        values, _ = read_block(item, tables=tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
+        values, failed = read_block(item, tables=tables, table_dir=table_dir, definitions=definitions,
+                                    wmo_csv=wmo_csv)
+        errors += [MessageError(reason, int(index), int(offset)) for index, offset, reason
+                   in failed[["message", "offset", "error"]].itertuples(index=False, name=None)]
         values = values.assign(sub=values["message"].to_numpy() * (1 << 20) + values["subset"].to_numpy())
         picked = _picked(pd, values, data_keys)
         if not len(picked):
@@ -291,4 +301,6 @@ def read_observations(source: Any, columns: Sequence[str] | str, *, filters: Map
             keep &= found.to_numpy(bool)
         if key in filters:
             keep &= _matches(result[key], filters[key])
-    return result.loc[keep, columns].reset_index(drop=True)
+    out = result.loc[keep, columns].reset_index(drop=True)
+    out.attrs["errors"] = errors
+    return out
