@@ -82,7 +82,8 @@ def test_missing_values_never_pass_a_filter_and_header_keys_do(setup):
     path, tables = setup
     frame = read_observations(path, ["pressure", "dataCategory"], table_dir=tables,
                               filters={"dewpointTemperature": slice(0, None), "dataCategory": 2})
-    assert frame["pressure"].tolist() == [r["pressure"] for r in level_rows() if not math.isnan(r["dewpointTemperature"])]
+    dew_points = [r["pressure"] for r in level_rows() if not math.isnan(r["dewpointTemperature"])]
+    assert frame["pressure"].tolist() == dew_points
     assert set(frame["dataCategory"]) == {2}
 
 
