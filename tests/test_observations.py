@@ -148,3 +148,37 @@ def test_rows_agree_with_pdbufr(corpus, definitions, name, columns, filters):
             assert np.allclose(a.to_numpy(float), b.to_numpy(float), rtol=1e-9, equal_nan=True), column
         else:
             assert a.astype(str).tolist() == b.astype(str).tolist(), column
+
+
+# skyrec table
+
+
+@pytest.mark.parametrize("fmt", ["text", "csv", "jsonl"])
+def test_table_command_prints_the_rows_in_each_format(setup, capsys, fmt):
+    import csv
+    import io
+    import json
+
+    from skyrec.cli import main
+
+    path, tables = setup
+    status = main(["table", str(path), "--tables", tables, "-c", "WMO_station_id,pressure,dewpointTemperature",
+                   "--where", "pressure=:85000", "--format", fmt])
+    out = capsys.readouterr().out
+    if fmt == "jsonl":
+        found = [tuple(json.loads(line).values()) for line in out.splitlines()]
+    elif fmt == "csv":
+        found = [tuple(None if c == "" else float(c) for c in row) for row in list(csv.reader(io.StringIO(out)))[1:]]
+    else:
+        found = [tuple(None if c == "MISSING" else float(c) for c in line.split()) for line in out.splitlines()[1:]]
+    want = expected(["WMO_station_id", "pressure", "dewpointTemperature"], lambda r: r["pressure"] <= 85000)
+    assert status == 0 and found == want
+
+
+@pytest.mark.parametrize("args", [["--where", "pressure"], ["--where", "=5"], ["-c", "#0#pressure"], ["-c", ","]])
+def test_table_command_refuses_a_bad_query(setup, capsys, args):
+    from skyrec.cli import main
+
+    path, tables = setup
+    status = main(["table", str(path), "--tables", tables, "-c", "pressure", *args])
+    assert status == 2 and "skyrec:" in capsys.readouterr().err

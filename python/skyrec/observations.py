@@ -247,7 +247,8 @@ def read_observations(source: Any, columns: Sequence[str] | str, *, filters: Map
     value is found; an absent key is not), False keeps them (absent as
     NaN/None), a list of keys requires those.
     Tables are chosen as in read_dataframe; messages that cannot be read are
-    left out and listed in frame.attrs["errors"]. See the module's text for
+    left out and listed in frame.attrs["errors"] (their files in
+    frame.attrs["error_files"]). See the module's text for
     how rows are made and where this differs from pdbufr."""
     pd = _pandas()
     columns = [columns] if isinstance(columns, str) else list(columns)
@@ -266,11 +267,13 @@ def read_observations(source: Any, columns: Sequence[str] | str, *, filters: Map
 
     frames = []
     errors: list[MessageError] = []
+    error_files: list[str] = []
     for number, item in enumerate(_sources(source)):
         values, failed = read_block(item, tables=tables, table_dir=table_dir, definitions=definitions,
                                     wmo_csv=wmo_csv)
         errors += [MessageError(reason, int(index), int(offset)) for index, offset, reason
                    in failed[["message", "offset", "error"]].itertuples(index=False, name=None)]
+        error_files += [item if isinstance(item, str) else "<buffer>"] * len(failed)
         values = values.assign(sub=values["message"].to_numpy() * (1 << 20) + values["subset"].to_numpy())
         picked = _picked(pd, values, data_keys)
         if not len(picked):
@@ -303,4 +306,5 @@ def read_observations(source: Any, columns: Sequence[str] | str, *, filters: Map
             keep &= _matches(result[key], filters[key])
     out = result.loc[keep, columns].reset_index(drop=True)
     out.attrs["errors"] = errors
+    out.attrs["error_files"] = error_files
     return out
