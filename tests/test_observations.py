@@ -28,7 +28,8 @@ DESCRIPTORS = [1001, 1002, 1015, 4001, 4004, 103000, 31001, 7004, 12101, 12103]
 # (block, station, name, hour, levels of (pressure raw, temperature raw, dew point raw or None))
 STATIONS = [(10, 304, "ABC", 6, [(10000, 2880, 2800), (8500, 2770, None), (5000, 2490, 2430)]),
             (7, 481, "DEF", 9, [(10000, 2900, 2850), (5000, 2500, 2370)]),
-            (16, 113, "GHI", 11, [])]
+            (16, 113, "GHI", 11, []),
+            (1, 1, "JKL", 12, [(7000, 2600, 2500)])]  # pressure found once: the station's level
 
 
 def level_rows(stations=STATIONS):
@@ -88,9 +89,9 @@ def test_missing_values_never_pass_a_filter_and_header_keys_do(setup):
 
 
 @pytest.mark.parametrize("required, stations", [
-    (True, {10304, 7481}),  # the station without levels has no pressure: no row
-    (False, {10304, 7481, 16113}),
-    (["WMO_station_id"], {10304, 7481, 16113}),
+    (True, {10304, 7481, 1001}),  # the station without levels has no pressure: no row
+    (False, {10304, 7481, 16113, 1001}),
+    (["WMO_station_id"], {10304, 7481, 16113, 1001}),
 ])
 def test_required_columns(setup, required, stations):
     path, tables = setup

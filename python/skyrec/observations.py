@@ -188,17 +188,18 @@ def _rows(pd: Any, picked: pd.DataFrame) -> pd.DataFrame:
     if len(inner):
         frame = frame.join(spread(inner, ["sub", "row"]))
     if len(outer):
-        frame = frame.join(spread(outer, ["sub"]).add_suffix("_outer"), on="sub")
-        for column in [c for c in frame.columns if c.endswith("_outer")]:
-            base = column[: -len("_outer")]
-            if base not in frame.columns:
-                frame = frame.rename(columns={column: base})
-                continue
-            if base.startswith("found_"):
-                frame[base] = frame[base].fillna(False).astype(bool) | frame[column].fillna(False).astype(bool)
-            else:
-                frame[base] = frame[base].combine_first(frame[column])
-            frame = frame.drop(columns=column)
+        outer_frame = spread(outer, ["sub"])
+        both = [c for c in outer_frame.columns if c in frame.columns]
+        frame = frame.join(outer_frame.drop(columns=both), on="sub")
+        if both:
+            # A key repeated in some subsets and found once in others.
+            spread_outer = outer_frame[both].reindex(frame.index.get_level_values("sub"))
+            spread_outer.index = frame.index
+            for column in both:
+                if column.startswith("found_"):
+                    frame[column] = frame[column].fillna(False).astype(bool) | spread_outer[column].fillna(False)
+                else:
+                    frame[column] = frame[column].combine_first(spread_outer[column])
     return frame
 
 
