@@ -59,6 +59,7 @@ HEADER_ONLY = set(HEADER_KEYS) | set(TYPICAL_PARTS) | {"typicalDate", "typicalTi
 RANKED = re.compile(r"#([1-9][0-9]*)#([A-Za-z_][A-Za-z0-9_]*)")
 PLAIN = re.compile(r"[A-Za-z_][A-Za-z0-9_]*")
 
+SUBSETS_PER_MESSAGE = 1 << 16  # section 3 counts subsets in 16 bits
 Filter = Any  # a value, a list/tuple/set of values, a slice (inclusive) or a callable
 
 
@@ -147,10 +148,11 @@ def _picked(pd: Any, values: pd.DataFrame, keys: set[str]) -> pd.DataFrame:
         assert match is not None
         hit = ((key == match.group(2)) & (values["rank"] == int(match.group(1)))).to_numpy(bool)
         parts.append((hit, np.full(int(hit.sum()), ranked, object)))
-    sub = values["sub"].to_numpy()
-    number, text = values["value"].to_numpy(), values["text"].to_numpy(object)
+    sub = values["message"].to_numpy() * SUBSETS_PER_MESSAGE + values["subset"].to_numpy()
+    number, text = values["value"].to_numpy(), values["text"].array
     rows = [pd.DataFrame({"sub": sub[hit], "position": np.flatnonzero(hit), "name": names,
-                          "number": number[hit], "text": text[hit]}) for hit, names in parts]
+                          "number": number[hit], "text": np.asarray(text[hit], dtype=object)})
+            for hit, names in parts]
     picked = pd.concat(rows, ignore_index=True) if rows else pd.DataFrame(
         {"sub": [], "position": [], "name": [], "number": [], "text": []})
     return picked.sort_values(["sub", "position"], kind="stable", ignore_index=True)
@@ -275,12 +277,11 @@ def read_observations(source: Any, columns: Sequence[str] | str, *, filters: Map
         errors += [MessageError(reason, int(index), int(offset)) for index, offset, reason
                    in failed[["message", "offset", "error"]].itertuples(index=False, name=None)]
         error_files += [item if isinstance(item, str) else "<buffer>"] * len(failed)
-        values = values.assign(sub=values["message"].to_numpy() * (1 << 20) + values["subset"].to_numpy())
         picked = _picked(pd, values, data_keys)
         if not len(picked):
             continue
         rows = _rows(pd, picked).reset_index()
-        rows["message"] = rows["sub"].to_numpy() >> 20
+        rows["message"] = rows["sub"].to_numpy() // SUBSETS_PER_MESSAGE
         if header_keys:
             rows = rows.merge(_header_frame(pd, item, header_keys), on="message", how="left")
         rows["file"] = number
