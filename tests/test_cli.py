@@ -147,7 +147,7 @@ def test_dump_text(capsys, files, tables):
         ["001001", "WMO BLOCK NUMBER", "6", "Numeric"],
         ["001002", "WMO STATION NUMBER", "260", "Numeric"],
         ["001015", "STATION NAME", "'DE BILT'", "CCITT IA5"],
-        ["002001", "TYPE OF STATION", "1", "CODE TABLE", "MANNED"],
+        ["002001", "TYPE OF STATION", "1", "CODE TABLE", "MANNED", "#1#stationType"],
         ["012101", "TEMPERATURE", "276.15", "K"],
     ]
     # one layout per message: the value column starts at the same place on every line
@@ -163,10 +163,11 @@ def test_dump_records(capsys, files, tables, fmt):
     offset = str(len(station(*STATIONS[0])))
     assert rows[2] == {"file": files["good"], "message": "0", "offset": "0", "subset": "0", "position": "2",
                        "descriptor": "001015", "name": "STATION NAME", "unit": "CCITT IA5", "value": "",
-                       "raw": "", "text": "DE BILT", "meaning": ""}
+                       "raw": "", "text": "DE BILT", "meaning": "", "key": "", "rank": "0"}
     assert rows[3] | {"file": ""} == {"file": "", "message": "0", "offset": "0", "subset": "0", "position": "3",
                                       "descriptor": "002001", "name": "TYPE OF STATION", "unit": "CODE TABLE",
-                                      "value": "1", "raw": "1", "text": "", "meaning": "MANNED"}
+                                      "value": "1", "raw": "1", "text": "", "meaning": "MANNED",
+                                      "key": "stationType", "rank": "1"}
     assert (rows[4]["value"], rows[4]["raw"]) == ("276.15", "27615")  # no binary noise: not 276.15000000000003
     assert (rows[9]["message"], rows[9]["offset"], rows[9]["value"], rows[9]["raw"]) == ("1", offset, "", "65535")
 

@@ -41,7 +41,7 @@ def test_columns_and_dtypes(tables):
     dtypes = {name: str(dtype) for name, dtype in frame.dtypes.items()}
     assert dtypes == {"message": "int64", "subset": "uint32", "descriptor": "uint32", "name": "category",
                       "unit": "category", "value": "float64", "raw": "UInt64", "text": "category",
-                      "meaning": "category"}
+                      "meaning": "category", "key": "category", "rank": "uint32"}
     assert frame["message"].tolist() == [7] * 6 and frame["subset"].tolist() == [0, 0, 0, 1, 1, 1]
     assert frame["name"].tolist() == ["WMO BLOCK NUMBER", "SITE NAME", "TYPE OF STATION"] * 2
     assert frame["unit"].tolist() == ["Numeric", "CCITT IA5", "CODE TABLE"] * 2

@@ -20,17 +20,20 @@ from .tables import TableSource, TablesNotFound, find_definitions_root, find_tab
 __all__ = []
 __all__ += _skyrec.__all__
 __all__ += ["Decoded", "MessageError", "read_messages", "TableSource", "TablesNotFound", "find_definitions_root",
-            "find_tables", "Columns", "read_dataframe", "message_dataframe", "read_headers", "read_block"]
+            "find_tables", "Columns", "read_dataframe", "message_dataframe", "read_headers", "read_block",
+            "read_observations"]
 
 # Imported on first use, so that NumPy and pandas stay optional.
 _LAZY = {"Columns": ("columns", "Columns"), "read_dataframe": ("frames", "read_dataframe"),
          "message_dataframe": ("frames", "message_dataframe"), "read_headers": ("blocks", "read_headers"),
-         "read_block": ("blocks", "read_block")}
+         "read_block": ("blocks", "read_block"),
+         "read_observations": ("observations", "read_observations")}
 
 
 if TYPE_CHECKING:  # what __getattr__ gives, for type checkers
     from .columns import Columns
     from .frames import message_dataframe, read_dataframe
+    from .observations import read_observations
 
 
 def __getattr__(name: str) -> Any:

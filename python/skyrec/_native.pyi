@@ -24,10 +24,12 @@ class NativeColumns(TypedDict):
     element: bytearray
     text: bytearray
     meaning: bytearray
+    rank: bytearray
     count: int
     subset_starts: bytearray
     element_names: list[str]
     element_units: list[str]
+    element_keys: list[str]
     meanings: list[str]
     texts: list[str]
 
@@ -74,7 +76,8 @@ def decode_block(pieces: Sequence[_Piece]) -> dict[str, Any]:
     """The messages of every piece decoded into one set of columns, each an
     OwnedBuffer of fixed-size items (code columns 1, 2 or 4 bytes an item, as
     pandas keeps codes for that many categories), with the category lists
-    "names", "units", "texts" and "meanings", "rows" per message, and
+    "names", "units", "texts", "meanings" and "keys" (with the "key" and
+    "rank" columns), "rows" per message, and
     "errors": (piece, position, reason) for messages left out."""
 
 def release_buffers() -> int:

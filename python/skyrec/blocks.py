@@ -41,7 +41,8 @@ TIME_PARTS = (("year", np.uint16), ("month", np.uint8), ("day", np.uint8), ("hou
 HEADER_COLUMNS = ("message", "offset", "length", "edition", "master_table", "centre", "subcentre", "update_sequence",
                   "category", "subcategory", "local_subcategory", "master_version", "local_version", "time",
                   "subsets", "observed", "compressed", "error")
-VALUE_COLUMNS = ("message", "offset", "subset", "descriptor", "name", "unit", "value", "raw", "text", "meaning")
+VALUE_COLUMNS = ("message", "offset", "subset", "descriptor", "name", "unit", "value", "raw", "text", "meaning",
+                 "key", "rank")
 ERROR_COLUMNS = ("message", "offset", "error")
 TIME_UNIT = "datetime64[s]"  # seconds reach every year section 1 can hold
 
@@ -315,6 +316,8 @@ def values_frame(block: dict[str, Any] | None, files: Sequence[str] = (), with_f
                                       np.frombuffer(block["raw_missing"], np.bool_)),
         "text": _categorical(pd, _codes(block, "text"), block["texts"]),
         "meaning": _categorical(pd, _codes(block, "meaning"), block["meanings"]),
+        "key": _categorical(pd, _codes(block, "key"), block["keys"]),
+        "rank": np.frombuffer(block["rank"], np.uint32),
     })
     return pd.DataFrame(columns, copy=False)
 
@@ -367,7 +370,7 @@ def read_block(source: Source, *, tables: TableSet | TableSource | None = None,
     """Decodes the messages of `source` (a path or bytes-like) whose "BUFR" lies in
     [start, end) and returns two DataFrames: the values, one row per value
     (columns message, offset, subset, descriptor, name, unit, value, raw,
-    text, meaning: read_dataframe's rows, with where each message starts),
+    text, meaning, key, rank: read_dataframe's rows, with where each message starts),
     and the errors, one row per message left out (message, offset, error).
 
     start must be where a message starts (or 0); `message` counts from

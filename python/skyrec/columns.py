@@ -23,9 +23,9 @@ NO_CATEGORY = -1
 NATIVE_ARRAYS = (("descriptor", "descriptor", np.uint32), ("value", "value", np.float64), ("raw", "raw", np.uint64),
                  ("raw_present", "raw_present", np.bool_), ("subset", "subset", np.uint32),
                  ("element_code", "element", np.int32), ("text_code", "text", np.int32),
-                 ("meaning_code", "meaning", np.int32))
+                 ("meaning_code", "meaning", np.int32), ("rank", "rank", np.uint32))
 NATIVE_CATEGORIES = (("names", "element_names"), ("units", "element_units"), ("texts", "texts"),
-                     ("meanings", "meanings"))
+                     ("meanings", "meanings"), ("keys", "element_keys"))
 
 
 def _decoded_texts(categories: tuple[str, ...], codes: np.ndarray) -> np.ndarray:
@@ -34,6 +34,15 @@ def _decoded_texts(categories: tuple[str, ...], codes: np.ndarray) -> np.ndarray
     lookup[:-1] = categories
     found: np.ndarray = lookup[codes]
     return found
+
+
+def key_codes(keys: tuple[str, ...], element_codes: np.ndarray) -> tuple[np.ndarray, tuple[str, ...]]:
+    """Per-value codes into the distinct keys of `keys` (one per name), -1
+    where the name has none; and those distinct keys."""
+    index: dict[str, int] = {}
+    remap = np.array([index.setdefault(k, len(index)) if k else NO_CATEGORY for k in keys] + [NO_CATEGORY], np.int32)
+    codes: np.ndarray = remap[element_codes]
+    return codes, tuple(index)
 
 
 @dataclass(eq=False, repr=False, slots=True, kw_only=True)
@@ -51,6 +60,11 @@ class Columns:
     element_code, text_code, meaning_code  int32 codes into names/units,
                 texts and meanings; -1 where a value has no text or meaning
     subset_starts  int64, the index of each subset's first value
+    rank        uint32   1 for the first value of its key in its subset, 2 for the
+                         second, ... (ecCodes' "#rank#key"); 0 for unranked values:
+                         operator markers, 205YYY texts, associated fields and
+                         values without a key
+    keys        one per name: the key of the entry that names it ('' for none)
     """
 
     descriptor: np.ndarray
@@ -66,6 +80,8 @@ class Columns:
     units: tuple[str, ...]
     texts: tuple[str, ...]
     meanings: tuple[str, ...]
+    rank: np.ndarray
+    keys: tuple[str, ...]
 
     @classmethod
     def from_native(cls, native: NativeColumns) -> Columns:
@@ -100,6 +116,23 @@ class Columns:
         return _decoded_texts(self.units, self.element_code)
 
     @property
+    def key_code(self) -> np.ndarray:
+        """Codes into key_categories, -1 where a value has no key."""
+        return key_codes(self.keys, self.element_code)[0]
+
+    @property
+    def key_categories(self) -> tuple[str, ...]:
+        return key_codes(self.keys, self.element_code[:0])[1]
+
+    @property
+    def key(self) -> np.ndarray:
+        """The ecCodes key of each value (the abbreviation of its element;
+        "operator", "text" and "associatedField" for markers, 205YYY texts and
+        associated fields), None where the tables give none."""
+        codes, categories = key_codes(self.keys, self.element_code)
+        return _decoded_texts(categories, codes)
+
+    @property
     def text(self) -> np.ndarray:
         """Character data as str, None for other values."""
         return _decoded_texts(self.texts, self.text_code)
@@ -125,7 +158,8 @@ class Columns:
                        raw_present=self.raw_present[part], subset=self.subset[part],
                        element_code=self.element_code[part], text_code=self.text_code[part],
                        meaning_code=self.meaning_code[part], subset_starts=np.zeros(1, np.int64), names=self.names,
-                       units=self.units, texts=self.texts, meanings=self.meanings)
+                       units=self.units, texts=self.texts, meanings=self.meanings, rank=self.rank[part],
+                       keys=self.keys)
 
     def subsets(self) -> list[Columns]:
         return [self.subset_columns(j) for j in range(self.subset_count)]

@@ -308,7 +308,7 @@ def read_bufr(paths: Paths | None = None, *, headers: pd.DataFrame | None = None
     """Every message of `paths` (a path, a glob or a list of them), decoded
     into a Dask DataFrame of values, one row per value: file, message (its
     index in the file), offset (of its "BUFR"), subset, descriptor, name,
-    unit, value, raw, text, meaning; and a DataFrame of the messages left out
+    unit, value, raw, text, meaning, key, rank; and a DataFrame of the messages left out
     (file, message, offset, error). Rows come in the order of the files and
     of the messages in them: per file, those of skyrec.read_dataframe.
 

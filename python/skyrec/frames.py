@@ -9,6 +9,7 @@ from typing import TYPE_CHECKING, Any, Iterable
 
 import numpy as np
 
+from .columns import key_codes
 from .reader import MessageError, Source, read_messages
 
 if TYPE_CHECKING:
@@ -16,7 +17,7 @@ if TYPE_CHECKING:
 
     from .columns import Columns
 
-FRAME_COLUMNS = ("message", "subset", "descriptor", "name", "unit", "value", "raw", "text", "meaning")
+FRAME_COLUMNS = ("message", "subset", "descriptor", "name", "unit", "value", "raw", "text", "meaning", "key", "rank")
 
 
 def _pandas() -> Any:
@@ -65,6 +66,8 @@ def columns_frame(parts: Iterable[tuple[int, Columns]]) -> pd.DataFrame:
         "raw": raw,
         "text": _categorical(pd, [(c.text_code, c.texts) for _, c in parts]),
         "meaning": _categorical(pd, [(c.meaning_code, c.meanings) for _, c in parts]),
+        "key": _categorical(pd, [key_codes(c.keys, c.element_code) for _, c in parts]),
+        "rank": joined("rank", np.uint32),
     }, copy=False)
     return frame
 

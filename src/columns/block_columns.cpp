@@ -87,6 +87,7 @@ void BlockColumns::narrow() noexcept {
     narrow_column(unit, count, code_width(units.size()));
     narrow_column(text, count, code_width(texts.size()));
     narrow_column(meaning, count, code_width(meanings.size()));
+    narrow_column(key, count, code_width(keys.size()));
 }
 
 Status BlockBuilder::append(const BufrMessage& message, const TableSet& tables, ByteView section4,
@@ -96,6 +97,8 @@ Status BlockBuilder::append(const BufrMessage& message, const TableSet& tables, 
     tag_ = tag;
     first_row_ = columns_.count;
     subset_ = 0;
+    ranks_.restart();
+    ranked_subset_ = 0;
     names_.clear();
     own_meanings_.clear();
     own_texts_.clear();
@@ -138,6 +141,11 @@ void BlockBuilder::put(std::size_t row, const Value& v, std::uint32_t subset) {
     c.raw[row] = raw ? v.raw : 0;
     c.raw_missing[row] = raw ? 0 : 1;
     c.name[row] = names_.code(*tables_, v.descriptor, v.name);
+    if (subset != ranked_subset_) {
+        ranks_.restart();
+        ranked_subset_ = subset;
+    }
+    c.rank[row] = ranks_.next(names_.key_number(c.name[row]));
     c.meaning[row] = v.meaning != nullptr ? own_meanings_.code(v.meaning) : kNoCategory;
     c.text[row] = has_text(v) ? own_texts_.code(shown_text(text_of(v))) : kNoCategory;
 }
@@ -179,6 +187,12 @@ void BlockBuilder::finish_message() {
     const auto& own_units = names_.units();
     const auto name_remap = merged(names_block_, own_names, [&](std::size_t i) { return *own_names[i]; });
     const auto unit_remap = merged(units_block_, own_units, [&](std::size_t i) { return *own_units[i]; });
+    // A name without a key keeps no category, as a value without a meaning.
+    const auto& own_keys = names_.keys();
+    std::vector<std::int32_t> key_remap;
+    key_remap.reserve(own_keys.size());
+    for (const std::string* key : own_keys)
+        key_remap.push_back(key->empty() ? kNoCategory : keys_.code(*key));
     const auto& meanings = own_meanings_.texts();
     const auto meaning_remap = merged(meanings_, meanings, [&](std::size_t i) { return *meanings[i]; });
     const auto text_remap = merged(texts_, own_texts_.texts(), [&](std::size_t i) { return own_texts_.texts()[i]; });
@@ -187,6 +201,7 @@ void BlockBuilder::finish_message() {
         const auto own = static_cast<std::size_t>(c.name[row]);
         c.name[row] = name_remap[own];
         c.unit[row] = unit_remap[own];
+        c.key[row] = key_remap[own];
     }
     const std::size_t rows = c.count - first_row_;
     renumber(c.meaning.data() + first_row_, rows, meaning_remap);
@@ -208,6 +223,7 @@ BlockColumns BlockBuilder::take() {
     out.units = units_block_.take();
     out.texts = texts_.take();
     out.meanings = meanings_.take();
+    out.keys = keys_.take();
     block_bytes_ = 0;
     return out;
 }

@@ -68,10 +68,13 @@ struct BlockColumns {
     GrowingArray<std::int32_t> unit;         // into units
     GrowingArray<std::int32_t> text;         // into texts, or kNoCategory
     GrowingArray<std::int32_t> meaning;      // into meanings, or kNoCategory
+    GrowingArray<std::int32_t> key;          // into keys, or kNoCategory
+    GrowingArray<std::uint32_t> rank;        // of the key in its subset, from 1; 0 when unranked
     std::vector<std::string> names;
     std::vector<std::string> units;  // the empty string for values that no Table B entry names
     std::vector<std::string> texts;
     std::vector<std::string> meanings;
+    std::vector<std::string> keys;
     std::int32_t files = 0;  // one more than the largest file code
     bool narrowed = false;
 
@@ -80,9 +83,9 @@ struct BlockColumns {
     template <class F>
     void for_each_array(F&& f) {
         f(file), f(message), f(offset), f(subset), f(descriptor), f(value), f(raw), f(raw_missing), f(name), f(unit),
-            f(text), f(meaning);
+            f(text), f(meaning), f(key), f(rank);
     }
-    // Bytes per item of the code columns file, name, unit, text and meaning:
+    // Bytes per item of the code columns file, name, unit, text, meaning and key:
     // 4 until narrow() is called.
     std::size_t code_width(std::size_t categories) const noexcept;
     // Narrows the code columns in place.
@@ -118,6 +121,7 @@ private:
     OwnedCategories units_block_;
     OwnedCategories texts_;
     OwnedCategories meanings_;
+    OwnedCategories keys_;
     std::uint64_t block_bytes_ = 0;  // of the messages met
 
     // The message being decoded, its categories its own until it is done.
@@ -127,6 +131,8 @@ private:
     std::vector<std::size_t> subset_starts_;
     std::uint32_t subset_ = 0;
     ElementCategories names_;
+    KeyRanks ranks_;
+    std::uint32_t ranked_subset_ = 0;  // the subset that ranks_ counts
     PointerCategories own_meanings_;
     OwnedCategories own_texts_;
     std::optional<BufrError> refused_;

@@ -34,7 +34,13 @@ ColumnCategories fill_columns(const TableSet& tables, std::span<const DecodedVal
     PointerCategories meanings;
     TextCategories texts;
     ColumnCategories categories;
+    KeyRanks ranks;
+    std::size_t next_subset = 0;
     for (std::size_t i = 0; i < values.size(); ++i) {
+        while (next_subset < subset_starts.size() && subset_starts[next_subset] <= i) {
+            ranks.restart();
+            ++next_subset;
+        }
         const DecodedValue& v = values[i];
         out.descriptor[i] = v.descriptor;
         out.value[i] = shows_number(v.has_value, v.has_raw, v.name) ? v.value : kMissing;
@@ -42,12 +48,14 @@ ColumnCategories fill_columns(const TableSet& tables, std::span<const DecodedVal
         out.raw[i] = raw ? v.raw : 0;
         out.raw_present[i] = raw ? 1 : 0;
         out.element[i] = elements.code(tables, v.descriptor, v.name);
+        out.rank[i] = ranks.next(elements.key_number(out.element[i]));
         out.meaning[i] = v.meaning != nullptr ? meanings.code(v.meaning) : kNoCategory;
         out.text[i] = v.text.present() ? texts.code(shown_text(v.text.view())) : kNoCategory;
     }
     fill_subsets(subset_starts, values.size(), out.subset);
     categories.element_names = elements.names();
     categories.element_units = elements.units();
+    categories.element_keys = elements.keys();
     categories.meanings = meanings.texts();
     categories.texts = texts.texts();
     return categories;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "columns/categories.hpp"
+#include "columns/value_keys.hpp"
 #include "decode/decoded_value.hpp"
 #include "tables/table_set.hpp"
 
@@ -24,6 +25,7 @@ struct ColumnArrays {
     std::int32_t* element = nullptr;      // into element_names / element_units
     std::int32_t* text = nullptr;         // into texts, or kNoCategory
     std::int32_t* meaning = nullptr;      // into meanings, or kNoCategory
+    std::uint32_t* rank = nullptr;        // of the value's key in its subset, from 1; 0 when unranked
 };
 
 // The category lists that the codes of one fill point into. Names, units and
@@ -31,6 +33,7 @@ struct ColumnArrays {
 struct ColumnCategories {
     std::vector<const std::string*> element_names;
     std::vector<const std::string*> element_units;  // the empty string for non-Table B values
+    std::vector<const std::string*> element_keys;   // one per name, the empty string for none
     std::vector<const std::string*> meanings;
     std::vector<std::string_view> texts;
 };
@@ -40,27 +43,42 @@ struct ColumnCategories {
 // names (associated fields, operators, inserted text) have the empty unit.
 const std::string* unit_of(const TableSet& tables, DescriptorCode descriptor, const std::string* name);
 
-// Names of values by address (see PointerCategories), with the unit of each
-// name taken on its first sight: the unit is a property of the entry that the
-// name belongs to, so it is looked up once per name, not once per value.
+// Names of values by address (see PointerCategories), with the unit and key
+// of each name taken on its first sight: they are properties of the entry
+// that the name belongs to, so they are looked up once per name, not once per
+// value.
 class ElementCategories {
 public:
     std::int32_t code(const TableSet& tables, DescriptorCode descriptor, const std::string* name) {
         const std::size_t known = names_.texts().size();
         const std::int32_t code = names_.code(name);
-        if (names_.texts().size() != known) units_.push_back(unit_of(tables, descriptor, name));
+        if (names_.texts().size() != known) {
+            units_.push_back(unit_of(tables, descriptor, name));
+            const ValueKey key = key_of(tables, descriptor, name);
+            keys_.push_back(key.key);
+            key_numbers_.push_back(key.ranked ? numbers_.number(*key.key) : kNoCategory);
+        }
         return code;
     }
     const std::vector<const std::string*>& names() const noexcept { return names_.texts(); }
     const std::vector<const std::string*>& units() const noexcept { return units_; }  // one per name
+    const std::vector<const std::string*>& keys() const noexcept { return keys_; }    // one per name
+    // The number of the key of name `code` among the ranked keys, or kNoCategory.
+    std::int32_t key_number(std::int32_t code) const noexcept { return key_numbers_[static_cast<std::size_t>(code)]; }
     void clear() noexcept {
         names_.clear();
         units_.clear();
+        keys_.clear();
+        key_numbers_.clear();
+        numbers_.clear();
     }
 
 private:
     PointerCategories names_;
     std::vector<const std::string*> units_;
+    std::vector<const std::string*> keys_;
+    std::vector<std::int32_t> key_numbers_;
+    KeyNumbers numbers_;
 };
 
 // Fills `out` from `values`, whose subsets start at `subset_starts` (as

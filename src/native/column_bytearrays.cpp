@@ -15,7 +15,7 @@ struct Layout {
 constexpr Layout kLayout[] = {
     {"descriptor", sizeof(DescriptorCode)}, {"value", sizeof(double)},         {"raw", sizeof(std::uint64_t)},
     {"raw_present", sizeof(std::uint8_t)},  {"subset", sizeof(std::uint32_t)}, {"element", sizeof(std::int32_t)},
-    {"text", sizeof(std::int32_t)},         {"meaning", sizeof(std::int32_t)},
+    {"text", sizeof(std::int32_t)},         {"meaning", sizeof(std::int32_t)}, {"rank", sizeof(std::uint32_t)},
 };
 
 template <class T>
@@ -39,9 +39,10 @@ std::optional<ColumnBytearrays> ColumnBytearrays::make(std::size_t count) {
 
 ColumnArrays ColumnBytearrays::arrays() const noexcept {
     const auto& c = columns_;
-    return {data_of<DescriptorCode>(c[0].array), data_of<double>(c[1].array),        data_of<std::uint64_t>(c[2].array),
-            data_of<std::uint8_t>(c[3].array),   data_of<std::uint32_t>(c[4].array), data_of<std::int32_t>(c[5].array),
-            data_of<std::int32_t>(c[6].array),   data_of<std::int32_t>(c[7].array)};
+    return {
+        data_of<DescriptorCode>(c[0].array), data_of<double>(c[1].array),        data_of<std::uint64_t>(c[2].array),
+        data_of<std::uint8_t>(c[3].array),   data_of<std::uint32_t>(c[4].array), data_of<std::int32_t>(c[5].array),
+        data_of<std::int32_t>(c[6].array),   data_of<std::int32_t>(c[7].array),  data_of<std::uint32_t>(c[8].array)};
 }
 
 bool ColumnBytearrays::add_to(PyObject* dict) const {

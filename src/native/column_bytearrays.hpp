@@ -1,4 +1,4 @@
-// The eight value columns of ColumnArrays as new bytearrays, which the core
+// The nine value columns of ColumnArrays as new bytearrays, which the core
 // fills in place while other threads run (no bytearray is reachable from
 // Python until it is put in the result).
 #pragma once

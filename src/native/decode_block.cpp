@@ -184,7 +184,9 @@ PyObject* block_dict(Block& block) {
         set_column(d, "value", c.value, n * sizeof(double)) && set_column(d, "raw", c.raw, n * sizeof(std::uint64_t)) &&
         set_column(d, "raw_missing", c.raw_missing, n) && set_column(d, "name", c.name, codes(c.names.size())) &&
         set_column(d, "unit", c.unit, codes(c.units.size())) && set_column(d, "text", c.text, codes(c.texts.size())) &&
-        set_column(d, "meaning", c.meaning, codes(c.meanings.size())) && set_item(d, "count", PyLong_FromSize_t(n)) &&
+        set_column(d, "meaning", c.meaning, codes(c.meanings.size())) &&
+        set_column(d, "key", c.key, codes(c.keys.size())) && set_column(d, "rank", c.rank, n * sizeof(std::uint32_t)) &&
+        set_item(d, "keys", list_of(c.keys, owned_str)) && set_item(d, "count", PyLong_FromSize_t(n)) &&
         set_item(d, "rows", bytearray_of(block.rows)) && set_item(d, "names", list_of(c.names, owned_str)) &&
         set_item(d, "units", list_of(c.units, owned_str)) && set_item(d, "texts", list_of(c.texts, owned_str)) &&
         set_item(d, "meanings", list_of(c.meanings, owned_str)) &&

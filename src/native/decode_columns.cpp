@@ -31,6 +31,7 @@ PyObject* columns_dict(const ColumnBytearrays& columns, const ColumnCategories& 
                     set_item(dict.get(), "subset_starts", bytearray_of(starts)) &&
                     set_item(dict.get(), "element_names", list_of(categories.element_names, pointed)) &&
                     set_item(dict.get(), "element_units", list_of(categories.element_units, pointed)) &&
+                    set_item(dict.get(), "element_keys", list_of(categories.element_keys, pointed)) &&
                     set_item(dict.get(), "meanings", list_of(categories.meanings, pointed)) &&
                     set_item(dict.get(), "texts", list_of(categories.texts, str_of));
     return ok ? dict.release() : nullptr;

@@ -12,7 +12,7 @@ import sys
 from collections.abc import Sequence
 from importlib import metadata
 
-from . import dump, expand, lookup, ls, tables
+from . import dump, expand, lookup, ls, table, tables
 from .options import EXIT_CLOSED, EXIT_OUTPUT, EXIT_USAGE, UsageError
 from .session import Session
 from .stdout import GuardedOutput, OutputError
@@ -26,6 +26,7 @@ examples:
   skyrec lookup 0-12-101
   skyrec expand 301011
   skyrec tables obs.bufr
+  skyrec table obs.bufr -c WMO_station_id,data_datetime,airTemperature
 
 Run 'skyrec COMMAND --help' for a command's options and more examples.
 
@@ -38,7 +39,7 @@ output was closed early (as in 'skyrec ls big.bufr | head').
 A FILE of - reads standard input: cat obs.bufr | skyrec ls -
 """
 
-COMMANDS = (ls, dump, expand, lookup, tables)
+COMMANDS = (ls, dump, expand, lookup, tables, table)
 
 
 def build_parser() -> argparse.ArgumentParser:

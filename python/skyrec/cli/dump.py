@@ -23,16 +23,19 @@ examples:
 
 text: per message a header line, then per subset one line per value:
 descriptor, name, value (a number, 'text' quoted without its padding,
-MISSING, or nothing for an operator marker), unit and the code- or flag-table
-meaning. jsonl and csv: one record per value with the fields file, message,
-offset, subset, position (within its subset), descriptor, name, unit, value
-(null/empty when missing, a text or a marker), raw, text, meaning.
+MISSING, or nothing for an operator marker), unit, the code- or flag-table
+meaning and the value's ecCodes key as #rank#key. jsonl and csv: one record
+per value with the fields file, message, offset, subset, position (within its
+subset), descriptor, name, unit, value (null/empty when missing, a text or a
+marker), raw, text, meaning, key, rank (0 when unranked).
 A message that fails is reported on stderr with its file and offset, and the
 others are still printed (exit status 1).
 """
 
 FIELDS = ("file", "message", "offset", "subset", "position", "descriptor", "name", "unit", "value", "raw", "text",
-          "meaning")
+          "meaning", "key", "rank")
+# Keys of values that no element names, as Columns gives them; these go unranked.
+FIXED_KEYS = {"operator": "operator", "text": "text", "associatedField": "associatedField"}
 
 
 def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
@@ -40,17 +43,42 @@ def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> N
 
 
 class Units:
-    """Each descriptor's unit, looked up once per table set."""
+    """Each descriptor's unit and key, looked up once per table set."""
 
     def __init__(self) -> None:
-        self._known: dict[int, dict[int, str]] = {}
+        self._known: dict[int, dict[int, tuple[str, str, str]]] = {}
 
-    def of(self, tables: TableSet, code: int) -> str:
+    def _entry(self, tables: TableSet, code: int) -> tuple[str, str, str]:
         known = self._known.setdefault(id(tables), {})
         if code not in known:
             element = tables.get_element(code)
-            known[code] = element.unit if element is not None else ""
+            known[code] = (element.unit, element.name, element.abbreviation) if element is not None else ("", "", "")
         return known[code]
+
+    def of(self, tables: TableSet, code: int) -> str:
+        return self._entry(tables, code)[0]
+
+    def key(self, tables: TableSet, v: DecodedValue) -> tuple[str | None, bool]:
+        """The value's key (None for none) and whether it is ranked."""
+        _, name, key = self._entry(tables, v.descriptor)
+        if name == v.name and key:
+            return key, True
+        return (FIXED_KEYS.get(v.name) if name != v.name else None), False
+
+
+def ranked_keys(subset: list[DecodedValue], keys: list[tuple[str | None, bool]]) -> list[tuple[str | None, int]]:
+    """(key, rank) of each value of one subset; rank 0 when unranked."""
+    seen: dict[str, int] = {}
+    out: list[tuple[str | None, int]] = []
+    for key, ranked in keys:
+        if key is not None and ranked:
+            seen[key] = seen.get(key, 0) + 1
+        out.append((key, seen[key] if key is not None and ranked else 0))
+    return out
+
+
+def key_text(key: str | None, rank: int) -> str:
+    return "" if key is None else f"#{rank}#{key}" if rank else key
 
 
 def message_line(path: str, item: Decoded, m: BufrMessage, origin: str) -> str:
@@ -79,7 +107,7 @@ def shown_number(v: DecodedValue) -> float | None:
     return None if v.raw is None or is_marker(v) else v.raw_value
 
 
-def value_cells(v: DecodedValue, unit: str) -> list[str]:
+def value_cells(v: DecodedValue, unit: str, key: tuple[str | None, int]) -> list[str]:
     text, number = shown_text(v), shown_number(v)
     if text is not None:
         shown = repr(text)
@@ -89,17 +117,18 @@ def value_cells(v: DecodedValue, unit: str) -> list[str]:
         shown = "MISSING"
     else:
         shown = number_text(number)
-    return [code_text(v.descriptor), v.name, shown, unit, v.raw_meaning or ""]
+    return [code_text(v.descriptor), v.name, shown, unit, v.raw_meaning or "", key_text(*key)]
 
 
-def value_records(path: str, item: Decoded, subsets: list[list[DecodedValue]],
-                  units: list[list[str]]) -> Iterator[Record]:
-    for j, (subset, subset_units) in enumerate(zip(subsets, units)):
-        for position, (v, unit) in enumerate(zip(subset, subset_units)):
+def value_records(path: str, item: Decoded, subsets: list[list[DecodedValue]], units: list[list[str]],
+                  keys: list[list[tuple[str | None, int]]]) -> Iterator[Record]:
+    for j, (subset, subset_units, subset_keys) in enumerate(zip(subsets, units, keys)):
+        for position, (v, unit, (key, rank)) in enumerate(zip(subset, subset_units, subset_keys)):
             yield {"file": path, "message": item.index, "offset": item.offset, "subset": j, "position": position,
                    "descriptor": code_text(v.descriptor), "name": v.name, "unit": unit,
                    "value": None if (number := shown_number(v)) is None else json_number(number),
-                   "raw": None if is_marker(v) else v.raw, "text": shown_text(v), "meaning": v.raw_meaning}
+                   "raw": None if is_marker(v) else v.raw, "text": shown_text(v), "meaning": v.raw_meaning,
+                   "key": key, "rank": rank}
 
 
 def run(args: argparse.Namespace, session: Session) -> int:
@@ -115,16 +144,17 @@ def run(args: argparse.Namespace, session: Session) -> int:
         tables = source.for_message(item.message)
         subsets: list[list[DecodedValue]] = item.subsets
         subset_units = [[units.of(tables, v.descriptor) for v in subset] for subset in subsets]
+        subset_keys = [ranked_keys(subset, [units.key(tables, v) for v in subset]) for subset in subsets]
         if writer is not None:
-            for record in value_records(path, item, subsets, subset_units):
+            for record in value_records(path, item, subsets, subset_units, subset_keys):
                 writer.write(record)
             continue
         if not first:
             out.write("\n")
         first = False
         out.write(message_line(path, item, item.message, source.origin) + "\n")
-        rows = [[value_cells(v, unit) for v, unit in zip(subset, subset_unit)]
-                for subset, subset_unit in zip(subsets, subset_units)]
+        rows = [[value_cells(v, unit, key) for v, unit, key in zip(subset, subset_unit, keys)]
+                for subset, subset_unit, keys in zip(subsets, subset_units, subset_keys)]
         # One layout for the whole message.
         aligned = Aligned(column_widths(row for subset_rows in rows for row in subset_rows), "    ")
         for j, subset_rows in enumerate(rows):

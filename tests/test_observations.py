@@ -1,0 +1,185 @@
+"""read_observations: one row per observation, enclosing values repeated on
+each, filters of each kind, required columns, bad queries; and the same rows
+as pdbufr on real files."""
+
+from __future__ import annotations
+
+import math
+
+import pytest
+
+pd = pytest.importorskip("pandas")
+np = pytest.importorskip("numpy")
+
+from bufrgen import BitWriter, build_message  # noqa: E402
+from skyrec.observations import read_observations  # noqa: E402
+from tablegen import Element, write_table_dir  # noqa: E402
+
+ELEMENTS = [Element(1001, "WMO BLOCK NUMBER", width=7, abbreviation="blockNumber"),
+            Element(1002, "WMO STATION NUMBER", width=10, abbreviation="stationNumber"),
+            Element(1015, "STATION NAME", "CCITT IA5", width=24, abbreviation="stationOrSiteName"),
+            Element(4001, "YEAR", width=12, abbreviation="year"),
+            Element(4004, "HOUR", width=5, abbreviation="hour"),
+            Element(7004, "PRESSURE", "Pa", scale=-1, width=14, abbreviation="pressure"),
+            Element(12101, "TEMPERATURE", "K", scale=1, width=12, abbreviation="airTemperature"),
+            Element(12103, "DEW-POINT", "K", scale=1, width=12, abbreviation="dewpointTemperature"),
+            Element(31001, "REPLICATION", width=8, abbreviation="delayedDescriptorReplicationFactor")]
+DESCRIPTORS = [1001, 1002, 1015, 4001, 4004, 103000, 31001, 7004, 12101, 12103]
+# (block, station, name, hour, levels of (pressure raw, temperature raw, dew point raw or None))
+STATIONS = [(10, 304, "ABC", 6, [(10000, 2880, 2800), (8500, 2770, None), (5000, 2490, 2430)]),
+            (7, 481, "DEF", 9, [(10000, 2900, 2850), (5000, 2500, 2370)]),
+            (16, 113, "GHI", 11, []),
+            (1, 1, "JKL", 12, [(7000, 2600, 2500)])]  # pressure found once: the station's level
+
+
+def level_rows(stations=STATIONS):
+    """What every level says, as read: one dict per level."""
+    return [{"WMO_station_id": block * 1000 + station, "stationOrSiteName": name, "hour": hour,
+             "pressure": p * 10.0, "airTemperature": t / 10, "dewpointTemperature": math.nan if d is None else d / 10}
+            for block, station, name, hour, levels in stations for p, t, d in levels]
+
+
+@pytest.fixture(scope="module")
+def setup(tmp_path_factory):
+    root = tmp_path_factory.mktemp("observations")
+    bits = BitWriter()
+    for block, station, name, hour, levels in STATIONS:
+        bits.uint(block, 7).uint(station, 10).text(name, 24).uint(2026, 12).uint(hour, 5).uint(len(levels), 8)
+        for p, t, d in levels:
+            bits.uint(p, 14).uint(t, 12)
+            bits.missing(12) if d is None else bits.uint(d, 12)
+    path = root / "temp.bufr"
+    path.write_bytes(build_message(DESCRIPTORS, bits.to_bytes(), subsets=len(STATIONS), category=2))
+    return path, write_table_dir(root / "tables", ELEMENTS)
+
+
+def rows(frame: pd.DataFrame) -> list[tuple]:
+    return [tuple(None if pd.isna(v) else v for v in row) for row in frame.itertuples(index=False, name=None)]
+
+
+def expected(columns, keep=lambda row: True):
+    return [tuple(None if isinstance(row[c], float) and math.isnan(row[c]) else row[c] for c in columns)
+            for row in level_rows() if keep(row)]
+
+
+COLUMNS = ["WMO_station_id", "stationOrSiteName", "hour", "pressure", "airTemperature", "dewpointTemperature"]
+
+
+@pytest.mark.parametrize("wanted, keep", [
+    (50000, lambda r: r["pressure"] == 50000),
+    ([85000, 50000], lambda r: r["pressure"] in (85000, 50000)),
+    (slice(50000, 85000), lambda r: 50000 <= r["pressure"] <= 85000),  # both ends inclusive
+    (slice(None, 50000), lambda r: r["pressure"] <= 50000),
+    (lambda p: p > 60000, lambda r: r["pressure"] > 60000),  # takes the Series
+    (lambda p: int(p) in {50000}, lambda r: r["pressure"] == 50000),  # takes one value at a time
+])
+def test_level_rows_carry_their_station_and_pass_each_filter_kind(setup, wanted, keep):
+    path, tables = setup
+    frame = read_observations(path, COLUMNS, filters={"pressure": wanted}, table_dir=tables, required_columns=False)
+    assert rows(frame) == expected(COLUMNS, keep)
+
+
+def test_missing_values_never_pass_a_filter_and_header_keys_do(setup):
+    path, tables = setup
+    frame = read_observations(path, ["pressure", "dataCategory"], table_dir=tables,
+                              filters={"dewpointTemperature": slice(0, None), "dataCategory": 2})
+    dew_points = [r["pressure"] for r in level_rows() if not math.isnan(r["dewpointTemperature"])]
+    assert frame["pressure"].tolist() == dew_points
+    assert set(frame["dataCategory"]) == {2}
+
+
+@pytest.mark.parametrize("required, stations", [
+    (True, {10304, 7481, 1001}),  # the station without levels has no pressure: no row
+    (False, {10304, 7481, 16113, 1001}),
+    (["WMO_station_id"], {10304, 7481, 16113, 1001}),
+])
+def test_required_columns(setup, required, stations):
+    path, tables = setup
+    frame = read_observations(path, ["WMO_station_id", "pressure"], required_columns=required, table_dir=tables)
+    assert set(frame["WMO_station_id"]) == stations
+    assert frame["pressure"].isna().sum() == (0 if required is True else 1)
+
+
+def test_ranked_key_is_one_level_repeated_on_a_row_per_subset(setup):
+    path, tables = setup
+    frame = read_observations(path, ["stationNumber", "#2#pressure"], table_dir=tables)
+    second = [levels[1][0] * 10.0 for *_, levels in STATIONS if len(levels) > 1]
+    assert frame["#2#pressure"].tolist() == second and len(frame) == len(second)
+
+
+@pytest.mark.parametrize("columns, filters", [
+    (["pressure", "noSuchKey"], None),
+    (["pressure"], {"pressure": 1.0}),
+    (["pressure"], {"noSuchKey": 1}),
+])
+def test_nothing_found_is_an_empty_frame_with_the_columns(setup, columns, filters):
+    path, tables = setup
+    frame = read_observations(path, columns, filters=filters, table_dir=tables)
+    assert list(frame.columns) == columns and len(frame) == 0
+
+
+@pytest.mark.parametrize("bad", ["", "#0#pressure", "air temperature", 12101])
+def test_malformed_key_is_a_clear_error(setup, bad):
+    path, tables = setup
+    with pytest.raises(KeyError, match="is not a key"):
+        read_observations(path, ["pressure", bad], table_dir=tables)
+
+
+# The same rows as pdbufr on real files, with Debian's ecCodes tables.
+
+QUERIES = [
+    ("cdfin_synop.bufr", ["WMO_station_id", "data_datetime", "latitude", "longitude", "airTemperature",
+                          "typicalDate", "bufrHeaderCentre"], None),
+    ("cdfin_temp", ["WMO_station_id", "data_datetime", "pressure", "airTemperature", "dewpointTemperature"],
+     {"pressure": 50000}),
+    ("A_IUSN01BABJ290000_C_RJTD_20191029025504_87.bufr", ["WMO_station_id", "pressure", "airTemperature"],
+     {"pressure": slice(40000, 60000), "WMO_station_id": lambda i: i > 52000}),
+]
+
+
+@pytest.mark.parametrize("name, columns, filters", QUERIES)
+def test_rows_agree_with_pdbufr(corpus, definitions, name, columns, filters):
+    pdbufr = pytest.importorskip("pdbufr")
+    ours = read_observations(corpus / name, columns, filters=filters, definitions=definitions)
+    theirs = pdbufr.read_bufr(corpus / name, columns=columns, filters=filters or {})
+    assert len(ours) == len(theirs) > 0
+    for column in columns:
+        a, b = ours[column], theirs[column]
+        if a.dtype.kind == "f":
+            assert np.allclose(a.to_numpy(float), b.to_numpy(float), rtol=1e-9, equal_nan=True), column
+        else:
+            assert a.astype(str).tolist() == b.astype(str).tolist(), column
+
+
+# skyrec table
+
+
+@pytest.mark.parametrize("fmt", ["text", "csv", "jsonl"])
+def test_table_command_prints_the_rows_in_each_format(setup, capsys, fmt):
+    import csv
+    import io
+    import json
+
+    from skyrec.cli import main
+
+    path, tables = setup
+    status = main(["table", str(path), "--tables", tables, "-c", "WMO_station_id,pressure,dewpointTemperature",
+                   "--where", "pressure=:85000", "--format", fmt])
+    out = capsys.readouterr().out
+    if fmt == "jsonl":
+        found = [tuple(json.loads(line).values()) for line in out.splitlines()]
+    elif fmt == "csv":
+        found = [tuple(None if c == "" else float(c) for c in row) for row in list(csv.reader(io.StringIO(out)))[1:]]
+    else:
+        found = [tuple(None if c == "MISSING" else float(c) for c in line.split()) for line in out.splitlines()[1:]]
+    want = expected(["WMO_station_id", "pressure", "dewpointTemperature"], lambda r: r["pressure"] <= 85000)
+    assert status == 0 and found == want
+
+
+@pytest.mark.parametrize("args", [["--where", "pressure"], ["--where", "=5"], ["-c", "#0#pressure"], ["-c", ","]])
+def test_table_command_refuses_a_bad_query(setup, capsys, args):
+    from skyrec.cli import main
+
+    path, tables = setup
+    status = main(["table", str(path), "--tables", tables, "-c", "pressure", *args])
+    assert status == 2 and "skyrec:" in capsys.readouterr().err
