@@ -77,7 +77,7 @@ def test_a_block_gives_the_rows_and_errors_of_message_by_message_reading(archive
     values, errors = read_block(archive, tables=tables)
     expected = read_by_message(archive, tables=tables)
     assert rows_of(values.drop(columns="offset")) == rows_of(expected)
-    assert list(errors.itertuples(index=False, name=None)) == [(e.index, e.offset, e.reason)
+    assert list(errors.itertuples(index=False, name=None)) == [(e.index, e.offset, e.reason, e.where)
                                                                for e in expected.attrs["errors"]]
     offsets = dict(read_headers(archive)[["message", "offset"]].itertuples(index=False, name=None))
     assert values["offset"].tolist() == [offsets[m] for m in values["message"]]
@@ -152,7 +152,7 @@ def test_decode_block_reports_offsets_without_a_message(tables):
     data = good(1, "ONE", 0)
     block = _native.decode_block([(data, 0, [1, 0], [5, 6], [tables, tables]),
                                   (data, 0, [10**6], [0], [tables])])
-    assert [(piece, position) for piece, position, _ in block["errors"]] == [(0, 0), (1, 0)]
+    assert [(piece, position) for piece, position, *_ in block["errors"]] == [(0, 0), (1, 0)]
     assert np.frombuffer(block["rows"], np.uint64).tolist() == [0, 3, 0]
     assert np.frombuffer(block["message"], np.int64).tolist() == [6] * 3
 
@@ -166,7 +166,7 @@ def test_a_message_failing_midway_leaves_no_rows_or_categories(tables):
     short = build_message([A, SITE, KIND], BitWriter().uint(2, 7).text("TWO", 24).uint(1, 2).to_bytes(), subsets=2)
     block = _native.decode_block([(whole + short + cut, 0, [0, len(whole), len(whole) + len(short)], [0, 1, 2],
                                    [tables] * 3)])
-    assert [position for _, position, _ in block["errors"]] == [1]
+    assert [position for _, position, *_ in block["errors"]] == [1]
     frame = values_frame(block, with_file=False)
     assert rows_of(frame.drop(columns="offset")) == rows_of(
         pd.concat([read_by_message(whole, tables=tables),

@@ -127,8 +127,8 @@ def test_a_block_of_many_bombs_stays_bounded(tables):
     block = _native.decode_block([(bomb * 5, 0, [i * len(bomb) for i in range(5)], list(range(5)), [tables] * 5)])
     assert list(memoryview(block["rows"]).cast("Q")) == [2097120] * 4 + [0]
     bound = 8388608 + 64 * 5 * len(bomb)
-    assert block["errors"] == [(0, 4, PREFIX + f"decoded block exceeded {bound} values for its {5 * len(bomb)} bytes "
-                                            "of messages")]
+    assert block["errors"] == [(0, 4, f"decoded block exceeded {bound} values for its {5 * len(bomb)} bytes "
+                                      "of messages", "")]
 
 
 # --- widths beyond 64 bits through operators ---------------------------------

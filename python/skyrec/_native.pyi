@@ -31,6 +31,12 @@ class NativeColumns(TypedDict):
     meanings: list[str]
     texts: list[str]
 
+class DecodeError(ValueError):
+    """A message that could not be framed or decoded."""
+
+    reason: str  # why, without where
+    where: str  # "subset 12, 303054 > 012101"; "" when not known
+
 def next_message(data: Buffer, position: int) -> tuple[int, int, int, BufrMessage | None, str | None] | None:
     """The next message at or after `position`: (start, length, next position,
     message or None, error text or None); None when no message is left."""
@@ -68,7 +74,7 @@ def decode_block(pieces: Sequence[_Piece]) -> dict[str, Any]:
     OwnedBuffer of fixed-size items (code columns 1, 2 or 4 bytes an item, as
     pandas keeps codes for that many categories), with the category lists
     "names", "units", "texts" and "meanings", "rows" per message, and
-    "errors": (piece, position, reason) for messages left out."""
+    "errors": (piece, position, reason, where) for messages left out."""
 
 def release_buffers() -> int:
     """Frees the column buffers kept for the next blocks; returns their bytes."""

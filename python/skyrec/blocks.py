@@ -22,7 +22,8 @@ import numpy as np
 from _skyrec import TableSet
 
 from . import _native
-from .frames import _pandas
+from .errors import DecodeError, decode_error
+from .optional import pandas
 from .reader import Source, opened
 from .tables import TableSource, find_tables
 
@@ -40,14 +41,13 @@ TIME_PARTS = (("year", np.uint16), ("month", np.uint8), ("day", np.uint8), ("hou
 HEADER_COLUMNS = ("message", "offset", "length", "edition", "master_table", "centre", "subcentre", "update_sequence",
                   "category", "subcategory", "local_subcategory", "master_version", "local_version", "time",
                   "subsets", "observed", "compressed", "error")
-VALUE_COLUMNS = ("message", "offset", "subset", "descriptor", "name", "unit", "value", "raw", "text", "meaning")
-ERROR_COLUMNS = ("message", "offset", "error")
 TIME_UNIT = "datetime64[s]"  # seconds reach every year section 1 can hold
 
 # A callable takes the header frame and returns a mask; a mapping is by column.
 Filter = Callable[[Any], Any] | Mapping[str, Any] | None
-# (file, message, offset, reason) of a message left out.
-ErrorRow = tuple[str, int, int, str]
+# (file, message, offset, reason, where) of a message left out; `where` is the
+# subset and descriptor path of a failed decode, "" when not known.
+ErrorRow = tuple[str, int, int, str, str]
 
 
 @dataclass(frozen=True, slots=True)
@@ -84,7 +84,7 @@ def headers_frame(d: dict[str, Any], first_index: int = 0, file: str | None = No
     """The DataFrame of a skyrec._native.message_headers dict: one row per
     message found, `message` counted from first_index, `error` the reason a
     message could not be framed (its other fields are then 0)."""
-    pd = _pandas()
+    pd = pandas()
     data = {name: np.frombuffer(d[name], dtype) for name, dtype in HEADER_ARRAYS}
     data["offset"] = data["offset"].astype(np.int64)
     data["length"] = data["length"].astype(np.int64)
@@ -185,7 +185,7 @@ def _prepare_piece(piece: Piece, source: TableSource, filter: Filter, data: Any)
         messages = np.fromiter((index_of.get(o, -1) for o in offsets.tolist()), np.int64, count=len(offsets))
     else:
         asked = np.ones(len(offsets), bool)
-    errors.extend((label, int(messages[row]), int(offsets[row]), reason) for row, reason in h["errors"]
+    errors.extend((label, int(messages[row]), int(offsets[row]), reason, "") for row, reason in h["errors"]
                   if asked[row])
     keep &= asked
     if filter is not None and keep.any():
@@ -201,19 +201,19 @@ def _prepare_piece(piece: Piece, source: TableSource, filter: Filter, data: Any)
         message = found[3] if found is not None else None
         try:
             if message is None:  # the header pass framed it: not expected
-                raise ValueError(found[4] if found is not None and found[4] else "message cannot be framed")
+                raise decode_error(found[4] if found is not None and found[4] else "message cannot be framed")
             table_of[k] = source.for_message(message)
-        except (ValueError, OSError) as e:
+        except DecodeError as e:
             table_of[k] = None
             failed = chosen[inverse == k]
-            errors.extend((label, int(messages[i]), int(offsets[i]), str(e)) for i in failed)
+            errors.extend((label, int(messages[i]), int(offsets[i]), e.reason, e.where) for i in failed)
     loaded = np.array([table_of[k] is not None for k in range(len(distinct))], bool)[inverse]
     chosen, inverse = chosen[loaded], inverse[loaded]
     return _Prepared(label, data, offsets[chosen].tolist(), messages[chosen].tolist(), table_of[inverse].tolist(),
                      errors)
 
 
-class _Categories:
+class Categories:
     """Distinct texts numbered in the order first seen."""
 
     def __init__(self) -> None:
@@ -241,7 +241,7 @@ def _categorical(pd: Any, codes: np.ndarray, categories: list[str]) -> pd.Catego
 def values_frame(block: dict[str, Any] | None, files: Sequence[str] = (), with_file: bool = True) -> pd.DataFrame:
     """The DataFrame of a skyrec._native.decode_block result, its columns
     wrapped as they are; `files` names its file codes."""
-    pd = _pandas()
+    pd = pandas()
     if block is None:
         block = _native.decode_block([])
     columns: dict[str, Any] = {"file": _categorical(pd, _codes(block, "file"), list(files))} if with_file else {}
@@ -262,17 +262,18 @@ def values_frame(block: dict[str, Any] | None, files: Sequence[str] = (), with_f
 
 
 def errors_frame(errors: Iterable[ErrorRow], with_file: bool) -> pd.DataFrame:
-    """A DataFrame of (file, message, offset, reason) tuples."""
-    pd = _pandas()
+    """A DataFrame of (file, message, offset, reason, where) tuples."""
+    pd = pandas()
     errors = list(errors)
     columns: dict[str, Any] = {}
     if with_file:
-        files = _Categories()
+        files = Categories()
         codes = np.array([files.code(e[0]) for e in errors], np.int32)
         columns["file"] = files.categorical(pd, codes)
     columns.update({"message": np.array([e[1] for e in errors], np.int64),
                     "offset": np.array([e[2] for e in errors], np.int64),
-                    "error": np.array([e[3] for e in errors], dtype=object)})
+                    "error": np.array([e[3] for e in errors], dtype=object),
+                    "where": np.array([e[4] for e in errors], dtype=object)})
     return pd.DataFrame(columns, copy=False)
 
 
@@ -281,14 +282,14 @@ def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = N
     """The values and errors DataFrames of several pieces, in order (see
     read_block); what one partition of skyrec.dask.read_bufr computes. The
     pieces are decoded together, into one set of columns."""
-    files = _Categories()
+    files = Categories()
     with ExitStack() as stack:
         prepared = [_prepare_piece(piece, tables, filter, _piece_data(piece.path, stack)) for piece in pieces]
         block = _native.decode_block([(p.data, files.code(p.label), p.offsets, p.messages, p.tables)
                                       for p in prepared])
-    for k, i, reason in block["errors"]:
+    for k, i, reason, where in block["errors"]:
         p = prepared[k]
-        p.errors.append((p.label, p.messages[i], p.offsets[i], reason))
+        p.errors.append((p.label, p.messages[i], p.offsets[i], reason, where))
     errors = [e for p in prepared for e in sorted(p.errors, key=lambda e: e[1])]
     return values_frame(block, list(files.index), with_file), errors_frame(errors, with_file)
 
@@ -311,7 +312,8 @@ def read_block(source: Source, *, tables: TableSet | TableSource | None = None,
     [start, end) and returns two DataFrames: the values, one row per value
     (columns message, offset, subset, descriptor, name, unit, value, raw,
     text, meaning: read_dataframe's rows, with where each message starts),
-    and the errors, one row per message left out (message, offset, error).
+    and the errors, one row per message left out (message, offset, error, and
+    where: the subset and descriptor path of a failed decode, "" if not known).
 
     start must be where a message starts (or 0); `message` counts from
     first_index there. `offsets` (with their message `indices`) picks exact

@@ -22,6 +22,7 @@ from typing import TYPE_CHECKING, Any, Iterator, Literal, Union
 from _skyrec import BufrMessage, DecodedValue, TableSet
 
 from . import _native
+from .errors import DecodeError, MessageError
 from .tables import TableSource, find_tables
 
 if TYPE_CHECKING:
@@ -32,20 +33,6 @@ BUFFER_TYPES = (bytes, bytearray, memoryview, mmap.mmap)
 # What read_messages reads: a path, or the bytes themselves.
 Source = Union[str, os.PathLike[str], bytes, bytearray, memoryview, mmap.mmap]
 Output = Literal["values", "columns", "messages"]
-
-
-class MessageError(ValueError):
-    """One message that could not be framed, or whose tables or values could
-    not be read: `reason` says why, `offset` is where its "BUFR" starts."""
-
-    def __init__(self, reason: str, index: int, offset: int):
-        super().__init__(reason, index, offset)  # all in args, so that copies and pickles work
-        self.reason = reason
-        self.index = index
-        self.offset = offset
-
-    def __str__(self) -> str:
-        return f"message {self.index} at offset {self.offset}: {self.reason}"
 
 
 @dataclass(frozen=True, slots=True)
@@ -145,5 +132,5 @@ def _decode(data: Any, index: int, start: int, length: int, message: BufrMessage
         columns = Columns.from_native(_native.decode_columns(data, start, message, table_set))
         return Decoded(index, start, length, message=message, columns=columns,
                        subset_starts=tuple(columns.subset_starts.tolist()))
-    except (ValueError, OSError) as e:
-        return Decoded(index, start, length, message=message, error=MessageError(str(e), index=index, offset=start))
+    except DecodeError as e:
+        return Decoded(index, start, length, message=message, error=MessageError(e.reason, index, start, e.where))

@@ -19,6 +19,8 @@ from pathlib import Path
 
 import _skyrec
 
+from .errors import DecodeError, decode_error
+
 ENVIRONMENT_VARIABLE = "ECCODES_DEFINITION_PATH"
 SYSTEM_ROOTS = ("/usr/share/eccodes/definitions", "/usr/local/share/eccodes/definitions")
 # Python packages whose wheels have carried an ecCodes definitions tree, and
@@ -82,6 +84,11 @@ def message_key(message: _skyrec.BufrMessage) -> TableKey:
             message.local_tables_version_number, message.originating_centre, message.originating_subcentre)
 
 
+def key_text(key: TableKey) -> str:
+    master, version, local, centre, subcentre = key
+    return f"of master table {master} version {version}, local version {local}, centre {centre}/{subcentre}"
+
+
 class TableSource:
     """The tables of each message: one fixed TableSet, or those a definitions
     root names, loaded once per distinct message_key (failures included) and
@@ -93,12 +100,12 @@ class TableSource:
         self._fixed = fixed
         self.root = root
         self.origin = origin or (f"definitions root {root}" if root else "given tables")
-        self._loaded: dict[TableKey, _skyrec.TableSet | Exception] = {}
+        self._loaded: dict[TableKey, _skyrec.TableSet | DecodeError] = {}
         self._loading = threading.Lock()  # threads share a source: each version is still loaded once
 
     def for_message(self, message: _skyrec.BufrMessage) -> _skyrec.TableSet:
-        """The TableSet for `message`; ValueError or OSError when its tables
-        cannot be loaded (raised again, not retried, for the same key)."""
+        """The TableSet for `message`; DecodeError when its tables cannot be
+        loaded (raised again, not retried, for the same key)."""
         if self._fixed is not None:
             return self._fixed
         assert self.root is not None
@@ -110,10 +117,10 @@ class TableSource:
                 if found is None:
                     try:
                         found = _skyrec.TableSet.from_definitions(self.root, message)
-                    except (ValueError, OSError) as e:
-                        found = e
+                    except (ValueError, OSError) as e:  # the loader's own failures: a bad or missing table
+                        found = decode_error(f"{str(e)} (tables {key_text(key)} under {self.root})")
                     self._loaded[key] = found
-        if isinstance(found, Exception):
+        if isinstance(found, DecodeError):
             raise found.with_traceback(None)  # the same error again, without piling up tracebacks
         return found
 

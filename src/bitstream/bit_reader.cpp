@@ -44,9 +44,10 @@ std::uint32_t BitReader::read_bytes_into(std::uint32_t width, std::uint8_t* out)
 }
 
 BufrError BitReader::read_error(std::uint32_t width) const {
-    if (width > 64) return BufrError::text("cannot read " + std::to_string(width) + " bits into u64");
-    return BufrError::text("not enough bits while reading section 4 at bit " + std::to_string(position_) +
-                           " for width " + std::to_string(width) + " (" + std::to_string(total_) + " bits available)");
+    if (width > 64) return BufrError::unsupported("cannot read " + std::to_string(width) + " bits into u64");
+    return BufrError::bits_exhausted("not enough bits while reading section 4 at bit " + std::to_string(position_) +
+                                     " for width " + std::to_string(width) + " (" + std::to_string(total_) +
+                                     " bits available)");
 }
 
 Result<std::uint64_t> BitReader::read_bits(std::uint16_t width) {

@@ -113,8 +113,8 @@ bool BlockBuilder::admit(std::size_t count) {
     // could still gather billions of values.
     const std::uint64_t bound = kMaxDecodedValues + kMaxBlockValuesPerByte * block_bytes_;
     if (columns_.count + count > bound) {
-        refused_ = BufrError::text("decoded block exceeded " + std::to_string(bound) + " values for its " +
-                                   std::to_string(block_bytes_) + " bytes of messages");
+        refused_ = BufrError::limit_exceeded("decoded block exceeded " + std::to_string(bound) + " values for its " +
+                                             std::to_string(block_bytes_) + " bytes of messages");
         return false;
     }
     columns_.for_each_array([count](auto& array) { array.extend(count); });

@@ -77,6 +77,12 @@ private:
         return false;
     }
     bool fail_read(std::uint32_t width) { return fail(reader_.read_error(width)); }
+    // A step of `code` failed: the error notes it on its way up, so that the
+    // descriptor path costs nothing until something fails.
+    bool failed_in(DescriptorCode code) {
+        if (error_) error_->add_outer_descriptor(code);
+        return false;
+    }
     // Output is bounded (message/limits.hpp): false, with the error held,
     // when one more value or column would pass kMaxDecodedValues.
     bool make_room();

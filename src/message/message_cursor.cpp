@@ -37,7 +37,7 @@ std::optional<FoundMessage> MessageCursor::next() {
     const std::uint64_t declared = read_u24(buffer_.data + start + 4);
     if (declared > left) {
         found.length = left;
-        found.framed = BufrError::truncated_section(0, 0);
+        found.framed = BufrError::cut_short(declared, left);
         position_ = start + kMarkerLength;
         return found;
     }

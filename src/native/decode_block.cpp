@@ -41,6 +41,7 @@ struct Failure {
     std::size_t piece;
     std::size_t position;
     std::string reason;
+    std::string where;
 };
 
 struct Block {
@@ -72,7 +73,7 @@ Block decode_all(const std::vector<Piece>& pieces) {
             const MessageTag tag{piece.file, piece.messages[i], static_cast<std::int64_t>(piece.offsets[i])};
             auto added = decode_one(piece.data.bytes(), piece.offsets[i], *piece.tables[i], builder, tag);
             block.rows.push_back(added ? *added : 0);
-            if (!added) block.errors.push_back({p, i, added.error().message()});
+            if (!added) block.errors.push_back({p, i, added.error().reason(), added.error().where()});
         }
     }
     block.columns = builder.take();
@@ -136,12 +137,14 @@ std::optional<Piece> piece_arg(PyObject* obj, std::vector<Ref>& held) {
 }
 
 PyObject* failure_tuple(const Failure& f) {
-    Ref reason = Ref::steal(str_of(f.reason));
-    if (!reason) return nullptr;
-    return Py_BuildValue("(nnO)", static_cast<Py_ssize_t>(f.piece), static_cast<Py_ssize_t>(f.position), reason.get());
+    Ref reason = Ref::steal(lossy_str(f.reason));
+    Ref where = Ref::steal(lossy_str(f.where));
+    if (!reason || !where) return nullptr;
+    return Py_BuildValue("(nnOO)", static_cast<Py_ssize_t>(f.piece), static_cast<Py_ssize_t>(f.position), reason.get(),
+                         where.get());
 }
 
-PyObject* owned_str(const std::string& text) { return str_of(text); }
+PyObject* owned_str(const std::string& text) { return lossy_str(text); }
 
 template <class T>
 bool set_column(PyObject* dict, const char* key, GrowingArray<T>& array, std::size_t bytes) {

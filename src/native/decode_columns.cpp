@@ -12,13 +12,14 @@
 #include "lib/pyref.hpp"
 #include "native/bytearrays.hpp"
 #include "native/column_bytearrays.hpp"
+#include "native/decode_error.hpp"
 #include "native/functions.hpp"
 #include "native/message_arg.hpp"
 
 namespace skyrec::py {
 namespace {
 
-PyObject* pointed(const std::string* text) { return str_of(*text); }
+PyObject* pointed(const std::string* text) { return lossy_str(*text); }
 
 static_assert(sizeof(std::size_t) == sizeof(std::uint64_t), "subset starts travel as 64-bit integers");
 
@@ -31,7 +32,7 @@ PyObject* columns_dict(const ColumnBytearrays& columns, const ColumnCategories& 
                     set_item(dict.get(), "element_names", list_of(categories.element_names, pointed)) &&
                     set_item(dict.get(), "element_units", list_of(categories.element_units, pointed)) &&
                     set_item(dict.get(), "meanings", list_of(categories.meanings, pointed)) &&
-                    set_item(dict.get(), "texts", list_of(categories.texts, str_of));
+                    set_item(dict.get(), "texts", list_of(categories.texts, lossy_str));
     return ok ? dict.release() : nullptr;
 }
 
@@ -41,7 +42,7 @@ PyObject* decode_columns(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         std::vector<std::size_t> starts;
         auto values = in->decode(starts);
-        if (!values) return raise(values.error());
+        if (!values) return raise_decode_error(values.error());
         const std::size_t count = values->size();
 
         const auto columns = ColumnBytearrays::make(count);

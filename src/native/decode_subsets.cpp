@@ -6,6 +6,7 @@
 #include "lib/errors.hpp"
 #include "lib/module_types.hpp"
 #include "lib/pyref.hpp"
+#include "native/decode_error.hpp"
 #include "native/functions.hpp"
 #include "native/message_arg.hpp"
 
@@ -18,7 +19,7 @@ PyObject* decode_subsets(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         std::vector<std::size_t> starts;
         auto values = in->decode(starts);
-        if (!values) return raise(values.error());
+        if (!values) return raise_decode_error(values.error());
         Ref list = Ref::steal(decoded_value_list(*values));
         Ref start_list = Ref::steal(list_of(starts, [](std::size_t i) { return PyLong_FromSize_t(i); }));
         if (!list || !start_list) return nullptr;

@@ -17,7 +17,7 @@ namespace skyrec::py {
 namespace {
 
 PyObject* failure_tuple(const HeaderColumns::Failure& f) {
-    Ref reason = Ref::steal(str_of(f.reason));
+    Ref reason = Ref::steal(lossy_str(f.reason));
     if (!reason) return nullptr;
     return Py_BuildValue("(nO)", static_cast<Py_ssize_t>(f.row), reason.get());
 }

@@ -3,6 +3,7 @@
 // results are _skyrec's own classes, made and freed by the one copy of the code.
 #include "lib/module_common.hpp"
 #include "lib/pyref.hpp"
+#include "native/decode_error.hpp"
 #include "native/functions.hpp"
 #include "native/owned_buffer.hpp"
 
@@ -35,7 +36,7 @@ PyObject* create_module() {
     // The classes are _skyrec's, created by its import in this same binary.
     Ref skyrec = Ref::steal(PyImport_ImportModule("_skyrec"));
     if (!skyrec) return nullptr;
-    if (!create_owned_buffer_type(module.get())) return nullptr;
+    if (!create_owned_buffer_type(module.get()) || !create_decode_error(module.get())) return nullptr;
     Ref module_name = Ref::steal(PyUnicode_FromString(module_def.m_name));
     if (!module_name) return nullptr;
     for (PyMethodDef* def : kFunctions) {

@@ -18,8 +18,7 @@ PyObject* found_tuple(FoundMessage&& found, std::size_t next_position) {
     if (found.framed) {
         message = Ref::steal(new_bufr_message(std::move(found.framed).value()));
     } else {
-        const std::string text = found.framed.error().message();
-        error = Ref::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+        error = Ref::steal(lossy_str(found.framed.error().reason()));
     }
     if (!message || !error) return nullptr;
     return Py_BuildValue("(nnnOO)", static_cast<Py_ssize_t>(found.start), static_cast<Py_ssize_t>(found.length),

@@ -43,7 +43,7 @@ Result<CodeTable> read_code_table(const std::string& path) {
         }
         std::uint64_t raw = 0;
         if (const char* reason = parse_decimal(key, raw)) {
-            return BufrError::text("bad code table key " + debug_string(key) + ": " + reason);
+            return BufrError::table_syntax("bad code table key " + debug_string(key) + ": " + reason);
         }
         table.insert_or_assign(raw, std::move(meaning));
     }

@@ -61,7 +61,7 @@ Result<std::string> resolve_table_dir(const std::string& start) {
         if (!content) return std::move(content).error();
         const std::string_view alias = trim_white_space(content.value());
         if (alias.empty() || alias.find('/') != std::string_view::npos || alias.find('\\') != std::string_view::npos) {
-            return BufrError::text("invalid ecCodes table alias " + shown(path) + " -> " + debug_string(alias));
+            return BufrError::table_syntax("invalid ecCodes table alias " + shown(path) + " -> " + debug_string(alias));
         }
         if (!path.has_parent_path()) return missing_directory(path);
         path = path.parent_path() / fs::path(std::string(alias));

@@ -11,12 +11,12 @@ public:
     explicit Expansion(const TableSet& tables) : tables_(tables) {}
 
     Status walk(std::span<const DescriptorCode> list, int depth) {
-        if (depth > kMaxExpansionDepth) return BufrError::text("sequence expansion exceeded recursion depth");
+        if (depth > kMaxExpansionDepth) return BufrError::limit_exceeded("sequence expansion exceeded recursion depth");
         std::size_t i = 0;
         while (i < list.size()) {
             if (++steps_ > kMaxDescriptorSteps) {
-                return BufrError::text("sequence expansion exceeded " + std::to_string(kMaxDescriptorSteps) +
-                                       " descriptors");
+                return BufrError::limit_exceeded("sequence expansion exceeded " + std::to_string(kMaxDescriptorSteps) +
+                                                 " descriptors");
             }
             const DescriptorCode c = list[i];
             // F and Y keep their low 8 bits, as a 16-bit descriptor would hold them.
@@ -59,7 +59,7 @@ public:
                     break;
                 }
                 default:
-                    return BufrError::text("invalid descriptor " + descriptor_text(c));
+                    return BufrError::invalid_descriptor(c);
             }
         }
         return Ok{};
