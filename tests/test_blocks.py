@@ -174,6 +174,16 @@ def test_a_message_failing_midway_leaves_no_rows_or_categories(tables):
     assert list(frame["text"].cat.categories) == ["ONE", "TWO"]
 
 
+def test_block_columns_say_their_item_types(tables):
+    block = _native.decode_block([(good(1, "ONE", 0, subsets=2), 0, [0], [0], [tables])])
+    expected = {"message": np.int64, "offset": np.int64, "subset": np.uint32, "descriptor": np.uint32,
+                "value": np.float64, "raw": np.uint64, "raw_missing": np.bool_}
+    for key, dtype in expected.items():
+        view = memoryview(block[key])
+        assert (view.shape, np.dtype(view.format)) == ((block["count"],), np.dtype(dtype)), key
+        assert np.asarray(block[key]).tolist() == np.frombuffer(block[key], dtype).tolist(), key
+
+
 @pytest.mark.parametrize("sites, dtype", [(1, np.int8), (126, np.int8), (127, np.int16), (32767, np.int32)])
 def test_code_columns_are_as_narrow_as_pandas_keeps_them(tables, sites, dtype):
     names = ["".join(chr(48 + i // 79**k % 79) for k in (2, 1, 0)) for i in range(sites)]
@@ -187,8 +197,9 @@ def test_code_columns_are_as_narrow_as_pandas_keeps_them(tables, sites, dtype):
     assert len(block["texts"]) == sites
     frame = values_frame(block, ["f"])
     assert frame["text"].cat.codes.dtype == dtype and frame["file"].cat.codes.dtype == np.int8
-    # pandas took the codes as they came, without a copy.
-    assert np.shares_memory(frame["text"].array.codes, np.frombuffer(block["text"], dtype))
+    # pandas took the codes as they came, typed by the buffer itself, without a copy.
+    assert memoryview(block["text"]).format == np.dtype(dtype).char
+    assert np.shares_memory(frame["text"].array.codes, np.asarray(block["text"]))
     assert frame["text"].dropna().tolist() == names
 
 

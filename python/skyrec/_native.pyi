@@ -5,7 +5,7 @@ released; their results are _skyrec's own classes.
 """
 
 from collections.abc import Sequence
-from typing import Any, TypedDict, final, type_check_only
+from typing import TypedDict, final, type_check_only
 
 from typing_extensions import Buffer
 
@@ -57,7 +57,37 @@ def resolve_table_dir(path: str) -> str:
     """The directory that a table directory's name leads to through alias
     files (each naming a sibling); ValueError when there is none."""
 
-def message_headers(data: Buffer, position: int = 0, end: int | None = None) -> dict[str, Any]:
+@type_check_only
+class MessageHeaders(TypedDict):
+    """What message_headers gives: a bytearray of fixed-size items per header
+    field, one item per message found."""
+
+    offset: bytearray
+    length: bytearray
+    framed: bytearray
+    edition: bytearray
+    master_table: bytearray
+    centre: bytearray
+    subcentre: bytearray
+    update_sequence: bytearray
+    category: bytearray
+    subcategory: bytearray
+    local_subcategory: bytearray
+    master_version: bytearray
+    local_version: bytearray
+    year: bytearray
+    month: bytearray
+    day: bytearray
+    hour: bytearray
+    minute: bytearray
+    second: bytearray
+    subsets: bytearray
+    observed: bytearray
+    compressed: bytearray
+    count: int
+    errors: list[tuple[int, str]]  # (row, reason)
+
+def message_headers(data: Buffer, position: int = 0, end: int | None = None) -> MessageHeaders:
     """The header fields of every message whose marker lies in [position, end),
     as bytearrays of fixed-size items by field name, with "errors": (row,
     reason) for messages that cannot be framed."""
@@ -67,9 +97,35 @@ _Piece = tuple[Buffer, int, Sequence[int], Sequence[int], Sequence[TableSet]]
 
 @final
 class OwnedBuffer:
-    """Column memory filled by the decoder, exported through the buffer protocol."""
+    """Column memory filled by the decoder, exported through the buffer
+    protocol as one-dimensional typed items (struct format codes)."""
 
-def decode_block(pieces: Sequence[_Piece]) -> dict[str, Any]:
+@type_check_only
+class BlockColumns(TypedDict):
+    """What decode_block gives: one OwnedBuffer per column, typed by its
+    buffer format, and the category lists that the code columns index."""
+
+    file: OwnedBuffer
+    message: OwnedBuffer
+    offset: OwnedBuffer
+    subset: OwnedBuffer
+    descriptor: OwnedBuffer
+    value: OwnedBuffer
+    raw: OwnedBuffer
+    raw_missing: OwnedBuffer
+    name: OwnedBuffer
+    unit: OwnedBuffer
+    text: OwnedBuffer
+    meaning: OwnedBuffer
+    count: int
+    rows: bytearray
+    names: list[str]
+    units: list[str]
+    texts: list[str]
+    meanings: list[str]
+    errors: list[tuple[int, int, str, str]]  # (piece, position, reason, where)
+
+def decode_block(pieces: Sequence[_Piece]) -> BlockColumns:
     """The messages of every piece decoded into one set of columns, each an
     OwnedBuffer of fixed-size items (code columns 1, 2 or 4 bytes an item, as
     pandas keeps codes for that many categories), with the category lists

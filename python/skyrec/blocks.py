@@ -30,6 +30,8 @@ from .tables import TableSource, find_tables
 if TYPE_CHECKING:
     import pandas as pd
 
+    from ._native import BlockColumns, MessageHeaders
+
 # (column, dtype) of the header arrays that skyrec._native.message_headers gives.
 HEADER_ARRAYS = (("offset", np.uint64), ("length", np.uint64), ("edition", np.uint8), ("master_table", np.uint8),
                  ("centre", np.uint16), ("subcentre", np.uint16), ("update_sequence", np.uint8),
@@ -41,6 +43,9 @@ TIME_PARTS = (("year", np.uint16), ("month", np.uint8), ("day", np.uint8), ("hou
 HEADER_COLUMNS = ("message", "offset", "length", "edition", "master_table", "centre", "subcentre", "update_sequence",
                   "category", "subcategory", "local_subcategory", "master_version", "local_version", "time",
                   "subsets", "observed", "compressed", "error")
+# The OwnedBuffer columns of skyrec._native.decode_block.
+BLOCK_ARRAYS = ("file", "message", "offset", "subset", "descriptor", "value", "raw", "raw_missing", "name", "unit",
+                "text", "meaning")
 TIME_UNIT = "datetime64[s]"  # seconds reach every year section 1 can hold
 
 # A callable takes the header frame and returns a mask; a mapping is by column.
@@ -80,16 +85,17 @@ def typical_time(year: np.ndarray, month: np.ndarray, day: np.ndarray, hour: np.
     return time
 
 
-def headers_frame(d: dict[str, Any], first_index: int = 0, file: str | None = None) -> pd.DataFrame:
+def headers_frame(d: MessageHeaders, first_index: int = 0, file: str | None = None) -> pd.DataFrame:
     """The DataFrame of a skyrec._native.message_headers dict: one row per
     message found, `message` counted from first_index, `error` the reason a
     message could not be framed (its other fields are then 0)."""
     pd = pandas()
-    data = {name: np.frombuffer(d[name], dtype) for name, dtype in HEADER_ARRAYS}
+    fields: Mapping[str, Any] = d  # read by name from the tables above
+    data = {name: np.frombuffer(fields[name], dtype) for name, dtype in HEADER_ARRAYS}
     data["offset"] = data["offset"].astype(np.int64)
     data["length"] = data["length"].astype(np.int64)
     data["message"] = np.arange(first_index, first_index + d["count"], dtype=np.int64)
-    data["time"] = typical_time(*(np.frombuffer(d[name], dtype) for name, dtype in TIME_PARTS))
+    data["time"] = typical_time(*(np.frombuffer(fields[name], dtype) for name, dtype in TIME_PARTS))
     data["error"] = np.full(d["count"], None, dtype=object)
     for row, reason in d["errors"]:
         data["error"][row] = reason
@@ -159,9 +165,10 @@ def _piece_data(path: Source, stack: ExitStack) -> Any:
     return stack.enter_context(opened(path))
 
 
-def _table_key(h: dict[str, Any]) -> np.ndarray:
+def _table_key(h: MessageHeaders) -> np.ndarray:
     # tables.message_key packed in one integer: 8 + 8 + 8 + 16 + 16 bits.
-    parts = [np.frombuffer(h[name], dtype).astype(np.int64) for name, dtype in
+    fields: Mapping[str, Any] = h
+    parts = [np.frombuffer(fields[name], dtype).astype(np.int64) for name, dtype in
              (("master_table", np.uint8), ("master_version", np.uint8), ("local_version", np.uint8),
               ("centre", np.uint16), ("subcentre", np.uint16))]
     return (parts[0] << 48) | (parts[1] << 40) | (parts[2] << 32) | (parts[3] << 16) | parts[4]
@@ -226,37 +233,32 @@ class Categories:
         return pd.Categorical.from_codes(codes, categories=pd.Index(list(self.index), dtype=object))
 
 
-def _codes(block: dict[str, Any], key: str) -> np.ndarray:
-    # Codes come as 1, 2 or 4 bytes each, as pandas keeps them for their categories.
-    data = block[key]
-    width = memoryview(data).nbytes // block["count"] if block["count"] else 1
-    return np.frombuffer(data, f"i{width}")
-
-
 def _categorical(pd: Any, codes: np.ndarray, categories: list[str]) -> pd.Categorical:
     # The codes were made for these categories: no need to check them again.
     return pd.Categorical.from_codes(codes, categories=pd.Index(categories, dtype=object), validate=False)
 
 
-def values_frame(block: dict[str, Any] | None, files: Sequence[str] = (), with_file: bool = True) -> pd.DataFrame:
+def values_frame(block: BlockColumns | None, files: Sequence[str] = (), with_file: bool = True) -> pd.DataFrame:
     """The DataFrame of a skyrec._native.decode_block result, its columns
     wrapped as they are; `files` names its file codes."""
     pd = pandas()
     if block is None:
         block = _native.decode_block([])
-    columns: dict[str, Any] = {"file": _categorical(pd, _codes(block, "file"), list(files))} if with_file else {}
+    # Each column's buffer says its item type: the dtypes are the decoder's.
+    buffers: Mapping[str, Any] = block
+    array = {key: np.asarray(buffers[key]) for key in BLOCK_ARRAYS}
+    columns: dict[str, Any] = {"file": _categorical(pd, array["file"], list(files))} if with_file else {}
     columns.update({
-        "message": np.frombuffer(block["message"], np.int64),
-        "offset": np.frombuffer(block["offset"], np.int64),
-        "subset": np.frombuffer(block["subset"], np.uint32),
-        "descriptor": np.frombuffer(block["descriptor"], np.uint32),
-        "name": _categorical(pd, _codes(block, "name"), block["names"]),
-        "unit": _categorical(pd, _codes(block, "unit"), block["units"]),
-        "value": np.frombuffer(block["value"], np.float64),
-        "raw": pd.arrays.IntegerArray(np.frombuffer(block["raw"], np.uint64),
-                                      np.frombuffer(block["raw_missing"], np.bool_)),
-        "text": _categorical(pd, _codes(block, "text"), block["texts"]),
-        "meaning": _categorical(pd, _codes(block, "meaning"), block["meanings"]),
+        "message": array["message"],
+        "offset": array["offset"],
+        "subset": array["subset"],
+        "descriptor": array["descriptor"],
+        "name": _categorical(pd, array["name"], block["names"]),
+        "unit": _categorical(pd, array["unit"], block["units"]),
+        "value": array["value"],
+        "raw": pd.arrays.IntegerArray(array["raw"], array["raw_missing"]),
+        "text": _categorical(pd, array["text"], block["texts"]),
+        "meaning": _categorical(pd, array["meaning"], block["meanings"]),
     })
     return pd.DataFrame(columns, copy=False)
 
