@@ -1,10 +1,6 @@
 #include "decode/decoded_value.hpp"
 
-#include "decode/element_ref.hpp"
-
 namespace skyrec {
-
-const std::string& associated_field_name() noexcept { return associated_field_ref().def->name; }
 
 const std::string& operator_name() noexcept {
     static const std::string name = "operator";

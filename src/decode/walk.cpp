@@ -45,7 +45,7 @@ bool Walker::make_room() {
 }
 
 bool Walker::walk(std::span<const DescriptorCode> list, unsigned depth) {
-    if (depth > kMaxWalkDepth) {
+    if (depth > kMaxNestingDepth) {
         return fail(BufrError::limit_exceeded(compressed_ ? "compressed descriptor decode exceeded recursion depth"
                                                           : "descriptor decode exceeded recursion depth"));
     }

@@ -44,8 +44,6 @@ public:
     }
 
 private:
-    friend class ValueReads;
-
     // walk.cpp: the structure.
     bool element_step(DescriptorCode code);
     bool replication_step(std::span<const DescriptorCode> list, std::size_t& i, unsigned depth);
@@ -102,7 +100,6 @@ private:
     std::optional<BufrError> error_;
 };
 
-inline constexpr unsigned kMaxWalkDepth = 64;
 // Values held before a sink takes them: enough to make each hand-over cheap,
 // few enough to stay in the processor's caches.
 inline constexpr std::size_t kBatchValues = 2048;

@@ -44,4 +44,8 @@ inline constexpr std::uint64_t kMaxDecodedValues = std::uint64_t{1} << kLimitBit
 // (compressed, 254000 values in 14848 bytes) has 17.
 inline constexpr std::uint64_t kMaxBlockValuesPerByte = 64;
 
+// Sequences and replications nested below the top-level list, in expansion
+// and in the decoder's walk.
+inline constexpr unsigned kMaxNestingDepth = 64;
+
 }  // namespace skyrec

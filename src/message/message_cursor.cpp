@@ -8,9 +8,6 @@
 namespace skyrec {
 namespace {
 
-constexpr std::size_t kMarkerLength = 4;
-constexpr std::size_t kSection0Length = 8;
-
 bool ends_on_terminator(ByteView slice) noexcept {
     return slice.size >= kSection0Length + kMarkerLength &&
            std::memcmp(slice.data + slice.size - kMarkerLength, "7777", kMarkerLength) == 0;

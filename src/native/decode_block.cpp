@@ -194,24 +194,22 @@ PyObject* decode_block(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!parse_args(args, kwargs, "O:decode_block", names, &pieces_obj)) return nullptr;
     Ref pieces_seq = Ref::steal(PySequence_Fast(pieces_obj, "argument 'pieces' must be a sequence"));
     if (!pieces_seq) return nullptr;
-    return guarded([&]() -> PyObject* {
-        const Py_ssize_t count = PySequence_Fast_GET_SIZE(pieces_seq.get());
-        std::vector<Piece> pieces;
-        pieces.reserve(static_cast<std::size_t>(count));
-        // The tables must live while the lock is released, whatever happens
-        // to the sequences meanwhile.
-        std::vector<Ref> held;
-        for (Py_ssize_t i = 0; i < count; ++i) {
-            auto piece = piece_arg(PySequence_Fast_GET_ITEM(pieces_seq.get(), i), held);
-            if (!piece) return nullptr;
-            pieces.push_back(std::move(*piece));
-        }
-        Block block = [&] {
-            WithoutGil unlocked;
-            return decode_all(pieces);
-        }();
-        return block_dict(block);
-    });
+    const Py_ssize_t count = PySequence_Fast_GET_SIZE(pieces_seq.get());
+    std::vector<Piece> pieces;
+    pieces.reserve(static_cast<std::size_t>(count));
+    // The tables must live while the lock is released, whatever happens
+    // to the sequences meanwhile.
+    std::vector<Ref> held;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        auto piece = piece_arg(PySequence_Fast_GET_ITEM(pieces_seq.get(), i), held);
+        if (!piece) return nullptr;
+        pieces.push_back(std::move(*piece));
+    }
+    Block block = [&] {
+        WithoutGil unlocked;
+        return decode_all(pieces);
+    }();
+    return block_dict(block);
 }
 
 }  // namespace

@@ -39,21 +39,19 @@ PyObject* columns_dict(const ColumnBytearrays& columns, const ColumnCategories& 
 PyObject* decode_columns(PyObject*, PyObject* args, PyObject* kwargs) {
     auto in = message_args(args, kwargs, "OOOO:decode_columns");
     if (!in) return nullptr;
-    return guarded([&]() -> PyObject* {
-        std::vector<std::size_t> starts;
-        auto values = in->decode(starts);
-        if (!values) return raise_decode_error(values.error());
-        const std::size_t count = values->size();
+    std::vector<std::size_t> starts;
+    auto values = in->decode(starts);
+    if (!values) return raise_decode_error(values.error());
+    const std::size_t count = values->size();
 
-        const auto columns = ColumnBytearrays::make(count);
-        if (!columns) return nullptr;
-        const ColumnArrays out = columns->arrays();
-        const ColumnCategories categories = [&] {
-            WithoutGil unlocked;
-            return fill_columns(*in->tables, *values, starts, out);
-        }();
-        return columns_dict(*columns, categories, count, starts);
-    });
+    const auto columns = ColumnBytearrays::make(count);
+    if (!columns) return nullptr;
+    const ColumnArrays out = columns->arrays();
+    const ColumnCategories categories = [&] {
+        WithoutGil unlocked;
+        return fill_columns(*in->tables, *values, starts, out);
+    }();
+    return columns_dict(*columns, categories, count, starts);
 }
 
 }  // namespace

@@ -64,15 +64,13 @@ PyObject* message_headers(PyObject*, PyObject* args, PyObject* kwargs) {
     std::uint64_t end = std::numeric_limits<std::uint64_t>::max();
     if (position_obj != nullptr && !uint_arg(position_obj, "position", PY_SSIZE_T_MAX, &position)) return nullptr;
     if (end_obj != Py_None && !uint_arg(end_obj, "end", PY_SSIZE_T_MAX, &end)) return nullptr;
-    return guarded([&]() -> PyObject* {
-        const ByteView bytes = buffer->bytes();
-        const HeaderColumns headers = [&] {
-            WithoutGil unlocked;
-            return scan_headers(bytes, static_cast<std::size_t>(std::min<std::uint64_t>(position, bytes.size)),
-                                static_cast<std::size_t>(std::min<std::uint64_t>(end, bytes.size)));
-        }();
-        return headers_dict(headers);
-    });
+    const ByteView bytes = buffer->bytes();
+    const HeaderColumns headers = [&] {
+        WithoutGil unlocked;
+        return scan_headers(bytes, static_cast<std::size_t>(std::min<std::uint64_t>(position, bytes.size)),
+                            static_cast<std::size_t>(std::min<std::uint64_t>(end, bytes.size)));
+    }();
+    return headers_dict(headers);
 }
 
 }  // namespace

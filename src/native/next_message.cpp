@@ -33,17 +33,15 @@ PyObject* next_message(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!buffer) return nullptr;
     std::uint64_t position = 0;
     if (!uint_arg(position_obj, "position", PY_SSIZE_T_MAX, &position)) return nullptr;
-    return guarded([&]() -> PyObject* {
-        const ByteView bytes = buffer->bytes();
-        MessageCursor cursor(bytes, static_cast<std::size_t>(std::min<std::uint64_t>(position, bytes.size)));
-        // A search may pass a long stretch of bytes that are not messages.
-        auto found = [&] {
-            WithoutGil unlocked;
-            return cursor.next();
-        }();
-        if (!found) Py_RETURN_NONE;
-        return found_tuple(std::move(*found), cursor.position());
-    });
+    const ByteView bytes = buffer->bytes();
+    MessageCursor cursor(bytes, static_cast<std::size_t>(std::min<std::uint64_t>(position, bytes.size)));
+    // A search may pass a long stretch of bytes that are not messages.
+    auto found = [&] {
+        WithoutGil unlocked;
+        return cursor.next();
+    }();
+    if (!found) Py_RETURN_NONE;
+    return found_tuple(std::move(*found), cursor.position());
 }
 
 }  // namespace

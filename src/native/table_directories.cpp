@@ -23,17 +23,14 @@ PyObject* table_directories(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!root) return nullptr;
     const BufrMessage* message = bufr_message_arg(message_obj, "message");
     if (message == nullptr) return nullptr;
-    return guarded([&]() -> PyObject* {
-        const std::filesystem::path master = master_directory(*root, *message);
-        auto resolved = resolve_table_dir(master.native());
-        Ref named = Ref::steal(to_py(master.native()));
-        Ref found = resolved ? Ref::steal(to_py(resolved.value())) : Ref::borrow(Py_None);
-        Ref local = message->local_tables_version_number != 0
-                        ? Ref::steal(to_py(local_directory(*root, *message).native()))
-                        : Ref::borrow(Py_None);
-        if (!named || !found || !local) return nullptr;
-        return PyTuple_Pack(3, named.get(), found.get(), local.get());
-    });
+    const std::filesystem::path master = master_directory(*root, *message);
+    auto resolved = resolve_table_dir(master.native());
+    Ref named = Ref::steal(to_py(master.native()));
+    Ref found = resolved ? Ref::steal(to_py(resolved.value())) : Ref::borrow(Py_None);
+    Ref local = message->local_tables_version_number != 0 ? Ref::steal(to_py(local_directory(*root, *message).native()))
+                                                          : Ref::borrow(Py_None);
+    if (!named || !found || !local) return nullptr;
+    return PyTuple_Pack(3, named.get(), found.get(), local.get());
 }
 
 PyObject* resolve_directory(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -42,8 +39,7 @@ PyObject* resolve_directory(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!parse_args(args, kwargs, "O:resolve_table_dir", names, &path_obj)) return nullptr;
     auto path = str_arg(path_obj, "path");
     if (!path) return nullptr;
-    return guarded(
-        [&] { return finish(resolve_table_dir(*path), [](const std::string& found) { return to_py(found); }); });
+    return finish(resolve_table_dir(*path), [](const std::string& found) { return to_py(found); });
 }
 
 }  // namespace

@@ -10,8 +10,8 @@ class Expansion {
 public:
     explicit Expansion(const TableSet& tables) : tables_(tables) {}
 
-    Status walk(std::span<const DescriptorCode> list, int depth) {
-        if (depth > kMaxExpansionDepth) return BufrError::limit_exceeded("sequence expansion exceeded recursion depth");
+    Status walk(std::span<const DescriptorCode> list, unsigned depth) {
+        if (depth > kMaxNestingDepth) return BufrError::limit_exceeded("sequence expansion exceeded recursion depth");
         std::size_t i = 0;
         while (i < list.size()) {
             if (++steps_ > kMaxDescriptorSteps) {
@@ -25,7 +25,7 @@ public:
             const auto y = static_cast<std::uint8_t>(code_y(c));
             switch (f) {
                 case 0:
-                    if (associated_width_ != 0 && x != 31) out_.push_back(kAssociatedFieldMarker);
+                    if (associated_width_ != 0 && x != 31) out_.push_back(kAssociatedFieldCode);
                     out_.push_back(c);
                     i += 1;
                     break;
