@@ -34,7 +34,6 @@ from collections import Counter
 from pathlib import Path
 
 import _skyrec
-
 import workloads
 
 HERE = Path(__file__).resolve().parent

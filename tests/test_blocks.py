@@ -12,12 +12,11 @@ pd = pytest.importorskip("pandas")
 np = pytest.importorskip("numpy")
 
 import skyrec  # noqa: E402
-from skyrec.frames import read_by_message  # noqa: E402
-from blockfiles import (A, KIND, SITE, bad_decode, bad_frame, good, rows_of,  # noqa: E402
-                        write_archive)
+from blockfiles import KIND, SITE, A, bad_decode, bad_frame, good, rows_of, write_archive  # noqa: E402
 from decodekit import make_tables  # noqa: E402
 from skyrec import _native  # noqa: E402
 from skyrec.blocks import read_block, read_headers, typical_time, values_frame  # noqa: E402
+from skyrec.frames import read_by_message  # noqa: E402
 from tablegen import Element, write_table_dir  # noqa: E402
 
 

@@ -6,7 +6,6 @@ from __future__ import annotations
 
 import csv
 import math
-import os
 import shutil
 from pathlib import Path
 

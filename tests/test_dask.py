@@ -13,12 +13,11 @@ dask = pytest.importorskip("dask")
 pytest.importorskip("dask.dataframe")
 distributed = pytest.importorskip("distributed")
 
-import skyrec  # noqa: E402
 import skyrec.dask as sd  # noqa: E402
-from skyrec.frames import read_by_message  # noqa: E402
 from blockfiles import bad_decode, bad_frame, good, rows_of, write_archive  # noqa: E402
 from decodekit import CODE_TABLES, ELEMENTS, SEQUENCES  # noqa: E402
 from skyrec.blocks import read_headers  # noqa: E402
+from skyrec.frames import read_by_message  # noqa: E402
 from tablegen import write_table_dir  # noqa: E402
 
 

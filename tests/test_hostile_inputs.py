@@ -11,11 +11,10 @@ import textwrap
 
 import pytest
 
+import _skyrec
 from bufrgen import BitWriter, build_message, offsets
 from decodekit import CODE_TABLES, ELEMENTS, SEQUENCES, column, decode, make_tables
 from tablegen import Element
-
-import _skyrec
 
 PREFIX = "csv/table parse error: "
 BOUND = PREFIX + "section 4 decoding exceeded 8388608 "

@@ -8,7 +8,6 @@ import os
 import pickle
 import subprocess
 import sys
-from pathlib import Path
 
 import pytest
 

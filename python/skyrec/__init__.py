@@ -15,7 +15,7 @@ from _skyrec import *  # noqa: F403
 
 from .errors import DecodeError, MessageError
 from .reader import Decoded, read_messages
-from .tables import TableSource, TablesNotFound, find_definitions_root, find_tables
+from .tables import TablesNotFound, TableSource, find_definitions_root, find_tables
 
 # Built with += so that type checkers follow it too.
 __all__ = []

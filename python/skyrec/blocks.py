@@ -13,9 +13,10 @@ therefore decode side by side. Needs pandas (`pip install skyrec[pandas]`).
 from __future__ import annotations
 
 import os
+from collections.abc import Callable, Iterable, Mapping, Sequence
 from contextlib import ExitStack
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, Callable, Iterable, Mapping, Sequence
+from typing import TYPE_CHECKING, Any
 
 import numpy as np
 

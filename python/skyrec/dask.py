@@ -20,7 +20,8 @@ import glob
 import os
 import threading
 from collections import OrderedDict
-from typing import TYPE_CHECKING, Any, Iterable, NamedTuple, cast
+from collections.abc import Iterable
+from typing import TYPE_CHECKING, Any, NamedTuple, cast
 
 import numpy as np
 

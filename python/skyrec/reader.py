@@ -15,9 +15,10 @@ from __future__ import annotations
 
 import mmap
 import os
+from collections.abc import Iterator
 from contextlib import contextmanager
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, Iterator, Literal, Union
+from typing import TYPE_CHECKING, Any, Literal
 
 from _skyrec import BufrMessage, DecodedValue, TableSet
 
@@ -31,7 +32,7 @@ if TYPE_CHECKING:
 OUTPUTS = ("values", "columns", "messages")
 BUFFER_TYPES = (bytes, bytearray, memoryview, mmap.mmap)
 # What read_messages reads: a path, or the bytes themselves.
-Source = Union[str, os.PathLike[str], bytes, bytearray, memoryview, mmap.mmap]
+Source = str | os.PathLike[str] | bytes | bytearray | memoryview | mmap.mmap
 Output = Literal["values", "columns", "messages"]
 
 

@@ -138,7 +138,8 @@ class TableSource:
         return f"TableSource({self.origin})"
 
 
-def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *, table_dir: str | os.PathLike[str] | None = None,
+def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *,
+                table_dir: str | os.PathLike[str] | None = None,
                 definitions: str | os.PathLike[str] | None = None,
                 wmo_csv: str | os.PathLike[str] | None = None) -> TableSource:
     """Where the tables come from. At most one source may be given; a given
