@@ -4,6 +4,8 @@ DecodeError is ever reported as a bad message."""
 
 from __future__ import annotations
 
+from pathlib import Path
+
 import pytest
 
 import _skyrec
@@ -11,6 +13,7 @@ import skyrec
 from bufrgen import BitWriter, build_message
 from decodekit import column, make_tables
 from skyrec import DecodeError, MessageError, TableSource, read_messages
+from tablegen import Element, write_table_dir
 
 pytest.importorskip("pandas", reason="read_dataframe needs pandas: pip install .[pandas]")
 
@@ -70,13 +73,17 @@ def test_a_message_cut_short_says_so(tables):
         _skyrec.parse_all_bytes(data)
 
 
-def test_an_error_of_the_tables_names_them(tmp_path):
-    root = tmp_path / "definitions"
-    (root / "bufr" / "tables" / "0" / "wmo").mkdir(parents=True)
+@pytest.mark.parametrize("broken", ["element.table", "sequence.def", "codetables/1001.table"])
+def test_an_error_of_the_tables_names_the_file(tmp_path, broken):
     data = build_message([1001], BitWriter().uint(1, 7).to_bytes())
+    version = _skyrec.parse_bytes(data).master_tables_version_number
+    root = tmp_path / "definitions"
+    folder = write_table_dir(root / "bufr" / "tables" / "0" / "wmo" / str(version), [Element(1001, "A", "K", width=7)],
+                             {301001: [1001]}, {1001: {0: "ZERO"}})
+    (Path(folder) / broken).write_bytes(b"x\xff\n")
     (item,) = read_messages(data, definitions=root)
-    assert not item.error.reason.startswith(PREFIX)
-    assert str(root) in item.error.reason and "master table 0 version" in item.error.reason
+    assert item.error.where == f"file {Path(folder) / broken}"
+    assert not item.error.reason.startswith(PREFIX) and f"version {version}" in item.error.reason
 
 
 @pytest.mark.parametrize("reader", ["messages", "dataframe"])

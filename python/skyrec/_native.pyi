@@ -53,6 +53,10 @@ def table_directories(root: str, message: BufrMessage) -> tuple[str, str | None,
     directory as named, where it leads (None when nowhere), and the local
     directory (None when the message declares no local tables)."""
 
+def definitions_tables(root: str, message: BufrMessage) -> TableSet:
+    """TableSet.from_definitions, its errors raised as DecodeError whose
+    `where` names the table file they are about."""
+
 def resolve_table_dir(path: str) -> str:
     """The directory that a table directory's name leads to through alias
     files (each naming a sibling); ValueError when there is none."""

@@ -19,6 +19,7 @@ from pathlib import Path
 
 import _skyrec
 
+from . import _native
 from .errors import DecodeError, decode_error
 
 ENVIRONMENT_VARIABLE = "ECCODES_DEFINITION_PATH"
@@ -116,9 +117,9 @@ class TableSource:
                 found = self._loaded.get(key)
                 if found is None:
                     try:
-                        found = _skyrec.TableSet.from_definitions(self.root, message)
-                    except (ValueError, OSError) as e:  # the loader's own failures: a bad or missing table
-                        found = decode_error(f"{str(e)} (tables {key_text(key)} under {self.root})")
+                        found = _native.definitions_tables(self.root, message)
+                    except DecodeError as e:
+                        found = decode_error(f"{e.reason} (tables {key_text(key)} under {self.root})", e.where)
                     self._loaded[key] = found
         if isinstance(found, DecodeError):
             raise found.with_traceback(None)  # the same error again, without piling up tracebacks

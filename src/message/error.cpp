@@ -61,8 +61,8 @@ std::string BufrError::reason() const {
 }
 
 std::string BufrError::where() const {
-    std::string out;
-    if (subset_) out = "subset " + std::to_string(*subset_);
+    std::string out = file_.empty() ? "" : "file " + file_;
+    if (subset_) out += (out.empty() ? "subset " : ", subset ") + std::to_string(*subset_);
     for (auto it = path_.rbegin(); it != path_.rend(); ++it) {
         out += it == path_.rbegin() ? (out.empty() ? "" : ", ") : " > ";
         out += descriptor_text(*it);

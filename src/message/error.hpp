@@ -87,7 +87,12 @@ public:
     // subset of uncompressed data. message() and reason() leave them out.
     void add_outer_descriptor(DescriptorCode c) { path_.push_back(c); }
     void set_subset(std::uint32_t subset) { subset_ = subset; }
-    // "subset 12, 303054 > 012101", "" when the error says nothing of where.
+    // The table file that a loader's error is about (the innermost named).
+    void set_file(const std::string& path) {
+        if (file_.empty()) file_ = path;
+    }
+    // "subset 12, 303054 > 012101" or "file .../element.table"; "" when the
+    // error says nothing of where.
     std::string where() const;
 
 private:
@@ -100,6 +105,7 @@ private:
     std::string text_;
     std::vector<DescriptorCode> path_;  // innermost first
     std::optional<std::uint32_t> subset_;
+    std::string file_;
 };
 
 }  // namespace skyrec

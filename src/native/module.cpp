@@ -23,6 +23,7 @@ PyMethodDef* const kFunctions[] = {
     &decode_block_def,
     &release_buffers_def,
     &pooled_bytes_def,
+    &definitions_tables_def,
 };
 // clang-format on
 

@@ -1,12 +1,15 @@
 // table_directories(root, message): where a definitions root keeps the tables
 // that `message` names, as the loader of TableSet.from_definitions looks for
 // them, so that what is shown is what is read; resolve_table_dir(path): where
-// a table directory's name leads through alias files.
+// a table directory's name leads through alias files; definitions_tables(root,
+// message): TableSet.from_definitions, its errors raised as DecodeError naming
+// the file they are about.
 #include "lib/args.hpp"
 #include "lib/boxed.hpp"
 #include "lib/errors.hpp"
 #include "lib/module_types.hpp"
 #include "lib/pyref.hpp"
+#include "native/decode_error.hpp"
 #include "native/functions.hpp"
 #include "tables/definitions_root.hpp"
 
@@ -33,6 +36,19 @@ PyObject* table_directories(PyObject*, PyObject* args, PyObject* kwargs) {
     return PyTuple_Pack(3, named.get(), found.get(), local.get());
 }
 
+PyObject* definitions_tables(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* const names[] = {"root", "message", nullptr};
+    PyObject *root_obj, *message_obj;
+    if (!parse_args(args, kwargs, "OO:definitions_tables", names, &root_obj, &message_obj)) return nullptr;
+    auto root = str_arg(root_obj, "root");
+    if (!root) return nullptr;
+    const BufrMessage* message = bufr_message_arg(message_obj, "message");
+    if (message == nullptr) return nullptr;
+    auto tables = select_definitions_tables(*root, *message);
+    if (!tables) return raise_decode_error(tables.error());
+    return new_table_set(std::move(tables).value());
+}
+
 PyObject* resolve_directory(PyObject*, PyObject* args, PyObject* kwargs) {
     static const char* const names[] = {"path", nullptr};
     PyObject* path_obj;
@@ -46,6 +62,8 @@ PyObject* resolve_directory(PyObject*, PyObject* args, PyObject* kwargs) {
 
 PyMethodDef resolve_table_dir_def = {"resolve_table_dir", kw_method(guard<resolve_directory>),
                                      METH_VARARGS | METH_KEYWORDS, "resolve_table_dir(path)\n--\n\n"};
+PyMethodDef definitions_tables_def = {"definitions_tables", kw_method(guard<definitions_tables>),
+                                      METH_VARARGS | METH_KEYWORDS, "definitions_tables(root, message)\n--\n\n"};
 PyMethodDef table_directories_def = {"table_directories", kw_method(guard<table_directories>),
                                      METH_VARARGS | METH_KEYWORDS, "table_directories(root, message)\n--\n\n"};
 

@@ -59,9 +59,9 @@ Status read_code_table_directory(TableSet& tables, const std::string& directory)
         std::string_view stem;
         if (!file_stem(file_name_of(path), stem) || !is_valid_utf8(stem)) continue;
         // Every .table file must be named by a decimal code.
-        auto code = parse_code_field(stem);
+        auto code = in_file(parse_code_field(stem), path);
         if (!code) return std::move(code).error();
-        auto table = read_code_table(path);
+        auto table = in_file(read_code_table(path), path);
         if (!table) return std::move(table).error();
         tables.insert_code_table(*code, std::move(*table));
     }
