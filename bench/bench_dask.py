@@ -66,8 +66,8 @@ def scheduler(mode: str, workers: int, stack: ExitStack):
     if mode == "threads":
         return lambda *c: dask.compute(*c, scheduler="threads", num_workers=workers)
     if mode == "processes":
-        from concurrent.futures import ProcessPoolExecutor
         import multiprocessing
+        from concurrent.futures import ProcessPoolExecutor
 
         # One pool for every run, so that each worker loads its tables once.
         pool = stack.enter_context(ProcessPoolExecutor(workers, mp_context=multiprocessing.get_context("spawn")))

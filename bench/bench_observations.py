@@ -44,8 +44,9 @@ def main() -> None:
     print(f"{'query':50} {'rows':>5} {'skyrec ms':>10} {'pdbufr ms':>10} {'ratio':>6}")
     for name, files, columns, filters in QUERIES:
         paths = [corpus / f for f in files]
-        ours, rows = timed(lambda p: read_observations(p, columns, filters=filters), paths)
-        theirs, their_rows = timed(lambda p: pdbufr.read_bufr(p, columns=columns, filters=filters or {}), paths)
+        ours, rows = timed(lambda p, c=columns, f=filters: read_observations(p, c, filters=f), paths)
+        theirs, their_rows = timed(lambda p, c=columns, f=filters: pdbufr.read_bufr(p, columns=c, filters=f or {}),
+                                    paths)
         assert rows == their_rows, (name, rows, their_rows)
         print(f"{name:50} {rows:5} {ours * 1e3:10.1f} {theirs * 1e3:10.1f} {theirs / ours:5.1f}x")
 

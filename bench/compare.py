@@ -35,10 +35,10 @@ import tempfile
 from collections import Counter
 from pathlib import Path
 
-import _skyrec
-
-import workloads
 from worker import edition_aware
+
+import _skyrec
+import workloads
 
 HERE = Path(__file__).resolve().parent
 DEFAULT_CORPUS = HERE.parent.parent / "shared" / "corpus" / "real"

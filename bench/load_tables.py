@@ -48,12 +48,13 @@ def compare_bundle(root, repeat):
     print("version  bundle best/median ms  directory best/median ms")
     for key in [k for k in bundle.keys() if k.startswith("wmo/0/")]:
         version = key.split("/")[2]
-        from_bundle = best_and_median(lambda: bundle.load(key), repeat)
+        from_bundle = best_and_median(lambda k=key: bundle.load(k), repeat)
         wmo = Path(root) / "bufr" / "tables" / "0" / "wmo" / version
         shown = "-"
         if wmo.exists():
             directory = _native.resolve_table_dir(str(wmo))
-            shown = "%6.2f / %6.2f" % best_and_median(lambda: _skyrec.TableSet.from_eccodes(directory), repeat)
+            best, median = best_and_median(lambda d=directory: _skyrec.TableSet.from_eccodes(d), repeat)
+            shown = f"{best:6.2f} / {median:6.2f}"
         print(f"{version:>7}  {from_bundle[0]:6.2f} / {from_bundle[1]:6.2f}        {shown}")
 
 

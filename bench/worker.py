@@ -139,8 +139,9 @@ class Pybufrkit(Peer):
 
 class Objects:
     def __init__(self, args, messages):
-        import _skyrec
         import blank_values
+
+        import _skyrec
 
         blank_values.make_type(_skyrec.DecodedValue.__basicsize__)
         self.make = blank_values.values

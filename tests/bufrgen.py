@@ -25,7 +25,7 @@ class BitWriter:
     def bit_length(self) -> int:
         return self._bits
 
-    def uint(self, value: int, width: int) -> "BitWriter":
+    def uint(self, value: int, width: int) -> BitWriter:
         if not 0 <= width <= 64:
             raise ValueError(f"width {width} is outside 0..64")
         if not 0 <= value < (1 << width) or (width == 0 and value != 0):
@@ -34,22 +34,22 @@ class BitWriter:
         self._bits += width
         return self
 
-    def append(self, other: "BitWriter") -> "BitWriter":
+    def append(self, other: BitWriter) -> BitWriter:
         """The bits of `other`, unaligned: subsets follow one another this way."""
         self._value = (self._value << other._bits) | other._value
         self._bits += other._bits
         return self
 
-    def missing(self, width: int) -> "BitWriter":
+    def missing(self, width: int) -> BitWriter:
         """All ones: the missing value of a field of this width."""
         return self.uint((1 << width) - 1, width)
 
-    def raw_bytes(self, data: bytes) -> "BitWriter":
+    def raw_bytes(self, data: bytes) -> BitWriter:
         for b in data:
             self.uint(b, 8)
         return self
 
-    def text(self, text: str | bytes, width_bits: int, pad: bytes = b" ") -> "BitWriter":
+    def text(self, text: str | bytes, width_bits: int, pad: bytes = b" ") -> BitWriter:
         """Character data of `width_bits` bits, padded (or cut) to width."""
         raw = text.encode("latin-1") if isinstance(text, str) else text
         n = width_bits // 8
@@ -189,7 +189,7 @@ class Message:
         total = self.total_length if self.total_length is not None else 8 + len(body)
         return self.marker + u(total, 3) + u(self.edition, 1) + body
 
-    def with_(self, **changes) -> "Message":
+    def with_(self, **changes) -> Message:
         return replace(self, **changes)
 
 

@@ -11,7 +11,8 @@ import pytest
 sys.path.insert(0, str(Path(__file__).parent))
 
 REPO = Path(__file__).resolve().parent.parent
-CORPUS = REPO.parent / "shared" / "corpus" / "real"
+# The real files are not part of a clone: $SKYREC_CORPUS, or beside the repository.
+CORPUS = Path(os.environ.get("SKYREC_CORPUS") or REPO.parent / "shared" / "corpus" / "real")
 DEFINITION_CANDIDATES = [
     os.environ.get("ECCODES_DEFINITION_PATH", ""),
     "/usr/share/eccodes/definitions",
@@ -36,7 +37,7 @@ def definitions_root() -> Path | None:
 def corpus() -> Path:
     found = corpus_dir()
     if found is None:
-        pytest.skip(f"real BUFR corpus not found at {CORPUS} (it is not part of a clone)")
+        pytest.skip(f"real BUFR corpus not found at {CORPUS} (it is not part of a clone; set SKYREC_CORPUS)")
     return found
 
 

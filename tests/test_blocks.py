@@ -12,12 +12,11 @@ pd = pytest.importorskip("pandas")
 np = pytest.importorskip("numpy")
 
 import skyrec  # noqa: E402
-from skyrec.frames import read_by_message  # noqa: E402
-from blockfiles import (A, KIND, SITE, bad_decode, bad_frame, good, rows_of,  # noqa: E402
-                        write_archive)
+from blockfiles import KIND, SITE, A, bad_decode, bad_frame, good, rows_of, write_archive  # noqa: E402
 from decodekit import make_tables  # noqa: E402
 from skyrec import _native  # noqa: E402
 from skyrec.blocks import read_block, read_headers, typical_time, values_frame  # noqa: E402
+from skyrec.frames import read_by_message  # noqa: E402
 from tablegen import Element, write_table_dir  # noqa: E402
 
 
@@ -77,7 +76,7 @@ def test_a_block_gives_the_rows_and_errors_of_message_by_message_reading(archive
     values, errors = read_block(archive, tables=tables)
     expected = read_by_message(archive, tables=tables)
     assert rows_of(values.drop(columns="offset")) == rows_of(expected)
-    assert list(errors.itertuples(index=False, name=None)) == [(e.index, e.offset, e.reason)
+    assert list(errors.itertuples(index=False, name=None)) == [(e.index, e.offset, e.reason, e.where)
                                                                for e in expected.attrs["errors"]]
     offsets = dict(read_headers(archive)[["message", "offset"]].itertuples(index=False, name=None))
     assert values["offset"].tolist() == [offsets[m] for m in values["message"]]
@@ -152,7 +151,7 @@ def test_decode_block_reports_offsets_without_a_message(tables):
     data = good(1, "ONE", 0)
     block = _native.decode_block([(data, 0, [1, 0], [5, 6], [tables, tables]),
                                   (data, 0, [10**6], [0], [tables])])
-    assert [(piece, position) for piece, position, _ in block["errors"]] == [(0, 0), (1, 0)]
+    assert [(piece, position) for piece, position, *_ in block["errors"]] == [(0, 0), (1, 0)]
     assert np.frombuffer(block["rows"], np.uint64).tolist() == [0, 3, 0]
     assert np.frombuffer(block["message"], np.int64).tolist() == [6] * 3
 
@@ -166,12 +165,22 @@ def test_a_message_failing_midway_leaves_no_rows_or_categories(tables):
     short = build_message([A, SITE, KIND], BitWriter().uint(2, 7).text("TWO", 24).uint(1, 2).to_bytes(), subsets=2)
     block = _native.decode_block([(whole + short + cut, 0, [0, len(whole), len(whole) + len(short)], [0, 1, 2],
                                    [tables] * 3)])
-    assert [position for _, position, _ in block["errors"]] == [1]
+    assert [position for _, position, *_ in block["errors"]] == [1]
     frame = values_frame(block, with_file=False)
     assert rows_of(frame.drop(columns="offset")) == rows_of(
         pd.concat([read_by_message(whole, tables=tables),
                    read_by_message(cut, tables=tables).assign(message=2)], ignore_index=True))
     assert list(frame["text"].cat.categories) == ["ONE", "TWO"]
+
+
+def test_block_columns_say_their_item_types(tables):
+    block = _native.decode_block([(good(1, "ONE", 0, subsets=2), 0, [0], [0], [tables])])
+    expected = {"message": np.int64, "offset": np.int64, "subset": np.uint32, "descriptor": np.uint32,
+                "value": np.float64, "raw": np.uint64, "raw_missing": np.bool_}
+    for key, dtype in expected.items():
+        view = memoryview(block[key])
+        assert (view.shape, np.dtype(view.format)) == ((block["count"],), np.dtype(dtype)), key
+        np.testing.assert_array_equal(np.asarray(block[key]), np.frombuffer(block[key], dtype), err_msg=key)
 
 
 @pytest.mark.parametrize("sites, dtype", [(1, np.int8), (126, np.int8), (127, np.int16), (32767, np.int32)])
@@ -187,8 +196,9 @@ def test_code_columns_are_as_narrow_as_pandas_keeps_them(tables, sites, dtype):
     assert len(block["texts"]) == sites
     frame = values_frame(block, ["f"])
     assert frame["text"].cat.codes.dtype == dtype and frame["file"].cat.codes.dtype == np.int8
-    # pandas took the codes as they came, without a copy.
-    assert np.shares_memory(frame["text"].array.codes, np.frombuffer(block["text"], dtype))
+    # pandas took the codes as they came, typed by the buffer itself, without a copy.
+    assert memoryview(block["text"]).format == np.dtype(dtype).char
+    assert np.shares_memory(frame["text"].array.codes, np.asarray(block["text"]))
     assert frame["text"].dropna().tolist() == names
 
 

@@ -15,15 +15,14 @@ from pathlib import Path
 
 import pytest
 
-from blockfiles import bad_decode, bad_frame, good, write_archive
-from decodekit import CODE_TABLES, ELEMENTS, SEQUENCES
-from tablegen import write_table_dir
-
 import _skyrec
 import skyrec
+from blockfiles import bad_decode, bad_frame, good, write_archive
+from decodekit import CODE_TABLES, ELEMENTS, SEQUENCES
 from skyrec import _native, sources
 from skyrec.blocks import read_block, read_headers, read_pieces
 from skyrec.tables import TableSource, find_tables
+from tablegen import write_table_dir
 
 ROOT = Path(__file__).resolve().parent.parent
 
@@ -277,7 +276,11 @@ def test_a_codetables_link_that_cannot_be_followed_fails_both_loaders_alike(tmp_
         TableSource(root=str(tmp_path)).for_message(message)
     with pytest.raises(ValueError) as by_directory:
         find_tables(table_dir=version)
-    assert str(by_directory.value) == str(by_root.value)
+    # The same failure, each naming where it is.
+    reason = "io error: " + ("Too many levels of symbolic links" if target == "codetables" else
+                             "No such file or directory")
+    assert reason in str(by_directory.value) and reason in str(by_root.value)
+    assert str(version) in str(by_directory.value) and str(tmp_path) in str(by_root.value)
 
 
 # --- careless callers ------------------------------------------------------

@@ -218,7 +218,8 @@ def test_undecodable_message_is_reported_and_the_rest_printed(capsys, tmp_path, 
     path.write_bytes(station(*STATIONS[0]) + build_message([301090], BitWriter().uint(1, 7).to_bytes()))
     status, out, err = run(capsys, "dump", "--tables", tables, str(path))
     assert status == 1 and "DE BILT" in out and out.count("subset 0") == 1
-    assert err.startswith(f"skyrec: {path}: message 1 at offset {len(station(*STATIONS[0]))}: ")
+    where = "subset 0, 301090 > 301001 > 001002"
+    assert err.startswith(f"skyrec: {path}: message 1 at offset {len(station(*STATIONS[0]))}, {where}: not enough bits")
 
 
 # exit codes

@@ -12,12 +12,13 @@ import pytest
 
 np = pytest.importorskip("numpy")
 
+from test_decode_compressed import DESCRIPTORS, compressed_bits, uncompressed_bits  # noqa: E402
+
 import _skyrec  # noqa: E402
 from bufrgen import BitWriter, build_message  # noqa: E402
 from decodekit import as_read, decode, make_tables  # noqa: E402
 from skyrec import _native, read_messages  # noqa: E402
 from skyrec.columns import Columns  # noqa: E402
-from test_decode_compressed import DESCRIPTORS, compressed_bits, uncompressed_bits  # noqa: E402
 
 DTYPES = {"descriptor": np.uint32, "value": np.float64, "raw": np.uint64, "raw_present": np.bool_,
           "subset": np.uint32, "element_code": np.int32, "text_code": np.int32, "meaning_code": np.int32,

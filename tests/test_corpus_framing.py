@@ -7,7 +7,7 @@ import csv
 import pytest
 
 import _skyrec
-from conftest import corpus_dir
+from conftest import CORPUS, corpus_dir
 
 # Files whose fault stops the scan or framing before any edition check; the
 # manifest's anomalies column names each fault.
@@ -40,7 +40,7 @@ def values(field: str) -> set[int]:
 
 def needs_corpus():
     if not ROWS:
-        pytest.skip("real BUFR corpus not found next to the repository (../shared/corpus/real)")
+        pytest.skip(f"real BUFR corpus not found at {CORPUS} (set SKYREC_CORPUS)")
 
 
 @pytest.mark.parametrize("row", GOOD or [None], ids=lambda r: r["file"] if r else "no-corpus")

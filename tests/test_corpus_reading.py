@@ -66,8 +66,11 @@ def test_file_reads_as_its_messages_decode_alone(corpus, source, path):
             flat = _skyrec.decode_values_with_tables(alone, source.for_message(item.message))
         except (ValueError, OSError) as e:
             assert not item.ok and not columnar.ok
-            # The reading adds what is likely missing when a descriptor is not found.
-            assert item.error.reason == columnar.error.reason == source.explain(message_key(item.message), str(e))
+            # The tables' own DecodeError, or _skyrec's text without its prefix,
+            # with what is likely missing when a descriptor is not found.
+            reason = getattr(e, "reason", str(e).removeprefix("csv/table parse error: "))
+            assert item.error.reason == columnar.error.reason == source.explain(message_key(item.message), reason)
+            assert item.error.where == columnar.error.where
             continue
         assert item.ok and columnar.ok, item.error
         assert item.subset_starts == columnar.subset_starts

@@ -6,9 +6,9 @@ from __future__ import annotations
 from pathlib import Path
 
 import pytest
+from test_corpus_decode import TableCache, edition4_files, message_bytes
 
 import _skyrec
-from test_corpus_decode import TableCache, edition4_files, message_bytes
 
 WMO = Path(__file__).resolve().parent.parent.parent / "shared" / "tables" / "wmo-bufr4"
 # Older master versions differ from version 45 in some widths and sequences

@@ -43,14 +43,11 @@ def layout(rows, ending, bom=False, comment=None, blank_after=()):
     if comment is not None:
         content += comment + end
     positions = []
+    at = len(BOM) if bom else 0
     for i, row in enumerate(rows):
-        if i == 0:
-            at = len(BOM) if bom else 0
-        else:
-            at = row_end + 1
         positions.append((1 + content[:at].count(b"\n"), at))
         content += row
-        row_end = len(content)
+        at = len(content) + 1  # the next row begins after the first byte of this one's terminator
         content += end
         if i in blank_after:
             content += end

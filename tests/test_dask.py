@@ -13,12 +13,11 @@ dask = pytest.importorskip("dask")
 pytest.importorskip("dask.dataframe")
 distributed = pytest.importorskip("distributed")
 
-import skyrec  # noqa: E402
 import skyrec.dask as sd  # noqa: E402
-from skyrec.frames import read_by_message  # noqa: E402
 from blockfiles import bad_decode, bad_frame, good, rows_of, write_archive  # noqa: E402
 from decodekit import CODE_TABLES, ELEMENTS, SEQUENCES  # noqa: E402
 from skyrec.blocks import read_headers  # noqa: E402
+from skyrec.frames import read_by_message  # noqa: E402
 from tablegen import write_table_dir  # noqa: E402
 
 
@@ -59,7 +58,7 @@ def expected_rows(paths, definitions, keep=lambda frame, path: frame):
         frame = read_by_message(path, definitions=definitions)
         frame.insert(0, "file", path)
         rows += rows_of(keep(frame, path))
-        errors += [(path, e.index, e.offset, e.reason) for e in frame.attrs["errors"]]
+        errors += [(path, e.index, e.offset, e.reason, e.where) for e in frame.attrs["errors"]]
     return rows, errors
 
 
@@ -88,7 +87,7 @@ def test_process_scheduler_with_a_filter(archive, definitions):
     assert rows_of(values.drop(columns="offset")) == rows
     assert len(values) == 3 * 3 + 3 * 3 * 2 and set(values.file) == set(archive[:2])
     # Only b.bufr's bad message is of centre 7; the unframed one is reported regardless.
-    assert [(os.path.basename(f), m) for f, m, _, _ in rows_of(errors)] == [("a.bufr", 3), ("b.bufr", 3)]
+    assert [(os.path.basename(f), m) for f, m, *_ in rows_of(errors)] == [("a.bufr", 3), ("b.bufr", 3)]
 
 
 def centre_7_messages(path):
@@ -115,7 +114,7 @@ def test_headers_then_chosen_messages_on_the_cluster(archive, definitions, clust
     chosen = headers[(headers.category == 0) & headers.error.isna() & (headers.file == archive[0])]
     values, errors = dask.compute(*sd.read_bufr(headers=chosen, definitions=definitions))
     assert set(values.message) == {0, 2}
-    assert [(m, "005001" in e or "wmo/37" in e) for _, m, _, e in rows_of(errors)] == [(1, True), (4, True)]
+    assert [(m, "005001" in e or "wmo/37" in e) for _, m, _, e, _ in rows_of(errors)] == [(1, True), (4, True)]
     rows, _ = expected_rows(archive[:1], definitions, keep=lambda f, path: f[f.message.isin([0, 2])])
     assert rows_of(values.drop(columns="offset")) == rows
 

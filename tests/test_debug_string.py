@@ -55,7 +55,7 @@ def reference_debug(text):
         if ch in special:
             out.append(special[ch])
         elif not ch.isprintable() or unicodedata.category(ch).startswith("M"):
-            out.append("\\u{%x}" % ord(ch))
+            out.append(f"\\u{{{ord(ch):x}}}")
         else:
             out.append(ch)
     return '"' + "".join(out) + '"'

@@ -8,7 +8,7 @@ import pytest
 
 import _skyrec
 from bufrgen import BitWriter, build_message
-from decodekit import ELEMENTS, SEQUENCES, CODE_TABLES, shown
+from decodekit import CODE_TABLES, ELEMENTS, SEQUENCES, shown
 from tablegen import write_table_dir
 
 MSG = build_message([1001, 2001], BitWriter().uint(5, 7).uint(1, 2).to_bytes())

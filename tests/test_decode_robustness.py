@@ -4,12 +4,11 @@ flipped bits and random descriptor lists give values or a ValueError."""
 import random
 
 import pytest
-
-from bufrgen import build_message
-from decodekit import decode, make_tables
 from test_decode_compressed import DESCRIPTORS, compressed_bits, uncompressed_bits
 
 import _skyrec
+from bufrgen import build_message
+from decodekit import decode, make_tables
 
 
 @pytest.fixture(scope="module")

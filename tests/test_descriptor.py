@@ -17,7 +17,8 @@ def test_repr_and_fxy(parts, text):
 
 
 @pytest.mark.parametrize("code, parts", [(301011, (3, 1, 11)), (0, (0, 0, 0)), (25500000, (255, 0, 0)),
-                                         (25600000, (0, 0, 0)), (1300, (0, 1, 44)), (4294967295, (42949 % 256, 67, 295 % 256))])
+                                         (25600000, (0, 0, 0)), (1300, (0, 1, 44)),
+                                         (4294967295, (42949 % 256, 67, 295 % 256))])
 def test_from_fxy_keeps_low_8_bits(code, parts):
     d = Descriptor.from_fxy(code)
     assert (d.f, d.x, d.y) == parts

@@ -8,7 +8,7 @@ import pytest
 
 import _skyrec
 from _skyrec import TableSet
-from tablegen import Element, element_row, element_table_text, write_table_dir
+from tablegen import Element, element_table_text, write_table_dir
 
 PREFIX = "csv/table parse error: "
 DIGIT = "invalid digit found in string"
@@ -108,7 +108,8 @@ def test_short_records_are_skipped_and_extra_fields_ignored(tmp_path):
 def test_fields_are_taken_verbatim(tmp_path):
     row = ' "001001" | abbr |any text at all| NAME\twith tab |\u00b0C|-3|+17|08|x|y|z\n'
     e = load(tmp_path, element_table=row).get_element(1001)
-    assert (e.abbreviation, e.element_type, e.name, e.unit) == (" abbr ", "any text at all", " NAME\twith tab ", "\u00b0C")
+    assert (e.abbreviation, e.element_type, e.name, e.unit) == (" abbr ", "any text at all", " NAME\twith tab ",
+                                                                "\u00b0C")
     assert (e.scale, e.reference, e.width) == (-3, 17, 8)
 
 
@@ -200,7 +201,8 @@ def test_code_table_lines(tmp_path):
             "1 1 REPLACED REGION I\n"
             "18446744073709551615 0 LAST\n")
     tables = load(tmp_path, code_tables={1003: text})
-    assert [tables.get_meaning(1003, raw) for raw in range(5)] == ["ANTARCTICA", "REPLACED REGION I", None, "PLUS", None]
+    meanings = [tables.get_meaning(1003, raw) for raw in range(5)]
+    assert meanings == ["ANTARCTICA", "REPLACED REGION I", None, "PLUS", None]
     assert tables.get_meaning(1003, 2**64 - 1) == "LAST"
 
 
@@ -210,7 +212,8 @@ def test_code_table_lines(tmp_path):
 ])
 def test_bad_code_table_keys(tmp_path, key, reason):
     shown = '"' + key.replace('"', '\\"') + '"'
-    assert load_error(tmp_path, code_tables={1003: f"0 0 A\n{key} 1 B\n"}) == f"{PREFIX}bad code table key {shown}: {reason}"
+    expected = f"{PREFIX}bad code table key {shown}: {reason}"
+    assert load_error(tmp_path, code_tables={1003: f"0 0 A\n{key} 1 B\n"}) == expected
 
 
 def test_code_table_file_names(tmp_path):

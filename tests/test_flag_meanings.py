@@ -5,7 +5,6 @@ lookup by exact key stays as it is."""
 import pytest
 
 import _skyrec
-
 from bufrgen import BitWriter
 from decodekit import ELEMENTS, column, decode, make_tables
 from tablegen import Element

@@ -55,7 +55,8 @@ def test_descriptor_pairs(pair, code):
 
 def test_repr_and_descriptor_list_copies():
     m = frame(build_message([307080, 1023], b"\0" * 6))
-    assert repr(m) == str(m) == f"BufrMessage(edition=4, length={m.total_length}, subsets=1, descriptors=[307080, 1023])"
+    expected = f"BufrMessage(edition=4, length={m.total_length}, subsets=1, descriptors=[307080, 1023])"
+    assert repr(m) == str(m) == expected
     m.unexpanded_descriptors.append(5)
     assert m.unexpanded_descriptors == [307080, 1023]
     empty = frame(build_message([]))
@@ -114,7 +115,8 @@ OFF = offsets(GOOD)
         (build_message([], section3_length=6), f"section 3 at offset {OFF['s2']} is truncated"),
         (build_message([], section3_length=0xFFFFFF), f"section 3 at offset {OFF['s3']} is truncated"),
         (build_message([1001], b"\0", section4_length=0xFFFFFF), f"section 4 at offset {OFF['s3'] + 9} is truncated"),
-        (build_message([], b"", section4_length=3, section4_reserved=b"", terminator=b"777"), f"section 5 at offset {OFF['s3'] + 7 + 3} is truncated"),
+        (build_message([], b"", section4_length=3, section4_reserved=b"", terminator=b"777"),
+         f"section 5 at offset {OFF['s3'] + 7 + 3} is truncated"),
         (build_message([1001], b"\0", terminator=b"7778"), "section 5 terminator is not 7777"),
     ],
 )

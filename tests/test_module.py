@@ -120,3 +120,19 @@ def test_package_reexports_the_module():
 
     assert skyrec.parse_bytes is _skyrec.parse_bytes
     assert set(_skyrec.__all__) <= set(skyrec.__all__)
+
+
+def test_the_package_holds_one_copy_of_the_code():
+    """skyrec._native is a module of _skyrec's binary, not a second extension
+    whose objects would be freed by another copy of the code."""
+    import sys
+    from importlib.machinery import EXTENSION_SUFFIXES
+
+    import skyrec
+    from skyrec import _native
+
+    assert sys.modules["skyrec._native"] is _native and _native.__file__ == _skyrec.__file__
+    folder = pathlib.Path(skyrec.__file__).parent
+    assert not [p for suffix in EXTENSION_SUFFIXES for p in folder.rglob("*" + suffix)]
+    found = _native.next_message(MSG, 0)
+    assert type(found[3]) is _skyrec.BufrMessage

@@ -6,7 +6,6 @@ WMO version expands."""
 import errno
 import os
 import re
-from pathlib import Path
 
 import pytest
 

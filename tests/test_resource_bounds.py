@@ -124,7 +124,10 @@ def test_small_inputs_stay_cheap(tmp_path, table_dir, good_file, case, copies, a
     # Over 1 GiB gives MemoryError, over 2 s of CPU SIGXCPU.
     assert result.returncode == 0, result.stderr[-2000:]
     count, first = result.stdout.splitlines()
-    assert (int(count), first) == (copies, bound_error(units, len(message)))
+    expected = bound_error(units, len(message))
+    if api != "decode_values_with_tables":  # the package's errors drop _skyrec's shared prefix
+        expected = expected.removeprefix("csv/table parse error: ")
+    assert (int(count), first) == (copies, expected)
 
 
 LOW_MEMORY = """

@@ -16,9 +16,8 @@ import pytest
 import _skyrec
 from bufrgen import build_message
 from conftest import corpus_dir, definitions_root
-from skyrec import _native, bundle, read_messages
+from skyrec import TableSource, _native, bundle, find_tables, read_messages
 from skyrec import tables as discovery
-from skyrec import TableSource, find_tables
 from tablegen import Element, write_table_dir
 
 ROOT = definitions_root()

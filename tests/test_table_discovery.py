@@ -11,9 +11,8 @@ import pytest
 
 import _skyrec
 from bufrgen import build_message
-from skyrec import bundle
+from skyrec import TablesNotFound, TableSource, bundle, find_definitions_root, find_tables
 from skyrec import tables as discovery
-from skyrec import TableSource, TablesNotFound, find_definitions_root, find_tables
 from tablegen import Element, write_table_dir
 
 ENV = discovery.ENVIRONMENT_VARIABLE

@@ -27,8 +27,11 @@ INSTALLED = {Path(sysconfig.get_paths()[key]).resolve() for key in ("purelib", "
 
 
 def stub_path(module) -> Path:
-    """The .pyi beside the module under test, where it was installed or built."""
-    path = Path(module.__file__).with_name(module.__name__.rpartition(".")[2] + ".pyi")
+    """The .pyi of the module under test, where it was installed or built: in
+    its package's folder (skyrec._native lives in _skyrec's binary)."""
+    package, _, name = module.__name__.rpartition(".")
+    beside = Path(sys.modules[package].__file__ if package else module.__file__)
+    path = beside.with_name(name + ".pyi")
     assert path.is_file(), f"no stub {path}"
     return path
 

@@ -65,7 +65,8 @@ def render(points):
         "}  // namespace",
         "",
         "bool needs_unicode_escape(char32_t cp) noexcept {",
-        "    const auto* past = std::upper_bound(std::begin(kBoundaries), std::end(kBoundaries), static_cast<std::uint32_t>(cp));",
+        "    const auto* past = std::upper_bound(std::begin(kBoundaries), std::end(kBoundaries), "
+        "static_cast<std::uint32_t>(cp));",
         "    return (past - std::begin(kBoundaries)) % 2 == 1;",
         "}",
         "",

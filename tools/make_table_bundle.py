@@ -108,7 +108,8 @@ def eccodes_layers(definitions: Path, contents: Contents) -> tuple[dict[str, lis
         local = tables / number / "local"
         for centre_dir in sorted(local.glob("*/*/*")) if local.is_dir() else []:
             if centre_dir.is_dir():
-                layers[f"local/{number}/{centre_dir.relative_to(local).as_posix()}"] = directory_layer(centre_dir, contents)
+                name = f"local/{number}/{centre_dir.relative_to(local).as_posix()}"
+                layers[name] = directory_layer(centre_dir, contents)
     return layers, keys
 
 

@@ -8,20 +8,22 @@ NumPy columns (skyrec.columns, needs NumPy), pandas DataFrames
 DataFrames (skyrec.dask, needs Dask).
 """
 
-from typing import TYPE_CHECKING, Any
+import importlib as _importlib
+import typing as _typing
 
 import _skyrec
-from _skyrec import *  # noqa: F401,F403
+from _skyrec import *  # noqa: F403
 
-from .reader import Decoded, MessageError, read_messages
-from .tables import TableSource, TablesNotFound, find_definitions_root, find_tables
+from .errors import DecodeError, MessageError
+from .reader import Decoded, read_messages
+from .tables import TablesNotFound, TableSource, find_definitions_root, find_tables
 
 # Built with += so that type checkers follow it too.
 __all__ = []
 __all__ += _skyrec.__all__
-__all__ += ["Decoded", "MessageError", "read_messages", "TableSource", "TablesNotFound", "find_definitions_root",
-            "find_tables", "Columns", "read_dataframe", "message_dataframe", "read_headers", "read_block",
-            "read_observations"]
+__all__ += ["DecodeError", "Decoded", "MessageError", "read_messages", "TableSource", "TablesNotFound",
+            "find_definitions_root", "find_tables", "Columns", "read_dataframe", "message_dataframe",
+            "read_headers", "read_block", "read_observations"]
 
 # Imported on first use, so that NumPy and pandas stay optional.
 _LAZY = {"Columns": ("columns", "Columns"), "read_dataframe": ("frames", "read_dataframe"),
@@ -30,16 +32,19 @@ _LAZY = {"Columns": ("columns", "Columns"), "read_dataframe": ("frames", "read_d
          "read_observations": ("observations", "read_observations")}
 
 
-if TYPE_CHECKING:  # what __getattr__ gives, for type checkers
+if _typing.TYPE_CHECKING:  # what __getattr__ gives, for type checkers
+    from .blocks import read_block, read_headers
     from .columns import Columns
     from .frames import message_dataframe, read_dataframe
     from .observations import read_observations
 
 
-def __getattr__(name: str) -> Any:
+def __getattr__(name: str) -> _typing.Any:
     if name in _LAZY:
-        import importlib
-
         module, attribute = _LAZY[name]
-        return getattr(importlib.import_module(f"{__name__}.{module}"), attribute)
+        return getattr(_importlib.import_module(f"{__name__}.{module}"), attribute)
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
+
+def __dir__() -> list[str]:
+    return sorted(set(globals()) | set(_LAZY))

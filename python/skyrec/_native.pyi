@@ -37,6 +37,11 @@ class NativeColumns(TypedDict):
 VALUES_FLOOR: int
 VALUES_PER_BYTE: int
 
+class DecodeError(ValueError):
+    """A message that could not be framed or decoded."""
+
+    reason: str  # why, without where
+    where: str  # "subset 12, 303054 > 012101"; "" when not known
 
 def next_message(data: Buffer, position: int) -> tuple[int, int, int, BufrMessage | None, str | None] | None:
     """The next message at or after `position`, of edition 2, 3 or 4: (start,
@@ -55,13 +60,48 @@ def table_directories(root: str, message: BufrMessage) -> tuple[str, str | None,
     directory as named, where it leads (None when nowhere), and the local
     directory (None when the message declares no local tables)."""
 
+def definitions_tables(root: str, message: BufrMessage) -> TableSet:
+    """TableSet.from_definitions, its errors raised as DecodeError whose
+    `where` names the table file they are about."""
+
 def resolve_table_dir(path: str) -> str:
     """The directory that a table directory's name leads to through alias
     files (each naming a sibling); ValueError when there is none."""
 
-def message_headers(data: Buffer, position: int = 0, end: int | None = None) -> dict[str, Any]:
-    """The header fields of every message (of edition 2, 3 or 4) whose marker
-    lies in [position, end), as bytearrays of fixed-size items by field name, with "errors": (row,
+@type_check_only
+class MessageHeaders(TypedDict):
+    """What message_headers gives: a bytearray of fixed-size items per header
+    field, one item per message found."""
+
+    offset: bytearray
+    length: bytearray
+    framed: bytearray
+    edition: bytearray
+    master_table: bytearray
+    centre: bytearray
+    subcentre: bytearray
+    update_sequence: bytearray
+    category: bytearray
+    subcategory: bytearray
+    local_subcategory: bytearray
+    master_version: bytearray
+    local_version: bytearray
+    year: bytearray
+    month: bytearray
+    day: bytearray
+    hour: bytearray
+    minute: bytearray
+    second: bytearray
+    subsets: bytearray
+    observed: bytearray
+    compressed: bytearray
+    count: int
+    resume: int  # where a header pass over the bytes that follow goes on
+    errors: list[tuple[int, str]]  # (row, reason)
+
+def message_headers(data: Buffer, position: int = 0, end: int | None = None) -> MessageHeaders:
+    """The header fields of every message (of edition 2, 3 or 4) whose marker lies in [position, end),
+    as bytearrays of fixed-size items by field name, with "errors": (row,
     reason) for messages that cannot be framed."""
 
 # (data, file code, offsets, message numbers, table sets), one each per offset.
@@ -70,15 +110,44 @@ _Piece = (tuple[Buffer, int, Sequence[int], Sequence[int], Sequence[TableSet]]
 
 @final
 class OwnedBuffer:
-    """Column memory filled by the decoder, exported through the buffer protocol."""
+    """Column memory filled by the decoder, exported through the buffer
+    protocol as one-dimensional typed items (struct format codes)."""
 
-def decode_block(pieces: Sequence[_Piece]) -> dict[str, Any]:
+@type_check_only
+class BlockColumns(TypedDict):
+    """What decode_block gives: one OwnedBuffer per column, typed by its
+    buffer format, and the category lists that the code columns index."""
+
+    file: OwnedBuffer
+    message: OwnedBuffer
+    offset: OwnedBuffer
+    subset: OwnedBuffer
+    descriptor: OwnedBuffer
+    value: OwnedBuffer
+    raw: OwnedBuffer
+    raw_missing: OwnedBuffer
+    name: OwnedBuffer
+    unit: OwnedBuffer
+    text: OwnedBuffer
+    meaning: OwnedBuffer
+    key: OwnedBuffer
+    rank: OwnedBuffer
+    count: int
+    rows: bytearray
+    names: list[str]
+    units: list[str]
+    texts: list[str]
+    meanings: list[str]
+    keys: list[str]
+    errors: list[tuple[int, int, str, str]]  # (piece, position, reason, where)
+
+def decode_block(pieces: Sequence[_Piece]) -> BlockColumns:
     """The messages of every piece decoded into one set of columns, each an
     OwnedBuffer of fixed-size items (code columns 1, 2 or 4 bytes an item, as
     pandas keeps codes for that many categories), with the category lists
     "names", "units", "texts", "meanings" and "keys" (with the "key" and
     "rank" columns), "rows" per message, and
-    "errors": (piece, position, reason) for messages left out."""
+    "errors": (piece, position, reason, where) for messages left out."""
 
 def release_buffers() -> int:
     """Frees the column buffers kept for the next blocks; returns their bytes."""

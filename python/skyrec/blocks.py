@@ -13,22 +13,34 @@ therefore decode side by side. Needs pandas (`pip install '.[pandas]' from a sky
 from __future__ import annotations
 
 import os
+from collections.abc import Callable, Iterable, Mapping, Sequence
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, Callable, Iterable, Mapping, Sequence
+from typing import TYPE_CHECKING, Any, cast
 
 import numpy as np
 
 from _skyrec import TableSet
 
 from . import _native
-from .frames import _pandas
+from .errors import DecodeError, decode_error
+from .optional import pandas
 from .reader import BUFFER_TYPES, Source
-from .sources import (CHANGED, Span, check_bytes_source, is_stream, read_span, read_whole_stream, runs_past_end,
-                       scan_file_headers)
+from .sources import (
+    CHANGED,
+    Span,
+    check_bytes_source,
+    is_stream,
+    read_span,
+    read_whole_stream,
+    runs_past_end,
+    scan_file_headers,
+)
 from .tables import TableKey, TableSource, find_tables
 
 if TYPE_CHECKING:
     import pandas as pd
+
+    from ._native import BlockColumns, MessageHeaders
 
 # (column, dtype) of the header arrays that skyrec._native.message_headers gives.
 HEADER_ARRAYS = (("offset", np.uint64), ("length", np.uint64), ("edition", np.uint8), ("master_table", np.uint8),
@@ -41,15 +53,16 @@ TIME_PARTS = (("year", np.uint16), ("month", np.uint8), ("day", np.uint8), ("hou
 HEADER_COLUMNS = ("message", "offset", "length", "edition", "master_table", "centre", "subcentre", "update_sequence",
                   "category", "subcategory", "local_subcategory", "master_version", "local_version", "time",
                   "subsets", "observed", "compressed", "error")
-VALUE_COLUMNS = ("message", "offset", "subset", "descriptor", "name", "unit", "value", "raw", "text", "meaning",
-                 "key", "rank")
-ERROR_COLUMNS = ("message", "offset", "error")
+# The OwnedBuffer columns of skyrec._native.decode_block.
+BLOCK_ARRAYS = ("file", "message", "offset", "subset", "descriptor", "value", "raw", "raw_missing", "name", "unit",
+                "text", "meaning", "key", "rank")
 TIME_UNIT = "datetime64[s]"  # seconds reach every year section 1 can hold
 
 # A callable takes the header frame and returns a mask; a mapping is by column.
 Filter = Callable[[Any], Any] | Mapping[str, Any] | None
-# (file, message, offset, reason) of a message left out.
-ErrorRow = tuple[str, int, int, str]
+# (file, message, offset, reason, where) of a message left out; `where` is the
+# subset and descriptor path of a failed decode, "" when not known.
+ErrorRow = tuple[str, int, int, str, str]
 
 
 @dataclass(frozen=True, slots=True)
@@ -85,17 +98,18 @@ def typical_time(year: np.ndarray, month: np.ndarray, day: np.ndarray, hour: np.
     return time
 
 
-def headers_frame(d: dict[str, Any], first_index: int = 0, file: str | None = None, base: int = 0) -> pd.DataFrame:
+def headers_frame(d: MessageHeaders, first_index: int = 0, file: str | None = None, base: int = 0) -> pd.DataFrame:
     """The DataFrame of a skyrec._native.message_headers dict: one row per
     message found, `message` counted from first_index, `error` the reason a
     message could not be framed (its other fields are then 0). `base` is
     where the scanned bytes start in the file."""
-    pd = _pandas()
-    data = {name: np.frombuffer(d[name], dtype) for name, dtype in HEADER_ARRAYS}
+    pd = pandas()
+    fields: Mapping[str, Any] = d  # read by name from the tables above
+    data = {name: np.frombuffer(fields[name], dtype) for name, dtype in HEADER_ARRAYS}
     data["offset"] = data["offset"].astype(np.int64) + base
     data["length"] = data["length"].astype(np.int64)
     data["message"] = np.arange(first_index, first_index + d["count"], dtype=np.int64)
-    data["time"] = typical_time(*(np.frombuffer(d[name], dtype) for name, dtype in TIME_PARTS))
+    data["time"] = typical_time(*(np.frombuffer(fields[name], dtype) for name, dtype in TIME_PARTS))
     data["error"] = np.full(d["count"], None, dtype=object)
     for row, reason in d["errors"]:
         data["error"][row] = reason
@@ -121,7 +135,7 @@ def read_headers(source: Source, *, start: int = 0, end: int | None = None, firs
     return headers_frame(_native.message_headers(span.data, start, end), first_index, file)
 
 
-def file_headers(path: str | os.PathLike[str], start: int = 0, end: int | None = None) -> dict[str, Any]:
+def file_headers(path: str | os.PathLike[str], start: int = 0, end: int | None = None) -> MessageHeaders:
     """_native.message_headers' dict for the file at `path`, made a chunk at
     a time (see skyrec.sources.scan_file_headers), offsets in the file."""
     chunks = scan_file_headers(path, start, end)
@@ -130,13 +144,14 @@ def file_headers(path: str | os.PathLike[str], start: int = 0, end: int | None =
     merged: dict[str, Any] = {"count": 0, "errors": []}
     arrays: dict[str, list[np.ndarray]] = {}
     for h, cut, base in chunks:
+        fields: Mapping[str, Any] = h
         for name, dtype in (*HEADER_ARRAYS, *TIME_PARTS, ("framed", np.bool_)):
-            part: np.ndarray = np.frombuffer(h[name], dtype)[:cut]
+            part: np.ndarray = np.frombuffer(fields[name], dtype)[:cut]
             arrays.setdefault(name, []).append(part + np.uint64(base) if name == "offset" else part)
         merged["errors"].extend((row + merged["count"], reason) for row, reason in h["errors"] if row < cut)
         merged["count"] += cut
     merged.update({name: np.concatenate(parts) for name, parts in arrays.items()})
-    return merged
+    return cast("MessageHeaders", merged)
 
 
 def selected(headers: pd.DataFrame, filter: Filter) -> np.ndarray:
@@ -188,9 +203,10 @@ def source_span(source: Source, start: int = 0, end: int | None = None) -> Span:
     return read_span(source, start, end)
 
 
-def _table_key(h: dict[str, Any]) -> np.ndarray:
+def _table_key(h: MessageHeaders) -> np.ndarray:
     # tables.message_key packed in one integer: 8 + 8 + 8 + 16 + 16 bits.
-    parts = [np.frombuffer(h[name], dtype).astype(np.int64) for name, dtype in
+    fields: Mapping[str, Any] = h
+    parts = [np.frombuffer(fields[name], dtype).astype(np.int64) for name, dtype in
              (("master_table", np.uint8), ("master_version", np.uint8), ("local_version", np.uint8),
               ("centre", np.uint16), ("subcentre", np.uint16))]
     return (parts[0] << 48) | (parts[1] << 40) | (parts[2] << 32) | (parts[3] << 16) | parts[4]
@@ -239,12 +255,12 @@ def _prepare_piece(piece: Piece, source: TableSource, filter: Filter) -> _Prepar
         messages = np.fromiter((index_of.get(o, -1) for o in offsets.tolist()), np.int64, count=len(offsets))
         # An offset where no message starts (now) is an error, never nothing.
         present = set(offsets.tolist())
-        errors.extend((label, index_of[o], o, _missing_reason(o, span)) for o in wanted if o not in present)
+        errors.extend((label, index_of[o], o, _missing_reason(o, span), "") for o in wanted if o not in present)
     # A message cut short where the bytes end was whole when measured, or
     # when a header pass found it.
     changed = span.short or wanted is not None
     errors.extend((label, int(messages[row]), int(offsets[row]),
-                   CHANGED if changed and runs_past_end(data, int(local[row])) else reason)
+                   CHANGED if changed and runs_past_end(data, int(local[row])) else reason, "")
                   for row, reason in h["errors"] if asked[row])
     keep &= asked
     if filter is not None and keep.any():
@@ -260,19 +276,19 @@ def _prepare_piece(piece: Piece, source: TableSource, filter: Filter) -> _Prepar
         message = found[3] if found is not None else None
         try:
             if message is None:  # the header pass framed it: not expected
-                raise ValueError(found[4] if found is not None and found[4] else "message cannot be framed")
+                raise decode_error(found[4] if found is not None and found[4] else "message cannot be framed")
             table_of[k] = source.for_message(message)
-        except (ValueError, OSError) as e:
+        except DecodeError as e:
             table_of[k] = None
             failed = chosen[inverse == k]
-            errors.extend((label, int(messages[i]), int(offsets[i]), str(e)) for i in failed)
+            errors.extend((label, int(messages[i]), int(offsets[i]), e.reason, e.where) for i in failed)
     loaded = np.array([table_of[k] is not None for k in range(len(distinct))], bool)[inverse]
     chosen, inverse = chosen[loaded], inverse[loaded]
     return _Prepared(label, data, base, offsets[chosen].tolist(), messages[chosen].tolist(),
                      table_of[inverse].tolist(), [_unpacked_key(k) for k in keys[chosen].tolist()], errors)
 
 
-class _Categories:
+class Categories:
     """Distinct texts numbered in the order first seen."""
 
     def __init__(self) -> None:
@@ -285,55 +301,51 @@ class _Categories:
         return pd.Categorical.from_codes(codes, categories=pd.Index(list(self.index), dtype=object))
 
 
-def _codes(block: dict[str, Any], key: str) -> np.ndarray:
-    # Codes come as 1, 2 or 4 bytes each, as pandas keeps them for their categories.
-    data = block[key]
-    width = memoryview(data).nbytes // block["count"] if block["count"] else 1
-    return np.frombuffer(data, f"i{width}")
-
-
 def _categorical(pd: Any, codes: np.ndarray, categories: list[str]) -> pd.Categorical:
     # The codes were made for these categories: no need to check them again.
     return pd.Categorical.from_codes(codes, categories=pd.Index(categories, dtype=object), validate=False)
 
 
-def values_frame(block: dict[str, Any] | None, files: Sequence[str] = (), with_file: bool = True) -> pd.DataFrame:
+def values_frame(block: BlockColumns | None, files: Sequence[str] = (), with_file: bool = True) -> pd.DataFrame:
     """The DataFrame of a skyrec._native.decode_block result, its columns
     wrapped as they are; `files` names its file codes."""
-    pd = _pandas()
+    pd = pandas()
     if block is None:
         block = _native.decode_block([])
-    columns: dict[str, Any] = {"file": _categorical(pd, _codes(block, "file"), list(files))} if with_file else {}
+    # Each column's buffer says its item type: the dtypes are the decoder's.
+    buffers: Mapping[str, Any] = block
+    array = {key: np.asarray(buffers[key]) for key in BLOCK_ARRAYS}
+    columns: dict[str, Any] = {"file": _categorical(pd, array["file"], list(files))} if with_file else {}
     columns.update({
-        "message": np.frombuffer(block["message"], np.int64),
-        "offset": np.frombuffer(block["offset"], np.int64),
-        "subset": np.frombuffer(block["subset"], np.uint32),
-        "descriptor": np.frombuffer(block["descriptor"], np.uint32),
-        "name": _categorical(pd, _codes(block, "name"), block["names"]),
-        "unit": _categorical(pd, _codes(block, "unit"), block["units"]),
-        "value": np.frombuffer(block["value"], np.float64),
-        "raw": pd.arrays.IntegerArray(np.frombuffer(block["raw"], np.uint64),
-                                      np.frombuffer(block["raw_missing"], np.bool_)),
-        "text": _categorical(pd, _codes(block, "text"), block["texts"]),
-        "meaning": _categorical(pd, _codes(block, "meaning"), block["meanings"]),
-        "key": _categorical(pd, _codes(block, "key"), block["keys"]),
-        "rank": np.frombuffer(block["rank"], np.uint32),
+        "message": array["message"],
+        "offset": array["offset"],
+        "subset": array["subset"],
+        "descriptor": array["descriptor"],
+        "name": _categorical(pd, array["name"], block["names"]),
+        "unit": _categorical(pd, array["unit"], block["units"]),
+        "value": array["value"],
+        "raw": pd.arrays.IntegerArray(array["raw"], array["raw_missing"]),
+        "text": _categorical(pd, array["text"], block["texts"]),
+        "meaning": _categorical(pd, array["meaning"], block["meanings"]),
+        "key": _categorical(pd, array["key"], block["keys"]),
+        "rank": array["rank"],
     })
     return pd.DataFrame(columns, copy=False)
 
 
 def errors_frame(errors: Iterable[ErrorRow], with_file: bool) -> pd.DataFrame:
-    """A DataFrame of (file, message, offset, reason) tuples."""
-    pd = _pandas()
+    """A DataFrame of (file, message, offset, reason, where) tuples."""
+    pd = pandas()
     errors = list(errors)
     columns: dict[str, Any] = {}
     if with_file:
-        files = _Categories()
+        files = Categories()
         codes = np.array([files.code(e[0]) for e in errors], np.int32)
         columns["file"] = files.categorical(pd, codes)
     columns.update({"message": np.array([e[1] for e in errors], np.int64),
                     "offset": np.array([e[2] for e in errors], np.int64),
-                    "error": np.array([e[3] for e in errors], dtype=object)})
+                    "error": np.array([e[3] for e in errors], dtype=object),
+                    "where": np.array([e[4] for e in errors], dtype=object)})
     return pd.DataFrame(columns, copy=False)
 
 
@@ -342,13 +354,13 @@ def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = N
     """The values and errors DataFrames of several pieces, in order (see
     read_block); what one partition of skyrec.dask.read_bufr computes. The
     pieces are decoded together, into one set of columns."""
-    files = _Categories()
+    files = Categories()
     prepared = [_prepare_piece(piece, tables, filter) for piece in pieces]
     block = _native.decode_block([(p.data, files.code(p.label), p.offsets, p.messages, p.tables, p.base)
                                   for p in prepared])
-    for k, i, reason in block["errors"]:
+    for k, i, reason, where in block["errors"]:
         p = prepared[k]
-        p.errors.append((p.label, p.messages[i], p.offsets[i], tables.explain(p.keys[i], reason)))
+        p.errors.append((p.label, p.messages[i], p.offsets[i], tables.explain(p.keys[i], reason), where))
     errors = [e for p in prepared for e in sorted(p.errors, key=lambda e: e[1])]
     return values_frame(block, list(files.index), with_file), errors_frame(errors, with_file)
 
@@ -371,7 +383,8 @@ def read_block(source: Source, *, tables: TableSet | TableSource | None = None,
     [start, end) and returns two DataFrames: the values, one row per value
     (columns message, offset, subset, descriptor, name, unit, value, raw,
     text, meaning, key, rank: read_dataframe's rows, with where each message starts),
-    and the errors, one row per message left out (message, offset, error).
+    and the errors, one row per message left out (message, offset, error, and
+    where: the subset and descriptor path of a failed decode, "" if not known).
 
     start must be where a message starts (or 0); `message` counts from
     first_index there. `offsets` (with their message `indices`) picks exact

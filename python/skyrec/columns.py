@@ -7,18 +7,22 @@ travel as integer codes into short lists of distinct texts.
 
 from __future__ import annotations
 
-from collections.abc import Mapping
+from collections.abc import Iterable, Mapping
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
 import numpy as np
+
+from .optional import pandas
 
 if TYPE_CHECKING:
     import pandas as pd
 
     from ._native import NativeColumns
 
-NO_CATEGORY = -1
+# The columns of message_dataframe and read_dataframe.
+FRAME_COLUMNS = ("message", "subset", "descriptor", "name", "unit", "value", "raw", "text", "meaning", "key", "rank")
+NO_CODE = -1
 # (attribute, key in the native dict, dtype) of the per-value arrays.
 NATIVE_ARRAYS = (("descriptor", "descriptor", np.uint32), ("value", "value", np.float64), ("raw", "raw", np.uint64),
                  ("raw_present", "raw_present", np.bool_), ("subset", "subset", np.uint32),
@@ -40,7 +44,7 @@ def key_codes(keys: tuple[str, ...], element_codes: np.ndarray) -> tuple[np.ndar
     """Per-value codes into the distinct keys of `keys` (one per name), -1
     where the name has none; and those distinct keys."""
     index: dict[str, int] = {}
-    remap = np.array([index.setdefault(k, len(index)) if k else NO_CATEGORY for k in keys] + [NO_CATEGORY], np.int32)
+    remap = np.array([index.setdefault(k, len(index)) if k else NO_CODE for k in keys] + [NO_CODE], np.int32)
     codes: np.ndarray = remap[element_codes]
     return codes, tuple(index)
 
@@ -104,7 +108,7 @@ class Columns:
         the flat list) or a text whose bytes are all 0xFF. Texts and operator
         markers have no number, yet are not missing."""
         marker = (self.descriptor // 100000 == 2) & (self.descriptor // 1000 % 100 != 5)
-        missing: np.ndarray = np.isnan(self.value) & (self.text_code == NO_CATEGORY) & ~marker
+        missing: np.ndarray = np.isnan(self.value) & (self.text_code == NO_CODE) & ~marker
         return missing
 
     @property
@@ -166,9 +170,48 @@ class Columns:
 
     def to_dataframe(self, message_index: int = 0) -> pd.DataFrame:
         """A pandas DataFrame, one row per value (needs pandas)."""
-        from .frames import columns_frame
-
         return columns_frame([(message_index, self)])
 
     def __repr__(self) -> str:
         return f"Columns(values={len(self)}, subsets={self.subset_count})"
+
+
+def merged_categorical(pd: Any, parts: list[tuple[np.ndarray, tuple[str, ...]]]) -> pd.Categorical:
+    """One Categorical from per-message codes and category lists: equal texts
+    get one code, whichever message or entry they came from."""
+    index: dict[str, int] = {}
+    codes = []
+    for part_codes, categories in parts:
+        remap = np.fromiter((index.setdefault(text, len(index)) for text in categories), np.int32,
+                            count=len(categories))
+        codes.append(np.append(remap, NO_CODE)[part_codes])  # -1 stays -1
+    merged = np.concatenate(codes) if codes else np.zeros(0, np.int32)
+    return pd.Categorical.from_codes(merged, categories=pd.Index(list(index), dtype=object))
+
+
+def columns_frame(parts: Iterable[tuple[int, Columns]]) -> pd.DataFrame:
+    """A DataFrame of (message index, Columns) pairs, rows in order (needs pandas)."""
+    pd = pandas()
+    parts = list(parts)
+
+    def joined(attribute: str, dtype: Any) -> np.ndarray:
+        arrays = [getattr(c, attribute) for _, c in parts]
+        return np.concatenate(arrays) if arrays else np.zeros(0, dtype)
+
+    raw = pd.arrays.IntegerArray(joined("raw", np.uint64), ~joined("raw_present", np.bool_))
+    message = (np.concatenate([np.full(len(c), i, np.int64) for i, c in parts]) if parts
+               else np.zeros(0, np.int64))
+    frame = pd.DataFrame({
+        "message": message,
+        "subset": joined("subset", np.uint32),
+        "descriptor": joined("descriptor", np.uint32),
+        "name": merged_categorical(pd, [(c.element_code, c.names) for _, c in parts]),
+        "unit": merged_categorical(pd, [(c.element_code, c.units) for _, c in parts]),
+        "value": joined("value", np.float64),
+        "raw": raw,
+        "text": merged_categorical(pd, [(c.text_code, c.texts) for _, c in parts]),
+        "meaning": merged_categorical(pd, [(c.meaning_code, c.meanings) for _, c in parts]),
+        "key": merged_categorical(pd, [key_codes(c.keys, c.element_code) for _, c in parts]),
+        "rank": joined("rank", np.uint32),
+    }, copy=False)
+    return frame

@@ -20,7 +20,8 @@ import glob
 import os
 import threading
 from collections import OrderedDict
-from typing import TYPE_CHECKING, Any, Iterable, NamedTuple, cast
+from collections.abc import Iterable
+from typing import TYPE_CHECKING, Any, NamedTuple, cast
 
 import numpy as np
 
@@ -35,7 +36,7 @@ from _skyrec import TableSet
 
 from . import _native, blocks
 from .blocks import Filter, Piece
-from .frames import _pandas
+from .optional import pandas
 from .tables import TableSource, find_tables
 
 if TYPE_CHECKING:
@@ -270,13 +271,13 @@ def _partition_errors(part: _Partition) -> pd.DataFrame:
 
 
 def _header_partition(pieces: list[Piece], header_types: dict[str, Any]) -> pd.DataFrame:
-    pd = _pandas()
+    pd = pandas()
     paths = [cast(str, piece.path) for piece in pieces]  # whole files, by path
     frames = [blocks.read_headers(path, file=path) for path in paths]
     if not frames:
         return _conformed(blocks.headers_frame(_native.message_headers(b""), file=""), header_types)
     # One file per frame: concat would turn differing categories into objects.
-    files = blocks._Categories()
+    files = blocks.Categories()
     codes = np.concatenate([np.full(len(f), files.code(path), np.int32) for f, path in zip(frames, paths)])
     frame = pd.concat([f.drop(columns="file") for f in frames], ignore_index=True)
     frame.insert(0, "file", files.categorical(pd, codes))

@@ -31,13 +31,14 @@ from __future__ import annotations
 import glob
 import os
 import re
-from typing import TYPE_CHECKING, Any, Callable, Iterable, Mapping, Sequence
+from collections.abc import Iterable, Mapping, Sequence
+from typing import TYPE_CHECKING, Any
 
 import numpy as np
 
 from .blocks import read_block, read_headers
-from .frames import _pandas
-from .reader import MessageError
+from .errors import MessageError
+from .optional import pandas
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -253,7 +254,7 @@ def read_observations(source: Any, columns: Sequence[str] | str, *, filters: Map
     left out and listed in frame.attrs["errors"] (their files in
     frame.attrs["error_files"]). See the module's text for
     how rows are made and where this differs from pdbufr."""
-    pd = _pandas()
+    pd = pandas()
     columns = [columns] if isinstance(columns, str) else list(columns)
     filters = dict(filters or {})
     for key in [*columns, *filters]:

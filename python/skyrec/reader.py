@@ -16,13 +16,15 @@ from __future__ import annotations
 
 import mmap
 import os
+from collections.abc import Iterator
 from contextlib import contextmanager
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, BinaryIO, Iterator, Literal, Union
+from typing import TYPE_CHECKING, Any, BinaryIO, Literal
 
 from _skyrec import BufrMessage, DecodedValue, TableSet
 
 from . import _native
+from .errors import DecodeError, MessageError
 from .sources import Found, check_bytes_source, is_stream, path_of, stream_messages
 from .tables import TableSource, find_tables, message_key
 
@@ -32,22 +34,8 @@ if TYPE_CHECKING:
 OUTPUTS = ("values", "columns", "messages")
 BUFFER_TYPES = (bytes, bytearray, memoryview, mmap.mmap)
 # What read_messages reads: a path, or the bytes themselves.
-Source = Union[str, os.PathLike[str], bytes, bytearray, memoryview, mmap.mmap, BinaryIO]
+Source = str | os.PathLike[str] | bytes | bytearray | memoryview | mmap.mmap | BinaryIO
 Output = Literal["values", "columns", "messages"]
-
-
-class MessageError(ValueError):
-    """One message that could not be framed, or whose tables or values could
-    not be read: `reason` says why, `offset` is where its "BUFR" starts."""
-
-    def __init__(self, reason: str, index: int, offset: int):
-        super().__init__(reason, index, offset)  # all in args, so that copies and pickles work
-        self.reason = reason
-        self.index = index
-        self.offset = offset
-
-    def __str__(self) -> str:
-        return f"message {self.index} at offset {self.offset}: {self.reason}"
 
 
 @dataclass(frozen=True, slots=True)
@@ -157,11 +145,9 @@ def _decode(found: Found, index: int, tables: TableSource | None, output: str) -
         columns = Columns.from_native(_native.decode_columns(data, start, message, table_set))
         return Decoded(index, offset, length, message=message, columns=columns,
                        subset_starts=tuple(columns.subset_starts.tolist()))
-    except (ValueError, OSError) as e:
+    except DecodeError as e:
         return Decoded(index, offset, length, message=message,
-                       error=MessageError(tables.explain(message_key(message), str(e)), index=index,
-                                          offset=offset))
+                       error=MessageError(tables.explain(message_key(message), e.reason), index, offset, e.where))
     except MemoryError:
         # This message's failure: the ones after it may be smaller.
-        return Decoded(index, offset, length, message=message,
-                       error=MessageError(NO_MEMORY, index=index, offset=offset))
+        return Decoded(index, offset, length, message=message, error=MessageError(NO_MEMORY, index, offset))

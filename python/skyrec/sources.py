@@ -19,10 +19,14 @@ import os
 import stat
 from collections.abc import Iterator
 from dataclasses import dataclass
-from typing import IO, Any
+from typing import IO, TYPE_CHECKING, Any
+
 from _skyrec import BufrMessage
 
 from . import _native
+
+if TYPE_CHECKING:
+    from ._native import MessageHeaders
 
 MAX_MESSAGE = (1 << 24) - 1  # section 0 declares the length in 24 bits
 SECTION0 = 8
@@ -217,7 +221,8 @@ def _pread_into(fd: int, buffer: bytearray, offset: int) -> int:
     return held
 
 
-def scan_file_headers(source: Any, start: int = 0, end: int | None = None) -> list[tuple[dict[str, Any], int, int]]:
+def scan_file_headers(source: Any, start: int = 0,
+                      end: int | None = None) -> list[tuple[MessageHeaders, int, int]]:
     """The header pass of _native.message_headers over the file at
     `source`, for the messages whose "BUFR" lies in [start, end), made a
     chunk at a time: (headers of a chunk, rows of it to take, where the

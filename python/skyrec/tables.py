@@ -18,13 +18,14 @@ import importlib.util
 import os
 import sys
 import threading
-from collections.abc import Callable
 import time
+from collections.abc import Callable
 from pathlib import Path
 
 import _skyrec
 
 from . import _native, bundle
+from .errors import DecodeError, decode_error
 
 ENVIRONMENT_VARIABLE = "ECCODES_DEFINITION_PATH"
 # After an installed ecCodes Python package's tree and sys.prefix's (conda's), in this order.
@@ -100,6 +101,8 @@ def _local_path(key: TableKey) -> str:
     """Where under bufr/tables a definitions tree keeps the local tables that `key` names."""
     table, rest = bundle.local_key(*key).removeprefix("local/").split("/", 1)
     return f"{table}/local/{rest}"
+
+
 # A failed table load, or one during which its files changed, is tried
 # again on the first use this many seconds later: a table directory caught
 # mid-rewrite, or missing for a while, does not stay wrong for the life of
@@ -127,6 +130,11 @@ def _table_files_state(root: str, message: _skyrec.BufrMessage) -> tuple[tuple[s
     return tuple(state)
 
 
+def key_text(key: TableKey) -> str:
+    master, version, local, centre, subcentre = key
+    return f"of master table {master} version {version}, local version {local}, centre {centre}/{subcentre}"
+
+
 class TableSource:
     """The tables of each message: one fixed TableSet, or those a definitions
     root (or the bundled tables, with bundled=True) names, loaded once per
@@ -144,14 +152,14 @@ class TableSource:
         self.wmo_version = wmo_version
         self.origin = origin or (f"definitions root {root}" if root else
                                  f"tables bundled with skyrec ({bundle.PATH})" if bundled else "given tables")
-        self._loaded: dict[TableKey, _skyrec.TableSet | Exception] = {}
+        self._loaded: dict[TableKey, _skyrec.TableSet | DecodeError] = {}
         self._retry_at: dict[TableKey, float] = {}  # loads that are not kept for good
         self._loading = threading.Lock()  # threads share a source: each version is still loaded once
 
     def for_message(self, message: _skyrec.BufrMessage) -> _skyrec.TableSet:
-        """The TableSet for `message`; ValueError or OSError when its tables
-        cannot be loaded (raised again for the same key until RETRY_SECONDS
-        have passed)."""
+        """The TableSet for `message`; DecodeError when its tables cannot be
+        loaded (raised again for the same key until RETRY_SECONDS have
+        passed)."""
         if self._fixed is not None:
             return self._fixed
         key = message_key(message)
@@ -162,19 +170,20 @@ class TableSource:
                 retry_at = self._retry_at.get(key)
                 if found is None or (retry_at is not None and time.monotonic() >= retry_at):
                     found = self._load(key, message)
-        if isinstance(found, Exception):
+        if isinstance(found, DecodeError):
             raise found.with_traceback(None)  # the same error again, without piling up tracebacks
         return found
 
-    def _load(self, key: TableKey, message: _skyrec.BufrMessage) -> _skyrec.TableSet | Exception:
-        found: _skyrec.TableSet | Exception
+    def _load(self, key: TableKey, message: _skyrec.BufrMessage) -> _skyrec.TableSet | DecodeError:
+        found: _skyrec.TableSet | DecodeError
         before = self._files_state(message)
         try:
             found = self._load_tables(message)
-        except (ValueError, OSError) as e:
-            found = e
+        except DecodeError as e:
+            where = self.root if self.root is not None else bundle.PATH
+            found = decode_error(f"{e.reason} (tables {key_text(key)} under {where})", e.where)
         self._loaded[key] = found
-        if isinstance(found, Exception) or self._files_state(message) != before:
+        if isinstance(found, DecodeError) or self._files_state(message) != before:
             self._retry_at[key] = time.monotonic() + RETRY_SECONDS
         else:
             self._retry_at.pop(key, None)
@@ -184,17 +193,12 @@ class TableSource:
         return _table_files_state(self.root, message) if self.root is not None else ()
 
     def _load_tables(self, message: _skyrec.BufrMessage) -> _skyrec.TableSet:
-        if self.root is None:
-            return bundle.for_message(message)
+        if self.root is not None:
+            return _native.definitions_tables(self.root, message)  # its errors name the file
         try:
-            return _skyrec.TableSet.from_definitions(self.root, message)
-        except (ValueError, OSError) as e:
-            named, found, _ = _native.table_directories(self.root, message)
-            where = found or named
-            if where in str(e):
-                raise
-            # The same kind of error, naming the directory it is about.
-            raise type(e)(f"{where}: {e}") from None
+            return bundle.for_message(message)
+        except (ValueError, OSError) as e:  # the bundled texts, parsed as table files are
+            raise decode_error(str(e)) from None
 
     def has_local_tables(self, key: TableKey) -> bool:
         """Whether this source holds the local tables that the message_key `key` names."""
@@ -261,7 +265,8 @@ def _check_code_tables(directory: str) -> None:
             raise ValueError(f"{directory}: io error: {os.strerror(e.errno or 0)} (os error {e.errno})") from None
 
 
-def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *, table_dir: str | os.PathLike[str] | None = None,
+def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *,
+                table_dir: str | os.PathLike[str] | None = None,
                 definitions: str | os.PathLike[str] | None = None,
                 wmo_csv: str | os.PathLike[str] | None = None) -> TableSource:
     """Where the tables come from. At most one source may be given; a given

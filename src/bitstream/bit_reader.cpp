@@ -5,6 +5,7 @@
 namespace skyrec {
 
 void bytes_at(ByteView data, std::uint64_t position, std::uint32_t width, std::uint8_t* out) noexcept {
+    SKYREC_EXPECT(position <= data.size * 8 && width <= data.size * 8 - position);
     std::uint32_t whole = width / 8;
     const std::uint32_t tail = width % 8;
     if ((position & 7) == 0) {
@@ -44,21 +45,10 @@ std::uint32_t BitReader::read_bytes_into(std::uint32_t width, std::uint8_t* out)
 }
 
 BufrError BitReader::read_error(std::uint32_t width) const {
-    if (width > 64) return BufrError::text("cannot read " + std::to_string(width) + " bits into u64");
-    return BufrError::text("not enough bits while reading section 4 at bit " + std::to_string(position_) +
-                           " for width " + std::to_string(width) + " (" + std::to_string(total_) + " bits available)");
-}
-
-Result<std::uint64_t> BitReader::read_bits(std::uint16_t width) {
-    std::uint64_t value = 0;
-    if (!read(width, value)) return read_error(width);
-    return value;
-}
-
-Result<std::vector<std::uint8_t>> BitReader::read_bytes(std::uint16_t width) {
-    std::vector<std::uint8_t> out((width + 7u) / 8u);
-    if (const std::uint32_t failed = read_bytes_into(width, out.data()); failed != 0) return read_error(failed);
-    return out;
+    if (width > 64) return BufrError::unsupported("cannot read " + std::to_string(width) + " bits into u64");
+    return BufrError::bits_exhausted("not enough bits while reading section 4 at bit " + std::to_string(position_) +
+                                     " for width " + std::to_string(width) + " (" + std::to_string(total_) +
+                                     " bits available)");
 }
 
 }  // namespace skyrec

@@ -4,10 +4,10 @@
 
 #include <cstdint>
 #include <cstring>
-#include <vector>
 
 #include "message/bytes.hpp"
-#include "message/result.hpp"
+#include "message/checks.hpp"
+#include "message/error.hpp"
 
 namespace skyrec {
 
@@ -15,6 +15,7 @@ namespace skyrec {
 // to lie within it. One unaligned 64-bit load serves all but the fields that
 // reach into a ninth byte or lie within the last eight bytes.
 inline std::uint64_t bits_at(ByteView data, std::uint64_t position, std::uint32_t width) noexcept {
+    SKYREC_EXPECT(width >= 1 && width <= 64 && position <= data.size * 8 && width <= data.size * 8 - position);
     const std::uint64_t byte = position >> 3;
     const unsigned shift = static_cast<unsigned>(position & 7);
     std::uint64_t word;
@@ -58,10 +59,6 @@ public:
         return true;
     }
 
-    // For callers that have checked remaining() for a run of fields:
-    // 1 <= width <= 64 and width <= remaining().
-    std::uint64_t read_unchecked(std::uint32_t width) noexcept { return take(width); }
-
     // Moves forward by whole fields without reading them (to place the
     // position on a field that is known not to fit, before read_error).
     void skip(std::uint64_t bits) noexcept { position_ += bits; }
@@ -74,13 +71,10 @@ public:
     // The error for a read of `width` bits at the current position.
     BufrError read_error(std::uint32_t width) const;
 
-    // The checked interface, for callers that want errors as values.
-    Result<std::uint64_t> read_bits(std::uint16_t width);
-    Result<std::vector<std::uint8_t>> read_bytes(std::uint16_t width);
-
 private:
     // 1 <= width <= 64, and the field fits.
     std::uint64_t take(std::uint32_t width) noexcept {
+        SKYREC_EXPECT(width >= 1 && width <= 64 && width <= total_ - position_);
         const std::uint64_t value = bits_at(ByteView{data_, size_}, position_, width);
         position_ += width;
         return value;

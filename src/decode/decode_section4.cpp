@@ -16,7 +16,11 @@ Status walk_uncompressed(const BufrMessage& message, Walker& walker, std::vector
     for (std::uint32_t subset = 0; subset < message.number_of_subsets; ++subset) {
         if (subset != 0) walker.state().start_subset();
         if (subset_starts != nullptr) subset_starts->push_back(walker.value_count());
-        if (!walker.walk(message.unexpanded_descriptors, 0)) return walker.take_error();
+        if (!walker.walk(message.unexpanded_descriptors, 0)) {
+            BufrError error = walker.take_error();
+            error.set_subset(subset);
+            return error;
+        }
     }
     return Ok{};
 }

@@ -25,13 +25,9 @@ struct DecodedValue {
     bool has_raw = false;
 
     std::optional<double> scaled() const noexcept { return has_value ? std::optional<double>(value) : std::nullopt; }
-    std::optional<std::uint64_t> raw_integer() const noexcept {
-        return has_raw ? std::optional<std::uint64_t>(raw) : std::nullopt;
-    }
 };
 
 // Names of the values that no Table B entry names.
-inline constexpr DescriptorCode kAssociatedFieldCode = 999999;
 const std::string& associated_field_name() noexcept;   // "associatedField"
 const std::string& operator_name() noexcept;           // "operator"
 const std::string& inserted_text_name() noexcept;      // "text", for 205YYY

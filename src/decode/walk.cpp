@@ -52,9 +52,9 @@ bool Walker::make_room(std::uint64_t text_bytes) {
 }
 
 bool Walker::walk(std::span<const DescriptorCode> list, unsigned depth) {
-    if (depth > kMaxWalkDepth) {
-        return fail(BufrError::text(compressed_ ? "compressed descriptor decode exceeded recursion depth"
-                                                : "descriptor decode exceeded recursion depth"));
+    if (depth > kMaxNestingDepth) {
+        return fail(BufrError::limit_exceeded(compressed_ ? "compressed descriptor decode exceeded recursion depth"
+                                                          : "descriptor decode exceeded recursion depth"));
     }
     for (std::size_t i = 0; i < list.size();) {
         // Every step counts, data or not, so no input walks without end.
@@ -64,22 +64,22 @@ bool Walker::walk(std::span<const DescriptorCode> list, unsigned depth) {
         const DescriptorCode code = list[i];
         switch (code_f(code)) {
             case 0:
-                if (!element_step(code)) return false;
+                if (!element_step(code)) return failed_in(code);
                 ++i;
                 break;
             case 1:
-                if (!replication_step(list, i, depth)) return false;
+                if (!replication_step(list, i, depth)) return failed_in(code);
                 break;
             case 2:
-                if (!operator_step(code)) return false;
+                if (!operator_step(code)) return failed_in(code);
                 ++i;
                 break;
             case 3:
-                if (!sequence_step(code, depth)) return false;
+                if (!sequence_step(code, depth)) return failed_in(code);
                 ++i;
                 break;
             default:
-                return fail(BufrError::text("invalid descriptor " + descriptor_text(code)));
+                return fail(BufrError::invalid_descriptor(code));
         }
     }
     return true;
@@ -142,7 +142,8 @@ bool Walker::replication_step(std::span<const DescriptorCode> list, std::size_t&
         for (std::size_t j = 1; j < subsets_; ++j) {
             const std::optional<double> v = last_value(j);
             if (!v || !(std::fabs(*v - *first) <= 2.220446049250313e-16)) {
-                return fail(BufrError::text("compressed delayed replication with varying factors is not implemented"));
+                return fail(
+                    BufrError::unsupported("compressed delayed replication with varying factors is not implemented"));
             }
         }
         count = saturating_count(*first);

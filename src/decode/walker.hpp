@@ -52,8 +52,6 @@ public:
     Allowance spent() const noexcept { return {value_count(), text_bytes_, steps_}; }
 
 private:
-    friend class ValueReads;
-
     // walk.cpp: the structure.
     bool element_step(DescriptorCode code);
     bool replication_step(std::span<const DescriptorCode> list, std::size_t& i, unsigned depth);
@@ -89,6 +87,12 @@ private:
         return false;
     }
     bool fail_read(std::uint32_t width) { return fail(reader_.read_error(width)); }
+    // A step of `code` failed: the error notes it on its way up, so that the
+    // descriptor path costs nothing until something fails.
+    bool failed_in(DescriptorCode code) {
+        if (error_) error_->add_outer_descriptor(code);
+        return false;
+    }
     // Output is bounded (message/limits.hpp): false, with the error held,
     // when one more value or column, or `text_bytes` more bytes of text in
     // each subset, would pass the allowance.
@@ -115,7 +119,6 @@ private:
     std::optional<BufrError> error_;
 };
 
-inline constexpr unsigned kMaxWalkDepth = 64;
 // Values held before a sink takes them: enough to make each hand-over cheap,
 // few enough to stay in the processor's caches.
 inline constexpr std::size_t kBatchValues = 2048;

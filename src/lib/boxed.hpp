@@ -51,9 +51,7 @@ inline PyObject* to_py(std::uint64_t v) { return PyLong_FromUnsignedLongLong(v);
 inline PyObject* to_py(std::int32_t v) { return PyLong_FromLong(v); }
 inline PyObject* to_py(std::int64_t v) { return PyLong_FromLongLong(v); }
 inline PyObject* to_py(double v) { return PyFloat_FromDouble(v); }
-inline PyObject* to_py(const std::string& v) {
-    return PyUnicode_DecodeUTF8(v.data(), static_cast<Py_ssize_t>(v.size()), "replace");
-}
+inline PyObject* to_py(const std::string& v) { return lossy_str(v); }
 // A new list of `convert(item)` (each a new reference or nullptr with an
 // error set) for every item, in order.
 template <class Items, class Convert>

@@ -58,13 +58,11 @@ PyObject* decode_with_loaded_tables(PyObject* args, PyObject* kwargs, const char
     if (!data) return nullptr;
     auto path = str_arg(path_obj, path_name);
     if (!path) return nullptr;
-    return guarded([&]() -> PyObject* {
-        auto message = frame_first_message(*data);
-        if (!message) return raise(message.error());
-        auto tables = load(*path, message->record);
-        if (!tables) return raise(tables.error());
-        return decode_to_list(*message, *tables);
-    });
+    auto message = frame_first_message(*data);
+    if (!message) return raise(message.error());
+    auto tables = load(*path, message->record);
+    if (!tables) return raise(tables.error());
+    return decode_to_list(*message, *tables);
 }
 
 PyObject* decode_values(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -86,11 +84,9 @@ PyObject* decode_values_with_tables(PyObject*, PyObject* args, PyObject* kwargs)
     if (!data) return nullptr;
     const TableSet* tables = table_set_arg(tables_obj, "tables");
     if (tables == nullptr) return nullptr;
-    return guarded([&]() -> PyObject* {
-        auto message = frame_first_message(*data);
-        if (!message) return raise(message.error());
-        return decode_to_list(*message, *tables);
-    });
+    auto message = frame_first_message(*data);
+    if (!message) return raise(message.error());
+    return decode_to_list(*message, *tables);
 }
 
 }  // namespace

@@ -26,10 +26,6 @@ void value_dealloc(PyObject* self) {
     Py_DECREF(type);
 }
 
-PyObject* str_from(std::string_view text) {
-    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
-}
-
 PyObject* value_raw_value(PyObject* self, void*) {
     if (!fields(self).has_value) Py_RETURN_NONE;
     return PyFloat_FromDouble(fields(self).value);
@@ -46,7 +42,7 @@ PyObject* str_copy(PyObject* shared) {
 PyObject* value_name(PyObject* self, void*) { return str_copy(fields(self).name); }
 PyObject* value_raw_text(PyObject* self, void*) {
     if (!fields(self).has_text) Py_RETURN_NONE;
-    return str_from(text_of(self));
+    return lossy_str(text_of(self));
 }
 PyObject* value_raw_meaning(PyObject* self, void*) {
     if (fields(self).meaning == nullptr) Py_RETURN_NONE;

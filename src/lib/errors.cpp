@@ -8,8 +8,7 @@ namespace skyrec::py {
 namespace {
 
 PyObject* raise_text(PyObject* type, const std::string& text) {
-    // "replace" keeps system texts that are not valid UTF-8 readable.
-    Ref message = Ref::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+    Ref message = Ref::steal(lossy_str(text));
     if (message) PyErr_SetObject(type, message.get());
     return nullptr;
 }

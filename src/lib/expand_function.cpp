@@ -18,12 +18,10 @@ PyObject* expand_descriptors_function(PyObject*, PyObject* args, PyObject* kwarg
     if (!table_dir) return nullptr;
     auto descriptors = descriptor_list_arg(descriptors_obj, "descriptors");
     if (!descriptors) return nullptr;
-    return guarded([&]() -> PyObject* {
-        auto tables = load_table_directory(*table_dir);
-        if (!tables) return raise(tables.error());
-        return finish(expand_descriptors(*tables, *descriptors),
-                      [](const std::vector<DescriptorCode>& codes) { return to_py(codes); });
-    });
+    auto tables = load_table_directory(*table_dir);
+    if (!tables) return raise(tables.error());
+    return finish(expand_descriptors(*tables, *descriptors),
+                  [](const std::vector<DescriptorCode>& codes) { return to_py(codes); });
 }
 
 }  // namespace

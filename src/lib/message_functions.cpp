@@ -30,11 +30,9 @@ PyObject* parse_path(PyObject* args, PyObject* kwargs, const char* format, Parse
     if (!parse_args(args, kwargs, format, names, &path_obj)) return nullptr;
     auto path = str_arg(path_obj, "path");
     if (!path) return nullptr;
-    return guarded([&]() -> PyObject* {
-        auto bytes = read_file_bytes(*path);
-        if (!bytes) return raise_os_error(bytes.error());
-        return finish(parse(ByteView{bytes->data(), bytes->size()}), wrap);
-    });
+    auto bytes = read_file_bytes(*path);
+    if (!bytes) return raise_os_error(bytes.error());
+    return finish(parse(ByteView{bytes->data(), bytes->size()}), wrap);
 }
 
 template <class Parse, class Wrap>
@@ -44,7 +42,7 @@ PyObject* parse_data(PyObject* args, PyObject* kwargs, const char* format, Parse
     if (!parse_args(args, kwargs, format, names, &data_obj)) return nullptr;
     auto data = bytes_arg(data_obj, "data");
     if (!data) return nullptr;
-    return guarded([&]() -> PyObject* { return finish(parse(*data), wrap); });
+    return finish(parse(*data), wrap);
 }
 
 PyObject* parse_bytes(PyObject*, PyObject* args, PyObject* kwargs) {

@@ -1,6 +1,6 @@
-// What the entries of both extension modules share: the classes in
+// What the entries of both modules in the binary share: the classes in
 // registration order, with where each is kept once created (_skyrec creates
-// them; skyrec._native takes _skyrec's), and making the module object.
+// them; skyrec._native uses them), and making the module object.
 #pragma once
 
 #include <span>

@@ -5,7 +5,7 @@ namespace skyrec::py {
 PyObject* SharedStrings::fill(Slot& slot, const std::string* text) {
     auto it = owned_.find(text);
     if (it == owned_.end()) {
-        Ref str = Ref::steal(PyUnicode_DecodeUTF8(text->data(), static_cast<Py_ssize_t>(text->size()), "replace"));
+        Ref str = Ref::steal(lossy_str(*text));
         if (!str) return nullptr;
         it = owned_.emplace(text, std::move(str)).first;
     }

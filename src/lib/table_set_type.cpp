@@ -30,7 +30,7 @@ PyObject* load_from_path(PyObject* args, PyObject* kwargs, const char* format) {
     if (!parse_args(args, kwargs, format, names, &path_obj)) return nullptr;
     auto path = str_arg(path_obj, "path");
     if (!path) return nullptr;
-    return guarded([&] { return finish(Load(*path), new_table_set); });
+    return finish(Load(*path), new_table_set);
 }
 
 PyObject* table_set_from_eccodes(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -49,14 +49,14 @@ PyObject* table_set_from_definitions(PyObject*, PyObject* args, PyObject* kwargs
     if (!path) return nullptr;
     const BufrMessage* message = bufr_message_arg(message_obj, "message");
     if (message == nullptr) return nullptr;
-    return guarded([&] { return finish(select_definitions_tables(*path, *message), new_table_set); });
+    return finish(select_definitions_tables(*path, *message), new_table_set);
 }
 
 // A lookup result as a new object, or None when absent.
 template <class T, class Wrap>
 PyObject* found_or_none(const T* found, Wrap&& wrap) {
     if (found == nullptr) Py_RETURN_NONE;
-    return guarded([&] { return wrap(*found); });
+    return wrap(*found);
 }
 
 // Parses the one `code` argument of a lookup method.
@@ -99,10 +99,8 @@ PyObject* table_set_expand(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (!parse_args(args, kwargs, "O:expand", names, &descriptors_obj)) return nullptr;
     auto descriptors = descriptor_list_arg(descriptors_obj, "descriptors");
     if (!descriptors) return nullptr;
-    return guarded([&] {
-        return finish(expand_descriptors(unbox<TableSet>(self), *descriptors),
-                      [](const std::vector<DescriptorCode>& codes) { return to_py(codes); });
-    });
+    return finish(expand_descriptors(unbox<TableSet>(self), *descriptors),
+                  [](const std::vector<DescriptorCode>& codes) { return to_py(codes); });
 }
 
 PyObject* table_set_element_count(PyObject* self, void*) { return to_py(unbox<TableSet>(self).element_count()); }

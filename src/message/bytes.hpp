@@ -13,7 +13,6 @@ struct ByteView {
     ByteView subview(std::size_t start, std::size_t length) const noexcept { return {data + start, length}; }
 };
 
-inline std::uint32_t read_u8(const std::uint8_t* p) noexcept { return p[0]; }
 inline std::uint32_t read_u16(const std::uint8_t* p) noexcept { return (std::uint32_t{p[0]} << 8) | p[1]; }
 inline std::uint32_t read_u24(const std::uint8_t* p) noexcept {
     return (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];

@@ -12,6 +12,10 @@ constexpr DescriptorCode make_code(std::uint32_t f, std::uint32_t x, std::uint32
     return f * 100000u + x * 1000u + y;
 }
 
+// The code that expanded lists and decoded values give an associated field
+// (2-04-YYY), which no Table B entry has.
+inline constexpr DescriptorCode kAssociatedFieldCode = 999999;
+
 constexpr std::uint32_t code_f(DescriptorCode c) noexcept { return c / 100000u; }
 constexpr std::uint32_t code_x(DescriptorCode c) noexcept { return (c % 100000u) / 1000u; }
 constexpr std::uint32_t code_y(DescriptorCode c) noexcept { return c % 1000u; }

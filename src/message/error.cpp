@@ -29,12 +29,46 @@ std::string BufrError::message() const {
             return "unsupported replication descriptor " + descriptor_text(static_cast<DescriptorCode>(a_));
         case Kind::ElementNotFound:
             return "descriptor " + descriptor_text(static_cast<DescriptorCode>(a_)) + " was not found in Table B";
+        case Kind::CutShort:
+            // _skyrec's scans and the message cursor tell it apart; framing alone cannot.
+            return "section 0 at offset 0 is truncated";
+        case Kind::BitsExhausted:
+        case Kind::LimitExceeded:
+        case Kind::InvalidDescriptor:
+        case Kind::TableSyntax:
+        case Kind::Unsupported:
         case Kind::Text:
             return "csv/table parse error: " + text_;
         case Kind::Io:
             return "io error: " + text_;
     }
     return "unknown error";
+}
+
+std::string BufrError::reason() const {
+    switch (kind_) {
+        case Kind::CutShort:
+            return "declared length " + std::to_string(a_) + ", only " + std::to_string(b_) + " bytes left";
+        case Kind::BitsExhausted:
+        case Kind::LimitExceeded:
+        case Kind::InvalidDescriptor:
+        case Kind::TableSyntax:
+        case Kind::Unsupported:
+        case Kind::Text:
+            return text_;
+        default:
+            return message();
+    }
+}
+
+std::string BufrError::where() const {
+    std::string out = file_.empty() ? "" : "file " + file_;
+    if (subset_) out += (out.empty() ? "subset " : ", subset ") + std::to_string(*subset_);
+    for (auto it = path_.rbegin(); it != path_.rend(); ++it) {
+        out += it == path_.rbegin() ? (out.empty() ? "" : ", ") : " > ";
+        out += descriptor_text(*it);
+    }
+    return out;
 }
 
 }  // namespace skyrec

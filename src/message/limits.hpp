@@ -79,4 +79,8 @@ BufrError limit_error(std::string_view what, std::uint64_t bound, std::string_vi
 // message fails, the others still come.
 BufrError memory_error();
 
+// Sequences and replications nested below the top-level list, in expansion
+// and in the decoder's walk.
+inline constexpr unsigned kMaxNestingDepth = 64;
+
 }  // namespace skyrec

@@ -8,9 +8,6 @@
 namespace skyrec {
 namespace {
 
-constexpr std::size_t kMarkerLength = 4;
-constexpr std::size_t kSection0Length = 8;
-
 bool ends_on_terminator(ByteView slice) noexcept {
     return slice.size >= kSection0Length + kMarkerLength &&
            std::memcmp(slice.data + slice.size - kMarkerLength, "7777", kMarkerLength) == 0;
@@ -37,7 +34,7 @@ std::optional<FoundMessage> MessageCursor::next() {
     const std::uint64_t declared = read_u24(buffer_.data + start + 4);
     if (declared > left) {
         found.length = left;
-        found.framed = BufrError::truncated_section(0, 0);
+        found.framed = BufrError::cut_short(declared, left);
         position_ = start + kMarkerLength;
         return found;
     }

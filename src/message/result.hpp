@@ -34,6 +34,17 @@ private:
 struct Ok {};
 using Status = Result<Ok>;
 
+// `result`, its error (if any) noting the file it is about.
+template <class T>
+Result<T> in_file(Result<T>&& result, const std::string& path) {
+    if (!result) {
+        BufrError error = std::move(result).error();
+        error.set_file(path);
+        return error;
+    }
+    return std::move(result);
+}
+
 }  // namespace skyrec
 
 // Evaluates `expr` (a Result or Status); on error, returns that error from the

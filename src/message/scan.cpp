@@ -3,11 +3,7 @@
 #include <cstring>
 
 namespace skyrec {
-namespace {
-
-constexpr std::size_t kMarkerLength = 4;
-
-}  // namespace
+namespace {}  // namespace
 
 std::size_t find_marker(ByteView buffer, std::size_t pos) noexcept {
     const std::uint8_t* p = buffer.data;

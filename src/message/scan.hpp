@@ -1,6 +1,7 @@
 // Finding the messages in a buffer that may hold several, among other bytes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -9,6 +10,10 @@
 #include "message/result.hpp"
 
 namespace skyrec {
+
+// "BUFR", and section 0 (the marker, the length and the edition).
+inline constexpr std::size_t kMarkerLength = 4;
+inline constexpr std::size_t kSection0Length = 8;
 
 // A stretch of the scanned buffer holding one message by its declared length.
 struct MessageSlice {

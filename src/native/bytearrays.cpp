@@ -36,10 +36,6 @@ bool set_bytearrays(PyObject* dict, std::initializer_list<RawArray> arrays) {
     return true;
 }
 
-PyObject* str_of(std::string_view text) {
-    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
-}
-
 bool set_item(PyObject* dict, const char* key, PyObject* value) {
     Ref owned = Ref::steal(value);
     return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;

@@ -36,9 +36,6 @@ PyObject* bytearray_of(const std::vector<T>& items) {
 // first, then filled while other threads run: large blocks copy for a while.
 bool set_bytearrays(PyObject* dict, std::initializer_list<RawArray> arrays);
 
-// A new str, undecodable bytes replaced.
-PyObject* str_of(std::string_view text);
-
 // Sets dict[key] to `value`, a new reference that is released here; false
 // with an error set, also when `value` is nullptr.
 bool set_item(PyObject* dict, const char* key, PyObject* value);

@@ -47,6 +47,7 @@ struct Failure {
     std::size_t piece;
     std::size_t position;
     std::string reason;
+    std::string where;
 };
 
 struct Block {
@@ -88,7 +89,7 @@ Block decode_all(const std::vector<Piece>& pieces) {
             } catch (const std::bad_alloc&) {
             }
             block.rows.push_back(added ? *added : 0);
-            if (!added) block.errors.push_back({p, i, added.error().message()});
+            if (!added) block.errors.push_back({p, i, added.error().reason(), added.error().where()});
         }
     }
     block.columns = builder.take();
@@ -156,36 +157,51 @@ std::optional<Piece> piece_arg(PyObject* obj, std::vector<Ref>& held) {
 }
 
 PyObject* failure_tuple(const Failure& f) {
-    Ref reason = Ref::steal(str_of(f.reason));
-    if (!reason) return nullptr;
-    return Py_BuildValue("(nnO)", static_cast<Py_ssize_t>(f.piece), static_cast<Py_ssize_t>(f.position), reason.get());
+    Ref reason = Ref::steal(lossy_str(f.reason));
+    Ref where = Ref::steal(lossy_str(f.where));
+    if (!reason || !where) return nullptr;
+    return Py_BuildValue("(nnOO)", static_cast<Py_ssize_t>(f.piece), static_cast<Py_ssize_t>(f.position), reason.get(),
+                         where.get());
 }
 
-PyObject* owned_str(const std::string& text) { return str_of(text); }
+PyObject* owned_str(const std::string& text) { return lossy_str(text); }
 
 template <class T>
-bool set_column(PyObject* dict, const char* key, GrowingArray<T>& array, std::size_t bytes) {
-    return set_item(dict, key, owned_buffer(array.release(), bytes));
+bool set_column(PyObject* dict, const char* key, GrowingArray<T>& array, std::size_t count) {
+    return set_item(dict, key, owned_buffer(array.release(), count, item_format<T>(), sizeof(T)));
+}
+
+// A column of 0 and 1 bytes, exported as bools.
+bool set_bool_column(PyObject* dict, const char* key, GrowingArray<std::uint8_t>& array, std::size_t count) {
+    return set_item(dict, key, owned_buffer(array.release(), count, item_format<bool>(), 1));
+}
+
+// A code column, narrowed to `width` bytes an item.
+template <class T>
+bool set_codes(PyObject* dict, const char* key, GrowingArray<T>& array, std::size_t count, std::size_t width) {
+    const char format = width == 1   ? item_format<std::int8_t>()
+                        : width == 2 ? item_format<std::int16_t>()
+                                     : item_format<std::int32_t>();
+    return set_item(dict, key, owned_buffer(array.release(), count, format, width));
 }
 
 PyObject* block_dict(Block& block) {
     BlockColumns& c = block.columns;
     const std::size_t n = c.size();
-    const auto codes = [&](std::size_t categories) { return n * c.code_width(categories); };
     Ref dict = Ref::steal(PyDict_New());
     if (!dict) return nullptr;
     PyObject* d = dict.get();
+    const auto codes = [&](const char* key, auto& array, std::size_t categories) {
+        return set_codes(d, key, array, n, c.code_width(categories));
+    };
     const bool ok =
-        set_column(d, "file", c.file, codes(static_cast<std::size_t>(c.files))) &&
-        set_column(d, "message", c.message, n * sizeof(std::int64_t)) &&
-        set_column(d, "offset", c.offset, n * sizeof(std::int64_t)) &&
-        set_column(d, "subset", c.subset, n * sizeof(std::uint32_t)) &&
-        set_column(d, "descriptor", c.descriptor, n * sizeof(DescriptorCode)) &&
-        set_column(d, "value", c.value, n * sizeof(double)) && set_column(d, "raw", c.raw, n * sizeof(std::uint64_t)) &&
-        set_column(d, "raw_missing", c.raw_missing, n) && set_column(d, "name", c.name, codes(c.names.size())) &&
-        set_column(d, "unit", c.unit, codes(c.units.size())) && set_column(d, "text", c.text, codes(c.texts.size())) &&
-        set_column(d, "meaning", c.meaning, codes(c.meanings.size())) &&
-        set_column(d, "key", c.key, codes(c.keys.size())) && set_column(d, "rank", c.rank, n * sizeof(std::uint32_t)) &&
+        codes("file", c.file, static_cast<std::size_t>(c.files)) && set_column(d, "message", c.message, n) &&
+        set_column(d, "offset", c.offset, n) && set_column(d, "subset", c.subset, n) &&
+        set_column(d, "descriptor", c.descriptor, n) && set_column(d, "value", c.value, n) &&
+        set_column(d, "raw", c.raw, n) && set_bool_column(d, "raw_missing", c.raw_missing, n) &&
+        codes("name", c.name, c.names.size()) && codes("unit", c.unit, c.units.size()) &&
+        codes("text", c.text, c.texts.size()) && codes("meaning", c.meaning, c.meanings.size()) &&
+        codes("key", c.key, c.keys.size()) && set_column(d, "rank", c.rank, n) &&
         set_item(d, "keys", list_of(c.keys, owned_str)) && set_item(d, "count", PyLong_FromSize_t(n)) &&
         set_item(d, "rows", bytearray_of(block.rows)) && set_item(d, "names", list_of(c.names, owned_str)) &&
         set_item(d, "units", list_of(c.units, owned_str)) && set_item(d, "texts", list_of(c.texts, owned_str)) &&
@@ -200,26 +216,24 @@ PyObject* decode_block(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!parse_args(args, kwargs, "O:decode_block", names, &pieces_obj)) return nullptr;
     Ref pieces_seq = Ref::steal(PySequence_Fast(pieces_obj, "argument 'pieces' must be a sequence"));
     if (!pieces_seq) return nullptr;
-    return guarded([&]() -> PyObject* {
-        const Py_ssize_t count = PySequence_Fast_GET_SIZE(pieces_seq.get());
-        std::vector<Piece> pieces;
-        pieces.reserve(static_cast<std::size_t>(count));
-        // The tables must live while the lock is released, whatever happens
-        // to the sequences meanwhile.
-        std::vector<Ref> held;
-        for (Py_ssize_t i = 0; i < count; ++i) {
-            auto piece = piece_arg(PySequence_Fast_GET_ITEM(pieces_seq.get(), i), held);
-            if (!piece) return nullptr;
-            pieces.push_back(std::move(*piece));
-        }
-        SignalWatch watch;
-        Block block = [&] {
-            WithoutGil unlocked;
-            return decode_all(pieces);
-        }();
-        if (watch.raised()) return nullptr;
-        return block_dict(block);
-    });
+    const Py_ssize_t count = PySequence_Fast_GET_SIZE(pieces_seq.get());
+    std::vector<Piece> pieces;
+    pieces.reserve(static_cast<std::size_t>(count));
+    // The tables must live while the lock is released, whatever happens
+    // to the sequences meanwhile.
+    std::vector<Ref> held;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        auto piece = piece_arg(PySequence_Fast_GET_ITEM(pieces_seq.get(), i), held);
+        if (!piece) return nullptr;
+        pieces.push_back(std::move(*piece));
+    }
+    SignalWatch watch;
+    Block block = [&] {
+        WithoutGil unlocked;
+        return decode_all(pieces);
+    }();
+    if (watch.raised()) return nullptr;
+    return block_dict(block);
 }
 
 }  // namespace

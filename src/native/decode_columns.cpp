@@ -13,13 +13,14 @@
 #include "lib/signal_watch.hpp"
 #include "native/bytearrays.hpp"
 #include "native/column_bytearrays.hpp"
+#include "native/decode_error.hpp"
 #include "native/functions.hpp"
 #include "native/message_arg.hpp"
 
 namespace skyrec::py {
 namespace {
 
-PyObject* pointed(const std::string* text) { return str_of(*text); }
+PyObject* pointed(const std::string* text) { return lossy_str(*text); }
 
 static_assert(sizeof(std::size_t) == sizeof(std::uint64_t), "subset starts travel as 64-bit integers");
 
@@ -33,30 +34,28 @@ PyObject* columns_dict(const ColumnBytearrays& columns, const ColumnCategories& 
                     set_item(dict.get(), "element_units", list_of(categories.element_units, pointed)) &&
                     set_item(dict.get(), "element_keys", list_of(categories.element_keys, pointed)) &&
                     set_item(dict.get(), "meanings", list_of(categories.meanings, pointed)) &&
-                    set_item(dict.get(), "texts", list_of(categories.texts, str_of));
+                    set_item(dict.get(), "texts", list_of(categories.texts, lossy_str));
     return ok ? dict.release() : nullptr;
 }
 
 PyObject* decode_columns(PyObject*, PyObject* args, PyObject* kwargs) {
     auto in = message_args(args, kwargs, "OOOO:decode_columns");
     if (!in) return nullptr;
-    return guarded([&]() -> PyObject* {
-        std::vector<std::size_t> starts;
-        SignalWatch watch;
-        auto values = in->decode(starts);
-        if (watch.raised()) return nullptr;
-        if (!values) return raise(values.error());
-        const std::size_t count = values->size();
+    std::vector<std::size_t> starts;
+    SignalWatch watch;
+    auto values = in->decode(starts);
+    if (watch.raised()) return nullptr;
+    if (!values) return raise_decode_error(values.error());
+    const std::size_t count = values->size();
 
-        const auto columns = ColumnBytearrays::make(count);
-        if (!columns) return nullptr;
-        const ColumnArrays out = columns->arrays();
-        const ColumnCategories categories = [&] {
-            WithoutGil unlocked;
-            return fill_columns(*in->tables, *values, starts, out);
-        }();
-        return columns_dict(*columns, categories, count, starts);
-    });
+    const auto columns = ColumnBytearrays::make(count);
+    if (!columns) return nullptr;
+    const ColumnArrays out = columns->arrays();
+    const ColumnCategories categories = [&] {
+        WithoutGil unlocked;
+        return fill_columns(*in->tables, *values, starts, out);
+    }();
+    return columns_dict(*columns, categories, count, starts);
 }
 
 }  // namespace

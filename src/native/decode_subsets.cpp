@@ -7,6 +7,7 @@
 #include "lib/module_types.hpp"
 #include "lib/pyref.hpp"
 #include "lib/signal_watch.hpp"
+#include "native/decode_error.hpp"
 #include "native/functions.hpp"
 #include "native/message_arg.hpp"
 
@@ -16,17 +17,15 @@ namespace {
 PyObject* decode_subsets(PyObject*, PyObject* args, PyObject* kwargs) {
     auto in = message_args(args, kwargs, "OOOO:decode_subsets");
     if (!in) return nullptr;
-    return guarded([&]() -> PyObject* {
-        std::vector<std::size_t> starts;
-        SignalWatch watch;
-        auto values = in->decode(starts);
-        if (watch.raised()) return nullptr;
-        if (!values) return raise(values.error());
-        Ref list = Ref::steal(decoded_value_list(*values));
-        Ref start_list = Ref::steal(list_of(starts, [](std::size_t i) { return PyLong_FromSize_t(i); }));
-        if (!list || !start_list) return nullptr;
-        return PyTuple_Pack(2, list.get(), start_list.get());
-    });
+    std::vector<std::size_t> starts;
+    SignalWatch watch;
+    auto values = in->decode(starts);
+    if (watch.raised()) return nullptr;
+    if (!values) return raise_decode_error(values.error());
+    Ref list = Ref::steal(decoded_value_list(*values));
+    Ref start_list = Ref::steal(list_of(starts, [](std::size_t i) { return PyLong_FromSize_t(i); }));
+    if (!list || !start_list) return nullptr;
+    return PyTuple_Pack(2, list.get(), start_list.get());
 }
 
 }  // namespace

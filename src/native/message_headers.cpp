@@ -19,7 +19,7 @@ namespace skyrec::py {
 namespace {
 
 PyObject* failure_tuple(const HeaderColumns::Failure& f) {
-    Ref reason = Ref::steal(str_of(f.reason));
+    Ref reason = Ref::steal(lossy_str(f.reason));
     if (!reason) return nullptr;
     return Py_BuildValue("(nO)", static_cast<Py_ssize_t>(f.row), reason.get());
 }
@@ -67,17 +67,15 @@ PyObject* message_headers(PyObject*, PyObject* args, PyObject* kwargs) {
     std::uint64_t end = std::numeric_limits<std::uint64_t>::max();
     if (position_obj != nullptr && !uint_arg(position_obj, "position", PY_SSIZE_T_MAX, &position)) return nullptr;
     if (end_obj != Py_None && !uint_arg(end_obj, "end", PY_SSIZE_T_MAX, &end)) return nullptr;
-    return guarded([&]() -> PyObject* {
-        const ByteView bytes = buffer->bytes();
-        SignalWatch watch;
-        const HeaderColumns headers = [&] {
-            WithoutGil unlocked;
-            return scan_headers(bytes, static_cast<std::size_t>(std::min<std::uint64_t>(position, bytes.size)),
-                                static_cast<std::size_t>(std::min<std::uint64_t>(end, bytes.size)));
-        }();
-        if (watch.raised()) return nullptr;
-        return headers_dict(headers);
-    });
+    const ByteView bytes = buffer->bytes();
+    SignalWatch watch;
+    const HeaderColumns headers = [&] {
+        WithoutGil unlocked;
+        return scan_headers(bytes, static_cast<std::size_t>(std::min<std::uint64_t>(position, bytes.size)),
+                            static_cast<std::size_t>(std::min<std::uint64_t>(end, bytes.size)));
+    }();
+    if (watch.raised()) return nullptr;
+    return headers_dict(headers);
 }
 
 }  // namespace

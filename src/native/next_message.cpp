@@ -19,8 +19,7 @@ PyObject* found_tuple(FoundMessage&& found, std::size_t next_position) {
     if (found.framed) {
         message = Ref::steal(new_bufr_message(std::move(found.framed).value()));
     } else {
-        const std::string text = found.framed.error().message();
-        error = Ref::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+        error = Ref::steal(lossy_str(found.framed.error().reason()));
     }
     if (!message || !error) return nullptr;
     return Py_BuildValue("(nnnOO)", static_cast<Py_ssize_t>(found.start), static_cast<Py_ssize_t>(found.length),
@@ -35,17 +34,15 @@ PyObject* next_message(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!buffer) return nullptr;
     std::uint64_t position = 0;
     if (!uint_arg(position_obj, "position", PY_SSIZE_T_MAX, &position)) return nullptr;
-    return guarded([&]() -> PyObject* {
-        const ByteView bytes = buffer->bytes();
-        MessageCursor cursor(bytes, static_cast<std::size_t>(std::min<std::uint64_t>(position, bytes.size)));
-        // A search may pass a long stretch of bytes that are not messages.
-        auto found = [&] {
-            WithoutGil unlocked;
-            return cursor.next();
-        }();
-        if (!found) Py_RETURN_NONE;
-        return found_tuple(std::move(*found), cursor.position());
-    });
+    const ByteView bytes = buffer->bytes();
+    MessageCursor cursor(bytes, static_cast<std::size_t>(std::min<std::uint64_t>(position, bytes.size)));
+    // A search may pass a long stretch of bytes that are not messages.
+    auto found = [&] {
+        WithoutGil unlocked;
+        return cursor.next();
+    }();
+    if (!found) Py_RETURN_NONE;
+    return found_tuple(std::move(*found), cursor.position());
 }
 
 }  // namespace

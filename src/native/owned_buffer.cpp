@@ -11,11 +11,18 @@ namespace {
 
 struct OwnedMemory {
     PooledBuffer buffer;
-    std::size_t bytes = 0;
+    // Where a buffer view's shape and strides point.
+    Py_ssize_t count = 0;
+    Py_ssize_t item_size = 1;
+    char format[2] = {'B', '\0'};
 
-    OwnedMemory(PooledBuffer b, std::size_t n) noexcept : buffer(b), bytes(n) {}
+    OwnedMemory(PooledBuffer b, std::size_t n, char f, std::size_t size) noexcept
+        : buffer(b), count(static_cast<Py_ssize_t>(n)), item_size(static_cast<Py_ssize_t>(size)), format{f, '\0'} {}
     OwnedMemory(OwnedMemory&& other) noexcept
-        : buffer(std::exchange(other.buffer, {})), bytes(std::exchange(other.bytes, 0)) {}
+        : buffer(std::exchange(other.buffer, {})),
+          count(std::exchange(other.count, 0)),
+          item_size(other.item_size),
+          format{other.format[0], '\0'} {}
     OwnedMemory(const OwnedMemory&) = delete;
     OwnedMemory& operator=(const OwnedMemory&) = delete;
     OwnedMemory& operator=(OwnedMemory&&) = delete;
@@ -26,9 +33,19 @@ PyTypeObject* owned_buffer_type = nullptr;
 
 int get_buffer(PyObject* self, Py_buffer* view, int flags) {
     static char empty = 0;  // an address for nothing, which some consumers need
-    const OwnedMemory& memory = unbox<OwnedMemory>(self);
-    void* data = memory.buffer.data != nullptr ? memory.buffer.data : &empty;
-    return PyBuffer_FillInfo(view, self, data, static_cast<Py_ssize_t>(memory.bytes), 0, flags);
+    OwnedMemory& memory = unbox<OwnedMemory>(self);
+    view->buf = memory.buffer.data != nullptr ? memory.buffer.data : &empty;
+    view->obj = Py_NewRef(self);
+    view->len = memory.count * memory.item_size;
+    view->readonly = 0;
+    view->itemsize = memory.item_size;
+    view->format = (flags & PyBUF_FORMAT) != 0 ? memory.format : nullptr;
+    view->ndim = 1;
+    view->shape = (flags & PyBUF_ND) == PyBUF_ND ? &memory.count : nullptr;
+    view->strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? &memory.item_size : nullptr;
+    view->suboffsets = nullptr;
+    view->internal = nullptr;
+    return 0;
 }
 
 PyType_Slot owned_buffer_slots[] = {
@@ -59,8 +76,8 @@ bool create_owned_buffer_type(PyObject* module) {
     return true;
 }
 
-PyObject* owned_buffer(PooledBuffer buffer, std::size_t bytes) {
-    OwnedMemory memory(buffer, bytes);
+PyObject* owned_buffer(PooledBuffer buffer, std::size_t count, char format, std::size_t item_size) {
+    OwnedMemory memory(buffer, count, format, item_size);
     return box(owned_buffer_type, std::move(memory));
 }
 

@@ -1,10 +1,13 @@
 // Memory that the core filled, handed to Python without a copy: an object
-// that exports it through the buffer protocol (NumPy wraps it as it is, with
-// np.frombuffer, and keeps the object alive as the array's base) and frees it
-// with std::free when the last user lets go.
+// that exports it through the buffer protocol as a one-dimensional array of
+// typed items (NumPy wraps it as it is with np.asarray, taking the dtype from
+// the item format, and keeps the object alive as the array's base) and gives
+// it back to the pool when the last user lets go.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <type_traits>
 
 #include "columns/buffer_pool.hpp"
 #include "lib/python.hpp"
@@ -15,9 +18,24 @@ namespace skyrec::py {
 // import; false with an error set.
 bool create_owned_buffer_type(PyObject* module);
 
-// A new object owning `buffer` (`bytes` of it written), which goes back to
-// the pool when the object dies, or here if it cannot be made (nullptr with
-// an error set then).
-PyObject* owned_buffer(PooledBuffer buffer, std::size_t bytes);
+// The struct module's format code of items of type T.
+template <class T>
+constexpr char item_format() noexcept {
+    if constexpr (std::is_same_v<T, bool>) return '?';
+    if constexpr (std::is_same_v<T, double>) return 'd';
+    if constexpr (std::is_same_v<T, std::int8_t>) return 'b';
+    if constexpr (std::is_same_v<T, std::uint8_t>) return 'B';
+    if constexpr (std::is_same_v<T, std::int16_t>) return 'h';
+    if constexpr (std::is_same_v<T, std::uint16_t>) return 'H';
+    if constexpr (std::is_same_v<T, std::int32_t>) return 'i';
+    if constexpr (std::is_same_v<T, std::uint32_t>) return 'I';
+    if constexpr (std::is_same_v<T, std::int64_t>) return 'q';
+    if constexpr (std::is_same_v<T, std::uint64_t>) return 'Q';
+}
+
+// A new object owning `buffer`, `count` items of `item_size` bytes written,
+// each of struct format `format`. The buffer goes back to the pool when the
+// object dies, or here if it cannot be made (nullptr with an error set then).
+PyObject* owned_buffer(PooledBuffer buffer, std::size_t count, char format, std::size_t item_size);
 
 }  // namespace skyrec::py

@@ -44,7 +44,7 @@ Result<CodeTable> parse_code_table(std::string_view text) {
         }
         std::uint64_t raw = 0;
         if (const char* reason = parse_decimal(key, raw)) {
-            return BufrError::text("bad code table key " + debug_string(key) + ": " + reason);
+            return BufrError::table_syntax("bad code table key " + debug_string(key) + ": " + reason);
         }
         table.insert_or_assign(raw, std::move(meaning));
     }
@@ -64,12 +64,12 @@ Status read_code_table_directory(TableSet& tables, const std::string& directory)
     auto paths = list_table_files(directory, "", ".table");
     if (!paths) return std::move(paths).error();
     for (const std::string& path : *paths) {
-        auto code = code_table_file_code(file_name_of(path));
+        auto code = in_file(code_table_file_code(file_name_of(path)), path);
         if (!code) return std::move(code).error();
         if (!*code) continue;
-        auto text = read_table_file(path);
+        auto text = in_file(read_table_file(path), path);
         if (!text) return std::move(text).error();
-        auto table = parse_code_table(*text);
+        auto table = in_file(parse_code_table(*text), path);
         if (!table) return std::move(table).error();
         tables.insert_code_table(**code, std::move(*table));
     }

@@ -134,9 +134,9 @@ Status CsvTableReader::check_record(CsvRecord& record, const Position& at) {
         // ecCodes' own local tables leave out the CREX fields on some rows.
         record.ends_.resize(*field_count_, record.bytes_.size());
     } else if (count != *field_count_) {
-        return BufrError::text("CSV error: record " + to_string(at.record) + " (line: " + to_string(at.line) +
-                               ", byte: " + to_string(at.byte) + "): found record with " + to_string(count) +
-                               " fields, but the previous record has " + to_string(*field_count_) + " fields");
+        return BufrError::table_syntax("CSV error: record " + to_string(at.record) + " (line: " + to_string(at.line) +
+                                       ", byte: " + to_string(at.byte) + "): found record with " + to_string(count) +
+                                       " fields, but the previous record has " + to_string(*field_count_) + " fields");
     }
     // Field by field: two invalid halves can make a valid whole.
     for (std::size_t i = 0; i < count; ++i) {
@@ -144,10 +144,10 @@ Status CsvTableReader::check_record(CsvRecord& record, const Position& at) {
         const std::size_t valid = valid_utf8_prefix(field);
         if (valid == field.size()) continue;
         const std::string index = to_string(i);
-        return BufrError::text("CSV parse error: record " + to_string(at.record) + " (line " + to_string(at.line) +
-                               ", field: " + index + ", byte: " + to_string(at.byte) +
-                               "): invalid utf-8: invalid UTF-8 in field " + index + " near byte index " +
-                               to_string(valid));
+        return BufrError::table_syntax("CSV parse error: record " + to_string(at.record) + " (line " +
+                                       to_string(at.line) + ", field: " + index + ", byte: " + to_string(at.byte) +
+                                       "): invalid utf-8: invalid UTF-8 in field " + index + " near byte index " +
+                                       to_string(valid));
     }
     return Ok{};
 }

@@ -61,7 +61,7 @@ Result<std::string> resolve_table_dir(const std::string& start) {
         if (!content) return std::move(content).error();
         const std::string_view alias = trim_white_space(content.value());
         if (alias.empty() || alias.find('/') != std::string_view::npos || alias.find('\\') != std::string_view::npos) {
-            return BufrError::text("invalid ecCodes table alias " + shown(path) + " -> " + debug_string(alias));
+            return BufrError::table_syntax("invalid ecCodes table alias " + shown(path) + " -> " + debug_string(alias));
         }
         if (!path.has_parent_path()) return missing_directory(path);
         path = path.parent_path() / fs::path(std::string(alias));
@@ -75,8 +75,10 @@ Result<TableSet> select_definitions_tables(const std::string& root_text, const B
     const fs::path master_dir(master.value());
 
     TableSet tables;
-    SKYREC_CHECK(read_element_table(tables, (master_dir / "element.table").native()));
-    SKYREC_CHECK(read_sequence_file(tables, (master_dir / "sequence.def").native()));
+    const fs::path master_elements = master_dir / "element.table";
+    const fs::path master_sequences = master_dir / "sequence.def";
+    SKYREC_CHECK(in_file(read_element_table(tables, master_elements.native()), master_elements.native()));
+    SKYREC_CHECK(in_file(read_sequence_file(tables, master_sequences.native()), master_sequences.native()));
     const fs::path master_codes = master_dir / "codetables";
     if (entry_exists(master_codes)) SKYREC_CHECK(read_code_table_directory(tables, master_codes.native()));
 
@@ -85,10 +87,10 @@ Result<TableSet> select_definitions_tables(const std::string& root_text, const B
     if (!entry_exists(local_dir)) return tables;
     // Local entries replace the master's entries of the same code whole.
     if (const fs::path p = local_dir / "element.table"; entry_exists(p)) {
-        SKYREC_CHECK(read_element_table(tables, p.native()));
+        SKYREC_CHECK(in_file(read_element_table(tables, p.native()), p.native()));
     }
     if (const fs::path p = local_dir / "sequence.def"; entry_exists(p)) {
-        SKYREC_CHECK(read_sequence_file(tables, p.native()));
+        SKYREC_CHECK(in_file(read_sequence_file(tables, p.native()), p.native()));
     }
     if (const fs::path p = local_dir / "codetables"; entry_exists(p)) {
         SKYREC_CHECK(read_code_table_directory(tables, p.native()));

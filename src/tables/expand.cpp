@@ -17,8 +17,8 @@ public:
           input_(2 * std::uint64_t{count}),
           bound_(kFloorExpansionSteps + kExpansionStepsPerDescriptor * count) {}
 
-    Status walk(std::span<const DescriptorCode> list, int depth) {
-        if (depth > kMaxExpansionDepth) return BufrError::text("sequence expansion exceeded recursion depth");
+    Status walk(std::span<const DescriptorCode> list, unsigned depth) {
+        if (depth > kMaxNestingDepth) return BufrError::limit_exceeded("sequence expansion exceeded recursion depth");
         std::size_t i = 0;
         while (i < list.size()) {
             if (++steps_ > bound_) return limit_error("sequence expansion", bound_, "descriptors", input_);
@@ -33,7 +33,7 @@ public:
                     if (associated_width_ != 0 && x != 31) {
                         // A marker is output too: counted, so the output stays within the bound.
                         if (++steps_ > bound_) return limit_error("sequence expansion", bound_, "descriptors", input_);
-                        out_.push_back(kAssociatedFieldMarker);
+                        out_.push_back(kAssociatedFieldCode);
                     }
                     out_.push_back(c);
                     i += 1;
@@ -68,7 +68,7 @@ public:
                     break;
                 }
                 default:
-                    return BufrError::text("invalid descriptor " + descriptor_text(c));
+                    return BufrError::invalid_descriptor(c);
             }
         }
         return Ok{};

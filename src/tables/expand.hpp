@@ -13,16 +13,10 @@
 
 namespace skyrec {
 
-// Marks the values of an associated field (2-04-YYY) in expanded lists.
-constexpr DescriptorCode kAssociatedFieldMarker = 999999;
-
-// Nesting below the top-level list that expansion allows.
-constexpr int kMaxExpansionDepth = 64;
-
 // Sequences are replaced by their members, fixed replications unrolled,
 // delayed replications laid out once (factor descriptor first), 2-01, 2-02,
 // 2-04, 2-06, 2-07 and 2-08 operators dropped, and every element after
-// 2-04-YYY (Y > 0) outside class 31 preceded by kAssociatedFieldMarker.
+// 2-04-YYY (Y > 0) outside class 31 preceded by kAssociatedFieldCode.
 // Elements are not looked up. Nested fixed replications multiply, so a walk
 // visiting more descriptors than message/limits.hpp allows (markers count)
 // is refused.

@@ -51,7 +51,7 @@ template <class T>
 Result<T> parse_field(std::string_view text, std::string_view shown, const char* what) {
     T value{};
     if (const char* reason = parse_decimal(text, value)) {
-        return BufrError::text(std::string(what) + " " + debug_string(shown) + ": " + reason);
+        return BufrError::table_syntax(std::string(what) + " " + debug_string(shown) + ": " + reason);
     }
     return value;
 }

@@ -27,7 +27,7 @@ Status process_statement(TableSet& tables, std::string_view statement) {
     const std::size_t open = rest.find('[');
     const std::size_t close = rest.find(']');
     if (open == std::string_view::npos || close == std::string_view::npos || close < open) {
-        return BufrError::text(std::string(statement));
+        return BufrError::table_syntax(std::string(statement));
     }
     std::string_view list = rest.substr(open + 1, close - open - 1);
 

@@ -7,14 +7,14 @@ import argparse
 import os
 import re
 import textwrap
-from typing import Callable
+from collections.abc import Callable
 
 from _skyrec import BufrMessage, TableSet
 
+from .. import bundle
 from .._native import resolve_table_dir
 from ..reader import read_messages
-from .. import bundle
-from ..tables import TableSource, TablesNotFound, find_definitions_root, find_tables
+from ..tables import TablesNotFound, TableSource, find_definitions_root, find_tables
 
 EXIT_OK = 0  # every message decoded
 EXIT_FAILED = 1  # some message, file or lookup failed; the others were printed

@@ -5,9 +5,9 @@ from __future__ import annotations
 
 import csv
 import json
+from collections.abc import Iterable, Sequence
 from functools import lru_cache
 from itertools import zip_longest
-from collections.abc import Iterable, Sequence
 from typing import Any, TextIO
 
 from _skyrec import BufrMessage

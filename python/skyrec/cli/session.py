@@ -12,7 +12,6 @@ from ..reader import Decoded
 from .options import EXIT_FAILED, EXIT_OK
 from .progress import Progress, progress_for
 
-
 STDIN = "-"
 
 

@@ -8,7 +8,8 @@ import os
 from _skyrec import BufrMessage
 
 from .._native import table_directories
-from ..reader import MessageError, read_messages
+from ..errors import MessageError
+from ..reader import read_messages
 from ..tables import TableSource
 from .options import add_command, add_file_options, table_source
 from .output import Column, Record, RecordWriter, fixed_line
