@@ -101,6 +101,13 @@ def test_ls_lists_headers_without_tables(capsys, files):
     assert second.split()[:2] == ["1", str(length)]
 
 
+def test_ls_of_several_files_heads_each_listing(capsys, files):
+    status, out, _ = run(capsys, "ls", files["good"], files["good"])
+    lines = out.splitlines()
+    assert status == 0 and [lines[i] for i in (0, 4)] == [f"{files['good']}:"] * 2
+    assert lines[1] == lines[5] and lines[1].split()[:2] == ["#", "OFFSET"]
+
+
 @pytest.mark.parametrize("fmt", ["jsonl", "csv"])
 def test_ls_records(capsys, files, fmt):
     status, out, _ = run(capsys, "ls", "--format", fmt, files["good"])
@@ -527,3 +534,15 @@ def test_an_asked_for_bar_draws_on_stderr_and_errors_still_show(tmp_path, large_
     err = result.stderr.decode()
     assert result.returncode == 1 and "B/s" in err and "section 5 terminator is not 7777" in err
     assert len(result.stdout.splitlines()) == large_file.stat().st_size // len(station(*STATIONS[0])) + 1
+
+
+@pytest.mark.parametrize("args, says", [
+    (["expand", "102002"], "102002 needs 2 descriptors after it (2 to replicate), but only 0 follow"),
+    (["expand", "101000", "001001"],
+     "101000 needs 2 descriptors after it (1 to replicate and their delayed factor), but only 1 follows"),
+    (["expand", "--master-version", "30", "301001"], "--master-version chooses tables from a definitions tree"),
+    (["lookup", "--like", "x.bufr", "001001"], "--like chooses tables from a definitions tree"),
+])
+def test_expand_and_lookup_refuse_what_they_cannot_do(capsys, tables, args, says):
+    status, out, err = run(capsys, *args[:1], "--tables", tables, *args[1:])
+    assert status in (1, 2) and out == "" and says in err

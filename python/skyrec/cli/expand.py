@@ -33,8 +33,27 @@ def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> N
     add_table_options(parser, versions=True)
 
 
+def missing_operands(codes: list[int]) -> str | None:
+    """What a replication of `codes` lacks, when fewer descriptors follow it
+    than it replicates (plus its factor, when delayed)."""
+    for i, code in enumerate(codes):
+        if code // 100000 != 1:
+            continue
+        x, y = code // 1000 % 100, code % 1000
+        needed = x + (1 if y == 0 else 0)
+        after = len(codes) - i - 1
+        if after < needed:
+            why = f"{x} to replicate" + (" and their delayed factor" if y == 0 else "")
+            return (f"{code_text(code)} needs {needed} descriptor{'s' if needed != 1 else ''} after it ({why}), "
+                    f"but only {after} follow{'s' if after == 1 else ''}")
+    return None
+
+
 def run(args: argparse.Namespace, session: Session) -> int:
     tables, _ = lookup_tables(args)
+    if (lacking := missing_operands(args.descriptors)) is not None:
+        session.fail(f"cannot expand {' '.join(map(code_text, args.descriptors))}: {lacking}")
+        return session.status
     try:
         codes = tables.expand(args.descriptors)
     except ValueError as e:

@@ -47,8 +47,10 @@ def text_cells(record: Record) -> list[str]:
 def run(args: argparse.Namespace, session: Session) -> int:
     out = session.out
     writer = RecordWriter(out, args.format, FIELDS) if args.format != "text" else None
-    if writer is None:
-        out.write(fixed_line(COLUMNS, [c.header for c in COLUMNS]) + "\n")
+    header = fixed_line(COLUMNS, [c.header for c in COLUMNS]) + "\n"
+    several = len(args.files) > 1
+    if writer is None and not several:
+        out.write(header)
     for path, item in session.messages(args.files, lambda p: read_messages(p, output="messages")):
         if session.report(path, item):
             continue
@@ -58,6 +60,9 @@ def run(args: argparse.Namespace, session: Session) -> int:
         if writer is not None:
             writer.write(record)
             continue
-        out.write(session.file_heading(len(args.files), path))
+        heading = session.file_heading(len(args.files), path)
+        if heading:
+            # Under each file's heading, so that every listing reads alone.
+            out.write(heading + header)
         out.write(fixed_line(COLUMNS, text_cells(record)) + "\n")
     return session.status

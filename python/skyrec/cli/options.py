@@ -49,8 +49,10 @@ def descriptor(text: str) -> int:
     return f * 100000 + x * 1000 + y
 
 
-FOUND_BY_THEMSELVES = ("Without one of these, an ecCodes definitions tree is looked for: inside an installed "
-                       "ecCodes Python package, then $ECCODES_DEFINITION_PATH, then /usr/share/eccodes/definitions.")
+FOUND_BY_THEMSELVES = ("Without one of these, the tables come from $ECCODES_DEFINITION_PATH, else from the first "
+                       "ecCodes definitions tree found (inside an installed ecCodes Python package, under "
+                       "sys.prefix/share, /usr/local/share, /opt/homebrew/share, /usr/share), else from the "
+                       "tables bundled with skyrec.")
 NOT_READ = "This command reads no tables: these options are taken so that every command takes the same ones."
 
 
@@ -121,6 +123,11 @@ def lookup_tables(args: argparse.Namespace) -> tuple[TableSet, str]:
     given directory, the tables of --like FILE's first message, or a master
     version of a definitions tree."""
     if args.tables is not None or args.wmo_csv is not None:
+        # Those tables are one version already: a version asked for besides would be ignored.
+        for option, value in (("--master-version", args.master_version), ("--like", args.like)):
+            if value is not None:
+                given = "--tables" if args.tables is not None else "--wmo-csv"
+                raise UsageError(f"{option} chooses tables from a definitions tree; it cannot go with {given}")
         source = table_source(args)
         assert source.fixed is not None
         return source.fixed, source.origin
