@@ -1,9 +1,29 @@
 #include "message/error.hpp"
 
 namespace skyrec {
+namespace {
+
+// The kinds that carry a free text of their own, split from one by cause.
+bool is_free_text(BufrError::Kind kind) noexcept {
+    using Kind = BufrError::Kind;
+    switch (kind) {
+        case Kind::BitsExhausted:
+        case Kind::LimitExceeded:
+        case Kind::InvalidDescriptor:
+        case Kind::TableSyntax:
+        case Kind::Unsupported:
+        case Kind::Text:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
 
 std::string BufrError::message() const {
     using std::to_string;
+    if (is_free_text(kind_)) return "csv/table parse error: " + text_;
     switch (kind_) {
         case Kind::TooShort:
             return "message is too short to be BUFR";
@@ -32,15 +52,10 @@ std::string BufrError::message() const {
         case Kind::CutShort:
             // _skyrec's scans and the message cursor tell it apart; framing alone cannot.
             return "section 0 at offset 0 is truncated";
-        case Kind::BitsExhausted:
-        case Kind::LimitExceeded:
-        case Kind::InvalidDescriptor:
-        case Kind::TableSyntax:
-        case Kind::Unsupported:
-        case Kind::Text:
-            return "csv/table parse error: " + text_;
         case Kind::Io:
             return "io error: " + text_;
+        default:  // the free-text kinds, above
+            break;
     }
     return "unknown error";
 }
@@ -49,15 +64,8 @@ std::string BufrError::reason() const {
     switch (kind_) {
         case Kind::CutShort:
             return "declared length " + std::to_string(a_) + ", only " + std::to_string(b_) + " bytes left";
-        case Kind::BitsExhausted:
-        case Kind::LimitExceeded:
-        case Kind::InvalidDescriptor:
-        case Kind::TableSyntax:
-        case Kind::Unsupported:
-        case Kind::Text:
-            return text_;
         default:
-            return message();
+            return is_free_text(kind_) ? text_ : message();
     }
 }
 

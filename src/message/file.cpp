@@ -18,8 +18,13 @@ std::string system_error_text(int errnum) {
     return std::string(std::strerror(errnum)) + " (os error " + std::to_string(errnum) + ")";
 }
 
-Result<FileDescriptor> open_for_reading(const std::string& path) {
+Status check_path(const std::string& path) {
     if (path.find('\0') != std::string::npos) return BufrError::io("path contains a NUL byte");
+    return Ok{};
+}
+
+Result<FileDescriptor> open_for_reading(const std::string& path) {
+    SKYREC_CHECK(check_path(path));
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) return BufrError::io(system_error_text(errno));
     return fd;

@@ -48,4 +48,7 @@ Result<std::vector<std::uint8_t>> read_file_bytes(const std::string& path);
 // The system's description of an errno value, as shown in error messages.
 std::string system_error_text(int errnum);
 
+// Ok, or an Io error for a path that the system would cut short at a NUL byte.
+Status check_path(const std::string& path);
+
 }  // namespace skyrec

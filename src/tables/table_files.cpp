@@ -48,7 +48,7 @@ std::string_view file_name_of(std::string_view path) noexcept {
 
 Result<std::vector<std::string>> list_table_files(const std::string& directory, std::string_view prefix,
                                                   std::string_view suffix) {
-    if (directory.find('\0') != std::string::npos) return BufrError::io("path contains a NUL byte");
+    SKYREC_CHECK(check_path(directory));
     DirectoryStream dir(::opendir(directory.c_str()));
     if (dir.get() == nullptr) return BufrError::io(system_error_text(errno));
     std::vector<std::string> names;

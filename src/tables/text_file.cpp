@@ -10,7 +10,7 @@
 namespace skyrec {
 
 Result<FileDescriptor> open_table_file(const std::string& path) {
-    if (path.find('\0') != std::string::npos) return BufrError::io("path contains a NUL byte");
+    SKYREC_CHECK(check_path(path));
     // Non-blocking, so that opening a FIFO does not wait for its writer.
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) return BufrError::io(system_error_text(errno));
