@@ -126,6 +126,8 @@ bool Walker::read_character(DescriptorCode code, const std::string& name, std::u
     const std::uint64_t width_bytes = width / 8;
 
     if (!compressed_) {
+        // Kept for compatibility: a text's number is its index among the message's texts times
+        // 1000 plus its width in bytes, which callers see as its raw_value.
         const std::uint64_t index = ++state_.string_counter;
         values_->push_back(DecodedValue{static_cast<double>(index * 1000 + width_bytes), 0, &name, nullptr,
                                         decode_ia5(scratch_.data(), nbytes), code, true, false});

@@ -73,6 +73,7 @@ bool instance_arg(PyObject* obj, PyTypeObject* type, const char* name) {
 
 std::optional<std::vector<DescriptorCode>> descriptor_list_arg(PyObject* obj, const char* name) {
     if (PyUnicode_Check(obj)) {
+        // Kept for compatibility: the wording callers have always seen for a str here.
         PyErr_Format(PyExc_TypeError, "argument '%s': Can't extract `str` to `Vec`", name);
         return std::nullopt;
     }

@@ -34,7 +34,8 @@ PyObject* value_raw(PyObject* self, void*) {
     if (!fields(self).has_raw) Py_RETURN_NONE;
     return PyLong_FromUnsignedLongLong(fields(self).raw);
 }
-// A new str per access, copied from the shared one.
+// Kept for compatibility: every attribute access gives a new object, so the
+// shared name and meaning are copied.
 PyObject* str_copy(PyObject* shared) {
     return PyUnicode_FromKindAndData(PyUnicode_KIND(shared), PyUnicode_DATA(shared), PyUnicode_GET_LENGTH(shared));
 }
@@ -68,6 +69,7 @@ PyObject* value_repr(PyObject* self) {
         if (meaning == nullptr) return nullptr;
         text += debug_string(std::string_view(meaning, static_cast<std::size_t>(size)));
     } else if (f.has_value) {
+        // Kept for compatibility: "Some(x)" and "None", the value's repr that callers parse.
         text += "Some(" + float_debug(f.value) + ")";
     } else {
         text += "None";
@@ -94,6 +96,7 @@ PyType_Slot value_slots[] = {
     {0, nullptr},
 };
 
+// Kept for compatibility: the class lives under "builtins", not the module's name.
 PyType_Spec value_spec = {
     "builtins.DecodedValue",
     sizeof(ValueObject),

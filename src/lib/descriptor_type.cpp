@@ -74,6 +74,7 @@ PyType_Slot descriptor_slots[] = {
     {0, nullptr},
 };
 
+// Kept for compatibility: the class lives under "builtins", not the module's name.
 PyType_Spec descriptor_spec = {
     "builtins.Descriptor", sizeof(Boxed<Fxy>), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, descriptor_slots,
 };

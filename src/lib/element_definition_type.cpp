@@ -40,6 +40,7 @@ PyType_Slot element_slots[] = {
     {0, nullptr},
 };
 
+// Kept for compatibility: the class lives under "builtins", not the module's name.
 PyType_Spec element_spec = {
     "builtins.ElementDefinition",
     sizeof(Boxed<E>),

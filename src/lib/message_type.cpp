@@ -68,6 +68,7 @@ PyType_Slot message_slots[] = {
     {0, nullptr},
 };
 
+// Kept for compatibility: the class lives under "builtins", not the module's name.
 PyType_Spec message_spec = {
     "builtins.BufrMessage",
     sizeof(Boxed<M>),

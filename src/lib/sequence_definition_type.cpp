@@ -35,6 +35,7 @@ PyType_Slot sequence_slots[] = {
     {0, nullptr},
 };
 
+// Kept for compatibility: the class lives under "builtins", not the module's name.
 PyType_Spec sequence_spec = {
     "builtins.SequenceDefinition",
     sizeof(Boxed<S>),

@@ -143,6 +143,7 @@ PyType_Slot table_set_slots[] = {
     {0, nullptr},
 };
 
+// Kept for compatibility: the class lives under "builtins", not the module's name.
 PyType_Spec table_set_spec = {
     "builtins.TableSet", sizeof(Boxed<TableSet>), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, table_set_slots,
 };

@@ -23,6 +23,7 @@ bool is_free_text(BufrError::Kind kind) noexcept {
 
 std::string BufrError::message() const {
     using std::to_string;
+    // Kept for compatibility: every free-text error, whatever raised it, carries this prefix.
     if (is_free_text(kind_)) return "csv/table parse error: " + text_;
     switch (kind_) {
         case Kind::TooShort:

@@ -15,6 +15,7 @@ FileDescriptor::~FileDescriptor() {
 }
 
 std::string system_error_text(int errnum) {
+    // Kept for compatibility: callers match the "(os error N)" suffix.
     return std::string(std::strerror(errnum)) + " (os error " + std::to_string(errnum) + ")";
 }
 

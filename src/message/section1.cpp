@@ -6,6 +6,8 @@ namespace {
 constexpr std::uint8_t kNoInternationalSubcategory = 255;
 constexpr std::uint16_t kYearOfCenturyBase = 2000;
 
+// Kept for compatibility: the fields are read at fixed offsets whatever
+// length section 1 declares; its octets past the last field go unread.
 void read_edition4(const std::uint8_t* p, BufrMessage& m) noexcept {
     m.master_table_number = p[11];
     m.originating_centre = static_cast<std::uint16_t>(read_u16(p + 12));

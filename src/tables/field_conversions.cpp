@@ -8,6 +8,8 @@
 
 namespace skyrec {
 
+// Kept for compatibility: the reasons read as they always have ("invalid digit found in
+// string"), and only code fields are trimmed of blanks.
 template <class T>
 const char* parse_decimal(std::string_view text, T& out) noexcept {
     static constexpr const char* kInvalidDigit = "invalid digit found in string";

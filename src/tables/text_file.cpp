@@ -34,6 +34,7 @@ Result<std::string> read_table_file(const std::string& path) {
 }
 
 Status check_text(std::string_view bytes) {
+    // Kept for compatibility: an io error with this exact text, not a table syntax error.
     if (!is_valid_utf8(bytes)) return BufrError::io("stream did not contain valid UTF-8");
     return Ok{};
 }

@@ -18,7 +18,8 @@ constexpr std::string_view kTableDPrefix = "BUFR_TableD_en_";
 constexpr std::string_view kCodeFlagPrefix = "BUFRCREX_CodeFlag_en_";
 constexpr std::string_view kSuffix = ".csv";
 
-// The source has no type column: the unit, compared exactly, decides.
+// The source has no type column: the unit decides. Kept for compatibility: compared
+// exactly, so "Code Table" or " Code table" make a plain number.
 std::string_view element_type_of(std::string_view unit) noexcept {
     if (unit == "Code table") return "code";
     if (unit == "Flag table") return "flags";
