@@ -25,9 +25,9 @@ class GuardedOutput:
     def __init__(self, stream: TextIO | None):
         self._stream = stream
 
-    def _call(self, name: str, *args: Any) -> Any:
+    def _call(self, name: str, *args: Any, on: Any = None) -> Any:
         try:
-            return getattr(self._stream, name)(*args)
+            return getattr(self._stream if on is None else on, name)(*args)
         except BrokenPipeError:
             raise
         except (OSError, ValueError, AttributeError) as e:
@@ -36,6 +36,16 @@ class GuardedOutput:
     def write(self, text: str) -> int:
         result: int = self._call("write", text)
         return result
+
+    def write_bytes(self, data: bytes) -> None:
+        """UTF-8 bytes, straight to the binary stream under a UTF-8 text one."""
+        buffer = getattr(self._stream, "buffer", None)
+        encoding = str(getattr(self._stream, "encoding", "")).lower().replace("-", "").replace("_", "")
+        if buffer is None or encoding != "utf8":
+            self.write(data.decode("utf-8", "surrogateescape"))
+            return
+        self._call("flush")
+        self._call("write", data, on=buffer)
 
     def writelines(self, lines: Iterable[str]) -> None:
         self._call("writelines", lines)

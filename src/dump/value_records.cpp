@@ -1,0 +1,352 @@
+#include "dump/value_records.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "columns/shown_values.hpp"
+#include "columns/value_keys.hpp"
+#include "decode/decode_section4.hpp"
+#include "message/utf8.hpp"
+
+namespace skyrec {
+namespace {
+
+constexpr std::size_t kWidest = 64;  // a longer text cell pushes the rest of its line right
+constexpr std::string_view kGap = "  ";
+constexpr std::string_view kIndent = "    ";
+
+// What no element names gets a fixed key, unranked.
+const std::string* fixed_key(const std::string& name) {
+    static const std::array<std::string, 3> keys = {"operator", "text", "associatedField"};
+    for (const std::string& key : keys)
+        if (name == key) return &key;
+    return nullptr;
+}
+
+// Texts as str() shows them: invalid UTF-8 replaced.
+std::string readable(const std::string& text) { return is_valid_utf8(text) ? text : utf8_lossy(text); }
+
+// A text shown in the current format: itself (with its width) in text
+// lines, a JSON string or a CSV field.
+struct Shown {
+    std::string form;
+    std::size_t width = 0;
+};
+
+// What every value of one (descriptor, name) shares.
+struct ElementShown {
+    Shown name;
+    Shown unit;
+    Shown key;  // empty when the value has no key
+    bool has_key = false;
+    bool ranked = false;
+    std::int32_t key_number = kNoCategory;    // for ranks
+    bool operator_code = false;               // F = 2: a value with a raw is a marker
+    bool all_chosen = true;                   // every value of its key is printed
+    std::vector<std::uint32_t> chosen_ranks;  // else these
+    std::string code;                         // the descriptor as the tables write it: 012101
+    std::string head;                         // jsonl and csv: the fields from descriptor up to the value
+};
+
+struct ElementId {
+    DescriptorCode descriptor;
+    const std::string* name;
+    bool operator==(const ElementId&) const = default;
+};
+struct ElementIdHash {
+    std::size_t operator()(const ElementId& id) const noexcept {
+        return std::hash<const void*>{}(id.name) ^ (std::size_t{id.descriptor} * 0x9E3779B97F4A7C15ULL);
+    }
+};
+
+// A text line of the text format, kept until the message's widths are known.
+struct TextRow {
+    const ElementShown* element;
+    const Shown* meaning;  // nullptr when none
+    std::uint32_t rank;
+    std::uint32_t value_at;  // the value cell in the cell arena
+    std::uint32_t value_size;
+    std::uint32_t subset;
+};
+
+class RecordSink final : public Section4Sink {
+public:
+    RecordSink(const TableSet& tables, const RecordOptions& options, std::string& out)
+        : tables_(tables), options_(options), out_(out) {}
+
+    Status run(const BufrMessage& message, ByteView section4) {
+        Status decoded = decode_section4_into(message, tables_, section4, *this, &subset_starts_);
+        if (decoded && options_.format == RecordFormat::Text) write_text();
+        return decoded;
+    }
+
+    bool take_values(std::vector<DecodedValue>& batch) override {
+        for (const DecodedValue& v : batch) {
+            while (subset_ + 1 < subset_starts_.size() && subset_starts_[subset_ + 1] <= seen_)
+                ++subset_;
+            const std::size_t position = subset_starts_.empty() ? seen_ : seen_ - subset_starts_[subset_];
+            add(v, v.text.present(), v.text.view(), position);
+            ++seen_;
+        }
+        return true;
+    }
+
+    bool take_columns(const CompressedSection& section) override {
+        const std::size_t width = section.columns.size();
+        if (options_.format == RecordFormat::Text) rows_.reserve(section.value_count());
+        return visit_values(section, [&](std::size_t column, const ValueView& v) {
+            add(v, v.has_text, v.text, column);
+            if (column + 1 == width) ++subset_;
+            return true;
+        });
+    }
+
+private:
+    bool json() const noexcept { return options_.format == RecordFormat::Jsonl; }
+
+    Shown shown(std::string_view text) const {
+        Shown s;
+        switch (options_.format) {
+            case RecordFormat::Text:
+                s.form = text;
+                s.width = code_points(text);
+                break;
+            case RecordFormat::Jsonl:
+                append_json_string(s.form, text);
+                break;
+            case RecordFormat::Csv:
+                append_csv_field(s.form, text, options_.csv_quoted);
+                break;
+        }
+        return s;
+    }
+
+    const ElementShown& element(DescriptorCode code, const std::string* name) {
+        auto [it, added] = elements_.try_emplace(ElementId{code, name});
+        if (!added) return *it->second;
+        it->second = std::make_unique<ElementShown>();
+        ElementShown& e = *it->second;
+        const ElementDefinition* definition = tables_.element(code);
+        const std::string& own_name = definition != nullptr ? definition->name : empty_;
+        e.name = shown(readable(*name));
+        e.unit = shown(definition != nullptr ? readable(definition->unit) : empty_);
+        const std::string* key = nullptr;
+        if (own_name == *name && definition != nullptr && !definition->abbreviation.empty()) {
+            key = &definition->abbreviation;
+            e.ranked = true;
+        } else if (own_name != *name) {
+            key = fixed_key(*name);
+        }
+        if (key != nullptr) {
+            e.has_key = true;
+            e.key = shown(readable(*key));
+            if (e.ranked) e.key_number = key_numbers_.number(*key);
+        }
+        e.operator_code = code / 100000 == 2;
+        if (!options_.keys.empty()) {
+            e.all_chosen = false;
+            for (const auto& [wanted, rank] : options_.keys) {
+                if (key == nullptr || wanted != *key) continue;
+                if (rank == 0) e.all_chosen = true;
+                e.chosen_ranks.push_back(rank);
+            }
+        }
+        e.code = descriptor_text(code);
+        const std::string& descriptor = e.code;
+        if (json()) {
+            e.head = ", \"descriptor\": \"" + descriptor + "\", \"name\": " + e.name.form +
+                     ", \"unit\": " + e.unit.form + ", \"value\": ";
+        } else if (options_.format == RecordFormat::Csv) {
+            e.head = "," + descriptor + "," + e.name.form + "," + e.unit.form + ",";
+        }
+        return e;
+    }
+
+    const Shown* meaning(const std::string* text) {
+        if (text == nullptr) return nullptr;
+        auto [it, added] = meanings_.try_emplace(text);
+        if (added) it->second = shown(readable(*text));
+        return &it->second;
+    }
+
+    template <class Value>
+    void add(const Value& v, bool has_text, std::string_view text, std::size_t position) {
+        const ElementShown& e = element(v.descriptor, v.name);
+        if (subset_ != ranked_subset_) {
+            ranks_.restart();
+            ranked_subset_ = subset_;
+            subset_chosen_ = subset_is_chosen(subset_);
+        }
+        const std::uint32_t rank = e.ranked ? ranks_.next(e.key_number) : 0;
+        if (!subset_chosen_ || !chosen(e, rank)) return;
+        const bool marker = e.operator_code && v.has_raw;
+        const bool number = v.has_raw && !marker && v.has_value;
+        const std::string_view shown_chars = has_text ? shown_text(text) : std::string_view{};
+        if (options_.format == RecordFormat::Text) {
+            const std::size_t at = cells_.size();
+            if (has_text) {
+                append_str_repr(cells_, shown_chars);
+            } else if (!marker) {
+                if (number) {
+                    append_plain_number(cells_, v.value);
+                } else {
+                    cells_ += "MISSING";
+                }
+            }
+            rows_.push_back(TextRow{&e, meaning(v.meaning), rank, static_cast<std::uint32_t>(at),
+                                    static_cast<std::uint32_t>(cells_.size() - at),
+                                    static_cast<std::uint32_t>(subset_)});
+            return;
+        }
+        const bool as_json = json();
+        const std::string_view none = as_json ? "null" : "";
+        const std::string_view comma = as_json ? ", \"" : ",";
+        out_ += options_.prefix;
+        if (as_json) out_ += "\"subset\": ";
+        append_unsigned(out_, subset_);
+        out_ += as_json ? ", \"position\": " : ",";
+        append_unsigned(out_, position);
+        out_ += e.head;
+        if (number) {
+            append_record_number(out_, v.value, as_json);
+        } else {
+            out_ += none;
+        }
+        out_ += comma;
+        if (as_json) out_ += "raw\": ";
+        if (v.has_raw && !marker) {
+            append_unsigned(out_, v.raw);
+        } else {
+            out_ += none;
+        }
+        out_ += comma;
+        if (as_json) out_ += "text\": ";
+        if (!has_text) {
+            out_ += none;
+        } else if (as_json) {
+            append_json_string(out_, shown_chars);
+        } else {
+            append_csv_field(out_, shown_chars, options_.csv_quoted);
+        }
+        out_ += comma;
+        if (as_json) out_ += "meaning\": ";
+        const Shown* m = meaning(v.meaning);
+        out_ += m != nullptr ? std::string_view(m->form) : none;
+        out_ += comma;
+        if (as_json) out_ += "key\": ";
+        out_ += e.has_key ? std::string_view(e.key.form) : none;
+        out_ += comma;
+        if (as_json) out_ += "rank\": ";
+        append_unsigned(out_, rank);
+        out_ += as_json ? "}\n" : "\n";
+    }
+
+    static bool chosen(const ElementShown& e, std::uint32_t rank) {
+        return e.all_chosen || std::find(e.chosen_ranks.begin(), e.chosen_ranks.end(), rank) != e.chosen_ranks.end();
+    }
+
+    bool subset_is_chosen(std::size_t j) const {
+        if (options_.subsets.empty()) return true;
+        return std::any_of(options_.subsets.begin(), options_.subsets.end(),
+                           [j](const auto& range) { return range.first <= j && j <= range.second; });
+    }
+
+    static std::size_t key_width(const TextRow& row) {
+        if (!row.element->has_key) return 0;
+        std::size_t width = row.element->key.width;
+        if (row.rank != 0) width += 2 + std::to_string(row.rank).size();
+        return width;
+    }
+
+    void pad(std::size_t width, std::size_t to) {
+        if (width < to) out_.append(to - width, ' ');
+    }
+
+    void write_text() {
+        // One layout for the whole message: each column as wide as its widest cell, up to kWidest.
+        std::array<std::size_t, 6> widths{};
+        for (const TextRow& row : rows_) {
+            const ElementShown& e = *row.element;
+            const std::array<std::size_t, 6> cells = {e.code.size(),
+                                                      e.name.width,
+                                                      row.value_size,
+                                                      e.unit.width,
+                                                      row.meaning != nullptr ? row.meaning->width : 0,
+                                                      key_width(row)};
+            for (std::size_t c = 0; c < widths.size(); ++c)
+                widths[c] = std::max(widths[c], std::min(kWidest, cells[c]));
+        }
+        std::string key_cell;
+        std::size_t row_index = 0;
+        for (std::size_t j = 0; j < subset_starts_.size(); ++j) {
+            if (!subset_is_chosen(j)) continue;
+            out_ += "  subset ";
+            append_unsigned(out_, j);
+            out_ += '\n';
+            for (; row_index < rows_.size() && rows_[row_index].subset == j; ++row_index) {
+                const TextRow& row = rows_[row_index];
+                const ElementShown& e = *row.element;
+                const std::size_t line_start = out_.size();
+                out_ += kIndent;
+                out_ += e.code;
+                pad(e.code.size(), widths[0]);
+                out_ += kGap;
+                out_ += e.name.form;
+                pad(e.name.width, widths[1]);
+                out_ += kGap;
+                out_.append(cells_, row.value_at, row.value_size);
+                pad(row.value_size, widths[2]);
+                out_ += kGap;
+                out_ += e.unit.form;
+                pad(e.unit.width, widths[3]);
+                out_ += kGap;
+                if (row.meaning != nullptr) out_ += row.meaning->form;
+                pad(row.meaning != nullptr ? row.meaning->width : 0, widths[4]);
+                out_ += kGap;
+                if (e.has_key) {
+                    if (row.rank != 0) {
+                        out_ += '#';
+                        append_unsigned(out_, row.rank);
+                        out_ += '#';
+                    }
+                    out_ += e.key.form;
+                }
+                pad(key_width(row), widths[5]);
+                const std::string_view line(out_.data() + line_start, out_.size() - line_start);
+                out_.resize(line_start + rstripped_size(line));
+                out_ += '\n';
+            }
+        }
+    }
+
+    const TableSet& tables_;
+    const RecordOptions& options_;
+    std::string& out_;
+    const std::string empty_;
+    std::unordered_map<ElementId, std::unique_ptr<ElementShown>, ElementIdHash> elements_;
+    std::unordered_map<const std::string*, Shown> meanings_;
+    KeyNumbers key_numbers_;
+    KeyRanks ranks_;
+    std::size_t ranked_subset_ = 0;
+    bool subset_chosen_ = subset_is_chosen(0);
+    std::vector<std::size_t> subset_starts_;
+    std::size_t subset_ = 0;
+    std::size_t seen_ = 0;
+    std::vector<TextRow> rows_;
+    std::string cells_;
+};
+
+}  // namespace
+
+Status write_value_records(const BufrMessage& message, const TableSet& tables, ByteView section4,
+                           const RecordOptions& options, std::string& out) {
+    RecordSink sink(tables, options, out);
+    return sink.run(message, section4);
+}
+
+}  // namespace skyrec
