@@ -11,6 +11,7 @@
 #include "columns/shown_values.hpp"
 #include "columns/value_keys.hpp"
 #include "decode/decode_section4.hpp"
+#include "decode/walker.hpp"
 #include "message/utf8.hpp"
 
 namespace skyrec {
@@ -81,7 +82,10 @@ public:
 
     Status run(const BufrMessage& message, ByteView section4) {
         Status decoded = decode_section4_into(message, tables_, section4, *this, &subset_starts_);
-        if (decoded && options_.format == RecordFormat::Text) write_text();
+        if (decoded && options_.format == RecordFormat::Text) {
+            out_ += options_.prefix;
+            if (!write_text()) return stopped_by_sink();
+        }
         return decoded;
     }
 
@@ -90,7 +94,7 @@ public:
             while (subset_ + 1 < subset_starts_.size() && subset_starts_[subset_ + 1] <= seen_)
                 ++subset_;
             const std::size_t position = subset_starts_.empty() ? seen_ : seen_ - subset_starts_[subset_];
-            add(v, v.text.present(), v.text.view(), position);
+            add(element(v.descriptor, v.name), v, v.text.present(), v.text.view(), position);
             ++seen_;
         }
         return true;
@@ -99,10 +103,14 @@ public:
     bool take_columns(const CompressedSection& section) override {
         const std::size_t width = section.columns.size();
         if (options_.format == RecordFormat::Text) rows_.reserve(section.value_count());
+        // A column's values share their element.
+        std::vector<const ElementShown*> elements(width, nullptr);
         return visit_values(section, [&](std::size_t column, const ValueView& v) {
-            add(v, v.has_text, v.text, column);
+            const ElementShown*& e = elements[column];
+            if (e == nullptr) e = &element(v.descriptor, v.name);
+            add(*e, v, v.has_text, v.text, column);
             if (column + 1 == width) ++subset_;
-            return true;
+            return spill();
         });
     }
 
@@ -175,8 +183,7 @@ private:
     }
 
     template <class Value>
-    void add(const Value& v, bool has_text, std::string_view text, std::size_t position) {
-        const ElementShown& e = element(v.descriptor, v.name);
+    void add(const ElementShown& e, const Value& v, bool has_text, std::string_view text, std::size_t position) {
         if (subset_ != ranked_subset_) {
             ranks_.restart();
             ranked_subset_ = subset_;
@@ -263,11 +270,16 @@ private:
         return width;
     }
 
-    void pad(std::size_t width, std::size_t to) {
-        if (width < to) out_.append(to - width, ' ');
+    // Hands the records so far to the flush, once they are many.
+    bool spill() {
+        if (!options_.flush || out_.size() < options_.flush_bytes) return true;
+        const double subsets = static_cast<double>(std::max<std::size_t>(subset_starts_.size(), 1));
+        if (!options_.flush(out_, static_cast<double>(subset_) / subsets)) return false;
+        out_.clear();
+        return true;
     }
 
-    void write_text() {
+    bool write_text() {
         // One layout for the whole message: each column as wide as its widest cell, up to kWidest.
         std::array<std::size_t, 6> widths{};
         for (const TextRow& row : rows_) {
@@ -281,34 +293,37 @@ private:
             for (std::size_t c = 0; c < widths.size(); ++c)
                 widths[c] = std::max(widths[c], std::min(kWidest, cells[c]));
         }
-        std::string key_cell;
         std::size_t row_index = 0;
         for (std::size_t j = 0; j < subset_starts_.size(); ++j) {
             if (!subset_is_chosen(j)) continue;
             out_ += "  subset ";
             append_unsigned(out_, j);
             out_ += '\n';
+            subset_ = j;
             for (; row_index < rows_.size() && rows_[row_index].subset == j; ++row_index) {
                 const TextRow& row = rows_[row_index];
                 const ElementShown& e = *row.element;
                 const std::size_t line_start = out_.size();
                 out_ += kIndent;
-                out_ += e.code;
-                pad(e.code.size(), widths[0]);
-                out_ += kGap;
-                out_ += e.name.form;
-                pad(e.name.width, widths[1]);
-                out_ += kGap;
-                out_.append(cells_, row.value_at, row.value_size);
-                pad(row.value_size, widths[2]);
-                out_ += kGap;
-                out_ += e.unit.form;
-                pad(e.unit.width, widths[3]);
-                out_ += kGap;
-                if (row.meaning != nullptr) out_ += row.meaning->form;
-                pad(row.meaning != nullptr ? row.meaning->width : 0, widths[4]);
-                out_ += kGap;
+                // Padding is written only before a cell that has text: the
+                // line ends without it, as str.rstrip() would leave it.
+                std::size_t pending = 0;
+                const auto cell = [&](std::string_view text, std::size_t width, std::size_t column) {
+                    if (!text.empty()) {
+                        out_.append(pending, ' ');
+                        out_ += text;
+                        pending = 0;
+                    }
+                    pending += (width < widths[column] ? widths[column] - width : 0) + kGap.size();
+                };
+                cell(e.code, e.code.size(), 0);
+                cell(e.name.form, e.name.width, 1);
+                cell(std::string_view(cells_).substr(row.value_at, row.value_size), row.value_size, 2);
+                cell(e.unit.form, e.unit.width, 3);
+                cell(row.meaning != nullptr ? std::string_view(row.meaning->form) : std::string_view{},
+                     row.meaning != nullptr ? row.meaning->width : 0, 4);
                 if (e.has_key) {
+                    out_.append(pending, ' ');
                     if (row.rank != 0) {
                         out_ += '#';
                         append_unsigned(out_, row.rank);
@@ -316,12 +331,13 @@ private:
                     }
                     out_ += e.key.form;
                 }
-                pad(key_width(row), widths[5]);
                 const std::string_view line(out_.data() + line_start, out_.size() - line_start);
                 out_.resize(line_start + rstripped_size(line));
                 out_ += '\n';
+                if (!spill()) return false;
             }
         }
+        return true;
     }
 
     const TableSet& tables_;

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -21,7 +23,8 @@ enum class RecordFormat : std::uint8_t { Text, Jsonl, Csv };
 struct RecordOptions {
     RecordFormat format = RecordFormat::Text;
     // JSON lines and CSV: what every record of the message starts with, the
-    // fields before "subset" and their separators, already written.
+    // fields before "subset" and their separators, already written. Text:
+    // the heading of the message's lines.
     std::string prefix;
     CsvQuoted csv_quoted{};
     // Only these subsets (inclusive ranges, from 0), when any are given.
@@ -29,6 +32,15 @@ struct RecordOptions {
     // Only values of these keys, when any are given: a key with rank 0
     // stands for all its values, else for its value of that rank.
     std::vector<std::pair<std::string, std::uint32_t>> keys;
+    // Takes the records written so far whenever they pass flush_bytes, with
+    // the share of the message's subsets done (0 to 1), and returns false
+    // when they cannot be written: that stops the writing, with an error the
+    // caller can ignore (it knows why). Without it every record stays in `out`.
+    // Only records of a message that decoded are flushed (compressed data is
+    // read whole before its records are made; uncompressed data is flushed at
+    // the end), and text only once its layout is known.
+    std::function<bool(std::string_view, double)> flush;
+    std::size_t flush_bytes = std::size_t{1} << 20;
 };
 
 // Text: per subset a line "  subset J", then one line per value of six

@@ -1,17 +1,25 @@
 // dump_records(data, start, message, tables, format, prefix, csv_quoted,
-// subsets, keys): the
+// subsets, keys, fd, progress): the
 // message's values as the bytes of the records that `skyrec dump` prints in
 // `format` ("text", "jsonl" or "csv"), formatted with the interpreter lock
 // released. `prefix` (bytes) starts every jsonl or csv record; csv_quoted
 // (bytes) holds the ASCII characters that make a csv field quoted; subsets
 // ((low, high) pairs) and keys ("key" or "#rank#key"), when not empty,
-// choose the values printed.
+// choose the values printed. With fd None the records come back as bytes;
+// else they are written to that file descriptor as they are made, and a
+// write that fails raises OSError; progress (None or a callable) is then
+// called with the share of the message done after each part written.
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
 
+#include "decode/walker.hpp"
 #include "dump/value_records.hpp"
 #include "lib/args.hpp"
 #include "lib/errors.hpp"
@@ -23,6 +31,8 @@
 
 namespace skyrec::py {
 namespace {
+
+constexpr std::size_t kKeptBytes = std::size_t{256} << 20;  // a larger buffer is freed after its call
 
 std::optional<RecordFormat> format_arg(PyObject* obj) {
     const auto text = str_arg(obj, "format");
@@ -55,6 +65,29 @@ bool subsets_arg(PyObject* obj, RecordOptions& options) {
     return true;
 }
 
+// 0, or the errno of a write that failed.
+int write_all(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return 0;
+}
+
+// progress(done) called from a thread without the interpreter lock; false
+// with the error it raised set.
+bool report_progress(PyObject* progress, double done) {
+    const PyGILState_STATE state = PyGILState_Ensure();
+    Ref answer = Ref::steal(PyObject_CallFunction(progress, "d", done));
+    const bool ok = static_cast<bool>(answer);
+    PyGILState_Release(state);
+    return ok;
+}
+
 // Keys written key or #rank#key.
 bool keys_arg(PyObject* obj, RecordOptions& options) {
     Ref items = Ref::steal(PySequence_Fast(obj, "keys must be a sequence of str"));
@@ -78,8 +111,8 @@ bool keys_arg(PyObject* obj, RecordOptions& options) {
 }
 
 PyObject* dump_records(PyObject*, PyObject* args, PyObject*) {
-    if (!PyTuple_Check(args) || PyTuple_GET_SIZE(args) != 9) {
-        PyErr_SetString(PyExc_TypeError, "dump_records takes 9 positional arguments");
+    if (!PyTuple_Check(args) || PyTuple_GET_SIZE(args) != 11) {
+        PyErr_SetString(PyExc_TypeError, "dump_records takes 11 positional arguments");
         return nullptr;
     }
     Ref message_part = Ref::steal(PyTuple_GetSlice(args, 0, 4));
@@ -99,22 +132,50 @@ PyObject* dump_records(PyObject*, PyObject* args, PyObject*) {
     if (!subsets_arg(PyTuple_GET_ITEM(args, 7), options) || !keys_arg(PyTuple_GET_ITEM(args, 8), options)) {
         return nullptr;
     }
+    std::uint64_t fd = 0;
+    PyObject* fd_obj = PyTuple_GET_ITEM(args, 9);
+    if (fd_obj != Py_None && !uint_arg(fd_obj, "fd", INT_MAX, &fd)) return nullptr;
+    PyObject* progress = PyTuple_GET_ITEM(args, 10);
+    int write_errno = 0;
+    bool progress_failed = false;
+    if (fd_obj != Py_None) {
+        options.flush = [&](std::string_view records, double done) {
+            write_errno = write_all(static_cast<int>(fd), records);
+            if (write_errno == 0 && progress != Py_None) progress_failed = !report_progress(progress, done);
+            return write_errno == 0 && !progress_failed;
+        };
+    }
 
-    std::string out;
+    // One buffer for every call of the thread: a message's records are tens
+    // of megabytes, whose fresh pages would cost more than writing them.
+    thread_local std::string out;
+    out.clear();
     SignalWatch watch;
     Status written = [&] {
         WithoutGil unlocked;
-        return write_value_records(*in->message, *in->tables, in->section4_data(), options, out);
+        Status done = write_value_records(*in->message, *in->tables, in->section4_data(), options, out);
+        if (done && options.flush && !options.flush(out, 1.0)) return Status(stopped_by_sink());
+        return done;
     }();
-    if (watch.raised()) return nullptr;
+    if (watch.raised() || progress_failed) return nullptr;
+    if (write_errno != 0) {
+        errno = write_errno;
+        return PyErr_SetFromErrno(PyExc_OSError);
+    }
     if (!written) return raise_decode_error(written.error());
-    return PyBytes_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size()));
+    if (options.flush) {
+        out.clear();
+        Py_RETURN_NONE;
+    }
+    PyObject* records = PyBytes_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size()));
+    if (out.capacity() > kKeptBytes) std::string().swap(out);
+    return records;
 }
 
 }  // namespace
 
 PyMethodDef dump_records_def = {
     "dump_records", kw_method(guard<dump_records>), METH_VARARGS | METH_KEYWORDS,
-    "dump_records(data, start, message, tables, format, prefix, csv_quoted, subsets, keys)\n--\n\n"};
+    "dump_records(data, start, message, tables, format, prefix, csv_quoted, subsets, keys, fd, progress)\n--\n\n"};
 
 }  // namespace skyrec::py

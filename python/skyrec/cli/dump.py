@@ -70,8 +70,9 @@ def csv_quoted() -> bytes:
     return bytes(quoted)
 
 
-def record_prefix(fmt: str, path: str, item: Decoded) -> bytes:
-    """The fields of each record before its subset, as json and csv write them."""
+def record_prefix(fmt: str, path: str, item: Decoded, heading: str) -> bytes:
+    """The fields of each record before its subset, as json and csv write
+    them; for text, the heading of the message."""
     if fmt == "jsonl":
         text = f'{{"file": {json.dumps(path, ensure_ascii=False)}, "message": {item.index}, "offset": {item.offset}, '
     elif fmt == "csv":
@@ -79,7 +80,7 @@ def record_prefix(fmt: str, path: str, item: Decoded) -> bytes:
         csv.writer(row, lineterminator=",").writerow([path, item.index, item.offset])
         text = row.getvalue()
     else:
-        return b""
+        text = heading
     return text.encode("utf-8", "surrogateescape")
 
 
@@ -120,14 +121,20 @@ class Dump:
         self.keys = value_keys(args.keys)
         self.first = True
 
-    def records(self, item: Framed) -> bytes:
-        """The message's records; DecodeError or MemoryError when it fails."""
+    def records(self, item: Framed, fd: int | None) -> bytes | None:
+        """The message's records, or None once they are written to `fd`;
+        DecodeError or MemoryError when it fails, OSError when the writing does."""
         found, m = item.found, item.found.message
         assert m is not None
         tables = self.source.for_message(m)
+        heading = ""
+        if self.format == "text":
+            heading = ("" if self.first else "\n") + message_line(self.path, item.decoded(), m, self.source.origin)
         return _native.dump_records(found.data, found.start, m, tables, self.format,
-                                    record_prefix(self.format, self.path, item.decoded()), csv_quoted(),
-                                    self.subsets, self.keys)
+                                    record_prefix(self.format, self.path, item.decoded(), heading + "\n"),
+                                    csv_quoted(),
+                                    self.subsets, self.keys, fd,
+                                    lambda done: self.session.advance_within(item, done))
 
     def write(self, path: str, item: Framed) -> None:
         self.path = path
@@ -138,8 +145,10 @@ class Dump:
             return
         if m is None or item.index not in self.messages or not self.where(m):
             return
+        out = self.session.out
         try:
-            data = self.records(item)
+            with out.binary_fd() as fd:
+                data = self.records(item, fd)
         except DecodeError as e:
             error = MessageError(self.source.explain(message_key(m), e.reason), item.index, item.offset, e.where)
             self.session.report(path, item.decoded(error))
@@ -147,12 +156,12 @@ class Dump:
         except MemoryError:
             self.session.report(path, item.decoded(MessageError(NO_MEMORY, item.index, item.offset)))
             return
-        out = self.session.out
-        if self.format == "text":
-            out.write(("" if self.first else "\n") + message_line(path, item.decoded(), m, self.source.origin) + "\n")
-            self.first = False
+        self.first = False
+        if data is None:
+            return
+        whole = memoryview(data)
         for at in range(0, len(data), CHUNK):
-            out.write_bytes(data[at:at + CHUNK])
+            out.write_bytes(whole[at:at + CHUNK])
             self.session.advance_within(item, (at + CHUNK) / len(data))
 
 

@@ -5,7 +5,8 @@ that went away stays BrokenPipeError (exit 141)."""
 
 from __future__ import annotations
 
-from collections.abc import Iterable
+from collections.abc import Iterable, Iterator
+from contextlib import contextmanager
 from typing import Any, TextIO
 
 
@@ -37,15 +38,39 @@ class GuardedOutput:
         result: int = self._call("write", text)
         return result
 
-    def write_bytes(self, data: bytes) -> None:
+    def write_bytes(self, data: bytes | memoryview) -> None:
         """UTF-8 bytes, straight to the binary stream under a UTF-8 text one."""
         buffer = getattr(self._stream, "buffer", None)
-        encoding = str(getattr(self._stream, "encoding", "")).lower().replace("-", "").replace("_", "")
-        if buffer is None or encoding != "utf8":
-            self.write(data.decode("utf-8", "surrogateescape"))
+        if buffer is None or not self._is_utf8():
+            self.write(bytes(data).decode("utf-8", "surrogateescape"))
             return
         self._call("flush")
         self._call("write", data, on=buffer)
+
+    @contextmanager
+    def binary_fd(self) -> Iterator[int | None]:
+        """The file descriptor under a UTF-8 stream, all written before
+        flushed, for writing to it directly; None when there is none. A
+        failed write (OSError) in the block becomes OutputError."""
+        fd = None
+        if self._is_utf8() and getattr(self._stream, "buffer", None) is not None:
+            try:
+                fd = self._stream.fileno()  # type: ignore[union-attr]
+            except (OSError, ValueError, AttributeError):
+                fd = None
+        if fd is not None:
+            self._call("flush")
+            self._call("flush", on=self._stream.buffer)  # type: ignore[union-attr]
+        try:
+            yield fd
+        except BrokenPipeError:
+            raise
+        except OSError as e:
+            raise OutputError(f"cannot write output: {_describe(e)}") from None
+
+    def _is_utf8(self) -> bool:
+        encoding = str(getattr(self._stream, "encoding", "")).lower().replace("-", "").replace("_", "")
+        return encoding == "utf8"
 
     def writelines(self, lines: Iterable[str]) -> None:
         self._call("writelines", lines)
