@@ -8,7 +8,7 @@ import io
 import json
 from collections.abc import Iterator
 from functools import lru_cache
-from typing import Any
+from typing import Any, cast
 
 from _skyrec import BufrMessage
 
@@ -21,6 +21,7 @@ from .options import add_command, add_file_options, table_source
 from .output import RecordWriter, typical_time
 from .selection import Numbers, add_selection_options, header_where, numbers, value_keys
 from .session import Session
+from .stdout import GuardedOutput
 
 HELP = "print the values of every message, subset by subset"
 EXAMPLES = """\
@@ -130,11 +131,12 @@ class Dump:
         heading = ""
         if self.format == "text":
             heading = ("" if self.first else "\n") + message_line(self.path, item.decoded(), m, self.source.origin)
-        return _native.dump_records(found.data, found.start, m, tables, self.format,
+        records: bytes | None = _native.dump_records(found.data, found.start, m, tables, self.format,
                                     record_prefix(self.format, self.path, item.decoded(), heading + "\n"),
                                     csv_quoted(),
                                     self.subsets, self.keys, fd,
                                     lambda done: self.session.advance_within(item, done))
+        return records
 
     def write(self, path: str, item: Framed) -> None:
         self.path = path
@@ -145,7 +147,7 @@ class Dump:
             return
         if m is None or item.index not in self.messages or not self.where(m):
             return
-        out = self.session.out
+        out = cast(GuardedOutput, self.session.out)  # what main() gives every command
         try:
             with out.binary_fd() as fd:
                 data = self.records(item, fd)

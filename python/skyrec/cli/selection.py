@@ -67,7 +67,7 @@ def header_values(m: BufrMessage) -> dict[str, int]:
 
 def _header_number(condition: str, key: str, bound: object) -> float | None:
     if bound is None or (isinstance(bound, (int, float)) and not isinstance(bound, bool)):
-        return bound  # type: ignore[return-value]
+        return bound
     raise UsageError(f"--where {condition!r}: {key} is a number")
 
 
