@@ -249,3 +249,16 @@ def test_the_bar_moves_within_one_large_message(capsys, monkeypatch, tmp_path, b
         assert main(["dump", "--format", "jsonl", "--tables", tables, str(path)]) == 0
     within = [done for done in bar.done if 0 < done < len(message)]
     assert len(within) >= 2 and within == sorted(within) and bar.done[-1] == len(message)
+
+
+@pytest.mark.parametrize("code, key", [("002001", "stationType (from the tables bundled with skyrec)"),
+                                       ("002199", "")])  # no bundled table has it
+def test_lookup_in_tables_without_keys_shows_the_bundled_key(capsys, tmp_path, code, key):
+    pytest.importorskip("skyrec.bundle").available() or pytest.skip("no bundled tables in this build")
+    (tmp_path / "BUFRCREX_TableB_en_02.csv").write_text(
+        "ClassNo,ClassName_en,FXY,ElementName_en,BUFR_Unit,BUFR_Scale,BUFR_ReferenceValue,BUFR_DataWidth_Bits\n"
+        f"02,Instrumentation,{code},Type of station,Code table,0,0,2\n")
+    (tmp_path / "BUFR_TableD_en_01.csv").write_text("Category,CategoryOfSequences_en,FXY1,Title_en,SubTitle_en,FXY2\n")
+    assert main(["lookup", "--wmo-csv", str(tmp_path), code]) == 0
+    shown = [line.split(None, 1)[1:] for line in capsys.readouterr().out.splitlines() if "key" in line]
+    assert shown == ([[key]] if key else [[]])
