@@ -33,46 +33,71 @@ bool append_non_finite(std::string& out, double value, bool json) {
     return true;
 }
 
-// repr(float): the shortest digits that read back, in fixed notation when
-// the decimal exponent is from -4 to 15 (with ".0" when integral), else as
-// 1.5e+16.
-void append_float_repr(std::string& out, double value) {
+// The shortest digits that read back as `value` (finite), and the decimal
+// exponent of the first.
+struct ShortestDigits {
+    char digits[20];
+    std::size_t count = 0;
+    int exponent = 0;
+    bool negative = false;
+};
+
+ShortestDigits shortest_digits(double value) {
     char buffer[40];
     const auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific).ptr;
-    std::string_view form(buffer, static_cast<std::size_t>(end - buffer));
-    const std::size_t e_at = form.find('e');
-    int exponent = 0;
-    const char* digits_at = buffer + e_at + 1;
-    if (*digits_at == '+') ++digits_at;
-    std::from_chars(digits_at, end, exponent);
-    if (exponent < -4 || exponent >= 16) {
-        out += form;
+    ShortestDigits d;
+    const char* p = buffer;
+    if (*p == '-') {
+        d.negative = true;
+        ++p;
+    }
+    for (; p < end && *p != 'e'; ++p)
+        if (*p != '.') d.digits[d.count++] = *p;
+    ++p;  // past 'e'
+    if (*p == '+') ++p;
+    std::from_chars(p, end, d.exponent);
+    return d;
+}
+
+// Fixed notation when the exponent is in [-4, fixed_below), else d.ddde+XX;
+// `point_zero` adds ".0" to an integral fixed form, as repr() does.
+void append_digits(std::string& out, const ShortestDigits& d, int fixed_below, bool point_zero) {
+    if (d.negative) out += '-';
+    const std::size_t n = d.count;
+    if (d.exponent < -4 || d.exponent >= fixed_below) {
+        out += d.digits[0];
+        if (n > 1) {
+            out += '.';
+            out.append(d.digits + 1, n - 1);
+        }
+        out += d.exponent < 0 ? "e-" : "e+";
+        const int magnitude = d.exponent < 0 ? -d.exponent : d.exponent;
+        if (magnitude < 10) out += '0';
+        char buffer[8];
+        out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, magnitude).ptr);
         return;
     }
-    std::string_view mantissa = form.substr(0, e_at);
-    if (mantissa.front() == '-') {
-        out += '-';
-        mantissa.remove_prefix(1);
-    }
-    char digits[24];
-    std::size_t n = 0;
-    for (const char c : mantissa)
-        if (c != '.') digits[n++] = c;
-    const int point = exponent + 1;  // digits before the decimal point
+    const int point = d.exponent + 1;  // digits before the decimal point
     if (point <= 0) {
         out += "0.";
         out.append(static_cast<std::size_t>(-point), '0');
-        out.append(digits, n);
+        out.append(d.digits, n);
     } else if (static_cast<std::size_t>(point) >= n) {
-        out.append(digits, n);
+        out.append(d.digits, n);
         out.append(static_cast<std::size_t>(point) - n, '0');
-        out += ".0";
+        if (point_zero) out += ".0";
     } else {
-        out.append(digits, static_cast<std::size_t>(point));
+        out.append(d.digits, static_cast<std::size_t>(point));
         out += '.';
-        out.append(digits + point, n - static_cast<std::size_t>(point));
+        out.append(d.digits + point, n - static_cast<std::size_t>(point));
     }
 }
+
+// "%.15g" prints 15 significant digits: a double whose shortest digits are
+// no more prints those (they are the nearest 15-digit number to it).
+constexpr std::size_t kPrintedDigits = 15;
+// repr() is in fixed notation for decimal exponents below this.
+constexpr int kReprFixedBelow = 16;
 
 void append_hex_escape(std::string& out, const char* prefix, unsigned value, int digits) {
     static constexpr char kHex[] = "0123456789abcdef";
@@ -86,6 +111,9 @@ void append_hex_escape(std::string& out, const char* prefix, unsigned value, int
 void append_plain_number(std::string& out, double value) {
     if (is_small_integer(value)) return append_integer(out, value);
     if (append_non_finite(out, value, false)) return;
+    if (const ShortestDigits d = shortest_digits(value); d.count <= kPrintedDigits) {
+        return append_digits(out, d, static_cast<int>(kPrintedDigits), false);
+    }
     char buffer[40];
     const auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15).ptr;
     out.append(buffer, end);
@@ -94,12 +122,15 @@ void append_plain_number(std::string& out, double value) {
 void append_record_number(std::string& out, double value, bool json) {
     if (is_small_integer(value)) return append_integer(out, value);
     if (append_non_finite(out, value, json)) return;
+    if (const ShortestDigits d = shortest_digits(value); d.count <= kPrintedDigits) {
+        return append_digits(out, d, kReprFixedBelow, true);
+    }
     // float(f"{value:.15g}"): the digits printed, read back.
     char buffer[40];
     const auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15).ptr;
     double rounded = value;
     std::from_chars(buffer, end, rounded);
-    append_float_repr(out, rounded);
+    append_digits(out, shortest_digits(rounded), kReprFixedBelow, true);
 }
 
 void append_unsigned(std::string& out, unsigned long long value) {

@@ -51,7 +51,7 @@ struct ElementShown {
     bool all_chosen = true;                   // every value of its key is printed
     std::vector<std::uint32_t> chosen_ranks;  // else these
     std::string code;                         // the descriptor as the tables write it: 012101
-    std::string head;                         // jsonl and csv: the fields from descriptor up to the value
+    std::string head;  // jsonl and csv: the fields from descriptor up to the value; text: the line up to it
 };
 
 struct ElementId {
@@ -293,6 +293,15 @@ private:
             for (std::size_t c = 0; c < widths.size(); ++c)
                 widths[c] = std::max(widths[c], std::min(kWidest, cells[c]));
         }
+        // Indent, descriptor and name are the same on every line of an element.
+        for (auto& [id, shown] : elements_) {
+            ElementShown& e = *shown;
+            e.head.assign(kIndent);
+            e.head += e.code;
+            e.head.append(widths[0] - std::min(widths[0], e.code.size()) + kGap.size(), ' ');
+            e.head += e.name.form;
+            e.head.append(widths[1] - std::min(widths[1], e.name.width) + kGap.size(), ' ');
+        }
         std::size_t row_index = 0;
         for (std::size_t j = 0; j < subset_starts_.size(); ++j) {
             if (!subset_is_chosen(j)) continue;
@@ -304,7 +313,7 @@ private:
                 const TextRow& row = rows_[row_index];
                 const ElementShown& e = *row.element;
                 const std::size_t line_start = out_.size();
-                out_ += kIndent;
+                out_ += e.head;
                 // Padding is written only before a cell that has text: the
                 // line ends without it, as str.rstrip() would leave it.
                 std::size_t pending = 0;
@@ -316,8 +325,6 @@ private:
                     }
                     pending += (width < widths[column] ? widths[column] - width : 0) + kGap.size();
                 };
-                cell(e.code, e.code.size(), 0);
-                cell(e.name.form, e.name.width, 1);
                 cell(std::string_view(cells_).substr(row.value_at, row.value_size), row.value_size, 2);
                 cell(e.unit.form, e.unit.width, 3);
                 cell(row.meaning != nullptr ? std::string_view(row.meaning->form) : std::string_view{},
