@@ -52,6 +52,7 @@ struct ElementShown {
     std::vector<std::uint32_t> chosen_ranks;  // else these
     std::string code;                         // the descriptor as the tables write it: 012101
     std::string head;  // jsonl and csv: the fields from descriptor up to the value; text: the line up to it
+    std::string tail;  // jsonl and csv: from the meaning's end up to the rank
 };
 
 struct ElementId {
@@ -75,10 +76,30 @@ struct TextRow {
     std::uint32_t subset;
 };
 
+// What lies between the varying fields of a jsonl or csv record.
+struct Separators {
+    std::string record_start;  // the prefix, up to the subset
+    std::string_view position, raw, text, meaning, none, record_end;
+    std::string no_text;  // from raw's end to the meaning, for a value without text
+
+    Separators(bool json, const std::string& prefix)
+        : record_start(prefix + (json ? "\"subset\": " : "")),
+          position(json ? ", \"position\": " : ","),
+          raw(json ? ", \"raw\": " : ","),
+          text(json ? ", \"text\": " : ","),
+          meaning(json ? ", \"meaning\": " : ","),
+          none(json ? "null" : ""),
+          record_end(json ? "}\n" : "\n"),
+          no_text(std::string(text) + std::string(none) + std::string(meaning)) {}
+};
+
 class RecordSink final : public Section4Sink {
 public:
     RecordSink(const TableSet& tables, const RecordOptions& options, std::string& out)
-        : tables_(tables), options_(options), out_(out) {}
+        : tables_(tables),
+          options_(options),
+          out_(out),
+          separators_(options.format == RecordFormat::Jsonl, options.prefix) {}
 
     Status run(const BufrMessage& message, ByteView section4) {
         Status decoded = decode_section4_into(message, tables_, section4, *this, &subset_starts_);
@@ -172,6 +193,8 @@ private:
         } else if (options_.format == RecordFormat::Csv) {
             e.head = "," + descriptor + "," + e.name.form + "," + e.unit.form + ",";
         }
+        const std::string key_form = e.has_key ? e.key.form : std::string(separators_.none);
+        e.tail = json() ? ", \"key\": " + key_form + ", \"rank\": " : "," + key_form + ",";
         return e;
     }
 
@@ -211,46 +234,39 @@ private:
             return;
         }
         const bool as_json = json();
-        const std::string_view none = as_json ? "null" : "";
-        const std::string_view comma = as_json ? ", \"" : ",";
-        out_ += options_.prefix;
-        if (as_json) out_ += "\"subset\": ";
+        const Separators& sep = separators_;
+        out_ += sep.record_start;
         append_unsigned(out_, subset_);
-        out_ += as_json ? ", \"position\": " : ",";
+        out_ += sep.position;
         append_unsigned(out_, position);
         out_ += e.head;
         if (number) {
             append_record_number(out_, v.value, as_json);
         } else {
-            out_ += none;
+            out_ += sep.none;
         }
-        out_ += comma;
-        if (as_json) out_ += "raw\": ";
+        out_ += sep.raw;
         if (v.has_raw && !marker) {
             append_unsigned(out_, v.raw);
         } else {
-            out_ += none;
+            out_ += sep.none;
         }
-        out_ += comma;
-        if (as_json) out_ += "text\": ";
         if (!has_text) {
-            out_ += none;
-        } else if (as_json) {
-            append_json_string(out_, shown_chars);
+            out_ += sep.no_text;
         } else {
-            append_csv_field(out_, shown_chars, options_.csv_quoted);
+            out_ += sep.text;
+            if (as_json) {
+                append_json_string(out_, shown_chars);
+            } else {
+                append_csv_field(out_, shown_chars, options_.csv_quoted);
+            }
+            out_ += sep.meaning;
         }
-        out_ += comma;
-        if (as_json) out_ += "meaning\": ";
         const Shown* m = meaning(v.meaning);
-        out_ += m != nullptr ? std::string_view(m->form) : none;
-        out_ += comma;
-        if (as_json) out_ += "key\": ";
-        out_ += e.has_key ? std::string_view(e.key.form) : none;
-        out_ += comma;
-        if (as_json) out_ += "rank\": ";
+        out_ += m != nullptr ? std::string_view(m->form) : sep.none;
+        out_ += e.tail;
         append_unsigned(out_, rank);
-        out_ += as_json ? "}\n" : "\n";
+        out_ += sep.record_end;
     }
 
     static bool chosen(const ElementShown& e, std::uint32_t rank) {
@@ -350,6 +366,7 @@ private:
     const TableSet& tables_;
     const RecordOptions& options_;
     std::string& out_;
+    const Separators separators_;
     const std::string empty_;
     std::unordered_map<ElementId, std::unique_ptr<ElementShown>, ElementIdHash> elements_;
     std::unordered_map<const std::string*, Shown> meanings_;
