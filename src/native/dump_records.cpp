@@ -82,8 +82,12 @@ int write_all(int fd, std::string_view bytes) {
 // with the error it raised set.
 bool report_progress(PyObject* progress, double done) {
     const PyGILState_STATE state = PyGILState_Ensure();
-    Ref answer = Ref::steal(PyObject_CallFunction(progress, "d", done));
-    const bool ok = static_cast<bool>(answer);
+    bool ok = false;
+    {
+        // Let go of the answer while the lock is still held.
+        Ref answer = Ref::steal(PyObject_CallFunction(progress, "d", done));
+        ok = static_cast<bool>(answer);
+    }
     PyGILState_Release(state);
     return ok;
 }

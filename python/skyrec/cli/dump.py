@@ -122,7 +122,7 @@ class Dump:
         self.keys = value_keys(args.keys)
         self.first = True
 
-    def records(self, item: Framed, fd: int | None) -> bytes | None:
+    def records(self, path: str, item: Framed, fd: int | None) -> bytes | None:
         """The message's records, or None once they are written to `fd`;
         DecodeError or MemoryError when it fails, OSError when the writing does."""
         found, m = item.found, item.found.message
@@ -130,16 +130,14 @@ class Dump:
         tables = self.source.for_message(m)
         heading = ""
         if self.format == "text":
-            heading = ("" if self.first else "\n") + message_line(self.path, item.decoded(), m, self.source.origin)
-        records: bytes | None = _native.dump_records(found.data, found.start, m, tables, self.format,
-                                    record_prefix(self.format, self.path, item.decoded(), heading + "\n"),
-                                    csv_quoted(),
-                                    self.subsets, self.keys, fd,
-                                    lambda done: self.session.advance_within(item, done))
+            heading = ("" if self.first else "\n") + message_line(path, item.decoded(), m, self.source.origin)
+        prefix = record_prefix(self.format, path, item.decoded(), heading + "\n")
+        records: bytes | None = _native.dump_records(
+            found.data, found.start, m, tables, self.format, prefix, csv_quoted(), self.subsets, self.keys, fd,
+            lambda done: self.session.advance_within(item, done))
         return records
 
     def write(self, path: str, item: Framed) -> None:
-        self.path = path
         m = item.found.message
         if item.found.error is not None and item.index in self.messages:
             self.session.report(path, item.decoded(MessageError(item.found.error, index=item.index,
@@ -150,7 +148,7 @@ class Dump:
         out = cast(GuardedOutput, self.session.out)  # what main() gives every command
         try:
             with out.binary_fd() as fd:
-                data = self.records(item, fd)
+                data = self.records(path, item, fd)
         except DecodeError as e:
             error = MessageError(self.source.explain(message_key(m), e.reason), item.index, item.offset, e.where)
             self.session.report(path, item.decoded(error))
