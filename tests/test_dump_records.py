@@ -8,6 +8,7 @@ from __future__ import annotations
 import csv
 import io
 import json
+import random
 from pathlib import Path
 
 import pytest
@@ -262,3 +263,19 @@ def test_lookup_in_tables_without_keys_shows_the_bundled_key(capsys, tmp_path, c
     assert main(["lookup", "--wmo-csv", str(tmp_path), code]) == 0
     shown = [line.split(None, 1)[1:] for line in capsys.readouterr().out.splitlines() if "key" in line]
     assert shown == ([[key]] if key else [[]])
+
+
+@pytest.mark.parametrize("scale, offset", [(2, 0), (7, -5000), (-3, 0), (-8, 0), (11, -(1 << 30)), (15, 1)])
+def test_numbers_of_every_magnitude_read_as_before(capsys, tmp_path, scale, offset):
+    # Random raws of up to 32 bits over scales from 1e-15 to 1e8: the digits printed must be Python's.
+    tables = write_table_dir(tmp_path / "tables", [Element(12101, "T", "K", scale=scale, reference=offset,
+                                                           width=32, abbreviation="t")], {}, {})
+    draw = random.Random(scale)
+    raws = [draw.getrandbits(32) >> draw.randrange(32) for _ in range(300)]
+    raws = [r for r in raws if r != (1 << 32) - 1]
+    path = tmp_path / "numbers.bufr"
+    path.write_bytes(build_message([12101], column(BitWriter(), 32, raws).to_bytes(), subsets=len(raws),
+                                   compressed=True))
+    for fmt in FORMATS:
+        assert main(["dump", "--format", fmt, "--tables", tables, str(path)]) == 0
+        assert capsys.readouterr().out == reference(str(path), fmt, tables), fmt
