@@ -27,6 +27,8 @@ from tablegen import write_table_dir
 DATA = build_message([301002, 1015, 2001, 12101], BitWriter().uint(1, 7).uint(2, 10).uint(3132, 12)
                      .text("ABC", 48).uint(1, 2).missing(12).to_bytes())
 BAD = DATA[:-1]  # declared length no longer matches
+NULL_FD = os.open(os.devnull, os.O_WRONLY)  # where dump_records writes
+CLOSED_FD = (1 << 31) - 1  # a descriptor that no process has open
 RUN_OUT = build_message([12101, 12101], BitWriter().uint(1, 12).to_bytes())  # data end inside the second
 
 
@@ -191,6 +193,23 @@ def plain_cases(e, t, m):
             ("_native.tables_from_wmo_csv bad", lambda: _native.tables_from_wmo_csv(e["bad_wmo"]), ValueError),
             ("_native.csv_records", lambda: _native.csv_records(b"a,b\n1,2\n3\n", "wmo"), None),
             ("_native.csv_records dialect", lambda: _native.csv_records(b"", "x"), ValueError),
+            ("_native.dump_records", lambda: _native.dump_records(DATA, 0, m, t, "jsonl", b"{", b",", [(0, None)],
+                                                                  ["#1#x", "y"], None, None), None),
+            ("_native.dump_records written", lambda: _native.dump_records(DATA, 0, m, t, "text", b"", b"", [], [],
+                                                                          NULL_FD, float), None),
+            ("_native.dump_records progress", lambda: _native.dump_records(DATA, 0, m, t, "csv", b"", b"", [], [],
+                                                                           NULL_FD, lambda done: 1 / 0),
+             ZeroDivisionError),
+            ("_native.dump_records unwritable", lambda: _native.dump_records(DATA, 0, m, t, "csv", b"", b"", [], [],
+                                                                             CLOSED_FD, None), OSError),
+            ("_native.dump_records run out", lambda: _native.dump_records(RUN_OUT, 0, run_out, t, "csv", b"", b"",
+                                                                          [], [], None, None), ValueError),
+            ("_native.dump_records format", lambda: _native.dump_records(DATA, 0, m, t, "xml", b"", b"", [], [],
+                                                                         None, None), ValueError),
+            ("_native.dump_records key", lambda: _native.dump_records(DATA, 0, m, t, "csv", b"", b"", [], ["#0#x"],
+                                                                      None, None), ValueError),
+            ("_native.dump_records subsets", lambda: _native.dump_records(DATA, 0, m, t, "csv", b"", b"", [(1,)],
+                                                                          [], None, None), TypeError),
             ("_native.pooled_bytes", lambda: _native.pooled_bytes(), None),
             ("_native.release_buffers", lambda: _native.release_buffers(), None),
         ]

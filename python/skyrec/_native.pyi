@@ -4,7 +4,7 @@ Its functions take any bytes-like buffer and decode with the interpreter lock
 released; their results are _skyrec's own classes.
 """
 
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from typing import Any, TypedDict, final, type_check_only
 
 from typing_extensions import Buffer
@@ -168,3 +168,15 @@ def tables_from_wmo_csv(directory: str) -> TableSet:
 def csv_records(data: bytes, dialect: str) -> tuple[list[list[bytes]], str | None]:
     """The records that the table loaders read from `data` in dialect "wmo"
     or "element", and the error that stopped them, if any."""
+
+def dump_records(data: Buffer, start: int, message: BufrMessage, tables: TableSet, format: str, prefix: bytes,
+                 csv_quoted: bytes, subsets: Sequence[tuple[int, int | None]], keys: Sequence[str], fd: int | None,
+                 progress: Callable[[float], object] | None) -> bytes | None:
+    """The records that `skyrec dump` prints for the message framed at
+    `start`, in format "text", "jsonl" or "csv": `prefix` starts each jsonl
+    or csv record (text: the message's heading), `csv_quoted` holds the ASCII
+    characters that make a csv field quoted, `subsets` ((low, high) pairs,
+    high None for no end) and `keys` ("key" or "#rank#key"), when not empty,
+    choose the values. With fd None the records come back as bytes; else they
+    are written to fd as they are made (OSError when that fails) and
+    progress(share of the message done) is called after each part."""

@@ -18,5 +18,6 @@ extern PyMethodDef message_headers_def;
 extern PyMethodDef decode_block_def;
 extern PyMethodDef release_buffers_def;
 extern PyMethodDef pooled_bytes_def;
+extern PyMethodDef dump_records_def;
 
 }  // namespace skyrec::py

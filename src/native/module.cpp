@@ -28,6 +28,7 @@ PyMethodDef* const kFunctions[] = {
     &release_buffers_def,
     &pooled_bytes_def,
     &definitions_tables_def,
+    &dump_records_def,
 };
 // clang-format on
 

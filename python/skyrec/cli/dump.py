@@ -3,15 +3,25 @@
 from __future__ import annotations
 
 import argparse
+import csv
+import io
+import json
 from collections.abc import Iterator
+from functools import lru_cache
+from typing import Any, cast
 
-from _skyrec import BufrMessage, DecodedValue, TableSet
+from _skyrec import BufrMessage
 
-from ..reader import Decoded, read_messages
-from ..tables import TableSource
+from .. import _native
+from ..errors import DecodeError, MessageError
+from ..reader import NO_MEMORY, Decoded, found_messages
+from ..sources import Found
+from ..tables import TableSource, message_key
 from .options import add_command, add_file_options, table_source
-from .output import Aligned, Record, RecordWriter, code_text, column_widths, json_number, number_text, typical_time
+from .output import RecordWriter, typical_time
+from .selection import Numbers, add_selection_options, header_where, numbers, value_keys
 from .session import Session
+from .stdout import GuardedOutput
 
 HELP = "print the values of every message, subset by subset"
 EXAMPLES = """\
@@ -20,6 +30,8 @@ examples:
   skyrec dump obs.bufr                              # tables found by themselves
   skyrec dump --definitions /path/to/definitions --format csv obs.bufr > values.csv
   skyrec dump --format jsonl obs.bufr | jq -c 'select(.descriptor == "012101")'
+  skyrec dump --message 3 --subset 0-9 --keys latitude,longitude,#1#airTemperature obs.bufr
+  skyrec dump --where dataCategory=2 --where typicalDate=20240101:20240131 obs/*.bufr
 
 text: per message a header line, then per subset one line per value:
 descriptor, name, value (a number, 'text' quoted without its padding,
@@ -34,51 +46,43 @@ others are still printed (exit status 1).
 
 FIELDS = ("file", "message", "offset", "subset", "position", "descriptor", "name", "unit", "value", "raw", "text",
           "meaning", "key", "rank")
-# Keys of values that no element names, as Columns gives them; these go unranked.
-FIXED_KEYS = {"operator": "operator", "text": "text", "associatedField": "associatedField"}
+CHUNK = 1 << 20  # bytes of output written between two steps of the progress bar
 
 
 def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
-    add_file_options(add_command(commands, "dump", HELP, EXAMPLES, run), "value")
+    parser = add_command(commands, "dump", HELP, EXAMPLES, run)
+    add_file_options(parser, "value")
+    add_selection_options(parser, values=True)
 
 
-class Units:
-    """Each descriptor's unit and key, looked up once per table set."""
-
-    def __init__(self) -> None:
-        self._known: dict[int, dict[int, tuple[str, str, str]]] = {}
-
-    def _entry(self, tables: TableSet, code: int) -> tuple[str, str, str]:
-        known = self._known.setdefault(id(tables), {})
-        if code not in known:
-            element = tables.get_element(code)
-            known[code] = (element.unit, element.name, element.abbreviation) if element is not None else ("", "", "")
-        return known[code]
-
-    def of(self, tables: TableSet, code: int) -> str:
-        return self._entry(tables, code)[0]
-
-    def key(self, tables: TableSet, v: DecodedValue) -> tuple[str | None, bool]:
-        """The value's key (None for none) and whether it is ranked."""
-        _, name, key = self._entry(tables, v.descriptor)
-        if name == v.name and key:
-            return key, True
-        return (FIXED_KEYS.get(v.name) if name != v.name else None), False
+@lru_cache(maxsize=1)
+def csv_quoted() -> bytes:
+    """The ASCII characters that make the csv module quote a field (they
+    differ between Python versions)."""
+    quoted = bytearray()
+    for c in range(128):
+        row = io.StringIO()
+        try:
+            csv.writer(row, lineterminator="\n").writerow([f"a{chr(c)}b"])
+        except csv.Error:
+            continue
+        if row.getvalue().startswith('"'):
+            quoted.append(c)
+    return bytes(quoted)
 
 
-def ranked_keys(subset: list[DecodedValue], keys: list[tuple[str | None, bool]]) -> list[tuple[str | None, int]]:
-    """(key, rank) of each value of one subset; rank 0 when unranked."""
-    seen: dict[str, int] = {}
-    out: list[tuple[str | None, int]] = []
-    for key, ranked in keys:
-        if key is not None and ranked:
-            seen[key] = seen.get(key, 0) + 1
-        out.append((key, seen[key] if key is not None and ranked else 0))
-    return out
-
-
-def key_text(key: str | None, rank: int) -> str:
-    return "" if key is None else f"#{rank}#{key}" if rank else key
+def record_prefix(fmt: str, path: str, item: Decoded, heading: str) -> bytes:
+    """The fields of each record before its subset, as json and csv write
+    them; for text, the heading of the message."""
+    if fmt == "jsonl":
+        text = f'{{"file": {json.dumps(path, ensure_ascii=False)}, "message": {item.index}, "offset": {item.offset}, '
+    elif fmt == "csv":
+        row = io.StringIO()
+        csv.writer(row, lineterminator=",").writerow([path, item.index, item.offset])
+        text = row.getvalue()
+    else:
+        text = heading
+    return text.encode("utf-8", "surrogateescape")
 
 
 def message_line(path: str, item: Decoded, m: BufrMessage, origin: str) -> str:
@@ -90,74 +94,90 @@ def message_line(path: str, item: Decoded, m: BufrMessage, origin: str) -> str:
             f"{m.local_tables_version_number} from {origin}")
 
 
-def is_marker(v: DecodedValue) -> bool:
-    # Operator markers carry no value; 205YYY's inserted text is a text.
-    return v.descriptor // 100000 == 2 and v.raw is not None
+class Framed:
+    """A message as found, not yet decoded: where it lies and its bytes."""
+
+    def __init__(self, index: int, found: Found):
+        self.index, self.found = index, found
+        self.offset, self.length = found.offset, found.length
+
+    def decoded(self, error: MessageError | None = None) -> Decoded:
+        return Decoded(self.index, self.offset, self.length, message=self.found.message, error=error)
 
 
-def shown_text(v: DecodedValue) -> str | None:
-    """The text without its NUL and blank padding; None for numbers and for
-    texts whose bytes are all 0xFF (missing)."""
-    return v.raw_text.rstrip("\0 ") if v.raw_text is not None else None
+def framed(source: Any) -> Iterator[Framed]:
+    with found_messages(source) as found:
+        for index, item in enumerate(found):
+            yield Framed(index, item)
 
 
-def shown_number(v: DecodedValue) -> float | None:
-    """The number, or None: missing, a text (whose number is only an
-    internal index) or an operator marker."""
-    return None if v.raw is None or is_marker(v) else v.raw_value
+class Dump:
+    def __init__(self, args: argparse.Namespace, session: Session):
+        self.session, self.format = session, args.format
+        self.source: TableSource = table_source(args)
+        self.messages = numbers("--message", args.message)
+        self.where = header_where(args.where)
+        subsets = numbers("--subset", args.subset)
+        self.subsets = list(subsets.ranges) if subsets.ranges is not None else []
+        self.keys = value_keys(args.keys)
+        self.first = True
+
+    def records(self, path: str, item: Framed, fd: int | None) -> bytes | None:
+        """The message's records, or None once they are written to `fd`;
+        DecodeError or MemoryError when it fails, OSError when the writing does."""
+        found, m = item.found, item.found.message
+        assert m is not None
+        tables = self.source.for_message(m)
+        heading = ""
+        if self.format == "text":
+            heading = ("" if self.first else "\n") + message_line(path, item.decoded(), m, self.source.origin)
+        prefix = record_prefix(self.format, path, item.decoded(), heading + "\n")
+        records: bytes | None = _native.dump_records(
+            found.data, found.start, m, tables, self.format, prefix, csv_quoted(), self.subsets, self.keys, fd,
+            lambda done: self.session.advance_within(item, done))
+        return records
+
+    def write(self, path: str, item: Framed) -> None:
+        m = item.found.message
+        if item.found.error is not None and item.index in self.messages:
+            self.session.report(path, item.decoded(MessageError(item.found.error, index=item.index,
+                                                                offset=item.offset)))
+            return
+        if m is None or item.index not in self.messages or not self.where(m):
+            return
+        out = cast(GuardedOutput, self.session.out)  # what main() gives every command
+        try:
+            with out.binary_fd() as fd:
+                data = self.records(path, item, fd)
+        except DecodeError as e:
+            error = MessageError(self.source.explain(message_key(m), e.reason), item.index, item.offset, e.where)
+            self.session.report(path, item.decoded(error))
+            return
+        except MemoryError:
+            self.session.report(path, item.decoded(MessageError(NO_MEMORY, item.index, item.offset)))
+            return
+        self.first = False
+        if data is None:
+            return
+        whole = memoryview(data)
+        for at in range(0, len(data), CHUNK):
+            out.write_bytes(whole[at:at + CHUNK])
+            self.session.advance_within(item, (at + CHUNK) / len(data))
 
 
-def value_cells(v: DecodedValue, unit: str, key: tuple[str | None, int]) -> list[str]:
-    text, number = shown_text(v), shown_number(v)
-    if text is not None:
-        shown = repr(text)
-    elif is_marker(v):
-        shown = ""
-    elif number is None:
-        shown = "MISSING"
-    else:
-        shown = number_text(number)
-    return [code_text(v.descriptor), v.name, shown, unit, v.raw_meaning or "", key_text(*key)]
-
-
-def value_records(path: str, item: Decoded, subsets: list[list[DecodedValue]], units: list[list[str]],
-                  keys: list[list[tuple[str | None, int]]]) -> Iterator[Record]:
-    for j, (subset, subset_units, subset_keys) in enumerate(zip(subsets, units, keys)):
-        for position, (v, unit, (key, rank)) in enumerate(zip(subset, subset_units, subset_keys)):
-            yield {"file": path, "message": item.index, "offset": item.offset, "subset": j, "position": position,
-                   "descriptor": code_text(v.descriptor), "name": v.name, "unit": unit,
-                   "value": None if (number := shown_number(v)) is None else json_number(number),
-                   "raw": None if is_marker(v) else v.raw, "text": shown_text(v), "meaning": v.raw_meaning,
-                   "key": key, "rank": rank}
+def up_to_last(messages: Numbers, items: Iterator[Framed]) -> Iterator[Framed]:
+    """The items, read no further than the last message chosen."""
+    last = messages.last()
+    for item in items:
+        yield item
+        if last is not None and item.index >= last:
+            return
 
 
 def run(args: argparse.Namespace, session: Session) -> int:
-    source: TableSource = table_source(args)
-    out = session.out
-    writer = RecordWriter(out, args.format, FIELDS) if args.format != "text" else None
-    units = Units()
-    first = True
-    for path, item in session.messages(args.files, lambda p: read_messages(p, tables=source)):
-        if session.report(path, item):
-            continue
-        assert item.message is not None
-        tables = source.for_message(item.message)
-        subsets: list[list[DecodedValue]] = item.subsets
-        subset_units = [[units.of(tables, v.descriptor) for v in subset] for subset in subsets]
-        subset_keys = [ranked_keys(subset, [units.key(tables, v) for v in subset]) for subset in subsets]
-        if writer is not None:
-            for record in value_records(path, item, subsets, subset_units, subset_keys):
-                writer.write(record)
-            continue
-        if not first:
-            out.write("\n")
-        first = False
-        out.write(message_line(path, item, item.message, source.origin) + "\n")
-        rows = [[value_cells(v, unit, key) for v, unit, key in zip(subset, subset_unit, keys)]
-                for subset, subset_unit, keys in zip(subsets, subset_units, subset_keys)]
-        # One layout for the whole message.
-        aligned = Aligned(column_widths(row for subset_rows in rows for row in subset_rows), "    ")
-        for j, subset_rows in enumerate(rows):
-            out.write(f"  subset {j}\n")
-            out.writelines(aligned.line(row) + "\n" for row in subset_rows)
+    dump = Dump(args, session)
+    if args.format == "csv":
+        RecordWriter(session.out, "csv", FIELDS)  # the header row
+    for path, item in session.messages(args.files, lambda p: up_to_last(dump.messages, framed(p))):
+        dump.write(path, item)
     return session.status

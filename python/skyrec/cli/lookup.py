@@ -4,11 +4,21 @@ from __future__ import annotations
 
 import argparse
 from collections.abc import Iterator
+from functools import lru_cache
 
 from _skyrec import ElementDefinition, TableSet
 
+from .. import bundle
 from .describe import describe, fxy_text, parts
-from .options import DESCRIPTOR_FORMS, add_command, add_table_options, descriptor, lookup_tables
+from .options import (
+    DESCRIPTOR_FORMS,
+    UsageError,
+    add_command,
+    add_table_options,
+    bundled_master,
+    descriptor,
+    lookup_tables,
+)
 from .output import aligned_lines, code_text
 from .session import Session
 
@@ -43,10 +53,28 @@ def code_table(tables: TableSet, element: ElementDefinition) -> list[tuple[int, 
     return entries
 
 
+@lru_cache(maxsize=1)
+def newest_bundled() -> TableSet | None:
+    try:
+        return bundled_master(None)[0] if bundle.available() else None
+    except UsageError:
+        return None
+
+
+def key_text(element: ElementDefinition) -> str:
+    """The element's ecCodes key; for tables without keys (WMO's CSV), the
+    key that the newest bundled master tables give the same descriptor."""
+    if element.abbreviation:
+        return element.abbreviation
+    bundled = newest_bundled()
+    known = bundled.get_element(element.code) if bundled is not None else None
+    return f"{known.abbreviation} (from the tables bundled with skyrec)" if known and known.abbreviation else ""
+
+
 def element_lines(tables: TableSet, element: ElementDefinition) -> Iterator[str]:
     yield from aligned_lines([("unit", element.unit), ("scale", str(element.scale)),
                               ("reference", str(element.reference)), ("width", str(element.width)),
-                              ("type", element.element_type), ("key", element.abbreviation)], indent="  ")
+                              ("type", element.element_type), ("key", key_text(element))], indent="  ")
     entries = code_table(tables, element)
     if entries:
         flags = "flag" in element.unit.lower()  # keyed by bit number

@@ -7,6 +7,7 @@ import argparse
 from ..reader import read_messages
 from .options import add_command, add_file_options
 from .output import Column, Record, RecordWriter, first_codes, fixed_line, header_record
+from .selection import add_selection_options, header_where, numbers
 from .session import Session
 
 HELP = "list the messages of BUFR files, one line each, from their headers alone"
@@ -15,6 +16,7 @@ examples:
   skyrec ls examples/sample.bufr
   skyrec ls --format csv obs/*.bufr > messages.csv
   skyrec ls --format jsonl big.bufr | jq -c 'select(.category == 2)'
+  skyrec ls --where dataCategory=2 --where typicalHour=0:6 obs/*.bufr
 
 Columns: message index and offset in its file, length in bytes, edition,
 centre/sub-centre, data category/international sub-category, subsets,
@@ -33,7 +35,9 @@ FIELDS = ("file", "message", "offset", "length", "edition", "centre", "subcentre
 
 
 def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
-    add_file_options(add_command(commands, "ls", HELP, EXAMPLES, run), "message", read=False)
+    parser = add_command(commands, "ls", HELP, EXAMPLES, run)
+    add_file_options(parser, "message", read=False)
+    add_selection_options(parser, values=False)
 
 
 def text_cells(record: Record) -> list[str]:
@@ -46,15 +50,18 @@ def text_cells(record: Record) -> list[str]:
 
 def run(args: argparse.Namespace, session: Session) -> int:
     out = session.out
+    chosen, where = numbers("--message", args.message), header_where(args.where)
     writer = RecordWriter(out, args.format, FIELDS) if args.format != "text" else None
     header = fixed_line(COLUMNS, [c.header for c in COLUMNS]) + "\n"
     several = len(args.files) > 1
     if writer is None and not several:
         out.write(header)
     for path, item in session.messages(args.files, lambda p: read_messages(p, output="messages")):
-        if session.report(path, item):
+        if item.index not in chosen or session.report(path, item):
             continue
         assert item.message is not None
+        if not where(item.message):
+            continue
         record = {"file": path, "message": item.index, "offset": item.offset, "length": item.length,
                   **header_record(item.message)}
         if writer is not None:

@@ -138,7 +138,7 @@ def lookup_tables(args: argparse.Namespace) -> tuple[TableSet, str]:
     except TablesNotFound as e:
         if not bundle.available():
             raise UsageError(str(e)) from e
-        return _bundled_master(args.master_version)
+        return bundled_master(args.master_version)
     wmo = f"{root}/bufr/tables/0/wmo"
     version = args.master_version if args.master_version is not None else newest_version(wmo)
     try:
@@ -148,7 +148,7 @@ def lookup_tables(args: argparse.Namespace) -> tuple[TableSet, str]:
         raise UsageError(str(e)) from e
 
 
-def _bundled_master(version: int | None) -> tuple[TableSet, str]:
+def bundled_master(version: int | None) -> tuple[TableSet, str]:
     versions = [int(key.split("/")[2]) for key in bundle.keys() if key.startswith("wmo/0/")]
     version = max(versions) if version is None else version
     if version not in versions:

@@ -6,13 +6,25 @@ from __future__ import annotations
 import os
 import sys
 from collections.abc import Callable, Iterator, Sequence
-from typing import Any, TextIO
+from typing import Any, Protocol, TextIO, TypeVar
 
 from ..reader import Decoded
 from .options import EXIT_FAILED, EXIT_OK
 from .progress import Progress, progress_for
 
 STDIN = "-"
+
+
+class Placed(Protocol):
+    """What the progress bar needs of a message: where it lies."""
+
+    @property
+    def offset(self) -> int: ...
+    @property
+    def length(self) -> int: ...
+
+
+Item = TypeVar("Item", bound=Placed)
 
 
 def file_size(path: str) -> int:
@@ -33,6 +45,7 @@ class Session:
         self.failures = 0
         self.file_number = -1  # of the file being read, counted from 0
         self._headed = -1
+        self._before = 0  # bytes of the files before the one being read
 
     @property
     def status(self) -> int:
@@ -44,8 +57,7 @@ class Session:
         self.out.flush()  # what came before the failure shows before it
         self.progress.write(f"skyrec: {text}", self.err)
 
-    def messages(self, paths: Sequence[str],
-                 read: Callable[[Any], Iterator[Decoded]]) -> Iterator[tuple[str, Decoded]]:
+    def messages(self, paths: Sequence[str], read: Callable[[Any], Iterator[Item]]) -> Iterator[tuple[str, Item]]:
         """Every message of every file, bad ones included (their errors are
         for the caller to report); files that cannot be read, or hold no
         message, are reported here. A path of - is standard input, read as
@@ -53,7 +65,7 @@ class Session:
         sizes = [file_size(path) for path in paths]
         self.progress = progress_for(self.wanted_progress, sum(sizes), self.out, self.err)
         try:
-            before = 0
+            self._before = 0
             for path, size in zip(paths, sizes):
                 self.file_number += 1
                 found = 0
@@ -61,17 +73,21 @@ class Session:
                     for item in read(sys.stdin.buffer if path == STDIN else path):
                         found += 1
                         yield path, item
-                        self.progress.advance(before + item.offset + item.length)
+                        self.advance_within(item, 1.0)
                 except OSError as e:
                     self.fail(f"{path}: {e.strerror or e}")
                     found = -1
                 if found == 0:
                     self.fail(f"{path}: no BUFR messages found")
-                before += size
-                self.progress.advance(before)
+                self._before += size
+                self.progress.advance(self._before)
         finally:
             self.progress.close()
             self.progress = Progress()
+
+    def advance_within(self, item: Placed, done: float) -> None:
+        """The bar at `done` (0 to 1) of the way through the message `item`."""
+        self.progress.advance(self._before + item.offset + int(item.length * min(done, 1.0)))
 
     def file_heading(self, count: int, path: str) -> str:
         """"PATH:" before the first line of each file when there are several

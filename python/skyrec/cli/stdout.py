@@ -5,7 +5,8 @@ that went away stays BrokenPipeError (exit 141)."""
 
 from __future__ import annotations
 
-from collections.abc import Iterable
+from collections.abc import Iterable, Iterator
+from contextlib import contextmanager
 from typing import Any, TextIO
 
 
@@ -25,9 +26,9 @@ class GuardedOutput:
     def __init__(self, stream: TextIO | None):
         self._stream = stream
 
-    def _call(self, name: str, *args: Any) -> Any:
+    def _call(self, name: str, *args: Any, on: Any = None) -> Any:
         try:
-            return getattr(self._stream, name)(*args)
+            return getattr(self._stream if on is None else on, name)(*args)
         except BrokenPipeError:
             raise
         except (OSError, ValueError, AttributeError) as e:
@@ -36,6 +37,40 @@ class GuardedOutput:
     def write(self, text: str) -> int:
         result: int = self._call("write", text)
         return result
+
+    def write_bytes(self, data: bytes | memoryview) -> None:
+        """UTF-8 bytes, straight to the binary stream under a UTF-8 text one."""
+        buffer = getattr(self._stream, "buffer", None)
+        if buffer is None or not self._is_utf8():
+            self.write(bytes(data).decode("utf-8", "surrogateescape"))
+            return
+        self._call("flush")
+        self._call("write", data, on=buffer)
+
+    @contextmanager
+    def binary_fd(self) -> Iterator[int | None]:
+        """The file descriptor under a UTF-8 stream, all written before
+        flushed, for writing to it directly; None when there is none. A
+        failed write (OSError) in the block becomes OutputError."""
+        fd = None
+        if self._is_utf8() and getattr(self._stream, "buffer", None) is not None:
+            try:
+                fd = self._stream.fileno()  # type: ignore[union-attr]
+            except (OSError, ValueError, AttributeError):
+                fd = None
+        if fd is not None:
+            self._call("flush")
+            self._call("flush", on=self._stream.buffer)  # type: ignore[union-attr]
+        try:
+            yield fd
+        except BrokenPipeError:
+            raise
+        except OSError as e:
+            raise OutputError(f"cannot write output: {_describe(e)}") from None
+
+    def _is_utf8(self) -> bool:
+        encoding = str(getattr(self._stream, "encoding", "")).lower().replace("-", "").replace("_", "")
+        return encoding == "utf8"
 
     def writelines(self, lines: Iterable[str]) -> None:
         self._call("writelines", lines)

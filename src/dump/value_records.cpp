@@ -1,0 +1,392 @@
+#include "dump/value_records.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "columns/shown_values.hpp"
+#include "columns/value_keys.hpp"
+#include "decode/decode_section4.hpp"
+#include "decode/walker.hpp"
+#include "message/utf8.hpp"
+
+namespace skyrec {
+namespace {
+
+constexpr std::size_t kWidest = 64;  // a longer text cell pushes the rest of its line right
+constexpr std::string_view kGap = "  ";
+constexpr std::string_view kIndent = "    ";
+
+// What no element names gets a fixed key, unranked.
+const std::string* fixed_key(const std::string& name) {
+    static const std::array<std::string, 3> keys = {"operator", "text", "associatedField"};
+    for (const std::string& key : keys)
+        if (name == key) return &key;
+    return nullptr;
+}
+
+// Texts as str() shows them: invalid UTF-8 replaced.
+std::string readable(const std::string& text) { return is_valid_utf8(text) ? text : utf8_lossy(text); }
+
+// A text shown in the current format: itself (with its width) in text
+// lines, a JSON string or a CSV field.
+struct Shown {
+    std::string form;
+    std::size_t width = 0;
+};
+
+// What every value of one (descriptor, name) shares.
+struct ElementShown {
+    Shown name;
+    Shown unit;
+    Shown key;  // empty when the value has no key
+    bool has_key = false;
+    bool ranked = false;
+    std::int32_t key_number = kNoCategory;    // for ranks
+    bool operator_code = false;               // F = 2: a value with a raw is a marker
+    bool all_chosen = true;                   // every value of its key is printed
+    std::vector<std::uint32_t> chosen_ranks;  // else these
+    std::string code;                         // the descriptor as the tables write it: 012101
+    std::string head;  // jsonl and csv: the fields from descriptor up to the value; text: the line up to it
+    std::string tail;  // jsonl and csv: from the meaning's end up to the rank
+};
+
+struct ElementId {
+    DescriptorCode descriptor;
+    const std::string* name;
+    bool operator==(const ElementId&) const = default;
+};
+struct ElementIdHash {
+    std::size_t operator()(const ElementId& id) const noexcept {
+        return std::hash<const void*>{}(id.name) ^ (std::size_t{id.descriptor} * 0x9E3779B97F4A7C15ULL);
+    }
+};
+
+// A text line of the text format, kept until the message's widths are known.
+struct TextRow {
+    const ElementShown* element;
+    const Shown* meaning;  // nullptr when none
+    std::uint32_t rank;
+    std::uint32_t value_at;  // the value cell in the cell arena
+    std::uint32_t value_size;
+    std::uint32_t subset;
+};
+
+// What lies between the varying fields of a jsonl or csv record.
+struct Separators {
+    std::string record_start;  // the prefix, up to the subset
+    std::string_view position, raw, text, meaning, none, record_end;
+    std::string no_text;  // from raw's end to the meaning, for a value without text
+
+    Separators(bool json, const std::string& prefix)
+        : record_start(prefix + (json ? "\"subset\": " : "")),
+          position(json ? ", \"position\": " : ","),
+          raw(json ? ", \"raw\": " : ","),
+          text(json ? ", \"text\": " : ","),
+          meaning(json ? ", \"meaning\": " : ","),
+          none(json ? "null" : ""),
+          record_end(json ? "}\n" : "\n"),
+          no_text(std::string(text) + std::string(none) + std::string(meaning)) {}
+};
+
+class RecordSink final : public Section4Sink {
+public:
+    RecordSink(const TableSet& tables, const RecordOptions& options, std::string& out)
+        : tables_(tables),
+          options_(options),
+          out_(out),
+          separators_(options.format == RecordFormat::Jsonl, options.prefix) {}
+
+    Status run(const BufrMessage& message, ByteView section4) {
+        Status decoded = decode_section4_into(message, tables_, section4, *this, &subset_starts_);
+        if (decoded && options_.format == RecordFormat::Text) {
+            out_ += options_.prefix;
+            if (!write_text()) return stopped_by_sink();
+        }
+        return decoded;
+    }
+
+    bool take_values(std::vector<DecodedValue>& batch) override {
+        for (const DecodedValue& v : batch) {
+            while (subset_ + 1 < subset_starts_.size() && subset_starts_[subset_ + 1] <= seen_)
+                ++subset_;
+            const std::size_t position = subset_starts_.empty() ? seen_ : seen_ - subset_starts_[subset_];
+            add(element(v.descriptor, v.name), v, v.text.present(), v.text.view(), position);
+            ++seen_;
+        }
+        return true;
+    }
+
+    bool take_columns(const CompressedSection& section) override {
+        const std::size_t width = section.columns.size();
+        if (options_.format == RecordFormat::Text) rows_.reserve(section.value_count());
+        // A column's values share their element.
+        std::vector<const ElementShown*> elements(width, nullptr);
+        return visit_values(section, [&](std::size_t column, const ValueView& v) {
+            const ElementShown*& e = elements[column];
+            if (e == nullptr) e = &element(v.descriptor, v.name);
+            add(*e, v, v.has_text, v.text, column);
+            if (column + 1 == width) ++subset_;
+            return spill();
+        });
+    }
+
+private:
+    bool json() const noexcept { return options_.format == RecordFormat::Jsonl; }
+
+    Shown shown(std::string_view text) const {
+        Shown s;
+        switch (options_.format) {
+            case RecordFormat::Text:
+                s.form = text;
+                s.width = code_points(text);
+                break;
+            case RecordFormat::Jsonl:
+                append_json_string(s.form, text);
+                break;
+            case RecordFormat::Csv:
+                append_csv_field(s.form, text, options_.csv_quoted);
+                break;
+        }
+        return s;
+    }
+
+    const ElementShown& element(DescriptorCode code, const std::string* name) {
+        auto [it, added] = elements_.try_emplace(ElementId{code, name});
+        if (!added) return *it->second;
+        it->second = std::make_unique<ElementShown>();
+        ElementShown& e = *it->second;
+        const ElementDefinition* definition = tables_.element(code);
+        const std::string& own_name = definition != nullptr ? definition->name : empty_;
+        e.name = shown(readable(*name));
+        e.unit = shown(definition != nullptr ? readable(definition->unit) : empty_);
+        const std::string* key = nullptr;
+        if (own_name == *name && definition != nullptr && !definition->abbreviation.empty()) {
+            key = &definition->abbreviation;
+            e.ranked = true;
+        } else if (own_name != *name) {
+            key = fixed_key(*name);
+        }
+        if (key != nullptr) {
+            e.has_key = true;
+            e.key = shown(readable(*key));
+            if (e.ranked) e.key_number = key_numbers_.number(*key);
+        }
+        e.operator_code = code / 100000 == 2;
+        if (!options_.keys.empty()) {
+            e.all_chosen = false;
+            for (const auto& [wanted, rank] : options_.keys) {
+                if (key == nullptr || wanted != *key) continue;
+                if (rank == 0) e.all_chosen = true;
+                e.chosen_ranks.push_back(rank);
+            }
+        }
+        e.code = descriptor_text(code);
+        const std::string& descriptor = e.code;
+        if (json()) {
+            e.head = ", \"descriptor\": \"" + descriptor + "\", \"name\": " + e.name.form +
+                     ", \"unit\": " + e.unit.form + ", \"value\": ";
+        } else if (options_.format == RecordFormat::Csv) {
+            e.head = "," + descriptor + "," + e.name.form + "," + e.unit.form + ",";
+        }
+        const std::string key_form = e.has_key ? e.key.form : std::string(separators_.none);
+        e.tail = json() ? ", \"key\": " + key_form + ", \"rank\": " : "," + key_form + ",";
+        return e;
+    }
+
+    const Shown* meaning(const std::string* text) {
+        if (text == nullptr) return nullptr;
+        auto [it, added] = meanings_.try_emplace(text);
+        if (added) it->second = shown(readable(*text));
+        return &it->second;
+    }
+
+    template <class Value>
+    void add(const ElementShown& e, const Value& v, bool has_text, std::string_view text, std::size_t position) {
+        if (subset_ != ranked_subset_) {
+            ranks_.restart();
+            ranked_subset_ = subset_;
+            subset_chosen_ = subset_is_chosen(subset_);
+        }
+        const std::uint32_t rank = e.ranked ? ranks_.next(e.key_number) : 0;
+        if (!subset_chosen_ || !chosen(e, rank)) return;
+        const bool marker = e.operator_code && v.has_raw;
+        const bool number = v.has_raw && !marker && v.has_value;
+        const std::string_view shown_chars = has_text ? shown_text(text) : std::string_view{};
+        if (options_.format == RecordFormat::Text) {
+            const std::size_t at = cells_.size();
+            if (has_text) {
+                append_str_repr(cells_, shown_chars);
+            } else if (!marker) {
+                if (number) {
+                    append_plain_number(cells_, v.value);
+                } else {
+                    cells_ += "MISSING";
+                }
+            }
+            rows_.push_back(TextRow{&e, meaning(v.meaning), rank, static_cast<std::uint32_t>(at),
+                                    static_cast<std::uint32_t>(cells_.size() - at),
+                                    static_cast<std::uint32_t>(subset_)});
+            return;
+        }
+        const bool as_json = json();
+        const Separators& sep = separators_;
+        out_ += sep.record_start;
+        append_unsigned(out_, subset_);
+        out_ += sep.position;
+        append_unsigned(out_, position);
+        out_ += e.head;
+        if (number) {
+            append_record_number(out_, v.value, as_json);
+        } else {
+            out_ += sep.none;
+        }
+        out_ += sep.raw;
+        if (v.has_raw && !marker) {
+            append_unsigned(out_, v.raw);
+        } else {
+            out_ += sep.none;
+        }
+        if (!has_text) {
+            out_ += sep.no_text;
+        } else {
+            out_ += sep.text;
+            if (as_json) {
+                append_json_string(out_, shown_chars);
+            } else {
+                append_csv_field(out_, shown_chars, options_.csv_quoted);
+            }
+            out_ += sep.meaning;
+        }
+        const Shown* m = meaning(v.meaning);
+        out_ += m != nullptr ? std::string_view(m->form) : sep.none;
+        out_ += e.tail;
+        append_unsigned(out_, rank);
+        out_ += sep.record_end;
+    }
+
+    static bool chosen(const ElementShown& e, std::uint32_t rank) {
+        return e.all_chosen || std::find(e.chosen_ranks.begin(), e.chosen_ranks.end(), rank) != e.chosen_ranks.end();
+    }
+
+    bool subset_is_chosen(std::size_t j) const {
+        if (options_.subsets.empty()) return true;
+        return std::any_of(options_.subsets.begin(), options_.subsets.end(),
+                           [j](const auto& range) { return range.first <= j && j <= range.second; });
+    }
+
+    static std::size_t key_width(const TextRow& row) {
+        if (!row.element->has_key) return 0;
+        std::size_t width = row.element->key.width;
+        if (row.rank != 0) width += 2 + std::to_string(row.rank).size();
+        return width;
+    }
+
+    // Hands the records so far to the flush, once they are many.
+    bool spill() {
+        if (!options_.flush || out_.size() < options_.flush_bytes) return true;
+        const double subsets = static_cast<double>(std::max<std::size_t>(subset_starts_.size(), 1));
+        if (!options_.flush(out_, static_cast<double>(subset_) / subsets)) return false;
+        out_.clear();
+        return true;
+    }
+
+    bool write_text() {
+        // One layout for the whole message: each column as wide as its widest cell, up to kWidest.
+        std::array<std::size_t, 6> widths{};
+        for (const TextRow& row : rows_) {
+            const ElementShown& e = *row.element;
+            const std::array<std::size_t, 6> cells = {e.code.size(),
+                                                      e.name.width,
+                                                      row.value_size,
+                                                      e.unit.width,
+                                                      row.meaning != nullptr ? row.meaning->width : 0,
+                                                      key_width(row)};
+            for (std::size_t c = 0; c < widths.size(); ++c)
+                widths[c] = std::max(widths[c], std::min(kWidest, cells[c]));
+        }
+        // Indent, descriptor and name are the same on every line of an element.
+        for (auto& [id, shown] : elements_) {
+            ElementShown& e = *shown;
+            e.head.assign(kIndent);
+            e.head += e.code;
+            e.head.append(widths[0] - std::min(widths[0], e.code.size()) + kGap.size(), ' ');
+            e.head += e.name.form;
+            e.head.append(widths[1] - std::min(widths[1], e.name.width) + kGap.size(), ' ');
+        }
+        std::size_t row_index = 0;
+        for (std::size_t j = 0; j < subset_starts_.size(); ++j) {
+            if (!subset_is_chosen(j)) continue;
+            out_ += "  subset ";
+            append_unsigned(out_, j);
+            out_ += '\n';
+            subset_ = j;
+            for (; row_index < rows_.size() && rows_[row_index].subset == j; ++row_index) {
+                const TextRow& row = rows_[row_index];
+                const ElementShown& e = *row.element;
+                const std::size_t line_start = out_.size();
+                out_ += e.head;
+                // Padding is written only before a cell that has text: the
+                // line ends without it, as str.rstrip() would leave it.
+                std::size_t pending = 0;
+                const auto cell = [&](std::string_view text, std::size_t width, std::size_t column) {
+                    if (!text.empty()) {
+                        out_.append(pending, ' ');
+                        out_ += text;
+                        pending = 0;
+                    }
+                    pending += (width < widths[column] ? widths[column] - width : 0) + kGap.size();
+                };
+                cell(std::string_view(cells_).substr(row.value_at, row.value_size), row.value_size, 2);
+                cell(e.unit.form, e.unit.width, 3);
+                cell(row.meaning != nullptr ? std::string_view(row.meaning->form) : std::string_view{},
+                     row.meaning != nullptr ? row.meaning->width : 0, 4);
+                if (e.has_key) {
+                    out_.append(pending, ' ');
+                    if (row.rank != 0) {
+                        out_ += '#';
+                        append_unsigned(out_, row.rank);
+                        out_ += '#';
+                    }
+                    out_ += e.key.form;
+                }
+                const std::string_view line(out_.data() + line_start, out_.size() - line_start);
+                out_.resize(line_start + rstripped_size(line));
+                out_ += '\n';
+                if (!spill()) return false;
+            }
+        }
+        return true;
+    }
+
+    const TableSet& tables_;
+    const RecordOptions& options_;
+    std::string& out_;
+    const Separators separators_;
+    const std::string empty_;
+    std::unordered_map<ElementId, std::unique_ptr<ElementShown>, ElementIdHash> elements_;
+    std::unordered_map<const std::string*, Shown> meanings_;
+    KeyNumbers key_numbers_;
+    KeyRanks ranks_;
+    std::size_t ranked_subset_ = 0;
+    bool subset_chosen_ = subset_is_chosen(0);
+    std::vector<std::size_t> subset_starts_;
+    std::size_t subset_ = 0;
+    std::size_t seen_ = 0;
+    std::vector<TextRow> rows_;
+    std::string cells_;
+};
+
+}  // namespace
+
+Status write_value_records(const BufrMessage& message, const TableSet& tables, ByteView section4,
+                           const RecordOptions& options, std::string& out) {
+    RecordSink sink(tables, options, out);
+    return sink.run(message, section4);
+}
+
+}  // namespace skyrec
