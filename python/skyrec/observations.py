@@ -31,14 +31,17 @@ from __future__ import annotations
 import glob
 import os
 import re
+import threading
 from collections.abc import Iterable, Mapping, Sequence
-from typing import TYPE_CHECKING, Any
+from typing import TYPE_CHECKING, Any, NamedTuple
 
 import numpy as np
 
-from .blocks import read_block, read_headers
+from . import _native
+from .blocks import Piece, _prepare_piece, read_headers
 from .errors import MessageError
 from .optional import pandas
+from .tables import ENVIRONMENT_VARIABLE, TableSource, find_tables
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -135,104 +138,197 @@ def _header_frame(pd: Any, source: Any, keys: set[str]) -> pd.DataFrame:
     return frame
 
 
-def _picked(pd: Any, values: pd.DataFrame, keys: set[str]) -> pd.DataFrame:
-    """The values of `keys` (plain or ranked) as rows (sub, position, name,
-    number, text), in stream order."""
-    parts = []
-    plain = [k for k in keys if not k.startswith("#")]
-    key = values["key"]
-    if plain:
-        hit = key.isin(plain).to_numpy(bool)
-        parts.append((hit, key.to_numpy(object)[hit] if hit.any() else np.zeros(0, object)))
-    for ranked in (k for k in keys if k.startswith("#")):
-        match = RANKED.fullmatch(ranked)
-        assert match is not None
-        hit = ((key == match.group(2)) & (values["rank"] == int(match.group(1)))).to_numpy(bool)
-        parts.append((hit, np.full(int(hit.sum()), ranked, object)))
-    sub = values["message"].to_numpy() * SUBSETS_PER_MESSAGE + values["subset"].to_numpy()
-    number, text = values["value"].to_numpy(), values["text"].array
-    rows = [pd.DataFrame({"sub": sub[hit], "position": np.flatnonzero(hit), "name": names,
-                          "number": number[hit], "text": np.asarray(text[hit], dtype=object)})
-            for hit, names in parts]
-    picked = pd.concat(rows, ignore_index=True) if rows else pd.DataFrame(
-        {"sub": [], "position": [], "name": [], "number": [], "text": []})
-    return picked.sort_values(["sub", "position"], kind="stable", ignore_index=True)
+class Query(NamedTuple):
+    """A read_observations question, checked: the data keys travel to the
+    decoder as (key, rank) pairs, the rest is answered from its rows."""
+
+    columns: list[str]
+    filters: dict[str, Filter]
+    required: list[str]
+    header_keys: list[str]
+    data_keys: list[str]
+
+    @property
+    def asked(self) -> list[str]:
+        return list(dict.fromkeys([*self.columns, *self.filters, *self.required]))
+
+    def native_keys(self) -> list[tuple[str, int]]:
+        pairs = []
+        for key in self.data_keys:
+            match = RANKED.fullmatch(key)
+            pairs.append((match.group(2), int(match.group(1))) if match else (key, 0))
+        return pairs
 
 
-def _rows(pd: Any, picked: pd.DataFrame) -> pd.DataFrame:
-    """The observation rows of the picked values: index (sub, row), one
-    column per key, and found_<key> marking which keys a row has."""
-    counts = picked.groupby(["sub", "name"], sort=False)["position"].transform("size").to_numpy()
-    repeated = counts > 1
-    # The leading key of each subset: its first repeated one.
-    first_repeated = picked[repeated].drop_duplicates("sub").set_index("sub")["name"]
-    leading = picked["sub"].map(first_repeated).to_numpy(object)
-    starts = repeated & (picked["name"].to_numpy(object) == leading)
-    row = picked.assign(start=starts).groupby("sub", sort=False)["start"].cumsum().to_numpy() - 1
-    has_leader = pd.notna(leading)
-    row = np.where(has_leader, row, 0)
-    picked = picked.assign(row=row, repeated=repeated)
-    inner = picked[picked["repeated"] & (picked["row"] >= 0)].drop_duplicates(["sub", "row", "name"])
-    outer = picked[~picked["repeated"]].drop_duplicates(["sub", "name"])
-    texts = set(picked.loc[picked["text"].notna(), "name"])
-
-    def spread(frame: pd.DataFrame, index: list[str]) -> pd.DataFrame:
-        numbers = frame.pivot(index=index, columns="name", values="number")
-        found = frame.assign(one=True).pivot(index=index, columns="name", values="one")
-        found = found.notna().add_prefix("found_")
-        if texts:
-            words = frame[frame["name"].isin(texts)].pivot(index=index, columns="name", values="text")
-            numbers = numbers.drop(columns=[c for c in words.columns if c in numbers.columns]).join(words)
-        return numbers.join(found)
-
-    subs_rows = picked.loc[(picked["row"] >= 0) & (picked["repeated"] | ~has_leader), ["sub", "row"]]
-    index = pd.MultiIndex.from_frame(subs_rows.drop_duplicates())
-    frame = pd.DataFrame(index=index)
-    if len(inner):
-        frame = frame.join(spread(inner, ["sub", "row"]))
-    if len(outer):
-        outer_frame = spread(outer, ["sub"])
-        both = [c for c in outer_frame.columns if c in frame.columns]
-        frame = frame.join(outer_frame.drop(columns=both), on="sub")
-        if both:
-            # A key repeated in some subsets and found once in others.
-            spread_outer = outer_frame[both].reindex(frame.index.get_level_values("sub"))
-            spread_outer.index = frame.index
-            for column in both:
-                if column.startswith("found_"):
-                    frame[column] = frame[column].fillna(False).astype(bool) | spread_outer[column].fillna(False)
-                else:
-                    frame[column] = frame[column].combine_first(spread_outer[column])
-    return frame
+def make_query(columns: Sequence[str] | str, filters: Mapping[str, Filter] | None,
+               required_columns: bool | Iterable[str]) -> Query:
+    columns = [columns] if isinstance(columns, str) else list(columns)
+    filters = dict(filters or {})
+    for key in [*columns, *filters]:
+        _check_key(key)
+    if isinstance(required_columns, bool):
+        required = list(columns) if required_columns else []
+    else:
+        required = [_check_key(k) for k in required_columns]
+    asked = list(dict.fromkeys([*columns, *filters, *required]))
+    header_keys = [k for k in asked if k in HEADER_ONLY]
+    data_keys: dict[str, None] = {}
+    for key in asked:
+        if key not in HEADER_ONLY:
+            data_keys.update(dict.fromkeys(COMPUTED.get(key, (key,))))
+    return Query(columns, filters, required, header_keys, list(data_keys))
 
 
-def _computed(pd: Any, frame: pd.DataFrame, key: str) -> tuple[pd.Series, pd.Series]:
+# Table sources kept for the life of the process, so that each table version
+# is loaded once however many calls ask: keyed by where the tables are and
+# when their files last changed.
+_SOURCES: dict[tuple[Any, ...], TableSource] = {}
+_SOURCES_LOCK = threading.Lock()
+
+
+def _changed(path: str, names: Sequence[str]) -> tuple[int, ...]:
+    stamps = []
+    for name in ("", *names):
+        try:
+            stamps.append(os.stat(os.path.join(path, name)).st_mtime_ns)
+        except OSError:
+            stamps.append(-1)
+    return tuple(stamps)
+
+
+def cached_tables(tables: Any = None, table_dir: str | os.PathLike[str] | None = None,
+                  definitions: str | os.PathLike[str] | None = None,
+                  wmo_csv: str | os.PathLike[str] | None = None) -> TableSource:
+    """find_tables' source for these arguments, the same one for every call
+    while the table files are unchanged."""
+    if tables is not None:
+        return find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
+    given = [(name, os.path.abspath(os.fspath(value))) for name, value in
+             (("table_dir", table_dir), ("definitions", definitions), ("wmo_csv", wmo_csv)) if value is not None]
+    if len(given) == 1 and given[0][0] != "definitions":
+        key: tuple[Any, ...] = (*given[0], _changed(given[0][1], ("element.table", "sequence.def")))
+    else:  # a definitions root, given or found: its sources reload what fails
+        key = (*given, os.environ.get(ENVIRONMENT_VARIABLE))
+    with _SOURCES_LOCK:
+        source = _SOURCES.get(key)
+    if source is None:
+        source = find_tables(table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
+        with _SOURCES_LOCK:
+            source = _SOURCES.setdefault(key, source)
+    return source
+
+
+def _as_array(values: Any) -> Any:
+    return values.array if hasattr(values, "array") else values
+
+
+def _datetimes(parts: list[np.ndarray], ok: np.ndarray) -> np.ndarray:
+    """year ... second as datetime64[ns], NaT where `ok` is false or they
+    name no time (a 31 April, a minute 60)."""
+    year, month, day, hour, minute, second = (np.where(ok, p, 0).astype(float) for p in parts)
+    whole = np.ones(len(year), bool)
+    for p in (year, month, day, hour, minute):
+        whole &= p == np.round(p)
+    good = ok & whole & (year >= 1678) & (year <= 2261) & (month >= 1) & (month <= 12) & (day >= 1) & \
+        (day <= 31) & (hour >= 0) & (hour < 24) & (minute >= 0) & (minute < 60) & (second >= 0) & (second < 60)
+    months = np.where(good, (year - 1970) * 12 + month - 1, 0).astype(np.int64).astype("datetime64[M]")
+    days = months.astype("datetime64[D]") + np.where(good, day - 1, 0).astype(np.int64)
+    good &= days.astype("datetime64[M]") == months  # no 31 April
+    nanos = np.round((hour * 3600 + minute * 60 + second) * 1e9).astype(np.int64)
+    times = days.astype("datetime64[ns]") + np.where(good, nanos, 0).astype("timedelta64[ns]")
+    times[~good] = np.datetime64("NaT")
+    return times
+
+
+def _computed(pd: Any, data: dict[str, tuple[Any, np.ndarray]], key: str) -> tuple[Any, np.ndarray]:
     """A computed key's values and where they are found."""
-    def column(name: str) -> pd.Series:
-        return frame[name] if name in frame.columns else pd.Series(np.nan, index=frame.index)
+    def number(name: str) -> np.ndarray:
+        values = data[name][0]
+        return values if values.dtype == float else pd.to_numeric(pd.Series(values), errors="coerce").to_numpy(float)
 
-    def found(name: str) -> pd.Series:
-        f = f"found_{name}"
-        return frame[f].fillna(False).astype(bool) if f in frame.columns else pd.Series(False, index=frame.index)
+    def found(name: str) -> np.ndarray:
+        return data[name][1]
 
     if key == "WMO_station_id":
-        ident = (column("blockNumber") * 1000 + column("stationNumber")).round().astype("Int64")
-        return ident, found("blockNumber") & found("stationNumber") & ident.notna()
+        ident = number("blockNumber") * 1000 + number("stationNumber")
+        known = np.isfinite(ident)
+        values = pd.arrays.IntegerArray(np.round(np.where(known, ident, 0)).astype(np.int64), ~known)
+        return values, found("blockNumber") & found("stationNumber") & known
     if key == "WIGOS_station_id":
-        numbers = [column(p).round().astype("Int64").astype(str) for p in WIGOS_PARTS[:3]]
-        local = column(WIGOS_PARTS[3]).astype(object)
-        ok = pd.concat([column(p).notna() for p in WIGOS_PARTS], axis=1).all(axis=1)
-        ident = (numbers[0] + "-" + numbers[1] + "-" + numbers[2] + "-" + local.astype(str)).where(ok, None)
-        return ident.astype(object), ok
-    parts = [column(p) for p in TIME_PARTS]
-    parts[5] = parts[5].where(found("second"), 0).fillna(0) if "found_second" in frame.columns else parts[5].fillna(0)
-    table = pd.DataFrame({n: p for n, p in zip(TIME_PARTS, parts)}).astype(float)
-    ok = table.notna().all(axis=1)
-    times = pd.to_datetime(table.where(ok, np.nan).fillna({"year": 1970, "month": 1, "day": 1, "hour": 0,
-                                                               "minute": 0, "second": 0}), errors="coerce")
-    times = times.where(ok)
-    return times, ok & times.notna() & found("year")
+        parts = [data[p][0] for p in WIGOS_PARTS]
+        ok = ~np.logical_or.reduce([pd.isna(p) for p in parts]) if len(parts[0]) else np.zeros(0, bool)
+        ident = np.full(len(ok), None, dtype=object)
+        rows = np.flatnonzero(ok)
+        ident[rows] = [f"{round(a)}-{round(b)}-{round(c)}-{d}" for a, b, c, d in
+                       zip(*(np.asarray(p, dtype=object)[rows] for p in parts))]
+        return ident, ok
+    parts = [number(p) for p in TIME_PARTS]
+    parts[5] = np.nan_to_num(parts[5], nan=0.0)
+    ok = np.logical_and.reduce([~np.isnan(p) for p in parts])
+    times = _datetimes(parts, ok)
+    return times, ok & ~np.isnat(times) & found("year")
 
+
+def _header_columns(pd: Any, items: Sequence[Any], keys: list[str], file: np.ndarray,
+                    message: np.ndarray) -> dict[str, Any]:
+    """The header keys of each row, from its file's headers."""
+    if not keys:
+        return {}
+    parts: dict[str, list[Any]] = {key: [] for key in keys}
+    # The rows come file after file.
+    cuts = np.flatnonzero(np.diff(file)) + 1
+    for rows in np.split(np.arange(len(file)), cuts) if len(file) else []:
+        frame = _header_frame(pd, items[int(file[rows[0]])], set(keys)).set_index("message")
+        where = frame.index.get_indexer(message[rows])
+        for key in keys:
+            parts[key].append(_as_array(frame[key]).take(where))
+    empty = _header_frame(pd, b"", set(keys))
+    return {key: (pd.concat([pd.Series(p) for p in parts[key]], ignore_index=True).array if len(parts[key]) > 1
+                  else parts[key][0] if parts[key] else _as_array(empty[key])) for key in keys}
+
+
+def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource,
+              query: Query) -> tuple[pd.DataFrame, list[MessageError], list[str]]:
+    """The rows of `query` over `pieces`, each a Piece of one of `items` (the
+    paths or bytes they read, in the same order), and the messages left out
+    with their files."""
+    pd = pandas()
+    prepared = [_prepare_piece(piece, source, None) for piece in pieces]
+    file_of = {id(item): number for number, item in enumerate(items)}
+    block = _native.observation_rows([(p.data, file_of[id(piece.path)], p.offsets, p.messages, p.tables, p.base)
+                                      for p, piece in zip(prepared, pieces)], query.native_keys())
+    failed = [list(p.errors) for p in prepared]
+    for k, i, reason, where in block["errors"]:
+        p = prepared[k]
+        failed[k].append((p.label, p.messages[i], p.offsets[i], source.explain(p.keys[i], reason), where))
+    errors, error_files = [], []
+    for rows in failed:
+        for label, index, offset, reason, where in sorted(rows, key=lambda e: e[1]):
+            errors.append(MessageError(reason, int(index), int(offset), where))
+            error_files.append(label)
+
+    count = block["count"]
+    texts = np.array([*block["texts"], None], dtype=object)  # code -1 is None
+    data = {key: (np.asarray(v) if t is None else texts[np.asarray(t)], np.asarray(f))
+            for key, (v, f, t) in zip(query.data_keys, block["columns"])}
+    file, message = np.asarray(block["file"]), np.asarray(block["message"])
+    headers = _header_columns(pd, items, query.header_keys, file, message)
+    keep = np.ones(count, bool)
+    result: dict[str, Any] = {}
+    for key in query.asked:
+        if key in COMPUTED:
+            values, found = _computed(pd, data, key)
+        elif key in headers:
+            values, found = headers[key], np.ones(count, bool)
+        else:
+            values, found = data[key]
+        if key in query.required:
+            keep &= found
+        if key in query.filters:
+            keep &= _matches(pd.Series(values, copy=False), query.filters[key])
+        result[key] = values
+    frame = pd.DataFrame({key: result[key][keep] for key in query.columns}, columns=query.columns, copy=False)
+    return frame, errors, error_files
 
 def read_observations(source: Any, columns: Sequence[str] | str, *, filters: Mapping[str, Filter] | None = None,
                       required_columns: bool | Iterable[str] = True, tables: Any = None,
@@ -254,60 +350,10 @@ def read_observations(source: Any, columns: Sequence[str] | str, *, filters: Map
     left out and listed in frame.attrs["errors"] (their files in
     frame.attrs["error_files"]). See the module's text for
     how rows are made and where this differs from pdbufr."""
-    pd = pandas()
-    columns = [columns] if isinstance(columns, str) else list(columns)
-    filters = dict(filters or {})
-    for key in [*columns, *filters]:
-        _check_key(key)
-    if isinstance(required_columns, bool):
-        required = list(columns) if required_columns else []
-    else:
-        required = [_check_key(k) for k in required_columns]
-    asked = set(columns) | set(filters) | set(required)
-    header_keys = asked & HEADER_ONLY
-    data_keys = {k for k in asked - HEADER_ONLY if k not in COMPUTED}
-    for key in asked & set(COMPUTED):
-        data_keys |= set(COMPUTED[key])
-
-    frames = []
-    errors: list[MessageError] = []
-    error_files: list[str] = []
-    for number, item in enumerate(_sources(source)):
-        values, failed = read_block(item, tables=tables, table_dir=table_dir, definitions=definitions,
-                                    wmo_csv=wmo_csv)
-        errors += [MessageError(reason, int(index), int(offset)) for index, offset, reason
-                   in failed[["message", "offset", "error"]].itertuples(index=False, name=None)]
-        error_files += [item if isinstance(item, str) else "<buffer>"] * len(failed)
-        picked = _picked(pd, values, data_keys)
-        if not len(picked):
-            continue
-        rows = _rows(pd, picked).reset_index()
-        rows["message"] = rows["sub"].to_numpy() // SUBSETS_PER_MESSAGE
-        if header_keys:
-            rows = rows.merge(_header_frame(pd, item, header_keys), on="message", how="left")
-        rows["file"] = number
-        frames.append(rows)
-    frame = pd.concat(frames, ignore_index=True) if frames else pd.DataFrame()
-    result = pd.DataFrame(index=frame.index)
-    keep = np.ones(len(frame), bool)
-    for key in dict.fromkeys([*columns, *filters, *required]):
-        if key in COMPUTED:
-            if len(frame):
-                result[key], found = _computed(pd, frame, key)
-            else:
-                result[key], found = pd.Series(dtype=object), pd.Series(dtype=bool)
-        elif key in frame.columns:
-            result[key] = frame[key]
-            found = frame[f"found_{key}"].fillna(False).astype(bool) if f"found_{key}" in frame.columns else \
-                pd.Series(True, index=frame.index)
-        else:
-            result[key] = pd.Series(np.nan, index=frame.index, dtype=float)
-            found = pd.Series(False, index=frame.index)
-        if key in required:
-            keep &= found.to_numpy(bool)
-        if key in filters:
-            keep &= _matches(result[key], filters[key])
-    out = result.loc[keep, columns].reset_index(drop=True)
-    out.attrs["errors"] = errors
-    out.attrs["error_files"] = error_files
-    return out
+    query = make_query(columns, filters, required_columns)
+    source_tables = cached_tables(tables, table_dir, definitions, wmo_csv)
+    items = _sources(source)
+    frame, errors, error_files = read_rows(items, [Piece(item) for item in items], source_tables, query)
+    frame.attrs["errors"] = errors
+    frame.attrs["error_files"] = error_files
+    return frame

@@ -1,0 +1,224 @@
+#include "columns/observation_rows.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <new>
+#include <utility>
+
+#include "columns/shown_values.hpp"
+#include "columns/value_keys.hpp"
+#include "decode/column.hpp"
+#include "decode/compressed_section.hpp"
+#include "decode/scaling.hpp"
+#include "message/interrupt.hpp"
+#include "message/limits.hpp"
+
+namespace skyrec {
+namespace {
+
+constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
+
+}  // namespace
+
+ObservationPicker::ObservationPicker(const std::vector<ObservationKey>& keys) {
+    rows_.columns.resize(keys.size());
+    for (std::size_t c = 0; c < keys.size(); ++c) {
+        const auto [it, added] = group_by_key_.try_emplace(keys[c].key, static_cast<std::int32_t>(groups_.size()));
+        if (added) groups_.emplace_back();
+        groups_[static_cast<std::size_t>(it->second)].push_back({static_cast<std::uint32_t>(c), keys[c].rank});
+    }
+    ranks_.assign(groups_.size(), 0);
+    counts_.assign(keys.size(), 0);
+}
+
+Status ObservationPicker::append(const BufrMessage& message, const TableSet& tables, ByteView section4,
+                                 const MessageTag& tag) {
+    tables_ = &tables;
+    tag_ = tag;
+    first_row_ = rows_.count;
+    groups_by_name_.clear();
+    subset_ = 0;
+    seen_ = 0;
+    picks_.clear();
+    std::fill(ranks_.begin(), ranks_.end(), 0);
+    Status decoded = Ok{};
+    try {
+        decoded = decode_section4_into(message, tables, section4, *this, &subset_starts_);
+        if (decoded) flush_subset();
+    } catch (const std::bad_alloc&) {
+        decoded = memory_error();
+    }
+    if (!decoded) drop_message();
+    return decoded;
+}
+
+ObservationPicker::Group ObservationPicker::group_of(DescriptorCode descriptor, const std::string* name) {
+    // Names live in the tables: one address, one element, one key.
+    const auto [it, added] = groups_by_name_.try_emplace(name);
+    if (added) {
+        const ValueKey key = key_of(*tables_, descriptor, name);
+        if (const auto found = group_by_key_.find(*key.key); !key.key->empty() && found != group_by_key_.end()) {
+            it->second = {found->second, key.ranked};
+        }
+    }
+    return it->second;
+}
+
+template <class Fill>
+void ObservationPicker::pick(Group group, Fill&& fill) {
+    const auto g = static_cast<std::size_t>(group.group);
+    // Unranked values (markers, texts) answer only to the key without a rank.
+    const std::uint32_t rank = group.ranked ? ++ranks_[g] : 0;
+    for (const Asked& asked : groups_[g]) {
+        if (asked.rank != 0 && asked.rank != rank) continue;
+        Pick p{asked.column, 0, kMissing, kNoCategory};
+        fill(p);
+        picks_.push_back(p);
+    }
+}
+
+bool ObservationPicker::take_values(std::vector<DecodedValue>& batch) {
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        const std::size_t position = seen_ + i;
+        while (subset_ + 1 < subset_starts_.size() && subset_starts_[subset_ + 1] <= position) {
+            flush_subset();
+            ++subset_;
+        }
+        const DecodedValue& v = batch[i];
+        const Group group = group_of(v.descriptor, v.name);
+        if (group.group < 0) continue;
+        const double number = shows_number(v.has_value, v.has_raw, v.name) ? v.value : kMissing;
+        const std::int32_t text = v.text.present() ? texts_.code(shown_text(v.text.view())) : kNoCategory;
+        pick(group, [&](Pick& p) {
+            p.value = number;
+            p.text = text;
+        });
+    }
+    seen_ += batch.size();
+    return true;
+}
+
+bool ObservationPicker::take_columns(const CompressedSection& section) {
+    // Every subset has the same columns: one layout serves them all, and
+    // each asked column is read down the subsets straight into its rows.
+    for (std::uint32_t c = 0; c < section.columns.size(); ++c) {
+        const Column& column = section.columns[c];
+        const Group group = group_of(column.code, column.name);
+        if (group.group >= 0) pick(group, [&](Pick& p) { p.source = c; });
+    }
+    const std::size_t per_subset = lay_out(targets_);
+    const std::size_t first = rows_.count;
+    for (std::size_t j = 0; j < section.subsets && per_subset != 0; ++j)
+        add_rows(per_subset, static_cast<std::uint32_t>(j));
+    std::string buffer;
+    for (std::size_t k = 0; k < picks_.size() && per_subset != 0; ++k) {
+        if (interrupt_requested()) return false;
+        const std::int32_t target = targets_[k];
+        if (target == kNoRow) continue;
+        const Column& column = section.columns[picks_[k].source];
+        buffer.resize(column.kind == Column::Kind::Character ? column_text_capacity(column) : 0);
+        for (std::size_t j = 0; j < section.subsets; ++j) {
+            double value = kMissing;
+            std::int32_t text = kNoCategory;
+            if (column.kind == Column::Kind::Numeric) {
+                const ColumnRaw r = column_raw(column, section.data, j);
+                if (!r.missing) value = scaled_value(r.raw, column.reference, column.divisor);
+            } else if (column.kind == Column::Kind::Character) {
+                std::string_view view;
+                if (column_text(column, section.data, j, buffer.data(), view)) text = texts_.code(shown_text(view));
+            }
+            const std::size_t row = first + j * per_subset;
+            if (target == kEveryRow) {
+                for (std::size_t r = 0; r < per_subset; ++r)
+                    put(row + r, picks_[k].column, value, text);
+            } else {
+                put(row + static_cast<std::size_t>(target), picks_[k].column, value, text);
+            }
+        }
+    }
+    picks_.clear();
+    return true;
+}
+
+std::size_t ObservationPicker::lay_out(std::vector<std::int32_t>& targets) {
+    targets.assign(picks_.size(), 0);
+    if (picks_.empty()) return 0;
+    std::fill(counts_.begin(), counts_.end(), 0);
+    for (const Pick& p : picks_)
+        ++counts_[p.column];
+    const auto leader =
+        std::find_if(picks_.begin(), picks_.end(), [&](const Pick& p) { return counts_[p.column] > 1; });
+    if (leader == picks_.end()) return 1;
+    const std::uint32_t leading = leader->column;
+    std::int32_t row = -1;
+    for (std::size_t k = 0; k < picks_.size(); ++k) {
+        const std::uint32_t column = picks_[k].column;
+        if (column == leading) ++row;
+        targets[k] = counts_[column] == 1 ? kEveryRow : row >= 0 ? row : kNoRow;
+    }
+    return counts_[leading];
+}
+
+std::size_t ObservationPicker::add_rows(std::size_t count, std::uint32_t subset) {
+    const std::size_t at = rows_.count;
+    std::fill_n(rows_.file.extend(count), count, tag_.file);
+    std::fill_n(rows_.message.extend(count), count, tag_.message);
+    std::fill_n(rows_.subset.extend(count), count, subset);
+    for (ObservationColumn& c : rows_.columns) {
+        std::fill_n(c.value.extend(count), count, kMissing);
+        std::fill_n(c.found.extend(count), count, std::uint8_t{0});
+        std::fill_n(c.text.extend(count), count, kNoCategory);
+    }
+    rows_.count += count;
+    return at;
+}
+
+void ObservationPicker::put(std::size_t row, std::uint32_t column, double value, std::int32_t text) {
+    ObservationColumn& c = rows_.columns[column];
+    if (c.found[row] != 0) return;  // a row takes the first occurrence
+    c.found[row] = 1;
+    c.value[row] = value;
+    c.text[row] = text;
+    if (text != kNoCategory) c.has_text = true;
+}
+
+void ObservationPicker::flush_subset() {
+    const std::size_t count = lay_out(targets_);
+    if (count != 0) {
+        const std::size_t first = add_rows(count, subset_);
+        for (std::size_t k = 0; k < picks_.size(); ++k) {
+            const Pick& p = picks_[k];
+            const std::int32_t target = targets_[k];
+            if (target == kEveryRow) {
+                for (std::size_t r = 0; r < count; ++r)
+                    put(first + r, p.column, p.value, p.text);
+            } else if (target != kNoRow) {
+                put(first + static_cast<std::size_t>(target), p.column, p.value, p.text);
+            }
+        }
+    }
+    picks_.clear();
+    std::fill(ranks_.begin(), ranks_.end(), 0);
+}
+
+void ObservationPicker::drop_message() noexcept {
+    rows_.count = first_row_;
+    rows_.file.shrink_to(first_row_);
+    rows_.message.shrink_to(first_row_);
+    rows_.subset.shrink_to(first_row_);
+    for (ObservationColumn& c : rows_.columns) {
+        c.value.shrink_to(first_row_);
+        c.found.shrink_to(first_row_);
+        c.text.shrink_to(first_row_);
+    }
+    picks_.clear();
+}
+
+ObservationRows ObservationPicker::take() {
+    ObservationRows out = std::exchange(rows_, {});
+    out.texts = texts_.take();
+    rows_.columns.resize(out.columns.size());
+    return out;
+}
+
+}  // namespace skyrec

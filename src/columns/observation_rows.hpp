@@ -1,0 +1,117 @@
+// Rows per observation, straight from the decoder: only the values of the
+// asked keys are kept, laid out one row per observation as they come.
+//
+// Within each subset, an asked key found once belongs to the level that
+// encloses the observations, and its value goes on every row of the subset.
+// Among the keys found more than once, the first met leads: each of its
+// occurrences starts a row, which takes the first occurrence of every other
+// repeated key up to the next start (a TEMP level's pressure, temperature and
+// dew point); repeated values before the first start belong to no row. A
+// subset whose asked keys are all found once makes one row, one that has
+// none of them makes none.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "columns/block_columns.hpp"
+#include "columns/growing_array.hpp"
+#include "decode/decode_section4.hpp"
+#include "message/message.hpp"
+#include "message/result.hpp"
+#include "tables/table_set.hpp"
+
+namespace skyrec {
+
+// An asked key: every occurrence (rank 0), or the rank-th in its subset ("#rank#key").
+struct ObservationKey {
+    std::string key;
+    std::uint32_t rank = 0;
+};
+
+struct ObservationColumn {
+    GrowingArray<double> value;        // NaN when missing or absent
+    GrowingArray<std::uint8_t> found;  // 1 where the key is present, missing or not
+    GrowingArray<std::int32_t> text;   // into ObservationRows::texts, or kNoCategory
+    bool has_text = false;             // some value of the key was a text
+};
+
+struct ObservationRows {
+    std::size_t count = 0;
+    GrowingArray<std::int32_t> file;
+    GrowingArray<std::int64_t> message;
+    GrowingArray<std::uint32_t> subset;
+    std::vector<ObservationColumn> columns;  // one per asked key, in order
+    std::vector<std::string> texts;
+};
+
+class ObservationPicker final : public Section4Sink {
+public:
+    explicit ObservationPicker(const std::vector<ObservationKey>& keys);
+
+    // Adds the rows of one message; on failure the rows are as they were.
+    Status append(const BufrMessage& message, const TableSet& tables, ByteView section4, const MessageTag& tag);
+    std::size_t size() const noexcept { return rows_.count; }
+    // The rows so far; the picker is left empty.
+    ObservationRows take();
+
+    bool take_values(std::vector<DecodedValue>& batch) override;
+    bool take_columns(const CompressedSection& section) override;
+
+private:
+    // One value of an asked key in a subset: its column, and which of the
+    // subset's values it is (compressed data: its section column).
+    struct Pick {
+        std::uint32_t column;
+        std::uint32_t source;
+        double value;
+        std::int32_t text;
+    };
+    struct Asked {
+        std::uint32_t column;
+        std::uint32_t rank;
+    };
+    static constexpr std::int32_t kEveryRow = -1;
+    static constexpr std::int32_t kNoRow = -2;
+
+    // The group of asked columns that a name's key feeds (group -1 for none),
+    // and whether its values are ranked.
+    struct Group {
+        std::int32_t group = -1;
+        bool ranked = false;
+    };
+    Group group_of(DescriptorCode descriptor, const std::string* name);
+    // Appends to picks_ the asked columns that the next value of `group` feeds.
+    template <class Fill>
+    void pick(Group group, Fill&& fill);
+    // The row each pick goes to (kEveryRow, kNoRow or a row), and the row count.
+    std::size_t lay_out(std::vector<std::int32_t>& targets);
+    // Room for `count` rows of `subset`, blank; returns the first.
+    std::size_t add_rows(std::size_t count, std::uint32_t subset);
+    void put(std::size_t row, std::uint32_t column, double value, std::int32_t text);
+    void flush_subset();
+    void drop_message() noexcept;
+
+    std::vector<std::vector<Asked>> groups_;  // by distinct key
+    std::unordered_map<std::string, std::int32_t> group_by_key_;
+    ObservationRows rows_;
+    OwnedCategories texts_;
+
+    // The message being read.
+    const TableSet* tables_ = nullptr;
+    MessageTag tag_;
+    std::size_t first_row_ = 0;
+    std::unordered_map<const std::string*, Group> groups_by_name_;
+    std::vector<std::size_t> subset_starts_;
+    std::uint32_t subset_ = 0;
+    std::size_t seen_ = 0;               // values of the message so far
+    std::vector<std::uint32_t> ranks_;   // of each group in the subset
+    std::vector<Pick> picks_;            // of the subset
+    std::vector<std::uint32_t> counts_;  // of each column in the subset
+    std::vector<std::int32_t> targets_;
+};
+
+}  // namespace skyrec
