@@ -327,7 +327,9 @@ def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource
         if key in query.filters:
             keep &= _matches(pd.Series(values, copy=False), query.filters[key])
         result[key] = values
-    frame = pd.DataFrame({key: result[key][keep] for key in query.columns}, columns=query.columns, copy=False)
+    frame = pd.DataFrame({key: result[key][keep] for key in query.columns}, copy=False)
+    if len(frame.columns) != len(query.columns):  # a column asked twice
+        frame = frame[query.columns]
     return frame, errors, error_files
 
 def read_observations(source: Any, columns: Sequence[str] | str, *, filters: Mapping[str, Filter] | None = None,

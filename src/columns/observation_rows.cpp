@@ -33,10 +33,10 @@ ObservationPicker::ObservationPicker(const std::vector<ObservationKey>& keys) {
 
 Status ObservationPicker::append(const BufrMessage& message, const TableSet& tables, ByteView section4,
                                  const MessageTag& tag) {
+    if (tables_ != &tables) groups_by_name_.clear();
     tables_ = &tables;
     tag_ = tag;
     first_row_ = rows_.count;
-    groups_by_name_.clear();
     subset_ = 0;
     seen_ = 0;
     picks_.clear();

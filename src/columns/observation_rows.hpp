@@ -53,6 +53,7 @@ public:
     explicit ObservationPicker(const std::vector<ObservationKey>& keys);
 
     // Adds the rows of one message; on failure the rows are as they were.
+    // `tables` must outlive the picker (what it learnt of them is kept).
     Status append(const BufrMessage& message, const TableSet& tables, ByteView section4, const MessageTag& tag);
     std::size_t size() const noexcept { return rows_.count; }
     // The rows so far; the picker is left empty.
