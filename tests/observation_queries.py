@@ -13,7 +13,6 @@ import numpy as np
 
 from skyrec.blocks import read_headers
 
-
 # Crafted SYNOP files that ecCodes refuses (a length past the data, a
 # replication it cannot expand, a table version it lacks).
 UNREAD_BY_ECCODES = {"030XXX.bufr", "bug_606474.bufr", "delayed_repetition.bufr",

@@ -11,8 +11,9 @@ import pytest
 pd = pytest.importorskip("pandas")
 np = pytest.importorskip("numpy")
 
-from bufrgen import BitWriter, build_message  # noqa: E402
 from observation_queries import QUERIES, same_rows  # noqa: E402
+
+from bufrgen import BitWriter, build_message  # noqa: E402
 from skyrec.observations import read_observations  # noqa: E402
 from tablegen import Element, write_table_dir  # noqa: E402
 
