@@ -160,6 +160,43 @@ class Query(NamedTuple):
         return pairs
 
 
+    def conditions(self) -> list[tuple[int, list[tuple[float, float]]]]:
+        """What the decoder can check before a row takes room: the data keys
+        that a required or filtered key needs found, and the ranges a
+        numeric filter lets through. Each is rechecked on the rows."""
+        index = {key: i for i, key in enumerate(self.data_keys)}
+        needed: dict[str, list[tuple[float, float]]] = {}
+        for key in dict.fromkeys([*self.required, *self.filters]):
+            if key in HEADER_ONLY:
+                continue
+            if key in COMPUTED:  # only what every value of the key needs
+                parts = COMPUTED[key] if key != "data_datetime" else TIME_PARTS[:5]
+                needed.update({part: needed.get(part, []) for part in parts})
+                continue
+            ranges = _ranges(self.filters[key]) if key in self.filters else []
+            needed[key] = ranges if not needed.get(key) else needed[key]
+        return [(index[key], ranges) for key, ranges in needed.items()]
+
+
+def _number(value: Any) -> bool:
+    return isinstance(value, (int, float, np.integer, np.floating)) and not isinstance(value, (bool, np.bool_))
+
+
+def _ranges(wanted: Filter) -> list[tuple[float, float]]:
+    """The ranges of numbers a filter lets through, [] when it is no plain
+    number test (the rows then check it alone)."""
+    if isinstance(wanted, slice):
+        low, high = wanted.start, wanted.stop
+        if all(b is None or _number(b) for b in (low, high)):
+            return [(-np.inf if low is None else float(low), np.inf if high is None else float(high))]
+    elif isinstance(wanted, (list, tuple, set, frozenset)):
+        if wanted and all(_number(v) for v in wanted):
+            return [(float(v), float(v)) for v in wanted]
+    elif _number(wanted):
+        return [(float(wanted), float(wanted))]
+    return []
+
+
 def make_query(columns: Sequence[str] | str, filters: Mapping[str, Filter] | None,
                required_columns: bool | Iterable[str]) -> Query:
     columns = [columns] if isinstance(columns, str) else list(columns)
@@ -296,7 +333,8 @@ def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource
     prepared = [_prepare_piece(piece, source, None) for piece in pieces]
     file_of = {id(item): number for number, item in enumerate(items)}
     block = _native.observation_rows([(p.data, file_of[id(piece.path)], p.offsets, p.messages, p.tables, p.base)
-                                      for p, piece in zip(prepared, pieces)], query.native_keys())
+                                      for p, piece in zip(prepared, pieces)], query.native_keys(),
+                                     query.conditions())
     failed = [list(p.errors) for p in prepared]
     for k, i, reason, where in block["errors"]:
         p = prepared[k]

@@ -20,7 +20,9 @@ constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
 
 }  // namespace
 
-ObservationPicker::ObservationPicker(const std::vector<ObservationKey>& keys) {
+ObservationPicker::ObservationPicker(const std::vector<ObservationKey>& keys,
+                                     std::vector<ObservationCondition> conditions)
+    : conditions_(std::move(conditions)) {
     rows_.columns.resize(keys.size());
     for (std::size_t c = 0; c < keys.size(); ++c) {
         const auto [it, added] = group_by_key_.try_emplace(keys[c].key, static_cast<std::int32_t>(groups_.size()));
@@ -137,6 +139,7 @@ bool ObservationPicker::take_columns(const CompressedSection& section) {
         }
     }
     picks_.clear();
+    keep_passing(first);
     return true;
 }
 
@@ -196,21 +199,60 @@ void ObservationPicker::flush_subset() {
                 put(first + static_cast<std::size_t>(target), p.column, p.value, p.text);
             }
         }
+        keep_passing(first);
     }
     picks_.clear();
     std::fill(ranks_.begin(), ranks_.end(), 0);
 }
 
-void ObservationPicker::drop_message() noexcept {
-    rows_.count = first_row_;
-    rows_.file.shrink_to(first_row_);
-    rows_.message.shrink_to(first_row_);
-    rows_.subset.shrink_to(first_row_);
-    for (ObservationColumn& c : rows_.columns) {
-        c.value.shrink_to(first_row_);
-        c.found.shrink_to(first_row_);
-        c.text.shrink_to(first_row_);
+bool ObservationPicker::passes(std::size_t row) const noexcept {
+    for (const ObservationCondition& condition : conditions_) {
+        const ObservationColumn& c = rows_.columns[condition.column];
+        if (c.found[row] == 0) return false;
+        if (condition.ranges.empty() || c.text[row] != kNoCategory) continue;
+        const double value = c.value[row];  // NaN, missing, lies in no range
+        if (std::none_of(condition.ranges.begin(), condition.ranges.end(),
+                         [&](const auto& range) { return range.first <= value && value <= range.second; })) {
+            return false;
+        }
     }
+    return true;
+}
+
+void ObservationPicker::keep_passing(std::size_t first) {
+    if (conditions_.empty()) return;
+    std::size_t kept = first;
+    for (std::size_t row = first; row < rows_.count; ++row) {
+        if (!passes(row)) continue;
+        if (kept != row) {
+            rows_.file[kept] = rows_.file[row];
+            rows_.message[kept] = rows_.message[row];
+            rows_.subset[kept] = rows_.subset[row];
+            for (ObservationColumn& c : rows_.columns) {
+                c.value[kept] = c.value[row];
+                c.found[kept] = c.found[row];
+                c.text[kept] = c.text[row];
+            }
+        }
+        ++kept;
+    }
+    truncate(kept);
+}
+
+void ObservationPicker::truncate(std::size_t count) noexcept {
+    rows_.count = count;
+    rows_.file.shrink_to(count);
+    rows_.message.shrink_to(count);
+    rows_.subset.shrink_to(count);
+    for (ObservationColumn& c : rows_.columns) {
+        c.value.shrink_to(count);
+        c.found.shrink_to(count);
+        c.text.shrink_to(count);
+    }
+}
+
+void ObservationPicker::drop_message() noexcept {
+    truncate(first_row_);
     picks_.clear();
 }
 

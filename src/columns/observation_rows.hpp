@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "columns/block_columns.hpp"
@@ -30,6 +31,14 @@ namespace skyrec {
 struct ObservationKey {
     std::string key;
     std::uint32_t rank = 0;
+};
+
+// A row is kept only where the key of `column` is found and, unless
+// `ranges` is empty, its value is a text or lies in one of the ranges (both
+// ends included): what cannot pass is dropped before it takes room.
+struct ObservationCondition {
+    std::uint32_t column = 0;
+    std::vector<std::pair<double, double>> ranges;
 };
 
 struct ObservationColumn {
@@ -50,7 +59,7 @@ struct ObservationRows {
 
 class ObservationPicker final : public Section4Sink {
 public:
-    explicit ObservationPicker(const std::vector<ObservationKey>& keys);
+    ObservationPicker(const std::vector<ObservationKey>& keys, std::vector<ObservationCondition> conditions);
 
     // Adds the rows of one message; on failure the rows are as they were.
     // `tables` must outlive the picker (what it learnt of them is kept).
@@ -94,8 +103,13 @@ private:
     std::size_t add_rows(std::size_t count, std::uint32_t subset);
     void put(std::size_t row, std::uint32_t column, double value, std::int32_t text);
     void flush_subset();
+    bool passes(std::size_t row) const noexcept;
+    // Drops the rows from `first` on that fail a condition.
+    void keep_passing(std::size_t first);
+    void truncate(std::size_t count) noexcept;
     void drop_message() noexcept;
 
+    std::vector<ObservationCondition> conditions_;
     std::vector<std::vector<Asked>> groups_;  // by distinct key
     std::unordered_map<std::string, std::int32_t> group_by_key_;
     ObservationRows rows_;

@@ -1,12 +1,17 @@
-// observation_rows(pieces, keys): the rows per observation of the messages
-// of `pieces` (as decode_block takes them), for `keys`, a sequence of (key,
-// rank) pairs (rank 0 for every occurrence). Framing, decoding and laying out
+// observation_rows(pieces, keys, conditions=()): the rows per observation of
+// the messages of `pieces` (as decode_block takes them), for `keys`, a
+// sequence of (key, rank) pairs (rank 0 for every occurrence), keeping only
+// the rows that pass every condition, a pair (key index, ranges): the key
+// found and, unless `ranges` is empty, a text or a value in one of its
+// (low, high) ranges. Framing, decoding and laying out
 // the rows run while other threads run; only the asked keys' values are
 // kept. The result: "count" rows, their "file" codes, "message" numbers and
 // 0-based "subset"s, one (values, found, texts) triple per key in "columns"
 // (texts codes into "texts", None when the key gave no text), and "errors"
 // as decode_block lists them.
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "columns/observation_rows.hpp"
@@ -36,6 +41,37 @@ std::optional<std::vector<ObservationKey>> keys_arg(PyObject* obj) {
         keys.push_back({key, rank});
     }
     return keys;
+}
+
+std::optional<std::vector<ObservationCondition>> conditions_arg(PyObject* obj, std::size_t keys) {
+    std::vector<ObservationCondition> conditions;
+    if (obj == nullptr) return conditions;
+    Ref seq = Ref::steal(PySequence_Fast(obj, "argument 'conditions' must be a sequence of (key index, ranges)"));
+    if (!seq) return std::nullopt;
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
+        unsigned int column = 0;
+        PyObject* ranges_obj = nullptr;
+        if (!PyArg_ParseTuple(PySequence_Fast_GET_ITEM(seq.get(), i), "IO:observation_rows", &column, &ranges_obj)) {
+            return std::nullopt;
+        }
+        if (column >= keys) {
+            PyErr_SetString(PyExc_ValueError, "a condition names a key index out of range");
+            return std::nullopt;
+        }
+        Ref ranges = Ref::steal(PySequence_Fast(ranges_obj, "a condition's ranges must be a sequence"));
+        if (!ranges) return std::nullopt;
+        ObservationCondition condition{column, {}};
+        for (Py_ssize_t r = 0; r < PySequence_Fast_GET_SIZE(ranges.get()); ++r) {
+            double low = 0.0;
+            double high = 0.0;
+            if (!PyArg_ParseTuple(PySequence_Fast_GET_ITEM(ranges.get(), r), "dd:observation_rows", &low, &high)) {
+                return std::nullopt;
+            }
+            condition.ranges.emplace_back(low, high);
+        }
+        conditions.push_back(std::move(condition));
+    }
+    return conditions;
 }
 
 template <class T>
@@ -73,12 +109,17 @@ PyObject* rows_dict(ObservationRows& rows, const std::vector<PieceFailure>& erro
 }
 
 PyObject* observation_rows(PyObject*, PyObject* args, PyObject* kwargs) {
-    static const char* const names[] = {"pieces", "keys", nullptr};
+    static const char* const names[] = {"pieces", "keys", "conditions", nullptr};
     PyObject* pieces_obj;
     PyObject* keys_obj;
-    if (!parse_args(args, kwargs, "OO:observation_rows", names, &pieces_obj, &keys_obj)) return nullptr;
+    PyObject* conditions_obj = nullptr;
+    if (!parse_args(args, kwargs, "OO|O:observation_rows", names, &pieces_obj, &keys_obj, &conditions_obj)) {
+        return nullptr;
+    }
     auto keys = keys_arg(keys_obj);
     if (!keys) return nullptr;
+    auto conditions = conditions_arg(conditions_obj, keys->size());
+    if (!conditions) return nullptr;
     std::vector<Ref> held;  // the tables, alive while the lock is released
     auto pieces = pieces_arg(pieces_obj, held);
     if (!pieces) return nullptr;
@@ -87,7 +128,7 @@ PyObject* observation_rows(PyObject*, PyObject* args, PyObject* kwargs) {
     std::vector<PieceFailure> errors;
     {
         WithoutGil unlocked;
-        ObservationPicker picker(*keys);
+        ObservationPicker picker(*keys, std::move(*conditions));
         std::vector<std::uint64_t> counts;
         errors = for_each_message(
             *pieces,
@@ -107,6 +148,7 @@ PyObject* observation_rows(PyObject*, PyObject* args, PyObject* kwargs) {
 }  // namespace
 
 PyMethodDef observation_rows_def = {"observation_rows", kw_method(guard<observation_rows>),
-                                    METH_VARARGS | METH_KEYWORDS, "observation_rows(pieces, keys)\n--\n\n"};
+                                    METH_VARARGS | METH_KEYWORDS,
+                                    "observation_rows(pieces, keys, conditions=())\n--\n\n"};
 
 }  // namespace skyrec::py
