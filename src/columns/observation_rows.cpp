@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <new>
+#include <optional>
 #include <utility>
 
 #include "columns/shown_values.hpp"
@@ -109,38 +110,90 @@ bool ObservationPicker::take_columns(const CompressedSection& section) {
         if (group.group >= 0) pick(group, [&](Pick& p) { p.source = c; });
     }
     const std::size_t per_subset = lay_out(targets_);
-    const std::size_t first = rows_.count;
-    for (std::size_t j = 0; j < section.subsets && per_subset != 0; ++j)
-        add_rows(per_subset, static_cast<std::uint32_t>(j));
-    std::string buffer;
-    for (std::size_t k = 0; k < picks_.size() && per_subset != 0; ++k) {
+    reserve(rows_.count + section.subsets * per_subset);
+    // A stretch of subsets at a time: its rows are checked and dropped while
+    // they are still in cache, and the columns grow only by what is kept.
+    for (std::size_t from = 0; from < section.subsets && per_subset != 0; from += kSubsetsAtOnce) {
         if (interrupt_requested()) return false;
-        const std::int32_t target = targets_[k];
-        if (target == kNoRow) continue;
-        const Column& column = section.columns[picks_[k].source];
-        buffer.resize(column.kind == Column::Kind::Character ? column_text_capacity(column) : 0);
-        for (std::size_t j = 0; j < section.subsets; ++j) {
-            double value = kMissing;
-            std::int32_t text = kNoCategory;
-            if (column.kind == Column::Kind::Numeric) {
-                const ColumnRaw r = column_raw(column, section.data, j);
-                if (!r.missing) value = scaled_value(r.raw, column.reference, column.divisor);
-            } else if (column.kind == Column::Kind::Character) {
-                std::string_view view;
-                if (column_text(column, section.data, j, buffer.data(), view)) text = texts_.code(shown_text(view));
-            }
-            const std::size_t row = first + j * per_subset;
-            if (target == kEveryRow) {
-                for (std::size_t r = 0; r < per_subset; ++r)
-                    put(row + r, picks_[k].column, value, text);
-            } else {
-                put(row + static_cast<std::size_t>(target), picks_[k].column, value, text);
-            }
-        }
+        read_subsets(section, per_subset, from, std::min(section.subsets, from + kSubsetsAtOnce));
     }
     picks_.clear();
-    keep_passing(first);
     return true;
+}
+
+ObservationPicker::Cell ObservationPicker::cell_at(const Column& column, ByteView data, std::size_t j) {
+    Cell cell{kMissing, kNoCategory};
+    if (column.kind == Column::Kind::Numeric) {
+        const ColumnRaw r = column_raw(column, data, j);
+        if (!r.missing) cell.value = scaled_value(r.raw, column.reference, column.divisor);
+    } else if (column.kind == Column::Kind::Character) {
+        text_buffer_.resize(column_text_capacity(column));
+        std::string_view view;
+        if (column_text(column, data, j, text_buffer_.data(), view)) cell.text = texts_.code(shown_text(view));
+    }
+    return cell;
+}
+
+template <class Wanted, class Put>
+void ObservationPicker::spread(const CompressedSection& section, std::size_t per_subset, std::size_t from,
+                               std::size_t to, std::size_t k, Wanted&& wanted, Put&& put_cell) {
+    const std::int32_t target = targets_[k];
+    if (target == kNoRow) return;
+    const Column& column = section.columns[picks_[k].source];
+    // A numeric column without increments holds one value for every subset.
+    std::optional<Cell> same;
+    if (column.kind == Column::Kind::Numeric && column.increment_width == 0) same = cell_at(column, section.data, 0);
+    for (std::size_t j = from; j < to; ++j) {
+        const std::size_t row = (j - from) * per_subset;
+        std::optional<Cell> cell = same;
+        const auto put_at = [&](std::size_t i) {
+            if (!wanted(i)) return;
+            if (!cell) cell = cell_at(column, section.data, j);
+            put_cell(i, *cell);
+        };
+        if (target == kEveryRow) {
+            for (std::size_t r = 0; r < per_subset; ++r)
+                put_at(row + r);
+        } else {
+            put_at(row + static_cast<std::size_t>(target));
+        }
+    }
+}
+
+void ObservationPicker::read_subsets(const CompressedSection& section, std::size_t per_subset, std::size_t from,
+                                     std::size_t to) {
+    // The condition keys first, into scratch rows: the rows that fail take
+    // no room and their other keys are never read.
+    const std::size_t count = (to - from) * per_subset;
+    kept_.assign(count, 1);
+    for (const ObservationCondition& condition : conditions_) {
+        scratch_.assign(count, Scratch{});
+        // A row that failed a condition already is not read again.
+        for (std::size_t k = 0; k < picks_.size(); ++k) {
+            if (picks_[k].column != condition.column) continue;
+            spread(
+                section, per_subset, from, to, k, [&](std::size_t i) { return kept_[i] != 0 && !scratch_[i].found; },
+                [&](std::size_t i, const Cell& cell) { scratch_[i] = {cell, true}; });
+        }
+        for (std::size_t i = 0; i < count; ++i)
+            kept_[i] &= static_cast<std::uint8_t>(passes(condition, scratch_[i].found, scratch_[i].cell));
+    }
+    // Where each kept row goes.
+    const std::size_t first = rows_.count;
+    std::size_t next = first;
+    places_.resize(count);
+    for (std::size_t i = 0; i < count; ++i)
+        places_[i] = kept_[i] != 0 ? next++ : kNowhere;
+    add_blank(next - first);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (places_[i] != kNowhere) rows_.subset[places_[i]] = static_cast<std::uint32_t>(from + i / per_subset);
+    }
+    for (std::size_t k = 0; k < picks_.size(); ++k) {
+        const std::uint32_t column = picks_[k].column;
+        spread(
+            section, per_subset, from, to, k, [&](std::size_t i) { return places_[i] != kNowhere; },
+            [&](std::size_t i, const Cell& cell) { put(places_[i], column, cell.value, cell.text); });
+    }
 }
 
 std::size_t ObservationPicker::lay_out(std::vector<std::int32_t>& targets) {
@@ -163,10 +216,16 @@ std::size_t ObservationPicker::lay_out(std::vector<std::int32_t>& targets) {
 }
 
 std::size_t ObservationPicker::add_rows(std::size_t count, std::uint32_t subset) {
+    const std::size_t at = add_blank(count);
+    std::fill_n(rows_.subset.data() + at, count, subset);
+    return at;
+}
+
+std::size_t ObservationPicker::add_blank(std::size_t count) {
     const std::size_t at = rows_.count;
     std::fill_n(rows_.file.extend(count), count, tag_.file);
     std::fill_n(rows_.message.extend(count), count, tag_.message);
-    std::fill_n(rows_.subset.extend(count), count, subset);
+    rows_.subset.extend(count);
     for (ObservationColumn& c : rows_.columns) {
         std::fill_n(c.value.extend(count), count, kMissing);
         std::fill_n(c.found.extend(count), count, std::uint8_t{0});
@@ -205,18 +264,19 @@ void ObservationPicker::flush_subset() {
     std::fill(ranks_.begin(), ranks_.end(), 0);
 }
 
+bool ObservationPicker::passes(const ObservationCondition& condition, bool found, const Cell& cell) noexcept {
+    if (!found) return false;
+    if (condition.ranges.empty() || cell.text != kNoCategory) return true;
+    // NaN, a missing value, lies in no range.
+    return std::any_of(condition.ranges.begin(), condition.ranges.end(),
+                       [&](const auto& range) { return range.first <= cell.value && cell.value <= range.second; });
+}
+
 bool ObservationPicker::passes(std::size_t row) const noexcept {
-    for (const ObservationCondition& condition : conditions_) {
+    return std::all_of(conditions_.begin(), conditions_.end(), [&](const ObservationCondition& condition) {
         const ObservationColumn& c = rows_.columns[condition.column];
-        if (c.found[row] == 0) return false;
-        if (condition.ranges.empty() || c.text[row] != kNoCategory) continue;
-        const double value = c.value[row];  // NaN, missing, lies in no range
-        if (std::none_of(condition.ranges.begin(), condition.ranges.end(),
-                         [&](const auto& range) { return range.first <= value && value <= range.second; })) {
-            return false;
-        }
-    }
-    return true;
+        return passes(condition, c.found[row] != 0, Cell{c.value[row], c.text[row]});
+    });
 }
 
 void ObservationPicker::keep_passing(std::size_t first) {
@@ -237,6 +297,20 @@ void ObservationPicker::keep_passing(std::size_t first) {
         ++kept;
     }
     truncate(kept);
+}
+
+void ObservationPicker::reserve(std::size_t count) {
+    // Grown once to the most rows the message can add, rather than
+    // doubling and copying on the way; pages that are not written cost nothing.
+    const std::size_t at = rows_.count;
+    if (count <= at) return;
+    const auto room = [&](auto& array) {
+        array.extend(count - at);
+        array.shrink_to(at);
+    };
+    room(rows_.file), room(rows_.message), room(rows_.subset);
+    for (ObservationColumn& c : rows_.columns)
+        room(c.value), room(c.found), room(c.text);
 }
 
 void ObservationPicker::truncate(std::size_t count) noexcept {

@@ -20,6 +20,8 @@
 
 #include "columns/block_columns.hpp"
 #include "columns/growing_array.hpp"
+#include "decode/column.hpp"
+#include "decode/compressed_section.hpp"
 #include "decode/decode_section4.hpp"
 #include "message/message.hpp"
 #include "message/result.hpp"
@@ -86,6 +88,7 @@ private:
     };
     static constexpr std::int32_t kEveryRow = -1;
     static constexpr std::int32_t kNoRow = -2;
+    static constexpr std::size_t kSubsetsAtOnce = 256;
 
     // The group of asked columns that a name's key feeds (group -1 for none),
     // and whether its values are ranked.
@@ -101,12 +104,30 @@ private:
     std::size_t lay_out(std::vector<std::int32_t>& targets);
     // Room for `count` rows of `subset`, blank; returns the first.
     std::size_t add_rows(std::size_t count, std::uint32_t subset);
+    // The same, their subsets left for the caller to set.
+    std::size_t add_blank(std::size_t count);
     void put(std::size_t row, std::uint32_t column, double value, std::int32_t text);
     void flush_subset();
+    // Compressed data: the rows of subsets [from, to), laid out as picks_ and targets_ say.
+    void read_subsets(const CompressedSection& section, std::size_t per_subset, std::size_t from, std::size_t to);
+    struct Cell {
+        double value;
+        std::int32_t text;
+    };
+    Cell cell_at(const Column& column, ByteView data, std::size_t j);
+    // Calls put_cell(row, cell) for the rows of subsets [from, to) (counted
+    // from the first of them) that pick k feeds and wanted(row) accepts;
+    // the others' cells are never read.
+    template <class Wanted, class Put>
+    void spread(const CompressedSection& section, std::size_t per_subset, std::size_t from, std::size_t to,
+                std::size_t k, Wanted&& wanted, Put&& put_cell);
+    static bool passes(const ObservationCondition& condition, bool found, const Cell& cell) noexcept;
     bool passes(std::size_t row) const noexcept;
     // Drops the rows from `first` on that fail a condition.
     void keep_passing(std::size_t first);
     void truncate(std::size_t count) noexcept;
+    // Room for `count` rows in all.
+    void reserve(std::size_t count);
     void drop_message() noexcept;
 
     std::vector<ObservationCondition> conditions_;
@@ -127,6 +148,15 @@ private:
     std::vector<Pick> picks_;            // of the subset
     std::vector<std::uint32_t> counts_;  // of each column in the subset
     std::vector<std::int32_t> targets_;
+    std::string text_buffer_;
+    struct Scratch {
+        Cell cell{0.0, -1};
+        bool found = false;
+    };
+    static constexpr std::size_t kNowhere = static_cast<std::size_t>(-1);
+    std::vector<Scratch> scratch_;
+    std::vector<std::uint8_t> kept_;
+    std::vector<std::size_t> places_;
 };
 
 }  // namespace skyrec
