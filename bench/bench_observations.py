@@ -75,6 +75,17 @@ def _computed(rows: dict[str, np.ndarray], key: str) -> np.ndarray:
     return start.astype("datetime64[ns]") + np.nan_to_num(offset).astype("timedelta64[ns]")
 
 
+def _fetched(h: Any, prefix: str, fetched: list[str], keys: dict[str, str]) -> dict[str, np.ndarray]:
+    arrays = {}
+    for key in fetched:
+        try:
+            a = eccodes.codes_get_array(h, prefix + keys.get(key, key)).astype(float)
+        except eccodes.KeyValueNotFoundError:
+            a = np.full(1, np.nan)
+        arrays[key] = np.where(a == eccodes.CODES_MISSING_DOUBLE, np.nan, a)
+    return arrays
+
+
 def eccodes_rows(path: Path, columns: list[str], filters: dict[str, Any] | None, keys: dict[str, str]) -> int:
     asked = list(dict.fromkeys([*columns, *(filters or {})]))
     fetched = list(dict.fromkeys(k for c in asked for k in COMPUTED.get(c, (c,))))
@@ -85,17 +96,16 @@ def eccodes_rows(path: Path, columns: list[str], filters: dict[str, Any] | None,
                 eccodes.codes_set(h, "unpack", 1)
                 subsets = eccodes.codes_get(h, "numberOfSubsets")
                 compressed = eccodes.codes_get(h, "compressedData") == 1
-                prefixes = [""] if compressed or subsets == 1 else [f"/subsetNumber={s}/" for s in
-                                                                     range(1, subsets + 1)]
-                for prefix in prefixes:
-                    arrays = {}
-                    for key in fetched:
-                        try:
-                            a = eccodes.codes_get_array(h, prefix + keys.get(key, key)).astype(float)
-                        except eccodes.KeyValueNotFoundError:
-                            a = np.full(1, np.nan)
-                        arrays[key] = np.where(a == eccodes.CODES_MISSING_DOUBLE, np.nan, a)
-                    rows = _laid_out(arrays, subsets if compressed else 1, compressed)
+                # A whole message at once where every key fits that (once per
+                # subset, or compressed), else subset by subset.
+                whole = _fetched(h, "", fetched, keys)
+                if compressed or subsets == 1 or all(len(a) in (1, subsets) for a in whole.values()):
+                    rows = _laid_out(whole, subsets if compressed else 1, compressed)
+                    if rows is not None:
+                        pieces.append(rows)
+                    continue
+                for s in range(1, subsets + 1):
+                    rows = _laid_out(_fetched(h, f"/subsetNumber={s}/", fetched, keys), 1, False)
                     if rows is not None:
                         pieces.append(rows)
             finally:

@@ -259,20 +259,31 @@ def _as_array(values: Any) -> Any:
     return values.array if hasattr(values, "array") else values
 
 
+_DAYS_IN_MONTH = np.array([31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31, 0], float)
+
+
 def _datetimes(parts: list[np.ndarray], ok: np.ndarray) -> np.ndarray:
     """year ... second as datetime64[ns], NaT where `ok` is false or they
-    name no time (a 31 April, a minute 60)."""
-    year, month, day, hour, minute, second = (np.where(ok, p, 0).astype(float) for p in parts)
-    whole = np.ones(len(year), bool)
-    for p in (year, month, day, hour, minute):
-        whole &= p == np.round(p)
-    good = ok & whole & (year >= 1678) & (year <= 2261) & (month >= 1) & (month <= 12) & (day >= 1) & \
-        (day <= 31) & (hour >= 0) & (hour < 24) & (minute >= 0) & (minute < 60) & (second >= 0) & (second < 60)
-    months = np.where(good, (year - 1970) * 12 + month - 1, 0).astype(np.int64).astype("datetime64[M]")
-    days = months.astype("datetime64[D]") + np.where(good, day - 1, 0).astype(np.int64)
-    good &= days.astype("datetime64[M]") == months  # no 31 April
-    nanos = np.round((hour * 3600 + minute * 60 + second) * 1e9).astype(np.int64)
-    times = days.astype("datetime64[ns]") + np.where(good, nanos, 0).astype("timedelta64[ns]")
+    name no day (a 31 April); hours, minutes and seconds are added to the
+    day as they are (an hour 24 is the next day's 0), as pandas does."""
+    year, month, day, hour, minute = (np.where(ok, p, 0.0) for p in parts[:5])
+    second = np.where(ok, parts[5], 0.0)
+    whole = (year == np.floor(year)) & (month == np.floor(month)) & (day == np.floor(day))
+    leap = (year % 4 == 0) & ((year % 100 != 0) | (year % 400 == 0))
+    month_index = np.where((month >= 1) & (month <= 12) & whole, month - 1, 12).astype(np.intp)
+    days_in_month = _DAYS_IN_MONTH[month_index] + ((month_index == 1) & leap)
+    good = ok & whole & (year >= 1678) & (year <= 2261) & (day >= 1) & (day <= days_in_month)
+    # Days from 1970-01-01 of the civil date (March-based years make leap days last).
+    march = month <= 2
+    y = year - march
+    era = np.floor(y / 400)
+    of_era = y - era * 400
+    of_year = np.floor((153 * (month + np.where(march, 9, -3)) + 2) / 5) + day - 1
+    days = era * 146097 + of_era * 365 + np.floor(of_era / 4) - np.floor(of_era / 100) + of_year - 719468
+    day_seconds = np.where(good, days * 86400, 0).astype(np.int64)
+    nanos = day_seconds * 1_000_000_000 + np.round(np.where(good, hour * 3600 + minute * 60 + second, 0) * 1e9).astype(
+        np.int64)
+    times = nanos.view("datetime64[ns]")
     times[~good] = np.datetime64("NaT")
     return times
 
@@ -351,18 +362,22 @@ def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource
             for key, (v, f, t) in zip(query.data_keys, block["columns"])}
     file, message = np.asarray(block["file"]), np.asarray(block["message"])
     headers = _header_columns(pd, items, query.header_keys, file, message)
+    # What the decoder checked already needs no second look: a data key
+    # found, a numeric filter on a key that gave no text.
+    checked = {query.data_keys[i]: bool(ranges) for i, ranges in query.conditions()}
     keep = np.ones(count, bool)
     result: dict[str, Any] = {}
     for key in query.asked:
+        plain = key in checked and block["columns"][query.data_keys.index(key)][2] is None
         if key in COMPUTED:
             values, found = _computed(pd, data, key)
         elif key in headers:
             values, found = headers[key], np.ones(count, bool)
         else:
             values, found = data[key]
-        if key in query.required:
+        if key in query.required and key not in checked:
             keep &= found
-        if key in query.filters:
+        if key in query.filters and not (plain and checked[key]):
             keep &= _matches(pd.Series(values, copy=False), query.filters[key])
         result[key] = values
     frame = pd.DataFrame({key: result[key][keep] for key in query.columns}, copy=False)

@@ -110,7 +110,6 @@ bool ObservationPicker::take_columns(const CompressedSection& section) {
         if (group.group >= 0) pick(group, [&](Pick& p) { p.source = c; });
     }
     const std::size_t per_subset = lay_out(targets_);
-    reserve(rows_.count + section.subsets * per_subset);
     // A stretch of subsets at a time: its rows are checked and dropped while
     // they are still in cache, and the columns grow only by what is kept.
     for (std::size_t from = 0; from < section.subsets && per_subset != 0; from += kSubsetsAtOnce) {
@@ -165,8 +164,27 @@ void ObservationPicker::read_subsets(const CompressedSection& section, std::size
     // The condition keys first, into scratch rows: the rows that fail take
     // no room and their other keys are never read.
     const std::size_t count = (to - from) * per_subset;
-    kept_.assign(count, 1);
+    // Whether a key is found in a row depends on the layout alone, the same
+    // in every subset; only the ranges need the values.
+    row_pattern_.assign(per_subset, 1);
     for (const ObservationCondition& condition : conditions_) {
+        found_in_row_.assign(per_subset, 0);
+        for (std::size_t k = 0; k < picks_.size(); ++k) {
+            if (picks_[k].column != condition.column || targets_[k] == kNoRow) continue;
+            if (targets_[k] == kEveryRow) {
+                std::fill(found_in_row_.begin(), found_in_row_.end(), std::uint8_t{1});
+            } else {
+                found_in_row_[static_cast<std::size_t>(targets_[k])] = 1;
+            }
+        }
+        for (std::size_t r = 0; r < per_subset; ++r)
+            row_pattern_[r] &= found_in_row_[r];
+    }
+    kept_.resize(count);
+    for (std::size_t i = 0; i < count; i += per_subset)
+        std::copy(row_pattern_.begin(), row_pattern_.end(), kept_.begin() + static_cast<std::ptrdiff_t>(i));
+    for (const ObservationCondition& condition : conditions_) {
+        if (condition.ranges.empty()) continue;
         scratch_.assign(count, Scratch{});
         // A row that failed a condition already is not read again.
         for (std::size_t k = 0; k < picks_.size(); ++k) {
@@ -176,7 +194,8 @@ void ObservationPicker::read_subsets(const CompressedSection& section, std::size
                 [&](std::size_t i, const Cell& cell) { scratch_[i] = {cell, true}; });
         }
         for (std::size_t i = 0; i < count; ++i)
-            kept_[i] &= static_cast<std::uint8_t>(passes(condition, scratch_[i].found, scratch_[i].cell));
+            kept_[i] &=
+                static_cast<std::uint8_t>(kept_[i] != 0 && passes(condition, scratch_[i].found, scratch_[i].cell));
     }
     // Where each kept row goes.
     const std::size_t first = rows_.count;
@@ -297,20 +316,6 @@ void ObservationPicker::keep_passing(std::size_t first) {
         ++kept;
     }
     truncate(kept);
-}
-
-void ObservationPicker::reserve(std::size_t count) {
-    // Grown once to the most rows the message can add, rather than
-    // doubling and copying on the way; pages that are not written cost nothing.
-    const std::size_t at = rows_.count;
-    if (count <= at) return;
-    const auto room = [&](auto& array) {
-        array.extend(count - at);
-        array.shrink_to(at);
-    };
-    room(rows_.file), room(rows_.message), room(rows_.subset);
-    for (ObservationColumn& c : rows_.columns)
-        room(c.value), room(c.found), room(c.text);
 }
 
 void ObservationPicker::truncate(std::size_t count) noexcept {

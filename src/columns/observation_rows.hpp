@@ -126,8 +126,6 @@ private:
     // Drops the rows from `first` on that fail a condition.
     void keep_passing(std::size_t first);
     void truncate(std::size_t count) noexcept;
-    // Room for `count` rows in all.
-    void reserve(std::size_t count);
     void drop_message() noexcept;
 
     std::vector<ObservationCondition> conditions_;
@@ -156,6 +154,8 @@ private:
     static constexpr std::size_t kNowhere = static_cast<std::size_t>(-1);
     std::vector<Scratch> scratch_;
     std::vector<std::uint8_t> kept_;
+    std::vector<std::uint8_t> found_in_row_;
+    std::vector<std::uint8_t> row_pattern_;
     std::vector<std::size_t> places_;
 };
 
