@@ -191,27 +191,41 @@ void ObservationPicker::read_subsets(const CompressedSection& section, std::size
             if (picks_[k].column != condition.column) continue;
             spread(
                 section, per_subset, from, to, k, [&](std::size_t i) { return kept_[i] != 0 && !scratch_[i].found; },
-                [&](std::size_t i, const Cell& cell) { scratch_[i] = {cell, true}; });
+                [&](std::size_t i, const Cell& cell) {
+                    // Field by field: a whole-struct copy of a fresh temporary stalls the store.
+                    Scratch& into = scratch_[i];
+                    into.cell.value = cell.value;
+                    into.cell.text = cell.text;
+                    into.found = true;
+                });
         }
         for (std::size_t i = 0; i < count; ++i)
             kept_[i] &=
                 static_cast<std::uint8_t>(kept_[i] != 0 && passes(condition, scratch_[i].found, scratch_[i].cell));
     }
-    // Where each kept row goes.
-    const std::size_t first = rows_.count;
-    std::size_t next = first;
-    places_.resize(count);
-    for (std::size_t i = 0; i < count; ++i)
-        places_[i] = kept_[i] != 0 ? next++ : kNowhere;
-    add_blank(next - first);
+    // The kept rows, each read straight from the columns into its place.
+    kept_rows_.clear();
     for (std::size_t i = 0; i < count; ++i) {
-        if (places_[i] != kNowhere) rows_.subset[places_[i]] = static_cast<std::uint32_t>(from + i / per_subset);
+        if (kept_[i] != 0) {
+            kept_rows_.push_back(
+                {static_cast<std::uint32_t>(from + i / per_subset), static_cast<std::int32_t>(i % per_subset)});
+        }
     }
+    const std::size_t first = add_blank(kept_rows_.size());
+    for (std::size_t n = 0; n < kept_rows_.size(); ++n)
+        rows_.subset[first + n] = kept_rows_[n].subset;
     for (std::size_t k = 0; k < picks_.size(); ++k) {
-        const std::uint32_t column = picks_[k].column;
-        spread(
-            section, per_subset, from, to, k, [&](std::size_t i) { return places_[i] != kNowhere; },
-            [&](std::size_t i, const Cell& cell) { put(places_[i], column, cell.value, cell.text); });
+        const std::int32_t target = targets_[k];
+        if (target == kNoRow) continue;
+        const Column& column = section.columns[picks_[k].source];
+        const bool same = column.kind == Column::Kind::Numeric && column.increment_width == 0;
+        const Cell constant = same ? cell_at(column, section.data, 0) : Cell{kMissing, kNoCategory};
+        for (std::size_t n = 0; n < kept_rows_.size(); ++n) {
+            const KeptRow& row = kept_rows_[n];
+            if (target != kEveryRow && target != row.row) continue;
+            const Cell cell = same ? constant : cell_at(column, section.data, row.subset);
+            put(first + n, picks_[k].column, cell.value, cell.text);
+        }
     }
 }
 

@@ -151,12 +151,15 @@ private:
         Cell cell{0.0, -1};
         bool found = false;
     };
-    static constexpr std::size_t kNowhere = static_cast<std::size_t>(-1);
     std::vector<Scratch> scratch_;
     std::vector<std::uint8_t> kept_;
     std::vector<std::uint8_t> found_in_row_;
     std::vector<std::uint8_t> row_pattern_;
-    std::vector<std::size_t> places_;
+    struct KeptRow {
+        std::uint32_t subset;
+        std::int32_t row;  // within the subset
+    };
+    std::vector<KeptRow> kept_rows_;
 };
 
 }  // namespace skyrec
