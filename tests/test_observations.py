@@ -177,3 +177,36 @@ def test_table_command_refuses_a_bad_query(setup, capsys, args):
     path, tables = setup
     status = main(["table", str(path), "--tables", tables, "-c", "pressure", *args])
     assert status == 2 and "skyrec:" in capsys.readouterr().err
+
+
+# skyrec.dask.read_observations
+
+
+@pytest.mark.parametrize("blocksize", [None, 1])
+def test_dask_rows_and_meta_are_the_eager_ones(corpus, definitions, blocksize):
+    sd = pytest.importorskip("skyrec.dask")
+    query = QUERIES[2]  # TEMP profiles: many levels, a station filter
+    paths = [str(p) for p in query.files(corpus)]
+    eager = read_observations(paths, query.columns, filters=query.filters, definitions=definitions)
+    lazy = sd.read_observations(paths, query.columns, filters=query.filters, definitions=definitions,
+                                blocksize=blocksize)
+    computed = lazy.compute(scheduler="threads")
+    # One partition a file, or a large file's messages split among several.
+    assert lazy.npartitions == len(paths) if blocksize is None else lazy.npartitions > len(paths)
+    assert (lazy._meta.dtypes == eager.dtypes).all() and len(eager) > 0
+    pd.testing.assert_frame_equal(computed.reset_index(drop=True), eager)
+
+
+def test_dask_on_bytes_and_on_an_empty_result(setup):
+    sd = pytest.importorskip("skyrec.dask")
+    path, tables = setup
+    columns = ["WMO_station_id", "data_datetime", "pressure", "stationOrSiteName"]
+    eager = read_observations(path.read_bytes(), columns, table_dir=tables, required_columns=False)
+    lazy = sd.read_observations(path.read_bytes(), columns, table_dir=tables, required_columns=False)
+    # Dask holds texts in its own string type.
+    pd.testing.assert_frame_equal(lazy.compute().reset_index(drop=True), eager, check_dtype=False)
+    none = sd.read_observations(path.read_bytes(), columns, table_dir=tables, filters={"pressure": 1})
+    empty = none.compute()
+    assert len(empty) == 0 and list(empty.columns) == columns
+    assert list(empty.dtypes.astype(str)) == list(none._meta.dtypes.astype(str)), (empty.dtypes, none._meta.dtypes)
+    assert list(empty.dtypes.astype(str)) == ["Int64", "datetime64[ns]", "float64", "float64"]

@@ -353,10 +353,11 @@ def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource
     with their files."""
     pd = pandas()
     prepared = [_prepare_piece(piece, source, None) for piece in pieces]
+    conditions = query.conditions()
     file_of = {id(item): number for number, item in enumerate(items)}
     block = _native.observation_rows([(p.data, file_of[id(piece.path)], p.offsets, p.messages, p.tables, p.base)
                                       for p, piece in zip(prepared, pieces)], query.native_keys(),
-                                     query.conditions())
+                                     conditions)
     failed = [list(p.errors) for p in prepared]
     for k, i, reason, where in block["errors"]:
         p = prepared[k]
@@ -369,17 +370,18 @@ def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource
 
     count = block["count"]
     texts = np.array([*block["texts"], None], dtype=object)  # code -1 is None
-    data = {key: (np.asarray(v) if t is None else texts[np.asarray(t)], np.asarray(f))
+    # A key is texts where some row holds one (no rows: numbers, as the meta of skyrec.dask has it).
+    data = {key: (np.asarray(v) if t is None or not count else texts[np.asarray(t)], np.asarray(f))
             for key, (v, f, t) in zip(query.data_keys, block["columns"])}
     file, message = np.asarray(block["file"]), np.asarray(block["message"])
     headers = _header_columns(pd, items, query.header_keys, file, message)
     # What the decoder checked already needs no second look: a data key
     # found, a numeric filter on a key that gave no text.
-    checked = {query.data_keys[i]: bool(ranges) for i, ranges in query.conditions()}
+    checked = {query.data_keys[i]: bool(ranges) for i, ranges in conditions}
     keep = np.ones(count, bool)
     result: dict[str, Any] = {}
     for key in query.asked:
-        plain = key in checked and block["columns"][query.data_keys.index(key)][2] is None
+        plain = key in checked and data[key][0].dtype == float
         if key in COMPUTED:
             values, found = _computed(pd, data, key)
         elif key in headers:
