@@ -127,6 +127,102 @@ def test_malformed_key_is_a_clear_error(setup, bad):
         read_observations(path, ["pressure", bad], table_dir=tables)
 
 
+# Compressed data is laid out by its own path in the core: it must give the
+# rows of the same subsets written uncompressed, and both the rows that a
+# plain reading of the subsets gives.
+
+SAT_ELEMENTS = [Element(1007, "SATELLITE", width=10, abbreviation="satelliteIdentifier"),
+                Element(1015, "STATION NAME", "CCITT IA5", width=24, abbreviation="stationOrSiteName"),
+                Element(5001, "LATITUDE", "deg", scale=2, reference=-9000, width=15, abbreviation="latitude"),
+                Element(5042, "CHANNEL", width=6, abbreviation="channelNumber"),
+                Element(12163, "BRIGHTNESS TEMPERATURE", "K", scale=2, width=16,
+                        abbreviation="brightnessTemperature")]
+SAT_DESCRIPTORS = [1007, 1015, 5001, 102003, 5042, 12163]
+# Per subset: name, latitude raw (None: missing), brightness temperature raws of channels 1 to 3.
+SCANS = [("ABC", 13000, [25000, 25550, None]), ("DEF", None, [24000, 26000, 25900]),
+         ("ABC", 4000, [None, 25000, 25800]), ("GHI", 9100, [26100, 24900, 25000])]
+
+
+def scan_rows():
+    return [{"satelliteIdentifier": 200.0, "stationOrSiteName": name,
+             "latitude": math.nan if lat is None else lat / 100 - 90, "channelNumber": float(channel),
+             "brightnessTemperature": math.nan if bt is None else bt / 100}
+            for name, lat, bts in SCANS for channel, bt in enumerate(bts, 1)]
+
+
+@pytest.fixture(scope="module")
+def scans(tmp_path_factory):
+    from decodekit import column
+
+    root = tmp_path_factory.mktemp("scans")
+    flat = BitWriter()
+    for name, lat, bts in SCANS:
+        flat.uint(200, 10).text(name, 24)
+        flat.missing(15) if lat is None else flat.uint(lat, 15)
+        for channel, bt in enumerate(bts, 1):
+            flat.uint(channel, 6)
+            flat.missing(16) if bt is None else flat.uint(bt, 16)
+    packed = column(BitWriter(), 10, [200] * len(SCANS))
+    packed.text("", 24).uint(3, 6)
+    for name, _, _ in SCANS:
+        packed.text(name, 24)
+    column(packed, 15, [lat for _, lat, _ in SCANS])
+    for c in range(3):
+        column(column(packed, 6, [c + 1] * len(SCANS)), 16, [bts[c] for _, _, bts in SCANS])
+    files = {}
+    for kind, bits in (("flat", flat), ("packed", packed)):
+        files[kind] = root / f"{kind}.bufr"
+        files[kind].write_bytes(build_message(SAT_DESCRIPTORS, bits.to_bytes(), subsets=len(SCANS),
+                                              compressed=kind == "packed", category=3))
+    return files, write_table_dir(root / "tables", SAT_ELEMENTS)
+
+
+SCAN_COLUMNS = ["stationOrSiteName", "latitude", "channelNumber", "brightnessTemperature"]
+
+
+@pytest.mark.parametrize("filters, keep", [
+    ({"channelNumber": 2}, lambda r: r["channelNumber"] == 2),
+    ({"brightnessTemperature": slice(250, 259)}, lambda r: 250 <= r["brightnessTemperature"] <= 259),
+    ({"channelNumber": [1, 3], "latitude": lambda v: v > -50}, lambda r: r["channelNumber"] != 2
+     and r["latitude"] > -50),
+    ({"stationOrSiteName": "ABC", "channelNumber": slice(2, None)}, lambda r: r["stationOrSiteName"] == "ABC"
+     and r["channelNumber"] >= 2),
+])
+def test_compressed_rows_are_the_uncompressed_ones(scans, filters, keep):
+    files, tables = scans
+    want = [tuple(None if isinstance(r[c], float) and math.isnan(r[c]) else r[c] for c in SCAN_COLUMNS)
+            for r in scan_rows() if keep(r)]
+    for kind in ("flat", "packed"):
+        frame = read_observations(files[kind], SCAN_COLUMNS, filters=filters, table_dir=tables)
+        assert rows(frame) == want, kind
+
+
+@pytest.mark.parametrize("kind", ["flat", "packed"])
+def test_ranked_and_required_keys_in_compressed_data(scans, kind):
+    files, tables = scans
+    frame = read_observations(files[kind], ["satelliteIdentifier", "#2#brightnessTemperature", "#3#channelNumber"],
+                              table_dir=tables)
+    assert rows(frame) == [(200.0, bts[1] / 100, 3.0) for _, _, bts in SCANS]
+    # A key the messages lack leaves no row when required, NaN when not.
+    assert len(read_observations(files[kind], ["latitude", "pressure"], table_dir=tables)) == 0
+    loose = read_observations(files[kind], ["latitude", "pressure"], table_dir=tables, required_columns=False)
+    assert len(loose) == len(SCANS) and loose["pressure"].isna().all()
+
+
+@pytest.mark.parametrize("parts", [
+    (2024, 2, 29, 23, 59, 59.5), (2023, 2, 29, 0, 0, 0), (2024, 4, 31, 0, 0, 0), (2024, 12, 31, 24, 0, 0),
+    (1900, 2, 29, 0, 0, 0), (2000, 2, 29, 6, 30, 0), (2024, 13, 1, 0, 0, 0), (2024.5, 1, 1, 0, 0, 0),
+])
+def test_data_datetime_is_the_time_pandas_makes(parts):
+    from skyrec.observations import _datetimes
+
+    ok = np.ones(1, bool)
+    ours = _datetimes([np.array([float(p)]) for p in parts], ok)[0]
+    names = ["year", "month", "day", "hour", "minute", "second"]
+    theirs = pd.to_datetime(pd.DataFrame({n: [p] for n, p in zip(names, parts)}), errors="coerce")[0]
+    assert (np.isnat(ours) and pd.isna(theirs)) or ours == theirs.to_datetime64()
+
+
 # The same rows as pdbufr on real files, with Debian's ecCodes tables.
 
 
