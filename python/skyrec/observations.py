@@ -3,10 +3,12 @@
     frame = read_observations("temp.bufr", ["WMO_station_id", "data_datetime", "pressure", "airTemperature"],
                               filters={"pressure": slice(40000, 50000)})
 
-The same question as pdbufr's `read_bufr(path, columns=..., filters=...)`,
-answered over the long frame of skyrec.blocks (one row per value, each with
-its key and rank): the requested keys' values are picked and laid out in
-rows with NumPy and pandas, no Python object per value.
+The same question as pdbufr's `read_bufr(path, columns=..., filters=...)`.
+The core decodes with the interpreter lock released and keeps only the asked
+keys' values, laid out in rows (src/columns/observation_rows.hpp says how);
+it drops the rows that lack a required key or fail a numeric filter before
+they take room. Here the rows' arrays become the computed keys, the other
+filters are applied and the frame is built once.
 
 Rows. Within each subset, a requested key that occurs once belongs to the
 level enclosing the observations: its value is repeated on every row of the
@@ -23,7 +25,9 @@ typical_datetime, WMO_station_id and WIGOS_station_id.
 Where this differs from pdbufr on purpose: columns come in the order asked
 (pdbufr puts header keys first); numbers are float64 (NaN when missing)
 except the integer header keys and WMO_station_id (nullable Int64); a key
-found nowhere gives an empty frame with the asked columns (pdbufr's has none).
+found nowhere gives an empty frame with the asked columns (pdbufr's has none);
+"#n#key" finds values in compressed messages too (pdbufr's finds none).
+Tables are found as read_dataframe finds them and kept for the process.
 """
 
 from __future__ import annotations
@@ -63,7 +67,6 @@ HEADER_ONLY = set(HEADER_KEYS) | set(TYPICAL_PARTS) | {"typicalDate", "typicalTi
 RANKED = re.compile(r"#([1-9][0-9]*)#([A-Za-z_][A-Za-z0-9_]*)")
 PLAIN = re.compile(r"[A-Za-z_][A-Za-z0-9_]*")
 
-SUBSETS_PER_MESSAGE = 1 << 16  # section 3 counts subsets in 16 bits
 Filter = Any  # a value, a list/tuple/set of values, a slice (inclusive) or a callable
 
 
@@ -303,7 +306,9 @@ def _computed(pd: Any, data: dict[str, tuple[Any, np.ndarray]], key: str) -> tup
     """A computed key's values and where they are found."""
     def number(name: str) -> np.ndarray:
         values = data[name][0]
-        return values if values.dtype == float else pd.to_numeric(pd.Series(values), errors="coerce").to_numpy(float)
+        if values.dtype != float:  # texts where numbers were expected
+            values = pd.to_numeric(pd.Series(values), errors="coerce").to_numpy(float)
+        return np.asarray(values, float)
 
     def found(name: str) -> np.ndarray:
         return data[name][1]
