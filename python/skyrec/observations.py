@@ -42,7 +42,7 @@ from typing import TYPE_CHECKING, Any, NamedTuple
 import numpy as np
 
 from . import _native
-from .blocks import Piece, _prepare_piece, read_headers
+from .blocks import Piece, prepare_piece, read_headers
 from .errors import MessageError
 from .optional import pandas
 from .tables import ENVIRONMENT_VARIABLE, TableSource, find_tables
@@ -357,7 +357,7 @@ def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource
     paths or bytes they read, in the same order), and the messages left out
     with their files."""
     pd = pandas()
-    prepared = [_prepare_piece(piece, source, None) for piece in pieces]
+    prepared = [prepare_piece(piece, source, None) for piece in pieces]
     conditions = query.conditions()
     file_of = {id(item): number for number, item in enumerate(items)}
     block = _native.observation_rows([(p.data, file_of[id(piece.path)], p.offsets, p.messages, p.tables, p.base)
