@@ -288,12 +288,15 @@ def _datetimes(parts: list[np.ndarray], ok: np.ndarray) -> np.ndarray:
     name no day; hours, minutes and seconds are added to the day as they
     are (an hour 24 is the next day's 0), as pandas does."""
     year, month, day = (np.where(ok, p, 1.0) for p in parts[:3])
-    # Reports share few dates: each is worked out once. Every date there is
-    # has a month and day in 0..99, which the key keeps apart.
-    keyed = (month >= 0) & (month < 100) & (day >= 0) & (day < 100)
-    _, first, where = np.unique(np.where(keyed, year * 10000 + month * 100 + day, -1.0), return_index=True,
-                                return_inverse=True)
-    days = np.where(keyed, _day_numbers(year[first], month[first], day[first])[where], np.nan)
+    # Reports share few dates (a satellite pass, one): each is worked out once.
+    if len(year) and (year == year[0]).all() and (month == month[0]).all() and (day == day[0]).all():
+        days = np.repeat(_day_numbers(year[:1], month[:1], day[:1]), len(year))
+    else:
+        # Every date there is has a month and a day in 0..99, which the key keeps apart.
+        keyed = (month >= 0) & (month < 100) & (day >= 0) & (day < 100)
+        _, first, where = np.unique(np.where(keyed, year * 10000 + month * 100 + day, -1.0), return_index=True,
+                                    return_inverse=True)
+        days = np.where(keyed, _day_numbers(year[first], month[first], day[first])[where], np.nan)
     good = ok & ~np.isnan(days)
     clock = np.where(good, parts[3] * 3600 + parts[4] * 60 + parts[5], 0)
     nanos = np.where(good, days * 86400, 0).astype(np.int64) * 1_000_000_000 + np.round(clock * 1e9).astype(np.int64)
@@ -398,7 +401,8 @@ def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource
         if key in query.filters and not (plain and checked[key]):
             keep &= _matches(pd.Series(values, copy=False), query.filters[key])
         result[key] = values
-    frame = pd.DataFrame({key: result[key][keep] for key in query.columns}, copy=False)
+    every = bool(keep.all())
+    frame = pd.DataFrame({key: result[key] if every else result[key][keep] for key in query.columns}, copy=False)
     if len(frame.columns) != len(query.columns):  # a column asked twice
         frame = frame[query.columns]
     return frame, errors, error_files
