@@ -262,7 +262,7 @@ std::size_t ObservationPicker::add_blank(std::size_t count) {
     for (ObservationColumn& c : rows_.columns) {
         std::fill_n(c.value.extend(count), count, kMissing);
         std::fill_n(c.found.extend(count), count, std::uint8_t{0});
-        std::fill_n(c.text.extend(count), count, kNoCategory);
+        if (c.has_text) std::fill_n(c.text.extend(count), count, kNoCategory);
     }
     rows_.count += count;
     return at;
@@ -273,8 +273,12 @@ void ObservationPicker::put(std::size_t row, std::uint32_t column, double value,
     if (c.found[row] != 0) return;  // a row takes the first occurrence
     c.found[row] = 1;
     c.value[row] = value;
+    if (text == kNoCategory) return;
+    if (!c.has_text) {  // the first text of the key: the rows so far have none
+        c.has_text = true;
+        std::fill_n(c.text.extend(rows_.count), rows_.count, kNoCategory);
+    }
     c.text[row] = text;
-    if (text != kNoCategory) c.has_text = true;
 }
 
 void ObservationPicker::flush_subset() {
@@ -308,7 +312,7 @@ bool ObservationPicker::passes(const ObservationCondition& condition, bool found
 bool ObservationPicker::passes(std::size_t row) const noexcept {
     return std::all_of(conditions_.begin(), conditions_.end(), [&](const ObservationCondition& condition) {
         const ObservationColumn& c = rows_.columns[condition.column];
-        return passes(condition, c.found[row] != 0, Cell{c.value[row], c.text[row]});
+        return passes(condition, c.found[row] != 0, Cell{c.value[row], c.has_text ? c.text[row] : kNoCategory});
     });
 }
 
@@ -324,7 +328,7 @@ void ObservationPicker::keep_passing(std::size_t first) {
             for (ObservationColumn& c : rows_.columns) {
                 c.value[kept] = c.value[row];
                 c.found[kept] = c.found[row];
-                c.text[kept] = c.text[row];
+                if (c.has_text) c.text[kept] = c.text[row];
             }
         }
         ++kept;

@@ -46,7 +46,7 @@ struct ObservationCondition {
 struct ObservationColumn {
     GrowingArray<double> value;        // NaN when missing or absent
     GrowingArray<std::uint8_t> found;  // 1 where the key is present, missing or not
-    GrowingArray<std::int32_t> text;   // into ObservationRows::texts, or kNoCategory
+    GrowingArray<std::int32_t> text;   // into ObservationRows::texts, or kNoCategory; once has_text
     bool has_text = false;             // some value of the key was a text
 };
 
