@@ -185,12 +185,20 @@ void ObservationPicker::read_subsets(const CompressedSection& section, std::size
         std::copy(row_pattern_.begin(), row_pattern_.end(), kept_.begin() + static_cast<std::ptrdiff_t>(i));
     for (const ObservationCondition& condition : conditions_) {
         if (condition.ranges.empty()) continue;
-        scratch_.assign(count, Scratch{});
+        // Columns without increments hold one value for every subset: the
+        // first subset's rows then judge those of all.
+        const bool constant = std::all_of(picks_.begin(), picks_.end(), [&](const Pick& p) {
+            const Column& c = section.columns[p.source];
+            return p.column != condition.column || (c.kind == Column::Kind::Numeric && c.increment_width == 0);
+        });
+        const std::size_t judged = constant ? per_subset : count;
+        scratch_.assign(judged, Scratch{});
         // A row that failed a condition already is not read again.
         for (std::size_t k = 0; k < picks_.size(); ++k) {
             if (picks_[k].column != condition.column) continue;
             spread(
-                section, per_subset, from, to, k, [&](std::size_t i) { return kept_[i] != 0 && !scratch_[i].found; },
+                section, per_subset, from, constant ? from + 1 : to, k,
+                [&](std::size_t i) { return (constant || kept_[i] != 0) && !scratch_[i].found; },
                 [&](std::size_t i, const Cell& cell) {
                     // Field by field: a whole-struct copy of a fresh temporary stalls the store.
                     Scratch& into = scratch_[i];
@@ -199,9 +207,11 @@ void ObservationPicker::read_subsets(const CompressedSection& section, std::size
                     into.found = true;
                 });
         }
+        passed_.resize(judged);
+        for (std::size_t i = 0; i < judged; ++i)
+            passed_[i] = static_cast<std::uint8_t>(passes(condition, scratch_[i].found, scratch_[i].cell));
         for (std::size_t i = 0; i < count; ++i)
-            kept_[i] &=
-                static_cast<std::uint8_t>(kept_[i] != 0 && passes(condition, scratch_[i].found, scratch_[i].cell));
+            kept_[i] &= passed_[constant ? i % per_subset : i];
     }
     // The kept rows, each read straight from the columns into its place.
     kept_rows_.clear();

@@ -153,6 +153,7 @@ private:
     };
     std::vector<Scratch> scratch_;
     std::vector<std::uint8_t> kept_;
+    std::vector<std::uint8_t> passed_;  // of one range condition
     std::vector<std::uint8_t> found_in_row_;
     std::vector<std::uint8_t> row_pattern_;
     struct KeptRow {
