@@ -12,7 +12,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -74,8 +73,8 @@ public:
     bool take_columns(const CompressedSection& section) override;
 
 private:
-    // One value of an asked key in a subset: its column, and which of the
-    // subset's values it is (compressed data: its section column).
+    // One value of an asked key in a subset: its column, and (compressed
+    // data) the section column it is read from.
     struct Pick {
         std::uint32_t column;
         std::uint32_t source;
@@ -134,7 +133,7 @@ private:
     ObservationRows rows_;
     OwnedCategories texts_;
 
-    // The message being read.
+    // The message being read; groups_by_name_ serves every message of the same tables.
     const TableSet* tables_ = nullptr;
     MessageTag tag_;
     std::size_t first_row_ = 0;
