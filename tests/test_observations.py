@@ -120,6 +120,20 @@ def test_nothing_found_is_an_empty_frame_with_the_columns(setup, columns, filter
     assert list(frame.columns) == columns and len(frame) == 0
 
 
+def test_tables_kept_for_the_process_follow_a_rewritten_table_directory(setup, tmp_path):
+    import os
+    import shutil
+
+    path, tables = setup
+    copy = shutil.copytree(tables, tmp_path / "tables")
+    first = read_observations(path, ["airTemperature"], table_dir=copy)["airTemperature"].tolist()
+    rescaled = [Element(**{**e.__dict__, "scale": 2}) if e.code == 12101 else e for e in ELEMENTS]
+    write_table_dir(copy, rescaled)
+    os.utime(copy / "element.table", ns=(1, 1))  # a change the clock might not show
+    second = read_observations(path, ["airTemperature"], table_dir=copy)["airTemperature"].tolist()
+    assert second == pytest.approx([t / 10 for t in first]) and len(first) > 0
+
+
 @pytest.mark.parametrize("bad", ["", "#0#pressure", "air temperature", 12101])
 def test_malformed_key_is_a_clear_error(setup, bad):
     path, tables = setup
