@@ -11,6 +11,8 @@ import pytest
 pd = pytest.importorskip("pandas")
 np = pytest.importorskip("numpy")
 
+from observation_queries import QUERIES, same_rows  # noqa: E402
+
 from bufrgen import BitWriter, build_message  # noqa: E402
 from skyrec.observations import read_observations  # noqa: E402
 from tablegen import Element, write_table_dir  # noqa: E402
@@ -118,6 +120,20 @@ def test_nothing_found_is_an_empty_frame_with_the_columns(setup, columns, filter
     assert list(frame.columns) == columns and len(frame) == 0
 
 
+def test_tables_kept_for_the_process_follow_a_rewritten_table_directory(setup, tmp_path):
+    import os
+    import shutil
+
+    path, tables = setup
+    copy = shutil.copytree(tables, tmp_path / "tables")
+    first = read_observations(path, ["airTemperature"], table_dir=copy)["airTemperature"].tolist()
+    rescaled = [Element(**{**e.__dict__, "scale": 2}) if e.code == 12101 else e for e in ELEMENTS]
+    write_table_dir(copy, rescaled)
+    os.utime(copy / "element.table", ns=(1, 1))  # a change the clock might not show
+    second = read_observations(path, ["airTemperature"], table_dir=copy)["airTemperature"].tolist()
+    assert second == pytest.approx([t / 10 for t in first]) and len(first) > 0
+
+
 @pytest.mark.parametrize("bad", ["", "#0#pressure", "air temperature", 12101])
 def test_malformed_key_is_a_clear_error(setup, bad):
     path, tables = setup
@@ -125,30 +141,118 @@ def test_malformed_key_is_a_clear_error(setup, bad):
         read_observations(path, ["pressure", bad], table_dir=tables)
 
 
+# Compressed data is laid out by its own path in the core: it must give the
+# rows of the same subsets written uncompressed, and both the rows that a
+# plain reading of the subsets gives.
+
+SAT_ELEMENTS = [Element(1007, "SATELLITE", width=10, abbreviation="satelliteIdentifier"),
+                Element(1015, "STATION NAME", "CCITT IA5", width=24, abbreviation="stationOrSiteName"),
+                Element(5001, "LATITUDE", "deg", scale=2, reference=-9000, width=15, abbreviation="latitude"),
+                Element(5042, "CHANNEL", width=6, abbreviation="channelNumber"),
+                Element(12163, "BRIGHTNESS TEMPERATURE", "K", scale=2, width=16,
+                        abbreviation="brightnessTemperature")]
+SAT_DESCRIPTORS = [1007, 1015, 5001, 102003, 5042, 12163]
+# Per subset: name, latitude raw (None: missing), brightness temperature raws of channels 1 to 3.
+SCANS = [("ABC", 13000, [25000, 25550, None]), ("DEF", None, [24000, 26000, 25900]),
+         ("ABC", 4000, [None, 25000, 25800]), ("GHI", 9100, [26100, 24900, 25000])]
+
+
+def scan_rows():
+    return [{"satelliteIdentifier": 200.0, "stationOrSiteName": name,
+             "latitude": math.nan if lat is None else lat / 100 - 90, "channelNumber": float(channel),
+             "brightnessTemperature": math.nan if bt is None else bt / 100}
+            for name, lat, bts in SCANS for channel, bt in enumerate(bts, 1)]
+
+
+@pytest.fixture(scope="module")
+def scans(tmp_path_factory):
+    from decodekit import column
+
+    root = tmp_path_factory.mktemp("scans")
+    flat = BitWriter()
+    for name, lat, bts in SCANS:
+        flat.uint(200, 10).text(name, 24)
+        flat.missing(15) if lat is None else flat.uint(lat, 15)
+        for channel, bt in enumerate(bts, 1):
+            flat.uint(channel, 6)
+            flat.missing(16) if bt is None else flat.uint(bt, 16)
+    packed = column(BitWriter(), 10, [200] * len(SCANS))
+    packed.text("", 24).uint(3, 6)
+    for name, _, _ in SCANS:
+        packed.text(name, 24)
+    column(packed, 15, [lat for _, lat, _ in SCANS])
+    for c in range(3):
+        column(column(packed, 6, [c + 1] * len(SCANS)), 16, [bts[c] for _, _, bts in SCANS])
+    files = {}
+    for kind, bits in (("flat", flat), ("packed", packed)):
+        files[kind] = root / f"{kind}.bufr"
+        files[kind].write_bytes(build_message(SAT_DESCRIPTORS, bits.to_bytes(), subsets=len(SCANS),
+                                              compressed=kind == "packed", category=3))
+    return files, write_table_dir(root / "tables", SAT_ELEMENTS)
+
+
+SCAN_COLUMNS = ["stationOrSiteName", "latitude", "channelNumber", "brightnessTemperature"]
+
+
+@pytest.mark.parametrize("filters, keep", [
+    ({"channelNumber": 2}, lambda r: r["channelNumber"] == 2),
+    ({"brightnessTemperature": slice(250, 259)}, lambda r: 250 <= r["brightnessTemperature"] <= 259),
+    ({"channelNumber": [1, 3], "latitude": lambda v: v > -50}, lambda r: r["channelNumber"] != 2
+     and r["latitude"] > -50),
+    ({"stationOrSiteName": "ABC", "channelNumber": slice(2, None)}, lambda r: r["stationOrSiteName"] == "ABC"
+     and r["channelNumber"] >= 2),
+])
+def test_compressed_rows_are_the_uncompressed_ones(scans, filters, keep):
+    files, tables = scans
+    want = [tuple(None if isinstance(r[c], float) and math.isnan(r[c]) else r[c] for c in SCAN_COLUMNS)
+            for r in scan_rows() if keep(r)]
+    for kind in ("flat", "packed"):
+        frame = read_observations(files[kind], SCAN_COLUMNS, filters=filters, table_dir=tables)
+        assert rows(frame) == want, kind
+
+
+@pytest.mark.parametrize("kind", ["flat", "packed"])
+def test_ranked_and_required_keys_in_compressed_data(scans, kind):
+    files, tables = scans
+    frame = read_observations(files[kind], ["satelliteIdentifier", "#2#brightnessTemperature", "#3#channelNumber"],
+                              table_dir=tables)
+    assert rows(frame) == [(200.0, bts[1] / 100, 3.0) for _, _, bts in SCANS]
+    # A key the messages lack leaves no row when required, NaN when not.
+    assert len(read_observations(files[kind], ["latitude", "pressure"], table_dir=tables)) == 0
+    loose = read_observations(files[kind], ["latitude", "pressure"], table_dir=tables, required_columns=False)
+    assert len(loose) == len(SCANS) and loose["pressure"].isna().all()
+
+
+@pytest.mark.parametrize("parts", [
+    (2024, 2, 29, 23, 59, 59.5), (2023, 2, 29, 0, 0, 0), (2024, 4, 31, 0, 0, 0), (2024, 12, 31, 24, 0, 0),
+    (1900, 2, 29, 0, 0, 0), (2000, 2, 29, 6, 30, 0), (2024, 13, 1, 0, 0, 0), (2024.5, 1, 1, 0, 0, 0),
+])
+def test_data_datetime_is_the_time_pandas_makes(parts):
+    from skyrec.observations import _datetimes
+
+    ok = np.ones(1, bool)
+    ours = _datetimes([np.array([float(p)]) for p in parts], ok)[0]
+    names = ["year", "month", "day", "hour", "minute", "second"]
+    theirs = pd.to_datetime(pd.DataFrame({n: [p] for n, p in zip(names, parts)}), errors="coerce")[0]
+    assert (np.isnat(ours) and pd.isna(theirs)) or ours == theirs.to_datetime64()
+
+
 # The same rows as pdbufr on real files, with Debian's ecCodes tables.
 
-QUERIES = [
-    ("cdfin_synop.bufr", ["WMO_station_id", "data_datetime", "latitude", "longitude", "airTemperature",
-                          "typicalDate", "bufrHeaderCentre"], None),
-    ("cdfin_temp", ["WMO_station_id", "data_datetime", "pressure", "airTemperature", "dewpointTemperature"],
-     {"pressure": 50000}),
-    ("A_IUSN01BABJ290000_C_RJTD_20191029025504_87.bufr", ["WMO_station_id", "pressure", "airTemperature"],
-     {"pressure": slice(40000, 60000), "WMO_station_id": lambda i: i > 52000}),
-]
 
-
-@pytest.mark.parametrize("name, columns, filters", QUERIES)
-def test_rows_agree_with_pdbufr(corpus, definitions, name, columns, filters):
+@pytest.mark.parametrize("query", QUERIES, ids=[q.name for q in QUERIES])
+def test_rows_agree_with_pdbufr(corpus, definitions, query):
     pdbufr = pytest.importorskip("pdbufr")
-    ours = read_observations(corpus / name, columns, filters=filters, definitions=definitions)
-    theirs = pdbufr.read_bufr(corpus / name, columns=columns, filters=filters or {})
-    assert len(ours) == len(theirs) > 0
-    for column in columns:
-        a, b = ours[column], theirs[column]
-        if a.dtype.kind == "f":
-            assert np.allclose(a.to_numpy(float), b.to_numpy(float), rtol=1e-9, equal_nan=True), column
-        else:
-            assert a.astype(str).tolist() == b.astype(str).tolist(), column
+    rows = 0
+    for path in query.files(corpus):
+        ours = read_observations(path, query.columns, filters=query.filters, definitions=definitions)
+        theirs = pdbufr.read_bufr(path, columns=query.columns, filters=query.filters or {})
+        if len(theirs) == 0:  # pdbufr's empty frame has no columns
+            assert len(ours) == 0, path.name
+            continue
+        assert same_rows(ours, theirs, query.columns) is None, (path.name, same_rows(ours, theirs, query.columns))
+        rows += len(ours)
+    assert rows > 0
 
 
 # skyrec table
@@ -183,3 +287,36 @@ def test_table_command_refuses_a_bad_query(setup, capsys, args):
     path, tables = setup
     status = main(["table", str(path), "--tables", tables, "-c", "pressure", *args])
     assert status == 2 and "skyrec:" in capsys.readouterr().err
+
+
+# skyrec.dask.read_observations
+
+
+@pytest.mark.parametrize("blocksize", [None, 1])
+def test_dask_rows_and_meta_are_the_eager_ones(corpus, definitions, blocksize):
+    sd = pytest.importorskip("skyrec.dask")
+    query = QUERIES[2]  # TEMP profiles: many levels, a station filter
+    paths = [str(p) for p in query.files(corpus)]
+    eager = read_observations(paths, query.columns, filters=query.filters, definitions=definitions)
+    lazy = sd.read_observations(paths, query.columns, filters=query.filters, definitions=definitions,
+                                blocksize=blocksize)
+    computed = lazy.compute(scheduler="threads")
+    # One partition a file, or a large file's messages split among several.
+    assert lazy.npartitions == len(paths) if blocksize is None else lazy.npartitions > len(paths)
+    assert (lazy._meta.dtypes == eager.dtypes).all() and len(eager) > 0
+    pd.testing.assert_frame_equal(computed.reset_index(drop=True), eager)
+
+
+def test_dask_on_bytes_and_on_an_empty_result(setup):
+    sd = pytest.importorskip("skyrec.dask")
+    path, tables = setup
+    columns = ["WMO_station_id", "data_datetime", "pressure", "stationOrSiteName"]
+    eager = read_observations(path.read_bytes(), columns, table_dir=tables, required_columns=False)
+    lazy = sd.read_observations(path.read_bytes(), columns, table_dir=tables, required_columns=False)
+    # Dask holds texts in its own string type.
+    pd.testing.assert_frame_equal(lazy.compute().reset_index(drop=True), eager, check_dtype=False)
+    none = sd.read_observations(path.read_bytes(), columns, table_dir=tables, filters={"pressure": 1})
+    empty = none.compute()
+    assert len(empty) == 0 and list(empty.columns) == columns
+    assert list(empty.dtypes.astype(str)) == list(none._meta.dtypes.astype(str)), (empty.dtypes, none._meta.dtypes)
+    assert list(empty.dtypes.astype(str)) == ["Int64", "datetime64[ns]", "float64", "float64"]

@@ -149,6 +149,26 @@ def decode_block(pieces: Sequence[_Piece]) -> BlockColumns:
     "rank" columns), "rows" per message, and
     "errors": (piece, position, reason, where) for messages left out."""
 
+@type_check_only
+class ObservationRows(TypedDict):
+    """What observation_rows gives: the rows' file codes, message numbers and
+    subsets, and per asked key (values, found, text codes or None)."""
+
+    count: int
+    file: OwnedBuffer
+    message: OwnedBuffer
+    subset: OwnedBuffer
+    columns: list[tuple[OwnedBuffer, OwnedBuffer, OwnedBuffer | None]]
+    texts: list[str]
+    errors: list[tuple[int, int, str, str]]  # (piece, position, reason, where)
+
+def observation_rows(pieces: Sequence[_Piece], keys: Sequence[tuple[str, int]],
+                     conditions: Sequence[tuple[int, Sequence[tuple[float, float]]]] = ()) -> ObservationRows:
+    """The rows per observation of the messages of every piece, for `keys`
+    ((key, rank), rank 0 for every occurrence), keeping the rows that pass
+    every condition: (key index, ranges), the key found and, unless ranges is
+    empty, a text or a value in one of the (low, high) ranges."""
+
 def release_buffers() -> int:
     """Frees the column buffers kept for the next blocks; returns their bytes."""
 

@@ -228,7 +228,7 @@ def _missing_reason(offset: int, span: Span) -> str:
     return CHANGED if span.short or offset >= span.base + len(span.data) else f"no message starts at offset {offset}"
 
 
-def _prepare_piece(piece: Piece, source: TableSource, filter: Filter) -> _Prepared:
+def prepare_piece(piece: Piece, source: TableSource, filter: Filter) -> _Prepared:
     """Finds the messages of one piece and the tables of each."""
     label = os.fspath(piece.path) if isinstance(piece.path, (str, os.PathLike)) else "<buffer>"
     span = _piece_span(piece)
@@ -355,7 +355,7 @@ def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = N
     read_block); what one partition of skyrec.dask.read_bufr computes. The
     pieces are decoded together, into one set of columns."""
     files = Categories()
-    prepared = [_prepare_piece(piece, tables, filter) for piece in pieces]
+    prepared = [prepare_piece(piece, tables, filter) for piece in pieces]
     block = _native.decode_block([(p.data, files.code(p.label), p.offsets, p.messages, p.tables, p.base)
                                   for p in prepared])
     for k, i, reason, where in block["errors"]:

@@ -5,6 +5,7 @@
     headers = skyrec.dask.read_headers("archive/*.bufr")            # nothing decoded
     values, errors = skyrec.dask.read_bufr("archive/*.bufr", filter={"centre": 98})
     means, bad = dask.compute(values.groupby("name", observed=True).value.mean(), errors)
+    temps = skyrec.dask.read_observations("synop/*.bufr", ["WMO_station_id", "airTemperature"])
 
 Each partition decodes whole small files or a block of a large one (split at
 message offsets found by a header pass when the graph is built) with
@@ -34,7 +35,7 @@ except ImportError as e:  # pragma: no cover - depends on the installation
 
 from _skyrec import TableSet
 
-from . import _native, blocks
+from . import _native, blocks, observations
 from .blocks import Filter, Piece
 from .optional import pandas
 from .tables import TableSource, find_tables
@@ -344,3 +345,52 @@ def read_bufr(paths: Paths | None = None, *, headers: pd.DataFrame | None = None
     # with it (the process scheduler then sends back only what is asked).
     return BufrFrames(dd.from_map(_partition_values, parts, meta=values_meta, enforce_metadata=False),
                       dd.from_map(_partition_errors, parts, meta=errors_meta, enforce_metadata=False))
+
+
+# Rows per observation (skyrec.read_observations), partitioned as read_bufr.
+
+
+class _ObservationPartition(NamedTuple):
+    pieces: list[Piece]
+    spec: TablePaths
+    query: observations.Query
+    types: dict[str, Any]
+
+
+def _observation_rows(part: _ObservationPartition) -> pd.DataFrame:
+    items = list({id(piece.path): piece.path for piece in part.pieces}.values())
+    frame, _, _ = observations.read_rows(items, part.pieces, table_source(part.spec), part.query)
+    # A key of texts is float in the meta (no rows tell it is texts): its texts stay as they are.
+    types = {name: dtype for name, dtype in part.types.items()
+             if not (frame[name].dtype.kind not in "fiub" and str(dtype) == "float64")}
+    return _conformed(frame, types)
+
+
+def read_observations(source: Paths | bytes, columns: list[str] | str, *, filters: dict[str, Any] | None = None,
+                      required_columns: bool | Iterable[str] = True, blocksize: int | None = DEFAULT_BLOCKSIZE,
+                      partition_memory: int | None = DEFAULT_PARTITION_MEMORY,
+                      tables: TableSet | TableSource | None = None, table_dir: str | os.PathLike[str] | None = None,
+                      definitions: str | os.PathLike[str] | None = None,
+                      wmo_csv: str | os.PathLike[str] | None = None) -> dd.DataFrame:
+    """skyrec.read_observations as a Dask DataFrame: the same columns, meta
+    and rows, in the order of the files and of the messages in them, each
+    partition a block of files or of a large file's messages as read_bufr
+    makes them (blocksize, partition_memory). `source` is a path, a glob, a
+    list of them, or bytes (one partition). Filters must pickle for process
+    workers (no lambdas there). Messages that cannot be read are left out:
+    read_bufr's errors frame lists them. A key whose values are texts is
+    float64 in the meta, which no rows can tell before they are read."""
+    query = observations.make_query(columns, filters, required_columns)
+    spec = _table_spec(tables, table_dir, definitions, wmo_csv)
+    if isinstance(source, (bytes, bytearray, memoryview)):
+        partitions = [[Piece(bytes(source))]]
+    else:
+        offsets_of: dict[str, np.ndarray] = {}
+        pieces = [p for path in expand_paths(source) for p in _file_pieces(path, blocksize, offsets_of,
+                                                                           partition_memory)]
+        partitions = _partitions(pieces, blocksize, partition_memory) or [[]]
+    empty, _, _ = observations.read_rows([], [], table_source(spec), query)
+    meta = _as_meta(empty)
+    types = meta.dtypes.to_dict()
+    parts = [_ObservationPartition(pieces, spec, query, types) for pieces in partitions]
+    return cast(dd.DataFrame, dd.from_map(_observation_rows, parts, meta=meta, enforce_metadata=False))

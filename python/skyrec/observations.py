@@ -3,10 +3,12 @@
     frame = read_observations("temp.bufr", ["WMO_station_id", "data_datetime", "pressure", "airTemperature"],
                               filters={"pressure": slice(40000, 50000)})
 
-The same question as pdbufr's `read_bufr(path, columns=..., filters=...)`,
-answered over the long frame of skyrec.blocks (one row per value, each with
-its key and rank): the requested keys' values are picked and laid out in
-rows with NumPy and pandas, no Python object per value.
+The same question as pdbufr's `read_bufr(path, columns=..., filters=...)`.
+The core decodes with the interpreter lock released and keeps only the asked
+keys' values, laid out in rows (src/columns/observation_rows.hpp says how);
+it drops the rows that lack a required key or fail a numeric filter before
+they take room. Here the rows' arrays become the computed keys, the other
+filters are applied and the frame is built once.
 
 Rows. Within each subset, a requested key that occurs once belongs to the
 level enclosing the observations: its value is repeated on every row of the
@@ -23,7 +25,9 @@ typical_datetime, WMO_station_id and WIGOS_station_id.
 Where this differs from pdbufr on purpose: columns come in the order asked
 (pdbufr puts header keys first); numbers are float64 (NaN when missing)
 except the integer header keys and WMO_station_id (nullable Int64); a key
-found nowhere gives an empty frame with the asked columns (pdbufr's has none).
+found nowhere gives an empty frame with the asked columns (pdbufr's has none);
+"#n#key" finds values in compressed messages too (pdbufr's finds none).
+Tables are found as read_dataframe finds them and kept for the process.
 """
 
 from __future__ import annotations
@@ -31,14 +35,17 @@ from __future__ import annotations
 import glob
 import os
 import re
+import threading
 from collections.abc import Iterable, Mapping, Sequence
-from typing import TYPE_CHECKING, Any
+from typing import TYPE_CHECKING, Any, NamedTuple
 
 import numpy as np
 
-from .blocks import read_block, read_headers
+from . import _native
+from .blocks import Piece, prepare_piece, read_headers
 from .errors import MessageError
 from .optional import pandas
+from .tables import ENVIRONMENT_VARIABLE, TableSource, find_tables
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -60,7 +67,6 @@ HEADER_ONLY = set(HEADER_KEYS) | set(TYPICAL_PARTS) | {"typicalDate", "typicalTi
 RANKED = re.compile(r"#([1-9][0-9]*)#([A-Za-z_][A-Za-z0-9_]*)")
 PLAIN = re.compile(r"[A-Za-z_][A-Za-z0-9_]*")
 
-SUBSETS_PER_MESSAGE = 1 << 16  # section 3 counts subsets in 16 bits
 Filter = Any  # a value, a list/tuple/set of values, a slice (inclusive) or a callable
 
 
@@ -135,104 +141,271 @@ def _header_frame(pd: Any, source: Any, keys: set[str]) -> pd.DataFrame:
     return frame
 
 
-def _picked(pd: Any, values: pd.DataFrame, keys: set[str]) -> pd.DataFrame:
-    """The values of `keys` (plain or ranked) as rows (sub, position, name,
-    number, text), in stream order."""
-    parts = []
-    plain = [k for k in keys if not k.startswith("#")]
-    key = values["key"]
-    if plain:
-        hit = key.isin(plain).to_numpy(bool)
-        parts.append((hit, key.to_numpy(object)[hit] if hit.any() else np.zeros(0, object)))
-    for ranked in (k for k in keys if k.startswith("#")):
-        match = RANKED.fullmatch(ranked)
-        assert match is not None
-        hit = ((key == match.group(2)) & (values["rank"] == int(match.group(1)))).to_numpy(bool)
-        parts.append((hit, np.full(int(hit.sum()), ranked, object)))
-    sub = values["message"].to_numpy() * SUBSETS_PER_MESSAGE + values["subset"].to_numpy()
-    number, text = values["value"].to_numpy(), values["text"].array
-    rows = [pd.DataFrame({"sub": sub[hit], "position": np.flatnonzero(hit), "name": names,
-                          "number": number[hit], "text": np.asarray(text[hit], dtype=object)})
-            for hit, names in parts]
-    picked = pd.concat(rows, ignore_index=True) if rows else pd.DataFrame(
-        {"sub": [], "position": [], "name": [], "number": [], "text": []})
-    return picked.sort_values(["sub", "position"], kind="stable", ignore_index=True)
+class Query(NamedTuple):
+    """A read_observations question, checked: the data keys travel to the
+    decoder as (key, rank) pairs, the rest is answered from its rows."""
+
+    columns: list[str]
+    filters: dict[str, Filter]
+    required: list[str]
+    header_keys: list[str]
+    data_keys: list[str]
+
+    @property
+    def asked(self) -> list[str]:
+        return list(dict.fromkeys([*self.columns, *self.filters, *self.required]))
+
+    def native_keys(self) -> list[tuple[str, int]]:
+        pairs = []
+        for key in self.data_keys:
+            match = RANKED.fullmatch(key)
+            pairs.append((match.group(2), int(match.group(1))) if match else (key, 0))
+        return pairs
 
 
-def _rows(pd: Any, picked: pd.DataFrame) -> pd.DataFrame:
-    """The observation rows of the picked values: index (sub, row), one
-    column per key, and found_<key> marking which keys a row has."""
-    counts = picked.groupby(["sub", "name"], sort=False)["position"].transform("size").to_numpy()
-    repeated = counts > 1
-    # The leading key of each subset: its first repeated one.
-    first_repeated = picked[repeated].drop_duplicates("sub").set_index("sub")["name"]
-    leading = picked["sub"].map(first_repeated).to_numpy(object)
-    starts = repeated & (picked["name"].to_numpy(object) == leading)
-    row = picked.assign(start=starts).groupby("sub", sort=False)["start"].cumsum().to_numpy() - 1
-    has_leader = pd.notna(leading)
-    row = np.where(has_leader, row, 0)
-    picked = picked.assign(row=row, repeated=repeated)
-    inner = picked[picked["repeated"] & (picked["row"] >= 0)].drop_duplicates(["sub", "row", "name"])
-    outer = picked[~picked["repeated"]].drop_duplicates(["sub", "name"])
-    texts = set(picked.loc[picked["text"].notna(), "name"])
-
-    def spread(frame: pd.DataFrame, index: list[str]) -> pd.DataFrame:
-        numbers = frame.pivot(index=index, columns="name", values="number")
-        found = frame.assign(one=True).pivot(index=index, columns="name", values="one")
-        found = found.notna().add_prefix("found_")
-        if texts:
-            words = frame[frame["name"].isin(texts)].pivot(index=index, columns="name", values="text")
-            numbers = numbers.drop(columns=[c for c in words.columns if c in numbers.columns]).join(words)
-        return numbers.join(found)
-
-    subs_rows = picked.loc[(picked["row"] >= 0) & (picked["repeated"] | ~has_leader), ["sub", "row"]]
-    index = pd.MultiIndex.from_frame(subs_rows.drop_duplicates())
-    frame = pd.DataFrame(index=index)
-    if len(inner):
-        frame = frame.join(spread(inner, ["sub", "row"]))
-    if len(outer):
-        outer_frame = spread(outer, ["sub"])
-        both = [c for c in outer_frame.columns if c in frame.columns]
-        frame = frame.join(outer_frame.drop(columns=both), on="sub")
-        if both:
-            # A key repeated in some subsets and found once in others.
-            spread_outer = outer_frame[both].reindex(frame.index.get_level_values("sub"))
-            spread_outer.index = frame.index
-            for column in both:
-                if column.startswith("found_"):
-                    frame[column] = frame[column].fillna(False).astype(bool) | spread_outer[column].fillna(False)
-                else:
-                    frame[column] = frame[column].combine_first(spread_outer[column])
-    return frame
+    def conditions(self) -> list[tuple[int, list[tuple[float, float]]]]:
+        """What the decoder can check before a row takes room: the data keys
+        that a required or filtered key needs found, and the ranges a
+        numeric filter lets through. Each is rechecked on the rows."""
+        index = {key: i for i, key in enumerate(self.data_keys)}
+        needed: dict[str, list[tuple[float, float]]] = {}
+        for key in dict.fromkeys([*self.required, *self.filters]):
+            if key in HEADER_ONLY:
+                continue
+            if key in COMPUTED:  # only what every value of the key needs
+                parts = COMPUTED[key] if key != "data_datetime" else TIME_PARTS[:5]
+                needed.update({part: needed.get(part, []) for part in parts})
+                continue
+            ranges = _ranges(self.filters[key]) if key in self.filters else []
+            needed[key] = ranges if not needed.get(key) else needed[key]
+        return [(index[key], ranges) for key, ranges in needed.items()]
 
 
-def _computed(pd: Any, frame: pd.DataFrame, key: str) -> tuple[pd.Series, pd.Series]:
+def _number(value: Any) -> bool:
+    return isinstance(value, (int, float, np.integer, np.floating)) and not isinstance(value, (bool, np.bool_))
+
+
+def _ranges(wanted: Filter) -> list[tuple[float, float]]:
+    """The ranges of numbers a filter lets through, [] when it is no plain
+    number test (the rows then check it alone)."""
+    if isinstance(wanted, slice):
+        low, high = wanted.start, wanted.stop
+        if all(b is None or _number(b) for b in (low, high)):
+            return [(-np.inf if low is None else float(low), np.inf if high is None else float(high))]
+    elif isinstance(wanted, (list, tuple, set, frozenset)):
+        if wanted and all(_number(v) for v in wanted):
+            return [(float(v), float(v)) for v in wanted]
+    elif _number(wanted):
+        return [(float(wanted), float(wanted))]
+    return []
+
+
+def make_query(columns: Sequence[str] | str, filters: Mapping[str, Filter] | None,
+               required_columns: bool | Iterable[str]) -> Query:
+    columns = [columns] if isinstance(columns, str) else list(columns)
+    filters = dict(filters or {})
+    for key in [*columns, *filters]:
+        _check_key(key)
+    if isinstance(required_columns, bool):
+        required = list(columns) if required_columns else []
+    else:
+        required = [_check_key(k) for k in required_columns]
+    asked = list(dict.fromkeys([*columns, *filters, *required]))
+    header_keys = [k for k in asked if k in HEADER_ONLY]
+    data_keys: dict[str, None] = {}
+    for key in asked:
+        if key not in HEADER_ONLY:
+            data_keys.update(dict.fromkeys(COMPUTED.get(key, (key,))))
+    return Query(columns, filters, required, header_keys, list(data_keys))
+
+
+# Table sources kept for the life of the process, so that each table version
+# is loaded once however many calls ask: keyed by where the tables are and
+# when their files last changed.
+_SOURCES: dict[tuple[Any, ...], TableSource] = {}
+_SOURCES_LOCK = threading.Lock()
+
+
+def _changed(path: str, names: Sequence[str]) -> tuple[int, ...]:
+    stamps = []
+    for name in ("", *names):
+        try:
+            stamps.append(os.stat(os.path.join(path, name)).st_mtime_ns)
+        except OSError:
+            stamps.append(-1)
+    return tuple(stamps)
+
+
+def cached_tables(tables: Any = None, table_dir: str | os.PathLike[str] | None = None,
+                  definitions: str | os.PathLike[str] | None = None,
+                  wmo_csv: str | os.PathLike[str] | None = None) -> TableSource:
+    """find_tables' source for these arguments, the same one for every call
+    while the table files are unchanged."""
+    if tables is not None:
+        return find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
+    given = [(name, os.path.abspath(os.fspath(value))) for name, value in
+             (("table_dir", table_dir), ("definitions", definitions), ("wmo_csv", wmo_csv)) if value is not None]
+    if len(given) == 1 and given[0][0] != "definitions":
+        key: tuple[Any, ...] = (*given[0], _changed(given[0][1], ("element.table", "sequence.def")))
+    else:  # a definitions root, given or found: its sources reload what fails
+        key = (*given, os.environ.get(ENVIRONMENT_VARIABLE))
+    with _SOURCES_LOCK:
+        source = _SOURCES.get(key)
+    if source is None:
+        source = find_tables(table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
+        with _SOURCES_LOCK:
+            source = _SOURCES.setdefault(key, source)
+    return source
+
+
+def _as_array(values: Any) -> Any:
+    return values.array if hasattr(values, "array") else values
+
+
+_DAYS_IN_MONTH = np.array([31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31, 0], float)
+
+
+def _day_numbers(year: np.ndarray, month: np.ndarray, day: np.ndarray) -> np.ndarray:
+    """Days from 1970-01-01 of each date, NaN where it names none (a 31
+    April, a month 13, a fraction) or lies beyond what datetime64[ns] holds."""
+    whole = (year == np.floor(year)) & (month == np.floor(month)) & (day == np.floor(day))
+    leap = (year % 4 == 0) & ((year % 100 != 0) | (year % 400 == 0))
+    month_index = np.where((month >= 1) & (month <= 12) & whole, month - 1, 12).astype(np.intp)
+    days_in_month = _DAYS_IN_MONTH[month_index] + ((month_index == 1) & leap)
+    good = whole & (year >= 1678) & (year <= 2261) & (day >= 1) & (day <= days_in_month)
+    # March-based years put the leap day last.
+    march = month <= 2
+    y = year - march
+    era = np.floor(y / 400)
+    of_era = y - era * 400
+    of_year = np.floor((153 * (month + np.where(march, 9, -3)) + 2) / 5) + day - 1
+    days = era * 146097 + of_era * 365 + np.floor(of_era / 4) - np.floor(of_era / 100) + of_year - 719468
+    return np.where(good, days, np.nan)
+
+
+def _datetimes(parts: list[np.ndarray], ok: np.ndarray) -> np.ndarray:
+    """year ... second as datetime64[ns], NaT where `ok` is false or they
+    name no day; hours, minutes and seconds are added to the day as they
+    are (an hour 24 is the next day's 0), as pandas does."""
+    year, month, day = (np.where(ok, p, 1.0) for p in parts[:3])
+    # Reports share few dates (a satellite pass, one): each is worked out once.
+    if len(year) and (year == year[0]).all() and (month == month[0]).all() and (day == day[0]).all():
+        days = np.repeat(_day_numbers(year[:1], month[:1], day[:1]), len(year))
+    else:
+        # Every date there is has a month and a day in 0..99, which the key keeps apart.
+        keyed = (month >= 0) & (month < 100) & (day >= 0) & (day < 100)
+        _, first, where = np.unique(np.where(keyed, year * 10000 + month * 100 + day, -1.0), return_index=True,
+                                    return_inverse=True)
+        days = np.where(keyed, _day_numbers(year[first], month[first], day[first])[where], np.nan)
+    good = ok & ~np.isnan(days)
+    clock = np.where(good, parts[3] * 3600 + parts[4] * 60 + parts[5], 0)
+    nanos = np.where(good, days * 86400, 0).astype(np.int64) * 1_000_000_000 + np.round(clock * 1e9).astype(np.int64)
+    times = nanos.view("datetime64[ns]")
+    times[~good] = np.datetime64("NaT")
+    return times
+
+
+def _computed(pd: Any, data: dict[str, tuple[Any, np.ndarray]], key: str) -> tuple[Any, np.ndarray]:
     """A computed key's values and where they are found."""
-    def column(name: str) -> pd.Series:
-        return frame[name] if name in frame.columns else pd.Series(np.nan, index=frame.index)
+    def number(name: str) -> np.ndarray:
+        values = data[name][0]
+        if values.dtype != float:  # texts where numbers were expected
+            values = pd.to_numeric(pd.Series(values), errors="coerce").to_numpy(float)
+        return np.asarray(values, float)
 
-    def found(name: str) -> pd.Series:
-        f = f"found_{name}"
-        return frame[f].fillna(False).astype(bool) if f in frame.columns else pd.Series(False, index=frame.index)
+    def found(name: str) -> np.ndarray:
+        return data[name][1]
 
     if key == "WMO_station_id":
-        ident = (column("blockNumber") * 1000 + column("stationNumber")).round().astype("Int64")
-        return ident, found("blockNumber") & found("stationNumber") & ident.notna()
+        ident = number("blockNumber") * 1000 + number("stationNumber")
+        known = np.isfinite(ident)
+        values = pd.arrays.IntegerArray(np.round(np.where(known, ident, 0)).astype(np.int64), ~known)
+        return values, found("blockNumber") & found("stationNumber") & known
     if key == "WIGOS_station_id":
-        numbers = [column(p).round().astype("Int64").astype(str) for p in WIGOS_PARTS[:3]]
-        local = column(WIGOS_PARTS[3]).astype(object)
-        ok = pd.concat([column(p).notna() for p in WIGOS_PARTS], axis=1).all(axis=1)
-        ident = (numbers[0] + "-" + numbers[1] + "-" + numbers[2] + "-" + local.astype(str)).where(ok, None)
-        return ident.astype(object), ok
-    parts = [column(p) for p in TIME_PARTS]
-    parts[5] = parts[5].where(found("second"), 0).fillna(0) if "found_second" in frame.columns else parts[5].fillna(0)
-    table = pd.DataFrame({n: p for n, p in zip(TIME_PARTS, parts)}).astype(float)
-    ok = table.notna().all(axis=1)
-    times = pd.to_datetime(table.where(ok, np.nan).fillna({"year": 1970, "month": 1, "day": 1, "hour": 0,
-                                                               "minute": 0, "second": 0}), errors="coerce")
-    times = times.where(ok)
-    return times, ok & times.notna() & found("year")
+        parts = [data[p][0] for p in WIGOS_PARTS]
+        ok = ~np.logical_or.reduce([pd.isna(p) for p in parts]) if len(parts[0]) else np.zeros(0, bool)
+        ident = np.full(len(ok), None, dtype=object)
+        rows = np.flatnonzero(ok)
+        ident[rows] = [f"{round(a)}-{round(b)}-{round(c)}-{d}" for a, b, c, d in
+                       zip(*(np.asarray(p, dtype=object)[rows] for p in parts))]
+        return ident, ok
+    parts = [number(p) for p in TIME_PARTS]
+    parts[5] = np.nan_to_num(parts[5], nan=0.0)
+    ok = np.logical_and.reduce([~np.isnan(p) for p in parts])
+    times = _datetimes(parts, ok)
+    return times, ok & ~np.isnat(times) & found("year")
 
+
+def _header_columns(pd: Any, items: Sequence[Any], keys: list[str], file: np.ndarray,
+                    message: np.ndarray) -> dict[str, Any]:
+    """The header keys of each row, from its file's headers."""
+    if not keys:
+        return {}
+    parts: dict[str, list[Any]] = {key: [] for key in keys}
+    # The rows come file after file.
+    cuts = np.flatnonzero(np.diff(file)) + 1
+    for rows in np.split(np.arange(len(file)), cuts) if len(file) else []:
+        frame = _header_frame(pd, items[int(file[rows[0]])], set(keys)).set_index("message")
+        where = frame.index.get_indexer(message[rows])
+        for key in keys:
+            parts[key].append(_as_array(frame[key]).take(where))
+    empty = _header_frame(pd, b"", set(keys))
+    return {key: (pd.concat([pd.Series(p) for p in parts[key]], ignore_index=True).array if len(parts[key]) > 1
+                  else parts[key][0] if parts[key] else _as_array(empty[key])) for key in keys}
+
+
+def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource,
+              query: Query) -> tuple[pd.DataFrame, list[MessageError], list[str]]:
+    """The rows of `query` over `pieces`, each a Piece of one of `items` (the
+    paths or bytes they read, in the same order), and the messages left out
+    with their files."""
+    pd = pandas()
+    prepared = [prepare_piece(piece, source, None) for piece in pieces]
+    conditions = query.conditions()
+    file_of = {id(item): number for number, item in enumerate(items)}
+    block = _native.observation_rows([(p.data, file_of[id(piece.path)], p.offsets, p.messages, p.tables, p.base)
+                                      for p, piece in zip(prepared, pieces)], query.native_keys(),
+                                     conditions)
+    failed = [list(p.errors) for p in prepared]
+    for k, i, reason, where in block["errors"]:
+        p = prepared[k]
+        failed[k].append((p.label, p.messages[i], p.offsets[i], source.explain(p.keys[i], reason), where))
+    errors, error_files = [], []
+    for rows in failed:
+        for label, index, offset, reason, where in sorted(rows, key=lambda e: e[1]):
+            errors.append(MessageError(reason, int(index), int(offset), where))
+            error_files.append(label)
+
+    count = block["count"]
+    texts = np.array([*block["texts"], None], dtype=object)  # code -1 is None
+    # A key is texts where some row holds one (no rows: numbers, as the meta of skyrec.dask has it).
+    data = {key: (np.asarray(v) if t is None or not count else texts[np.asarray(t)], np.asarray(f))
+            for key, (v, f, t) in zip(query.data_keys, block["columns"])}
+    file, message = np.asarray(block["file"]), np.asarray(block["message"])
+    headers = _header_columns(pd, items, query.header_keys, file, message)
+    # What the decoder checked already needs no second look: a data key
+    # found, a numeric filter on a key that gave no text.
+    checked = {query.data_keys[i]: bool(ranges) for i, ranges in conditions}
+    keep = np.ones(count, bool)
+    result: dict[str, Any] = {}
+    for key in query.asked:
+        plain = key in checked and data[key][0].dtype == float
+        if key in COMPUTED:
+            values, found = _computed(pd, data, key)
+        elif key in headers:
+            values, found = headers[key], np.ones(count, bool)
+        else:
+            values, found = data[key]
+        if key in query.required and key not in checked:
+            keep &= found
+        if key in query.filters and not (plain and checked[key]):
+            keep &= _matches(pd.Series(values, copy=False), query.filters[key])
+        result[key] = values
+    every = bool(keep.all())
+    frame = pd.DataFrame({key: result[key] if every else result[key][keep] for key in query.columns}, copy=False)
+    if len(frame.columns) != len(query.columns):  # a column asked twice
+        frame = frame[query.columns]
+    return frame, errors, error_files
 
 def read_observations(source: Any, columns: Sequence[str] | str, *, filters: Mapping[str, Filter] | None = None,
                       required_columns: bool | Iterable[str] = True, tables: Any = None,
@@ -254,60 +427,10 @@ def read_observations(source: Any, columns: Sequence[str] | str, *, filters: Map
     left out and listed in frame.attrs["errors"] (their files in
     frame.attrs["error_files"]). See the module's text for
     how rows are made and where this differs from pdbufr."""
-    pd = pandas()
-    columns = [columns] if isinstance(columns, str) else list(columns)
-    filters = dict(filters or {})
-    for key in [*columns, *filters]:
-        _check_key(key)
-    if isinstance(required_columns, bool):
-        required = list(columns) if required_columns else []
-    else:
-        required = [_check_key(k) for k in required_columns]
-    asked = set(columns) | set(filters) | set(required)
-    header_keys = asked & HEADER_ONLY
-    data_keys = {k for k in asked - HEADER_ONLY if k not in COMPUTED}
-    for key in asked & set(COMPUTED):
-        data_keys |= set(COMPUTED[key])
-
-    frames = []
-    errors: list[MessageError] = []
-    error_files: list[str] = []
-    for number, item in enumerate(_sources(source)):
-        values, failed = read_block(item, tables=tables, table_dir=table_dir, definitions=definitions,
-                                    wmo_csv=wmo_csv)
-        errors += [MessageError(reason, int(index), int(offset)) for index, offset, reason
-                   in failed[["message", "offset", "error"]].itertuples(index=False, name=None)]
-        error_files += [item if isinstance(item, str) else "<buffer>"] * len(failed)
-        picked = _picked(pd, values, data_keys)
-        if not len(picked):
-            continue
-        rows = _rows(pd, picked).reset_index()
-        rows["message"] = rows["sub"].to_numpy() // SUBSETS_PER_MESSAGE
-        if header_keys:
-            rows = rows.merge(_header_frame(pd, item, header_keys), on="message", how="left")
-        rows["file"] = number
-        frames.append(rows)
-    frame = pd.concat(frames, ignore_index=True) if frames else pd.DataFrame()
-    result = pd.DataFrame(index=frame.index)
-    keep = np.ones(len(frame), bool)
-    for key in dict.fromkeys([*columns, *filters, *required]):
-        if key in COMPUTED:
-            if len(frame):
-                result[key], found = _computed(pd, frame, key)
-            else:
-                result[key], found = pd.Series(dtype=object), pd.Series(dtype=bool)
-        elif key in frame.columns:
-            result[key] = frame[key]
-            found = frame[f"found_{key}"].fillna(False).astype(bool) if f"found_{key}" in frame.columns else \
-                pd.Series(True, index=frame.index)
-        else:
-            result[key] = pd.Series(np.nan, index=frame.index, dtype=float)
-            found = pd.Series(False, index=frame.index)
-        if key in required:
-            keep &= found.to_numpy(bool)
-        if key in filters:
-            keep &= _matches(result[key], filters[key])
-    out = result.loc[keep, columns].reset_index(drop=True)
-    out.attrs["errors"] = errors
-    out.attrs["error_files"] = error_files
-    return out
+    query = make_query(columns, filters, required_columns)
+    source_tables = cached_tables(tables, table_dir, definitions, wmo_csv)
+    items = _sources(source)
+    frame, errors, error_files = read_rows(items, [Piece(item) for item in items], source_tables, query)
+    frame.attrs["errors"] = errors
+    frame.attrs["error_files"] = error_files
+    return frame

@@ -25,6 +25,7 @@ PyMethodDef* const kFunctions[] = {
     &csv_records_def,
     &message_headers_def,
     &decode_block_def,
+    &observation_rows_def,
     &release_buffers_def,
     &pooled_bytes_def,
     &definitions_tables_def,
