@@ -28,6 +28,9 @@ PyMethodDef* const kFunctions[] = {
     &release_buffers_def,
     &pooled_bytes_def,
     &definitions_tables_def,
+    &decode_wide_def,
+    &set_wide_threads_def,
+    &wide_threads_def,
 };
 // clang-format on
 
