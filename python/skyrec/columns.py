@@ -19,7 +19,7 @@ if TYPE_CHECKING:
     import pandas as pd
 
     from ._native import NativeColumns
-    from .wide import Wide
+    from .wide_table import Wide
 
 # The columns of message_dataframe and read_dataframe.
 FRAME_COLUMNS = ("message", "subset", "descriptor", "name", "unit", "value", "raw", "text", "meaning", "key", "rank")
@@ -172,7 +172,7 @@ class Columns:
     def wide(self) -> Wide:
         """One row per subset, one column per value of a subset (skyrec.wide);
         ValueError when the subsets hold different descriptors."""
-        from .wide import columns_wide
+        from .wide_table import columns_wide
 
         return columns_wide(self)
 

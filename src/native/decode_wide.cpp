@@ -101,7 +101,7 @@ PyObject* threads(PyObject*, PyObject*) { return PyLong_FromUnsignedLong(wide_th
 
 PyMethodDef decode_wide_def = {"decode_wide", kw_method(guard<decode_wide>), METH_VARARGS | METH_KEYWORDS,
                                "decode_wide(data, start, message, tables, raw=False)\n--\n\n"};
-PyMethodDef set_wide_threads_def = {"set_wide_threads", set_threads, METH_O, "set_wide_threads(threads)\n--\n\n"};
+PyMethodDef set_wide_threads_def = {"set_wide_threads", set_threads, METH_O, "set_wide_threads(threads, /)\n--\n\n"};
 PyMethodDef wide_threads_def = {"wide_threads", threads, METH_NOARGS, "wide_threads()\n--\n\n"};
 
 }  // namespace skyrec::py
