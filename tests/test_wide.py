@@ -10,11 +10,13 @@ import random
 import pytest
 
 import _skyrec
+from blockfiles import assert_same_frame
 from bufrgen import BitWriter, build_message
 from conftest import corpus_dir
 from decodekit import as_read, column, make_tables
 from skyrec import TableSource, _native
 from skyrec.columns import Columns
+from skyrec.frames import read_by_message, read_dataframe
 from skyrec.wide import Wide, columns_wide, message_wide, read_wide, set_threads, threads
 
 np = pytest.importorskip("numpy")
@@ -54,6 +56,8 @@ def check(tables, descriptors, bits: BitWriter, subsets: int = SUBSETS) -> Wide:
     data = build_message(descriptors, bits.to_bytes(), subsets=subsets, compressed=True)
     wide, columns = both(tables, data)
     assert_same(wide, columns_wide(columns))
+    # The block, which unpacks the same columns into rows, reads as the message alone.
+    assert_same_frame(read_dataframe(data, tables=tables), read_by_message(data, tables=tables))
     # And cell by cell against the flat list of _skyrec.
     flat = _skyrec.decode_values_with_tables(data, tables)
     assert len(flat) == wide.values.size

@@ -1,6 +1,7 @@
 #include "columns/block_columns.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -8,6 +9,7 @@
 
 #include "columns/column_builder.hpp"
 #include "columns/shown_values.hpp"
+#include "decode/column_kernel.hpp"
 #include "decode/compressed_section.hpp"
 #include "message/limits.hpp"
 
@@ -18,8 +20,6 @@ constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
 
 bool has_text(const DecodedValue& v) noexcept { return v.text.present(); }
 std::string_view text_of(const DecodedValue& v) noexcept { return v.text.view(); }
-bool has_text(const ValueView& v) noexcept { return v.has_text; }
-std::string_view text_of(const ValueView& v) noexcept { return v.text; }
 
 // Renumbers codes (each a code of one message's own lists, or kNoCategory)
 // through `remap`.
@@ -164,19 +164,93 @@ bool BlockBuilder::take_values(std::vector<DecodedValue>& batch) {
 }
 
 bool BlockBuilder::take_columns(const CompressedSection& section) {
-    std::size_t row = columns_.count;
+    // Column by column: each column's numbers are unpacked whole into their
+    // rows (one per subset, `width` rows apart), and what is the same in
+    // every row of a column is worked out once and copied. Meanings and
+    // texts come after, row by row, so that their categories are numbered in
+    // the order of the rows, as for uncompressed data.
+    const std::size_t at = columns_.count;
     if (!admit(section.value_count())) return false;
+    BlockColumns& c = columns_;
     const std::size_t width = section.columns.size();
-    std::uint32_t subset = 0;
-    std::size_t column = 0;
-    return visit_values(section, [&](std::size_t, const ValueView& v) {
-        put(row++, v, subset);
-        if (++column == width) {
-            column = 0;
-            ++subset;
+    const std::size_t subsets = section.subsets;
+    ranks_.restart();
+    std::vector<std::size_t> described;  // columns with meanings or texts
+    for (std::size_t k = 0; k < width; ++k) {
+        if (k % 64 == 0 && interrupt_requested()) return false;
+        const Column& column = section.columns[k];
+        const std::size_t first = at + k;
+        const std::int32_t name = names_.code(*tables_, column.code, column.name);
+        const std::uint32_t rank = ranks_.next(names_.key_number(name));
+        for (std::size_t j = 0, row = first; j < subsets; ++j, row += width) {
+            c.subset[row] = static_cast<std::uint32_t>(j);
+            c.descriptor[row] = column.code;
+            c.name[row] = name;
+            c.rank[row] = rank;
+            c.meaning[row] = kNoCategory;
+            c.text[row] = kNoCategory;
         }
-        return true;
-    });
+        if (column.kind == Column::Kind::Character || (column.kind == Column::Kind::Numeric && column.codes != nullptr))
+            described.push_back(k);
+        if (column.kind != Column::Kind::Numeric || column.name == &operator_name()) {
+            for (std::size_t j = 0, row = first; j < subsets; ++j, row += width) {
+                c.value[row] = kMissing;
+                c.raw[row] = 0;
+                c.raw_missing[row] = 1;
+            }
+            continue;
+        }
+        if (!unpack_values(column, section.data, subsets, c.value.data() + first, width) ||
+            !unpack_raw(column, section.data, subsets, c.raw.data() + first, width)) {
+            refused_ = BufrError::text("a column of section 4 lies past its end");
+            return false;
+        }
+        for (std::size_t j = 0, row = first; j < subsets; ++j, row += width)
+            c.raw_missing[row] = 0;
+    }
+    ranked_subset_ = subsets == 0 ? 0 : static_cast<std::uint32_t>(subsets - 1);
+    if (described.empty()) return true;
+
+    // The last meaning looked up per column: most columns repeat their raw
+    // values from subset to subset.
+    struct Memo {
+        std::uint64_t raw = 0;
+        std::int32_t code = kNoCategory;
+        bool valid = false;
+    };
+    std::vector<Memo> memo(described.size());
+    std::size_t capacity = 0;
+    for (const std::size_t k : described)
+        capacity = std::max(capacity, column_text_capacity(section.columns[k]));
+    std::string scratch(capacity, '\0');
+    for (std::size_t j = 0; j < subsets; ++j) {
+        if (j % kSubsetsBetweenInterruptChecks == 0 && interrupt_requested()) return false;
+        for (std::size_t d = 0; d < described.size(); ++d) {
+            const Column& column = section.columns[described[d]];
+            const std::size_t row = at + j * width + described[d];
+            if (column.kind == Column::Kind::Character) {
+                std::string_view text;
+                if (column_text(column, section.data, j, scratch.data(), text)) {
+                    c.text[row] = own_texts_.code(shown_text(text));
+                }
+                continue;
+            }
+            // A missing flag value has no set bits, whatever raw it shows.
+            if (column.flags != nullptr && std::isnan(c.value[row])) continue;
+            Memo& m = memo[d];
+            if (!m.valid || m.raw != c.raw[row]) {
+                const std::string* meaning = nullptr;
+                if (column.flags != nullptr) {
+                    meaning = column.flags->flag_meaning(column.code, column.flag_width, c.raw[row]);
+                } else if (const auto it = column.codes->find(c.raw[row]); it != column.codes->end()) {
+                    meaning = &it->second;
+                }
+                m = Memo{c.raw[row], meaning != nullptr ? own_meanings_.code(meaning) : kNoCategory, true};
+            }
+            c.meaning[row] = m.code;
+        }
+    }
+    return true;
 }
 
 void BlockBuilder::finish_message() {

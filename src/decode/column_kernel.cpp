@@ -70,7 +70,8 @@ void unpack_numbers(const Column& column, ByteView data, std::size_t subsets, do
     });
 }
 
-void fill(double* out, std::size_t subsets, std::size_t stride, double value) noexcept {
+template <class T>
+void fill(T* out, std::size_t subsets, std::size_t stride, T value) noexcept {
     if (stride == 1) {
         std::fill_n(out, subsets, value);
         return;
@@ -107,17 +108,18 @@ bool unpack_values(const Column& column, ByteView data, std::size_t subsets, dou
     return true;
 }
 
-bool unpack_raw(const Column& column, ByteView data, std::size_t subsets, std::uint64_t* raw) noexcept {
+bool unpack_raw(const Column& column, ByteView data, std::size_t subsets, std::uint64_t* raw,
+                std::size_t stride) noexcept {
     if (!column_within(column, data, subsets)) return false;
     if (column.increment_width == 0 || column.base_missing) {
-        std::fill_n(raw, subsets, column.base);
+        fill(raw, subsets, stride, column.base);
         return true;
     }
     const std::uint64_t ones = all_ones(column.increment_width);
     const std::uint64_t base = column.base;
     const bool recognised = column.missing_recognised;
     for_each_increment(column, data, subsets, [&](std::size_t j, std::uint64_t increment) {
-        raw[j] = recognised && increment == ones ? base : base + increment;
+        raw[j * stride] = recognised && increment == ones ? base : base + increment;
     });
     return true;
 }

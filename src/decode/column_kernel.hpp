@@ -24,8 +24,9 @@ bool column_within(const Column& column, ByteView data, std::size_t subsets) noe
 bool unpack_values(const Column& column, ByteView data, std::size_t subsets, double* out,
                    std::size_t stride = 1) noexcept;
 
-// raw[j] = the raw integer of subset j (R0 when missing, as column_raw);
-// false when the column does not lie within `data`.
-bool unpack_raw(const Column& column, ByteView data, std::size_t subsets, std::uint64_t* raw) noexcept;
+// raw[j * stride] = the raw integer of subset j (R0 when missing, as
+// column_raw); false when the column does not lie within `data`.
+bool unpack_raw(const Column& column, ByteView data, std::size_t subsets, std::uint64_t* raw,
+                std::size_t stride = 1) noexcept;
 
 }  // namespace skyrec
