@@ -18,7 +18,8 @@ tests/bufrgen.py), and table loading. The decoders are
 The workload "compressed values only" (the corpus's compressed messages, and
 its largest file, the HIRS one, alone) compares the numbers alone:
   wide        skyrec._native.decode_wide: one 2-D float64 array per message
-  columns     skyrec._native.decode_columns: the long columns, one row per value
+  block       skyrec._native.decode_block: read_block's long columns, one row per value
+  columns     skyrec._native.decode_columns: Columns' arrays, one row per value
   numeric     the eccodes package's numericValues alone (unpack, get_array)
   fill        a fresh float64 array of each message's size, filled: the memory limit
 Each prints the median of its runs, values per second (skyrec's value count
@@ -262,7 +263,7 @@ def compressed_values_only(runner: Runner, corpus: Path, runs: int):
         path = write_workload(runner.workdir / "compressed-values.bufr", messages)
         results = {}
         for _ in range(runner.args.rounds):
-            for decoder in ("wide", "columns", "numeric", "fill"):
+            for decoder in ("wide", "block", "columns", "numeric", "fill"):
                 merge(results, decoder, runner.worker(decoder, "time", path, runs))
         values = results["wide"]["values"]
         wide_t = median(results["wide"]["times"])

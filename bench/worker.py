@@ -7,7 +7,8 @@
 DECODER is skyrec, eccodes, pybufrkit or objects (bare objects of
 DecodedValue's size in lists of the sizes given, the object-creation limit);
 for compressed numbers alone: wide (skyrec._native.decode_wide), columns
-(skyrec._native.decode_columns), numeric (eccodes' numericValues alone) and
+(skyrec._native.decode_columns), block (skyrec._native.decode_block, as
+read_block decodes), numeric (eccodes' numericValues alone) and
 fill (a fresh float64 array of each message's size filled, the memory limit).
 `time` decodes every message once untimed (so that peers load their tables),
 then RUNS times, and reports every run's time; `check` reports which messages
@@ -166,6 +167,29 @@ class LongColumns(Wide):
         return self.native.decode_columns(m, 0, message, tables)["count"]
 
 
+class Block(Wide):
+    """skyrec._native.decode_block over the whole workload: read_block's columns."""
+
+    def __init__(self, args, messages):
+        super().__init__(args, messages)
+        self.data = b"".join(messages)
+        offsets = [0]
+        for m in messages[:-1]:
+            offsets.append(offsets[-1] + len(m))
+        self.offsets = offsets
+
+    def one(self, i):
+        m, message, tables = self.found[i]
+        if tables is None:
+            raise ValueError("no message or no tables")
+        return self.native.decode_block([(m, 0, [0], [0], [tables])])["count"]
+
+    def run(self):
+        kept = [(o, t) for o, (_, _, t) in zip(self.offsets, self.found) if t is not None]
+        piece = (self.data, 0, [o for o, _ in kept], list(range(len(kept))), [t for _, t in kept])
+        return self.native.decode_block([piece])["count"]
+
+
 class Numeric(Eccodes):
     def decode(self, m):
         ec = self.ec
@@ -239,7 +263,7 @@ def warm_minus_cold(decode, messages):
 
 
 DECODERS = {"skyrec": Skyrec, "eccodes": Eccodes, "pybufrkit": Pybufrkit, "objects": Objects, "wide": Wide,
-            "columns": LongColumns, "numeric": Numeric, "fill": Fill}
+            "columns": LongColumns, "block": Block, "numeric": Numeric, "fill": Fill}
 
 
 def main():

@@ -164,50 +164,66 @@ bool BlockBuilder::take_values(std::vector<DecodedValue>& batch) {
 }
 
 bool BlockBuilder::take_columns(const CompressedSection& section) {
-    // Column by column: each column's numbers are unpacked whole into their
-    // rows (one per subset, `width` rows apart), and what is the same in
-    // every row of a column is worked out once and copied. Meanings and
-    // texts come after, row by row, so that their categories are numbered in
-    // the order of the rows, as for uncompressed data.
+    // Column by column: each column's numbers are unpacked whole, and what is
+    // the same in every row of a column is worked out once; then the columns
+    // are laid out as rows, a few columns at a time so that the writes stay
+    // within few pages. Meanings and texts come after, row by row, so that
+    // their categories are numbered in the order of the rows, as for
+    // uncompressed data.
     const std::size_t at = columns_.count;
     if (!admit(section.value_count())) return false;
     BlockColumns& c = columns_;
     const std::size_t width = section.columns.size();
     const std::size_t subsets = section.subsets;
-    ranks_.restart();
+    std::vector<double> values(section.value_count());
+    std::vector<std::uint64_t> raws(section.value_count());
+    std::vector<DescriptorCode> descriptors(width);
+    std::vector<std::int32_t> names(width);
+    std::vector<std::uint32_t> ranks(width);
+    std::vector<std::uint8_t> no_raw(width);
     std::vector<std::size_t> described;  // columns with meanings or texts
+    ranks_.restart();
     for (std::size_t k = 0; k < width; ++k) {
         if (k % 64 == 0 && interrupt_requested()) return false;
         const Column& column = section.columns[k];
-        const std::size_t first = at + k;
-        const std::int32_t name = names_.code(*tables_, column.code, column.name);
-        const std::uint32_t rank = ranks_.next(names_.key_number(name));
-        for (std::size_t j = 0, row = first; j < subsets; ++j, row += width) {
-            c.subset[row] = static_cast<std::uint32_t>(j);
-            c.descriptor[row] = column.code;
-            c.name[row] = name;
-            c.rank[row] = rank;
-            c.meaning[row] = kNoCategory;
-            c.text[row] = kNoCategory;
-        }
+        descriptors[k] = column.code;
+        names[k] = names_.code(*tables_, column.code, column.name);
+        ranks[k] = ranks_.next(names_.key_number(names[k]));
         if (column.kind == Column::Kind::Character || (column.kind == Column::Kind::Numeric && column.codes != nullptr))
             described.push_back(k);
+        double* value = values.data() + k * subsets;
+        std::uint64_t* raw = raws.data() + k * subsets;
         if (column.kind != Column::Kind::Numeric || column.name == &operator_name()) {
-            for (std::size_t j = 0, row = first; j < subsets; ++j, row += width) {
-                c.value[row] = kMissing;
-                c.raw[row] = 0;
-                c.raw_missing[row] = 1;
-            }
-            continue;
-        }
-        if (!unpack_values(column, section.data, subsets, c.value.data() + first, width) ||
-            !unpack_raw(column, section.data, subsets, c.raw.data() + first, width)) {
+            std::fill_n(value, subsets, kMissing);
+            std::fill_n(raw, subsets, 0);
+            no_raw[k] = 1;
+        } else if (!unpack_values(column, section.data, subsets, value) ||
+                   !unpack_raw(column, section.data, subsets, raw)) {
             refused_ = BufrError::text("a column of section 4 lies past its end");
             return false;
         }
-        for (std::size_t j = 0, row = first; j < subsets; ++j, row += width)
-            c.raw_missing[row] = 0;
     }
+    constexpr std::size_t kTile = 16;
+    for (std::size_t k0 = 0; k0 < width; k0 += kTile) {
+        const std::size_t k1 = std::min(width, k0 + kTile);
+        for (std::size_t j = 0; j < subsets; ++j) {
+            const std::size_t row = at + j * width;
+            for (std::size_t k = k0; k < k1; ++k) {
+                c.value[row + k] = values[k * subsets + j];
+                c.raw[row + k] = raws[k * subsets + j];
+            }
+        }
+    }
+    for (std::size_t j = 0; j < subsets; ++j) {
+        const std::size_t row = at + j * width;
+        std::copy_n(descriptors.data(), width, c.descriptor.data() + row);
+        std::copy_n(names.data(), width, c.name.data() + row);
+        std::copy_n(ranks.data(), width, c.rank.data() + row);
+        std::copy_n(no_raw.data(), width, c.raw_missing.data() + row);
+        std::fill_n(c.subset.data() + row, width, static_cast<std::uint32_t>(j));
+    }
+    std::fill_n(c.meaning.data() + at, section.value_count(), kNoCategory);
+    std::fill_n(c.text.data() + at, section.value_count(), kNoCategory);
     ranked_subset_ = subsets == 0 ? 0 : static_cast<std::uint32_t>(subsets - 1);
     if (described.empty()) return true;
 
