@@ -51,7 +51,8 @@ bool sums_fit(const Column& column) noexcept {
            !__builtin_add_overflow(static_cast<std::int64_t>(high), column.reference, &sum);
 }
 
-template <bool kMissingRecognised, bool kFits>
+// kDivide false: the divisor is 1, and x / 1.0 is x.
+template <bool kMissingRecognised, bool kFits, bool kDivide = true>
 void unpack_numbers(const Column& column, ByteView data, std::size_t subsets, double* out,
                     std::size_t stride) noexcept {
     const std::uint64_t ones = all_ones(column.increment_width);
@@ -60,7 +61,9 @@ void unpack_numbers(const Column& column, ByteView data, std::size_t subsets, do
     const double divisor = column.divisor;
     for_each_increment(column, data, subsets, [&](std::size_t j, std::uint64_t increment) {
         double value;
-        if constexpr (kFits) {
+        if constexpr (kFits && !kDivide) {
+            value = static_cast<double>(static_cast<std::int64_t>(base + increment) + reference);
+        } else if constexpr (kFits) {
             value = static_cast<double>(static_cast<std::int64_t>(base + increment) + reference) / divisor;
         } else {
             value = scaled_value(base + increment, reference, divisor);
@@ -94,6 +97,12 @@ bool unpack_values(const Column& column, ByteView data, std::size_t subsets, dou
         fill(out, subsets, stride, kNaN);
     } else if (column.increment_width == 0) {
         fill(out, subsets, stride, scaled_value(column.base, column.reference, column.divisor));
+    } else if (sums_fit(column) && column.divisor == 1.0) {
+        if (column.missing_recognised) {
+            unpack_numbers<true, true, false>(column, data, subsets, out, stride);
+        } else {
+            unpack_numbers<false, true, false>(column, data, subsets, out, stride);
+        }
     } else if (sums_fit(column)) {
         if (column.missing_recognised) {
             unpack_numbers<true, true>(column, data, subsets, out, stride);
