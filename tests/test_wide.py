@@ -50,6 +50,10 @@ def assert_same(wide: Wide, long: Wide) -> None:
     assert wide.texts.keys() == long.texts.keys()
     for c, texts in wide.texts.items():
         assert texts.tolist() == long.texts[c].tolist()
+    # The long columns list the code table columns that have a meaning somewhere.
+    for c in wide.meanings.keys() | long.meanings.keys():
+        none = np.full(wide.subset_count, None)
+        assert wide.meanings.get(c, none).tolist() == long.meanings.get(c, none).tolist()
 
 
 def check(tables, descriptors, bits: BitWriter, subsets: int = SUBSETS) -> Wide:
@@ -124,9 +128,13 @@ def test_operators_texts_and_bitmaps(tables):
     column(bits, 1, [0] * SUBSETS)
     column(bits, 7, randoms(6, 4))  # 033007 for each
     column(bits, 7, [None] * SUBSETS)
+    column(bits, 2, [j % 2 if j % 5 else None for j in range(SUBSETS)])  # 002001, a code table
+    column(bits, 18, [1 << (j % 18) if j % 7 else None for j in range(SUBSETS)])  # 008042, a flag table
     descriptors = [204008, 31021, 201130, 202129, A, 201000, 202000, 204000, 207001, C, 207000, 1015, 1019,
-                   205002, B, 222000, 101002, 31031, 101002, Q]
+                   205002, B, 222000, 101002, 31031, 101002, Q, 2001, 8042]
     wide = check(tables, descriptors, bits)
+    # Subset 0 is missing: it shows R0's meaning, as the flat list does.
+    assert wide.meanings[wide.column_count - 2][:2].tolist() == ["AUTOMATIC", "MANNED"]
     assert list(wide.scale[:4]) == [0, 0, 1, 2]  # 031021, the associated field, 001001, 012101
     assert len(wide.texts) == 3
     assert wide.labels.count("222000") == 1 and len(set(wide.labels)) == len(wide.labels)

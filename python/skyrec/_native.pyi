@@ -157,8 +157,10 @@ def pooled_bytes() -> int:
 
 @type_check_only
 class WideColumns(TypedDict, total=False):
-    """What decode_wide gives: "values" (and "raw" when asked for) hold
-    subsets x columns items, column after column; the rest one item per column."""
+    """What decode_wide gives: "values" (and "raw", with details) hold
+    subsets x columns items, column after column; "meanings" (with details)
+    and "texts" one list per code table or character column; the rest one
+    item per column."""
 
     subsets: int
     columns: int
@@ -172,8 +174,10 @@ class WideColumns(TypedDict, total=False):
     units: list[str]
     keys: list[str]
     texts: list[tuple[int, list[str | None]]]
+    meanings: list[tuple[int, list[str | None]]]
 
-def decode_wide(data: Buffer, start: int, message: BufrMessage, tables: TableSet, raw: bool = False) -> WideColumns:
+def decode_wide(data: Buffer, start: int, message: BufrMessage, tables: TableSet,
+                details: bool = False) -> WideColumns:
     """The compressed message framed at `start` as a wide table (ValueError
     for an uncompressed one)."""
 

@@ -28,7 +28,7 @@ from .errors import DecodeError, MessageError
 from .reader import NO_MEMORY, Source, found_messages
 from .sources import check_bytes_source
 from .tables import find_tables, message_key
-from .wide_table import Wide, columns_wide
+from .wide_table import Details, Wide, columns_wide
 
 __all__ = ["Wide", "columns_wide", "message_wide", "read_wide", "set_threads", "threads"]
 
@@ -54,19 +54,20 @@ def _text_array(texts: list[str | None]) -> np.ndarray:
 
 def message_wide(data: Any, start: int, message: BufrMessage, tables: TableSet) -> Wide:
     """The compressed message framed at `start` of `data` as a Wide; its raw
-    integers are decoded again when first asked for."""
+    integers and meanings are decoded again when first asked for."""
     d: Mapping[str, Any] = _native.decode_wide(data, start, message, tables)
     subsets, columns = d["subsets"], d["columns"]
 
-    def raw() -> np.ndarray:
+    def details() -> Details:
         again: Mapping[str, Any] = _native.decode_wide(data, start, message, tables, True)
-        return np.frombuffer(again["raw"], np.uint64).reshape(columns, subsets).T
+        return (np.frombuffer(again["raw"], np.uint64).reshape(columns, subsets).T,
+                {c: _text_array(meanings) for c, meanings in again["meanings"]})
 
     return Wide(values=np.frombuffer(d["values"], np.float64).reshape(columns, subsets).T,
                 descriptor=np.frombuffer(d["descriptor"], np.uint32), rank=np.frombuffer(d["rank"], np.uint32),
                 scale=np.frombuffer(d["scale"], np.int32), names=tuple(d["names"]), units=tuple(d["units"]),
                 keys=tuple(k or None for k in d["keys"]),
-                texts={c: _text_array(texts) for c, texts in d["texts"]}, raw_source=raw)
+                texts={c: _text_array(texts) for c, texts in d["texts"]}, details_source=details)
 
 
 def read_wide(source: Source, **table_source: Any) -> Iterator[Wide]:

@@ -15,7 +15,10 @@ from .optional import pandas
 if TYPE_CHECKING:
     import pandas as pd
 
-__all__ = ["Wide", "columns_wide"]
+__all__ = ["Details", "Wide", "columns_wide"]
+
+# The raw integers and the meanings of code and flag table columns.
+Details = tuple[np.ndarray, dict[int, np.ndarray]]
 
 
 @dataclass(eq=False, repr=False, slots=True, kw_only=True)
@@ -33,6 +36,8 @@ class Wide:
     texts       {column: object array of str or None per subset} for character columns
     raw         uint64 (subsets x columns), made on first use: raw integers,
                 R0 where a compressed value is missing, 0 where a column holds no number
+    meanings    {column: object array of str or None per subset} for code and flag
+                table columns, made on first use with raw
     """
 
     values: np.ndarray
@@ -43,8 +48,8 @@ class Wide:
     units: tuple[str, ...]
     keys: tuple[str | None, ...]
     texts: dict[int, np.ndarray]
-    raw_source: Callable[[], np.ndarray] = field(repr=False)
-    raw_made: np.ndarray | None = None
+    details_source: Callable[[], Details] = field(repr=False)
+    details_made: Details | None = None
 
     @property
     def subset_count(self) -> int:
@@ -54,11 +59,18 @@ class Wide:
     def column_count(self) -> int:
         return int(self.values.shape[1])
 
+    def details(self) -> Details:
+        if self.details_made is None:
+            self.details_made = self.details_source()
+        return self.details_made
+
     @property
     def raw(self) -> np.ndarray:
-        if self.raw_made is None:
-            self.raw_made = self.raw_source()
-        return self.raw_made
+        return self.details()[0]
+
+    @property
+    def meanings(self) -> dict[int, np.ndarray]:
+        return self.details()[1]
 
     @property
     def labels(self) -> list[str]:
@@ -100,9 +112,13 @@ def columns_wide(columns: Any) -> Wide:
     marker = (descriptor[0] // 100000 == 2) & (descriptor[0] // 1000 % 100 != 5)
     character = ~columns.raw_present[first] & ~marker
     text = columns.text.reshape(subsets, width)
+    meaning = columns.meaning.reshape(subsets, width)
+    details = (columns.raw.reshape(subsets, width),
+               {c: meaning[:, c] for c in np.flatnonzero((columns.meaning_code.reshape(subsets, width) >= 0)
+                                                         .any(axis=0)).tolist()})
     keys = [columns.keys[e] or None for e in element.tolist()]
     return Wide(values=columns.value.reshape(subsets, width), descriptor=descriptor[0].copy(),
                 rank=columns.rank[first].copy(), scale=None, names=tuple(columns.names[e] for e in element.tolist()),
                 units=tuple(columns.units[e] for e in element.tolist()), keys=tuple(keys),
                 texts={c: text[:, c] for c in np.flatnonzero(character).tolist()},
-                raw_made=columns.raw.reshape(subsets, width), raw_source=lambda: columns.raw.reshape(subsets, width))
+                details_made=details, details_source=lambda: details)

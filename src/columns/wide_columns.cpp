@@ -30,6 +30,7 @@ public:
         out_.values.extend(section.value_count());
         if (!unpack_section(section, out_.values.data())) return outside();
         if (with_raw_ && !unpack_raws(section)) return outside();
+        if (with_raw_) look_up_meanings(section);
         return read_texts(section);
     }
 
@@ -70,6 +71,34 @@ private:
         return true;
     }
 
+    // A missing flag value has no set bits; a missing code value shows R0's
+    // meaning, as the flat list does. Most columns repeat their raw values
+    // from subset to subset: each column looks up a value only when it changes.
+    void look_up_meanings(const CompressedSection& section) {
+        for (std::size_t c = 0; c < section.columns.size(); ++c) {
+            const Column& column = section.columns[c];
+            if (column.kind != Column::Kind::Numeric || column.codes == nullptr) continue;
+            WideColumns::Meanings& m = out_.meanings.emplace_back();
+            m.column = c;
+            m.meanings.resize(section.subsets, nullptr);
+            const std::uint64_t* raw = out_.raw.data() + c * section.subsets;
+            const double* value = out_.values.data() + c * section.subsets;
+            const std::string* last = nullptr;
+            for (std::size_t j = 0; j < section.subsets; ++j) {
+                if (column.flags != nullptr && std::isnan(value[j])) continue;
+                if (j == 0 || raw[j] != raw[j - 1] || (column.flags != nullptr && std::isnan(value[j - 1]))) {
+                    if (column.flags != nullptr) {
+                        last = column.flags->flag_meaning(column.code, column.flag_width, raw[j]);
+                    } else {
+                        const auto it = column.codes->find(raw[j]);
+                        last = it == column.codes->end() ? nullptr : &it->second;
+                    }
+                }
+                m.meanings[j] = last;
+            }
+        }
+    }
+
     bool read_texts(const CompressedSection& section) {
         std::string scratch;
         for (std::size_t c = 0; c < section.columns.size(); ++c) {
@@ -98,8 +127,9 @@ private:
 
 }  // namespace
 
-Result<WideColumns> decode_wide(const BufrMessage& message, const TableSet& tables, ByteView section4, bool with_raw) {
-    WideBuilder builder(tables, with_raw);
+Result<WideColumns> decode_wide(const BufrMessage& message, const TableSet& tables, ByteView section4,
+                                bool with_details) {
+    WideBuilder builder(tables, with_details);
     Status decoded = Ok{};
     try {
         decoded = decode_section4_into(message, tables, section4, builder);

@@ -1,8 +1,8 @@
 // A compressed message as a wide table: one row per subset, one column per
 // element occurrence (as the walk left them), its numbers in one array of
 // subsets x columns (column after column) and what describes a column kept
-// once per column, not once per value. Raw integers are unpacked only when
-// asked for.
+// once per column, not once per value. Raw integers and code-table meanings
+// are made only when asked for.
 #pragma once
 
 #include <cstdint>
@@ -37,11 +37,21 @@ struct WideColumns {
         std::vector<std::uint8_t> present;
     };
     std::vector<Texts> texts;
+    // When asked for with the raw integers: the meanings of each code or
+    // flag table column, one per subset (nullptr for none; they point into
+    // the tables).
+    struct Meanings {
+        std::size_t column = 0;
+        std::vector<const std::string*> meanings;
+    };
+    std::vector<Meanings> meanings;
 };
 
 // The wide table of `message`, which must be compressed, decoded from
 // `section4` with `tables` (which the names, units and keys point into). The
-// numbers are unpacked with up to wide_threads() threads.
-Result<WideColumns> decode_wide(const BufrMessage& message, const TableSet& tables, ByteView section4, bool with_raw);
+// numbers are unpacked with up to wide_threads() threads; `with_details`
+// adds the raw integers and the meanings.
+Result<WideColumns> decode_wide(const BufrMessage& message, const TableSet& tables, ByteView section4,
+                                bool with_details);
 
 }  // namespace skyrec
