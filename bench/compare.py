@@ -15,6 +15,13 @@ tests/bufrgen.py), and table loading. The decoders are
   eccodes     codes_new_from_message, unpack, numericValues and stringValues
   pybufrkit   Decoder().process
   core        the C++ decode into records (bench/decode_core.cpp), no Python
+The workload "compressed values only" (the corpus's compressed messages, and
+its largest file, the HIRS one, alone) compares the numbers alone:
+  wide        skyrec._native.decode_wide: one 2-D float64 array per message
+  block       skyrec._native.decode_block: read_block's long columns, one row per value
+  columns     skyrec._native.decode_columns: Columns' arrays, one row per value
+  numeric     the eccodes package's numericValues alone (unpack, get_array)
+  fill        a fresh float64 array of each message's size, filled: the memory limit
 Each prints the median of its runs, values per second (skyrec's value count
 over the decoder's time), what it produced, its peak memory, and skyrec's
 speed as a multiple of its own.
@@ -237,6 +244,37 @@ def run_workload(runner: Runner, name, description, path: Path, decoders, runs, 
     return results
 
 
+def compressed_values_only(runner: Runner, corpus: Path, runs: int):
+    """skyrec's numbers of compressed messages against eccodes' numericValues,
+    on every compressed corpus message that both accept, and on the largest
+    such file alone."""
+    candidates = [(n, m) for n, m in workloads.corpus_candidates(corpus, (2, 3, 4)) if workloads.compressed(m)]
+    everything = write_workload(runner.workdir / "compressed-candidates.bufr", [m for _, m in candidates])
+    accepted = set(range(len(candidates)))
+    for decoder in ("wide", "numeric"):
+        result = runner.worker(decoder, "check", everything)
+        accepted &= set(result["accepted"]) if result else set()
+    chosen = [candidates[i] for i in sorted(accepted)]
+    size_by_file = Counter()
+    for name, m in chosen:
+        size_by_file[name] += len(m)
+    largest = size_by_file.most_common(1)[0][0]
+    for name, messages in (("all", [m for _, m in chosen]), (largest, [m for n, m in chosen if n == largest])):
+        path = write_workload(runner.workdir / "compressed-values.bufr", messages)
+        results = {}
+        for _ in range(runner.args.rounds):
+            for decoder in ("wide", "block", "columns", "numeric", "fill"):
+                merge(results, decoder, runner.worker(decoder, "time", path, runs))
+        values = results["wide"]["values"]
+        wide_t = median(results["wide"]["times"])
+        print(f"\ncompressed values only ({name}): {len(messages)} messages, {values} values")
+        print(f"  {'decoder':<10} {'median s':>9} {'M values/s':>11} {'values made':>12} {'peak MB':>8}  wide")
+        for decoder, r in results.items():
+            t = median(r["times"])
+            ratio = "" if decoder == "wide" else f"{t / wide_t:.2f}x its speed"
+            print(f"  {decoder:<10} {t:9.4f} {values / t / 1e6:11.2f} {r['values']:12d} {mb(r['peak_kb'])}  {ratio}")
+
+
 def skyrec_sizes(path: Path, definitions: str):
     wmo = Path(definitions) / "bufr" / "tables" / "0" / "wmo"
     tables = {}
@@ -312,6 +350,7 @@ def main():
     parser.add_argument("--no-objects", dest="objects", action="store_false")
     parser.add_argument("--satellite-subsets", type=int, default=5000)
     parser.add_argument("--station-subsets", type=int, default=42000)
+    parser.add_argument("--compressed-only", action="store_true", help="the workload compressed values only, alone")
     args = parser.parse_args()
     roots = [args.definitions] if args.definitions else [p for c in CANDIDATES for p in c.split(":") if p]
     args.definitions = next((r for r in roots if (Path(r) / "bufr" / "tables" / "0" / "wmo").is_dir()), None)
@@ -335,6 +374,9 @@ def main():
         corpus = Path(args.corpus)
         chosen = []
         if (corpus / "MANIFEST.tsv").is_file():
+            compressed_values_only(runner, corpus, args.runs)
+            if args.compressed_only:
+                return
             chosen, largest = corpus_workloads(runner, corpus, workdir, decoders)
             path = write_workload(workdir / "corpus.bufr", [m for _, m in chosen])
             run_workload(runner, "corpus", "every edition 4 message that all decoders accept", path, decoders,

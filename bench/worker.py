@@ -5,7 +5,11 @@
     worker.py DECODER tables WORKLOAD.bufr RUNS [--definitions ROOT]
 
 DECODER is skyrec, eccodes, pybufrkit or objects (bare objects of
-DecodedValue's size in lists of the sizes given, the object-creation limit).
+DecodedValue's size in lists of the sizes given, the object-creation limit);
+for compressed numbers alone: wide (skyrec._native.decode_wide), columns
+(skyrec._native.decode_columns), block (skyrec._native.decode_block, as
+read_block decodes), numeric (eccodes' numericValues alone) and
+fill (a fresh float64 array of each message's size filled, the memory limit).
 `time` decodes every message once untimed (so that peers load their tables),
 then RUNS times, and reports every run's time; `check` reports which messages
 the decoder accepts, and how many values each gives; `tables` reports the time to load the tables of each
@@ -125,6 +129,97 @@ class Eccodes(Peer):
             ec.codes_release(h)
 
 
+class Wide:
+    """skyrec's numbers of compressed messages: one 2-D float64 array each,
+    the tables (master and local) found as the package finds them, once per
+    version outside the timing."""
+
+    def __init__(self, args, messages):
+        from skyrec import TableSource, _native
+
+        self.native = _native
+        source = TableSource(root=args.definitions)
+        self.found = []
+        for m in messages:
+            message = _native.next_message(m, 0)[3]
+            try:
+                tables = source.for_message(message) if message is not None else None
+            except ValueError:
+                tables = None
+            self.found.append((m, message, tables))
+
+    def count(self, m, message, tables):
+        return memoryview(self.native.decode_wide(m, 0, message, tables)["values"]).nbytes // 8
+
+    def one(self, i):
+        m, message, tables = self.found[i]
+        if tables is None:
+            raise ValueError("no message or no tables")
+        return self.count(m, message, tables)
+
+    def run(self):
+        count = self.count
+        return sum(count(m, message, tables) for m, message, tables in self.found)
+
+
+class LongColumns(Wide):
+    def count(self, m, message, tables):
+        return self.native.decode_columns(m, 0, message, tables)["count"]
+
+
+class Block(Wide):
+    """skyrec._native.decode_block over the whole workload: read_block's columns."""
+
+    def __init__(self, args, messages):
+        super().__init__(args, messages)
+        self.data = b"".join(messages)
+        offsets = [0]
+        for m in messages[:-1]:
+            offsets.append(offsets[-1] + len(m))
+        self.offsets = offsets
+
+    def one(self, i):
+        m, message, tables = self.found[i]
+        if tables is None:
+            raise ValueError("no message or no tables")
+        return self.native.decode_block([(m, 0, [0], [0], [tables])])["count"]
+
+    def run(self):
+        kept = [(o, t) for o, (_, _, t) in zip(self.offsets, self.found) if t is not None]
+        piece = (self.data, 0, [o for o, _ in kept], list(range(len(kept))), [t for _, t in kept])
+        return self.native.decode_block([piece])["count"]
+
+
+class Numeric(Eccodes):
+    def decode(self, m):
+        ec = self.ec
+        h = ec.codes_new_from_message(m)
+        try:
+            ec.codes_set(h, "unpack", 1)
+            return len(ec.codes_get_array(h, "numericValues"))
+        finally:
+            ec.codes_release(h)
+
+
+class Fill:
+    """A float64 array of each message's value count (as decode_wide counts
+    them), made and filled: what writing the numbers alone costs."""
+
+    def __init__(self, args, messages):
+        import numpy as np
+
+        wide = Wide(args, messages)
+        self.sizes = [wide.one(i) for i in range(len(messages))]
+        self.np = np
+
+    def one(self, i):
+        return self.sizes[i]
+
+    def run(self):
+        full = self.np.full
+        return sum(len(full(n, 0.5)) for n in self.sizes)
+
+
 class Pybufrkit(Peer):
     def __init__(self, args, messages):
         from pybufrkit.decoder import Decoder
@@ -167,7 +262,8 @@ def warm_minus_cold(decode, messages):
     return times
 
 
-DECODERS = {"skyrec": Skyrec, "eccodes": Eccodes, "pybufrkit": Pybufrkit, "objects": Objects}
+DECODERS = {"skyrec": Skyrec, "eccodes": Eccodes, "pybufrkit": Pybufrkit, "objects": Objects, "wide": Wide,
+            "columns": LongColumns, "block": Block, "numeric": Numeric, "fill": Fill}
 
 
 def main():

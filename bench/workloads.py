@@ -55,6 +55,18 @@ def master_version(msg: bytes) -> int:
     return msg[8 + 13] if msg[7] == 4 else msg[8 + 10]
 
 
+def compressed(msg: bytes) -> bool:
+    """Whether section 3 declares the data compressed."""
+    edition = msg[7]
+    s1 = 8 if edition > 1 else 4
+    s1_length = int.from_bytes(msg[s1 : s1 + 3], "big")
+    optional = msg[s1 + (9 if edition == 4 else 7)] & 0x80
+    s3 = s1 + s1_length
+    if optional:
+        s3 += int.from_bytes(msg[s3 : s3 + 3], "big")
+    return bool(msg[s3 + 6] & 0x40)
+
+
 def joined(writers: list[BitWriter]) -> BitWriter:
     """The bits of `writers` in order, joined pairwise so that no large number is shifted often."""
     while len(writers) > 1:

@@ -29,6 +29,10 @@ DATA = build_message([301002, 1015, 2001, 12101], BitWriter().uint(1, 7).uint(2,
 BAD = DATA[:-1]  # declared length no longer matches
 NULL_FD = os.open(os.devnull, os.O_WRONLY)  # where dump_records writes
 CLOSED_FD = (1 << 31) - 1  # a descriptor that no process has open
+# Two subsets, compressed: 001015 a text per subset, 002001 with a missing subset, 012101 one value for all.
+PACKED = build_message([1015, 2001, 12101], BitWriter().text("", 48).uint(6, 6).text("AB", 48).text("CD", 48)
+                       .uint(1, 2).uint(1, 6).uint(0, 1).uint(1, 1).uint(3132, 12).uint(0, 6).to_bytes(),
+                       subsets=2, compressed=True)
 RUN_OUT = build_message([12101, 12101], BitWriter().uint(1, 12).to_bytes())  # data end inside the second
 
 
@@ -152,6 +156,7 @@ def plain_cases(e, t, m):
     ]
     if _native is not None:
         run_out = _skyrec.parse_bytes(RUN_OUT)
+        packed = _skyrec.parse_bytes(PACKED)
         yield from [
             ("_native.next_message", lambda: _native.next_message(DATA, 0), None),
             ("_native.next_message bad", lambda: _native.next_message(BAD, 0), None),
@@ -164,6 +169,12 @@ def plain_cases(e, t, m):
             ("_native.decode_columns", lambda: _native.decode_columns(DATA, 0, m, t), None),
             ("_native.decode_columns run out", lambda: _native.decode_columns(RUN_OUT, 0, run_out, t), ValueError),
             ("_native.decode_columns type", lambda: _native.decode_columns(DATA, 0, m, None), TypeError),
+            ("_native.decode_wide", lambda: _native.decode_wide(PACKED, 0, packed, t, True), None),
+            ("_native.decode_wide uncompressed", lambda: _native.decode_wide(DATA, 0, m, t), ValueError),
+            ("_native.decode_wide type", lambda: _native.decode_wide(PACKED, 0, packed, None), TypeError),
+            ("_native.set_wide_threads", lambda: _native.set_wide_threads(_native.wide_threads()), None),
+            ("_native.set_wide_threads zero", lambda: _native.set_wide_threads(0), ValueError),
+            ("_native.wide_threads", lambda: _native.wide_threads(), None),
             ("_native.table_directories", lambda: _native.table_directories(e["defs"], m), None),
             ("_native.table_directories type", lambda: _native.table_directories(e["defs"], DATA), TypeError),
             ("_native.definitions_tables", lambda: _native.definitions_tables(e["defs"], m), None),

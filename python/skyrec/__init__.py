@@ -4,7 +4,8 @@ Everything of _skyrec (which reads edition 4 only), plus reading whole files
 of any of the three editions past bad messages
 (read_messages), tables found by themselves (find_tables), values by subset,
 NumPy columns (skyrec.columns, needs NumPy), pandas DataFrames
-(skyrec.frames and, a block at a time, skyrec.blocks: need pandas) and Dask
+(skyrec.frames and, a block at a time, skyrec.blocks: need pandas), compressed
+messages as wide tables (skyrec.wide) and Dask
 DataFrames (skyrec.dask, needs Dask).
 """
 
@@ -23,13 +24,14 @@ __all__ = []
 __all__ += _skyrec.__all__
 __all__ += ["DecodeError", "Decoded", "MessageError", "read_messages", "TableSource", "TablesNotFound",
             "find_definitions_root", "find_tables", "Columns", "read_dataframe", "message_dataframe",
-            "read_headers", "read_block", "read_observations"]
+            "read_headers", "read_block", "read_observations", "Wide", "read_wide", "set_threads"]
 
 # Imported on first use, so that NumPy and pandas stay optional.
 _LAZY = {"Columns": ("columns", "Columns"), "read_dataframe": ("frames", "read_dataframe"),
          "message_dataframe": ("frames", "message_dataframe"), "read_headers": ("blocks", "read_headers"),
          "read_block": ("blocks", "read_block"),
-         "read_observations": ("observations", "read_observations")}
+         "read_observations": ("observations", "read_observations"), "Wide": ("wide", "Wide"),
+         "read_wide": ("wide", "read_wide"), "set_threads": ("wide", "set_threads")}
 
 
 if _typing.TYPE_CHECKING:  # what __getattr__ gives, for type checkers
@@ -37,6 +39,7 @@ if _typing.TYPE_CHECKING:  # what __getattr__ gives, for type checkers
     from .columns import Columns
     from .frames import message_dataframe, read_dataframe
     from .observations import read_observations
+    from .wide import Wide, read_wide, set_threads
 
 
 def __getattr__(name: str) -> _typing.Any:

@@ -175,6 +175,38 @@ def release_buffers() -> int:
 def pooled_bytes() -> int:
     """Bytes of column buffers kept for the next blocks."""
 
+@type_check_only
+class WideColumns(TypedDict, total=False):
+    """What decode_wide gives: "values" (and "raw", with details) hold
+    subsets x columns items, column after column; "meanings" (with details)
+    and "texts" one list per code table or character column; the rest one
+    item per column."""
+
+    subsets: int
+    columns: int
+    values: OwnedBuffer
+    raw: OwnedBuffer
+    descriptor: bytearray
+    rank: bytearray
+    scale: bytearray
+    numeric: bytearray
+    names: list[str]
+    units: list[str]
+    keys: list[str]
+    texts: list[tuple[int, list[str | None]]]
+    meanings: list[tuple[int, list[str | None]]]
+
+def decode_wide(data: Buffer, start: int, message: BufrMessage, tables: TableSet,
+                details: bool = False) -> WideColumns:
+    """The compressed message framed at `start` as a wide table (ValueError
+    for an uncompressed one)."""
+
+def set_wide_threads(threads: int, /) -> None:
+    """The threads that unpack a large compressed message's columns, at least 1."""
+
+def wide_threads() -> int:
+    """The threads set by set_wide_threads."""
+
 def tables_from_texts(data: bytes, layers: Sequence[Sequence[Any]]) -> TableSet:
     """Tables parsed from table files held in `data`: each layer is
     (element.table span or None, sequence.def span or None, [(code table file

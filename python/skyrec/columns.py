@@ -19,6 +19,7 @@ if TYPE_CHECKING:
     import pandas as pd
 
     from ._native import NativeColumns
+    from .wide_table import Wide
 
 # The columns of message_dataframe and read_dataframe.
 FRAME_COLUMNS = ("message", "subset", "descriptor", "name", "unit", "value", "raw", "text", "meaning", "key", "rank")
@@ -167,6 +168,16 @@ class Columns:
 
     def subsets(self) -> list[Columns]:
         return [self.subset_columns(j) for j in range(self.subset_count)]
+
+    def wide(self) -> Wide:
+        """One row per subset, one column per value of a subset (skyrec.wide);
+        ValueError when the subsets hold different descriptors."""
+        from .wide_table import columns_wide
+
+        return columns_wide(self)
+
+    def to_wide_frame(self) -> pd.DataFrame:
+        return self.wide().to_frame()
 
     def to_dataframe(self, message_index: int = 0) -> pd.DataFrame:
         """A pandas DataFrame, one row per value (needs pandas)."""

@@ -1,6 +1,7 @@
 #include "columns/block_columns.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -8,6 +9,7 @@
 
 #include "columns/column_builder.hpp"
 #include "columns/shown_values.hpp"
+#include "decode/column_kernel.hpp"
 #include "decode/compressed_section.hpp"
 #include "message/limits.hpp"
 
@@ -18,8 +20,6 @@ constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
 
 bool has_text(const DecodedValue& v) noexcept { return v.text.present(); }
 std::string_view text_of(const DecodedValue& v) noexcept { return v.text.view(); }
-bool has_text(const ValueView& v) noexcept { return v.has_text; }
-std::string_view text_of(const ValueView& v) noexcept { return v.text; }
 
 // Renumbers codes (each a code of one message's own lists, or kNoCategory)
 // through `remap`.
@@ -164,19 +164,109 @@ bool BlockBuilder::take_values(std::vector<DecodedValue>& batch) {
 }
 
 bool BlockBuilder::take_columns(const CompressedSection& section) {
-    std::size_t row = columns_.count;
+    // Column by column: each column's numbers are unpacked whole, and what is
+    // the same in every row of a column is worked out once; then the columns
+    // are laid out as rows, a few columns at a time so that the writes stay
+    // within few pages. Meanings and texts come after, row by row, so that
+    // their categories are numbered in the order of the rows, as for
+    // uncompressed data.
+    const std::size_t at = columns_.count;
     if (!admit(section.value_count())) return false;
+    BlockColumns& c = columns_;
     const std::size_t width = section.columns.size();
-    std::uint32_t subset = 0;
-    std::size_t column = 0;
-    return visit_values(section, [&](std::size_t, const ValueView& v) {
-        put(row++, v, subset);
-        if (++column == width) {
-            column = 0;
-            ++subset;
+    const std::size_t subsets = section.subsets;
+    std::vector<double> values(section.value_count());
+    std::vector<std::uint64_t> raws(section.value_count());
+    std::vector<DescriptorCode> descriptors(width);
+    std::vector<std::int32_t> names(width);
+    std::vector<std::uint32_t> ranks(width);
+    std::vector<std::uint8_t> no_raw(width);
+    std::vector<std::size_t> described;  // columns with meanings or texts
+    ranks_.restart();
+    for (std::size_t k = 0; k < width; ++k) {
+        if (k % 64 == 0 && interrupt_requested()) return false;
+        const Column& column = section.columns[k];
+        descriptors[k] = column.code;
+        names[k] = names_.code(*tables_, column.code, column.name);
+        ranks[k] = ranks_.next(names_.key_number(names[k]));
+        if (column.kind == Column::Kind::Character || (column.kind == Column::Kind::Numeric && column.codes != nullptr))
+            described.push_back(k);
+        double* value = values.data() + k * subsets;
+        std::uint64_t* raw = raws.data() + k * subsets;
+        if (column.kind != Column::Kind::Numeric || column.name == &operator_name()) {
+            std::fill_n(value, subsets, kMissing);
+            std::fill_n(raw, subsets, 0);
+            no_raw[k] = 1;
+        } else if (!unpack_values(column, section.data, subsets, value) ||
+                   !unpack_raw(column, section.data, subsets, raw)) {
+            refused_ = BufrError::text("a column of section 4 lies past its end");
+            return false;
         }
-        return true;
-    });
+    }
+    constexpr std::size_t kTile = 16;
+    for (std::size_t k0 = 0; k0 < width; k0 += kTile) {
+        const std::size_t k1 = std::min(width, k0 + kTile);
+        for (std::size_t j = 0; j < subsets; ++j) {
+            const std::size_t row = at + j * width;
+            for (std::size_t k = k0; k < k1; ++k) {
+                c.value[row + k] = values[k * subsets + j];
+                c.raw[row + k] = raws[k * subsets + j];
+            }
+        }
+    }
+    for (std::size_t j = 0; j < subsets; ++j) {
+        const std::size_t row = at + j * width;
+        std::copy_n(descriptors.data(), width, c.descriptor.data() + row);
+        std::copy_n(names.data(), width, c.name.data() + row);
+        std::copy_n(ranks.data(), width, c.rank.data() + row);
+        std::copy_n(no_raw.data(), width, c.raw_missing.data() + row);
+        std::fill_n(c.subset.data() + row, width, static_cast<std::uint32_t>(j));
+    }
+    std::fill_n(c.meaning.data() + at, section.value_count(), kNoCategory);
+    std::fill_n(c.text.data() + at, section.value_count(), kNoCategory);
+    ranked_subset_ = subsets == 0 ? 0 : static_cast<std::uint32_t>(subsets - 1);
+    if (described.empty()) return true;
+
+    // The last meaning looked up per column: most columns repeat their raw
+    // values from subset to subset.
+    struct Memo {
+        std::uint64_t raw = 0;
+        std::int32_t code = kNoCategory;
+        bool valid = false;
+    };
+    std::vector<Memo> memo(described.size());
+    std::size_t capacity = 0;
+    for (const std::size_t k : described)
+        capacity = std::max(capacity, column_text_capacity(section.columns[k]));
+    std::string scratch(capacity, '\0');
+    for (std::size_t j = 0; j < subsets; ++j) {
+        if (j % kSubsetsBetweenInterruptChecks == 0 && interrupt_requested()) return false;
+        for (std::size_t d = 0; d < described.size(); ++d) {
+            const Column& column = section.columns[described[d]];
+            const std::size_t row = at + j * width + described[d];
+            if (column.kind == Column::Kind::Character) {
+                std::string_view text;
+                if (column_text(column, section.data, j, scratch.data(), text)) {
+                    c.text[row] = own_texts_.code(shown_text(text));
+                }
+                continue;
+            }
+            // A missing flag value has no set bits, whatever raw it shows.
+            if (column.flags != nullptr && std::isnan(c.value[row])) continue;
+            Memo& m = memo[d];
+            if (!m.valid || m.raw != c.raw[row]) {
+                const std::string* meaning = nullptr;
+                if (column.flags != nullptr) {
+                    meaning = column.flags->flag_meaning(column.code, column.flag_width, c.raw[row]);
+                } else if (const auto it = column.codes->find(c.raw[row]); it != column.codes->end()) {
+                    meaning = &it->second;
+                }
+                m = Memo{c.raw[row], meaning != nullptr ? own_meanings_.code(meaning) : kNoCategory, true};
+            }
+            c.meaning[row] = m.code;
+        }
+    }
+    return true;
 }
 
 void BlockBuilder::finish_message() {

@@ -20,5 +20,8 @@ extern PyMethodDef observation_rows_def;
 extern PyMethodDef release_buffers_def;
 extern PyMethodDef pooled_bytes_def;
 extern PyMethodDef dump_records_def;
+extern PyMethodDef decode_wide_def;
+extern PyMethodDef set_wide_threads_def;
+extern PyMethodDef wide_threads_def;
 
 }  // namespace skyrec::py

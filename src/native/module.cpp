@@ -30,6 +30,9 @@ PyMethodDef* const kFunctions[] = {
     &pooled_bytes_def,
     &definitions_tables_def,
     &dump_records_def,
+    &decode_wide_def,
+    &set_wide_threads_def,
+    &wide_threads_def,
 };
 // clang-format on
 

@@ -1,0 +1,146 @@
+#include "columns/wide_columns.hpp"
+
+#include <cmath>
+#include <new>
+#include <optional>
+
+#include "columns/column_builder.hpp"
+#include "columns/shown_values.hpp"
+#include "decode/column_kernel.hpp"
+#include "decode/wide_values.hpp"
+#include "message/limits.hpp"
+
+namespace skyrec {
+namespace {
+
+class WideBuilder final : public Section4Sink {
+public:
+    WideBuilder(const TableSet& tables, bool with_raw) : tables_(tables), with_raw_(with_raw) {}
+
+    WideColumns take() { return std::move(out_); }
+    std::optional<BufrError>& failure() { return failure_; }
+
+    // Only compressed messages come here; see decode_wide.
+    bool take_values(std::vector<DecodedValue>&) override { return false; }
+
+    bool take_columns(const CompressedSection& section) override {
+        out_.subsets = section.subsets;
+        out_.columns = section.columns.size();
+        describe(section);
+        out_.values.extend(section.value_count());
+        if (!unpack_section(section, out_.values.data())) return outside();
+        if (with_raw_ && !unpack_raws(section)) return outside();
+        if (with_raw_) look_up_meanings(section);
+        return read_texts(section);
+    }
+
+private:
+    bool outside() {
+        failure_ = BufrError::text("a column of section 4 lies past its end");
+        return false;
+    }
+
+    void describe(const CompressedSection& section) {
+        ElementCategories names;
+        KeyRanks ranks;
+        for (const Column& column : section.columns) {
+            const std::int32_t code = names.code(tables_, column.code, column.name);
+            const auto at = static_cast<std::size_t>(code);
+            out_.descriptor.push_back(column.code);
+            out_.name.push_back(column.name);
+            out_.unit.push_back(names.units()[at]);
+            out_.key.push_back(names.keys()[at]);
+            out_.rank.push_back(ranks.next(names.key_number(code)));
+            // divisor is a tabulated power of ten: its logarithm is exact enough to round.
+            out_.scale.push_back(static_cast<std::int32_t>(std::lround(std::log10(column.divisor))));
+            out_.numeric.push_back(column.kind == Column::Kind::Numeric ? 1 : 0);
+        }
+    }
+
+    bool unpack_raws(const CompressedSection& section) {
+        const std::size_t subsets = section.subsets;
+        std::uint64_t* raw = out_.raw.extend(section.value_count());
+        for (std::size_t c = 0; c < section.columns.size(); ++c) {
+            const Column& column = section.columns[c];
+            if (column.kind != Column::Kind::Numeric) {
+                std::fill_n(raw + c * subsets, subsets, 0);
+            } else if (!unpack_raw(column, section.data, subsets, raw + c * subsets)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // A missing flag value has no set bits; a missing code value shows R0's
+    // meaning, as the flat list does. Most columns repeat their raw values
+    // from subset to subset: each column looks up a value only when it changes.
+    void look_up_meanings(const CompressedSection& section) {
+        for (std::size_t c = 0; c < section.columns.size(); ++c) {
+            const Column& column = section.columns[c];
+            if (column.kind != Column::Kind::Numeric || column.codes == nullptr) continue;
+            WideColumns::Meanings& m = out_.meanings.emplace_back();
+            m.column = c;
+            m.meanings.resize(section.subsets, nullptr);
+            const std::uint64_t* raw = out_.raw.data() + c * section.subsets;
+            const double* value = out_.values.data() + c * section.subsets;
+            const std::string* last = nullptr;
+            for (std::size_t j = 0; j < section.subsets; ++j) {
+                if (column.flags != nullptr && std::isnan(value[j])) continue;
+                if (j == 0 || raw[j] != raw[j - 1] || (column.flags != nullptr && std::isnan(value[j - 1]))) {
+                    if (column.flags != nullptr) {
+                        last = column.flags->flag_meaning(column.code, column.flag_width, raw[j]);
+                    } else {
+                        const auto it = column.codes->find(raw[j]);
+                        last = it == column.codes->end() ? nullptr : &it->second;
+                    }
+                }
+                m.meanings[j] = last;
+            }
+        }
+    }
+
+    bool read_texts(const CompressedSection& section) {
+        std::string scratch;
+        for (std::size_t c = 0; c < section.columns.size(); ++c) {
+            const Column& column = section.columns[c];
+            if (column.kind != Column::Kind::Character) continue;
+            scratch.resize(column_text_capacity(column));
+            WideColumns::Texts& t = out_.texts.emplace_back();
+            t.column = c;
+            t.texts.reserve(section.subsets);
+            t.present.reserve(section.subsets);
+            for (std::size_t j = 0; j < section.subsets; ++j) {
+                std::string_view text;
+                const bool present = column_text(column, section.data, j, scratch.data(), text);
+                t.texts.emplace_back(present ? shown_text(text) : std::string_view());
+                t.present.push_back(present ? 1 : 0);
+            }
+        }
+        return true;
+    }
+
+    const TableSet& tables_;
+    bool with_raw_;
+    WideColumns out_;
+    std::optional<BufrError> failure_;
+};
+
+}  // namespace
+
+Result<WideColumns> decode_wide(const BufrMessage& message, const TableSet& tables, ByteView section4,
+                                bool with_details) {
+    WideBuilder builder(tables, with_details);
+    Status decoded = Ok{};
+    try {
+        decoded = decode_section4_into(message, tables, section4, builder);
+    } catch (const std::bad_alloc&) {
+        return memory_error();
+    }
+    if (!decoded) {
+        if (builder.failure()) return std::move(*builder.failure());
+        return decoded.error();
+    }
+    return builder.take();
+}
+
+}  // namespace skyrec

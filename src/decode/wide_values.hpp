@@ -1,0 +1,28 @@
+// The numbers of a compressed section as one table of subsets x columns,
+// column after column (each column's values contiguous, as NumPy's Fortran
+// order lays out a 2-D array): the layout that each column's unpacking fills
+// in one run. Once the walk has placed every column, columns are independent,
+// so a large section is split over threads.
+#pragma once
+
+#include <cstddef>
+
+#include "decode/compressed_section.hpp"
+
+namespace skyrec {
+
+// Sections with fewer values than this are unpacked on the calling thread:
+// starting threads would cost more than they save.
+inline constexpr std::size_t kValuesPerThread = std::size_t{1} << 17;
+
+// The threads that unpack_section uses at most (at least 1); 1 until set.
+unsigned wide_threads() noexcept;
+void set_wide_threads(unsigned threads) noexcept;
+
+// out[c * subsets + j] = the value of subset j in column c, as the package's
+// outputs show it: the scaled number, NaN when missing and for character
+// columns and operator markers. False when a column does not lie within the
+// section's data (out is then partly written).
+bool unpack_section(const CompressedSection& section, double* out);
+
+}  // namespace skyrec
