@@ -1,18 +1,20 @@
 """One message's values as NumPy arrays, one element per value.
 
-Built by skyrec._native straight from the decoder's records: the arrays wrap
-the module's buffers without copying, and names, units, texts and meanings
-travel as integer codes into short lists of distinct texts.
+Decoded by skyrec._native as it decodes a block of many (see skyrec.blocks):
+the arrays wrap its buffers without copying, typed by the buffers, and names,
+units, texts, meanings and keys travel as integer codes into short tuples of
+distinct texts.
 """
 
 from __future__ import annotations
 
-from collections.abc import Iterable, Mapping
+from collections.abc import Iterable, Mapping, Sequence
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
 import numpy as np
 
+from . import _native
 from .optional import pandas
 
 if TYPE_CHECKING:
@@ -23,13 +25,12 @@ if TYPE_CHECKING:
 # The columns of message_dataframe and read_dataframe.
 FRAME_COLUMNS = ("message", "subset", "descriptor", "name", "unit", "value", "raw", "text", "meaning", "key", "rank")
 NO_CODE = -1
-# (attribute, key in the native dict, dtype) of the per-value arrays.
-NATIVE_ARRAYS = (("descriptor", "descriptor", np.uint32), ("value", "value", np.float64), ("raw", "raw", np.uint64),
-                 ("raw_present", "raw_present", np.bool_), ("subset", "subset", np.uint32),
-                 ("element_code", "element", np.int32), ("text_code", "text", np.int32),
-                 ("meaning_code", "meaning", np.int32), ("rank", "rank", np.uint32))
-NATIVE_CATEGORIES = (("names", "element_names"), ("units", "element_units"), ("texts", "texts"),
-                     ("meanings", "meanings"), ("keys", "element_keys"))
+# Columns' attribute for each per-value column of skyrec._native's results
+# (decode_columns and decode_block name them alike).
+NATIVE_ARRAYS = {"descriptor": "descriptor", "value": "value", "raw": "raw", "raw_present": "raw_present",
+                 "subset": "subset", "element_code": "name", "unit_code": "unit", "text_code": "text",
+                 "meaning_code": "meaning", "key_code": "key", "rank": "rank"}
+NATIVE_CATEGORIES = ("names", "units", "texts", "meanings", "keys")
 
 
 def _decoded_texts(categories: tuple[str, ...], codes: np.ndarray) -> np.ndarray:
@@ -40,13 +41,28 @@ def _decoded_texts(categories: tuple[str, ...], codes: np.ndarray) -> np.ndarray
     return found
 
 
-def key_codes(keys: tuple[str, ...], element_codes: np.ndarray) -> tuple[np.ndarray, tuple[str, ...]]:
-    """Per-value codes into the distinct keys of `keys` (one per name), -1
-    where the name has none; and those distinct keys."""
-    index: dict[str, int] = {}
-    remap = np.array([index.setdefault(k, len(index)) if k else NO_CODE for k in keys] + [NO_CODE], np.int32)
-    codes: np.ndarray = remap[element_codes]
-    return codes, tuple(index)
+def categorical(pd: Any, codes: np.ndarray, categories: Sequence[str]) -> pd.Categorical:
+    """Codes (-1 for none) into distinct texts as a pandas Categorical, the
+    codes taken as they are: skyrec._native made them for these categories."""
+    return pd.Categorical.from_codes(codes, categories=pd.Index(list(categories), dtype=object), validate=False)
+
+
+def value_frame_columns(pd: Any, native: Mapping[str, Any]) -> dict[str, Any]:
+    """The frame columns subset to rank of a skyrec._native result (decode_block's
+    or decode_columns'), its arrays wrapped as they are."""
+    array = {key: np.asarray(native[key]) for key in NATIVE_ARRAYS.values()}
+    return {
+        "subset": array["subset"],
+        "descriptor": array["descriptor"],
+        "name": categorical(pd, array["name"], native["names"]),
+        "unit": categorical(pd, array["unit"], native["units"]),
+        "value": array["value"],
+        "raw": pd.arrays.IntegerArray(array["raw"], ~array["raw_present"]),
+        "text": categorical(pd, array["text"], native["texts"]),
+        "meaning": categorical(pd, array["meaning"], native["meanings"]),
+        "key": categorical(pd, array["key"], native["keys"]),
+        "rank": array["rank"],
+    }
 
 
 @dataclass(eq=False, repr=False, slots=True, kw_only=True)
@@ -61,14 +77,15 @@ class Columns:
     raw_present bool     False for character data and operator markers
     texts       without their trailing NUL and blank padding
     subset      uint32   0-based subset index
-    element_code, text_code, meaning_code  int32 codes into names/units,
-                texts and meanings; -1 where a value has no text or meaning
+    element_code, unit_code, text_code, meaning_code, key_code
+                int32 codes into names, units, texts, meanings and keys, each a
+                tuple of distinct texts; -1 where a value has no text, meaning
+                or key
     subset_starts  int64, the index of each subset's first value
     rank        uint32   1 for the first value of its key in its subset, 2 for the
                          second, ... (ecCodes' "#rank#key"); 0 for unranked values:
                          operator markers, 205YYY texts, associated fields and
                          values without a key
-    keys        one per name: the key of the entry that names it ('' for none)
     """
 
     descriptor: np.ndarray
@@ -77,8 +94,10 @@ class Columns:
     raw_present: np.ndarray
     subset: np.ndarray
     element_code: np.ndarray
+    unit_code: np.ndarray
     text_code: np.ndarray
     meaning_code: np.ndarray
+    key_code: np.ndarray
     subset_starts: np.ndarray
     names: tuple[str, ...]
     units: tuple[str, ...]
@@ -91,9 +110,9 @@ class Columns:
     def from_native(cls, native: NativeColumns) -> Columns:
         """From the dict of skyrec._native.decode_columns."""
         d: Mapping[str, Any] = native
-        arrays: dict[str, Any] = {name: np.frombuffer(d[key], dtype) for name, key, dtype in NATIVE_ARRAYS}
-        texts: dict[str, Any] = {name: tuple(d[key]) for name, key in NATIVE_CATEGORIES}
-        return cls(subset_starts=np.frombuffer(d["subset_starts"], np.uint64).astype(np.int64), **arrays, **texts)
+        arrays: dict[str, Any] = {name: np.asarray(d[key]) for name, key in NATIVE_ARRAYS.items()}
+        texts: dict[str, Any] = {name: tuple(d[name]) for name in NATIVE_CATEGORIES}
+        return cls(subset_starts=np.asarray(d["subset_starts"]).astype(np.int64), **arrays, **texts)
 
     def __len__(self) -> int:
         return len(self.descriptor)
@@ -117,24 +136,19 @@ class Columns:
 
     @property
     def unit(self) -> np.ndarray:
-        return _decoded_texts(self.units, self.element_code)
-
-    @property
-    def key_code(self) -> np.ndarray:
-        """Codes into key_categories, -1 where a value has no key."""
-        return key_codes(self.keys, self.element_code)[0]
+        return _decoded_texts(self.units, self.unit_code)
 
     @property
     def key_categories(self) -> tuple[str, ...]:
-        return key_codes(self.keys, self.element_code[:0])[1]
+        """What key_code indexes: keys."""
+        return self.keys
 
     @property
     def key(self) -> np.ndarray:
         """The ecCodes key of each value (the abbreviation of its element;
         "operator", "text" and "associatedField" for markers, 205YYY texts and
         associated fields), None where the tables give none."""
-        codes, categories = key_codes(self.keys, self.element_code)
-        return _decoded_texts(categories, codes)
+        return _decoded_texts(self.keys, self.key_code)
 
     @property
     def text(self) -> np.ndarray:
@@ -158,12 +172,9 @@ class Columns:
         """Subset `j` alone, as views of these arrays (its own subset_starts is [0])."""
         start, end = self.subset_bounds(j)
         part = slice(start, end)
-        return Columns(descriptor=self.descriptor[part], value=self.value[part], raw=self.raw[part],
-                       raw_present=self.raw_present[part], subset=self.subset[part],
-                       element_code=self.element_code[part], text_code=self.text_code[part],
-                       meaning_code=self.meaning_code[part], subset_starts=np.zeros(1, np.int64), names=self.names,
-                       units=self.units, texts=self.texts, meanings=self.meanings, rank=self.rank[part],
-                       keys=self.keys)
+        arrays = {name: getattr(self, name)[part] for name in NATIVE_ARRAYS}
+        texts = {name: getattr(self, name) for name in NATIVE_CATEGORIES}
+        return Columns(subset_starts=np.zeros(1, np.int64), **arrays, **texts)
 
     def subsets(self) -> list[Columns]:
         return [self.subset_columns(j) for j in range(self.subset_count)]
@@ -176,42 +187,25 @@ class Columns:
         return f"Columns(values={len(self)}, subsets={self.subset_count})"
 
 
-def merged_categorical(pd: Any, parts: list[tuple[np.ndarray, tuple[str, ...]]]) -> pd.Categorical:
-    """One Categorical from per-message codes and category lists: equal texts
-    get one code, whichever message or entry they came from."""
-    index: dict[str, int] = {}
-    codes = []
-    for part_codes, categories in parts:
-        remap = np.fromiter((index.setdefault(text, len(index)) for text in categories), np.int32,
-                            count=len(categories))
-        codes.append(np.append(remap, NO_CODE)[part_codes])  # -1 stays -1
-    merged = np.concatenate(codes) if codes else np.zeros(0, np.int32)
-    return pd.Categorical.from_codes(merged, categories=pd.Index(list(index), dtype=object))
-
-
 def columns_frame(parts: Iterable[tuple[int, Columns]]) -> pd.DataFrame:
-    """A DataFrame of (message index, Columns) pairs, rows in order (needs pandas)."""
+    """A DataFrame of (message index, Columns) pairs, rows in order (needs
+    pandas); the categories of several messages are joined by pandas."""
     pd = pandas()
-    parts = list(parts)
-
-    def joined(attribute: str, dtype: Any) -> np.ndarray:
-        arrays = [getattr(c, attribute) for _, c in parts]
-        return np.concatenate(arrays) if arrays else np.zeros(0, dtype)
-
-    raw = pd.arrays.IntegerArray(joined("raw", np.uint64), ~joined("raw_present", np.bool_))
-    message = (np.concatenate([np.full(len(c), i, np.int64) for i, c in parts]) if parts
-               else np.zeros(0, np.int64))
-    frame = pd.DataFrame({
-        "message": message,
-        "subset": joined("subset", np.uint32),
-        "descriptor": joined("descriptor", np.uint32),
-        "name": merged_categorical(pd, [(c.element_code, c.names) for _, c in parts]),
-        "unit": merged_categorical(pd, [(c.element_code, c.units) for _, c in parts]),
-        "value": joined("value", np.float64),
-        "raw": raw,
-        "text": merged_categorical(pd, [(c.text_code, c.texts) for _, c in parts]),
-        "meaning": merged_categorical(pd, [(c.meaning_code, c.meanings) for _, c in parts]),
-        "key": merged_categorical(pd, [key_codes(c.keys, c.element_code) for _, c in parts]),
-        "rank": joined("rank", np.uint32),
-    }, copy=False)
+    frames = []
+    for index, c in parts:
+        native = {key: getattr(c, name) for name, key in NATIVE_ARRAYS.items()}
+        native.update((name, getattr(c, name)) for name in NATIVE_CATEGORIES)
+        frames.append(pd.DataFrame({"message": np.full(len(c), index, np.int64), **value_frame_columns(pd, native)},
+                                   copy=False))
+    if len(frames) == 1:
+        return frames[0]
+    if not frames:
+        empty = value_frame_columns(pd, _native.decode_block([]))
+        return pd.DataFrame({"message": np.zeros(0, np.int64), **empty}, copy=False)
+    frame = pd.concat(frames, ignore_index=True)
+    for name in FRAME_COLUMNS:
+        if isinstance(frames[0][name].dtype, pd.CategoricalDtype):
+            joined = pd.api.types.union_categoricals([f[name] for f in frames])
+            frame[name] = categorical(pd, joined.codes, joined.categories)
     return frame
+

@@ -6,7 +6,6 @@
 #include <new>
 #include <utility>
 
-#include "columns/column_builder.hpp"
 #include "columns/shown_values.hpp"
 #include "decode/compressed_section.hpp"
 #include "message/limits.hpp"
@@ -139,7 +138,7 @@ void BlockBuilder::put(std::size_t row, const Value& v, std::uint32_t subset) {
     c.value[row] = shows_number(v.has_value, v.has_raw, v.name) ? v.value : kMissing;
     const bool raw = shows_raw(v.has_raw, v.name);
     c.raw[row] = raw ? v.raw : 0;
-    c.raw_missing[row] = raw ? 0 : 1;
+    c.raw_present[row] = raw ? 1 : 0;
     c.name[row] = names_.code(*tables_, v.descriptor, v.name);
     if (subset != ranked_subset_) {
         ranks_.restart();

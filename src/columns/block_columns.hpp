@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "columns/categories.hpp"
-#include "columns/column_builder.hpp"
+#include "columns/element_categories.hpp"
 #include "columns/growing_array.hpp"
 #include "decode/decode_section4.hpp"
 #include "message/message.hpp"
@@ -63,7 +63,7 @@ struct BlockColumns {
     GrowingArray<DescriptorCode> descriptor;
     GrowingArray<double> value;  // NaN when missing
     GrowingArray<std::uint64_t> raw;
-    GrowingArray<std::uint8_t> raw_missing;  // 1 when `raw` holds no value (it then holds 0)
+    GrowingArray<std::uint8_t> raw_present;  // 1 when `raw` holds a value (else it holds 0)
     GrowingArray<std::int32_t> name;         // into names
     GrowingArray<std::int32_t> unit;         // into units
     GrowingArray<std::int32_t> text;         // into texts, or kNoCategory
@@ -82,7 +82,7 @@ struct BlockColumns {
     // Calls f(array) for each of the columns above.
     template <class F>
     void for_each_array(F&& f) {
-        f(file), f(message), f(offset), f(subset), f(descriptor), f(value), f(raw), f(raw_missing), f(name), f(unit),
+        f(file), f(message), f(offset), f(subset), f(descriptor), f(value), f(raw), f(raw_present), f(name), f(unit),
             f(text), f(meaning), f(key), f(rank);
     }
     // Bytes per item of the code columns file, name, unit, text, meaning and key:
@@ -102,6 +102,8 @@ public:
 
     // Rows so far.
     std::size_t size() const noexcept { return columns_.count; }
+    // Where each subset of the last message appended starts, counted in its own rows.
+    const std::vector<std::size_t>& subset_starts() const noexcept { return subset_starts_; }
     // The columns so far, with their category lists; the builder is left empty.
     BlockColumns take();
 

@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -48,22 +47,6 @@ private:
     std::array<Slot, kCacheSize> cache_{};
     std::unordered_map<const std::string*, std::int32_t> codes_;
     std::vector<const std::string*> texts_;
-};
-
-// Keyed by content: character data is owned by each value, so equal texts
-// are different strings. The views must outlive the categories.
-class TextCategories {
-public:
-    std::int32_t code(std::string_view text) {
-        auto [it, added] = codes_.try_emplace(text, static_cast<std::int32_t>(texts_.size()));
-        if (added) texts_.push_back(text);
-        return it->second;
-    }
-    const std::vector<std::string_view>& texts() const noexcept { return texts_; }
-
-private:
-    std::unordered_map<std::string_view, std::int32_t> codes_;
-    std::vector<std::string_view> texts_;
 };
 
 }  // namespace skyrec
