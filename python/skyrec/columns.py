@@ -195,8 +195,9 @@ def columns_frame(parts: Iterable[tuple[int, Columns]]) -> pd.DataFrame:
     for index, c in parts:
         native = {key: getattr(c, name) for name, key in NATIVE_ARRAYS.items()}
         native.update((name, getattr(c, name)) for name in NATIVE_CATEGORIES)
+        # A frame of its own: later changes to the Columns' arrays leave it alone.
         frames.append(pd.DataFrame({"message": np.full(len(c), index, np.int64), **value_frame_columns(pd, native)},
-                                   copy=False))
+                                   copy=True))
     if len(frames) == 1:
         return frames[0]
     if not frames:
