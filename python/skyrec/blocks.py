@@ -115,7 +115,7 @@ def headers_frame(d: MessageHeaders, first_index: int = 0, file: str | None = No
 
 
 def _one_file(pd: Any, file: str, count: int) -> pd.Categorical:
-    return pd.Categorical.from_codes(np.zeros(count, np.int8), categories=pd.Index([file], dtype=object))
+    return categorical(pd, np.zeros(count, np.int8), [file])
 
 
 def read_headers(source: Source, *, start: int = 0, end: int | None = None, first_index: int = 0,

@@ -31,6 +31,8 @@ NATIVE_ARRAYS = {"descriptor": "descriptor", "value": "value", "raw": "raw", "ra
                  "subset": "subset", "element_code": "name", "unit_code": "unit", "text_code": "text",
                  "meaning_code": "meaning", "key_code": "key", "rank": "rank"}
 NATIVE_CATEGORIES = ("names", "units", "texts", "meanings", "keys")
+# The category list that each code column of skyrec._native's results indexes.
+CODE_CATEGORIES = {"name": "names", "unit": "units", "text": "texts", "meaning": "meanings", "key": "keys"}
 
 
 def _decoded_texts(categories: tuple[str, ...], codes: np.ndarray) -> np.ndarray:
@@ -50,19 +52,15 @@ def categorical(pd: Any, codes: np.ndarray, categories: Sequence[str]) -> pd.Cat
 def value_frame_columns(pd: Any, native: Mapping[str, Any]) -> dict[str, Any]:
     """The frame columns subset to rank of a skyrec._native result (decode_block's
     or decode_columns'), its arrays wrapped as they are."""
-    array = {key: np.asarray(native[key]) for key in NATIVE_ARRAYS.values()}
-    return {
-        "subset": array["subset"],
-        "descriptor": array["descriptor"],
-        "name": categorical(pd, array["name"], native["names"]),
-        "unit": categorical(pd, array["unit"], native["units"]),
-        "value": array["value"],
-        "raw": pd.arrays.IntegerArray(array["raw"], ~array["raw_present"]),
-        "text": categorical(pd, array["text"], native["texts"]),
-        "meaning": categorical(pd, array["meaning"], native["meanings"]),
-        "key": categorical(pd, array["key"], native["keys"]),
-        "rank": array["rank"],
-    }
+    columns: dict[str, Any] = {}
+    for name in FRAME_COLUMNS[1:]:
+        if name in CODE_CATEGORIES:
+            columns[name] = categorical(pd, np.asarray(native[name]), native[CODE_CATEGORIES[name]])
+        elif name == "raw":
+            columns[name] = pd.arrays.IntegerArray(np.asarray(native["raw"]), ~np.asarray(native["raw_present"]))
+        else:
+            columns[name] = np.asarray(native[name])
+    return columns
 
 
 @dataclass(eq=False, repr=False, slots=True, kw_only=True)
@@ -179,6 +177,12 @@ class Columns:
     def subsets(self) -> list[Columns]:
         return [self.subset_columns(j) for j in range(self.subset_count)]
 
+    def native(self) -> dict[str, Any]:
+        """These columns by the names of skyrec._native's results."""
+        native: dict[str, Any] = {key: getattr(self, name) for name, key in NATIVE_ARRAYS.items()}
+        native.update((name, getattr(self, name)) for name in NATIVE_CATEGORIES)
+        return native
+
     def to_dataframe(self, message_index: int = 0) -> pd.DataFrame:
         """A pandas DataFrame, one row per value (needs pandas)."""
         return columns_frame([(message_index, self)])
@@ -189,24 +193,15 @@ class Columns:
 
 def columns_frame(parts: Iterable[tuple[int, Columns]]) -> pd.DataFrame:
     """A DataFrame of (message index, Columns) pairs, rows in order (needs
-    pandas); the categories of several messages are joined by pandas."""
+    pandas): arrays of its own, and the categories of several messages
+    joined by pandas."""
     pd = pandas()
-    frames = []
-    for index, c in parts:
-        native = {key: getattr(c, name) for name, key in NATIVE_ARRAYS.items()}
-        native.update((name, getattr(c, name)) for name in NATIVE_CATEGORIES)
-        # A frame of its own: later changes to the Columns' arrays leave it alone.
-        frames.append(pd.DataFrame({"message": np.full(len(c), index, np.int64), **value_frame_columns(pd, native)},
-                                   copy=True))
-    if len(frames) == 1:
-        return frames[0]
-    if not frames:
-        empty = value_frame_columns(pd, _native.decode_block([]))
-        return pd.DataFrame({"message": np.zeros(0, np.int64), **empty}, copy=False)
-    frame = pd.concat(frames, ignore_index=True)
-    for name in FRAME_COLUMNS:
-        if isinstance(frames[0][name].dtype, pd.CategoricalDtype):
-            joined = pd.api.types.union_categoricals([f[name] for f in frames])
-            frame[name] = categorical(pd, joined.codes, joined.categories)
-    return frame
-
+    parts = list(parts)
+    natives = [c.native() for _, c in parts] or [_native.decode_block([])]
+    joined: dict[str, Any] = {key: np.concatenate([np.asarray(n[key]) for n in natives])
+                              for key in NATIVE_ARRAYS.values() if key not in CODE_CATEGORIES}
+    for key, categories in CODE_CATEGORIES.items():
+        union = pd.api.types.union_categoricals([categorical(pd, np.asarray(n[key]), n[categories]) for n in natives])
+        joined[key], joined[categories] = union.codes, union.categories
+    message = np.concatenate([np.full(len(c), i, np.int64) for i, c in parts] or [np.zeros(0, np.int64)])
+    return pd.DataFrame({"message": message, **value_frame_columns(pd, joined)}, copy=False)

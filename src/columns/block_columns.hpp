@@ -1,9 +1,10 @@
-// The values of many messages as one set of columns, decoded straight into
-// them: each message's section 4 goes through the decoder's sink into rows
-// after those already added, tagged with where the message came from, its
-// category codes renumbered into lists shared by the whole block and merged
-// by content, so that equal texts get one code whichever message or table
-// set they came from.
+// The values of one message or many as one set of columns, decoded straight
+// into them; the package's only way from values to columns. Each message's
+// section 4 goes through the decoder's sink into rows after those already
+// added, tagged with where the message came from, its category codes
+// renumbered into lists shared by the whole block and merged by content, so
+// that equal texts get one code whichever message or table set they came
+// from.
 #pragma once
 
 #include <cstdint>
