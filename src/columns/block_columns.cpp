@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <new>
 #include <utility>
@@ -29,7 +30,7 @@ void renumber(std::int32_t* codes, std::size_t count, const std::vector<std::int
 }
 
 template <class Texts, class Key>
-std::vector<std::int32_t> merged(OwnedCategories& block, const Texts& texts, Key&& key) {
+std::vector<std::int32_t> merged(TextCategories& block, const Texts& texts, Key&& key) {
     std::vector<std::int32_t> remap;
     remap.reserve(texts.size());
     for (std::size_t i = 0; i < texts.size(); ++i)
@@ -58,19 +59,20 @@ void narrow_column(GrowingArray<std::int32_t>& codes, std::size_t count, std::si
 std::int32_t OwnedCategories::code(std::string_view text) {
     if (auto it = codes_.find(text); it != codes_.end()) return it->second;
     const auto code = static_cast<std::int32_t>(texts_.size());
-    texts_.emplace_back(text);
-    codes_.emplace(std::string(text), code);
+    codes_.emplace(texts_.emplace_back(text), code);
     return code;
 }
 
 std::vector<std::string> OwnedCategories::take() {
     codes_.clear();
-    return std::exchange(texts_, {});
+    std::vector<std::string> texts(std::make_move_iterator(texts_.begin()), std::make_move_iterator(texts_.end()));
+    texts_.clear();
+    return texts;
 }
 
-void OwnedCategories::clear() noexcept {
-    codes_.clear();
-    texts_.clear();
+void OwnedCategories::truncate(std::size_t size) noexcept {
+    for (; texts_.size() > size; texts_.pop_back())
+        codes_.erase(texts_.back());
 }
 
 std::size_t BlockColumns::code_width(std::size_t categories) const noexcept {
@@ -100,10 +102,16 @@ Status BlockBuilder::append(const BufrMessage& message, const TableSet& tables, 
     ranked_subset_ = 0;
     names_.clear();
     own_meanings_.clear();
-    own_texts_.clear();
+    texts_before_ = texts_.size();
     refused_.reset();
     Status decoded = Ok{};
     try {
+        // Uncompressed values come in batches: room for the likely count
+        // spares regrowing every column again and again.
+        if (!message.compressed_data) {
+            const std::size_t likely = columns_.count + expected_values(std::uint64_t{8} * section4.size);
+            columns_.for_each_array([likely](auto& array) { array.reserve(likely); });
+        }
         decoded = decode_section4_into(message, tables, section4, *this, &subset_starts_);
     } catch (const std::bad_alloc&) {
         decoded = memory_error();
@@ -146,7 +154,9 @@ void BlockBuilder::put(std::size_t row, const Value& v, std::uint32_t subset) {
     }
     c.rank[row] = ranks_.next(names_.key_number(c.name[row]));
     c.meaning[row] = v.meaning != nullptr ? own_meanings_.code(v.meaning) : kNoCategory;
-    c.text[row] = has_text(v) ? own_texts_.code(shown_text(text_of(v))) : kNoCategory;
+    // Texts are many and seldom repeat across messages: coded straight into
+    // the block's list, which a failed message gives back its own.
+    c.text[row] = has_text(v) ? texts_.code(shown_text(text_of(v))) : kNoCategory;
 }
 
 bool BlockBuilder::take_values(std::vector<DecodedValue>& batch) {
@@ -194,7 +204,6 @@ void BlockBuilder::finish_message() {
         key_remap.push_back(key->empty() ? kNoCategory : keys_.code(*key));
     const auto& meanings = own_meanings_.texts();
     const auto meaning_remap = merged(meanings_, meanings, [&](std::size_t i) { return *meanings[i]; });
-    const auto text_remap = merged(texts_, own_texts_.texts(), [&](std::size_t i) { return own_texts_.texts()[i]; });
     BlockColumns& c = columns_;
     for (std::size_t row = first_row_; row < c.count; ++row) {
         const auto own = static_cast<std::size_t>(c.name[row]);
@@ -204,7 +213,6 @@ void BlockBuilder::finish_message() {
     }
     const std::size_t rows = c.count - first_row_;
     renumber(c.meaning.data() + first_row_, rows, meaning_remap);
-    renumber(c.text.data() + first_row_, rows, text_remap);
     std::fill_n(c.file.data() + first_row_, rows, tag_.file);
     std::fill_n(c.message.data() + first_row_, rows, tag_.message);
     std::fill_n(c.offset.data() + first_row_, rows, tag_.offset);
@@ -212,6 +220,7 @@ void BlockBuilder::finish_message() {
 }
 
 void BlockBuilder::drop_message() noexcept {
+    texts_.truncate(texts_before_);
     columns_.count = first_row_;
     columns_.for_each_array([this](auto& array) { array.shrink_to(first_row_); });
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <span>
 #include <string>
@@ -26,22 +27,19 @@
 namespace skyrec {
 
 // Distinct texts numbered in the order first seen, owning copies of them: the
-// block outlives the values and may outlive the tables they came from.
+// values they come from are gone once decoded.
 class OwnedCategories {
 public:
     std::int32_t code(std::string_view text);
-    const std::vector<std::string>& texts() const noexcept { return texts_; }
+    std::size_t size() const noexcept { return texts_.size(); }
+    // Forgets the texts numbered from `size` on.
+    void truncate(std::size_t size) noexcept;
     // The texts, leaving the categories empty.
     std::vector<std::string> take();
-    void clear() noexcept;
 
 private:
-    struct Hash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-    };
-    std::unordered_map<std::string, std::int32_t, Hash, std::equal_to<>> codes_;
-    std::vector<std::string> texts_;
+    std::deque<std::string> texts_;  // never moves a string: the keys view them
+    std::unordered_map<std::string_view, std::int32_t> codes_;
 };
 
 // Where a message's rows come from.
@@ -120,11 +118,12 @@ private:
     void drop_message() noexcept;
 
     BlockColumns columns_;
-    OwnedCategories names_block_;
-    OwnedCategories units_block_;
+    // The block's lists; all but the texts view the tables' own strings.
+    TextCategories names_block_;
+    TextCategories units_block_;
     OwnedCategories texts_;
-    OwnedCategories meanings_;
-    OwnedCategories keys_;
+    TextCategories meanings_;
+    TextCategories keys_;
     std::uint64_t block_bytes_ = 0;  // of the messages met
 
     // The message being decoded, its categories its own until it is done.
@@ -137,7 +136,7 @@ private:
     KeyRanks ranks_;
     std::uint32_t ranked_subset_ = 0;  // the subset that ranks_ counts
     PointerCategories own_meanings_;
-    OwnedCategories own_texts_;
+    std::size_t texts_before_ = 0;  // the block's texts before the message's own
     std::optional<BufrError> refused_;
 };
 

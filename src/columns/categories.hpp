@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -27,7 +28,7 @@ public:
     }
     const std::vector<const std::string*>& texts() const noexcept { return texts_; }
     void clear() noexcept {
-        cache_.fill(Slot{});
+        if (!texts_.empty()) cache_.fill(Slot{});  // only code() fills slots, and it always adds a text
         codes_.clear();
         texts_.clear();
     }
@@ -47,6 +48,28 @@ private:
     std::array<Slot, kCacheSize> cache_{};
     std::unordered_map<const std::string*, std::int32_t> codes_;
     std::vector<const std::string*> texts_;
+};
+
+// Keyed by content, viewing texts that outlive the categories (those of a
+// TableSet): entries of different tables may share a text.
+class TextCategories {
+public:
+    std::int32_t code(std::string_view text) {
+        auto [it, added] = codes_.try_emplace(text, static_cast<std::int32_t>(texts_.size()));
+        if (added) texts_.push_back(text);
+        return it->second;
+    }
+    // Copies of the texts, leaving the categories empty.
+    std::vector<std::string> take() {
+        std::vector<std::string> copies(texts_.begin(), texts_.end());
+        codes_.clear();
+        texts_.clear();
+        return copies;
+    }
+
+private:
+    std::unordered_map<std::string_view, std::int32_t> codes_;
+    std::vector<std::string_view> texts_;
 };
 
 }  // namespace skyrec
