@@ -29,12 +29,12 @@ void renumber(std::int32_t* codes, std::size_t count, const std::vector<std::int
     }
 }
 
-template <class Texts, class Key>
-std::vector<std::int32_t> merged(TextCategories& block, const Texts& texts, Key&& key) {
+// The codes in `block` of a message's own texts, merged by content.
+std::vector<std::int32_t> merged(TextCategories& block, const std::vector<const std::string*>& texts) {
     std::vector<std::int32_t> remap;
     remap.reserve(texts.size());
-    for (std::size_t i = 0; i < texts.size(); ++i)
-        remap.push_back(block.code(key(i)));
+    for (const std::string* text : texts)
+        remap.push_back(block.code(*text));
     return remap;
 }
 
@@ -194,8 +194,8 @@ void BlockBuilder::finish_message() {
     // differ from the master's) is one name.
     const auto& own_names = names_.names();
     const auto& own_units = names_.units();
-    const auto name_remap = merged(names_block_, own_names, [&](std::size_t i) { return *own_names[i]; });
-    const auto unit_remap = merged(units_block_, own_units, [&](std::size_t i) { return *own_units[i]; });
+    const auto name_remap = merged(names_block_, own_names);
+    const auto unit_remap = merged(units_block_, own_units);
     // A name without a key keeps no category, as a value without a meaning.
     const auto& own_keys = names_.keys();
     std::vector<std::int32_t> key_remap;
@@ -203,7 +203,7 @@ void BlockBuilder::finish_message() {
     for (const std::string* key : own_keys)
         key_remap.push_back(key->empty() ? kNoCategory : keys_.code(*key));
     const auto& meanings = own_meanings_.texts();
-    const auto meaning_remap = merged(meanings_, meanings, [&](std::size_t i) { return *meanings[i]; });
+    const auto meaning_remap = merged(meanings_, meanings);
     BlockColumns& c = columns_;
     for (std::size_t row = first_row_; row < c.count; ++row) {
         const auto own = static_cast<std::size_t>(c.name[row]);

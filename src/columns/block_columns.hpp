@@ -69,11 +69,13 @@ struct BlockColumns {
     GrowingArray<std::int32_t> meaning;      // into meanings, or kNoCategory
     GrowingArray<std::int32_t> key;          // into keys, or kNoCategory
     GrowingArray<std::uint32_t> rank;        // of the key in its subset, from 1; 0 when unranked
-    std::vector<std::string> names;
-    std::vector<std::string> units;  // the empty string for values that no Table B entry names
+    // Names, units, meanings and keys view the strings of the tables that the
+    // block was decoded with, which must outlive it; texts are the block's own.
+    std::vector<std::string_view> names;
+    std::vector<std::string_view> units;  // the empty string for values that no Table B entry names
     std::vector<std::string> texts;
-    std::vector<std::string> meanings;
-    std::vector<std::string> keys;
+    std::vector<std::string_view> meanings;
+    std::vector<std::string_view> keys;
     std::int32_t files = 0;  // one more than the largest file code
     bool narrowed = false;
 
@@ -103,7 +105,8 @@ public:
     std::size_t size() const noexcept { return columns_.count; }
     // Where each subset of the last message appended starts, counted in its own rows.
     const std::vector<std::size_t>& subset_starts() const noexcept { return subset_starts_; }
-    // The columns so far, with their category lists; the builder is left empty.
+    // The columns so far, with their category lists (see BlockColumns); the
+    // builder is left empty.
     BlockColumns take();
 
     bool take_values(std::vector<DecodedValue>& batch) override;

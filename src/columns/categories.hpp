@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace skyrec {
@@ -59,12 +60,10 @@ public:
         if (added) texts_.push_back(text);
         return it->second;
     }
-    // Copies of the texts, leaving the categories empty.
-    std::vector<std::string> take() {
-        std::vector<std::string> copies(texts_.begin(), texts_.end());
+    // The texts, leaving the categories empty.
+    std::vector<std::string_view> take() {
         codes_.clear();
-        texts_.clear();
-        return copies;
+        return std::exchange(texts_, {});
     }
 
 private:

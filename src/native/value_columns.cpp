@@ -1,6 +1,6 @@
 #include "native/value_columns.hpp"
 
-#include <string>
+#include <string_view>
 
 #include "lib/boxed.hpp"
 #include "lib/errors.hpp"
@@ -9,7 +9,7 @@
 namespace skyrec::py {
 namespace {
 
-PyObject* owned_str(const std::string& text) { return lossy_str(text); }
+PyObject* text_str(std::string_view text) { return lossy_str(text); }
 
 }  // namespace
 
@@ -35,9 +35,9 @@ bool set_value_columns(PyObject* d, BlockColumns& c) {
            flags("raw_present", c.raw_present) && codes("name", c.name, c.names.size()) &&
            codes("unit", c.unit, c.units.size()) && codes("text", c.text, c.texts.size()) &&
            codes("meaning", c.meaning, c.meanings.size()) && codes("key", c.key, c.keys.size()) &&
-           set_column(d, "rank", c.rank, n) && set_item(d, "names", list_of(c.names, owned_str)) &&
-           set_item(d, "units", list_of(c.units, owned_str)) && set_item(d, "texts", list_of(c.texts, owned_str)) &&
-           set_item(d, "meanings", list_of(c.meanings, owned_str)) && set_item(d, "keys", list_of(c.keys, owned_str)) &&
+           set_column(d, "rank", c.rank, n) && set_item(d, "names", list_of(c.names, text_str)) &&
+           set_item(d, "units", list_of(c.units, text_str)) && set_item(d, "texts", list_of(c.texts, text_str)) &&
+           set_item(d, "meanings", list_of(c.meanings, text_str)) && set_item(d, "keys", list_of(c.keys, text_str)) &&
            set_item(d, "count", PyLong_FromSize_t(n));
 }
 
