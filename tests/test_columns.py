@@ -189,7 +189,6 @@ PERIODS = [Element(4024, "TIME PERIOD", "Hour", width=8, abbreviation="timePerio
 def test_a_message_is_decoded_as_a_block_of_one(tmp_path, compressed):
     pd = pytest.importorskip("pandas")
     from blockfiles import assert_same_frame
-
     from skyrec.blocks import read_block
 
     tables = _skyrec.TableSet.from_eccodes(write_table_dir(tmp_path, PERIODS))

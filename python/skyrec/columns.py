@@ -197,7 +197,7 @@ def columns_frame(parts: Iterable[tuple[int, Columns]]) -> pd.DataFrame:
     joined by pandas."""
     pd = pandas()
     parts = list(parts)
-    natives = [c.native() for _, c in parts] or [_native.decode_block([])]
+    natives: list[Mapping[str, Any]] = [c.native() for _, c in parts] or [_native.decode_block([])]
     joined: dict[str, Any] = {key: np.concatenate([np.asarray(n[key]) for n in natives])
                               for key in NATIVE_ARRAYS.values() if key not in CODE_CATEGORIES}
     for key, categories in CODE_CATEGORIES.items():

@@ -97,7 +97,8 @@ class BlockBuilder final : public Section4Sink {
 public:
     // Decodes `section4` (the data of `message`, whose whole length is
     // `message_bytes`) with `tables` into rows after those already added.
-    // `tables` must outlive the builder. On failure the block is as it was.
+    // `tables` must outlive the builder and the columns it gives. On failure
+    // the block is as it was.
     Status append(const BufrMessage& message, const TableSet& tables, ByteView section4, std::size_t message_bytes,
                   const MessageTag& tag);
 
