@@ -29,12 +29,12 @@ bool same(const DecodedValue& a, double value, std::uint64_t raw, std::string_vi
 // Whether a block row shows `a` as the package's outputs show it: a number
 // only where the value is one, texts without their padding.
 bool shown_alike(const DecodedValue& a, double value, std::uint64_t raw, std::string_view text, bool has_text,
-                 skyrec::DescriptorCode descriptor, bool raw_missing) {
+                 skyrec::DescriptorCode descriptor, bool raw_present) {
     const bool number = skyrec::shows_number(a.has_value, a.has_raw, a.name);
     const bool values_agree =
         number ? (a.value == value || (std::isnan(a.value) && std::isnan(value))) : std::isnan(value);
     const bool raw_shown = skyrec::shows_raw(a.has_raw, a.name);
-    return a.descriptor == descriptor && values_agree && raw_missing == !raw_shown && (!raw_shown || a.raw == raw) &&
+    return a.descriptor == descriptor && values_agree && raw_present == raw_shown && (!raw_shown || a.raw == raw) &&
            a.text.present() == has_text && (!has_text || skyrec::shown_text(a.text.view()) == text);
 }
 
@@ -124,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string_view text =
             has_text ? std::string_view(block.texts.at(static_cast<std::size_t>(block.text[row]))) : "";
         if (!shown_alike(v, block.value[row], block.raw[row], text, has_text, block.descriptor[row],
-                         block.raw_missing[row] != 0) ||
+                         block.raw_present[row] != 0) ||
             block.subset[row] != subset || block.message[row] != 1 ||
             block.names.at(static_cast<std::size_t>(block.name[row])) != *v.name || block.name[row] != block.name[i] ||
             block.unit[row] != block.unit[i] || block.meaning[row] != block.meaning[i] ||

@@ -176,7 +176,7 @@ def test_a_message_failing_midway_leaves_no_rows_or_categories(tables):
 def test_block_columns_say_their_item_types(tables):
     block = _native.decode_block([(good(1, "ONE", 0, subsets=2), 0, [0], [0], [tables])])
     expected = {"message": np.int64, "offset": np.int64, "subset": np.uint32, "descriptor": np.uint32,
-                "value": np.float64, "raw": np.uint64, "raw_missing": np.bool_}
+                "value": np.float64, "raw": np.uint64, "raw_present": np.bool_}
     for key, dtype in expected.items():
         view = memoryview(block[key])
         assert (view.shape, np.dtype(view.format)) == ((block["count"],), np.dtype(dtype)), key
@@ -258,7 +258,7 @@ def signature(block: dict) -> tuple:
     import hashlib
 
     return tuple(hashlib.sha1(memoryview(block[key])).hexdigest() for key in
-                 ("message", "subset", "descriptor", "name", "unit", "value", "raw", "raw_missing")) + (
+                 ("message", "subset", "descriptor", "name", "unit", "value", "raw", "raw_present")) + (
         tuple(block["names"]), tuple(block["units"]))
 
 

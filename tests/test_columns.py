@@ -16,9 +16,10 @@ from test_decode_compressed import DESCRIPTORS, compressed_bits, uncompressed_bi
 
 import _skyrec  # noqa: E402
 from bufrgen import BitWriter, build_message  # noqa: E402
-from decodekit import as_read, decode, make_tables  # noqa: E402
+from decodekit import as_read, column, decode, make_tables  # noqa: E402
 from skyrec import _native, read_messages  # noqa: E402
 from skyrec.columns import Columns  # noqa: E402
+from tablegen import Element, write_table_dir  # noqa: E402
 
 DTYPES = {"descriptor": np.uint32, "value": np.float64, "raw": np.uint64, "raw_present": np.bool_,
           "subset": np.uint32, "element_code": np.int32, "text_code": np.int32, "meaning_code": np.int32,
@@ -175,3 +176,58 @@ def test_threads_decode_side_by_side(tables):
     with ThreadPoolExecutor(4) as pool:
         results = list(pool.map(one, range(200)))
     assert results == [(expected.raw.tolist(), expected.text.tolist(), expected.subset_starts.tolist())] * 200
+
+
+# Entries that share a name but not its unit, as 004024 to 004026 do, and a
+# name that has a key beside one that has none.
+PERIODS = [Element(4024, "TIME PERIOD", "Hour", width=8, abbreviation="timePeriod"),
+           Element(4025, "TIME PERIOD", "Minute", width=8, abbreviation="timePeriod"),
+           Element(1001, "WMO BLOCK NUMBER", width=7)]
+
+
+@pytest.mark.parametrize("compressed", [False, True])
+def test_a_message_is_decoded_as_a_block_of_one(tmp_path, compressed):
+    pd = pytest.importorskip("pandas")
+    from blockfiles import assert_same_frame
+    from skyrec.blocks import read_block
+
+    tables = _skyrec.TableSet.from_eccodes(write_table_dir(tmp_path, PERIODS))
+    raws = [(6, 30, 1), (12, 45, 2)]
+    bits = BitWriter()
+    if compressed:
+        for k, width in enumerate((8, 8, 7, 8)):
+            column(bits, width, [r[k % 3] for r in raws])
+    else:
+        for r in raws:
+            bits.uint(r[0], 8).uint(r[1], 8).uint(r[2], 7).uint(r[0], 8)
+    data = build_message([4024, 4025, 1001, 4024], bits.to_bytes(), subsets=2, compressed=compressed)
+    (item,) = read_messages(data, tables=tables, output="columns")
+    c = item.columns
+    # One category per distinct text; each value keeps the unit of its own entry.
+    assert c.names == ("TIME PERIOD", "WMO BLOCK NUMBER") and c.keys == ("timePeriod",)
+    assert c.unit.tolist() == ["Hour", "Minute", "Numeric", "Hour"] * 2
+    assert c.key.tolist() == ["timePeriod", "timePeriod", None, "timePeriod"] * 2
+    assert c.rank.tolist() == [1, 2, 0, 3] * 2
+    assert [int(r) if p else None for r, p in zip(c.raw, c.raw_present)] == [6, 30, 1, 6, 12, 45, 2, 12]
+    # The message's frame is the block's, categories and dtypes included.
+    values, _ = read_block(data, tables=tables)
+    assert_same_frame(c.to_dataframe(), values.drop(columns="offset"))
+    assert list(c.to_dataframe()["unit"].cat.categories) == ["Hour", "Minute", "Numeric"]
+    assert isinstance(c.to_dataframe()["raw"].dtype, pd.UInt64Dtype)
+
+
+@pytest.mark.parametrize("call", ["decode_columns", "decode_block", "message_headers"])
+def test_native_columns_say_their_item_types(tables, call):
+    # Every array of the native results describes its items: NumPy takes the
+    # dtype from the buffer, and every array has one item per row.
+    data = build_message(DESCRIPTORS, compressed_bits().to_bytes(), subsets=3, compressed=True)
+    message = _skyrec.parse_bytes(data)
+    result = {"decode_columns": lambda: _native.decode_columns(data, 0, message, tables),
+              "decode_block": lambda: _native.decode_block([(data, 0, [0], [0], [tables])]),
+              "message_headers": lambda: _native.message_headers(data)}[call]()
+    arrays = {key: memoryview(item) for key, item in result.items() if isinstance(item, _native.OwnedBuffer)}
+    assert "subset" in arrays or "offset" in arrays
+    assert {arrays[k].format for k in ("raw_present", "framed", "observed", "compressed") if k in arrays} == {"?"}
+    for key, view in arrays.items():
+        assert view.format and np.asarray(result[key]).dtype == np.dtype(view.format), key
+        assert len(view) == (3 if key == "subset_starts" else result["count"]), key

@@ -91,16 +91,6 @@ def test_a_file_read_whole_or_message_by_message_is_the_same_frame(tables, tmp_p
     assert frame.attrs["errors"] == []
 
 
-def test_the_corpus_read_whole_is_the_corpus_read_message_by_message(corpus, definitions):
-    source = skyrec.find_tables(definitions=definitions)  # each table version loaded once
-    for path in sorted(p for p in corpus.iterdir() if p.suffix != ".tsv"):
-        frame = skyrec.read_dataframe(path, tables=source)
-        expected = read_by_message(path, tables=source)
-        assert_same_frame(frame, expected, path.name)
-        assert [(e.index, e.offset, e.reason) for e in frame.attrs["errors"]] == [
-            (e.index, e.offset, e.reason) for e in expected.attrs["errors"]], path.name
-
-
 def test_an_empty_file_gives_an_empty_frame(tables):
     frame = skyrec.read_dataframe(b"", tables=tables)
     assert len(frame) == 0 and tuple(frame.columns) == FRAME_COLUMNS and str(frame["raw"].dtype) == "UInt64"

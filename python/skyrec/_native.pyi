@@ -11,27 +11,41 @@ from typing_extensions import Buffer
 
 from _skyrec import BufrMessage, DecodedValue, TableSet
 
-@type_check_only
-class NativeColumns(TypedDict):
-    """What decode_columns gives: bytearrays of fixed-size items, and the texts
-    that the element, text and meaning codes index."""
+@final
+class OwnedBuffer:
+    """Column memory filled by the decoder, exported through the buffer
+    protocol as one-dimensional typed items (struct format codes)."""
 
-    descriptor: bytearray
-    value: bytearray
-    raw: bytearray
-    raw_present: bytearray
-    subset: bytearray
-    element: bytearray
-    text: bytearray
-    meaning: bytearray
-    rank: bytearray
+@type_check_only
+class ValueColumns(TypedDict):
+    """The value columns of decode_columns and decode_block: one OwnedBuffer
+    per column, typed by its buffer format, and the category lists that the
+    code columns (name, unit, text, meaning, key; -1 for none) index."""
+
+    subset: Buffer
+    descriptor: Buffer
+    value: Buffer
+    raw: Buffer
+    raw_present: Buffer
+    name: Buffer
+    unit: Buffer
+    text: Buffer
+    meaning: Buffer
+    key: Buffer
+    rank: Buffer
     count: int
-    subset_starts: bytearray
-    element_names: list[str]
-    element_units: list[str]
-    element_keys: list[str]
-    meanings: list[str]
+    names: list[str]
+    units: list[str]
     texts: list[str]
+    meanings: list[str]
+    keys: list[str]
+
+@type_check_only
+class NativeColumns(ValueColumns):
+    """What decode_columns gives: one message's value columns (codes 32
+    bits wide) and where each subset starts (uint64)."""
+
+    subset_starts: Buffer
 
 # A message of n bytes decodes to at most VALUES_FLOOR + VALUES_PER_BYTE * n values.
 VALUES_FLOOR: int
@@ -70,75 +84,54 @@ def resolve_table_dir(path: str) -> str:
 
 @type_check_only
 class MessageHeaders(TypedDict):
-    """What message_headers gives: a bytearray of fixed-size items per header
-    field, one item per message found."""
+    """What message_headers gives: an OwnedBuffer per header field, typed by
+    its buffer format, one item per message found."""
 
-    offset: bytearray
-    length: bytearray
-    framed: bytearray
-    edition: bytearray
-    master_table: bytearray
-    centre: bytearray
-    subcentre: bytearray
-    update_sequence: bytearray
-    category: bytearray
-    subcategory: bytearray
-    local_subcategory: bytearray
-    master_version: bytearray
-    local_version: bytearray
-    year: bytearray
-    month: bytearray
-    day: bytearray
-    hour: bytearray
-    minute: bytearray
-    second: bytearray
-    subsets: bytearray
-    observed: bytearray
-    compressed: bytearray
+    offset: Buffer
+    length: Buffer
+    framed: Buffer
+    edition: Buffer
+    master_table: Buffer
+    centre: Buffer
+    subcentre: Buffer
+    update_sequence: Buffer
+    category: Buffer
+    subcategory: Buffer
+    local_subcategory: Buffer
+    master_version: Buffer
+    local_version: Buffer
+    year: Buffer
+    month: Buffer
+    day: Buffer
+    hour: Buffer
+    minute: Buffer
+    second: Buffer
+    subsets: Buffer
+    observed: Buffer
+    compressed: Buffer
     count: int
     resume: int  # where a header pass over the bytes that follow goes on
     errors: list[tuple[int, str]]  # (row, reason)
 
 def message_headers(data: Buffer, position: int = 0, end: int | None = None) -> MessageHeaders:
     """The header fields of every message (of edition 2, 3 or 4) whose marker lies in [position, end),
-    as bytearrays of fixed-size items by field name, with "errors": (row,
+    as typed buffers by field name, with "errors": (row,
     reason) for messages that cannot be framed."""
 
 # (data, file code, offsets, message numbers, table sets), one each per offset.
 _Piece = (tuple[Buffer, int, Sequence[int], Sequence[int], Sequence[TableSet]]
           | tuple[Buffer, int, Sequence[int], Sequence[int], Sequence[TableSet], int])
 
-@final
-class OwnedBuffer:
-    """Column memory filled by the decoder, exported through the buffer
-    protocol as one-dimensional typed items (struct format codes)."""
-
 @type_check_only
-class BlockColumns(TypedDict):
-    """What decode_block gives: one OwnedBuffer per column, typed by its
-    buffer format, and the category lists that the code columns index."""
+class BlockColumns(ValueColumns):
+    """What decode_block gives: the value columns (codes 1, 2 or 4 bytes an
+    item, as pandas keeps codes for that many categories) with the block's
+    own columns."""
 
-    file: OwnedBuffer
-    message: OwnedBuffer
-    offset: OwnedBuffer
-    subset: OwnedBuffer
-    descriptor: OwnedBuffer
-    value: OwnedBuffer
-    raw: OwnedBuffer
-    raw_missing: OwnedBuffer
-    name: OwnedBuffer
-    unit: OwnedBuffer
-    text: OwnedBuffer
-    meaning: OwnedBuffer
-    key: OwnedBuffer
-    rank: OwnedBuffer
-    count: int
-    rows: bytearray
-    names: list[str]
-    units: list[str]
-    texts: list[str]
-    meanings: list[str]
-    keys: list[str]
+    file: Buffer
+    message: Buffer
+    offset: Buffer
+    rows: bytearray  # values per message, uint64 items
     errors: list[tuple[int, int, str, str]]  # (piece, position, reason, where)
 
 def decode_block(pieces: Sequence[_Piece]) -> BlockColumns:

@@ -13,7 +13,7 @@ therefore decode side by side. Needs pandas (`pip install '.[pandas]' from a sky
 from __future__ import annotations
 
 import os
-from collections.abc import Callable, Iterable, Mapping, Sequence
+from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, cast
 
@@ -22,6 +22,7 @@ import numpy as np
 from _skyrec import TableSet
 
 from . import _native
+from .columns import categorical, value_frame_columns
 from .errors import DecodeError, decode_error
 from .optional import pandas
 from .reader import BUFFER_TYPES, Source
@@ -42,20 +43,9 @@ if TYPE_CHECKING:
 
     from ._native import BlockColumns, MessageHeaders
 
-# (column, dtype) of the header arrays that skyrec._native.message_headers gives.
-HEADER_ARRAYS = (("offset", np.uint64), ("length", np.uint64), ("edition", np.uint8), ("master_table", np.uint8),
-                 ("centre", np.uint16), ("subcentre", np.uint16), ("update_sequence", np.uint8),
-                 ("category", np.uint8), ("subcategory", np.uint8), ("local_subcategory", np.uint8),
-                 ("master_version", np.uint8), ("local_version", np.uint8), ("subsets", np.uint16),
-                 ("observed", np.bool_), ("compressed", np.bool_))
-TIME_PARTS = (("year", np.uint16), ("month", np.uint8), ("day", np.uint8), ("hour", np.uint8),
-              ("minute", np.uint8), ("second", np.uint8))
-HEADER_COLUMNS = ("message", "offset", "length", "edition", "master_table", "centre", "subcentre", "update_sequence",
-                  "category", "subcategory", "local_subcategory", "master_version", "local_version", "time",
-                  "subsets", "observed", "compressed", "error")
-# The OwnedBuffer columns of skyrec._native.decode_block.
-BLOCK_ARRAYS = ("file", "message", "offset", "subset", "descriptor", "value", "raw", "raw_missing", "name", "unit",
-                "text", "meaning", "key", "rank")
+# The header pass's time fields, which the frame shows as one column "time"
+# where the first of them stands.
+TIME_PARTS = ("year", "month", "day", "hour", "minute", "second")
 TIME_UNIT = "datetime64[s]"  # seconds reach every year section 1 can hold
 
 # A callable takes the header frame and returns a mask; a mapping is by column.
@@ -104,23 +94,28 @@ def headers_frame(d: MessageHeaders, first_index: int = 0, file: str | None = No
     message could not be framed (its other fields are then 0). `base` is
     where the scanned bytes start in the file."""
     pd = pandas()
-    fields: Mapping[str, Any] = d  # read by name from the tables above
-    data = {name: np.frombuffer(fields[name], dtype) for name, dtype in HEADER_ARRAYS}
-    data["offset"] = data["offset"].astype(np.int64) + base
-    data["length"] = data["length"].astype(np.int64)
-    data["message"] = np.arange(first_index, first_index + d["count"], dtype=np.int64)
-    data["time"] = typical_time(*(np.frombuffer(fields[name], dtype) for name, dtype in TIME_PARTS))
+    columns = dict(_header_columns(d))
+    # The native columns in their order; the frame counts offsets and lengths
+    # as pandas counts positions.
+    data: dict[str, Any] = {"message": np.arange(first_index, first_index + d["count"], dtype=np.int64)}
+    for name, column in columns.items():
+        if name == TIME_PARTS[0]:
+            data["time"] = typical_time(*(columns[part] for part in TIME_PARTS))
+        elif name in ("offset", "length"):
+            data[name] = column.astype(np.int64) + (base if name == "offset" else 0)
+        elif name not in TIME_PARTS and name != "framed":
+            data[name] = column
     data["error"] = np.full(d["count"], None, dtype=object)
     for row, reason in d["errors"]:
         data["error"][row] = reason
-    frame = pd.DataFrame({name: data[name] for name in HEADER_COLUMNS}, copy=False)
+    frame = pd.DataFrame(data, copy=False)
     if file is not None:
         frame.insert(0, "file", _one_file(pd, file, len(frame)))
     return frame
 
 
 def _one_file(pd: Any, file: str, count: int) -> pd.Categorical:
-    return pd.Categorical.from_codes(np.zeros(count, np.int8), categories=pd.Index([file], dtype=object))
+    return categorical(pd, np.zeros(count, np.int8), [file])
 
 
 def read_headers(source: Source, *, start: int = 0, end: int | None = None, first_index: int = 0,
@@ -141,17 +136,27 @@ def file_headers(path: str | os.PathLike[str], start: int = 0, end: int | None =
     chunks = scan_file_headers(path, start, end)
     if len(chunks) == 1 and chunks[0][1] in (-1, chunks[0][0]["count"]) and chunks[0][2] == 0:
         return chunks[0][0]
-    merged: dict[str, Any] = {"count": 0, "errors": []}
     arrays: dict[str, list[np.ndarray]] = {}
+    errors: list[tuple[int, str]] = []
+    count = 0
     for h, cut, base in chunks:
-        fields: Mapping[str, Any] = h
-        for name, dtype in (*HEADER_ARRAYS, *TIME_PARTS, ("framed", np.bool_)):
-            part: np.ndarray = np.frombuffer(fields[name], dtype)[:cut]
+        for name, column in _header_columns(h):
+            part: np.ndarray = column[:cut]
             arrays.setdefault(name, []).append(part + np.uint64(base) if name == "offset" else part)
-        merged["errors"].extend((row + merged["count"], reason) for row, reason in h["errors"] if row < cut)
-        merged["count"] += cut
-    merged.update({name: np.concatenate(parts) for name, parts in arrays.items()})
+        errors.extend((row + count, reason) for row, reason in h["errors"] if row < cut)
+        count += cut
+    merged: dict[str, Any] = {name: np.concatenate(parts) for name, parts in arrays.items()}
+    merged.update(count=count, errors=errors)
     return cast("MessageHeaders", merged)
+
+
+def _header_columns(h: MessageHeaders) -> Iterator[tuple[str, np.ndarray]]:
+    """The per-message arrays of a message_headers dict, in its order, typed
+    by their buffers."""
+    fields: Mapping[str, Any] = h
+    for name, column in fields.items():
+        if isinstance(column, (np.ndarray, _native.OwnedBuffer)):
+            yield name, np.asarray(column)
 
 
 def selected(headers: pd.DataFrame, filter: Filter) -> np.ndarray:
@@ -206,9 +211,8 @@ def source_span(source: Source, start: int = 0, end: int | None = None) -> Span:
 def _table_key(h: MessageHeaders) -> np.ndarray:
     # tables.message_key packed in one integer: 8 + 8 + 8 + 16 + 16 bits.
     fields: Mapping[str, Any] = h
-    parts = [np.frombuffer(fields[name], dtype).astype(np.int64) for name, dtype in
-             (("master_table", np.uint8), ("master_version", np.uint8), ("local_version", np.uint8),
-              ("centre", np.uint16), ("subcentre", np.uint16))]
+    parts = [np.asarray(fields[name]).astype(np.int64) for name in
+             ("master_table", "master_version", "local_version", "centre", "subcentre")]
     return (parts[0] << 48) | (parts[1] << 40) | (parts[2] << 32) | (parts[3] << 16) | parts[4]
 
 
@@ -243,10 +247,10 @@ def prepare_piece(piece: Piece, source: TableSource, filter: Filter) -> _Prepare
     elif piece.expected is not None:
         wanted, indices = piece.expected, range(first_index, first_index + len(piece.expected))
     h = _native.message_headers(data, max(0, start - base), None if end is None else max(0, end - base))
-    local = np.frombuffer(h["offset"], np.uint64).astype(np.int64)
+    local = np.asarray(h["offset"]).astype(np.int64)
     offsets = local + base
     messages = np.arange(first_index, first_index + h["count"], dtype=np.int64)
-    keep = np.frombuffer(h["framed"], np.bool_).copy()
+    keep = np.array(h["framed"])
     asked = np.ones(len(offsets), bool)
     if wanted is not None and indices is not None:
         # The messages found where asked for, numbered as the caller numbers them.
@@ -298,12 +302,7 @@ class Categories:
         return self.index.setdefault(text, len(self.index))
 
     def categorical(self, pd: Any, codes: np.ndarray) -> pd.Categorical:
-        return pd.Categorical.from_codes(codes, categories=pd.Index(list(self.index), dtype=object))
-
-
-def _categorical(pd: Any, codes: np.ndarray, categories: list[str]) -> pd.Categorical:
-    # The codes were made for these categories: no need to check them again.
-    return pd.Categorical.from_codes(codes, categories=pd.Index(categories, dtype=object), validate=False)
+        return categorical(pd, codes, list(self.index))
 
 
 def values_frame(block: BlockColumns | None, files: Sequence[str] = (), with_file: bool = True) -> pd.DataFrame:
@@ -314,22 +313,9 @@ def values_frame(block: BlockColumns | None, files: Sequence[str] = (), with_fil
         block = _native.decode_block([])
     # Each column's buffer says its item type: the dtypes are the decoder's.
     buffers: Mapping[str, Any] = block
-    array = {key: np.asarray(buffers[key]) for key in BLOCK_ARRAYS}
-    columns: dict[str, Any] = {"file": _categorical(pd, array["file"], list(files))} if with_file else {}
-    columns.update({
-        "message": array["message"],
-        "offset": array["offset"],
-        "subset": array["subset"],
-        "descriptor": array["descriptor"],
-        "name": _categorical(pd, array["name"], block["names"]),
-        "unit": _categorical(pd, array["unit"], block["units"]),
-        "value": array["value"],
-        "raw": pd.arrays.IntegerArray(array["raw"], array["raw_missing"]),
-        "text": _categorical(pd, array["text"], block["texts"]),
-        "meaning": _categorical(pd, array["meaning"], block["meanings"]),
-        "key": _categorical(pd, array["key"], block["keys"]),
-        "rank": array["rank"],
-    })
+    columns: dict[str, Any] = {"file": categorical(pd, np.asarray(block["file"]), files)} if with_file else {}
+    columns.update(message=np.asarray(block["message"]), offset=np.asarray(block["offset"]))
+    columns.update(value_frame_columns(pd, buffers))
     return pd.DataFrame(columns, copy=False)
 
 

@@ -1,18 +1,20 @@
 """One message's values as NumPy arrays, one element per value.
 
-Built by skyrec._native straight from the decoder's records: the arrays wrap
-the module's buffers without copying, and names, units, texts and meanings
-travel as integer codes into short lists of distinct texts.
+Decoded by skyrec._native as it decodes a block of many (see skyrec.blocks):
+the arrays wrap its buffers without copying, typed by the buffers, and names,
+units, texts, meanings and keys travel as integer codes into short tuples of
+distinct texts.
 """
 
 from __future__ import annotations
 
-from collections.abc import Iterable, Mapping
+from collections.abc import Iterable, Mapping, Sequence
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
 import numpy as np
 
+from . import _native
 from .optional import pandas
 
 if TYPE_CHECKING:
@@ -24,13 +26,14 @@ if TYPE_CHECKING:
 # The columns of message_dataframe and read_dataframe.
 FRAME_COLUMNS = ("message", "subset", "descriptor", "name", "unit", "value", "raw", "text", "meaning", "key", "rank")
 NO_CODE = -1
-# (attribute, key in the native dict, dtype) of the per-value arrays.
-NATIVE_ARRAYS = (("descriptor", "descriptor", np.uint32), ("value", "value", np.float64), ("raw", "raw", np.uint64),
-                 ("raw_present", "raw_present", np.bool_), ("subset", "subset", np.uint32),
-                 ("element_code", "element", np.int32), ("text_code", "text", np.int32),
-                 ("meaning_code", "meaning", np.int32), ("rank", "rank", np.uint32))
-NATIVE_CATEGORIES = (("names", "element_names"), ("units", "element_units"), ("texts", "texts"),
-                     ("meanings", "meanings"), ("keys", "element_keys"))
+# Columns' attribute for each per-value column of skyrec._native's results
+# (decode_columns and decode_block name them alike).
+NATIVE_ARRAYS = {"descriptor": "descriptor", "value": "value", "raw": "raw", "raw_present": "raw_present",
+                 "subset": "subset", "element_code": "name", "unit_code": "unit", "text_code": "text",
+                 "meaning_code": "meaning", "key_code": "key", "rank": "rank"}
+NATIVE_CATEGORIES = ("names", "units", "texts", "meanings", "keys")
+# The category list that each code column of skyrec._native's results indexes.
+CODE_CATEGORIES = {"name": "names", "unit": "units", "text": "texts", "meaning": "meanings", "key": "keys"}
 
 
 def _decoded_texts(categories: tuple[str, ...], codes: np.ndarray) -> np.ndarray:
@@ -41,13 +44,24 @@ def _decoded_texts(categories: tuple[str, ...], codes: np.ndarray) -> np.ndarray
     return found
 
 
-def key_codes(keys: tuple[str, ...], element_codes: np.ndarray) -> tuple[np.ndarray, tuple[str, ...]]:
-    """Per-value codes into the distinct keys of `keys` (one per name), -1
-    where the name has none; and those distinct keys."""
-    index: dict[str, int] = {}
-    remap = np.array([index.setdefault(k, len(index)) if k else NO_CODE for k in keys] + [NO_CODE], np.int32)
-    codes: np.ndarray = remap[element_codes]
-    return codes, tuple(index)
+def categorical(pd: Any, codes: np.ndarray, categories: Sequence[str]) -> pd.Categorical:
+    """Codes (-1 for none) into distinct texts as a pandas Categorical, the
+    codes taken as they are: skyrec._native made them for these categories."""
+    return pd.Categorical.from_codes(codes, categories=pd.Index(list(categories), dtype=object), validate=False)
+
+
+def value_frame_columns(pd: Any, native: Mapping[str, Any]) -> dict[str, Any]:
+    """The frame columns subset to rank of a skyrec._native result (decode_block's
+    or decode_columns'), its arrays wrapped as they are."""
+    columns: dict[str, Any] = {}
+    for name in FRAME_COLUMNS[1:]:
+        if name in CODE_CATEGORIES:
+            columns[name] = categorical(pd, np.asarray(native[name]), native[CODE_CATEGORIES[name]])
+        elif name == "raw":
+            columns[name] = pd.arrays.IntegerArray(np.asarray(native["raw"]), ~np.asarray(native["raw_present"]))
+        else:
+            columns[name] = np.asarray(native[name])
+    return columns
 
 
 @dataclass(eq=False, repr=False, slots=True, kw_only=True)
@@ -62,14 +76,15 @@ class Columns:
     raw_present bool     False for character data and operator markers
     texts       without their trailing NUL and blank padding
     subset      uint32   0-based subset index
-    element_code, text_code, meaning_code  int32 codes into names/units,
-                texts and meanings; -1 where a value has no text or meaning
+    element_code, unit_code, text_code, meaning_code, key_code
+                int32 codes into names, units, texts, meanings and keys, each a
+                tuple of distinct texts; -1 where a value has no text, meaning
+                or key
     subset_starts  int64, the index of each subset's first value
     rank        uint32   1 for the first value of its key in its subset, 2 for the
                          second, ... (ecCodes' "#rank#key"); 0 for unranked values:
                          operator markers, 205YYY texts, associated fields and
                          values without a key
-    keys        one per name: the key of the entry that names it ('' for none)
     """
 
     descriptor: np.ndarray
@@ -78,8 +93,10 @@ class Columns:
     raw_present: np.ndarray
     subset: np.ndarray
     element_code: np.ndarray
+    unit_code: np.ndarray
     text_code: np.ndarray
     meaning_code: np.ndarray
+    key_code: np.ndarray
     subset_starts: np.ndarray
     names: tuple[str, ...]
     units: tuple[str, ...]
@@ -92,9 +109,9 @@ class Columns:
     def from_native(cls, native: NativeColumns) -> Columns:
         """From the dict of skyrec._native.decode_columns."""
         d: Mapping[str, Any] = native
-        arrays: dict[str, Any] = {name: np.frombuffer(d[key], dtype) for name, key, dtype in NATIVE_ARRAYS}
-        texts: dict[str, Any] = {name: tuple(d[key]) for name, key in NATIVE_CATEGORIES}
-        return cls(subset_starts=np.frombuffer(d["subset_starts"], np.uint64).astype(np.int64), **arrays, **texts)
+        arrays: dict[str, Any] = {name: np.asarray(d[key]) for name, key in NATIVE_ARRAYS.items()}
+        texts: dict[str, Any] = {name: tuple(d[name]) for name in NATIVE_CATEGORIES}
+        return cls(subset_starts=np.asarray(d["subset_starts"]).astype(np.int64), **arrays, **texts)
 
     def __len__(self) -> int:
         return len(self.descriptor)
@@ -118,24 +135,19 @@ class Columns:
 
     @property
     def unit(self) -> np.ndarray:
-        return _decoded_texts(self.units, self.element_code)
-
-    @property
-    def key_code(self) -> np.ndarray:
-        """Codes into key_categories, -1 where a value has no key."""
-        return key_codes(self.keys, self.element_code)[0]
+        return _decoded_texts(self.units, self.unit_code)
 
     @property
     def key_categories(self) -> tuple[str, ...]:
-        return key_codes(self.keys, self.element_code[:0])[1]
+        """What key_code indexes: keys."""
+        return self.keys
 
     @property
     def key(self) -> np.ndarray:
         """The ecCodes key of each value (the abbreviation of its element;
         "operator", "text" and "associatedField" for markers, 205YYY texts and
         associated fields), None where the tables give none."""
-        codes, categories = key_codes(self.keys, self.element_code)
-        return _decoded_texts(categories, codes)
+        return _decoded_texts(self.keys, self.key_code)
 
     @property
     def text(self) -> np.ndarray:
@@ -159,12 +171,9 @@ class Columns:
         """Subset `j` alone, as views of these arrays (its own subset_starts is [0])."""
         start, end = self.subset_bounds(j)
         part = slice(start, end)
-        return Columns(descriptor=self.descriptor[part], value=self.value[part], raw=self.raw[part],
-                       raw_present=self.raw_present[part], subset=self.subset[part],
-                       element_code=self.element_code[part], text_code=self.text_code[part],
-                       meaning_code=self.meaning_code[part], subset_starts=np.zeros(1, np.int64), names=self.names,
-                       units=self.units, texts=self.texts, meanings=self.meanings, rank=self.rank[part],
-                       keys=self.keys)
+        arrays = {name: getattr(self, name)[part] for name in NATIVE_ARRAYS}
+        texts = {name: getattr(self, name) for name in NATIVE_CATEGORIES}
+        return Columns(subset_starts=np.zeros(1, np.int64), **arrays, **texts)
 
     def subsets(self) -> list[Columns]:
         return [self.subset_columns(j) for j in range(self.subset_count)]
@@ -178,6 +187,11 @@ class Columns:
 
     def to_wide_frame(self) -> pd.DataFrame:
         return self.wide().to_frame()
+    def native(self) -> dict[str, Any]:
+        """These columns by the names of skyrec._native's results."""
+        native: dict[str, Any] = {key: getattr(self, name) for name, key in NATIVE_ARRAYS.items()}
+        native.update((name, getattr(self, name)) for name in NATIVE_CATEGORIES)
+        return native
 
     def to_dataframe(self, message_index: int = 0) -> pd.DataFrame:
         """A pandas DataFrame, one row per value (needs pandas)."""
@@ -187,42 +201,17 @@ class Columns:
         return f"Columns(values={len(self)}, subsets={self.subset_count})"
 
 
-def merged_categorical(pd: Any, parts: list[tuple[np.ndarray, tuple[str, ...]]]) -> pd.Categorical:
-    """One Categorical from per-message codes and category lists: equal texts
-    get one code, whichever message or entry they came from."""
-    index: dict[str, int] = {}
-    codes = []
-    for part_codes, categories in parts:
-        remap = np.fromiter((index.setdefault(text, len(index)) for text in categories), np.int32,
-                            count=len(categories))
-        codes.append(np.append(remap, NO_CODE)[part_codes])  # -1 stays -1
-    merged = np.concatenate(codes) if codes else np.zeros(0, np.int32)
-    return pd.Categorical.from_codes(merged, categories=pd.Index(list(index), dtype=object))
-
-
 def columns_frame(parts: Iterable[tuple[int, Columns]]) -> pd.DataFrame:
-    """A DataFrame of (message index, Columns) pairs, rows in order (needs pandas)."""
+    """A DataFrame of (message index, Columns) pairs, rows in order (needs
+    pandas): arrays of its own, and the categories of several messages
+    joined by pandas."""
     pd = pandas()
     parts = list(parts)
-
-    def joined(attribute: str, dtype: Any) -> np.ndarray:
-        arrays = [getattr(c, attribute) for _, c in parts]
-        return np.concatenate(arrays) if arrays else np.zeros(0, dtype)
-
-    raw = pd.arrays.IntegerArray(joined("raw", np.uint64), ~joined("raw_present", np.bool_))
-    message = (np.concatenate([np.full(len(c), i, np.int64) for i, c in parts]) if parts
-               else np.zeros(0, np.int64))
-    frame = pd.DataFrame({
-        "message": message,
-        "subset": joined("subset", np.uint32),
-        "descriptor": joined("descriptor", np.uint32),
-        "name": merged_categorical(pd, [(c.element_code, c.names) for _, c in parts]),
-        "unit": merged_categorical(pd, [(c.element_code, c.units) for _, c in parts]),
-        "value": joined("value", np.float64),
-        "raw": raw,
-        "text": merged_categorical(pd, [(c.text_code, c.texts) for _, c in parts]),
-        "meaning": merged_categorical(pd, [(c.meaning_code, c.meanings) for _, c in parts]),
-        "key": merged_categorical(pd, [key_codes(c.keys, c.element_code) for _, c in parts]),
-        "rank": joined("rank", np.uint32),
-    }, copy=False)
-    return frame
+    natives: list[Mapping[str, Any]] = [c.native() for _, c in parts] or [_native.decode_block([])]
+    joined: dict[str, Any] = {key: np.concatenate([np.asarray(n[key]) for n in natives])
+                              for key in NATIVE_ARRAYS.values() if key not in CODE_CATEGORIES}
+    for key, categories in CODE_CATEGORIES.items():
+        union = pd.api.types.union_categoricals([categorical(pd, np.asarray(n[key]), n[categories]) for n in natives])
+        joined[key], joined[categories] = union.codes, union.categories
+    message = np.concatenate([np.full(len(c), i, np.int64) for i, c in parts] or [np.zeros(0, np.int64)])
+    return pd.DataFrame({"message": message, **value_frame_columns(pd, joined)}, copy=False)

@@ -156,9 +156,8 @@ def _file_pieces(path: str, blocksize: int | None, offsets_of: dict[str, np.ndar
         return [(Piece(path), size, most)]
     if path not in offsets_of:
         h = blocks.file_headers(path)
-        offsets_of[path] = np.stack([np.frombuffer(h["offset"], np.uint64).astype(np.int64),
-                                     np.frombuffer(h["length"], np.uint64).astype(np.int64),
-                                     np.frombuffer(h["compressed"], np.uint8).astype(np.int64)])
+        offsets_of[path] = np.stack([np.asarray(h[name]).astype(np.int64) for name in ("offset", "length",
+                                                                                     "compressed")])
     offsets, lengths, compressed = offsets_of[path]
     rows = _rows_bytes(lengths, compressed)
     pieces: list[tuple[Piece, int, int]] = []

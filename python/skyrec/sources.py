@@ -199,7 +199,7 @@ def _overhang(data: bytes, end: int) -> int:
     `end` still need (0 when none runs past it)."""
     tail = max(0, len(data) - MAX_MESSAGE - SECTION0)
     h = _native.message_headers(data, tail, end)
-    offsets = memoryview(h["offset"]).cast("Q")
+    offsets = memoryview(h["offset"])
     need = len(data)
     for row, _ in h["errors"]:
         offset = offsets[row]
@@ -243,7 +243,7 @@ def scan_file_headers(source: Any, start: int = 0,
             ended = held < len(buffer)
             view = memoryview(buffer)[:held]
             h = _native.message_headers(view, 0, None if end is None else max(0, end - base))
-            offsets = memoryview(h["offset"]).cast("Q")
+            offsets = memoryview(h["offset"])  # typed by the buffer: uint64
             # A message running past the chunk is read again from its start
             # with the next chunk, and every message after it with it.
             cut = h["count"]

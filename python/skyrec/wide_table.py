@@ -116,9 +116,9 @@ def columns_wide(columns: Any) -> Wide:
     details = (columns.raw.reshape(subsets, width),
                {c: meaning[:, c] for c in np.flatnonzero((columns.meaning_code.reshape(subsets, width) >= 0)
                                                          .any(axis=0)).tolist()})
-    keys = [columns.keys[e] or None for e in element.tolist()]
+    keys = [columns.keys[k] or None if k >= 0 else None for k in columns.key_code[first].tolist()]
     return Wide(values=columns.value.reshape(subsets, width), descriptor=descriptor[0].copy(),
                 rank=columns.rank[first].copy(), scale=None, names=tuple(columns.names[e] for e in element.tolist()),
-                units=tuple(columns.units[e] for e in element.tolist()), keys=tuple(keys),
+                units=tuple(columns.units[u] for u in columns.unit_code[first].tolist()), keys=tuple(keys),
                 texts={c: text[:, c] for c in np.flatnonzero(character).tolist()},
                 details_made=details, details_source=lambda: details)

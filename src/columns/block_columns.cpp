@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <new>
 #include <utility>
 
-#include "columns/column_builder.hpp"
 #include "columns/shown_values.hpp"
 #include "decode/column_kernel.hpp"
 #include "decode/compressed_section.hpp"
@@ -29,12 +29,12 @@ void renumber(std::int32_t* codes, std::size_t count, const std::vector<std::int
     }
 }
 
-template <class Texts, class Key>
-std::vector<std::int32_t> merged(OwnedCategories& block, const Texts& texts, Key&& key) {
+// The codes in `block` of a message's own texts, merged by content.
+std::vector<std::int32_t> merged(TextCategories& block, const std::vector<const std::string*>& texts) {
     std::vector<std::int32_t> remap;
     remap.reserve(texts.size());
-    for (std::size_t i = 0; i < texts.size(); ++i)
-        remap.push_back(block.code(key(i)));
+    for (const std::string* text : texts)
+        remap.push_back(block.code(*text));
     return remap;
 }
 
@@ -59,19 +59,20 @@ void narrow_column(GrowingArray<std::int32_t>& codes, std::size_t count, std::si
 std::int32_t OwnedCategories::code(std::string_view text) {
     if (auto it = codes_.find(text); it != codes_.end()) return it->second;
     const auto code = static_cast<std::int32_t>(texts_.size());
-    texts_.emplace_back(text);
-    codes_.emplace(std::string(text), code);
+    codes_.emplace(texts_.emplace_back(text), code);
     return code;
 }
 
 std::vector<std::string> OwnedCategories::take() {
     codes_.clear();
-    return std::exchange(texts_, {});
+    std::vector<std::string> texts(std::make_move_iterator(texts_.begin()), std::make_move_iterator(texts_.end()));
+    texts_.clear();
+    return texts;
 }
 
-void OwnedCategories::clear() noexcept {
-    codes_.clear();
-    texts_.clear();
+void OwnedCategories::truncate(std::size_t size) noexcept {
+    for (; texts_.size() > size; texts_.pop_back())
+        codes_.erase(texts_.back());
 }
 
 std::size_t BlockColumns::code_width(std::size_t categories) const noexcept {
@@ -101,10 +102,16 @@ Status BlockBuilder::append(const BufrMessage& message, const TableSet& tables, 
     ranked_subset_ = 0;
     names_.clear();
     own_meanings_.clear();
-    own_texts_.clear();
+    texts_before_ = texts_.size();
     refused_.reset();
     Status decoded = Ok{};
     try {
+        // Uncompressed values come in batches: room for the likely count
+        // spares regrowing every column again and again.
+        if (!message.compressed_data) {
+            const std::size_t likely = columns_.count + expected_values(std::uint64_t{8} * section4.size);
+            columns_.for_each_array([likely](auto& array) { array.reserve(likely); });
+        }
         decoded = decode_section4_into(message, tables, section4, *this, &subset_starts_);
     } catch (const std::bad_alloc&) {
         decoded = memory_error();
@@ -139,7 +146,7 @@ void BlockBuilder::put(std::size_t row, const Value& v, std::uint32_t subset) {
     c.value[row] = shows_number(v.has_value, v.has_raw, v.name) ? v.value : kMissing;
     const bool raw = shows_raw(v.has_raw, v.name);
     c.raw[row] = raw ? v.raw : 0;
-    c.raw_missing[row] = raw ? 0 : 1;
+    c.raw_present[row] = raw ? 1 : 0;
     c.name[row] = names_.code(*tables_, v.descriptor, v.name);
     if (subset != ranked_subset_) {
         ranks_.restart();
@@ -147,7 +154,9 @@ void BlockBuilder::put(std::size_t row, const Value& v, std::uint32_t subset) {
     }
     c.rank[row] = ranks_.next(names_.key_number(c.name[row]));
     c.meaning[row] = v.meaning != nullptr ? own_meanings_.code(v.meaning) : kNoCategory;
-    c.text[row] = has_text(v) ? own_texts_.code(shown_text(text_of(v))) : kNoCategory;
+    // Texts are many and seldom repeat across messages: coded straight into
+    // the block's list, which a failed message gives back its own.
+    c.text[row] = has_text(v) ? texts_.code(shown_text(text_of(v))) : kNoCategory;
 }
 
 bool BlockBuilder::take_values(std::vector<DecodedValue>& batch) {
@@ -180,7 +189,7 @@ bool BlockBuilder::take_columns(const CompressedSection& section) {
     std::vector<DescriptorCode> descriptors(width);
     std::vector<std::int32_t> names(width);
     std::vector<std::uint32_t> ranks(width);
-    std::vector<std::uint8_t> no_raw(width);
+    std::vector<std::uint8_t> raw_present(width, 1);
     std::vector<std::size_t> described;  // columns with meanings or texts
     ranks_.restart();
     for (std::size_t k = 0; k < width; ++k) {
@@ -196,7 +205,7 @@ bool BlockBuilder::take_columns(const CompressedSection& section) {
         if (column.kind != Column::Kind::Numeric || column.name == &operator_name()) {
             std::fill_n(value, subsets, kMissing);
             std::fill_n(raw, subsets, 0);
-            no_raw[k] = 1;
+            raw_present[k] = 0;
         } else if (!unpack_values(column, section.data, subsets, value) ||
                    !unpack_raw(column, section.data, subsets, raw)) {
             refused_ = BufrError::text("a column of section 4 lies past its end");
@@ -219,7 +228,7 @@ bool BlockBuilder::take_columns(const CompressedSection& section) {
         std::copy_n(descriptors.data(), width, c.descriptor.data() + row);
         std::copy_n(names.data(), width, c.name.data() + row);
         std::copy_n(ranks.data(), width, c.rank.data() + row);
-        std::copy_n(no_raw.data(), width, c.raw_missing.data() + row);
+        std::copy_n(raw_present.data(), width, c.raw_present.data() + row);
         std::fill_n(c.subset.data() + row, width, static_cast<std::uint32_t>(j));
     }
     std::fill_n(c.meaning.data() + at, section.value_count(), kNoCategory);
@@ -247,7 +256,7 @@ bool BlockBuilder::take_columns(const CompressedSection& section) {
             if (column.kind == Column::Kind::Character) {
                 std::string_view text;
                 if (column_text(column, section.data, j, scratch.data(), text)) {
-                    c.text[row] = own_texts_.code(shown_text(text));
+                    c.text[row] = texts_.code(shown_text(text));
                 }
                 continue;
             }
@@ -275,8 +284,8 @@ void BlockBuilder::finish_message() {
     // differ from the master's) is one name.
     const auto& own_names = names_.names();
     const auto& own_units = names_.units();
-    const auto name_remap = merged(names_block_, own_names, [&](std::size_t i) { return *own_names[i]; });
-    const auto unit_remap = merged(units_block_, own_units, [&](std::size_t i) { return *own_units[i]; });
+    const auto name_remap = merged(names_block_, own_names);
+    const auto unit_remap = merged(units_block_, own_units);
     // A name without a key keeps no category, as a value without a meaning.
     const auto& own_keys = names_.keys();
     std::vector<std::int32_t> key_remap;
@@ -284,8 +293,7 @@ void BlockBuilder::finish_message() {
     for (const std::string* key : own_keys)
         key_remap.push_back(key->empty() ? kNoCategory : keys_.code(*key));
     const auto& meanings = own_meanings_.texts();
-    const auto meaning_remap = merged(meanings_, meanings, [&](std::size_t i) { return *meanings[i]; });
-    const auto text_remap = merged(texts_, own_texts_.texts(), [&](std::size_t i) { return own_texts_.texts()[i]; });
+    const auto meaning_remap = merged(meanings_, meanings);
     BlockColumns& c = columns_;
     for (std::size_t row = first_row_; row < c.count; ++row) {
         const auto own = static_cast<std::size_t>(c.name[row]);
@@ -295,7 +303,6 @@ void BlockBuilder::finish_message() {
     }
     const std::size_t rows = c.count - first_row_;
     renumber(c.meaning.data() + first_row_, rows, meaning_remap);
-    renumber(c.text.data() + first_row_, rows, text_remap);
     std::fill_n(c.file.data() + first_row_, rows, tag_.file);
     std::fill_n(c.message.data() + first_row_, rows, tag_.message);
     std::fill_n(c.offset.data() + first_row_, rows, tag_.offset);
@@ -303,6 +310,7 @@ void BlockBuilder::finish_message() {
 }
 
 void BlockBuilder::drop_message() noexcept {
+    texts_.truncate(texts_before_);
     columns_.count = first_row_;
     columns_.for_each_array([this](auto& array) { array.shrink_to(first_row_); });
 }

@@ -1,12 +1,14 @@
-// The values of many messages as one set of columns, decoded straight into
-// them: each message's section 4 goes through the decoder's sink into rows
-// after those already added, tagged with where the message came from, its
-// category codes renumbered into lists shared by the whole block and merged
-// by content, so that equal texts get one code whichever message or table
-// set they came from.
+// The values of one message or many as one set of columns, decoded straight
+// into them; the package's only way from values to columns. Each message's
+// section 4 goes through the decoder's sink into rows after those already
+// added, tagged with where the message came from, its category codes
+// renumbered into lists shared by the whole block and merged by content, so
+// that equal texts get one code whichever message or table set they came
+// from.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <span>
 #include <string>
@@ -15,7 +17,7 @@
 #include <vector>
 
 #include "columns/categories.hpp"
-#include "columns/column_builder.hpp"
+#include "columns/element_categories.hpp"
 #include "columns/growing_array.hpp"
 #include "decode/decode_section4.hpp"
 #include "message/message.hpp"
@@ -25,22 +27,19 @@
 namespace skyrec {
 
 // Distinct texts numbered in the order first seen, owning copies of them: the
-// block outlives the values and may outlive the tables they came from.
+// values they come from are gone once decoded.
 class OwnedCategories {
 public:
     std::int32_t code(std::string_view text);
-    const std::vector<std::string>& texts() const noexcept { return texts_; }
+    std::size_t size() const noexcept { return texts_.size(); }
+    // Forgets the texts numbered from `size` on.
+    void truncate(std::size_t size) noexcept;
     // The texts, leaving the categories empty.
     std::vector<std::string> take();
-    void clear() noexcept;
 
 private:
-    struct Hash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-    };
-    std::unordered_map<std::string, std::int32_t, Hash, std::equal_to<>> codes_;
-    std::vector<std::string> texts_;
+    std::deque<std::string> texts_;  // never moves a string: the keys view them
+    std::unordered_map<std::string_view, std::int32_t> codes_;
 };
 
 // Where a message's rows come from.
@@ -63,18 +62,20 @@ struct BlockColumns {
     GrowingArray<DescriptorCode> descriptor;
     GrowingArray<double> value;  // NaN when missing
     GrowingArray<std::uint64_t> raw;
-    GrowingArray<std::uint8_t> raw_missing;  // 1 when `raw` holds no value (it then holds 0)
+    GrowingArray<std::uint8_t> raw_present;  // 1 when `raw` holds a value (else it holds 0)
     GrowingArray<std::int32_t> name;         // into names
     GrowingArray<std::int32_t> unit;         // into units
     GrowingArray<std::int32_t> text;         // into texts, or kNoCategory
     GrowingArray<std::int32_t> meaning;      // into meanings, or kNoCategory
     GrowingArray<std::int32_t> key;          // into keys, or kNoCategory
     GrowingArray<std::uint32_t> rank;        // of the key in its subset, from 1; 0 when unranked
-    std::vector<std::string> names;
-    std::vector<std::string> units;  // the empty string for values that no Table B entry names
+    // Names, units, meanings and keys view the strings of the tables that the
+    // block was decoded with, which must outlive it; texts are the block's own.
+    std::vector<std::string_view> names;
+    std::vector<std::string_view> units;  // the empty string for values that no Table B entry names
     std::vector<std::string> texts;
-    std::vector<std::string> meanings;
-    std::vector<std::string> keys;
+    std::vector<std::string_view> meanings;
+    std::vector<std::string_view> keys;
     std::int32_t files = 0;  // one more than the largest file code
     bool narrowed = false;
 
@@ -82,7 +83,7 @@ struct BlockColumns {
     // Calls f(array) for each of the columns above.
     template <class F>
     void for_each_array(F&& f) {
-        f(file), f(message), f(offset), f(subset), f(descriptor), f(value), f(raw), f(raw_missing), f(name), f(unit),
+        f(file), f(message), f(offset), f(subset), f(descriptor), f(value), f(raw), f(raw_present), f(name), f(unit),
             f(text), f(meaning), f(key), f(rank);
     }
     // Bytes per item of the code columns file, name, unit, text, meaning and key:
@@ -96,13 +97,17 @@ class BlockBuilder final : public Section4Sink {
 public:
     // Decodes `section4` (the data of `message`, whose whole length is
     // `message_bytes`) with `tables` into rows after those already added.
-    // `tables` must outlive the builder. On failure the block is as it was.
+    // `tables` must outlive the builder and the columns it gives. On failure
+    // the block is as it was.
     Status append(const BufrMessage& message, const TableSet& tables, ByteView section4, std::size_t message_bytes,
                   const MessageTag& tag);
 
     // Rows so far.
     std::size_t size() const noexcept { return columns_.count; }
-    // The columns so far, with their category lists; the builder is left empty.
+    // Where each subset of the last message appended starts, counted in its own rows.
+    const std::vector<std::size_t>& subset_starts() const noexcept { return subset_starts_; }
+    // The columns so far, with their category lists (see BlockColumns); the
+    // builder is left empty.
     BlockColumns take();
 
     bool take_values(std::vector<DecodedValue>& batch) override;
@@ -117,11 +122,12 @@ private:
     void drop_message() noexcept;
 
     BlockColumns columns_;
-    OwnedCategories names_block_;
-    OwnedCategories units_block_;
+    // The block's lists; all but the texts view the tables' own strings.
+    TextCategories names_block_;
+    TextCategories units_block_;
     OwnedCategories texts_;
-    OwnedCategories meanings_;
-    OwnedCategories keys_;
+    TextCategories meanings_;
+    TextCategories keys_;
     std::uint64_t block_bytes_ = 0;  // of the messages met
 
     // The message being decoded, its categories its own until it is done.
@@ -134,7 +140,7 @@ private:
     KeyRanks ranks_;
     std::uint32_t ranked_subset_ = 0;  // the subset that ranks_ counts
     PointerCategories own_meanings_;
-    OwnedCategories own_texts_;
+    std::size_t texts_before_ = 0;  // the block's texts before the message's own
     std::optional<BufrError> refused_;
 };
 

@@ -2,11 +2,13 @@
 // travels as small integer codes plus one list of its distinct values.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace skyrec {
@@ -28,7 +30,7 @@ public:
     }
     const std::vector<const std::string*>& texts() const noexcept { return texts_; }
     void clear() noexcept {
-        cache_.fill(Slot{});
+        if (!texts_.empty()) cache_.fill(Slot{});  // only code() fills slots, and it always adds a text
         codes_.clear();
         texts_.clear();
     }
@@ -50,19 +52,52 @@ private:
     std::vector<const std::string*> texts_;
 };
 
-// Keyed by content: character data is owned by each value, so equal texts
-// are different strings. The views must outlive the categories.
+// Keyed by content, viewing texts that outlive the categories (those of a
+// TableSet): entries of different tables may share a text. Open addressing,
+// as a message merges some dozens of names, units and keys and a node per
+// text would cost more than the rest of it.
 class TextCategories {
 public:
     std::int32_t code(std::string_view text) {
-        auto [it, added] = codes_.try_emplace(text, static_cast<std::int32_t>(texts_.size()));
-        if (added) texts_.push_back(text);
-        return it->second;
+        if (2 * (texts_.size() + 1) > slots_.size()) rehash(std::max<std::size_t>(64, 2 * slots_.size()));
+        const std::size_t hash = std::hash<std::string_view>{}(text);
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            Slot& slot = slots_[i];
+            if (slot.code == kNoCategory) {
+                slot = {hash, static_cast<std::int32_t>(texts_.size())};
+                texts_.push_back(text);
+                return slot.code;
+            }
+            if (slot.hash == hash && texts_[static_cast<std::size_t>(slot.code)] == text) return slot.code;
+        }
     }
-    const std::vector<std::string_view>& texts() const noexcept { return texts_; }
+    // The texts, leaving the categories empty.
+    std::vector<std::string_view> take() {
+        slots_.clear();
+        return std::exchange(texts_, {});
+    }
+    void clear() noexcept {
+        slots_.clear();
+        texts_.clear();
+    }
 
 private:
-    std::unordered_map<std::string_view, std::int32_t> codes_;
+    struct Slot {
+        std::size_t hash = 0;
+        std::int32_t code = kNoCategory;
+    };
+    void rehash(std::size_t size) {
+        std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(size));
+        for (const Slot& slot : old) {
+            if (slot.code == kNoCategory) continue;
+            std::size_t i = slot.hash & (size - 1);
+            while (slots_[i].code != kNoCategory)
+                i = (i + 1) & (size - 1);
+            slots_[i] = slot;
+        }
+    }
+    std::vector<Slot> slots_;  // a power of two of them, at most half full
     std::vector<std::string_view> texts_;
 };
 

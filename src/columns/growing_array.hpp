@@ -48,6 +48,10 @@ public:
         size_ += count;
         return at;
     }
+    // Room for `count` items in all, without regrowth.
+    void reserve(std::size_t count) {
+        if (count > capacity_) grow(count);
+    }
     // Drops the items from `size` on.
     void shrink_to(std::size_t size) noexcept { size_ = std::min(size, size_); }
 

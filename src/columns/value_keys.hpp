@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "columns/categories.hpp"
@@ -29,13 +28,11 @@ ValueKey key_of(const TableSet& tables, DescriptorCode descriptor, const std::st
 // Keys numbered by content: entries of different tables may share a key.
 class KeyNumbers {
 public:
-    std::int32_t number(std::string_view key) {
-        return codes_.try_emplace(key, static_cast<std::int32_t>(codes_.size())).first->second;
-    }
-    void clear() noexcept { codes_.clear(); }
+    std::int32_t number(std::string_view key) { return numbers_.code(key); }
+    void clear() noexcept { numbers_.clear(); }
 
 private:
-    std::unordered_map<std::string_view, std::int32_t> codes_;
+    TextCategories numbers_;
 };
 
 // Counts of each key number within the current subset.

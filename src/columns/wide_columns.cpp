@@ -4,7 +4,7 @@
 #include <new>
 #include <optional>
 
-#include "columns/column_builder.hpp"
+#include "columns/element_categories.hpp"
 #include "columns/shown_values.hpp"
 #include "decode/column_kernel.hpp"
 #include "decode/wide_values.hpp"

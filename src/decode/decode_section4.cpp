@@ -5,12 +5,11 @@
 #include "decode/walker.hpp"
 
 namespace skyrec {
-namespace {
-
-// A first guess at the number of uncompressed values, to spare most regrowth.
 std::size_t expected_values(std::uint64_t bits) {
     return static_cast<std::size_t>(std::min<std::uint64_t>(bits / 10 + 16, std::uint64_t{1} << 22));
 }
+
+namespace {
 
 Status walk_uncompressed(const BufrMessage& message, Walker& walker, std::vector<std::size_t>* subset_starts) {
     for (std::uint32_t subset = 0; subset < message.number_of_subsets; ++subset) {

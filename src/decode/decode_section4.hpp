@@ -12,6 +12,10 @@
 
 namespace skyrec {
 
+// A first guess at the number of uncompressed values in `bits` of section 4
+// data, to spare most regrowth.
+std::size_t expected_values(std::uint64_t bits);
+
 // Decodes `data` (the message's section 4 data bytes) with `tables`: subset
 // after subset, each subset's values in the order read, compressed or not.
 // The values' names and meanings point into `tables`, which must outlive them.

@@ -25,10 +25,10 @@
 #include "message/limits.hpp"
 #include "message/message_cursor.hpp"
 #include "native/buffer_arg.hpp"
-#include "native/bytearrays.hpp"
 #include "native/functions.hpp"
 #include "native/message_pieces.hpp"
-#include "native/owned_buffer.hpp"
+#include "native/result_dict.hpp"
+#include "native/value_columns.hpp"
 
 namespace skyrec::py {
 namespace {
@@ -56,49 +56,16 @@ Block decode_all(const std::vector<Piece>& pieces) {
     return block;
 }
 
-PyObject* owned_str(const std::string& text) { return lossy_str(text); }
-
-template <class T>
-bool set_column(PyObject* dict, const char* key, GrowingArray<T>& array, std::size_t count) {
-    return set_item(dict, key, owned_buffer(array.release(), count, item_format<T>(), sizeof(T)));
-}
-
-// A column of 0 and 1 bytes, exported as bools.
-bool set_bool_column(PyObject* dict, const char* key, GrowingArray<std::uint8_t>& array, std::size_t count) {
-    return set_item(dict, key, owned_buffer(array.release(), count, item_format<bool>(), 1));
-}
-
-// A code column, narrowed to `width` bytes an item.
-template <class T>
-bool set_codes(PyObject* dict, const char* key, GrowingArray<T>& array, std::size_t count, std::size_t width) {
-    const char format = width == 1   ? item_format<std::int8_t>()
-                        : width == 2 ? item_format<std::int16_t>()
-                                     : item_format<std::int32_t>();
-    return set_item(dict, key, owned_buffer(array.release(), count, format, width));
-}
-
 PyObject* block_dict(Block& block) {
     BlockColumns& c = block.columns;
     const std::size_t n = c.size();
     Ref dict = Ref::steal(PyDict_New());
     if (!dict) return nullptr;
     PyObject* d = dict.get();
-    const auto codes = [&](const char* key, auto& array, std::size_t categories) {
-        return set_codes(d, key, array, n, c.code_width(categories));
-    };
-    const bool ok =
-        codes("file", c.file, static_cast<std::size_t>(c.files)) && set_column(d, "message", c.message, n) &&
-        set_column(d, "offset", c.offset, n) && set_column(d, "subset", c.subset, n) &&
-        set_column(d, "descriptor", c.descriptor, n) && set_column(d, "value", c.value, n) &&
-        set_column(d, "raw", c.raw, n) && set_bool_column(d, "raw_missing", c.raw_missing, n) &&
-        codes("name", c.name, c.names.size()) && codes("unit", c.unit, c.units.size()) &&
-        codes("text", c.text, c.texts.size()) && codes("meaning", c.meaning, c.meanings.size()) &&
-        codes("key", c.key, c.keys.size()) && set_column(d, "rank", c.rank, n) &&
-        set_item(d, "keys", list_of(c.keys, owned_str)) && set_item(d, "count", PyLong_FromSize_t(n)) &&
-        set_item(d, "rows", bytearray_of(block.rows)) && set_item(d, "names", list_of(c.names, owned_str)) &&
-        set_item(d, "units", list_of(c.units, owned_str)) && set_item(d, "texts", list_of(c.texts, owned_str)) &&
-        set_item(d, "meanings", list_of(c.meanings, owned_str)) &&
-        set_item(d, "errors", list_of(block.errors, failure_tuple));
+    const bool ok = set_codes(d, "file", c.file, n, c.code_width(static_cast<std::size_t>(c.files))) &&
+                    set_column(d, "message", c.message, n) && set_column(d, "offset", c.offset, n) &&
+                    set_value_columns(d, c) && set_item(d, "rows", bytearray_of(block.rows)) &&
+                    set_item(d, "errors", list_of(block.errors, failure_tuple));
     return ok ? dict.release() : nullptr;
 }
 

@@ -16,11 +16,11 @@
 #include "lib/errors.hpp"
 #include "lib/pyref.hpp"
 #include "lib/signal_watch.hpp"
-#include "native/bytearrays.hpp"
 #include "native/decode_error.hpp"
 #include "native/functions.hpp"
 #include "native/message_arg.hpp"
 #include "native/owned_buffer.hpp"
+#include "native/result_dict.hpp"
 
 namespace skyrec::py {
 namespace {

@@ -12,8 +12,9 @@
 #include "lib/pyref.hpp"
 #include "lib/signal_watch.hpp"
 #include "native/buffer_arg.hpp"
-#include "native/bytearrays.hpp"
 #include "native/functions.hpp"
+#include "native/owned_buffer.hpp"
+#include "native/result_dict.hpp"
 
 namespace skyrec::py {
 namespace {
@@ -24,34 +25,26 @@ PyObject* failure_tuple(const HeaderColumns::Failure& f) {
     return Py_BuildValue("(nO)", static_cast<Py_ssize_t>(f.row), reason.get());
 }
 
+// The one place that names the header columns; each buffer says its item type.
 PyObject* headers_dict(const HeaderColumns& h) {
     Ref dict = Ref::steal(PyDict_New());
     if (!dict) return nullptr;
-    const bool ok = set_bytearrays(dict.get(), {raw_array("offset", h.offset),
-                                                raw_array("length", h.length),
-                                                raw_array("framed", h.framed),
-                                                raw_array("edition", h.edition),
-                                                raw_array("master_table", h.master_table),
-                                                raw_array("centre", h.centre),
-                                                raw_array("subcentre", h.subcentre),
-                                                raw_array("update_sequence", h.update_sequence),
-                                                raw_array("category", h.category),
-                                                raw_array("subcategory", h.subcategory),
-                                                raw_array("local_subcategory", h.local_subcategory),
-                                                raw_array("master_version", h.master_version),
-                                                raw_array("local_version", h.local_version),
-                                                raw_array("year", h.year),
-                                                raw_array("month", h.month),
-                                                raw_array("day", h.day),
-                                                raw_array("hour", h.hour),
-                                                raw_array("minute", h.minute),
-                                                raw_array("second", h.second),
-                                                raw_array("subsets", h.subsets),
-                                                raw_array("observed", h.observed),
-                                                raw_array("compressed", h.compressed)}) &&
-                    set_item(dict.get(), "count", PyLong_FromSize_t(h.size())) &&
-                    set_item(dict.get(), "resume", PyLong_FromSize_t(h.resume)) &&
-                    set_item(dict.get(), "errors", list_of(h.errors, failure_tuple));
+    PyObject* d = dict.get();
+    const auto column = [d](const char* key, const auto& items) { return set_item(d, key, owned_copy(items)); };
+    const auto flags = [d](const char* key, const std::vector<std::uint8_t>& items) {
+        return set_item(d, key, owned_copy(items, item_format<bool>()));
+    };
+    const bool ok =
+        column("offset", h.offset) && column("length", h.length) && flags("framed", h.framed) &&
+        column("edition", h.edition) && column("master_table", h.master_table) && column("centre", h.centre) &&
+        column("subcentre", h.subcentre) && column("update_sequence", h.update_sequence) &&
+        column("category", h.category) && column("subcategory", h.subcategory) &&
+        column("local_subcategory", h.local_subcategory) && column("master_version", h.master_version) &&
+        column("local_version", h.local_version) && column("year", h.year) && column("month", h.month) &&
+        column("day", h.day) && column("hour", h.hour) && column("minute", h.minute) && column("second", h.second) &&
+        column("subsets", h.subsets) && flags("observed", h.observed) && flags("compressed", h.compressed) &&
+        set_item(d, "count", PyLong_FromSize_t(h.size())) && set_item(d, "resume", PyLong_FromSize_t(h.resume)) &&
+        set_item(d, "errors", list_of(h.errors, failure_tuple));
     return ok ? dict.release() : nullptr;
 }
 

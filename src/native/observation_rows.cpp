@@ -21,10 +21,10 @@
 #include "lib/pyref.hpp"
 #include "lib/signal_watch.hpp"
 #include "native/buffer_arg.hpp"
-#include "native/bytearrays.hpp"
 #include "native/functions.hpp"
 #include "native/message_pieces.hpp"
 #include "native/owned_buffer.hpp"
+#include "native/result_dict.hpp"
 
 namespace skyrec::py {
 namespace {

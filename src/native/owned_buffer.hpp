@@ -7,7 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <type_traits>
+#include <vector>
 
 #include "columns/buffer_pool.hpp"
 #include "lib/python.hpp"
@@ -37,5 +40,15 @@ constexpr char item_format() noexcept {
 // each of struct format `format`. The buffer goes back to the pool when the
 // object dies, or here if it cannot be made (nullptr with an error set then).
 PyObject* owned_buffer(PooledBuffer buffer, std::size_t count, char format, std::size_t item_size);
+
+// A new object holding a copy of `items`, of struct format `format`.
+template <class T>
+PyObject* owned_copy(const std::vector<T>& items, char format = item_format<T>()) {
+    const std::size_t bytes = items.size() * sizeof(T);
+    void* data = bytes != 0 ? std::malloc(bytes) : nullptr;
+    if (bytes != 0 && data == nullptr) return PyErr_NoMemory();
+    if (bytes != 0) std::memcpy(data, items.data(), bytes);
+    return owned_buffer({data, bytes}, items.size(), format, sizeof(T));
+}
 
 }  // namespace skyrec::py

@@ -1,42 +1,16 @@
-// Decoded values as columns: one array per field, filled in one pass over the
-// decoder's records, with names, units, texts and meanings as category codes.
+// The names of one message's values, numbered by the Table B entry (or fixed
+// name) that each comes from, with that entry's unit and key.
 #pragma once
 
 #include <cstdint>
-#include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "columns/categories.hpp"
 #include "columns/value_keys.hpp"
-#include "decode/decoded_value.hpp"
 #include "tables/table_set.hpp"
 
 namespace skyrec {
-
-// Where the columns go: each array holds one element per value.
-struct ColumnArrays {
-    DescriptorCode* descriptor = nullptr;
-    double* value = nullptr;              // NaN when missing
-    std::uint64_t* raw = nullptr;         // 0 when absent
-    std::uint8_t* raw_present = nullptr;  // 1 when `raw` holds a value
-    std::uint32_t* subset = nullptr;      // 0-based
-    std::int32_t* element = nullptr;      // into element_names / element_units
-    std::int32_t* text = nullptr;         // into texts, or kNoCategory
-    std::int32_t* meaning = nullptr;      // into meanings, or kNoCategory
-    std::uint32_t* rank = nullptr;        // of the value's key in its subset, from 1; 0 when unranked
-};
-
-// The category lists that the codes of one fill point into. Names, units and
-// meanings point into the TableSet; texts into the decoded values.
-struct ColumnCategories {
-    std::vector<const std::string*> element_names;
-    std::vector<const std::string*> element_units;  // the empty string for non-Table B values
-    std::vector<const std::string*> element_keys;   // one per name, the empty string for none
-    std::vector<const std::string*> meanings;
-    std::vector<std::string_view> texts;
-};
 
 // The unit of the Table B entry that named a value (values that a bitmap
 // refers back to carry that entry's descriptor too); values that no entry
@@ -80,10 +54,5 @@ private:
     std::vector<std::int32_t> key_numbers_;
     KeyNumbers numbers_;
 };
-
-// Fills `out` from `values`, whose subsets start at `subset_starts` (as
-// decode_section4 reports them), and returns the categories.
-ColumnCategories fill_columns(const TableSet& tables, std::span<const DecodedValue> values,
-                              std::span<const std::size_t> subset_starts, const ColumnArrays& out);
 
 }  // namespace skyrec
