@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "base/file.hpp"
 #include "decode/decode_section4.hpp"
-#include "message/file.hpp"
 #include "message/scan.hpp"
 #include "tables/eccodes_tables.hpp"
 

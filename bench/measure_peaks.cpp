@@ -1,5 +1,5 @@
 // The peaks of what real messages spend against the bounds of
-// src/message/limits.hpp: values, bytes of text and descriptor steps, in all
+// src/base/limits.hpp: values, bytes of text and descriptor steps, in all
 // and per byte of message, and the least headroom that the allowance leaves
 // (allowance over spending, the tightest message). Messages whose tables
 // are missing are counted and left out.
@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "base/file.hpp"
+#include "base/limits.hpp"
 #include "decode/walker.hpp"
-#include "message/file.hpp"
-#include "message/limits.hpp"
 #include "message/scan.hpp"
 #include "tables/definitions_root.hpp"
 

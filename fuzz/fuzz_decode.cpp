@@ -8,11 +8,11 @@
 #include <cstring>
 #include <vector>
 
+#include "base/limits.hpp"
 #include "columns/block_columns.hpp"
 #include "columns/shown_values.hpp"
 #include "decode/decode_section4.hpp"
 #include "fixed_tables.hpp"
-#include "message/limits.hpp"
 #include "message/scan.hpp"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/limits.hpp"
 #include "fixed_tables.hpp"
-#include "message/limits.hpp"
 #include "tables/expand.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "message/bytes.hpp"
-#include "message/checks.hpp"
-#include "message/error.hpp"
+#include "base/bytes.hpp"
+#include "base/checks.hpp"
+#include "base/error.hpp"
 
 namespace skyrec {
 

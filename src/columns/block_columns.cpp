@@ -8,10 +8,10 @@
 #include <new>
 #include <utility>
 
+#include "base/limits.hpp"
 #include "columns/shown_values.hpp"
 #include "decode/column_kernel.hpp"
 #include "decode/compressed_section.hpp"
-#include "message/limits.hpp"
 
 namespace skyrec {
 namespace {

@@ -16,12 +16,12 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/result.hpp"
 #include "columns/categories.hpp"
 #include "columns/element_categories.hpp"
 #include "columns/growing_array.hpp"
 #include "decode/decode_section4.hpp"
 #include "message/message.hpp"
-#include "message/result.hpp"
 #include "tables/table_set.hpp"
 
 namespace skyrec {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "message/interrupt.hpp"
+#include "base/interrupt.hpp"
 #include "message/message_cursor.hpp"
 
 namespace skyrec {

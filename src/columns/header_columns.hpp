@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "message/bytes.hpp"
+#include "base/bytes.hpp"
 
 namespace skyrec {
 

@@ -6,13 +6,13 @@
 #include <optional>
 #include <utility>
 
+#include "base/interrupt.hpp"
+#include "base/limits.hpp"
 #include "columns/shown_values.hpp"
 #include "columns/value_keys.hpp"
 #include "decode/column.hpp"
 #include "decode/compressed_section.hpp"
 #include "decode/scaling.hpp"
-#include "message/interrupt.hpp"
-#include "message/limits.hpp"
 
 namespace skyrec {
 namespace {

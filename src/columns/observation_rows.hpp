@@ -17,13 +17,13 @@
 #include <utility>
 #include <vector>
 
+#include "base/result.hpp"
 #include "columns/block_columns.hpp"
 #include "columns/growing_array.hpp"
 #include "decode/column.hpp"
 #include "decode/compressed_section.hpp"
 #include "decode/decode_section4.hpp"
 #include "message/message.hpp"
-#include "message/result.hpp"
 #include "tables/table_set.hpp"
 
 namespace skyrec {

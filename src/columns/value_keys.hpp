@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/descriptor.hpp"
 #include "columns/categories.hpp"
-#include "message/descriptor.hpp"
 #include "tables/table_set.hpp"
 
 namespace skyrec {

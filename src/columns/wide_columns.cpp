@@ -4,11 +4,11 @@
 #include <new>
 #include <optional>
 
+#include "base/limits.hpp"
 #include "columns/element_categories.hpp"
 #include "columns/shown_values.hpp"
 #include "decode/column_kernel.hpp"
 #include "decode/wide_values.hpp"
-#include "message/limits.hpp"
 
 namespace skyrec {
 namespace {

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "base/result.hpp"
 #include "columns/growing_array.hpp"
 #include "decode/decode_section4.hpp"
 #include "message/message.hpp"
-#include "message/result.hpp"
 #include "tables/table_set.hpp"
 
 namespace skyrec {

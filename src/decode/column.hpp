@@ -10,10 +10,10 @@
 #include <string>
 #include <string_view>
 
+#include "base/bytes.hpp"
+#include "base/descriptor.hpp"
 #include "bitstream/bit_reader.hpp"
 #include "decode/scaling.hpp"
-#include "message/bytes.hpp"
-#include "message/descriptor.hpp"
 #include "tables/table_set.hpp"
 
 namespace skyrec {

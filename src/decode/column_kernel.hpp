@@ -9,8 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/bytes.hpp"
 #include "decode/column.hpp"
-#include "message/bytes.hpp"
 
 namespace skyrec {
 

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/interrupt.hpp"
 #include "decode/column.hpp"
 #include "decode/decoded_value.hpp"
-#include "message/interrupt.hpp"
 
 namespace skyrec {
 
@@ -42,7 +42,7 @@ struct ValueView {
 
 // Calls emit(column_index, view) for every value in result order; stops and
 // returns false as soon as emit returns false, or when an interrupt is asked
-// for (message/interrupt.hpp).
+// for (base/interrupt.hpp).
 template <class Emit>
 bool visit_values(const CompressedSection& section, Emit&& emit) {
     const std::vector<Column>& columns = section.columns;

@@ -3,11 +3,11 @@
 
 #include <vector>
 
+#include "base/bytes.hpp"
+#include "base/result.hpp"
 #include "decode/compressed_section.hpp"
 #include "decode/decoded_value.hpp"
-#include "message/bytes.hpp"
 #include "message/message.hpp"
-#include "message/result.hpp"
 #include "tables/table_set.hpp"
 
 namespace skyrec {

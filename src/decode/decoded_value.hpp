@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "base/descriptor.hpp"
 #include "decode/owned_text.hpp"
-#include "message/descriptor.hpp"
 
 namespace skyrec {
 

@@ -11,15 +11,15 @@
 #include <string_view>
 #include <vector>
 
+#include "base/error.hpp"
+#include "base/interrupt.hpp"
+#include "base/limits.hpp"
 #include "bitstream/bit_reader.hpp"
 #include "decode/column.hpp"
 #include "decode/decode_section4.hpp"
 #include "decode/decoded_value.hpp"
 #include "decode/decoder_state.hpp"
 #include "decode/element_ref.hpp"
-#include "message/error.hpp"
-#include "message/interrupt.hpp"
-#include "message/limits.hpp"
 
 namespace skyrec {
 
@@ -28,7 +28,7 @@ public:
     // Uncompressed data: `values` receives the values; with a sink, it is a
     // batch that the sink takes whenever it is full.
     // `input_bytes`, the length of the message, sets what the walk may
-    // spend (message/limits.hpp).
+    // spend (base/limits.hpp).
     Walker(const TableSet& tables, BitReader& reader, std::vector<DecodedValue>& values, Section4Sink* sink,
            std::uint64_t input_bytes);
     // Compressed data: `columns` receives one column per element occurrence.
@@ -93,7 +93,7 @@ private:
         if (error_) error_->add_outer_descriptor(code);
         return false;
     }
-    // Output is bounded (message/limits.hpp): false, with the error held,
+    // Output is bounded (base/limits.hpp): false, with the error held,
     // when one more value or column, or `text_bytes` more bytes of text in
     // each subset, would pass the allowance.
     bool make_room(std::uint64_t text_bytes = 0);

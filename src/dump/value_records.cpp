@@ -8,11 +8,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/utf8.hpp"
 #include "columns/shown_values.hpp"
 #include "columns/value_keys.hpp"
 #include "decode/decode_section4.hpp"
 #include "decode/walker.hpp"
-#include "message/utf8.hpp"
 
 namespace skyrec {
 namespace {

@@ -10,10 +10,10 @@
 #include <utility>
 #include <vector>
 
+#include "base/bytes.hpp"
+#include "base/result.hpp"
 #include "dump/python_text.hpp"
-#include "message/bytes.hpp"
 #include "message/message.hpp"
-#include "message/result.hpp"
 #include "tables/table_set.hpp"
 
 namespace skyrec {

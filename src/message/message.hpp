@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "message/bytes.hpp"
-#include "message/descriptor.hpp"
-#include "message/result.hpp"
+#include "base/bytes.hpp"
+#include "base/descriptor.hpp"
+#include "base/result.hpp"
 
 namespace skyrec {
 

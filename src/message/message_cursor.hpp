@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <optional>
 
-#include "message/bytes.hpp"
+#include "base/bytes.hpp"
+#include "base/result.hpp"
 #include "message/message.hpp"
-#include "message/result.hpp"
 
 namespace skyrec {
 

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "message/bytes.hpp"
+#include "base/bytes.hpp"
+#include "base/result.hpp"
 #include "message/message.hpp"
-#include "message/result.hpp"
 
 namespace skyrec {
 

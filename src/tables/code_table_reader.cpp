@@ -2,8 +2,8 @@
 // "raw-value second-token meaning text...".
 #include <string_view>
 
-#include "message/debug_string.hpp"
-#include "message/utf8.hpp"
+#include "base/debug_string.hpp"
+#include "base/utf8.hpp"
 #include "tables/eccodes_tables.hpp"
 #include "tables/field_conversions.hpp"
 #include "tables/table_files.hpp"

@@ -3,7 +3,7 @@
 #include <string>
 #include <utility>
 
-#include "message/utf8.hpp"
+#include "base/utf8.hpp"
 
 namespace skyrec {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "message/result.hpp"
+#include "base/result.hpp"
 
 namespace skyrec {
 

@@ -5,8 +5,8 @@
 #include <string_view>
 #include <system_error>
 
-#include "message/debug_string.hpp"
-#include "message/utf8.hpp"
+#include "base/debug_string.hpp"
+#include "base/utf8.hpp"
 #include "tables/eccodes_tables.hpp"
 #include "tables/text_file.hpp"
 #include "tables/text_scan.hpp"

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
+#include "base/result.hpp"
 #include "message/message.hpp"
-#include "message/result.hpp"
 #include "tables/table_set.hpp"
 
 namespace skyrec {

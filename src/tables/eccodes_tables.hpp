@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "message/result.hpp"
+#include "base/result.hpp"
 #include "tables/table_set.hpp"
 
 namespace skyrec {

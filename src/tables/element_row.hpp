@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "message/result.hpp"
+#include "base/result.hpp"
 #include "tables/table_set.hpp"
 
 namespace skyrec {

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "message/interrupt.hpp"
-#include "message/limits.hpp"
+#include "base/interrupt.hpp"
+#include "base/limits.hpp"
 
 namespace skyrec {
 namespace {

@@ -6,9 +6,9 @@
 #include <span>
 #include <vector>
 
-#include "message/descriptor.hpp"
-#include "message/limits.hpp"
-#include "message/result.hpp"
+#include "base/descriptor.hpp"
+#include "base/limits.hpp"
+#include "base/result.hpp"
 #include "tables/table_set.hpp"
 
 namespace skyrec {
@@ -18,7 +18,7 @@ namespace skyrec {
 // 2-04, 2-06, 2-07 and 2-08 operators dropped, and every element after
 // 2-04-YYY (Y > 0) outside class 31 preceded by kAssociatedFieldCode.
 // Elements are not looked up. Nested fixed replications multiply, so a walk
-// visiting more descriptors than message/limits.hpp allows (markers count)
+// visiting more descriptors than base/limits.hpp allows (markers count)
 // is refused.
 Result<std::vector<DescriptorCode>> expand_descriptors(const TableSet& tables,
                                                        std::span<const DescriptorCode> descriptors);

@@ -3,7 +3,7 @@
 #include <string>
 #include <type_traits>
 
-#include "message/debug_string.hpp"
+#include "base/debug_string.hpp"
 #include "tables/text_scan.hpp"
 
 namespace skyrec {

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "message/descriptor.hpp"
-#include "message/result.hpp"
+#include "base/descriptor.hpp"
+#include "base/result.hpp"
 
 namespace skyrec {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "message/descriptor.hpp"
+#include "base/descriptor.hpp"
 
 namespace skyrec {
 

@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "message/file.hpp"
-#include "message/utf8.hpp"
+#include "base/file.hpp"
+#include "base/utf8.hpp"
 
 namespace skyrec {
 namespace {

@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "message/descriptor.hpp"
+#include "base/descriptor.hpp"
 #include "tables/flag_meanings.hpp"
 
 namespace skyrec {

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "message/result.hpp"
+#include "base/result.hpp"
 #include "tables/table_set.hpp"
 
 namespace skyrec {

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "message/utf8.hpp"
+#include "base/utf8.hpp"
 
 namespace skyrec {
 

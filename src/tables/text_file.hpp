@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "message/file.hpp"
-#include "message/result.hpp"
+#include "base/file.hpp"
+#include "base/result.hpp"
 
 namespace skyrec {
 

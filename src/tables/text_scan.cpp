@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "message/utf8.hpp"
+#include "base/utf8.hpp"
 
 namespace skyrec {
 namespace {

@@ -1,0 +1,47 @@
+// Decoded values as a Python list of DecodedValue objects, made as the
+// decoder hands them over: the list is sized once, compressed columns are
+// laid out straight into it, and values share their names' str objects.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "binding/pyref.hpp"
+#include "binding/shared_strings.hpp"
+#include "decode/decode_section4.hpp"
+
+namespace skyrec::py {
+
+class ValueListBuilder final : public Section4Sink {
+public:
+    bool take_values(std::vector<DecodedValue>& batch) override { return ok(add_values(batch)); }
+    bool take_columns(const CompressedSection& section) override { return ok(add_columns(section)); }
+
+    // True once a take_ call has failed with a Python error set.
+    bool failed() const noexcept { return failed_; }
+
+    // The list of every value taken, in order (a new reference), or nullptr
+    // with an error set.
+    PyObject* finish();
+
+    bool add_values(const std::vector<DecodedValue>& batch);
+    bool add_columns(const CompressedSection& section);
+
+private:
+    bool ok(bool done) noexcept {
+        failed_ = failed_ || !done;
+        return done;
+    }
+
+    // Uncompressed values, made before their number is known: kept in
+    // chunks that never move, then placed in a list of the right size.
+    static constexpr std::size_t kChunk = 4096;
+    std::vector<std::unique_ptr<Ref[]>> chunks_;
+    std::size_t last_used_ = kChunk;  // in the last chunk
+
+    SharedStrings strings_;
+    Ref list_;  // compressed data, made whole by take_columns
+    bool failed_ = false;
+};
+
+}  // namespace skyrec::py

@@ -1,0 +1,95 @@
+// decode_block(pieces): the messages of several pieces as one set of columns.
+// Each piece is a tuple (data, file, offsets, messages, tables[, base]): the
+// messages of `data` that start at `offsets` (file offsets, data holding the
+// file's bytes from `base` on, 0 when not given), each decoded with the TableSet at the
+// same place in `tables`, their rows tagged with the piece's `file` code, the
+// message's number from `messages` and its offset. Framing, decoding and
+// filling the columns run while other threads run; the columns go to Python
+// without a copy (as OwnedBuffer objects, codes narrowed to the bytes their
+// categories need), categories merged across every message. A message that
+// fails adds no rows and is listed in "errors" as (piece, position in its
+// offsets, reason); "rows" holds each message's number of values, piece after
+// piece.
+#include <new>
+#include <string>
+#include <vector>
+
+#include "base/interrupt.hpp"
+#include "base/limits.hpp"
+#include "binding/args.hpp"
+#include "binding/boxed.hpp"
+#include "binding/errors.hpp"
+#include "binding/module_types.hpp"
+#include "binding/pyref.hpp"
+#include "binding/signal_watch.hpp"
+#include "binding_native/buffer_arg.hpp"
+#include "binding_native/functions.hpp"
+#include "binding_native/message_pieces.hpp"
+#include "binding_native/result_dict.hpp"
+#include "binding_native/value_columns.hpp"
+#include "columns/block_columns.hpp"
+#include "message/message_cursor.hpp"
+
+namespace skyrec::py {
+namespace {
+
+struct Block {
+    BlockColumns columns;
+    std::vector<std::uint64_t> rows;
+    std::vector<PieceFailure> errors;
+};
+
+Block decode_all(const std::vector<Piece>& pieces) {
+    Block block;
+    BlockBuilder builder;
+    block.errors = for_each_message(
+        pieces,
+        [&](const BufrMessage& message, const TableSet& tables, ByteView section4, std::size_t length,
+            const MessageTag& tag) -> Result<std::size_t> {
+            const std::size_t before = builder.size();
+            SKYREC_CHECK(builder.append(message, tables, section4, length, tag));
+            return builder.size() - before;
+        },
+        block.rows);
+    block.columns = builder.take();
+    block.columns.narrow();
+    return block;
+}
+
+PyObject* block_dict(Block& block) {
+    BlockColumns& c = block.columns;
+    const std::size_t n = c.size();
+    Ref dict = Ref::steal(PyDict_New());
+    if (!dict) return nullptr;
+    PyObject* d = dict.get();
+    const bool ok = set_codes(d, "file", c.file, n, c.code_width(static_cast<std::size_t>(c.files))) &&
+                    set_column(d, "message", c.message, n) && set_column(d, "offset", c.offset, n) &&
+                    set_value_columns(d, c) && set_item(d, "rows", bytearray_of(block.rows)) &&
+                    set_item(d, "errors", list_of(block.errors, failure_tuple));
+    return ok ? dict.release() : nullptr;
+}
+
+PyObject* decode_block(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* const names[] = {"pieces", nullptr};
+    PyObject* pieces_obj;
+    if (!parse_args(args, kwargs, "O:decode_block", names, &pieces_obj)) return nullptr;
+    // The tables must live while the lock is released, whatever happens
+    // to the sequences meanwhile.
+    std::vector<Ref> held;
+    auto pieces = pieces_arg(pieces_obj, held);
+    if (!pieces) return nullptr;
+    SignalWatch watch;
+    Block block = [&] {
+        WithoutGil unlocked;
+        return decode_all(*pieces);
+    }();
+    if (watch.raised()) return nullptr;
+    return block_dict(block);
+}
+
+}  // namespace
+
+PyMethodDef decode_block_def = {"decode_block", kw_method(guard<decode_block>), METH_VARARGS | METH_KEYWORDS,
+                                "decode_block(pieces)\n--\n\n"};
+
+}  // namespace skyrec::py

@@ -1,0 +1,17 @@
+// skyrec.DecodeError: what the package raises and reports for a message that
+// cannot be decoded, apart from a fault of skyrec's own (any other exception).
+#pragma once
+
+#include "base/error.hpp"
+#include "binding/python.hpp"
+
+namespace skyrec::py {
+
+// Creates the class and adds it to `module`, at import; false with an error set.
+bool create_decode_error(PyObject* module);
+
+// Raises `error` as DecodeError("{where}: {reason}"), its `reason` and `where`
+// attributes set ("" when the error says nothing of where). Returns nullptr.
+PyObject* raise_decode_error(const BufrError& error);
+
+}  // namespace skyrec::py
