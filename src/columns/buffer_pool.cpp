@@ -1,6 +1,7 @@
 #include "columns/buffer_pool.hpp"
 
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <mutex>
 #include <utility>
@@ -8,12 +9,16 @@
 #if defined(__unix__)
 #include <pthread.h>
 #endif
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace skyrec {
 namespace {
 
 constexpr std::size_t kMaxBuffers = 64;
 constexpr std::size_t kMaxBytes = std::size_t{512} << 20;
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 struct Pool {
     std::mutex mutex;
@@ -90,6 +95,18 @@ std::size_t pooled_bytes() noexcept {
     Pool& p = pool();
     std::lock_guard lock(p.mutex);
     return p.bytes;
+}
+
+void advise_huge_pages([[maybe_unused]] void* data, [[maybe_unused]] std::size_t bytes) noexcept {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (bytes < 2 * kHugePage) return;
+    // Only whole huge pages inside the buffer: advice never reaches past it.
+    const auto begin = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t last = (begin + bytes) & ~(kHugePage - 1);
+    // Advice only: where it is refused the pages are ordinary ones.
+    if (last > first) (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
 }
 
 }  // namespace skyrec
