@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <limits>
@@ -48,6 +49,22 @@ void narrow_codes(GrowingArray<std::int32_t>& codes, std::size_t begin, std::siz
         for (std::size_t i = begin; i < end; ++i) {
             const auto code = static_cast<To>(codes[i]);
             std::memcpy(bytes + i * sizeof(To), &code, sizeof(To));
+        }
+    }
+}
+
+// Writes `rows` x `columns` items held a column after another as rows, in
+// tiles small enough to stay in the first level cache, so that both the
+// reads and the writes go along whole cache lines.
+template <class T>
+void transpose(const T* in, std::size_t rows, std::size_t columns, T* out) noexcept {
+    constexpr std::size_t kTile = 8;
+    for (std::size_t k0 = 0; k0 < columns; k0 += kTile) {
+        const std::size_t k1 = std::min(columns, k0 + kTile);
+        for (std::size_t j = 0; j < rows; ++j) {
+            T* row = out + j * columns;
+            for (std::size_t k = k0; k < k1; ++k)
+                row[k] = in[k * rows + j];
         }
     }
 }
@@ -141,6 +158,11 @@ std::size_t BlockColumns::code_width(std::size_t categories) const noexcept {
     return categories < 127 ? 1 : categories < 32767 ? 2 : 4;
 }
 
+BlockBuilder::~BlockBuilder() {
+    std::free(unpacked_values_.release().data);
+    std::free(unpacked_raws_.release().data);
+}
+
 Status BlockBuilder::append(const BufrMessage& message, const TableSet& tables, ByteView section4,
                             std::size_t message_bytes, const MessageTag& tag) {
     block_bytes_ += message_bytes;
@@ -160,7 +182,7 @@ Status BlockBuilder::append(const BufrMessage& message, const TableSet& tables, 
         // spares regrowing every column again and again.
         if (!message.compressed_data) {
             const std::size_t likely = columns_.count + expected_values(std::uint64_t{8} * section4.size);
-            columns_.for_each_array([likely](auto& array) { array.reserve(likely); });
+            columns_.for_each_array(tagged_, [likely](auto& array) { array.reserve(likely); });
         }
         decoded = decode_section4_into(message, tables, section4, *this, &subset_starts_);
     } catch (const std::bad_alloc&) {
@@ -183,7 +205,7 @@ bool BlockBuilder::admit(std::size_t count) {
         refused_ = limit_error("decoded block", bound, "values", block_bytes_);
         return false;
     }
-    columns_.for_each_array([count](auto& array) { array.extend(count); });
+    columns_.for_each_array(tagged_, [count](auto& array) { array.extend(count); });
     columns_.count += count;
     return true;
 }
@@ -242,8 +264,10 @@ bool BlockBuilder::take_columns(const CompressedSection& section) {
     run.name.resize(width);
     run.rank.resize(width);
     run.raw_present.assign(width, 1);
-    unpacked_values_.resize(section.value_count());
-    unpacked_raws_.resize(section.value_count());
+    unpacked_values_.shrink_to(0);
+    unpacked_values_.extend(section.value_count());
+    unpacked_raws_.shrink_to(0);
+    unpacked_raws_.extend(section.value_count());
     ranks_.restart();
     for (std::size_t k = 0; k < width; ++k) {
         if (k % 64 == 0 && interrupt_requested()) return false;
@@ -267,17 +291,8 @@ bool BlockBuilder::take_columns(const CompressedSection& section) {
     }
     const double* values = unpacked_values_.data();
     const std::uint64_t* raws = unpacked_raws_.data();
-    constexpr std::size_t kTile = 16;
-    for (std::size_t k0 = 0; k0 < width; k0 += kTile) {
-        const std::size_t k1 = std::min(width, k0 + kTile);
-        for (std::size_t j = 0; j < subsets; ++j) {
-            const std::size_t row = at + j * width;
-            for (std::size_t k = k0; k < k1; ++k) {
-                c.value[row + k] = values[k * subsets + j];
-                c.raw[row + k] = raws[k * subsets + j];
-            }
-        }
-    }
+    transpose(values, subsets, width, c.value.data() + at);
+    transpose(raws, subsets, width, c.raw.data() + at);
     ranked_subset_ = subsets == 0 ? 0 : static_cast<std::uint32_t>(subsets - 1);
     if (run.described.empty()) return true;
 
@@ -368,6 +383,7 @@ void BlockBuilder::finish_message() {
     }
     const std::size_t rows = c.count - first_row_;
     renumber(c.meaning.data() + first_row_, rows, meaning_remap);
+    if (!tagged_) return;
     std::fill_n(c.file.data() + first_row_, rows, tag_.file);
     std::fill_n(c.message.data() + first_row_, rows, tag_.message);
     std::fill_n(c.offset.data() + first_row_, rows, tag_.offset);
@@ -377,7 +393,7 @@ void BlockBuilder::drop_message() noexcept {
     texts_.truncate(texts_before_);
     if (!runs_.empty() && runs_.back().first >= first_row_) runs_.pop_back();
     columns_.count = first_row_;
-    columns_.for_each_array([this](auto& array) { array.shrink_to(first_row_); });
+    columns_.for_each_array(tagged_, [this](auto& array) { array.shrink_to(first_row_); });
 }
 
 void BlockBuilder::lay_out(bool narrowed) {
@@ -385,8 +401,10 @@ void BlockBuilder::lay_out(bool narrowed) {
     for (const CompressedRun& run : runs_) {
         const std::size_t width = run.width();
         const std::size_t rows = run.subsets * width;
-        std::fill_n(c.message.data() + run.first, rows, run.tag.message);
-        std::fill_n(c.offset.data() + run.first, rows, run.tag.offset);
+        if (tagged_) {
+            std::fill_n(c.message.data() + run.first, rows, run.tag.message);
+            std::fill_n(c.offset.data() + run.first, rows, run.tag.offset);
+        }
         for (std::size_t j = 0, row = run.first; j < run.subsets; ++j, row += width) {
             std::copy_n(run.descriptor.data(), width, c.descriptor.data() + row);
             std::copy_n(run.rank.data(), width, c.rank.data() + row);
@@ -398,7 +416,7 @@ void BlockBuilder::lay_out(bool narrowed) {
     const auto column = [&](GrowingArray<std::int32_t>& codes, CodeColumn which, std::size_t categories) {
         lay_out_column(codes, c.count, runs_, which, c.code_width(categories));
     };
-    column(c.file, CodeColumn::file, static_cast<std::size_t>(c.files));
+    if (tagged_) column(c.file, CodeColumn::file, static_cast<std::size_t>(c.files));
     column(c.name, CodeColumn::name, c.names.size());
     column(c.unit, CodeColumn::unit, c.units.size());
     column(c.text, CodeColumn::text, c.texts.size());

@@ -80,11 +80,13 @@ struct BlockColumns {
     bool narrowed = false;
 
     std::size_t size() const noexcept { return count; }
-    // Calls f(array) for each of the columns above.
+    // Calls f(array) for each of the columns above, with or without the
+    // tags file, message and offset.
     template <class F>
-    void for_each_array(F&& f) {
-        f(file), f(message), f(offset), f(subset), f(descriptor), f(value), f(raw), f(raw_present), f(name), f(unit),
-            f(text), f(meaning), f(key), f(rank);
+    void for_each_array(bool tagged, F&& f) {
+        if (tagged) f(file), f(message), f(offset);
+        f(subset), f(descriptor), f(value), f(raw), f(raw_present), f(name), f(unit), f(text), f(meaning), f(key),
+            f(rank);
     }
     // Bytes per item of the code columns file, name, unit, text, meaning and key:
     // 4 unless narrowed.
@@ -116,6 +118,13 @@ struct CompressedRun {
 
 class BlockBuilder final : public Section4Sink {
 public:
+    // Without `tagged`, the columns file, message and offset are left empty:
+    // the rows of one message alone need no tags.
+    explicit BlockBuilder(bool tagged = true) noexcept : tagged_(tagged) {}
+    BlockBuilder(const BlockBuilder&) = delete;
+    BlockBuilder& operator=(const BlockBuilder&) = delete;
+    ~BlockBuilder() override;
+
     // Decodes `section4` (the data of `message`, whose whole length is
     // `message_bytes`) with `tables` into rows after those already added.
     // `tables` must outlive the builder and the columns it gives. On failure
@@ -145,6 +154,7 @@ private:
     // Writes the rows of the compressed runs, narrowing the others' codes if asked.
     void lay_out(bool narrowed);
 
+    bool tagged_;
     BlockColumns columns_;
     // The block's lists; all but the texts view the tables' own strings.
     TextCategories names_block_;
@@ -167,9 +177,11 @@ private:
     std::size_t texts_before_ = 0;  // the block's texts before the message's own
     std::optional<BufrError> refused_;
     std::vector<CompressedRun> runs_;  // in the order of their rows
-    // A compressed message's numbers, a column after another; kept between messages.
-    std::vector<double> unpacked_values_;
-    std::vector<std::uint64_t> unpacked_raws_;
+    // A compressed message's numbers, a column after another: their buffers
+    // serve message after message, and are freed, not kept in the pool, so
+    // that it holds only what callers have let go.
+    GrowingArray<double> unpacked_values_;
+    GrowingArray<std::uint64_t> unpacked_raws_;
 };
 
 }  // namespace skyrec
