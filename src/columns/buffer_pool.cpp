@@ -11,6 +11,10 @@
 #endif
 #if defined(__linux__)
 #include <sys/mman.h>
+#include <unistd.h>
+#endif
+#if defined(__GLIBC__)
+#include <malloc.h>
 #endif
 
 namespace skyrec {
@@ -97,15 +101,18 @@ std::size_t pooled_bytes() noexcept {
     return p.bytes;
 }
 
-void advise_huge_pages([[maybe_unused]] void* data, [[maybe_unused]] std::size_t bytes) noexcept {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
+void advise_huge_pages([[maybe_unused]] void* data) noexcept {
+#if defined(__linux__) && defined(MADV_HUGEPAGE) && defined(__GLIBC__)
+    // The whole of the pages the buffer lies on: advice on a part of a large
+    // buffer's own mapping would split it, and realloc could then no longer
+    // move it whole but would copy it.
+    const std::size_t bytes = malloc_usable_size(data);
     if (bytes < 2 * kHugePage) return;
-    // Only whole huge pages inside the buffer: advice never reaches past it.
-    const auto begin = reinterpret_cast<std::uintptr_t>(data);
-    const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
-    const std::uintptr_t last = (begin + bytes) & ~(kHugePage - 1);
+    const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(data) & ~(page - 1);
+    const std::uintptr_t last = (reinterpret_cast<std::uintptr_t>(data) + bytes + page - 1) & ~(page - 1);
     // Advice only: where it is refused the pages are ordinary ones.
-    if (last > first) (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 #endif
 }
 
