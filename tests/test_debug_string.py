@@ -11,7 +11,7 @@ from _skyrec import TableSet
 from tablegen import write_table_dir
 
 ROOT = Path(__file__).resolve().parent.parent
-GENERATED = ROOT / "src" / "message" / "unicode_escapes.cpp"
+GENERATED = ROOT / "src" / "base" / "unicode_escapes.cpp"
 
 
 def reprs_of_names(tmp_path, names):

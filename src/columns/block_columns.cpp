@@ -158,6 +158,20 @@ std::size_t BlockColumns::code_width(std::size_t categories) const noexcept {
     return categories < 127 ? 1 : categories < 32767 ? 2 : 4;
 }
 
+void BlockColumns::narrow() noexcept {
+    if (narrowed) return;
+    narrowed = true;
+    const auto column = [this](GrowingArray<std::int32_t>& codes, std::size_t categories) {
+        lay_out_column(codes, count, {}, CodeColumn::file, code_width(categories));
+    };
+    if (file.size() == count) column(file, static_cast<std::size_t>(files));  // a block without tags has none
+    column(name, names.size());
+    column(unit, units.size());
+    column(text, texts.size());
+    column(meaning, meanings.size());
+    column(key, keys.size());
+}
+
 BlockBuilder::~BlockBuilder() {
     std::free(unpacked_values_.release().data);
     std::free(unpacked_raws_.release().data);
@@ -175,6 +189,7 @@ Status BlockBuilder::append(const BufrMessage& message, const TableSet& tables, 
     names_.clear();
     own_meanings_.clear();
     texts_before_ = texts_.size();
+    runs_before_ = runs_.size();
     refused_.reset();
     Status decoded = Ok{};
     try {
@@ -361,7 +376,7 @@ void BlockBuilder::finish_message() {
     const auto meaning_remap = merged(meanings_, meanings);
     BlockColumns& c = columns_;
     c.files = std::max(c.files, tag_.file + 1);
-    if (!runs_.empty() && runs_.back().first == first_row_) {
+    if (runs_.size() > runs_before_) {
         // A compressed message: its codes are renumbered once per column.
         CompressedRun& run = runs_.back();
         run.unit.resize(run.width());
@@ -391,7 +406,7 @@ void BlockBuilder::finish_message() {
 
 void BlockBuilder::drop_message() noexcept {
     texts_.truncate(texts_before_);
-    if (!runs_.empty() && runs_.back().first >= first_row_) runs_.pop_back();
+    runs_.resize(runs_before_);
     columns_.count = first_row_;
     columns_.for_each_array(tagged_, [this](auto& array) { array.shrink_to(first_row_); });
 }

@@ -91,6 +91,9 @@ struct BlockColumns {
     // Bytes per item of the code columns file, name, unit, text, meaning and key:
     // 4 unless narrowed.
     std::size_t code_width(std::size_t categories) const noexcept;
+    // Narrows the code columns in place (BlockBuilder::take narrows as it lays
+    // them out, which spares this pass).
+    void narrow() noexcept;
 };
 
 // A compressed message's rows, kept a column at a time until the block is
@@ -177,6 +180,7 @@ private:
     std::size_t texts_before_ = 0;  // the block's texts before the message's own
     std::optional<BufrError> refused_;
     std::vector<CompressedRun> runs_;  // in the order of their rows
+    std::size_t runs_before_ = 0;      // the runs before the message's own
     // A compressed message's numbers, a column after another: their buffers
     // serve message after message, and are freed, not kept in the pool, so
     // that it holds only what callers have let go.
