@@ -173,6 +173,38 @@ def test_a_message_failing_midway_leaves_no_rows_or_categories(tables):
     assert list(frame["text"].cat.categories) == ["ONE", "TWO"]
 
 
+def compressed_message(a: list, sites: list[str], kinds: list) -> bytes:
+    from bufrgen import BitWriter, build_message
+    from decodekit import column
+
+    bits = column(BitWriter(), 7, a).uint(0, 24).uint(3, 6)
+    for site in sites:
+        bits.text(site, 24)
+    return build_message([A, SITE, KIND], column(bits, 2, kinds).to_bytes(), subsets=len(sites), compressed=True)
+
+
+@pytest.mark.parametrize("reverse", [False, True])
+def test_compressed_and_uncompressed_messages_share_a_block(tables, reverse):
+    # Compressed rows are laid out at the end, between rows already written
+    # and narrowed in place: each message must keep its own rows and codes.
+    from bufrgen import BitWriter, build_message
+
+    short = build_message([A, SITE, KIND], BitWriter().uint(1, 7).to_bytes(), subsets=2, compressed=True)
+    parts = [good(1, "ONE", 0, subsets=2), compressed_message([3, None, 5], ["TWO", "ONE", "SIX"], [1, 0, None]),
+             short, good(2, "SIX", 2), compressed_message([7, 7], ["TEN", "TWO"], [2, 2])]
+    if reverse:
+        parts.reverse()
+    offsets = [sum(map(len, parts[:i])) for i in range(len(parts))]
+    block = _native.decode_block([(b"".join(parts), 0, offsets, list(range(len(parts))), [tables] * len(parts))])
+    failed = [parts.index(short)]
+    assert [position for _, position, *_ in block["errors"]] == failed
+    frame = values_frame(block, with_file=False)
+    expected = pd.concat([read_by_message(part, tables=tables).assign(message=i)
+                          for i, part in enumerate(parts) if i not in failed], ignore_index=True)
+    assert rows_of(frame.drop(columns="offset")) == rows_of(expected)
+    assert frame["offset"].tolist() == [offsets[m] for m in frame["message"]]
+
+
 def test_block_columns_say_their_item_types(tables):
     block = _native.decode_block([(good(1, "ONE", 0, subsets=2), 0, [0], [0], [tables])])
     expected = {"message": np.int64, "offset": np.int64, "subset": np.uint32, "descriptor": np.uint32,

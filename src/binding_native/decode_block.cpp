@@ -51,8 +51,7 @@ Block decode_all(const std::vector<Piece>& pieces) {
             return builder.size() - before;
         },
         block.rows);
-    block.columns = builder.take();
-    block.columns.narrow();
+    block.columns = builder.take(/*narrowed=*/true);
     return block;
 }
 

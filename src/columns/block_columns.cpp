@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <limits>
@@ -38,20 +39,97 @@ std::vector<std::int32_t> merged(TextCategories& block, const std::vector<const 
     return remap;
 }
 
-// Rewrites 32-bit codes as items of `To`, front to back in place: item i is
-// written over bytes that items before it held, so it is read first.
+// Rewrites the 32-bit codes of rows [begin, end) as items of `To`, front to
+// back in place: item i is written over bytes that items before it held (or
+// its own), so it is read first.
 template <class To>
-void narrow_codes(GrowingArray<std::int32_t>& codes, std::size_t count) noexcept {
-    auto* bytes = reinterpret_cast<unsigned char*>(codes.data());
-    for (std::size_t i = 0; i < count; ++i) {
-        const auto code = static_cast<To>(codes[i]);
-        std::memcpy(bytes + i * sizeof(To), &code, sizeof(To));
+void narrow_codes(GrowingArray<std::int32_t>& codes, std::size_t begin, std::size_t end) noexcept {
+    if constexpr (sizeof(To) != sizeof(std::int32_t)) {
+        auto* bytes = reinterpret_cast<unsigned char*>(codes.data());
+        for (std::size_t i = begin; i < end; ++i) {
+            const auto code = static_cast<To>(codes[i]);
+            std::memcpy(bytes + i * sizeof(To), &code, sizeof(To));
+        }
     }
 }
 
-void narrow_column(GrowingArray<std::int32_t>& codes, std::size_t count, std::size_t width) noexcept {
-    if (width == 1) narrow_codes<std::int8_t>(codes, count);
-    if (width == 2) narrow_codes<std::int16_t>(codes, count);
+// Writes `rows` x `columns` items held a column after another as rows, in
+// tiles small enough to stay in the first level cache, so that both the
+// reads and the writes go along whole cache lines.
+template <class T>
+void transpose(const T* in, std::size_t rows, std::size_t columns, T* out) noexcept {
+    constexpr std::size_t kTile = 8;
+    for (std::size_t k0 = 0; k0 < columns; k0 += kTile) {
+        const std::size_t k1 = std::min(columns, k0 + kTile);
+        for (std::size_t j = 0; j < rows; ++j) {
+            T* row = out + j * columns;
+            for (std::size_t k = k0; k < k1; ++k)
+                row[k] = in[k * rows + j];
+        }
+    }
+}
+
+enum class CodeColumn { file, name, unit, text, meaning, key };
+
+// A run's codes of one column: `line` gets one per column, `patches` those of
+// the described columns, subset after subset (nullptr when there are none).
+const std::vector<std::int32_t>* run_codes(const CompressedRun& run, CodeColumn which,
+                                           std::vector<std::int32_t>& line) {
+    line.assign(run.width(), kNoCategory);
+    switch (which) {
+        case CodeColumn::file:
+            line.assign(run.width(), run.tag.file);
+            return nullptr;
+        case CodeColumn::name:
+            line = run.name;
+            return nullptr;
+        case CodeColumn::unit:
+            line = run.unit;
+            return nullptr;
+        case CodeColumn::key:
+            line = run.key;
+            return nullptr;
+        case CodeColumn::text:
+            return &run.text;
+        case CodeColumn::meaning:
+            return &run.meaning;
+    }
+    return nullptr;
+}
+
+// One code column at items of `To`: the runs' rows written whole, the rows
+// between them narrowed in place. Both go front to back, so no row is
+// written over before it is read.
+template <class To>
+void lay_out_codes(GrowingArray<std::int32_t>& codes, std::size_t count, const std::vector<CompressedRun>& runs,
+                   CodeColumn which) {
+    auto* bytes = reinterpret_cast<unsigned char*>(codes.data());
+    std::vector<std::int32_t> line;
+    std::vector<To> narrow;
+    std::size_t row = 0;
+    for (const CompressedRun& run : runs) {
+        narrow_codes<To>(codes, row, run.first);
+        const std::vector<std::int32_t>* patches = run_codes(run, which, line);
+        narrow.assign(line.begin(), line.end());
+        const std::size_t width = run.width();
+        const std::size_t described = run.described.size();
+        row = run.first;
+        for (std::size_t j = 0; j < run.subsets; ++j, row += width) {
+            if (patches != nullptr) {
+                for (std::size_t d = 0; d < described; ++d)
+                    narrow[run.described[d]] = static_cast<To>((*patches)[j * described + d]);
+            }
+            std::memcpy(bytes + row * sizeof(To), narrow.data(), width * sizeof(To));
+        }
+    }
+    narrow_codes<To>(codes, row, count);
+}
+
+void lay_out_column(GrowingArray<std::int32_t>& codes, std::size_t count, const std::vector<CompressedRun>& runs,
+                    CodeColumn which, std::size_t width) {
+    if (width == 1) return lay_out_codes<std::int8_t>(codes, count, runs, which);
+    if (width == 2) return lay_out_codes<std::int16_t>(codes, count, runs, which);
+    lay_out_codes<std::int32_t>(codes, count, runs, which);
 }
 
 }  // namespace
@@ -83,12 +161,20 @@ std::size_t BlockColumns::code_width(std::size_t categories) const noexcept {
 void BlockColumns::narrow() noexcept {
     if (narrowed) return;
     narrowed = true;
-    narrow_column(file, count, code_width(static_cast<std::size_t>(files)));
-    narrow_column(name, count, code_width(names.size()));
-    narrow_column(unit, count, code_width(units.size()));
-    narrow_column(text, count, code_width(texts.size()));
-    narrow_column(meaning, count, code_width(meanings.size()));
-    narrow_column(key, count, code_width(keys.size()));
+    const auto column = [this](GrowingArray<std::int32_t>& codes, std::size_t categories) {
+        lay_out_column(codes, count, {}, CodeColumn::file, code_width(categories));
+    };
+    if (file.size() == count) column(file, static_cast<std::size_t>(files));  // a block without tags has none
+    column(name, names.size());
+    column(unit, units.size());
+    column(text, texts.size());
+    column(meaning, meanings.size());
+    column(key, keys.size());
+}
+
+BlockBuilder::~BlockBuilder() {
+    std::free(unpacked_values_.release().data);
+    std::free(unpacked_raws_.release().data);
 }
 
 Status BlockBuilder::append(const BufrMessage& message, const TableSet& tables, ByteView section4,
@@ -103,6 +189,7 @@ Status BlockBuilder::append(const BufrMessage& message, const TableSet& tables, 
     names_.clear();
     own_meanings_.clear();
     texts_before_ = texts_.size();
+    runs_before_ = runs_.size();
     refused_.reset();
     Status decoded = Ok{};
     try {
@@ -110,7 +197,7 @@ Status BlockBuilder::append(const BufrMessage& message, const TableSet& tables, 
         // spares regrowing every column again and again.
         if (!message.compressed_data) {
             const std::size_t likely = columns_.count + expected_values(std::uint64_t{8} * section4.size);
-            columns_.for_each_array([likely](auto& array) { array.reserve(likely); });
+            columns_.for_each_array(tagged_, [likely](auto& array) { array.reserve(likely); });
         }
         decoded = decode_section4_into(message, tables, section4, *this, &subset_starts_);
     } catch (const std::bad_alloc&) {
@@ -133,7 +220,7 @@ bool BlockBuilder::admit(std::size_t count) {
         refused_ = limit_error("decoded block", bound, "values", block_bytes_);
         return false;
     }
-    columns_.for_each_array([count](auto& array) { array.extend(count); });
+    columns_.for_each_array(tagged_, [count](auto& array) { array.extend(count); });
     columns_.count += count;
     return true;
 }
@@ -174,68 +261,59 @@ bool BlockBuilder::take_values(std::vector<DecodedValue>& batch) {
 
 bool BlockBuilder::take_columns(const CompressedSection& section) {
     // Column by column: each column's numbers are unpacked whole, and what is
-    // the same in every row of a column is worked out once; then the columns
-    // are laid out as rows, a few columns at a time so that the writes stay
-    // within few pages. Meanings and texts come after, row by row, so that
-    // their categories are numbered in the order of the rows, as for
-    // uncompressed data.
+    // the same in every row of a column is worked out once and kept as a run,
+    // laid out as rows when the block is taken. The numbers go to their rows
+    // now, a few columns at a time so that the writes stay within few pages.
+    // Meanings and texts come after, row by row, so that their categories are
+    // numbered in the order of the rows, as for uncompressed data.
     const std::size_t at = columns_.count;
     if (!admit(section.value_count())) return false;
     BlockColumns& c = columns_;
     const std::size_t width = section.columns.size();
     const std::size_t subsets = section.subsets;
-    std::vector<double> values(section.value_count());
-    std::vector<std::uint64_t> raws(section.value_count());
-    std::vector<DescriptorCode> descriptors(width);
-    std::vector<std::int32_t> names(width);
-    std::vector<std::uint32_t> ranks(width);
-    std::vector<std::uint8_t> raw_present(width, 1);
-    std::vector<std::size_t> described;  // columns with meanings or texts
+    CompressedRun& run = runs_.emplace_back();
+    run.first = at;
+    run.subsets = subsets;
+    run.tag = tag_;
+    run.descriptor.resize(width);
+    run.name.resize(width);
+    run.rank.resize(width);
+    run.raw_present.assign(width, 1);
+    unpacked_values_.shrink_to(0);
+    unpacked_values_.extend(section.value_count());
+    unpacked_raws_.shrink_to(0);
+    unpacked_raws_.extend(section.value_count());
     ranks_.restart();
     for (std::size_t k = 0; k < width; ++k) {
         if (k % 64 == 0 && interrupt_requested()) return false;
         const Column& column = section.columns[k];
-        descriptors[k] = column.code;
-        names[k] = names_.code(*tables_, column.code, column.name);
-        ranks[k] = ranks_.next(names_.key_number(names[k]));
+        run.descriptor[k] = column.code;
+        run.name[k] = names_.code(*tables_, column.code, column.name);
+        run.rank[k] = ranks_.next(names_.key_number(run.name[k]));
         if (column.kind == Column::Kind::Character || (column.kind == Column::Kind::Numeric && column.codes != nullptr))
-            described.push_back(k);
-        double* value = values.data() + k * subsets;
-        std::uint64_t* raw = raws.data() + k * subsets;
+            run.described.push_back(k);
+        double* value = unpacked_values_.data() + k * subsets;
+        std::uint64_t* raw = unpacked_raws_.data() + k * subsets;
         if (column.kind != Column::Kind::Numeric || column.name == &operator_name()) {
             std::fill_n(value, subsets, kMissing);
             std::fill_n(raw, subsets, 0);
-            raw_present[k] = 0;
+            run.raw_present[k] = 0;
         } else if (!unpack_values(column, section.data, subsets, value) ||
                    !unpack_raw(column, section.data, subsets, raw)) {
             refused_ = BufrError::text("a column of section 4 lies past its end");
             return false;
         }
     }
-    constexpr std::size_t kTile = 16;
-    for (std::size_t k0 = 0; k0 < width; k0 += kTile) {
-        const std::size_t k1 = std::min(width, k0 + kTile);
-        for (std::size_t j = 0; j < subsets; ++j) {
-            const std::size_t row = at + j * width;
-            for (std::size_t k = k0; k < k1; ++k) {
-                c.value[row + k] = values[k * subsets + j];
-                c.raw[row + k] = raws[k * subsets + j];
-            }
-        }
-    }
-    for (std::size_t j = 0; j < subsets; ++j) {
-        const std::size_t row = at + j * width;
-        std::copy_n(descriptors.data(), width, c.descriptor.data() + row);
-        std::copy_n(names.data(), width, c.name.data() + row);
-        std::copy_n(ranks.data(), width, c.rank.data() + row);
-        std::copy_n(raw_present.data(), width, c.raw_present.data() + row);
-        std::fill_n(c.subset.data() + row, width, static_cast<std::uint32_t>(j));
-    }
-    std::fill_n(c.meaning.data() + at, section.value_count(), kNoCategory);
-    std::fill_n(c.text.data() + at, section.value_count(), kNoCategory);
+    const double* values = unpacked_values_.data();
+    const std::uint64_t* raws = unpacked_raws_.data();
+    transpose(values, subsets, width, c.value.data() + at);
+    transpose(raws, subsets, width, c.raw.data() + at);
     ranked_subset_ = subsets == 0 ? 0 : static_cast<std::uint32_t>(subsets - 1);
-    if (described.empty()) return true;
+    if (run.described.empty()) return true;
 
+    const std::size_t described = run.described.size();
+    run.meaning.assign(described * subsets, kNoCategory);
+    run.text.assign(described * subsets, kNoCategory);
     // The last meaning looked up per column: most columns repeat their raw
     // values from subset to subset.
     struct Memo {
@@ -243,36 +321,38 @@ bool BlockBuilder::take_columns(const CompressedSection& section) {
         std::int32_t code = kNoCategory;
         bool valid = false;
     };
-    std::vector<Memo> memo(described.size());
+    std::vector<Memo> memo(described);
     std::size_t capacity = 0;
-    for (const std::size_t k : described)
+    for (const std::size_t k : run.described)
         capacity = std::max(capacity, column_text_capacity(section.columns[k]));
     std::string scratch(capacity, '\0');
     for (std::size_t j = 0; j < subsets; ++j) {
         if (j % kSubsetsBetweenInterruptChecks == 0 && interrupt_requested()) return false;
-        for (std::size_t d = 0; d < described.size(); ++d) {
-            const Column& column = section.columns[described[d]];
-            const std::size_t row = at + j * width + described[d];
+        for (std::size_t d = 0; d < described; ++d) {
+            const std::size_t k = run.described[d];
+            const Column& column = section.columns[k];
+            const std::size_t at_code = j * described + d;
             if (column.kind == Column::Kind::Character) {
                 std::string_view text;
                 if (column_text(column, section.data, j, scratch.data(), text)) {
-                    c.text[row] = texts_.code(shown_text(text));
+                    run.text[at_code] = texts_.code(shown_text(text));
                 }
                 continue;
             }
+            const std::uint64_t raw = raws[k * subsets + j];
             // A missing flag value has no set bits, whatever raw it shows.
-            if (column.flags != nullptr && std::isnan(c.value[row])) continue;
+            if (column.flags != nullptr && std::isnan(values[k * subsets + j])) continue;
             Memo& m = memo[d];
-            if (!m.valid || m.raw != c.raw[row]) {
+            if (!m.valid || m.raw != raw) {
                 const std::string* meaning = nullptr;
                 if (column.flags != nullptr) {
-                    meaning = column.flags->flag_meaning(column.code, column.flag_width, c.raw[row]);
-                } else if (const auto it = column.codes->find(c.raw[row]); it != column.codes->end()) {
+                    meaning = column.flags->flag_meaning(column.code, column.flag_width, raw);
+                } else if (const auto it = column.codes->find(raw); it != column.codes->end()) {
                     meaning = &it->second;
                 }
-                m = Memo{c.raw[row], meaning != nullptr ? own_meanings_.code(meaning) : kNoCategory, true};
+                m = Memo{raw, meaning != nullptr ? own_meanings_.code(meaning) : kNoCategory, true};
             }
-            c.meaning[row] = m.code;
+            run.meaning[at_code] = m.code;
         }
     }
     return true;
@@ -295,6 +375,21 @@ void BlockBuilder::finish_message() {
     const auto& meanings = own_meanings_.texts();
     const auto meaning_remap = merged(meanings_, meanings);
     BlockColumns& c = columns_;
+    c.files = std::max(c.files, tag_.file + 1);
+    if (runs_.size() > runs_before_) {
+        // A compressed message: its codes are renumbered once per column.
+        CompressedRun& run = runs_.back();
+        run.unit.resize(run.width());
+        run.key.resize(run.width());
+        for (std::size_t k = 0; k < run.width(); ++k) {
+            const auto own = static_cast<std::size_t>(run.name[k]);
+            run.name[k] = name_remap[own];
+            run.unit[k] = unit_remap[own];
+            run.key[k] = key_remap[own];
+        }
+        renumber(run.meaning.data(), run.meaning.size(), meaning_remap);
+        return;
+    }
     for (std::size_t row = first_row_; row < c.count; ++row) {
         const auto own = static_cast<std::size_t>(c.name[row]);
         c.name[row] = name_remap[own];
@@ -303,27 +398,57 @@ void BlockBuilder::finish_message() {
     }
     const std::size_t rows = c.count - first_row_;
     renumber(c.meaning.data() + first_row_, rows, meaning_remap);
+    if (!tagged_) return;
     std::fill_n(c.file.data() + first_row_, rows, tag_.file);
     std::fill_n(c.message.data() + first_row_, rows, tag_.message);
     std::fill_n(c.offset.data() + first_row_, rows, tag_.offset);
-    c.files = std::max(c.files, tag_.file + 1);
 }
 
 void BlockBuilder::drop_message() noexcept {
     texts_.truncate(texts_before_);
+    runs_.resize(runs_before_);
     columns_.count = first_row_;
-    columns_.for_each_array([this](auto& array) { array.shrink_to(first_row_); });
+    columns_.for_each_array(tagged_, [this](auto& array) { array.shrink_to(first_row_); });
 }
 
-BlockColumns BlockBuilder::take() {
-    BlockColumns out = std::exchange(columns_, {});
-    out.names = names_block_.take();
-    out.units = units_block_.take();
-    out.texts = texts_.take();
-    out.meanings = meanings_.take();
-    out.keys = keys_.take();
+void BlockBuilder::lay_out(bool narrowed) {
+    BlockColumns& c = columns_;
+    for (const CompressedRun& run : runs_) {
+        const std::size_t width = run.width();
+        const std::size_t rows = run.subsets * width;
+        if (tagged_) {
+            std::fill_n(c.message.data() + run.first, rows, run.tag.message);
+            std::fill_n(c.offset.data() + run.first, rows, run.tag.offset);
+        }
+        for (std::size_t j = 0, row = run.first; j < run.subsets; ++j, row += width) {
+            std::copy_n(run.descriptor.data(), width, c.descriptor.data() + row);
+            std::copy_n(run.rank.data(), width, c.rank.data() + row);
+            std::copy_n(run.raw_present.data(), width, c.raw_present.data() + row);
+            std::fill_n(c.subset.data() + row, width, static_cast<std::uint32_t>(j));
+        }
+    }
+    c.narrowed = narrowed;
+    const auto column = [&](GrowingArray<std::int32_t>& codes, CodeColumn which, std::size_t categories) {
+        lay_out_column(codes, c.count, runs_, which, c.code_width(categories));
+    };
+    if (tagged_) column(c.file, CodeColumn::file, static_cast<std::size_t>(c.files));
+    column(c.name, CodeColumn::name, c.names.size());
+    column(c.unit, CodeColumn::unit, c.units.size());
+    column(c.text, CodeColumn::text, c.texts.size());
+    column(c.meaning, CodeColumn::meaning, c.meanings.size());
+    column(c.key, CodeColumn::key, c.keys.size());
+    runs_.clear();
+}
+
+BlockColumns BlockBuilder::take(bool narrowed) {
+    columns_.names = names_block_.take();
+    columns_.units = units_block_.take();
+    columns_.texts = texts_.take();
+    columns_.meanings = meanings_.take();
+    columns_.keys = keys_.take();
+    lay_out(narrowed);
     block_bytes_ = 0;
-    return out;
+    return std::exchange(columns_, {});
 }
 
 }  // namespace skyrec

@@ -49,7 +49,7 @@ struct MessageTag {
     std::int64_t offset = 0;
 };
 
-// The block's columns. The code columns hold 32-bit codes until narrowed:
+// The block's columns. The code columns hold 32-bit codes unless narrowed:
 // then each item is 1, 2 or 4 bytes, the fewest that hold the codes of its
 // category list as pandas keeps them (fewer than 127 categories in one byte,
 // fewer than 32767 in two).
@@ -80,21 +80,54 @@ struct BlockColumns {
     bool narrowed = false;
 
     std::size_t size() const noexcept { return count; }
-    // Calls f(array) for each of the columns above.
+    // Calls f(array) for each of the columns above, with or without the
+    // tags file, message and offset.
     template <class F>
-    void for_each_array(F&& f) {
-        f(file), f(message), f(offset), f(subset), f(descriptor), f(value), f(raw), f(raw_present), f(name), f(unit),
-            f(text), f(meaning), f(key), f(rank);
+    void for_each_array(bool tagged, F&& f) {
+        if (tagged) f(file), f(message), f(offset);
+        f(subset), f(descriptor), f(value), f(raw), f(raw_present), f(name), f(unit), f(text), f(meaning), f(key),
+            f(rank);
     }
     // Bytes per item of the code columns file, name, unit, text, meaning and key:
-    // 4 until narrow() is called.
+    // 4 unless narrowed.
     std::size_t code_width(std::size_t categories) const noexcept;
-    // Narrows the code columns in place.
+    // Narrows the code columns in place (BlockBuilder::take narrows as it lays
+    // them out, which spares this pass).
     void narrow() noexcept;
+};
+
+// A compressed message's rows, kept a column at a time until the block is
+// taken: what is the same in every subset is held once, and laid out row by
+// row only when the width of each code column is known.
+struct CompressedRun {
+    std::size_t first = 0;  // its first row
+    std::size_t subsets = 0;
+    MessageTag tag;
+    // One item per column; name, unit and key hold the message's own codes
+    // until it is finished, then the block's.
+    std::vector<DescriptorCode> descriptor;
+    std::vector<std::int32_t> name;
+    std::vector<std::int32_t> unit;
+    std::vector<std::int32_t> key;
+    std::vector<std::uint32_t> rank;
+    std::vector<std::uint8_t> raw_present;
+    // The columns with meanings or texts, and their codes, subset after subset.
+    std::vector<std::size_t> described;
+    std::vector<std::int32_t> meaning;
+    std::vector<std::int32_t> text;
+
+    std::size_t width() const noexcept { return descriptor.size(); }
 };
 
 class BlockBuilder final : public Section4Sink {
 public:
+    // Without `tagged`, the columns file, message and offset are left empty:
+    // the rows of one message alone need no tags.
+    explicit BlockBuilder(bool tagged = true) noexcept : tagged_(tagged) {}
+    BlockBuilder(const BlockBuilder&) = delete;
+    BlockBuilder& operator=(const BlockBuilder&) = delete;
+    ~BlockBuilder() override;
+
     // Decodes `section4` (the data of `message`, whose whole length is
     // `message_bytes`) with `tables` into rows after those already added.
     // `tables` must outlive the builder and the columns it gives. On failure
@@ -106,9 +139,9 @@ public:
     std::size_t size() const noexcept { return columns_.count; }
     // Where each subset of the last message appended starts, counted in its own rows.
     const std::vector<std::size_t>& subset_starts() const noexcept { return subset_starts_; }
-    // The columns so far, with their category lists (see BlockColumns); the
-    // builder is left empty.
-    BlockColumns take();
+    // The columns so far, with their category lists (see BlockColumns), the
+    // code columns narrowed if asked; the builder is left empty.
+    BlockColumns take(bool narrowed = false);
 
     bool take_values(std::vector<DecodedValue>& batch) override;
     bool take_columns(const CompressedSection& section) override;
@@ -119,8 +152,12 @@ private:
     template <class Value>
     void put(std::size_t row, const Value& value, std::uint32_t subset);
     void finish_message();
+    void finish_run(CompressedRun& run);
     void drop_message() noexcept;
+    // Writes the rows of the compressed runs, narrowing the others' codes if asked.
+    void lay_out(bool narrowed);
 
+    bool tagged_;
     BlockColumns columns_;
     // The block's lists; all but the texts view the tables' own strings.
     TextCategories names_block_;
@@ -142,6 +179,13 @@ private:
     PointerCategories own_meanings_;
     std::size_t texts_before_ = 0;  // the block's texts before the message's own
     std::optional<BufrError> refused_;
+    std::vector<CompressedRun> runs_;  // in the order of their rows
+    std::size_t runs_before_ = 0;      // the runs before the message's own
+    // A compressed message's numbers, a column after another: their buffers
+    // serve message after message, and are freed, not kept in the pool, so
+    // that it holds only what callers have let go.
+    GrowingArray<double> unpacked_values_;
+    GrowingArray<std::uint64_t> unpacked_raws_;
 };
 
 }  // namespace skyrec

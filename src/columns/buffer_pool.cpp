@@ -1,6 +1,7 @@
 #include "columns/buffer_pool.hpp"
 
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <mutex>
 #include <utility>
@@ -8,12 +9,20 @@
 #if defined(__unix__)
 #include <pthread.h>
 #endif
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace skyrec {
 namespace {
 
 constexpr std::size_t kMaxBuffers = 64;
 constexpr std::size_t kMaxBytes = std::size_t{512} << 20;
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 struct Pool {
     std::mutex mutex;
@@ -90,6 +99,21 @@ std::size_t pooled_bytes() noexcept {
     Pool& p = pool();
     std::lock_guard lock(p.mutex);
     return p.bytes;
+}
+
+void advise_huge_pages([[maybe_unused]] void* data) noexcept {
+#if defined(__linux__) && defined(MADV_HUGEPAGE) && defined(__GLIBC__)
+    // The whole of the pages the buffer lies on: advice on a part of a large
+    // buffer's own mapping would split it, and realloc could then no longer
+    // move it whole but would copy it.
+    const std::size_t bytes = malloc_usable_size(data);
+    if (bytes < 2 * kHugePage) return;
+    const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(data) & ~(page - 1);
+    const std::uintptr_t last = (reinterpret_cast<std::uintptr_t>(data) + bytes + page - 1) & ~(page - 1);
+    // Advice only: where it is refused the pages are ordinary ones.
+    (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
 }
 
 }  // namespace skyrec

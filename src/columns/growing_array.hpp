@@ -81,6 +81,7 @@ private:
         if (grown == nullptr) throw std::bad_alloc();
         data_ = static_cast<T*>(grown);
         capacity_ = capacity;
+        advise_huge_pages(data_);
     }
 
     T* data_ = nullptr;
