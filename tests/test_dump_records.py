@@ -220,6 +220,15 @@ def test_bad_choices_are_usage_errors(capsys, built, command, options):
     assert out == "" and err.startswith("skyrec: ") and "Traceback" not in err
 
 
+@pytest.mark.parametrize("command", ["ls", "dump"])
+@pytest.mark.parametrize("chosen, absent", [("2", 2), ("0,3-4", 3), ("1,7,5", 5)])
+def test_a_message_the_file_has_not_is_a_failure(capsys, built, command, chosen, absent):
+    path, tables = built
+    assert main([command, "--tables", tables, "--message", chosen, path]) == 1
+    err = capsys.readouterr().err
+    assert err == f"skyrec: {path}: no message {absent}: the file holds 2, numbered from 0\n"
+
+
 class Recorder:
     """A progress bar that keeps the positions it is moved to."""
 

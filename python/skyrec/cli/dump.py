@@ -178,6 +178,9 @@ def run(args: argparse.Namespace, session: Session) -> int:
     dump = Dump(args, session)
     if args.format == "csv":
         RecordWriter(session.out, "csv", FIELDS)  # the header row
-    for path, item in session.messages(args.files, lambda p: up_to_last(dump.messages, framed(p))):
+    def read(source: Any) -> Iterator[Framed]:
+        return up_to_last(dump.messages, framed(source))
+
+    for path, item in session.messages(args.files, read, dump.messages.first_absent):
         dump.write(path, item)
     return session.status

@@ -56,7 +56,7 @@ def run(args: argparse.Namespace, session: Session) -> int:
     several = len(args.files) > 1
     if writer is None and not several:
         out.write(header)
-    for path, item in session.messages(args.files, lambda p: read_messages(p, output="messages")):
+    for path, item in session.messages(args.files, lambda p: read_messages(p, output="messages"), chosen.first_absent):
         if item.index not in chosen or session.report(path, item):
             continue
         assert item.message is not None

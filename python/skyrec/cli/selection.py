@@ -35,6 +35,15 @@ class Numbers:
             return None
         return max(hi for _, hi in self.ranges if hi is not None)
 
+    def first_absent(self, count: int) -> int | None:
+        """The first number chosen that names nothing among `count` (numbered
+        from 0): the start of N or N-M lying wholly past them. N- asks for
+        whatever there is from N on, so it names nothing amiss."""
+        if self.ranges is None:
+            return None
+        past = [lo for lo, hi in self.ranges if lo >= count and hi is not None]
+        return min(past) if past else None
+
 
 def numbers(option: str, text: str | None) -> Numbers:
     if text is None:

@@ -57,11 +57,13 @@ class Session:
         self.out.flush()  # what came before the failure shows before it
         self.progress.write(f"skyrec: {text}", self.err)
 
-    def messages(self, paths: Sequence[str], read: Callable[[Any], Iterator[Item]]) -> Iterator[tuple[str, Item]]:
+    def messages(self, paths: Sequence[str], read: Callable[[Any], Iterator[Item]],
+                 absent: Callable[[int], int | None] | None = None) -> Iterator[tuple[str, Item]]:
         """Every message of every file, bad ones included (their errors are
         for the caller to report); files that cannot be read, or hold no
-        message, are reported here. A path of - is standard input, read as
-        it comes."""
+        message, are reported here, and so is a message number asked for
+        that a file has not: `absent` tells which, given the file's count.
+        A path of - is standard input, read as it comes."""
         sizes = [file_size(path) for path in paths]
         self.progress = progress_for(self.wanted_progress, sum(sizes), self.out, self.err)
         try:
@@ -79,6 +81,8 @@ class Session:
                     found = -1
                 if found == 0:
                     self.fail(f"{path}: no BUFR messages found")
+                elif found > 0 and absent is not None and (number := absent(found)) is not None:
+                    self.fail(f"{path}: no message {number}: the file holds {found}, numbered from 0")
                 self._before += size
                 self.progress.advance(self._before)
         finally:
