@@ -6,7 +6,7 @@ from __future__ import annotations
 
 from collections.abc import Callable
 from dataclasses import dataclass, field
-from typing import TYPE_CHECKING, Any
+from typing import TYPE_CHECKING
 
 import numpy as np
 
@@ -14,6 +14,8 @@ from .optional import pandas
 
 if TYPE_CHECKING:
     import pandas as pd
+
+    from .columns import Columns
 
 __all__ = ["Details", "Wide", "columns_wide"]
 
@@ -97,9 +99,8 @@ class Wide:
         return f"Wide(subsets={self.subset_count}, columns={self.column_count})"
 
 
-def columns_wide(columns: Any) -> Wide:
-    """`columns` (a skyrec.columns.Columns, which imports this module) as a
-    Wide, when every subset holds the same descriptors in the same order;
+def columns_wide(columns: Columns) -> Wide:
+    """`columns` as a Wide, when every subset holds the same descriptors in the same order;
     ValueError otherwise."""
     subsets = columns.subset_count
     width = len(columns) // subsets if subsets else 0
