@@ -65,9 +65,11 @@ def message_columns(data: Any, start: int, message: BufrMessage, tables: TableSe
                                  "rank": per_column(np.frombuffer(wide["rank"], np.uint32)),
                                  "raw_present": per_column(np.frombuffer(wide["numeric"], np.uint8).astype(bool)),
                                  "subset": np.repeat(np.arange(subsets, dtype=np.uint32), width)}
+        # Names and units are listed for the columns even without subsets;
+        # keys only as values are met.
+        keys = [k or None for k in wide["keys"]] if subsets else []
         for codes, categories, texts in (("element_code", "names", wide["names"]),
-                                         ("unit_code", "units", wide["units"]),
-                                         ("key_code", "keys", [k or None for k in wide["keys"]])):
+                                         ("unit_code", "units", wide["units"]), ("key_code", "keys", keys)):
             numbered, parts[categories] = first_seen(texts)
             parts[codes] = per_column(numbered)
         return parts
