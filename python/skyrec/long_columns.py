@@ -80,8 +80,11 @@ def message_columns(data: Any, start: int, message: BufrMessage, tables: TableSe
 
     def details() -> dict[str, Any]:
         again: Mapping[str, Any] = _native.decode_wide(kept, kept_start, message, tables, True)
-        meaning_code, meanings = cells(again["meanings"])
-        return {"raw": in_long_order(again["raw"], np.uint64), "meaning_code": meaning_code, "meanings": meanings}
+        meaning_code = np.full((subsets, width), -1, np.int32)
+        for c, codes in again["meanings"]:
+            meaning_code[:, c] = np.frombuffer(codes, np.int32)
+        return {"raw": in_long_order(again["raw"], np.uint64), "meaning_code": meaning_code.ravel(),
+                "meanings": tuple(again["meaning_texts"])}
 
     makers: dict[str, Callable[[], dict[str, Any]]] = {"text_code": texts, "texts": texts, "raw": details,
                                                        "meaning_code": details, "meanings": details}
