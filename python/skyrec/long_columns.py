@@ -41,53 +41,49 @@ def message_columns(data: Any, start: int, message: BufrMessage, tables: TableSe
     subsets, width = wide["subsets"], wide["columns"]
     kept, kept_start = held(data, start, message)
 
-    def per_column(array: np.ndarray) -> np.ndarray:
-        tiled: np.ndarray = np.tile(array, subsets)
-        return tiled
+    def per_column(array: np.ndarray) -> Callable[[], np.ndarray]:
+        return lambda: np.tile(array, subsets)
 
     def in_long_order(buffer: Any, dtype: type) -> np.ndarray:
         long: np.ndarray = np.frombuffer(buffer, dtype).reshape(width, subsets).T.ravel()
         return long
 
-    def cells(found: list[tuple[int, list[str | None]]]) -> tuple[np.ndarray, tuple[str, ...]]:
+    def texts() -> dict[str, Any]:
         # Subset after subset, the columns of each in order, as a long decode meets them.
-        found = sorted(found, key=lambda item: item[0])
-        codes = np.full((subsets, width), -1, np.int32)
+        found = sorted(wide["texts"], key=lambda item: item[0])
         grid = np.empty((subsets, len(found)), dtype=object)
         for k, (_, column) in enumerate(found):
             grid[:, k] = column
         numbered, categories = first_seen(grid.ravel().tolist())
+        codes = np.full((subsets, width), -1, np.int32)
         codes[:, [c for c, _ in found]] = numbered.reshape(subsets, len(found))
-        return codes.ravel(), categories
-
-    def described() -> dict[str, Any]:
-        parts: dict[str, Any] = {"descriptor": per_column(np.frombuffer(wide["descriptor"], np.uint32)),
-                                 "rank": per_column(np.frombuffer(wide["rank"], np.uint32)),
-                                 "raw_present": per_column(np.frombuffer(wide["numeric"], np.uint8).astype(bool)),
-                                 "subset": np.repeat(np.arange(subsets, dtype=np.uint32), width)}
-        # Names and units are listed for the columns even without subsets;
-        # keys only as values are met.
-        keys = [k or None for k in wide["keys"]] if subsets else []
-        for codes, categories, texts in (("element_code", "names", wide["names"]),
-                                         ("unit_code", "units", wide["units"]), ("key_code", "keys", keys)):
-            numbered, parts[categories] = first_seen(texts)
-            parts[codes] = per_column(numbered)
-        return parts
-
-    def texts() -> dict[str, Any]:
-        text_code, found = cells(wide["texts"])
-        return {"text_code": text_code, "texts": found}
+        return {"text_code": codes.ravel(), "texts": categories}
 
     def details() -> dict[str, Any]:
         again: Mapping[str, Any] = _native.decode_wide(kept, kept_start, message, tables, True)
-        meaning_code = np.full((subsets, width), -1, np.int32)
-        for c, codes in again["meanings"]:
-            meaning_code[:, c] = np.frombuffer(codes, np.int32)
-        return {"raw": in_long_order(again["raw"], np.uint64), "meaning_code": meaning_code.ravel(),
+        codes = np.full((subsets, width), -1, np.int32)
+        for c, column in again["meanings"]:
+            codes[:, c] = np.frombuffer(column, np.int32)
+        return {"raw": in_long_order(again["raw"], np.uint64), "meaning_code": codes.ravel(),
                 "meanings": tuple(again["meaning_texts"])}
 
-    makers: dict[str, Callable[[], dict[str, Any]]] = {"text_code": texts, "texts": texts, "raw": details,
-                                                       "meaning_code": details, "meanings": details}
-    return Columns.made_by(lambda name: makers.get(name, described)(),
-                           value=in_long_order(wide["values"], np.float64),
-                           subset_starts=np.arange(subsets, dtype=np.int64) * width)
+    # Names and units are listed for the columns even without subsets; keys
+    # only as values are met.
+    names, units, keys = (first_seen(texts) for texts in (wide["names"], wide["units"],
+                                                          [k or None for k in wide["keys"]] if subsets else []))
+    # Each array alone: `missing`, say, needs the descriptors but not the ranks.
+    alone: dict[str, Callable[[], np.ndarray]] = {
+        "descriptor": per_column(np.frombuffer(wide["descriptor"], np.uint32)),
+        "rank": per_column(np.frombuffer(wide["rank"], np.uint32)),
+        "raw_present": per_column(np.frombuffer(wide["numeric"], np.uint8).astype(bool)),
+        "element_code": per_column(names[0]), "unit_code": per_column(units[0]), "key_code": per_column(keys[0]),
+        "subset": lambda: np.repeat(np.arange(subsets, dtype=np.uint32), width)}
+
+    def make(name: str) -> dict[str, Any]:
+        if name in alone:
+            return {name: alone[name]()}
+        return texts() if name in ("text_code", "texts") else details()
+
+    return Columns.made_by(make, value=in_long_order(wide["values"], np.float64),
+                           subset_starts=np.arange(subsets, dtype=np.int64) * width,
+                           names=names[1], units=units[1], keys=keys[1])
