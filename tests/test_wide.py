@@ -6,6 +6,7 @@ the long columns derived from the wide decode equal those decoded long."""
 from __future__ import annotations
 
 import math
+import pickle
 import random
 
 import pytest
@@ -44,6 +45,7 @@ def both(tables, data: bytes) -> tuple[Wide, Columns]:
     derived = message_columns(buffer, start, message, tables)
     buffer[:] = bytes(len(buffer))
     assert_same_columns(derived, columns)
+    assert_same_columns(pickle.loads(pickle.dumps(message_columns(data, start, message, tables))), columns)
     return message_wide(data, start, message, tables), columns
 
 

@@ -154,6 +154,13 @@ class Columns:
         columns.parts, columns.maker = dict(known), maker
         return columns
 
+    def __getstate__(self) -> dict[str, Any]:
+        # The maker holds the message: what it makes travels instead.
+        return {name: self.part(name) for name in PARTS}
+
+    def __setstate__(self, parts: dict[str, Any]) -> None:
+        self.parts, self.maker = parts, None
+
     def part(self, name: str) -> Any:
         found = self.parts.get(name, self)
         if found is self:
