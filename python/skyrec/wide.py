@@ -23,13 +23,13 @@ import numpy as np
 from _skyrec import BufrMessage, TableSet
 
 from . import _native
-from .columns import Columns
+from .columns import Columns, columns_wide
 from .errors import DecodeError, MessageError
 from .long_columns import held
 from .reader import NO_MEMORY, Source, found_messages
 from .sources import check_bytes_source
 from .tables import find_tables, message_key
-from .wide_table import Details, Wide, columns_wide
+from .wide_table import Details, Wide
 
 __all__ = ["Wide", "columns_wide", "message_wide", "read_wide", "set_threads", "threads"]
 
