@@ -90,3 +90,20 @@ def as_read(v) -> tuple:
     value = None if v.raw is None or marker else v.raw_value
     text = v.raw_text.rstrip("\0 ") if v.raw_text is not None else None
     return value, None if marker else v.raw, text
+
+
+def assert_same_columns(derived, long) -> None:
+    """Every part of two Columns alike: arrays in dtype and items (NaN where
+    NaN), category lists in order; each part of `derived`, once made, kept."""
+    import numpy as np
+
+    from skyrec.columns import PARTS
+
+    for name in sorted(PARTS):
+        got, expected = getattr(derived, name), getattr(long, name)
+        assert getattr(derived, name) is got, name
+        if isinstance(expected, tuple):
+            assert got == expected, name
+        else:
+            assert got.dtype == expected.dtype, name
+            np.testing.assert_array_equal(got, expected, err_msg=name)

@@ -1,10 +1,12 @@
 """Compressed messages as wide tables: every cell equals the long columns and
 the DecodedValue list of the same message, whatever the increment width, its
-place among the words of section 4, or the operators and bitmaps in force."""
+place among the words of section 4, or the operators and bitmaps in force; and
+the long columns derived from the wide decode equal those decoded long."""
 
 from __future__ import annotations
 
 import math
+import pickle
 import random
 
 import pytest
@@ -13,10 +15,11 @@ import _skyrec
 from blockfiles import assert_same_frame
 from bufrgen import BitWriter, build_message
 from conftest import corpus_dir
-from decodekit import as_read, column, make_tables
+from decodekit import as_read, assert_same_columns, column, make_tables
 from skyrec import TableSource, _native
 from skyrec.columns import Columns
 from skyrec.frames import read_by_message, read_dataframe
+from skyrec.long_columns import message_columns
 from skyrec.wide import Wide, columns_wide, message_wide, read_wide, set_threads, threads
 
 np = pytest.importorskip("numpy")
@@ -35,8 +38,15 @@ def tables(tmp_path_factory):
 def both(tables, data: bytes) -> tuple[Wide, Columns]:
     start, _, _, message, error = _native.next_message(data, 0)
     assert error is None
-    return (message_wide(data, start, message, tables),
-            Columns.from_native(_native.decode_columns(data, start, message, tables)))
+    columns = Columns.from_native(_native.decode_columns(data, start, message, tables))
+    # Derived from a buffer that changes before its arrays are made: they
+    # must come from the message as it was.
+    buffer = bytearray(data)
+    derived = message_columns(buffer, start, message, tables)
+    buffer[:] = bytes(len(buffer))
+    assert_same_columns(derived, columns)
+    assert_same_columns(pickle.loads(pickle.dumps(message_columns(data, start, message, tables))), columns)
+    return message_wide(data, start, message, tables), columns
 
 
 def assert_same(wide: Wide, long: Wide) -> None:
@@ -140,6 +150,14 @@ def test_operators_texts_and_bitmaps(tables):
     assert wide.labels.count("222000") == 1 and len(set(wide.labels)) == len(wide.labels)
 
 
+@pytest.mark.parametrize("subsets", [0, 1])
+def test_no_subset_or_one(tables, subsets):
+    bits = column(BitWriter(), 7, [3] * subsets)
+    text_column(bits, 24, ["ABC"] * subsets)
+    column(bits, 2, [1] * subsets)
+    both(tables, build_message([A, 1019, 2001], bits.to_bytes(), subsets=subsets, compressed=True))
+
+
 def test_threads_give_the_same_table(tables):
     bits = BitWriter()
     subsets = 4000
@@ -199,4 +217,5 @@ def test_corpus_compressed_messages(corpus, definitions, path):
             assert str(failed.value) == str(e)
             continue
         assert_same(message_wide(data, start, message, table_set), columns_wide(columns))
+        assert_same_columns(message_columns(data, start, message, table_set), columns)
     assert seen or path.name in UNFRAMED

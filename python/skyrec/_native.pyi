@@ -171,9 +171,10 @@ def pooled_bytes() -> int:
 @type_check_only
 class WideColumns(TypedDict, total=False):
     """What decode_wide gives: "values" (and "raw", with details) hold
-    subsets x columns items, column after column; "meanings" (with details)
-    and "texts" one list per code table or character column; the rest one
-    item per column."""
+    subsets x columns items, column after column; "texts" one list per
+    character column; with details, "meanings" int32 codes into
+    "meaning_texts" (-1 for none), one per subset, for each code or flag
+    table column; the rest one item per column."""
 
     subsets: int
     columns: int
@@ -187,7 +188,8 @@ class WideColumns(TypedDict, total=False):
     units: list[str]
     keys: list[str]
     texts: list[tuple[int, list[str | None]]]
-    meanings: list[tuple[int, list[str | None]]]
+    meanings: list[tuple[int, bytearray]]
+    meaning_texts: list[str]
 
 def decode_wide(data: Buffer, start: int, message: BufrMessage, tables: TableSet,
                 details: bool = False) -> WideColumns:

@@ -8,20 +8,19 @@ distinct texts.
 
 from __future__ import annotations
 
-from collections.abc import Iterable, Mapping, Sequence
-from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any
+from collections.abc import Callable, Iterable, Mapping, Sequence
+from typing import TYPE_CHECKING, Any, Generic, TypeVar, cast, overload
 
 import numpy as np
 
 from . import _native
 from .optional import pandas
+from .wide_table import Wide
 
 if TYPE_CHECKING:
     import pandas as pd
 
     from ._native import NativeColumns
-    from .wide_table import Wide
 
 # The columns of message_dataframe and read_dataframe.
 FRAME_COLUMNS = ("message", "subset", "descriptor", "name", "unit", "value", "raw", "text", "meaning", "key", "rank")
@@ -34,6 +33,8 @@ NATIVE_ARRAYS = {"descriptor": "descriptor", "value": "value", "raw": "raw", "ra
 NATIVE_CATEGORIES = ("names", "units", "texts", "meanings", "keys")
 # The category list that each code column of skyrec._native's results indexes.
 CODE_CATEGORIES = {"name": "names", "unit": "units", "text": "texts", "meaning": "meanings", "key": "keys"}
+# Every part of a Columns.
+PARTS = {*NATIVE_ARRAYS, *NATIVE_CATEGORIES, "subset_starts"}
 
 
 def _decoded_texts(categories: tuple[str, ...], codes: np.ndarray) -> np.ndarray:
@@ -64,7 +65,36 @@ def value_frame_columns(pd: Any, native: Mapping[str, Any]) -> dict[str, Any]:
     return columns
 
 
-@dataclass(eq=False, repr=False, slots=True, kw_only=True)
+T = TypeVar("T")
+
+
+class _Part(Generic[T]):
+    """An attribute of Columns, kept in its dict of parts and, for columns
+    derived from a wide decode, made on first access."""
+
+    name = ""
+
+    def __set_name__(self, owner: type, name: str) -> None:
+        self.name = name
+
+    @overload
+    def __get__(self, columns: None, owner: type) -> _Part[T]: ...
+    @overload
+    def __get__(self, columns: Columns, owner: type) -> T: ...
+    def __get__(self, columns: Columns | None, owner: type) -> _Part[T] | T:
+        if columns is None:
+            return self
+        return cast(T, columns.part(self.name))
+
+    def __set__(self, columns: Columns, value: T) -> None:
+        columns.parts[self.name] = value
+
+
+# What makes the parts of a Columns that it was not given: called with the
+# name of one, it returns that part and any made with it.
+Maker = Callable[[str], dict[str, Any]]
+
+
 class Columns:
     """The values of one message, subset after subset, as the flat list of
     _skyrec orders them.
@@ -85,25 +115,61 @@ class Columns:
                          second, ... (ecCodes' "#rank#key"); 0 for unranked values:
                          operator markers, 205YYY texts, associated fields and
                          values without a key
+
+    Built with every part given as a keyword, or (made_by) with some of them
+    and a maker of the others, which are then made on first access and kept.
     """
 
-    descriptor: np.ndarray
-    value: np.ndarray
-    raw: np.ndarray
-    raw_present: np.ndarray
-    subset: np.ndarray
-    element_code: np.ndarray
-    unit_code: np.ndarray
-    text_code: np.ndarray
-    meaning_code: np.ndarray
-    key_code: np.ndarray
-    subset_starts: np.ndarray
-    names: tuple[str, ...]
-    units: tuple[str, ...]
-    texts: tuple[str, ...]
-    meanings: tuple[str, ...]
-    rank: np.ndarray
-    keys: tuple[str, ...]
+    __slots__ = ("parts", "maker")
+
+    descriptor = _Part[np.ndarray]()
+    value = _Part[np.ndarray]()
+    raw = _Part[np.ndarray]()
+    raw_present = _Part[np.ndarray]()
+    subset = _Part[np.ndarray]()
+    element_code = _Part[np.ndarray]()
+    unit_code = _Part[np.ndarray]()
+    text_code = _Part[np.ndarray]()
+    meaning_code = _Part[np.ndarray]()
+    key_code = _Part[np.ndarray]()
+    subset_starts = _Part[np.ndarray]()
+    names = _Part[tuple[str, ...]]()
+    units = _Part[tuple[str, ...]]()
+    texts = _Part[tuple[str, ...]]()
+    meanings = _Part[tuple[str, ...]]()
+    rank = _Part[np.ndarray]()
+    keys = _Part[tuple[str, ...]]()
+
+    def __init__(self, **parts: Any) -> None:
+        if parts.keys() != PARTS:
+            raise TypeError(f"Columns needs the parts {', '.join(sorted(PARTS))}; "
+                            f"missing {sorted(PARTS - parts.keys())}, unknown {sorted(parts.keys() - PARTS)}")
+        self.parts: dict[str, Any] = parts
+        self.maker: Maker | None = None
+
+    @classmethod
+    def made_by(cls, maker: Maker, **known: Any) -> Columns:
+        """Columns holding `known`, the other parts made by `maker` when first asked for."""
+        columns = cls.__new__(cls)
+        columns.parts, columns.maker = dict(known), maker
+        return columns
+
+    def __getstate__(self) -> dict[str, Any]:
+        # The maker holds the message: what it makes travels instead.
+        return {name: self.part(name) for name in PARTS}
+
+    def __setstate__(self, parts: dict[str, Any]) -> None:
+        self.parts, self.maker = parts, None
+
+    def part(self, name: str) -> Any:
+        found = self.parts.get(name, self)
+        if found is self:
+            if self.maker is None:
+                raise AttributeError(name)
+            made = self.maker(name)
+            self.parts.update(made)
+            found = made[name]
+        return found
 
     @classmethod
     def from_native(cls, native: NativeColumns) -> Columns:
@@ -114,7 +180,7 @@ class Columns:
         return cls(subset_starts=np.asarray(d["subset_starts"]).astype(np.int64), **arrays, **texts)
 
     def __len__(self) -> int:
-        return len(self.descriptor)
+        return len(self.value)
 
     @property
     def subset_count(self) -> int:
@@ -181,12 +247,11 @@ class Columns:
     def wide(self) -> Wide:
         """One row per subset, one column per value of a subset (skyrec.wide);
         ValueError when the subsets hold different descriptors."""
-        from .wide_table import columns_wide
-
         return columns_wide(self)
 
     def to_wide_frame(self) -> pd.DataFrame:
         return self.wide().to_frame()
+
     def native(self) -> dict[str, Any]:
         """These columns by the names of skyrec._native's results."""
         native: dict[str, Any] = {key: getattr(self, name) for name, key in NATIVE_ARRAYS.items()}
@@ -215,3 +280,29 @@ def columns_frame(parts: Iterable[tuple[int, Columns]]) -> pd.DataFrame:
         joined[key], joined[categories] = union.codes, union.categories
     message = np.concatenate([np.full(len(c), i, np.int64) for i, c in parts] or [np.zeros(0, np.int64)])
     return pd.DataFrame({"message": message, **value_frame_columns(pd, joined)}, copy=False)
+
+
+def columns_wide(columns: Columns) -> Wide:
+    """`columns` as a Wide, when every subset holds the same descriptors in the same order;
+    ValueError otherwise."""
+    subsets = columns.subset_count
+    width = len(columns) // subsets if subsets else 0
+    descriptor = columns.descriptor.reshape(subsets, width) if subsets * width == len(columns) else None
+    if (descriptor is None or not np.array_equal(columns.subset_starts, np.arange(subsets) * width)
+            or not (descriptor == descriptor[:1]).all()):
+        raise ValueError("the subsets hold different descriptors: the message has no wide table")
+    first = slice(0, width)
+    element = columns.element_code[first]
+    marker = (descriptor[0] // 100000 == 2) & (descriptor[0] // 1000 % 100 != 5)
+    character = ~columns.raw_present[first] & ~marker
+    text = columns.text.reshape(subsets, width)
+    meaning = columns.meaning.reshape(subsets, width)
+    details = (columns.raw.reshape(subsets, width),
+               {c: meaning[:, c] for c in np.flatnonzero((columns.meaning_code.reshape(subsets, width) >= 0)
+                                                         .any(axis=0)).tolist()})
+    keys = [columns.keys[k] or None if k >= 0 else None for k in columns.key_code[first].tolist()]
+    return Wide(values=columns.value.reshape(subsets, width), descriptor=descriptor[0].copy(),
+                rank=columns.rank[first].copy(), scale=None, names=tuple(columns.names[e] for e in element.tolist()),
+                units=tuple(columns.units[u] for u in columns.unit_code[first].tolist()), keys=tuple(keys),
+                texts={c: text[:, c] for c in np.flatnonzero(character).tolist()},
+                details_made=details, details_source=lambda: details)

@@ -140,9 +140,9 @@ def _decode(found: Found, index: int, tables: TableSource | None, output: str) -
         if output == "values":
             values, starts = _native.decode_subsets(data, start, message, table_set)
             return Decoded(index, offset, length, message=message, values=values, subset_starts=tuple(starts))
-        from .columns import Columns
+        from .long_columns import message_columns
 
-        columns = Columns.from_native(_native.decode_columns(data, start, message, table_set))
+        columns = message_columns(data, start, message, table_set)
         return Decoded(index, offset, length, message=message, columns=columns,
                        subset_starts=tuple(columns.subset_starts.tolist()))
     except DecodeError as e:

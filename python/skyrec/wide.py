@@ -23,12 +23,13 @@ import numpy as np
 from _skyrec import BufrMessage, TableSet
 
 from . import _native
-from .columns import Columns
+from .columns import Columns, columns_wide
 from .errors import DecodeError, MessageError
+from .long_columns import held
 from .reader import NO_MEMORY, Source, found_messages
 from .sources import check_bytes_source
 from .tables import find_tables, message_key
-from .wide_table import Details, Wide, columns_wide
+from .wide_table import Details, Wide
 
 __all__ = ["Wide", "columns_wide", "message_wide", "read_wide", "set_threads", "threads"]
 
@@ -57,11 +58,14 @@ def message_wide(data: Any, start: int, message: BufrMessage, tables: TableSet) 
     integers and meanings are decoded again when first asked for."""
     d: Mapping[str, Any] = _native.decode_wide(data, start, message, tables)
     subsets, columns = d["subsets"], d["columns"]
+    kept, kept_start = held(data, start, message)
 
     def details() -> Details:
-        again: Mapping[str, Any] = _native.decode_wide(data, start, message, tables, True)
+        again: Mapping[str, Any] = _native.decode_wide(kept, kept_start, message, tables, True)
+        # Code -1 picks the None after the texts.
+        texts = _text_array([*again["meaning_texts"], None])
         return (np.frombuffer(again["raw"], np.uint64).reshape(columns, subsets).T,
-                {c: _text_array(meanings) for c, meanings in again["meanings"]})
+                {c: texts[np.frombuffer(codes, np.int32)] for c, codes in again["meanings"]})
 
     return Wide(values=np.frombuffer(d["values"], np.float64).reshape(columns, subsets).T,
                 descriptor=np.frombuffer(d["descriptor"], np.uint32), rank=np.frombuffer(d["rank"], np.uint32),

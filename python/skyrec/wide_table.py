@@ -1,12 +1,12 @@
 """One message as a wide table: one row per subset, one column per value
 of a subset, what describes a column kept once per column (see skyrec.wide,
-which makes them)."""
+which makes them, and skyrec.columns.columns_wide)."""
 
 from __future__ import annotations
 
 from collections.abc import Callable
 from dataclasses import dataclass, field
-from typing import TYPE_CHECKING, Any
+from typing import TYPE_CHECKING
 
 import numpy as np
 
@@ -15,7 +15,7 @@ from .optional import pandas
 if TYPE_CHECKING:
     import pandas as pd
 
-__all__ = ["Details", "Wide", "columns_wide"]
+__all__ = ["Details", "Wide"]
 
 # The raw integers and the meanings of code and flag table columns.
 Details = tuple[np.ndarray, dict[int, np.ndarray]]
@@ -95,30 +95,3 @@ class Wide:
 
     def __repr__(self) -> str:
         return f"Wide(subsets={self.subset_count}, columns={self.column_count})"
-
-
-def columns_wide(columns: Any) -> Wide:
-    """`columns` (a skyrec.columns.Columns, which imports this module) as a
-    Wide, when every subset holds the same descriptors in the same order;
-    ValueError otherwise."""
-    subsets = columns.subset_count
-    width = len(columns) // subsets if subsets else 0
-    descriptor = columns.descriptor.reshape(subsets, width) if subsets * width == len(columns) else None
-    if (descriptor is None or not np.array_equal(columns.subset_starts, np.arange(subsets) * width)
-            or not (descriptor == descriptor[:1]).all()):
-        raise ValueError("the subsets hold different descriptors: the message has no wide table")
-    first = slice(0, width)
-    element = columns.element_code[first]
-    marker = (descriptor[0] // 100000 == 2) & (descriptor[0] // 1000 % 100 != 5)
-    character = ~columns.raw_present[first] & ~marker
-    text = columns.text.reshape(subsets, width)
-    meaning = columns.meaning.reshape(subsets, width)
-    details = (columns.raw.reshape(subsets, width),
-               {c: meaning[:, c] for c in np.flatnonzero((columns.meaning_code.reshape(subsets, width) >= 0)
-                                                         .any(axis=0)).tolist()})
-    keys = [columns.keys[k] or None if k >= 0 else None for k in columns.key_code[first].tolist()]
-    return Wide(values=columns.value.reshape(subsets, width), descriptor=descriptor[0].copy(),
-                rank=columns.rank[first].copy(), scale=None, names=tuple(columns.names[e] for e in element.tolist()),
-                units=tuple(columns.units[u] for u in columns.unit_code[first].tolist()), keys=tuple(keys),
-                texts={c: text[:, c] for c in np.flatnonzero(character).tolist()},
-                details_made=details, details_source=lambda: details)

@@ -1,8 +1,9 @@
 // decode_wide(data, start, message, tables[, details]): a compressed message
 // as a wide table. "values" is an OwnedBuffer of subsets x columns float64
 // items, column after column (NumPy's Fortran order); with details, "raw"
-// holds the raw integers laid out alike and "meanings" (column, list of str or
-// None) for each code or flag table column. Per column: "descriptor", "rank" and "scale"
+// holds the raw integers laid out alike, "meanings" (column, bytearray of int32
+// codes per subset, -1 for none) for each code or flag table column and
+// "meaning_texts" the distinct texts they index. Per column: "descriptor", "rank" and "scale"
 // (bytearrays of uint32, uint32 and int32 items), "names", "units" and "keys"
 // (lists of str), "numeric" (bytearray of 0/1); "texts" holds (column, list of
 // str or None) for each character column. set_wide_threads(n) and
@@ -38,11 +39,10 @@ PyObject* texts_list(const WideColumns::Texts& t) {
     return Py_BuildValue("(nN)", static_cast<Py_ssize_t>(t.column), texts.release());
 }
 
-PyObject* meanings_list(const WideColumns::Meanings& m) {
-    Ref meanings = Ref::steal(list_of(
-        m.meanings, [](const std::string* text) { return text != nullptr ? lossy_str(*text) : Py_NewRef(Py_None); }));
-    if (!meanings) return nullptr;
-    return Py_BuildValue("(nN)", static_cast<Py_ssize_t>(m.column), meanings.release());
+PyObject* meanings_codes(const WideColumns::Meanings& m) {
+    Ref codes = Ref::steal(bytearray_of(m.codes));
+    if (!codes) return nullptr;
+    return Py_BuildValue("(nN)", static_cast<Py_ssize_t>(m.column), codes.release());
 }
 
 PyObject* wide_dict(WideColumns& w, bool with_details) {
@@ -56,7 +56,8 @@ PyObject* wide_dict(WideColumns& w, bool with_details) {
         (!with_details ||
          (set_item(d, "raw",
                    owned_buffer(w.raw.release(), count, item_format<std::uint64_t>(), sizeof(std::uint64_t))) &&
-          set_item(d, "meanings", list_of(w.meanings, meanings_list)))) &&
+          set_item(d, "meanings", list_of(w.meanings, meanings_codes)) &&
+          set_item(d, "meaning_texts", list_of(w.meaning_texts, pointed)))) &&
         set_item(d, "descriptor", bytearray_of(w.descriptor)) && set_item(d, "rank", bytearray_of(w.rank)) &&
         set_item(d, "scale", bytearray_of(w.scale)) && set_item(d, "numeric", bytearray_of(w.numeric)) &&
         set_item(d, "names", list_of(w.name, pointed)) && set_item(d, "units", list_of(w.unit, pointed)) &&

@@ -1,8 +1,11 @@
 #include "columns/wide_columns.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 #include <optional>
+#include <string_view>
+#include <unordered_map>
 
 #include "base/limits.hpp"
 #include "columns/element_categories.hpp"
@@ -73,28 +76,68 @@ private:
 
     // A missing flag value has no set bits; a missing code value shows R0's
     // meaning, as the flat list does. Most columns repeat their raw values
-    // from subset to subset: each column looks up a value only when it changes.
+    // from subset to subset: each column looks up a value only when it
+    // changes. Codes are first numbered within their column, each number
+    // noting where it was first met, then renumbered in long order.
     void look_up_meanings(const CompressedSection& section) {
+        std::vector<FirstMet> firsts;
         for (std::size_t c = 0; c < section.columns.size(); ++c) {
             const Column& column = section.columns[c];
             if (column.kind != Column::Kind::Numeric || column.codes == nullptr) continue;
+            const std::size_t own = out_.meanings.size();
             WideColumns::Meanings& m = out_.meanings.emplace_back();
             m.column = c;
-            m.meanings.resize(section.subsets, nullptr);
+            m.codes.assign(section.subsets, -1);
             const std::uint64_t* raw = out_.raw.data() + c * section.subsets;
             const double* value = out_.values.data() + c * section.subsets;
-            const std::string* last = nullptr;
+            std::unordered_map<const std::string*, std::int32_t> numbers;
+            std::int32_t last = -1;
             for (std::size_t j = 0; j < section.subsets; ++j) {
                 if (column.flags != nullptr && std::isnan(value[j])) continue;
                 if (j == 0 || raw[j] != raw[j - 1] || (column.flags != nullptr && std::isnan(value[j - 1]))) {
+                    const std::string* text = nullptr;
                     if (column.flags != nullptr) {
-                        last = column.flags->flag_meaning(column.code, column.flag_width, raw[j]);
+                        text = column.flags->flag_meaning(column.code, column.flag_width, raw[j]);
                     } else {
                         const auto it = column.codes->find(raw[j]);
-                        last = it == column.codes->end() ? nullptr : &it->second;
+                        text = it == column.codes->end() ? nullptr : &it->second;
+                    }
+                    last = -1;
+                    if (text != nullptr) {
+                        const auto [it, added] = numbers.try_emplace(text, static_cast<std::int32_t>(numbers.size()));
+                        if (added) firsts.push_back({j, own, it->second, text});
+                        last = it->second;
                     }
                 }
-                m.meanings[j] = last;
+                m.codes[j] = last;
+            }
+        }
+        number_meanings(firsts);
+    }
+
+    struct FirstMet {
+        std::size_t subset;
+        std::size_t meanings;  // index into out_.meanings
+        std::int32_t own;      // the number within that column
+        const std::string* text;
+    };
+
+    void number_meanings(std::vector<FirstMet>& firsts) {
+        std::sort(firsts.begin(), firsts.end(), [](const FirstMet& a, const FirstMet& b) {
+            return a.subset != b.subset ? a.subset < b.subset : a.meanings < b.meanings;
+        });
+        std::vector<std::vector<std::int32_t>> renumbered(out_.meanings.size());
+        std::unordered_map<std::string_view, std::int32_t> by_text;
+        for (const FirstMet& f : firsts) {
+            const auto [it, added] = by_text.try_emplace(*f.text, static_cast<std::int32_t>(by_text.size()));
+            if (added) out_.meaning_texts.push_back(f.text);
+            std::vector<std::int32_t>& own = renumbered[f.meanings];
+            if (own.size() <= static_cast<std::size_t>(f.own)) own.resize(static_cast<std::size_t>(f.own) + 1);
+            own[static_cast<std::size_t>(f.own)] = it->second;
+        }
+        for (std::size_t k = 0; k < out_.meanings.size(); ++k) {
+            for (std::int32_t& code : out_.meanings[k].codes) {
+                if (code >= 0) code = renumbered[k][static_cast<std::size_t>(code)];
             }
         }
     }

@@ -37,14 +37,16 @@ struct WideColumns {
         std::vector<std::uint8_t> present;
     };
     std::vector<Texts> texts;
-    // When asked for with the raw integers: the meanings of each code or
-    // flag table column, one per subset (nullptr for none; they point into
-    // the tables).
+    // When asked for with the raw integers: for each code or flag table
+    // column, one code per subset into meaning_texts (-1 for none). The texts
+    // are distinct and numbered as a long reading meets them: subset after
+    // subset, column after column within one.
     struct Meanings {
         std::size_t column = 0;
-        std::vector<const std::string*> meanings;
+        std::vector<std::int32_t> codes;
     };
     std::vector<Meanings> meanings;
+    std::vector<const std::string*> meaning_texts;  // point into the tables
 };
 
 // The wide table of `message`, which must be compressed, decoded from

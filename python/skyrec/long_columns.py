@@ -1,0 +1,89 @@
+"""A message's Columns; a compressed one's derived from its wide decode
+(skyrec.wide): its numbers put in long order at once, every other array made
+on first access from what that decode keeps once per column, and texts and
+meanings numbered in the order a long decode meets them, so that the result
+is the one decode_columns gives."""
+
+from __future__ import annotations
+
+from collections.abc import Callable, Iterable, Mapping
+from typing import Any
+
+import numpy as np
+
+from _skyrec import BufrMessage, TableSet
+
+from . import _native
+from .columns import Columns
+
+
+def held(data: Any, start: int, message: BufrMessage) -> tuple[Any, int]:
+    """`data` and `start` to decode the message again later: bytes as they
+    are, a buffer that may change or close (bytearray, mmap, ...) copied."""
+    if isinstance(data, bytes):
+        return data, start
+    return bytes(memoryview(data)[start:start + message.total_length]), 0
+
+
+def first_seen(items: Iterable[str | None]) -> tuple[np.ndarray, tuple[str, ...]]:
+    """int32 codes of `items` (-1 for None) into their distinct texts in the
+    order first met."""
+    index: dict[str, int] = {}
+    codes = np.fromiter((-1 if t is None else index.setdefault(t, len(index)) for t in items), np.int32)
+    return codes, tuple(index)
+
+
+def message_columns(data: Any, start: int, message: BufrMessage, tables: TableSet) -> Columns:
+    """The Columns of the message framed at `start` of `data`."""
+    if not message.compressed_data:
+        return Columns.from_native(_native.decode_columns(data, start, message, tables))
+    wide: Mapping[str, Any] = _native.decode_wide(data, start, message, tables)
+    subsets, width = wide["subsets"], wide["columns"]
+    kept, kept_start = held(data, start, message)
+
+    def per_column(array: np.ndarray) -> Callable[[], np.ndarray]:
+        return lambda: np.tile(array, subsets)
+
+    def in_long_order(buffer: Any, dtype: type) -> np.ndarray:
+        long: np.ndarray = np.frombuffer(buffer, dtype).reshape(width, subsets).T.ravel()
+        return long
+
+    def texts() -> dict[str, Any]:
+        # Subset after subset, the columns of each in order, as a long decode meets them.
+        found = sorted(wide["texts"], key=lambda item: item[0])
+        grid = np.empty((subsets, len(found)), dtype=object)
+        for k, (_, column) in enumerate(found):
+            grid[:, k] = column
+        numbered, categories = first_seen(grid.ravel().tolist())
+        codes = np.full((subsets, width), -1, np.int32)
+        codes[:, [c for c, _ in found]] = numbered.reshape(subsets, len(found))
+        return {"text_code": codes.ravel(), "texts": categories}
+
+    def details() -> dict[str, Any]:
+        again: Mapping[str, Any] = _native.decode_wide(kept, kept_start, message, tables, True)
+        codes = np.full((subsets, width), -1, np.int32)
+        for c, column in again["meanings"]:
+            codes[:, c] = np.frombuffer(column, np.int32)
+        return {"raw": in_long_order(again["raw"], np.uint64), "meaning_code": codes.ravel(),
+                "meanings": tuple(again["meaning_texts"])}
+
+    # Names and units are listed for the columns even without subsets; keys
+    # only as values are met.
+    names, units, keys = (first_seen(texts) for texts in (wide["names"], wide["units"],
+                                                          [k or None for k in wide["keys"]] if subsets else []))
+    # Each array alone: `missing`, say, needs the descriptors but not the ranks.
+    alone: dict[str, Callable[[], np.ndarray]] = {
+        "descriptor": per_column(np.frombuffer(wide["descriptor"], np.uint32)),
+        "rank": per_column(np.frombuffer(wide["rank"], np.uint32)),
+        "raw_present": per_column(np.frombuffer(wide["numeric"], np.uint8).astype(bool)),
+        "element_code": per_column(names[0]), "unit_code": per_column(units[0]), "key_code": per_column(keys[0]),
+        "subset": lambda: np.repeat(np.arange(subsets, dtype=np.uint32), width)}
+
+    def make(name: str) -> dict[str, Any]:
+        if name in alone:
+            return {name: alone[name]()}
+        return texts() if name in ("text_code", "texts") else details()
+
+    return Columns.made_by(make, value=in_long_order(wide["values"], np.float64),
+                           subset_starts=np.arange(subsets, dtype=np.int64) * width,
+                           names=names[1], units=units[1], keys=keys[1])
