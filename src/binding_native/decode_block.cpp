@@ -65,8 +65,8 @@ PyObject* block_dict(Block& block) {
     const bool ok = (!c.has(BlockArray::file) ||
                      set_codes(d, "file", c.file, n, c.code_width(static_cast<std::size_t>(c.files)))) &&
                     (!c.has(BlockArray::message) || set_column(d, "message", c.message, n)) &&
-                    (!c.has(BlockArray::offset) || set_column(d, "offset", c.offset, n)) &&
-                    set_value_columns(d, c) && set_item(d, "rows", bytearray_of(block.rows)) &&
+                    (!c.has(BlockArray::offset) || set_column(d, "offset", c.offset, n)) && set_value_columns(d, c) &&
+                    set_item(d, "rows", bytearray_of(block.rows)) &&
                     set_item(d, "errors", list_of(block.errors, failure_tuple));
     return ok ? dict.release() : nullptr;
 }

@@ -21,10 +21,10 @@ struct ArrayName {
 };
 
 constexpr ArrayName kArrayNames[] = {
-    {"file", BlockArray::file},     {"message", BlockArray::message}, {"offset", BlockArray::offset},
+    {"file", BlockArray::file},     {"message", BlockArray::message},       {"offset", BlockArray::offset},
     {"subset", BlockArray::subset}, {"descriptor", BlockArray::descriptor}, {"name", BlockArray::name},
-    {"unit", BlockArray::unit},     {"value", BlockArray::value},     {"raw", BlockArray::raw},
-    {"text", BlockArray::text},     {"meaning", BlockArray::meaning}, {"key", BlockArray::key},
+    {"unit", BlockArray::unit},     {"value", BlockArray::value},           {"raw", BlockArray::raw},
+    {"text", BlockArray::text},     {"meaning", BlockArray::meaning},       {"key", BlockArray::key},
     {"rank", BlockArray::rank},
 };
 
@@ -72,18 +72,16 @@ bool set_value_columns(PyObject* d, BlockColumns& c) {
         return !c.has(which) || set_item(d, key, owned_buffer(array.release(), n, item_format<bool>(), 1));
     };
     return column("subset", BlockArray::subset, c.subset) &&
-           column("descriptor", BlockArray::descriptor, c.descriptor) &&
-           column("value", BlockArray::value, c.value) && column("raw", BlockArray::raw, c.raw) &&
-           flags("raw_present", BlockArray::raw_present, c.raw_present) &&
+           column("descriptor", BlockArray::descriptor, c.descriptor) && column("value", BlockArray::value, c.value) &&
+           column("raw", BlockArray::raw, c.raw) && flags("raw_present", BlockArray::raw_present, c.raw_present) &&
            codes("name", BlockArray::name, c.name, c.names.size()) &&
            codes("unit", BlockArray::unit, c.unit, c.units.size()) &&
            codes("text", BlockArray::text, c.text, c.texts.size()) &&
            codes("meaning", BlockArray::meaning, c.meaning, c.meanings.size()) &&
            codes("key", BlockArray::key, c.key, c.keys.size()) && column("rank", BlockArray::rank, c.rank) &&
-           set_item(d, "names", list_of(c.names, text_str)) &&
-           set_item(d, "units", list_of(c.units, text_str)) && set_item(d, "texts", list_of(c.texts, text_str)) &&
-           set_item(d, "meanings", list_of(c.meanings, text_str)) && set_item(d, "keys", list_of(c.keys, text_str)) &&
-           set_item(d, "count", PyLong_FromSize_t(n));
+           set_item(d, "names", list_of(c.names, text_str)) && set_item(d, "units", list_of(c.units, text_str)) &&
+           set_item(d, "texts", list_of(c.texts, text_str)) && set_item(d, "meanings", list_of(c.meanings, text_str)) &&
+           set_item(d, "keys", list_of(c.keys, text_str)) && set_item(d, "count", PyLong_FromSize_t(n));
 }
 
 }  // namespace skyrec::py

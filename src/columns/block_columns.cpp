@@ -4,9 +4,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <functional>
 #include <iterator>
 #include <limits>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "base/limits.hpp"
@@ -130,6 +134,57 @@ void lay_out_column(GrowingArray<std::int32_t>& codes, std::size_t count, const 
     if (width == 1) return lay_out_codes<std::int8_t>(codes, count, runs, which);
     if (width == 2) return lay_out_codes<std::int16_t>(codes, count, runs, which);
     lay_out_codes<std::int32_t>(codes, count, runs, which);
+}
+
+// Rows from which laying out a block is worth a second thread.
+constexpr std::size_t kRowsForTwoThreads = std::size_t{1} << 20;
+
+struct LayOutJob {
+    std::size_t bytes;  // written, to share the jobs evenly
+    std::function<void()> run;
+};
+
+// Runs the jobs, split in two shares of about equal bytes when `two` (one
+// on a thread of its own), and only then returns.
+void run_two_ways(std::vector<LayOutJob>& jobs, bool two) {
+    if (!two || jobs.size() < 2) {
+        for (LayOutJob& j : jobs)
+            j.run();
+        return;
+    }
+    std::sort(jobs.begin(), jobs.end(), [](const LayOutJob& a, const LayOutJob& b) { return a.bytes > b.bytes; });
+    std::vector<LayOutJob*> shares[2];
+    std::size_t filled[2] = {0, 0};
+    for (LayOutJob& j : jobs) {
+        const int to = filled[0] <= filled[1] ? 0 : 1;
+        shares[to].push_back(&j);
+        filled[to] += j.bytes;
+    }
+    std::exception_ptr failed;
+    const auto share = [&shares](int which) {
+        for (LayOutJob* j : shares[which])
+            j->run();
+    };
+    std::thread helper;
+    try {
+        helper = std::thread([&] {
+            try {
+                share(1);
+            } catch (...) {
+                failed = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+        share(1);  // no thread to be had: this one does both
+    }
+    try {
+        share(0);
+    } catch (...) {
+        if (helper.joinable()) helper.join();
+        throw;
+    }
+    if (helper.joinable()) helper.join();
+    if (failed) std::rethrow_exception(failed);
 }
 
 }  // namespace
@@ -434,26 +489,43 @@ void BlockBuilder::drop_message() noexcept {
 
 void BlockBuilder::lay_out(bool narrowed) {
     BlockColumns& c = columns_;
+    c.narrowed = narrowed;
+    // One job per array, independent of the others: a large block's go two ways.
+    std::vector<LayOutJob> jobs;
+    const auto job = [&](BlockArray array, std::size_t item_bytes, std::function<void()> run) {
+        if (c.has(array)) jobs.push_back({item_bytes * c.count, std::move(run)});
+    };
+    const auto each_run = [&](auto&& f) {
+        return [this, f] {
+            for (const CompressedRun& run : runs_)
+                f(run);
+        };
+    };
     // Each of a run's rows repeats the run's line of an array.
     const auto repeat = [](const auto& line, auto& array, const CompressedRun& run) {
         for (std::size_t j = 0, row = run.first; j < run.subsets; ++j, row += run.width())
             std::copy_n(line.data(), run.width(), array.data() + row);
     };
-    for (const CompressedRun& run : runs_) {
-        const std::size_t width = run.width();
-        const std::size_t rows = run.subsets * width;
-        if (c.has(BlockArray::message)) std::fill_n(c.message.data() + run.first, rows, run.tag.message);
-        if (c.has(BlockArray::offset)) std::fill_n(c.offset.data() + run.first, rows, run.tag.offset);
-        if (c.has(BlockArray::descriptor)) repeat(run.descriptor, c.descriptor, run);
-        if (c.has(BlockArray::rank)) repeat(run.rank, c.rank, run);
-        if (c.has(BlockArray::raw_present)) repeat(run.raw_present, c.raw_present, run);
-        for (std::size_t j = 0, row = run.first; c.has(BlockArray::subset) && j < run.subsets; ++j, row += width)
-            std::fill_n(c.subset.data() + row, width, static_cast<std::uint32_t>(j));
-    }
-    c.narrowed = narrowed;
+    job(BlockArray::message, sizeof(std::int64_t), each_run([&c](const CompressedRun& run) {
+            std::fill_n(c.message.data() + run.first, run.subsets * run.width(), run.tag.message);
+        }));
+    job(BlockArray::offset, sizeof(std::int64_t), each_run([&c](const CompressedRun& run) {
+            std::fill_n(c.offset.data() + run.first, run.subsets * run.width(), run.tag.offset);
+        }));
+    job(BlockArray::descriptor, sizeof(DescriptorCode),
+        each_run([&](const CompressedRun& run) { repeat(run.descriptor, c.descriptor, run); }));
+    job(BlockArray::rank, sizeof(std::uint32_t),
+        each_run([&](const CompressedRun& run) { repeat(run.rank, c.rank, run); }));
+    job(BlockArray::raw_present, 1,
+        each_run([&](const CompressedRun& run) { repeat(run.raw_present, c.raw_present, run); }));
+    job(BlockArray::subset, sizeof(std::uint32_t), each_run([&c](const CompressedRun& run) {
+            for (std::size_t j = 0, row = run.first; j < run.subsets; ++j, row += run.width())
+                std::fill_n(c.subset.data() + row, run.width(), static_cast<std::uint32_t>(j));
+        }));
     const auto column = [&](BlockArray array, GrowingArray<std::int32_t>& codes, CodeColumn which,
                             std::size_t categories) {
-        if (c.has(array)) lay_out_column(codes, c.count, runs_, which, c.code_width(categories));
+        const std::size_t width = c.code_width(categories);
+        job(array, width, [&c, &codes, which, width, this] { lay_out_column(codes, c.count, runs_, which, width); });
     };
     column(BlockArray::file, c.file, CodeColumn::file, static_cast<std::size_t>(c.files));
     column(BlockArray::name, c.name, CodeColumn::name, c.names.size());
@@ -461,6 +533,7 @@ void BlockBuilder::lay_out(bool narrowed) {
     column(BlockArray::text, c.text, CodeColumn::text, c.texts.size());
     column(BlockArray::meaning, c.meaning, CodeColumn::meaning, c.meanings.size());
     column(BlockArray::key, c.key, CodeColumn::key, c.keys.size());
+    run_two_ways(jobs, c.count >= kRowsForTwoThreads);
     runs_.clear();
 }
 

@@ -51,7 +51,20 @@ struct MessageTag {
 
 // The arrays of BlockColumns, named to choose which a block makes.
 enum class BlockArray : unsigned {
-    file, message, offset, subset, descriptor, value, raw, raw_present, name, unit, text, meaning, key, rank
+    file,
+    message,
+    offset,
+    subset,
+    descriptor,
+    value,
+    raw,
+    raw_present,
+    name,
+    unit,
+    text,
+    meaning,
+    key,
+    rank
 };
 
 // A set of BlockArrays.
