@@ -264,16 +264,16 @@ def compressed_values_only(runner: Runner, corpus: Path, runs: int):
         path = write_workload(runner.workdir / "compressed-values.bufr", messages)
         results = {}
         for _ in range(runner.args.rounds):
-            for decoder in ("wide", "block", "columns", "columns-all", "numeric", "fill"):
+            for decoder in ("wide", "block", "block-values", "columns", "columns-all", "numeric", "fill"):
                 merge(results, decoder, runner.worker(decoder, "time", path, runs))
         values = results["wide"]["values"]
         wide_t = median(results["wide"]["times"])
         print(f"\ncompressed values only ({name}): {len(messages)} messages, {values} values")
-        print(f"  {'decoder':<11} {'median s':>9} {'M values/s':>11} {'values made':>12} {'peak MB':>8}  wide")
+        print(f"  {'decoder':<12} {'median s':>9} {'M values/s':>11} {'values made':>12} {'peak MB':>8}  wide")
         for decoder, r in results.items():
             t = median(r["times"])
             ratio = "" if decoder == "wide" else f"{t / wide_t:.2f}x its speed"
-            print(f"  {decoder:<11} {t:9.4f} {values / t / 1e6:11.2f} {r['values']:12d} {mb(r['peak_kb'])}  {ratio}")
+            print(f"  {decoder:<12} {t:9.4f} {values / t / 1e6:11.2f} {r['values']:12d} {mb(r['peak_kb'])}  {ratio}")
 
 
 def skyrec_sizes(path: Path, definitions: str):

@@ -9,7 +9,8 @@ DecodedValue's size in lists of the sizes given, the object-creation limit);
 for compressed numbers alone: wide (skyrec._native.decode_wide), columns
 (read_messages(output="columns") per message and each Columns' value array),
 columns-all (the same, every array of the Columns made), block (skyrec._native.decode_block, as
-read_block decodes), numeric (eccodes' numericValues alone) and
+read_block decodes), block-values (read_block of the value column alone), numeric (eccodes'
+numericValues alone) and
 fill (a fresh float64 array of each message's size filled, the memory limit).
 `time` decodes every message once untimed (so that peers load their tables),
 then RUNS times, and reports every run's time; `check` reports which messages
@@ -225,6 +226,28 @@ class Block(Wide):
         return self.native.decode_block([piece])["count"]
 
 
+class BlockValues(Block):
+    """skyrec.blocks.read_block(..., columns=["value"]) over the whole
+    workload, as a user reads numbers alone: the header pass, tables found by
+    the package (loaded before the timing) and the one-column frame."""
+
+    def __init__(self, args, messages):
+        from skyrec import TableSource
+        from skyrec.blocks import read_block
+
+        super().__init__(args, messages)
+        self.source = TableSource(root=args.definitions)
+        self.read_block = read_block
+
+    def one(self, i):
+        values, _ = self.read_block(self.found[i][0], tables=self.source, columns=["value"])
+        return len(values)
+
+    def run(self):
+        values, _ = self.read_block(self.data, tables=self.source, columns=["value"])
+        return len(values)
+
+
 class Numeric(Eccodes):
     def decode(self, m):
         ec = self.ec
@@ -298,7 +321,8 @@ def warm_minus_cold(decode, messages):
 
 
 DECODERS = {"skyrec": Skyrec, "eccodes": Eccodes, "pybufrkit": Pybufrkit, "objects": Objects, "wide": Wide,
-            "columns": LongColumns, "columns-all": AllColumns, "block": Block, "numeric": Numeric, "fill": Fill}
+            "columns": LongColumns, "columns-all": AllColumns, "block": Block, "block-values": BlockValues,
+            "numeric": Numeric, "fill": Fill}
 
 
 def main():

@@ -12,11 +12,12 @@ pd = pytest.importorskip("pandas")
 np = pytest.importorskip("numpy")
 
 import skyrec  # noqa: E402
-from blockfiles import KIND, SITE, A, bad_decode, bad_frame, good, rows_of, write_archive  # noqa: E402
+from blockfiles import KIND, SITE, A, assert_same_frame, bad_decode, bad_frame, good, rows_of, write_archive  # noqa: E402
 from decodekit import make_tables  # noqa: E402
 from skyrec import _native  # noqa: E402
-from skyrec.blocks import read_block, read_headers, typical_time, values_frame  # noqa: E402
+from skyrec.blocks import Piece, read_block, read_headers, read_pieces, typical_time, values_frame  # noqa: E402
 from skyrec.frames import read_by_message  # noqa: E402
+from skyrec.tables import find_tables  # noqa: E402
 from tablegen import Element, write_table_dir  # noqa: E402
 
 
@@ -203,6 +204,64 @@ def test_compressed_and_uncompressed_messages_share_a_block(tables, reverse):
                           for i, part in enumerate(parts) if i not in failed], ignore_index=True)
     assert rows_of(frame.drop(columns="offset")) == rows_of(expected)
     assert frame["offset"].tolist() == [offsets[m] for m in frame["message"]]
+
+
+@pytest.fixture(scope="module")
+def million_rows():
+    """A compressed message of 100 columns of 10500 subsets."""
+    from bufrgen import BitWriter, build_message
+    from decodekit import column
+
+    bits = BitWriter()
+    for k in range(100):
+        bits.append(column(BitWriter(), 7, [k, None, k + 1] * 3500))
+    return build_message([101100, A], bits.to_bytes(), subsets=10500, compressed=True)
+
+
+@pytest.mark.parametrize("columns", [
+    ["value"], ["raw"], ["meaning"], ["text", "file"], ["key", "unit"], ["name", "rank"],
+    ["rank", "offset", "descriptor", "subset", "message"], ["value", "meaning", "message", "raw"],
+])
+def test_a_block_of_chosen_columns_has_those_of_the_whole_frame(tmp_path, million_rows, columns):
+    # Compressed and uncompressed messages in two files, one failing: each
+    # column must come out as it does among all the others, its categories too.
+    # A block of a million rows lays out its arrays on two threads, one array
+    # alone on one.
+    from bufrgen import BitWriter, build_message
+    from decodekit import CODE_TABLES, column
+
+    flags = 8042  # 18 bits; a missing subset's raw is the column's base, which means FIRST
+    tables = make_tables(tmp_path, code_tables={**CODE_TABLES, flags: {1: "FIRST", 18: "LAST"}})
+    short = build_message([A, SITE, KIND], BitWriter().uint(1, 7).to_bytes(), subsets=2, compressed=True)
+    first = write_archive(tmp_path / "a.bufr", [
+        good(1, "ONE", 0, subsets=2), compressed_message([3, None, 5], ["TWO", "ONE", "SIX"], [1, 0, None]),
+        short, good(2, "SIX", 2)])
+    later = [compressed_message([7, 7], ["TEN", "TWO"], [2, 2]), good(4, "TEN", 1, subsets=3),
+             build_message([flags], column(BitWriter(), 18, [1 << 17, None, 1]).to_bytes(), subsets=3,
+                           compressed=True)]
+    later.append(million_rows)
+    second = write_archive(tmp_path / "b.bufr", later)
+    pieces = [Piece(first), Piece(second)]
+    whole, whole_errors = read_pieces(pieces, find_tables(tables))
+    chosen, errors = read_pieces(pieces, find_tables(tables), columns=columns)
+    assert list(chosen.columns) == [name for name in whole.columns if name in columns]
+    assert_same_frame(chosen, whole[list(chosen.columns)])
+    assert_same_frame(errors, whole_errors)
+    assert whole["meaning"].notna().any() and whole["text"].notna().any()
+    # Natively, the arrays not asked for are never made.
+    offsets = [sum(map(len, later[:i])) for i in range(len(later))]
+    block = _native.decode_block([(b"".join(later), 0, offsets, list(range(len(later))), [tables] * len(later))],
+                                 columns)
+    assert block["count"] == (whole["file"] == str(second)).sum()
+    made = {key for key, item in block.items() if isinstance(item, _native.OwnedBuffer)}
+    assert made == set(columns) | ({"raw_present"} if "raw" in columns else set())
+
+
+@pytest.mark.parametrize("columns, named", [(["value", "valu"], "'valu'"), (["file"], "'file'"), ("Value", "'Value'"),
+                                            ([], "none")])
+def test_read_block_refuses_columns_it_has_not(archive, tables, columns, named):
+    with pytest.raises(ValueError, match=f"{named}.*message, offset, subset, .*rank"):
+        read_block(archive, tables=tables, columns=columns)
 
 
 def test_block_columns_say_their_item_types(tables):

@@ -79,6 +79,16 @@ def test_threaded_scheduler(archive, definitions, blocksize, memory):
     assert_same_as_read_dataframe(values, errors, archive, definitions)
 
 
+@pytest.mark.parametrize("columns", [["value"], ["text", "file", "rank"]])
+def test_chosen_columns_in_every_partition(archive, definitions, columns):
+    whole, _ = dask.compute(*sd.read_bufr(archive, definitions=definitions, blocksize=400), scheduler="threads")
+    frames = sd.read_bufr(archive, definitions=definitions, blocksize=400, columns=columns)
+    values, errors = dask.compute(*frames, scheduler="threads")
+    assert values.dtypes.astype(str).to_dict() == frames.values.dtypes.astype(str).to_dict()
+    assert rows_of(values) == rows_of(whole[list(values.columns)]) and set(values.columns) == set(columns)
+    assert len(errors) == 4
+
+
 def test_process_scheduler_with_a_filter(archive, definitions):
     values, errors = dask.compute(*sd.read_bufr(archive, definitions=definitions, blocksize=400,
                                                 filter=lambda h: h.centre == 7),
@@ -146,6 +156,7 @@ def test_paths_and_globs(archive):
     ({"tables": "loaded"}, TypeError),
     ({"table_dir": "a", "definitions": "b"}, TypeError),
     ({"paths": None}, TypeError),
+    ({"columns": ["value", "size"]}, ValueError),
 ])
 def test_read_bufr_refuses(archive, arguments, error):
     arguments = {"paths": archive, **arguments}

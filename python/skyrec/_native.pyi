@@ -134,13 +134,17 @@ class BlockColumns(ValueColumns):
     rows: bytearray  # values per message, uint64 items
     errors: list[tuple[int, int, str, str]]  # (piece, position, reason, where)
 
-def decode_block(pieces: Sequence[_Piece]) -> BlockColumns:
+def decode_block(pieces: Sequence[_Piece], columns: Sequence[str] | None = None) -> BlockColumns:
     """The messages of every piece decoded into one set of columns, each an
     OwnedBuffer of fixed-size items (code columns 1, 2 or 4 bytes an item, as
     pandas keeps codes for that many categories), with the category lists
     "names", "units", "texts", "meanings" and "keys" (with the "key" and
     "rank" columns), "rows" per message, and
-    "errors": (piece, position, reason, where) for messages left out."""
+    "errors": (piece, position, reason, where) for messages left out.
+    `columns` (file, message, offset, subset, descriptor, name, unit, value,
+    raw, text, meaning, key, rank; raw brings raw_present) makes only those
+    arrays: the others are absent, and the category lists of absent code
+    columns may be empty. ValueError for any other name."""
 
 @type_check_only
 class ObservationRows(TypedDict):

@@ -22,7 +22,7 @@ import numpy as np
 from _skyrec import TableSet
 
 from . import _native
-from .columns import categorical, value_frame_columns
+from .columns import FRAME_COLUMNS, categorical, value_frame_columns
 from .errors import DecodeError, decode_error
 from .optional import pandas
 from .reader import BUFFER_TYPES, Source
@@ -53,6 +53,8 @@ Filter = Callable[[Any], Any] | Mapping[str, Any] | None
 # (file, message, offset, reason, where) of a message left out; `where` is the
 # subset and descriptor path of a failed decode, "" when not known.
 ErrorRow = tuple[str, int, int, str, str]
+# The columns of the values frame, in its order.
+VALUE_COLUMNS = ("file", "message", "offset", *FRAME_COLUMNS[1:])
 
 
 @dataclass(frozen=True, slots=True)
@@ -305,18 +307,38 @@ class Categories:
         return categorical(pd, codes, list(self.index))
 
 
-def values_frame(block: BlockColumns | None, files: Sequence[str] = (), with_file: bool = True) -> pd.DataFrame:
+def chosen_columns(columns: Iterable[str] | None, with_file: bool = True) -> tuple[str, ...]:
+    """The values frame's columns that `columns` names (one name or several),
+    in the frame's order; all of them for None."""
+    valid = VALUE_COLUMNS if with_file else VALUE_COLUMNS[1:]
+    if columns is None:
+        return valid
+    asked = [columns] if isinstance(columns, str) else list(columns)
+    for name in asked:
+        if name not in valid:
+            raise ValueError(f"no column {name!r} in the values frame; its columns are {', '.join(valid)}")
+    if not asked:
+        raise ValueError(f"columns names none of the values frame's columns ({', '.join(valid)})")
+    return tuple(name for name in valid if name in asked)
+
+
+def values_frame(block: BlockColumns | None, files: Sequence[str] = (), with_file: bool = True,
+                 columns: Iterable[str] | None = None) -> pd.DataFrame:
     """The DataFrame of a skyrec._native.decode_block result, its columns
-    wrapped as they are; `files` names its file codes."""
+    (`columns`, as chosen_columns takes them) wrapped as they are; `files`
+    names its file codes."""
     pd = pandas()
+    names = chosen_columns(columns, with_file)
     if block is None:
-        block = _native.decode_block([])
+        block = _native.decode_block([], names)
     # Each column's buffer says its item type: the dtypes are the decoder's.
     buffers: Mapping[str, Any] = block
-    columns: dict[str, Any] = {"file": categorical(pd, np.asarray(block["file"]), files)} if with_file else {}
-    columns.update(message=np.asarray(block["message"]), offset=np.asarray(block["offset"]))
-    columns.update(value_frame_columns(pd, buffers))
-    return pd.DataFrame(columns, copy=False)
+    frame: dict[str, Any] = {}
+    if "file" in names:
+        frame["file"] = categorical(pd, np.asarray(buffers["file"]), files)
+    frame.update((name, np.asarray(buffers[name])) for name in ("message", "offset") if name in names)
+    frame.update(value_frame_columns(pd, buffers, [name for name in names if name in FRAME_COLUMNS[1:]]))
+    return pd.DataFrame(frame, copy=False)
 
 
 def errors_frame(errors: Iterable[ErrorRow], with_file: bool) -> pd.DataFrame:
@@ -336,19 +358,20 @@ def errors_frame(errors: Iterable[ErrorRow], with_file: bool) -> pd.DataFrame:
 
 
 def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = None, *,
-                with_file: bool = True) -> tuple[pd.DataFrame, pd.DataFrame]:
+                with_file: bool = True, columns: Iterable[str] | None = None) -> tuple[pd.DataFrame, pd.DataFrame]:
     """The values and errors DataFrames of several pieces, in order (see
     read_block); what one partition of skyrec.dask.read_bufr computes. The
     pieces are decoded together, into one set of columns."""
+    names = chosen_columns(columns, with_file)
     files = Categories()
     prepared = [prepare_piece(piece, tables, filter) for piece in pieces]
     block = _native.decode_block([(p.data, files.code(p.label), p.offsets, p.messages, p.tables, p.base)
-                                  for p in prepared])
+                                  for p in prepared], names)
     for k, i, reason, where in block["errors"]:
         p = prepared[k]
         p.errors.append((p.label, p.messages[i], p.offsets[i], tables.explain(p.keys[i], reason), where))
     errors = [e for p in prepared for e in sorted(p.errors, key=lambda e: e[1])]
-    return values_frame(block, list(files.index), with_file), errors_frame(errors, with_file)
+    return values_frame(block, list(files.index), with_file, names), errors_frame(errors, with_file)
 
 
 def release_memory() -> int:
@@ -364,7 +387,7 @@ def read_block(source: Source, *, tables: TableSet | TableSource | None = None,
                table_dir: str | os.PathLike[str] | None = None, definitions: str | os.PathLike[str] | None = None,
                wmo_csv: str | os.PathLike[str] | None = None, start: int = 0, end: int | None = None,
                first_index: int = 0, offsets: Iterable[int] | None = None, indices: Iterable[int] | None = None,
-               filter: Filter = None) -> tuple[pd.DataFrame, pd.DataFrame]:
+               filter: Filter = None, columns: Iterable[str] | None = None) -> tuple[pd.DataFrame, pd.DataFrame]:
     """Decodes the messages of `source` (a path or bytes-like) whose "BUFR" lies in
     [start, end) and returns two DataFrames: the values, one row per value
     (columns message, offset, subset, descriptor, name, unit, value, raw,
@@ -376,8 +399,12 @@ def read_block(source: Source, *, tables: TableSet | TableSource | None = None,
     first_index there. `offsets` (with their message `indices`) picks exact
     messages instead. `filter` picks messages by their headers (see
     `selected`; the frame is read_headers'); messages it drops are neither
-    decoded nor reported. Tables are chosen as in read_messages."""
+    decoded nor reported. Tables are chosen as in read_messages.
+
+    `columns` (a name or several, of those above) makes the values frame
+    hold only those, in the order above: the others are never made, which
+    spares most of the time and memory of a frame of numbers alone."""
     source_tables = find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
     piece = Piece(source, start, end, first_index, None if offsets is None else tuple(int(o) for o in offsets),
                   None if indices is None else tuple(int(i) for i in indices))
-    return read_pieces([piece], source_tables, filter, with_file=False)
+    return read_pieces([piece], source_tables, filter, with_file=False, columns=columns)

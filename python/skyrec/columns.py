@@ -51,11 +51,13 @@ def categorical(pd: Any, codes: np.ndarray, categories: Sequence[str]) -> pd.Cat
     return pd.Categorical.from_codes(codes, categories=pd.Index(list(categories), dtype=object), validate=False)
 
 
-def value_frame_columns(pd: Any, native: Mapping[str, Any]) -> dict[str, Any]:
-    """The frame columns subset to rank of a skyrec._native result (decode_block's
-    or decode_columns'), its arrays wrapped as they are."""
+def value_frame_columns(pd: Any, native: Mapping[str, Any],
+                        names: Sequence[str] = FRAME_COLUMNS[1:]) -> dict[str, Any]:
+    """The frame columns `names` (of subset to rank, in that order) of a
+    skyrec._native result (decode_block's or decode_columns'), its arrays
+    wrapped as they are."""
     columns: dict[str, Any] = {}
-    for name in FRAME_COLUMNS[1:]:
+    for name in names:
         if name in CODE_CATEGORIES:
             columns[name] = categorical(pd, np.asarray(native[name]), native[CODE_CATEGORIES[name]])
         elif name == "raw":

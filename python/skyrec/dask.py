@@ -253,12 +253,13 @@ class _Partition(NamedTuple):
     pieces: list[Piece]
     spec: TablePaths
     filter: Filter
+    columns: tuple[str, ...]
     value_types: dict[str, Any]
     error_types: dict[str, Any]
 
 
 def _partition_values(part: _Partition) -> pd.DataFrame:
-    values, errors = blocks.read_pieces(part.pieces, table_source(part.spec), part.filter)
+    values, errors = blocks.read_pieces(part.pieces, table_source(part.spec), part.filter, columns=part.columns)
     _remember(part.key, errors)
     return _conformed(values, part.value_types)
 
@@ -266,7 +267,7 @@ def _partition_values(part: _Partition) -> pd.DataFrame:
 def _partition_errors(part: _Partition) -> pd.DataFrame:
     errors = _recall(part.key)
     if errors is None:
-        _, errors = blocks.read_pieces(part.pieces, table_source(part.spec), part.filter)
+        _, errors = blocks.read_pieces(part.pieces, table_source(part.spec), part.filter, columns=part.columns)
     return _conformed(errors, part.error_types)
 
 
@@ -305,7 +306,7 @@ def read_bufr(paths: Paths | None = None, *, headers: pd.DataFrame | None = None
               blocksize: int | None = DEFAULT_BLOCKSIZE, partition_memory: int | None = DEFAULT_PARTITION_MEMORY,
               tables: TableSet | TableSource | None = None,
               table_dir: str | os.PathLike[str] | None = None, definitions: str | os.PathLike[str] | None = None,
-              wmo_csv: str | os.PathLike[str] | None = None) -> BufrFrames:
+              wmo_csv: str | os.PathLike[str] | None = None, columns: Iterable[str] | None = None) -> BufrFrames:
     """Every message of `paths` (a path, a glob or a list of them), decoded
     into a Dask DataFrame of values, one row per value: file, message (its
     index in the file), offset (of its "BUFR"), subset, descriptor, name,
@@ -324,8 +325,11 @@ def read_bufr(paths: Paths | None = None, *, headers: pd.DataFrame | None = None
     columns and returning a mask; it must pickle for process workers).
     `headers` (a pandas frame of read_headers' rows, filtered as wished)
     decodes exactly those messages instead of `paths`. Tables: table_dir,
-    definitions or wmo_csv, or found by each worker."""
+    definitions or wmo_csv, or found by each worker. `columns` (a name or
+    several of the values frame's) makes each partition decode only those,
+    as skyrec.blocks.read_block does."""
     spec = _table_spec(tables, table_dir, definitions, wmo_csv)
+    names = blocks.chosen_columns(columns)
     if (paths is None) == (headers is None):
         raise TypeError("give either paths or headers")
     if paths is None:
@@ -335,10 +339,10 @@ def read_bufr(paths: Paths | None = None, *, headers: pd.DataFrame | None = None
         pieces = [p for path in expand_paths(paths)
                   for p in _file_pieces(path, blocksize, offsets_of, partition_memory)]
     partitions = _partitions(pieces, blocksize, partition_memory) or [[]]
-    values_meta = _as_meta(blocks.values_frame(None, with_file=True))
+    values_meta = _as_meta(blocks.values_frame(None, with_file=True, columns=names))
     errors_meta = _as_meta(blocks.errors_frame([], with_file=True))
     value_types, error_types = values_meta.dtypes.to_dict(), errors_meta.dtypes.to_dict()
-    parts = [_Partition(tokenize(pieces, spec, filter), pieces, spec, filter, value_types, error_types)
+    parts = [_Partition(tokenize(pieces, spec, filter), pieces, spec, filter, names, value_types, error_types)
              for pieces in partitions]
     # Two collections of plain partitions, so that what follows each fuses
     # with it (the process scheduler then sends back only what is asked).

@@ -1,4 +1,4 @@
-// decode_block(pieces): the messages of several pieces as one set of columns.
+// decode_block(pieces, columns=None): the messages of several pieces as one set of columns.
 // Each piece is a tuple (data, file, offsets, messages, tables[, base]): the
 // messages of `data` that start at `offsets` (file offsets, data holding the
 // file's bytes from `base` on, 0 when not given), each decoded with the TableSet at the
@@ -9,7 +9,8 @@
 // categories need), categories merged across every message. A message that
 // fails adds no rows and is listed in "errors" as (piece, position in its
 // offsets, reason); "rows" holds each message's number of values, piece after
-// piece.
+// piece. `columns` names the arrays to make (see arrays_arg): the others are
+// left out of the dict, and cost nothing.
 #include <new>
 #include <string>
 #include <vector>
@@ -39,9 +40,9 @@ struct Block {
     std::vector<PieceFailure> errors;
 };
 
-Block decode_all(const std::vector<Piece>& pieces) {
+Block decode_all(const std::vector<Piece>& pieces, ArraySet arrays) {
     Block block;
-    BlockBuilder builder;
+    BlockBuilder builder(arrays);
     block.errors = for_each_message(
         pieces,
         [&](const BufrMessage& message, const TableSet& tables, ByteView section4, std::size_t length,
@@ -61,17 +62,22 @@ PyObject* block_dict(Block& block) {
     Ref dict = Ref::steal(PyDict_New());
     if (!dict) return nullptr;
     PyObject* d = dict.get();
-    const bool ok = set_codes(d, "file", c.file, n, c.code_width(static_cast<std::size_t>(c.files))) &&
-                    set_column(d, "message", c.message, n) && set_column(d, "offset", c.offset, n) &&
-                    set_value_columns(d, c) && set_item(d, "rows", bytearray_of(block.rows)) &&
+    const bool ok = (!c.has(BlockArray::file) ||
+                     set_codes(d, "file", c.file, n, c.code_width(static_cast<std::size_t>(c.files)))) &&
+                    (!c.has(BlockArray::message) || set_column(d, "message", c.message, n)) &&
+                    (!c.has(BlockArray::offset) || set_column(d, "offset", c.offset, n)) && set_value_columns(d, c) &&
+                    set_item(d, "rows", bytearray_of(block.rows)) &&
                     set_item(d, "errors", list_of(block.errors, failure_tuple));
     return ok ? dict.release() : nullptr;
 }
 
 PyObject* decode_block(PyObject*, PyObject* args, PyObject* kwargs) {
-    static const char* const names[] = {"pieces", nullptr};
+    static const char* const names[] = {"pieces", "columns", nullptr};
     PyObject* pieces_obj;
-    if (!parse_args(args, kwargs, "O:decode_block", names, &pieces_obj)) return nullptr;
+    PyObject* columns_obj = Py_None;
+    if (!parse_args(args, kwargs, "O|O:decode_block", names, &pieces_obj, &columns_obj)) return nullptr;
+    const auto arrays = arrays_arg(columns_obj);
+    if (!arrays) return nullptr;
     // The tables must live while the lock is released, whatever happens
     // to the sequences meanwhile.
     std::vector<Ref> held;
@@ -80,7 +86,7 @@ PyObject* decode_block(PyObject*, PyObject* args, PyObject* kwargs) {
     SignalWatch watch;
     Block block = [&] {
         WithoutGil unlocked;
-        return decode_all(*pieces);
+        return decode_all(*pieces, *arrays);
     }();
     if (watch.raised()) return nullptr;
     return block_dict(block);
@@ -89,6 +95,6 @@ PyObject* decode_block(PyObject*, PyObject* args, PyObject* kwargs) {
 }  // namespace
 
 PyMethodDef decode_block_def = {"decode_block", kw_method(guard<decode_block>), METH_VARARGS | METH_KEYWORDS,
-                                "decode_block(pieces)\n--\n\n"};
+                                "decode_block(pieces, columns=None)\n--\n\n"};
 
 }  // namespace skyrec::py

@@ -23,7 +23,7 @@ static_assert(sizeof(std::size_t) == sizeof(std::uint64_t), "subset starts trave
 PyObject* decode_columns(PyObject*, PyObject* args, PyObject* kwargs) {
     auto in = message_args(args, kwargs, "OOOO:decode_columns");
     if (!in) return nullptr;
-    BlockBuilder builder(/*tagged=*/false);
+    BlockBuilder builder(ArraySet::untagged());
     SignalWatch watch;
     const Status decoded = [&] {
         WithoutGil unlocked;

@@ -3,6 +3,8 @@
 // category list a list of str.
 #pragma once
 
+#include <optional>
+
 #include "binding/python.hpp"
 #include "binding_native/owned_buffer.hpp"
 #include "binding_native/result_dict.hpp"
@@ -20,10 +22,16 @@ bool set_column(PyObject* dict, const char* key, GrowingArray<T>& array, std::si
 bool set_codes(PyObject* dict, const char* key, GrowingArray<std::int32_t>& array, std::size_t count,
                std::size_t width);
 
-// dict["subset"], ..., dict["rank"], the category lists "names", "units",
-// "texts", "meanings" and "keys", and "count" from `columns`, whose arrays
-// are handed over. The block's own tags (file, message, offset) are the
-// caller's to add. False with an error set.
+// The arrays that `names` (a sequence of str: file, message, offset,
+// subset, descriptor, name, unit, value, raw, text, meaning, key, rank; raw
+// brings raw_present) asks for, all of them for None; ValueError naming an
+// unknown one.
+std::optional<ArraySet> arrays_arg(PyObject* names);
+
+// dict["subset"], ..., dict["rank"] for the arrays `columns` holds, the
+// category lists "names", "units", "texts", "meanings" and "keys", and
+// "count" from `columns`, whose arrays are handed over. The block's own tags
+// (file, message, offset) are the caller's to add. False with an error set.
 bool set_value_columns(PyObject* dict, BlockColumns& columns);
 
 }  // namespace skyrec::py

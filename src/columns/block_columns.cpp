@@ -4,9 +4,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <functional>
 #include <iterator>
 #include <limits>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "base/limits.hpp"
@@ -132,6 +136,57 @@ void lay_out_column(GrowingArray<std::int32_t>& codes, std::size_t count, const 
     lay_out_codes<std::int32_t>(codes, count, runs, which);
 }
 
+// Rows from which laying out a block is worth a second thread.
+constexpr std::size_t kRowsForTwoThreads = std::size_t{1} << 20;
+
+struct LayOutJob {
+    std::size_t bytes;  // written, to share the jobs evenly
+    std::function<void()> run;
+};
+
+// Runs the jobs, split in two shares of about equal bytes when `two` (one
+// on a thread of its own), and only then returns.
+void run_two_ways(std::vector<LayOutJob>& jobs, bool two) {
+    if (!two || jobs.size() < 2) {
+        for (LayOutJob& j : jobs)
+            j.run();
+        return;
+    }
+    std::sort(jobs.begin(), jobs.end(), [](const LayOutJob& a, const LayOutJob& b) { return a.bytes > b.bytes; });
+    std::vector<LayOutJob*> shares[2];
+    std::size_t filled[2] = {0, 0};
+    for (LayOutJob& j : jobs) {
+        const int to = filled[0] <= filled[1] ? 0 : 1;
+        shares[to].push_back(&j);
+        filled[to] += j.bytes;
+    }
+    std::exception_ptr failed;
+    const auto share = [&shares](int which) {
+        for (LayOutJob* j : shares[which])
+            j->run();
+    };
+    std::thread helper;
+    try {
+        helper = std::thread([&] {
+            try {
+                share(1);
+            } catch (...) {
+                failed = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+        share(1);  // no thread to be had: this one does both
+    }
+    try {
+        share(0);
+    } catch (...) {
+        if (helper.joinable()) helper.join();
+        throw;
+    }
+    if (helper.joinable()) helper.join();
+    if (failed) std::rethrow_exception(failed);
+}
+
 }  // namespace
 
 std::int32_t OwnedCategories::code(std::string_view text) {
@@ -164,12 +219,17 @@ void BlockColumns::narrow() noexcept {
     const auto column = [this](GrowingArray<std::int32_t>& codes, std::size_t categories) {
         lay_out_column(codes, count, {}, CodeColumn::file, code_width(categories));
     };
-    if (file.size() == count) column(file, static_cast<std::size_t>(files));  // a block without tags has none
-    column(name, names.size());
-    column(unit, units.size());
-    column(text, texts.size());
-    column(meaning, meanings.size());
-    column(key, keys.size());
+    if (has(BlockArray::file)) column(file, static_cast<std::size_t>(files));
+    if (has(BlockArray::name)) column(name, names.size());
+    if (has(BlockArray::unit)) column(unit, units.size());
+    if (has(BlockArray::text)) column(text, texts.size());
+    if (has(BlockArray::meaning)) column(meaning, meanings.size());
+    if (has(BlockArray::key)) column(key, keys.size());
+}
+
+BlockBuilder::BlockBuilder(ArraySet wanted) noexcept : wanted_(wanted) {
+    const bool named = wanted.has(BlockArray::unit) || wanted.has(BlockArray::key);
+    columns_.arrays = named ? wanted.with(BlockArray::name) : wanted;
 }
 
 BlockBuilder::~BlockBuilder() {
@@ -197,7 +257,7 @@ Status BlockBuilder::append(const BufrMessage& message, const TableSet& tables, 
         // spares regrowing every column again and again.
         if (!message.compressed_data) {
             const std::size_t likely = columns_.count + expected_values(std::uint64_t{8} * section4.size);
-            columns_.for_each_array(tagged_, [likely](auto& array) { array.reserve(likely); });
+            columns_.for_each_array([likely](auto& array) { array.reserve(likely); });
         }
         decoded = decode_section4_into(message, tables, section4, *this, &subset_starts_);
     } catch (const std::bad_alloc&) {
@@ -220,7 +280,7 @@ bool BlockBuilder::admit(std::size_t count) {
         refused_ = limit_error("decoded block", bound, "values", block_bytes_);
         return false;
     }
-    columns_.for_each_array(tagged_, [count](auto& array) { array.extend(count); });
+    columns_.for_each_array([count](auto& array) { array.extend(count); });
     columns_.count += count;
     return true;
 }
@@ -228,22 +288,30 @@ bool BlockBuilder::admit(std::size_t count) {
 template <class Value>
 void BlockBuilder::put(std::size_t row, const Value& v, std::uint32_t subset) {
     BlockColumns& c = columns_;
-    c.subset[row] = subset;
-    c.descriptor[row] = v.descriptor;
-    c.value[row] = shows_number(v.has_value, v.has_raw, v.name) ? v.value : kMissing;
-    const bool raw = shows_raw(v.has_raw, v.name);
-    c.raw[row] = raw ? v.raw : 0;
-    c.raw_present[row] = raw ? 1 : 0;
-    c.name[row] = names_.code(*tables_, v.descriptor, v.name);
-    if (subset != ranked_subset_) {
-        ranks_.restart();
-        ranked_subset_ = subset;
+    if (c.has(BlockArray::subset)) c.subset[row] = subset;
+    if (c.has(BlockArray::descriptor)) c.descriptor[row] = v.descriptor;
+    if (c.has(BlockArray::value)) c.value[row] = shows_number(v.has_value, v.has_raw, v.name) ? v.value : kMissing;
+    if (c.has(BlockArray::raw)) {
+        const bool raw = shows_raw(v.has_raw, v.name);
+        c.raw[row] = raw ? v.raw : 0;
+        c.raw_present[row] = raw ? 1 : 0;
     }
-    c.rank[row] = ranks_.next(names_.key_number(c.name[row]));
-    c.meaning[row] = v.meaning != nullptr ? own_meanings_.code(v.meaning) : kNoCategory;
+    const bool ranked = c.has(BlockArray::rank);
+    if (c.has(BlockArray::name) || ranked) {
+        const std::int32_t name = names_.code(*tables_, v.descriptor, v.name);
+        if (c.has(BlockArray::name)) c.name[row] = name;
+        if (ranked) {
+            if (subset != ranked_subset_) {
+                ranks_.restart();
+                ranked_subset_ = subset;
+            }
+            c.rank[row] = ranks_.next(names_.key_number(name));
+        }
+    }
+    if (c.has(BlockArray::meaning)) c.meaning[row] = v.meaning != nullptr ? own_meanings_.code(v.meaning) : kNoCategory;
     // Texts are many and seldom repeat across messages: coded straight into
     // the block's list, which a failed message gives back its own.
-    c.text[row] = has_text(v) ? texts_.code(shown_text(text_of(v))) : kNoCategory;
+    if (c.has(BlockArray::text)) c.text[row] = has_text(v) ? texts_.code(shown_text(text_of(v))) : kNoCategory;
 }
 
 bool BlockBuilder::take_values(std::vector<DecodedValue>& batch) {
@@ -279,10 +347,15 @@ bool BlockBuilder::take_columns(const CompressedSection& section) {
     run.name.resize(width);
     run.rank.resize(width);
     run.raw_present.assign(width, 1);
+    // Meanings are looked up by raw value, and none for a missing flag value.
+    const bool meanings = c.has(BlockArray::meaning);
+    const bool texts = c.has(BlockArray::text);
+    const bool values_needed = c.has(BlockArray::value) || meanings;
+    const bool raws_needed = c.has(BlockArray::raw) || meanings;
     unpacked_values_.shrink_to(0);
-    unpacked_values_.extend(section.value_count());
+    if (values_needed) unpacked_values_.extend(section.value_count());
     unpacked_raws_.shrink_to(0);
-    unpacked_raws_.extend(section.value_count());
+    if (raws_needed) unpacked_raws_.extend(section.value_count());
     ranks_.restart();
     for (std::size_t k = 0; k < width; ++k) {
         if (k % 64 == 0 && interrupt_requested()) return false;
@@ -295,25 +368,26 @@ bool BlockBuilder::take_columns(const CompressedSection& section) {
         double* value = unpacked_values_.data() + k * subsets;
         std::uint64_t* raw = unpacked_raws_.data() + k * subsets;
         if (column.kind != Column::Kind::Numeric || column.name == &operator_name()) {
-            std::fill_n(value, subsets, kMissing);
-            std::fill_n(raw, subsets, 0);
+            if (values_needed) std::fill_n(value, subsets, kMissing);
+            if (raws_needed) std::fill_n(raw, subsets, 0);
             run.raw_present[k] = 0;
-        } else if (!unpack_values(column, section.data, subsets, value) ||
-                   !unpack_raw(column, section.data, subsets, raw)) {
+        } else if (!column_within(column, section.data, subsets) ||
+                   (values_needed && !unpack_values(column, section.data, subsets, value)) ||
+                   (raws_needed && !unpack_raw(column, section.data, subsets, raw))) {
             refused_ = BufrError::text("a column of section 4 lies past its end");
             return false;
         }
     }
     const double* values = unpacked_values_.data();
     const std::uint64_t* raws = unpacked_raws_.data();
-    transpose(values, subsets, width, c.value.data() + at);
-    transpose(raws, subsets, width, c.raw.data() + at);
+    if (c.has(BlockArray::value)) transpose(values, subsets, width, c.value.data() + at);
+    if (c.has(BlockArray::raw)) transpose(raws, subsets, width, c.raw.data() + at);
     ranked_subset_ = subsets == 0 ? 0 : static_cast<std::uint32_t>(subsets - 1);
-    if (run.described.empty()) return true;
+    if (run.described.empty() || !(meanings || texts)) return true;
 
     const std::size_t described = run.described.size();
-    run.meaning.assign(described * subsets, kNoCategory);
-    run.text.assign(described * subsets, kNoCategory);
+    if (meanings) run.meaning.assign(described * subsets, kNoCategory);
+    if (texts) run.text.assign(described * subsets, kNoCategory);
     // The last meaning looked up per column: most columns repeat their raw
     // values from subset to subset.
     struct Memo {
@@ -334,11 +408,12 @@ bool BlockBuilder::take_columns(const CompressedSection& section) {
             const std::size_t at_code = j * described + d;
             if (column.kind == Column::Kind::Character) {
                 std::string_view text;
-                if (column_text(column, section.data, j, scratch.data(), text)) {
+                if (texts && column_text(column, section.data, j, scratch.data(), text)) {
                     run.text[at_code] = texts_.code(shown_text(text));
                 }
                 continue;
             }
+            if (!meanings) continue;
             const std::uint64_t raw = raws[k * subsets + j];
             // A missing flag value has no set bits, whatever raw it shows.
             if (column.flags != nullptr && std::isnan(values[k * subsets + j])) continue;
@@ -390,53 +465,75 @@ void BlockBuilder::finish_message() {
         renumber(run.meaning.data(), run.meaning.size(), meaning_remap);
         return;
     }
-    for (std::size_t row = first_row_; row < c.count; ++row) {
+    const bool units = c.has(BlockArray::unit);
+    const bool keys = c.has(BlockArray::key);
+    for (std::size_t row = first_row_; c.has(BlockArray::name) && row < c.count; ++row) {
         const auto own = static_cast<std::size_t>(c.name[row]);
         c.name[row] = name_remap[own];
-        c.unit[row] = unit_remap[own];
-        c.key[row] = key_remap[own];
+        if (units) c.unit[row] = unit_remap[own];
+        if (keys) c.key[row] = key_remap[own];
     }
     const std::size_t rows = c.count - first_row_;
-    renumber(c.meaning.data() + first_row_, rows, meaning_remap);
-    if (!tagged_) return;
-    std::fill_n(c.file.data() + first_row_, rows, tag_.file);
-    std::fill_n(c.message.data() + first_row_, rows, tag_.message);
-    std::fill_n(c.offset.data() + first_row_, rows, tag_.offset);
+    if (c.has(BlockArray::meaning)) renumber(c.meaning.data() + first_row_, rows, meaning_remap);
+    if (c.has(BlockArray::file)) std::fill_n(c.file.data() + first_row_, rows, tag_.file);
+    if (c.has(BlockArray::message)) std::fill_n(c.message.data() + first_row_, rows, tag_.message);
+    if (c.has(BlockArray::offset)) std::fill_n(c.offset.data() + first_row_, rows, tag_.offset);
 }
 
 void BlockBuilder::drop_message() noexcept {
     texts_.truncate(texts_before_);
     runs_.resize(runs_before_);
     columns_.count = first_row_;
-    columns_.for_each_array(tagged_, [this](auto& array) { array.shrink_to(first_row_); });
+    columns_.for_each_array([this](auto& array) { array.shrink_to(first_row_); });
 }
 
 void BlockBuilder::lay_out(bool narrowed) {
     BlockColumns& c = columns_;
-    for (const CompressedRun& run : runs_) {
-        const std::size_t width = run.width();
-        const std::size_t rows = run.subsets * width;
-        if (tagged_) {
-            std::fill_n(c.message.data() + run.first, rows, run.tag.message);
-            std::fill_n(c.offset.data() + run.first, rows, run.tag.offset);
-        }
-        for (std::size_t j = 0, row = run.first; j < run.subsets; ++j, row += width) {
-            std::copy_n(run.descriptor.data(), width, c.descriptor.data() + row);
-            std::copy_n(run.rank.data(), width, c.rank.data() + row);
-            std::copy_n(run.raw_present.data(), width, c.raw_present.data() + row);
-            std::fill_n(c.subset.data() + row, width, static_cast<std::uint32_t>(j));
-        }
-    }
     c.narrowed = narrowed;
-    const auto column = [&](GrowingArray<std::int32_t>& codes, CodeColumn which, std::size_t categories) {
-        lay_out_column(codes, c.count, runs_, which, c.code_width(categories));
+    // One job per array, independent of the others: a large block's go two ways.
+    std::vector<LayOutJob> jobs;
+    const auto job = [&](BlockArray array, std::size_t item_bytes, std::function<void()> run) {
+        if (c.has(array)) jobs.push_back({item_bytes * c.count, std::move(run)});
     };
-    if (tagged_) column(c.file, CodeColumn::file, static_cast<std::size_t>(c.files));
-    column(c.name, CodeColumn::name, c.names.size());
-    column(c.unit, CodeColumn::unit, c.units.size());
-    column(c.text, CodeColumn::text, c.texts.size());
-    column(c.meaning, CodeColumn::meaning, c.meanings.size());
-    column(c.key, CodeColumn::key, c.keys.size());
+    const auto each_run = [&](auto&& f) {
+        return [this, f] {
+            for (const CompressedRun& run : runs_)
+                f(run);
+        };
+    };
+    // Each of a run's rows repeats the run's line of an array.
+    const auto repeat = [](const auto& line, auto& array, const CompressedRun& run) {
+        for (std::size_t j = 0, row = run.first; j < run.subsets; ++j, row += run.width())
+            std::copy_n(line.data(), run.width(), array.data() + row);
+    };
+    job(BlockArray::message, sizeof(std::int64_t), each_run([&c](const CompressedRun& run) {
+            std::fill_n(c.message.data() + run.first, run.subsets * run.width(), run.tag.message);
+        }));
+    job(BlockArray::offset, sizeof(std::int64_t), each_run([&c](const CompressedRun& run) {
+            std::fill_n(c.offset.data() + run.first, run.subsets * run.width(), run.tag.offset);
+        }));
+    job(BlockArray::descriptor, sizeof(DescriptorCode),
+        each_run([&](const CompressedRun& run) { repeat(run.descriptor, c.descriptor, run); }));
+    job(BlockArray::rank, sizeof(std::uint32_t),
+        each_run([&](const CompressedRun& run) { repeat(run.rank, c.rank, run); }));
+    job(BlockArray::raw_present, 1,
+        each_run([&](const CompressedRun& run) { repeat(run.raw_present, c.raw_present, run); }));
+    job(BlockArray::subset, sizeof(std::uint32_t), each_run([&c](const CompressedRun& run) {
+            for (std::size_t j = 0, row = run.first; j < run.subsets; ++j, row += run.width())
+                std::fill_n(c.subset.data() + row, run.width(), static_cast<std::uint32_t>(j));
+        }));
+    const auto column = [&](BlockArray array, GrowingArray<std::int32_t>& codes, CodeColumn which,
+                            std::size_t categories) {
+        const std::size_t width = c.code_width(categories);
+        job(array, width, [&c, &codes, which, width, this] { lay_out_column(codes, c.count, runs_, which, width); });
+    };
+    column(BlockArray::file, c.file, CodeColumn::file, static_cast<std::size_t>(c.files));
+    column(BlockArray::name, c.name, CodeColumn::name, c.names.size());
+    column(BlockArray::unit, c.unit, CodeColumn::unit, c.units.size());
+    column(BlockArray::text, c.text, CodeColumn::text, c.texts.size());
+    column(BlockArray::meaning, c.meaning, CodeColumn::meaning, c.meanings.size());
+    column(BlockArray::key, c.key, CodeColumn::key, c.keys.size());
+    run_two_ways(jobs, c.count >= kRowsForTwoThreads);
     runs_.clear();
 }
 
@@ -448,7 +545,13 @@ BlockColumns BlockBuilder::take(bool narrowed) {
     columns_.keys = keys_.take();
     lay_out(narrowed);
     block_bytes_ = 0;
-    return std::exchange(columns_, {});
+    const ArraySet made = columns_.arrays;
+    // name made only for the codes of unit and key goes back to the pool.
+    if (!wanted_.has(BlockArray::name)) columns_.name = {};
+    columns_.arrays = wanted_;
+    BlockColumns taken = std::exchange(columns_, {});
+    columns_.arrays = made;
+    return taken;
 }
 
 }  // namespace skyrec

@@ -49,12 +49,50 @@ struct MessageTag {
     std::int64_t offset = 0;
 };
 
+// The arrays of BlockColumns, named to choose which a block makes.
+enum class BlockArray : unsigned {
+    file,
+    message,
+    offset,
+    subset,
+    descriptor,
+    value,
+    raw,
+    raw_present,
+    name,
+    unit,
+    text,
+    meaning,
+    key,
+    rank
+};
+
+// A set of BlockArrays.
+class ArraySet {
+public:
+    constexpr ArraySet() noexcept = default;
+    static constexpr ArraySet all() noexcept { return ArraySet((1u << (unsigned(BlockArray::rank) + 1)) - 1); }
+    // All but the tags file, message and offset: the rows of one message alone need none.
+    static constexpr ArraySet untagged() noexcept {
+        return all().without(BlockArray::file).without(BlockArray::message).without(BlockArray::offset);
+    }
+    constexpr bool has(BlockArray a) const noexcept { return (bits_ & bit(a)) != 0; }
+    constexpr ArraySet with(BlockArray a) const noexcept { return ArraySet(bits_ | bit(a)); }
+    constexpr ArraySet without(BlockArray a) const noexcept { return ArraySet(bits_ & ~bit(a)); }
+
+private:
+    constexpr explicit ArraySet(unsigned bits) noexcept : bits_(bits) {}
+    static constexpr unsigned bit(BlockArray a) noexcept { return 1u << unsigned(a); }
+    unsigned bits_ = 0;
+};
+
 // The block's columns. The code columns hold 32-bit codes unless narrowed:
 // then each item is 1, 2 or 4 bytes, the fewest that hold the codes of its
 // category list as pandas keeps them (fewer than 127 categories in one byte,
 // fewer than 32767 in two).
 struct BlockColumns {
     std::size_t count = 0;
+    ArraySet arrays = ArraySet::all();  // those made: the others stay empty
     GrowingArray<std::int32_t> file;
     GrowingArray<std::int64_t> message;
     GrowingArray<std::int64_t> offset;
@@ -80,13 +118,18 @@ struct BlockColumns {
     bool narrowed = false;
 
     std::size_t size() const noexcept { return count; }
-    // Calls f(array) for each of the columns above, with or without the
-    // tags file, message and offset.
+    bool has(BlockArray a) const noexcept { return arrays.has(a); }
+    // Calls f(array) for each of the columns above that `arrays` holds.
     template <class F>
-    void for_each_array(bool tagged, F&& f) {
-        if (tagged) f(file), f(message), f(offset);
-        f(subset), f(descriptor), f(value), f(raw), f(raw_present), f(name), f(unit), f(text), f(meaning), f(key),
-            f(rank);
+    void for_each_array(F&& f) {
+        const auto visit = [&](BlockArray a, auto& array) {
+            if (has(a)) f(array);
+        };
+        visit(BlockArray::file, file), visit(BlockArray::message, message), visit(BlockArray::offset, offset);
+        visit(BlockArray::subset, subset), visit(BlockArray::descriptor, descriptor), visit(BlockArray::value, value);
+        visit(BlockArray::raw, raw), visit(BlockArray::raw_present, raw_present), visit(BlockArray::name, name);
+        visit(BlockArray::unit, unit), visit(BlockArray::text, text), visit(BlockArray::meaning, meaning);
+        visit(BlockArray::key, key), visit(BlockArray::rank, rank);
     }
     // Bytes per item of the code columns file, name, unit, text, meaning and key:
     // 4 unless narrowed.
@@ -121,9 +164,9 @@ struct CompressedRun {
 
 class BlockBuilder final : public Section4Sink {
 public:
-    // Without `tagged`, the columns file, message and offset are left empty:
-    // the rows of one message alone need no tags.
-    explicit BlockBuilder(bool tagged = true) noexcept : tagged_(tagged) {}
+    // Makes only the arrays `wanted`, and of the category lists only those
+    // their code columns need: the others may be left empty.
+    explicit BlockBuilder(ArraySet wanted = ArraySet::all()) noexcept;
     BlockBuilder(const BlockBuilder&) = delete;
     BlockBuilder& operator=(const BlockBuilder&) = delete;
     ~BlockBuilder() override;
@@ -157,8 +200,8 @@ private:
     // Writes the rows of the compressed runs, narrowing the others' codes if asked.
     void lay_out(bool narrowed);
 
-    bool tagged_;
-    BlockColumns columns_;
+    ArraySet wanted_;
+    BlockColumns columns_;  // its arrays: those wanted, and name when unit or key is (their codes come from it)
     // The block's lists; all but the texts view the tables' own strings.
     TextCategories names_block_;
     TextCategories units_block_;
