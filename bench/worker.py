@@ -191,16 +191,17 @@ class LongColumns:
                    for item in read(m, tables=source, output="columns") if item.columns is not None)
 
 
-# Every part of a Columns.
-COLUMNS_PARTS = ("value", "descriptor", "raw", "raw_present", "subset", "element_code", "unit_code", "text_code",
-                 "meaning_code", "key_code", "rank", "subset_starts", "names", "units", "texts", "meanings", "keys")
-
-
 class AllColumns(LongColumns):
     """As LongColumns, every array and category list of the Columns made."""
 
+    def __init__(self, args, messages):
+        from skyrec.columns import PARTS
+
+        super().__init__(args, messages)
+        self.parts = sorted(PARTS)
+
     def arrays(self, columns):
-        return [getattr(columns, name) for name in COLUMNS_PARTS]
+        return [columns.value, *(getattr(columns, name) for name in self.parts)]
 
 
 class Block(Wide):
