@@ -1,6 +1,7 @@
 """Reads the sanitizer reports that `dev/sanitize --leaks` collects, one file
 per process, and fails when a leak was allocated in project code or when any
-process reported a memory error.
+process reported a memory error. A process whose leak check could not run
+(the checker failed by itself) is named, not failed.
 
     python3 dev/leak_reports.py build/asan/leaks
 """
@@ -12,7 +13,8 @@ import sys
 from pathlib import Path
 
 LEAK = re.compile(r"^(Direct|Indirect) leak of (\d+) byte")
-ERROR = re.compile(r"ERROR: AddressSanitizer: (?!detected memory leaks)|runtime error:")
+ERROR = re.compile(r"ERROR: AddressSanitizer(?!: detected memory leaks)|runtime error:|Sanitizer CHECK failed")
+UNCHECKED = re.compile(r"LeakSanitizer has encountered a fatal error")
 # Frames of our code: the core and the binding live in namespace skyrec.
 PROJECT_FRAME = re.compile(r"\bskyrec::|PyInit__skyrec")
 
@@ -34,11 +36,13 @@ def leaks(report: str):
 
 def main(directory: Path) -> int:
     files = sorted(directory.glob("report*"))
-    total, total_bytes, ours, errors = 0, 0, [], []
+    total, total_bytes, ours, errors, unchecked = 0, 0, [], [], []
     for path in files:
         report = path.read_text(errors="replace")
         if ERROR.search(report):
             errors.append((path.name, report))
+        elif UNCHECKED.search(report):
+            unchecked.append(path.name)
         for header, frames in leaks(report):
             total += 1
             total_bytes += int(LEAK.match(header).group(2))
@@ -46,6 +50,9 @@ def main(directory: Path) -> int:
                 ours.append((path.name, header, frames))
     print(f"leak reports: {len(files)} processes reported {total} leaks ({total_bytes} bytes); "
           f"{len(ours)} allocated in project code")
+    if unchecked:
+        print(f"the leak check failed by itself in {len(unchecked)} processes, whose leaks are not known: "
+              + ", ".join(unchecked))
     for name, header, frames in ours:
         print(f"\n{name}: {header}")
         for frame in frames[:20]:
