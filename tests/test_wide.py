@@ -45,6 +45,9 @@ def both(tables, data: bytes) -> tuple[Wide, Columns]:
     derived = message_columns(buffer, start, message, tables)
     buffer[:] = bytes(len(buffer))
     assert_same_columns(derived, columns)
+    long = columns_wide(columns)
+    if columns.subset_count:  # else the long columns hold no descriptors
+        assert_same(derived.wide(), long)
     assert_same_columns(pickle.loads(pickle.dumps(message_columns(data, start, message, tables))), columns)
     return message_wide(data, start, message, tables), columns
 

@@ -119,10 +119,11 @@ class Columns:
                          values without a key
 
     Built with every part given as a keyword, or (made_by) with some of them
-    and a maker of the others, which are then made on first access and kept.
+    and a maker of the others, which are then made on first access and kept,
+    and perhaps a maker of the Wide that wide() gives.
     """
 
-    __slots__ = ("parts", "maker")
+    __slots__ = ("parts", "maker", "wide_source")
 
     descriptor = _Part[np.ndarray]()
     value = _Part[np.ndarray]()
@@ -148,12 +149,14 @@ class Columns:
                             f"missing {sorted(PARTS - parts.keys())}, unknown {sorted(parts.keys() - PARTS)}")
         self.parts: dict[str, Any] = parts
         self.maker: Maker | None = None
+        self.wide_source: Callable[[], Wide] | None = None
 
     @classmethod
-    def made_by(cls, maker: Maker, **known: Any) -> Columns:
-        """Columns holding `known`, the other parts made by `maker` when first asked for."""
+    def made_by(cls, maker: Maker, wide: Callable[[], Wide] | None = None, **known: Any) -> Columns:
+        """Columns holding `known`, the other parts made by `maker` when first
+        asked for; wide() made by `wide` where given."""
         columns = cls.__new__(cls)
-        columns.parts, columns.maker = dict(known), maker
+        columns.parts, columns.maker, columns.wide_source = dict(known), maker, wide
         return columns
 
     def __getstate__(self) -> dict[str, Any]:
@@ -161,7 +164,7 @@ class Columns:
         return {name: self.part(name) for name in PARTS}
 
     def __setstate__(self, parts: dict[str, Any]) -> None:
-        self.parts, self.maker = parts, None
+        self.parts, self.maker, self.wide_source = parts, None, None
 
     def part(self, name: str) -> Any:
         found = self.parts.get(name, self)
@@ -249,7 +252,7 @@ class Columns:
     def wide(self) -> Wide:
         """One row per subset, one column per value of a subset (skyrec.wide);
         ValueError when the subsets hold different descriptors."""
-        return columns_wide(self)
+        return columns_wide(self) if self.wide_source is None else self.wide_source()
 
     def to_wide_frame(self) -> pd.DataFrame:
         return self.wide().to_frame()
@@ -295,7 +298,8 @@ def columns_wide(columns: Columns) -> Wide:
         raise ValueError("the subsets hold different descriptors: the message has no wide table")
     first = slice(0, width)
     element = columns.element_code[first]
-    marker = (descriptor[0] // 100000 == 2) & (descriptor[0] // 1000 % 100 != 5)
+    head = columns.descriptor[first]  # without subsets, no columns
+    marker = (head // 100000 == 2) & (head // 1000 % 100 != 5)
     character = ~columns.raw_present[first] & ~marker
     text = columns.text.reshape(subsets, width)
     meaning = columns.meaning.reshape(subsets, width)
@@ -303,7 +307,7 @@ def columns_wide(columns: Columns) -> Wide:
                {c: meaning[:, c] for c in np.flatnonzero((columns.meaning_code.reshape(subsets, width) >= 0)
                                                          .any(axis=0)).tolist()})
     keys = [columns.keys[k] or None if k >= 0 else None for k in columns.key_code[first].tolist()]
-    return Wide(values=columns.value.reshape(subsets, width), descriptor=descriptor[0].copy(),
+    return Wide(values=columns.value.reshape(subsets, width), descriptor=head.copy(),
                 rank=columns.rank[first].copy(), scale=None, names=tuple(columns.names[e] for e in element.tolist()),
                 units=tuple(columns.units[u] for u in columns.unit_code[first].tolist()), keys=tuple(keys),
                 texts={c: text[:, c] for c in np.flatnonzero(character).tolist()},

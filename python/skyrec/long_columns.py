@@ -2,7 +2,7 @@
 (skyrec.wide): its numbers put in long order at once, every other array made
 on first access from what that decode keeps once per column, and texts and
 meanings numbered in the order a long decode meets them, so that the result
-is the one decode_columns gives."""
+is the one decode_columns gives. Its Wide comes from the same decode."""
 
 from __future__ import annotations
 
@@ -15,6 +15,7 @@ from _skyrec import BufrMessage, TableSet
 
 from . import _native
 from .columns import Columns
+from .wide_table import Details, Wide
 
 
 def held(data: Any, start: int, message: BufrMessage) -> tuple[Any, int]:
@@ -23,6 +24,31 @@ def held(data: Any, start: int, message: BufrMessage) -> tuple[Any, int]:
     if isinstance(data, bytes):
         return data, start
     return bytes(memoryview(data)[start:start + message.total_length]), 0
+
+
+def _text_array(texts: list[str | None]) -> np.ndarray:
+    out = np.empty(len(texts), dtype=object)
+    out[:] = texts
+    return out
+
+
+def decoded_wide(d: Mapping[str, Any], kept: Any, kept_start: int, message: BufrMessage, tables: TableSet) -> Wide:
+    """The Wide of what decode_wide gave for `message`; raw integers and
+    meanings decoded again from `kept` (see held) when first asked for."""
+    subsets, columns = d["subsets"], d["columns"]
+
+    def details() -> Details:
+        again: Mapping[str, Any] = _native.decode_wide(kept, kept_start, message, tables, True)
+        # Code -1 picks the None after the texts.
+        texts = _text_array([*again["meaning_texts"], None])
+        return (np.frombuffer(again["raw"], np.uint64).reshape(columns, subsets).T,
+                {c: texts[np.frombuffer(codes, np.int32)] for c, codes in again["meanings"]})
+
+    return Wide(values=np.frombuffer(d["values"], np.float64).reshape(columns, subsets).T,
+                descriptor=np.frombuffer(d["descriptor"], np.uint32), rank=np.frombuffer(d["rank"], np.uint32),
+                scale=np.frombuffer(d["scale"], np.int32), names=tuple(d["names"]), units=tuple(d["units"]),
+                keys=tuple(k or None for k in d["keys"]),
+                texts={c: _text_array(texts) for c, texts in d["texts"]}, details_source=details)
 
 
 def first_seen(items: Iterable[str | None]) -> tuple[np.ndarray, tuple[str, ...]]:
@@ -84,6 +110,7 @@ def message_columns(data: Any, start: int, message: BufrMessage, tables: TableSe
             return {name: alone[name]()}
         return texts() if name in ("text_code", "texts") else details()
 
-    return Columns.made_by(make, value=in_long_order(wide["values"], np.float64),
+    return Columns.made_by(make, wide=lambda: decoded_wide(wide, kept, kept_start, message, tables),
+                           value=in_long_order(wide["values"], np.float64),
                            subset_starts=np.arange(subsets, dtype=np.int64) * width,
                            names=names[1], units=units[1], keys=keys[1])

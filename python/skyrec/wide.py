@@ -15,21 +15,19 @@ same descriptors in the same order (Columns.wide); otherwise ValueError.
 from __future__ import annotations
 
 import os
-from collections.abc import Iterator, Mapping
+from collections.abc import Iterator
 from typing import Any
-
-import numpy as np
 
 from _skyrec import BufrMessage, TableSet
 
 from . import _native
 from .columns import Columns, columns_wide
 from .errors import DecodeError, MessageError
-from .long_columns import held
+from .long_columns import decoded_wide, held
 from .reader import NO_MEMORY, Source, found_messages
 from .sources import check_bytes_source
 from .tables import find_tables, message_key
-from .wide_table import Details, Wide
+from .wide_table import Wide
 
 __all__ = ["Wide", "columns_wide", "message_wide", "read_wide", "set_threads", "threads"]
 
@@ -47,31 +45,10 @@ def threads() -> int:
 set_threads()
 
 
-def _text_array(texts: list[str | None]) -> np.ndarray:
-    out = np.empty(len(texts), dtype=object)
-    out[:] = texts
-    return out
-
-
 def message_wide(data: Any, start: int, message: BufrMessage, tables: TableSet) -> Wide:
     """The compressed message framed at `start` of `data` as a Wide; its raw
     integers and meanings are decoded again when first asked for."""
-    d: Mapping[str, Any] = _native.decode_wide(data, start, message, tables)
-    subsets, columns = d["subsets"], d["columns"]
-    kept, kept_start = held(data, start, message)
-
-    def details() -> Details:
-        again: Mapping[str, Any] = _native.decode_wide(kept, kept_start, message, tables, True)
-        # Code -1 picks the None after the texts.
-        texts = _text_array([*again["meaning_texts"], None])
-        return (np.frombuffer(again["raw"], np.uint64).reshape(columns, subsets).T,
-                {c: texts[np.frombuffer(codes, np.int32)] for c, codes in again["meanings"]})
-
-    return Wide(values=np.frombuffer(d["values"], np.float64).reshape(columns, subsets).T,
-                descriptor=np.frombuffer(d["descriptor"], np.uint32), rank=np.frombuffer(d["rank"], np.uint32),
-                scale=np.frombuffer(d["scale"], np.int32), names=tuple(d["names"]), units=tuple(d["units"]),
-                keys=tuple(k or None for k in d["keys"]),
-                texts={c: _text_array(texts) for c, texts in d["texts"]}, details_source=details)
+    return decoded_wide(_native.decode_wide(data, start, message, tables), *held(data, start, message), message, tables)
 
 
 def read_wide(source: Source, **table_source: Any) -> Iterator[Wide]:

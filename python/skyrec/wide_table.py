@@ -32,7 +32,8 @@ class Wide:
     rank        uint32 per column: of its key among the columns, from 1 ("#rank#key");
                 0 for markers, 205YYY texts, associated fields and keyless values
     scale       int32 per column, the power of ten the number was divided by
-                (None when made from Columns, which do not keep it)
+                (None when made from the long Columns of an
+                uncompressed message, which do not keep it)
     texts       {column: object array of str or None per subset} for character columns
     raw         uint64 (subsets x columns), made on first use: raw integers,
                 R0 where a compressed value is missing, 0 where a column holds no number
