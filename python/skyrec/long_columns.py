@@ -32,10 +32,14 @@ def _text_array(texts: list[str | None]) -> np.ndarray:
     return out
 
 
-def decoded_wide(d: Mapping[str, Any], kept: Any, kept_start: int, message: BufrMessage, tables: TableSet) -> Wide:
-    """The Wide of what decode_wide gave for `message`; raw integers and
-    meanings decoded again from `kept` (see held) when first asked for."""
+def decoded_wide(d: Mapping[str, Any], kept: Any, kept_start: int, message: BufrMessage, tables: TableSet,
+                 values: np.ndarray | None = None) -> Wide:
+    """The Wide of what decode_wide gave for `message` (its numbers `values`
+    where given, subsets x columns); raw integers and meanings decoded again
+    from `kept` (see held) when first asked for."""
     subsets, columns = d["subsets"], d["columns"]
+    if values is None:
+        values = np.frombuffer(d["values"], np.float64).reshape(columns, subsets).T
 
     def details() -> Details:
         again: Mapping[str, Any] = _native.decode_wide(kept, kept_start, message, tables, True)
@@ -44,7 +48,7 @@ def decoded_wide(d: Mapping[str, Any], kept: Any, kept_start: int, message: Bufr
         return (np.frombuffer(again["raw"], np.uint64).reshape(columns, subsets).T,
                 {c: texts[np.frombuffer(codes, np.int32)] for c, codes in again["meanings"]})
 
-    return Wide(values=np.frombuffer(d["values"], np.float64).reshape(columns, subsets).T,
+    return Wide(values=values,
                 descriptor=np.frombuffer(d["descriptor"], np.uint32), rank=np.frombuffer(d["rank"], np.uint32),
                 scale=np.frombuffer(d["scale"], np.int32), names=tuple(d["names"]), units=tuple(d["units"]),
                 keys=tuple(k or None for k in d["keys"]),
@@ -63,7 +67,7 @@ def message_columns(data: Any, start: int, message: BufrMessage, tables: TableSe
     """The Columns of the message framed at `start` of `data`."""
     if not message.compressed_data:
         return Columns.from_native(_native.decode_columns(data, start, message, tables))
-    wide: Mapping[str, Any] = _native.decode_wide(data, start, message, tables)
+    wide: dict[str, Any] = dict(_native.decode_wide(data, start, message, tables))
     subsets, width = wide["subsets"], wide["columns"]
     kept, kept_start = held(data, start, message)
 
@@ -73,6 +77,10 @@ def message_columns(data: Any, start: int, message: BufrMessage, tables: TableSe
     def in_long_order(buffer: Any, dtype: type) -> np.ndarray:
         long: np.ndarray = np.frombuffer(buffer, dtype).reshape(width, subsets).T.ravel()
         return long
+
+    # The numbers in long order are the wide table's rows too: the buffer
+    # they came from is let go rather than kept beside them.
+    value = in_long_order(wide.pop("values"), np.float64)
 
     def texts() -> dict[str, Any]:
         # Subset after subset, the columns of each in order, as a long decode meets them.
@@ -110,7 +118,8 @@ def message_columns(data: Any, start: int, message: BufrMessage, tables: TableSe
             return {name: alone[name]()}
         return texts() if name in ("text_code", "texts") else details()
 
-    return Columns.made_by(make, wide=lambda: decoded_wide(wide, kept, kept_start, message, tables),
-                           value=in_long_order(wide["values"], np.float64),
+    return Columns.made_by(make, wide=lambda: decoded_wide(wide, kept, kept_start, message, tables,
+                                                           value.reshape(subsets, width)),
+                           value=value,
                            subset_starts=np.arange(subsets, dtype=np.int64) * width,
                            names=names[1], units=units[1], keys=keys[1])
