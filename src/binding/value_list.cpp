@@ -5,6 +5,7 @@
 namespace skyrec::py {
 
 bool ValueListBuilder::add_values(const std::vector<DecodedValue>& batch) {
+    if (items_.empty()) items_.reserve(batch.size());
     for (const DecodedValue& value : batch) {
         PyObject* name = strings_.get(value.name);
         if (name == nullptr) return false;
@@ -14,11 +15,7 @@ bool ValueListBuilder::add_values(const std::vector<DecodedValue>& batch) {
                              value.descriptor, value.has_value, value.has_raw, value.text.present()};
         Ref object = Ref::steal(new_decoded_value(view, name, meaning));
         if (!object) return false;
-        if (last_used_ == kChunk) {
-            chunks_.push_back(std::make_unique<Ref[]>(kChunk));
-            last_used_ = 0;
-        }
-        chunks_.back()[last_used_++] = std::move(object);
+        items_.push_back(std::move(object));
     }
     return true;
 }
@@ -45,14 +42,12 @@ bool ValueListBuilder::add_columns(const CompressedSection& section) {
 
 PyObject* ValueListBuilder::finish() {
     if (list_) return list_.release();
-    const std::size_t count = chunks_.empty() ? 0 : (chunks_.size() - 1) * kChunk + last_used_;
-    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(count)));
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(items_.size())));
     if (!list) return nullptr;
     PyObject** items = reinterpret_cast<PyListObject*>(list.get())->ob_item;
-    for (std::size_t i = 0; i < count; ++i)
-        items[i] = chunks_[i / kChunk][i % kChunk].release();
-    chunks_.clear();
-    last_used_ = kChunk;
+    for (std::size_t i = 0; i < items_.size(); ++i)
+        items[i] = items_[i].release();
+    items_.clear();
     return list.release();
 }
 

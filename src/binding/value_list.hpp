@@ -3,7 +3,6 @@
 // laid out straight into it, and values share their names' str objects.
 #pragma once
 
-#include <memory>
 #include <vector>
 
 #include "binding/pyref.hpp"
@@ -33,11 +32,10 @@ private:
         return done;
     }
 
-    // Uncompressed values, made before their number is known: kept in
-    // chunks that never move, then placed in a list of the right size.
-    static constexpr std::size_t kChunk = 4096;
-    std::vector<std::unique_ptr<Ref[]>> chunks_;
-    std::size_t last_used_ = kChunk;  // in the last chunk
+    // Uncompressed values, made before their number is known, then moved
+    // into a list of the right size. Grown, not chunked: most messages are
+    // small, and a fixed chunk costs more to clear than they hold.
+    std::vector<Ref> items_;
 
     SharedStrings strings_;
     Ref list_;  // compressed data, made whole by take_columns

@@ -11,10 +11,16 @@
 
 namespace skyrec {
 
+// The last bytes of `data` from `byte` on, fewer than eight, as the start of
+// a 64-bit word in memory order, zero-filled. Kept out of line so that the
+// common path below stays small enough to inline into every read.
+std::uint64_t tail_word(ByteView data, std::uint64_t byte) noexcept;
+
 // The `width` bits (1 to 64) at bit `position` of `data`, for a field known
 // to lie within it. One unaligned 64-bit load serves all but the fields that
 // reach into a ninth byte or lie within the last eight bytes.
-inline std::uint64_t bits_at(ByteView data, std::uint64_t position, std::uint32_t width) noexcept {
+[[gnu::always_inline]] inline std::uint64_t bits_at(ByteView data, std::uint64_t position,
+                                                    std::uint32_t width) noexcept {
     SKYREC_EXPECT(width >= 1 && width <= 64 && position <= data.size * 8 && width <= data.size * 8 - position);
     const std::uint64_t byte = position >> 3;
     const unsigned shift = static_cast<unsigned>(position & 7);
@@ -22,9 +28,7 @@ inline std::uint64_t bits_at(ByteView data, std::uint64_t position, std::uint32_
     if (data.size - byte >= 8) [[likely]] {
         std::memcpy(&word, data.data + byte, 8);
     } else {
-        std::uint8_t tail[8] = {};
-        std::memcpy(tail, data.data + byte, data.size - byte);
-        std::memcpy(&word, tail, 8);
+        word = tail_word(data, byte);
     }
     word = __builtin_bswap64(word) << shift;
     // Up to 7 bits of the field may lie in a ninth byte.

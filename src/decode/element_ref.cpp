@@ -55,12 +55,10 @@ const ElementRef& associated_field_ref() noexcept {
     return ref;
 }
 
-const ElementRef* ElementCache::fill(Set& set, DescriptorCode code) {
-    auto it = resolved_.find(code);
-    if (it == resolved_.end()) {
-        const ElementDefinition* def = tables_.element(code);
-        if (def == nullptr) return nullptr;
-        ElementRef ref;
+const ElementRef* ElementCache::fill(std::size_t slot, DescriptorCode code) {
+    const ElementRef* found = nullptr;
+    if (const ElementDefinition* def = tables_.element(code)) {
+        ElementRef& ref = resolved_.emplace_back();
         ref.def = def;
         ref.name = &def->name;
         ref.codes = tables_.code_table(code);
@@ -68,14 +66,25 @@ const ElementRef* ElementCache::fill(Set& set, DescriptorCode code) {
         ref.kind = element_kind(def->unit);
         ref.missing_recognised = code_x(code) != 31;
         ref.divisor = powers_of_ten(def->scale);
-        it = resolved_.emplace(code, ref).first;
+        found = &ref;
     }
-    // The first code of a set keeps its way; later ones share the other, so
-    // that codes cycling through one set miss as little as can be.
-    const int way = set.code[0] == kEmpty ? 0 : 1;
-    set.code[way] = code;
-    set.ref[way] = &it->second;
-    return set.ref[way];
+    // A code that no table defines is remembered as such, like the others.
+    slots_[slot] = Slot{code, found};
+    if (2 * ++used_ > slots_.size()) grow();
+    return found;
+}
+
+void ElementCache::grow() {
+    std::vector<Slot> old(2 * slots_.size());
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (const Slot& entry : old) {
+        if (entry.code == kEmpty) continue;
+        std::size_t i = slot_of(entry.code, mask);
+        while (slots_[i].code != kEmpty)
+            i = (i + 1) & mask;
+        slots_[i] = entry;
+    }
 }
 
 const ElementRef* ElementCache::local_width_element(DescriptorCode code, const ElementRef* entry) {

@@ -3,10 +3,11 @@
 // pointer from every occurrence.
 #pragma once
 
-#include <array>
+#include <deque>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "tables/table_set.hpp"
 
@@ -60,20 +61,23 @@ bool is_flag_table(const std::string& unit) noexcept;
 const ElementRef& associated_field_ref() noexcept;
 
 // Element lookups of one decode. Each entry is resolved once and kept at a
-// fixed place for the decode; a small two-way cache in front spares repeated
-// descriptors a hash-map search.
+// fixed place for the decode, found again through an open-addressed table
+// that is at most half full, so a repeated descriptor costs one or two
+// compares and a new one no hash-map node.
 class ElementCache {
 public:
-    explicit ElementCache(const TableSet& tables) noexcept : tables_(tables) {}
+    explicit ElementCache(const TableSet& tables) : tables_(tables), slots_(kFirstSlots) {}
     ElementCache(const ElementCache&) = delete;
     ElementCache& operator=(const ElementCache&) = delete;
 
     // nullptr when the code is not in Table B; else valid as long as the cache.
     const ElementRef* find(DescriptorCode code) {
-        Set& set = sets_[(code * 0x9E3779B97F4A7C15u) >> (64 - kSetBits)];
-        if (set.code[0] == code) return set.ref[0];
-        if (set.code[1] == code) return set.ref[1];
-        return fill(set, code);
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = slot_of(code, mask);; i = (i + 1) & mask) {
+            const Slot& slot = slots_[i];
+            if (slot.code == code) return slot.ref;
+            if (slot.code == kEmpty) return fill(i, code);
+        }
     }
 
     // After 206YYY, an element whose entry does not give it YYY bits (or
@@ -84,20 +88,24 @@ public:
     const TableSet& tables() const noexcept { return tables_; }
 
 private:
-    // Two ways per set, so that two codes of one set do not evict each other.
-    static constexpr unsigned kSetBits = 8;
+    static constexpr std::size_t kFirstSlots = 128;
     static constexpr DescriptorCode kEmpty = 0xFFFFFFFFu;  // never an element: F would be 42949
-    struct Set {
-        DescriptorCode code[2] = {kEmpty, kEmpty};
-        const ElementRef* ref[2] = {nullptr, nullptr};
+    struct Slot {
+        DescriptorCode code = kEmpty;
+        const ElementRef* ref = nullptr;  // nullptr: not in Table B
     };
 
-    const ElementRef* fill(Set& set, DescriptorCode code);
+    static std::size_t slot_of(DescriptorCode code, std::size_t mask) noexcept {
+        return static_cast<std::size_t>((code * 0x9E3779B97F4A7C15u) >> 40) & mask;
+    }
+    const ElementRef* fill(std::size_t slot, DescriptorCode code);
+    void grow();
 
     const TableSet& tables_;
-    std::array<Set, std::size_t{1} << kSetBits> sets_{};
-    std::unordered_map<DescriptorCode, ElementRef> resolved_;  // nodes stay put
-    std::unordered_map<DescriptorCode, ElementRef> plain_;     // local_width_element's, likewise
+    std::vector<Slot> slots_;
+    std::size_t used_ = 0;
+    std::deque<ElementRef> resolved_;  // never moves an entry
+    std::unordered_map<DescriptorCode, ElementRef> plain_;  // local_width_element's; nodes stay put
     std::unordered_map<DescriptorCode, ElementDefinition> undefined_;
 };
 

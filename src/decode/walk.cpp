@@ -44,13 +44,6 @@ bool Walker::flush() {
     return true;
 }
 
-bool Walker::make_room(std::uint64_t text_bytes) {
-    if (value_count() + column_size_ > allowance_.values) return over(allowance_.values, "values");
-    text_bytes_ += text_bytes * column_size_;
-    if (text_bytes_ > allowance_.text_bytes) return over(allowance_.text_bytes, "bytes of text");
-    return true;
-}
-
 bool Walker::walk(std::span<const DescriptorCode> list, unsigned depth) {
     if (depth > kMaxNestingDepth) {
         return fail(BufrError::limit_exceeded(compressed_ ? "compressed descriptor decode exceeded recursion depth"

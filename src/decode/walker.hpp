@@ -96,7 +96,14 @@ private:
     // Output is bounded (base/limits.hpp): false, with the error held,
     // when one more value or column, or `text_bytes` more bytes of text in
     // each subset, would pass the allowance.
-    bool make_room(std::uint64_t text_bytes = 0);
+    bool make_room(std::uint64_t text_bytes = 0) {
+        if (value_count() + column_size_ > allowance_.values) [[unlikely]] {
+            return over(allowance_.values, "values");
+        }
+        text_bytes_ += text_bytes * column_size_;
+        if (text_bytes_ > allowance_.text_bytes) [[unlikely]] return over(allowance_.text_bytes, "bytes of text");
+        return true;
+    }
     bool over(std::uint64_t bound, std::string_view units) {
         return fail(limit_error("section 4 decoding", bound, units, input_bytes_));
     }
