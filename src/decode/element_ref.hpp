@@ -3,8 +3,8 @@
 // pointer from every occurrence.
 #pragma once
 
-#include <deque>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -104,7 +104,7 @@ private:
     const TableSet& tables_;
     std::vector<Slot> slots_;
     std::size_t used_ = 0;
-    std::deque<ElementRef> resolved_;  // never moves an entry
+    std::deque<ElementRef> resolved_;                       // never moves an entry
     std::unordered_map<DescriptorCode, ElementRef> plain_;  // local_width_element's; nodes stay put
     std::unordered_map<DescriptorCode, ElementDefinition> undefined_;
 };

@@ -101,7 +101,8 @@ private:
             return over(allowance_.values, "values");
         }
         text_bytes_ += text_bytes * column_size_;
-        if (text_bytes_ > allowance_.text_bytes) [[unlikely]] return over(allowance_.text_bytes, "bytes of text");
+        if (text_bytes_ > allowance_.text_bytes) [[unlikely]]
+            return over(allowance_.text_bytes, "bytes of text");
         return true;
     }
     bool over(std::uint64_t bound, std::string_view units) {
