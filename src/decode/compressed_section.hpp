@@ -62,64 +62,54 @@ bool visit_values(const CompressedSection& section, Emit&& emit) {
     }
     std::string text(text_capacity, '\0');
 
-    // A subset's numbers are worked out first, all columns at once, so that
-    // their divisions overlap instead of each waiting for the last.
-    struct Number {
-        std::uint64_t raw;
-        double value;
-        bool missing;
-    };
-    std::vector<Number> numbers(columns.size());
+    // Each column's view keeps what does not change from subset to subset
+    // (name, descriptor, kind); a subset's numbers are worked out first, all
+    // columns at once, so that their divisions overlap instead of each
+    // waiting for the last.
+    std::vector<ValueView> views(columns.size());
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        ValueView& v = views[c];
+        v.name = columns[c].name;
+        v.descriptor = columns[c].code;
+        v.has_value = columns[c].kind != Column::Kind::Numeric;
+        v.has_raw = columns[c].kind != Column::Kind::Character;
+    }
     for (std::size_t j = 0; j < section.subsets; ++j) {
         if (j % kSubsetsBetweenInterruptChecks == 0 && interrupt_requested()) return false;
         for (std::size_t c = 0; c < columns.size(); ++c) {
             const Column& column = columns[c];
             if (column.kind != Column::Kind::Numeric) continue;
             const ColumnRaw r = column_raw(column, section.data, j);
-            numbers[c] = Number{r.raw, scaled_value(r.raw, column.reference, column.divisor), r.missing};
+            ValueView& v = views[c];
+            v.raw = r.raw;
+            v.value = r.missing ? 0.0 : scaled_value(r.raw, column.reference, column.divisor);
+            v.has_value = !r.missing;
         }
         for (std::size_t c = 0; c < columns.size(); ++c) {
             const Column& column = columns[c];
-            ValueView v;
-            v.name = column.name;
-            v.descriptor = column.code;
-            switch (column.kind) {
-                case Column::Kind::Numeric: {
-                    const Number& n = numbers[c];
-                    v.raw = n.raw;
-                    v.has_raw = true;
-                    if (!n.missing) {
-                        v.value = n.value;
-                        v.has_value = true;
-                    }
-                    if (column.flags != nullptr && n.missing) {
-                        // A missing flag value has no set bits, whatever raw it shows.
-                    } else if (column.codes != nullptr) {
-                        Memo& m = memo[c];
-                        if (!m.valid || m.raw != n.raw) {
-                            if (column.flags != nullptr) {
-                                m = Memo{n.raw, column.flags->flag_meaning(column.code, column.flag_width, n.raw),
-                                         true};
-                            } else {
-                                const auto it = column.codes->find(n.raw);
-                                m = Memo{n.raw, it == column.codes->end() ? nullptr : &it->second, true};
-                            }
+            ValueView& v = views[c];
+            if (column.kind == Column::Kind::Numeric && column.codes != nullptr) {
+                if (column.flags != nullptr && !v.has_value) {
+                    // A missing flag value has no set bits, whatever raw it shows.
+                    v.meaning = nullptr;
+                } else {
+                    Memo& m = memo[c];
+                    if (!m.valid || m.raw != v.raw) {
+                        if (column.flags != nullptr) {
+                            m = Memo{v.raw, column.flags->flag_meaning(column.code, column.flag_width, v.raw), true};
+                        } else {
+                            const auto it = column.codes->find(v.raw);
+                            m = Memo{v.raw, it == column.codes->end() ? nullptr : &it->second, true};
                         }
-                        v.meaning = m.meaning;
                     }
-                    break;
+                    v.meaning = m.meaning;
                 }
-                case Column::Kind::Character:
-                    v.value = static_cast<double>(column.first_index + 1000 * std::uint64_t{j});
-                    v.has_value = true;
-                    v.has_text = column_text(column, section.data, j, text.data(), v.text);
-                    break;
-                case Column::Kind::Marker:
-                    v.has_value = true;
-                    v.has_raw = true;
-                    break;
+            } else if (column.kind == Column::Kind::Character) {
+                v.value = static_cast<double>(column.first_index + 1000 * std::uint64_t{j});
+                v.text = {};
+                v.has_text = column_text(column, section.data, j, text.data(), v.text);
             }
-            if (!emit(c, v)) return false;
+            if (!emit(c, static_cast<const ValueView&>(v))) return false;
         }
     }
     return true;
