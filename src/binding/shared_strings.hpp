@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/open_table.hpp"
 #include "binding/pyref.hpp"
 
 namespace skyrec::py {
@@ -17,30 +18,22 @@ public:
     // The str of `text`, borrowed from this cache (which holds a reference
     // until it is destroyed); nullptr with an error set when it cannot be made.
     PyObject* get(const std::string* text) {
-        const std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = slot_of(text, mask);; i = (i + 1) & mask) {
-            const Slot& slot = slots_[i];
-            if (slot.text == text) return slot.str;
-            if (slot.text == nullptr) return fill(i, text);
-        }
+        auto& slot = slots_.slot(text);
+        if (slot.key == text) return slot.value;
+        return fill(slot, text);
     }
 
 private:
-    // Texts are few per call (a message names some hundreds): an open-addressed
-    // table, at most half full, finds them without a hash-map node each.
+    // A message names some hundreds of texts.
     static constexpr std::size_t kFirstSlots = 256;
-    struct Slot {
-        const std::string* text = nullptr;
-        PyObject* str = nullptr;  // owned by strs_
-    };
-
-    static std::size_t slot_of(const std::string* text, std::size_t mask) noexcept {
-        return static_cast<std::size_t>((reinterpret_cast<std::uintptr_t>(text) * 0x9E3779B97F4A7C15u) >> 32) & mask;
+    static std::uint64_t mix(const std::string* text) noexcept {
+        return reinterpret_cast<std::uintptr_t>(text) * 0x9E3779B97F4A7C15u;
     }
-    PyObject* fill(std::size_t slot, const std::string* text);
-    void grow();
+    using Slots = OpenTable<const std::string*, PyObject*, nullptr, mix>;  // the str owned by strs_
 
-    std::vector<Slot> slots_;
+    PyObject* fill(Slots::Slot& slot, const std::string* text);
+
+    Slots slots_;
     std::vector<Ref> strs_;
 };
 

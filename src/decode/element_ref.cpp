@@ -55,7 +55,7 @@ const ElementRef& associated_field_ref() noexcept {
     return ref;
 }
 
-const ElementRef* ElementCache::fill(std::size_t slot, DescriptorCode code) {
+const ElementRef* ElementCache::fill(Slots::Slot& slot, DescriptorCode code) {
     const ElementRef* found = nullptr;
     if (const ElementDefinition* def = tables_.element(code)) {
         ElementRef& ref = resolved_.emplace_back();
@@ -68,23 +68,8 @@ const ElementRef* ElementCache::fill(std::size_t slot, DescriptorCode code) {
         ref.divisor = powers_of_ten(def->scale);
         found = &ref;
     }
-    // A code that no table defines is remembered as such, like the others.
-    slots_[slot] = Slot{code, found};
-    if (2 * ++used_ > slots_.size()) grow();
+    slots_.fill(slot, code, found);
     return found;
-}
-
-void ElementCache::grow() {
-    std::vector<Slot> old(2 * slots_.size());
-    old.swap(slots_);
-    const std::size_t mask = slots_.size() - 1;
-    for (const Slot& entry : old) {
-        if (entry.code == kEmpty) continue;
-        std::size_t i = slot_of(entry.code, mask);
-        while (slots_[i].code != kEmpty)
-            i = (i + 1) & mask;
-        slots_[i] = entry;
-    }
 }
 
 const ElementRef* ElementCache::local_width_element(DescriptorCode code, const ElementRef* entry) {

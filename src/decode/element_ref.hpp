@@ -7,8 +7,8 @@
 #include <deque>
 #include <string>
 #include <unordered_map>
-#include <vector>
 
+#include "base/open_table.hpp"
 #include "tables/table_set.hpp"
 
 namespace skyrec {
@@ -72,12 +72,9 @@ public:
 
     // nullptr when the code is not in Table B; else valid as long as the cache.
     const ElementRef* find(DescriptorCode code) {
-        const std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = slot_of(code, mask);; i = (i + 1) & mask) {
-            const Slot& slot = slots_[i];
-            if (slot.code == code) return slot.ref;
-            if (slot.code == kEmpty) return fill(i, code);
-        }
+        auto& slot = slots_.slot(code);
+        if (slot.key == code) return slot.value;
+        return fill(slot, code);
     }
 
     // After 206YYY, an element whose entry does not give it YYY bits (or
@@ -90,20 +87,14 @@ public:
 private:
     static constexpr std::size_t kFirstSlots = 128;
     static constexpr DescriptorCode kEmpty = 0xFFFFFFFFu;  // never an element: F would be 42949
-    struct Slot {
-        DescriptorCode code = kEmpty;
-        const ElementRef* ref = nullptr;  // nullptr: not in Table B
-    };
+    static std::uint64_t mix(DescriptorCode code) noexcept { return code * 0x9E3779B97F4A7C15u; }
+    // A code that no table defines maps to nullptr, remembered like the others.
+    using Slots = OpenTable<DescriptorCode, const ElementRef*, kEmpty, mix>;
 
-    static std::size_t slot_of(DescriptorCode code, std::size_t mask) noexcept {
-        return static_cast<std::size_t>((code * 0x9E3779B97F4A7C15u) >> 40) & mask;
-    }
-    const ElementRef* fill(std::size_t slot, DescriptorCode code);
-    void grow();
+    const ElementRef* fill(Slots::Slot& slot, DescriptorCode code);
 
     const TableSet& tables_;
-    std::vector<Slot> slots_;
-    std::size_t used_ = 0;
+    Slots slots_;
     std::deque<ElementRef> resolved_;                       // never moves an entry
     std::unordered_map<DescriptorCode, ElementRef> plain_;  // local_width_element's; nodes stay put
     std::unordered_map<DescriptorCode, ElementDefinition> undefined_;
