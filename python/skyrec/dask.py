@@ -12,32 +12,31 @@ message offsets found by a header pass when the graph is built) with
 skyrec.blocks, whose decoding releases the interpreter lock: threads, processes
 and dask.distributed workers all scale. Tables are found, and each version
 loaded, once per worker process. A message that cannot be decoded becomes a
-row of the errors frame, never a failed task. Needs `pip install '.[dask]' from a skyrec checkout`.
+row of the errors frame, never a failed task. Needs `pip install 'skyrec[dask]'`.
 """
 
 from __future__ import annotations
 
-import glob
 import os
 import threading
 from collections import OrderedDict
 from collections.abc import Iterable
 from typing import TYPE_CHECKING, Any, NamedTuple, cast
 
-import numpy as np
+from .optional import needs
 
-try:
+with needs("skyrec.dask", "dask"):
     import dask.dataframe as dd
+    import numpy as np
     from dask.base import tokenize
     from dask.dataframe.utils import clear_known_categories
-except ImportError as e:  # pragma: no cover - depends on the installation
-    raise ImportError("skyrec.dask needs Dask: pip install '.[dask]' from a skyrec checkout") from e
 
 from _skyrec import TableSet
 
 from . import _native, blocks, observations
 from .blocks import Filter, Piece
 from .optional import pandas
+from .paths import expand_sources
 from .tables import TableSource, find_tables
 
 if TYPE_CHECKING:
@@ -64,25 +63,10 @@ class BufrFrames(NamedTuple):
 
 
 def expand_paths(paths: Paths) -> list[str]:
-    """Paths and glob patterns as a list of files, in the order given (each
-    pattern's matches sorted); the same file listed twice is read twice."""
-    if isinstance(paths, (str, os.PathLike)):
-        paths = [paths]
-    found: list[str] = []
-    for item in paths:
-        text = os.fspath(item)
-        if glob.has_magic(text):
-            matches = sorted(glob.glob(text))
-            if not matches:
-                raise FileNotFoundError(f"no files match {text}")
-            found.extend(matches)
-        else:
-            if not os.path.isfile(text):
-                raise FileNotFoundError(f"no such file: {text}")
-            found.append(text)
-    if not found:
-        raise ValueError("no files given")
-    return found
+    """Paths, directories and glob patterns as a list of files, in the order
+    given (each pattern's matches and each directory's files sorted); the
+    same file listed twice is read twice."""
+    return [os.fspath(path) for path in expand_sources(paths, "paths")]
 
 
 # Tables, found and loaded once per process whichever tasks run there.

@@ -88,6 +88,10 @@ def find_definitions_root() -> str:
     for candidate in environment_roots() + package_roots() + prefix_roots() + [Path(p) for p in SYSTEM_ROOTS]:
         if is_definitions_root(candidate):
             return str(candidate)
+    if bundle.available():
+        raise TablesNotFound(f"no ecCodes definitions tree found (set {ENVIRONMENT_VARIABLE} or install ecCodes' "
+                             "definitions for one); the tables bundled with skyrec serve find_tables() and every "
+                             "reader without it")
     raise TablesNotFound(not_found_text())
 
 
@@ -265,6 +269,23 @@ def _check_code_tables(directory: str) -> None:
             raise ValueError(f"{directory}: io error: {os.strerror(e.errno or 0)} (os error {e.errno})") from None
 
 
+TABLE_DIR_FILES = ("element.table", "sequence.def")
+
+
+def _check_table_dir(path: str) -> None:
+    """A directory given as a table directory that is not one says what it
+    is and what to pass, rather than failing on a file it does not name."""
+    if not os.path.isdir(path):
+        return  # the loader's own error names it (or it is an alias file)
+    if is_definitions_root(path):
+        raise ValueError(f"{path} is an ecCodes definitions root, not a table directory: pass it as definitions= "
+                         f"(skyrec: --definitions), or one table directory such as {path}/bufr/tables/0/wmo/39")
+    for name in TABLE_DIR_FILES:
+        if not os.path.exists(os.path.join(path, name)):
+            raise ValueError(f"{path}: no {name} in it (an ecCodes table directory holds "
+                             f"{' and '.join(TABLE_DIR_FILES)}, and codetables for the meanings)")
+
+
 def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *,
                 table_dir: str | os.PathLike[str] | None = None,
                 definitions: str | os.PathLike[str] | None = None,
@@ -290,6 +311,7 @@ def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *,
         raise TypeError(f"tables must be a TableSet or TableSource, not {type(tables).__name__}")
     if table_dir is not None:
         path = _checked_path(table_dir)
+        _check_table_dir(path)
         fixed = _named(path, _skyrec.TableSet.from_eccodes)
         _check_code_tables(path)
         return TableSource(fixed=fixed, origin=f"table directory {path}")

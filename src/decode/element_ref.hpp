@@ -64,7 +64,8 @@ const ElementRef& associated_field_ref() noexcept;
 // descriptors a hash-map search.
 class ElementCache {
 public:
-    explicit ElementCache(const TableSet& tables) noexcept : tables_(tables) {}
+    // `shown`: an all-ones 031021 is missing (see Section4Sink::shows_values).
+    ElementCache(const TableSet& tables, bool shown) noexcept : tables_(tables), shown_(shown) {}
     ElementCache(const ElementCache&) = delete;
     ElementCache& operator=(const ElementCache&) = delete;
 
@@ -93,12 +94,15 @@ private:
     };
 
     const ElementRef* fill(Set& set, DescriptorCode code);
+    // Class 31's all-ones values count, except a shown 031021's.
+    bool recognises_missing(DescriptorCode code) const noexcept;
 
     const TableSet& tables_;
     std::array<Set, std::size_t{1} << kSetBits> sets_{};
     std::unordered_map<DescriptorCode, ElementRef> resolved_;  // nodes stay put
     std::unordered_map<DescriptorCode, ElementRef> plain_;     // local_width_element's, likewise
     std::unordered_map<DescriptorCode, ElementDefinition> undefined_;
+    bool shown_;
 };
 
 }  // namespace skyrec
