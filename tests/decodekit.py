@@ -3,9 +3,8 @@ columns, and one call that builds and decodes a message."""
 
 from __future__ import annotations
 
-import re
-
 import itertools
+import re
 from pathlib import Path
 
 import _skyrec

@@ -9,7 +9,6 @@ import csv
 import io
 import json
 import random
-from pathlib import Path
 
 import pytest
 from test_cli import run_process
