@@ -346,7 +346,7 @@ class _ObservationPartition(NamedTuple):
 
 def _observation_rows(part: _ObservationPartition) -> pd.DataFrame:
     items = list({id(piece.path): piece.path for piece in part.pieces}.values())
-    frame, _, _ = observations.read_rows(items, part.pieces, table_source(part.spec), part.query)
+    frame, _, _ = observations.read_rows(items, part.pieces, table_source(part.spec), part.query, warn=False)
     # A key of texts is float in the meta (no rows tell it is texts): its texts stay as they are.
     types = {name: dtype for name, dtype in part.types.items()
              if not (frame[name].dtype.kind not in "fiub" and str(dtype) == "float64")}
@@ -376,7 +376,7 @@ def read_observations(source: Paths | bytes, columns: list[str] | str, *, filter
         pieces = [p for path in expand_paths(source) for p in _file_pieces(path, blocksize, offsets_of,
                                                                            partition_memory)]
         partitions = _partitions(pieces, blocksize, partition_memory) or [[]]
-    empty, _, _ = observations.read_rows([], [], table_source(spec), query)
+    empty, _, _ = observations.read_rows([], [], table_source(spec), query, warn=False)
     meta = _as_meta(empty)
     types = meta.dtypes.to_dict()
     parts = [_ObservationPartition(pieces, spec, query, types) for pieces in partitions]

@@ -53,12 +53,12 @@ def unknown_key_text(key: str, known: Iterable[str], where: str = "the tables of
     return f"no key {key!r} in {where}{hint}"
 
 
-def message_keys(message: BufrMessage, tables: TableSet) -> set[str]:
+def message_keys(message: BufrMessage, tables: TableSet) -> frozenset[str]:
     """The keys of the elements that `message`'s descriptors expand to, and
     those of values made by operators; none when they cannot be expanded
     (the decoding says why)."""
     try:
         codes = tables.expand(message.unexpanded_descriptors)
     except ValueError:
-        return set()
+        return frozenset()
     return VALUE_KEYS | {e.abbreviation for code in set(codes) if (e := tables.get_element(code)) is not None}

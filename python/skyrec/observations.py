@@ -346,7 +346,8 @@ def _header_columns(pd: Any, items: Sequence[Any], keys: list[str], file: np.nda
                   else parts[key][0] if parts[key] else _as_array(empty[key])) for key in keys}
 
 
-def _check_keys(query: Query, tables: Sequence[Any], data: dict[str, tuple[Any, np.ndarray]], count: int) -> None:
+def _check_keys(query: Query, tables: Sequence[Any], data: dict[str, tuple[Any, np.ndarray]], count: int,
+                warn: bool) -> None:
     """A key that no row holds: an error when no table of the messages read
     knows it (with the closest keys they know), else a warning when there
     are no rows at all. Without a decoded message there is nothing to judge
@@ -361,18 +362,20 @@ def _check_keys(query: Query, tables: Sequence[Any], data: dict[str, tuple[Any, 
             text = unknown_key_text(key, known | set(HEADER_ONLY) | set(COMPUTED))
             if key in query.required or key in query.filters:
                 raise KeyError(text)
-            warnings.warn(text, stacklevel=4)  # asked for as it may be: absent is an answer
+            if warn:
+                warnings.warn(text, stacklevel=4)  # asked for as it may be: absent is an answer
             return
-    if not count:
+    if not count and warn:
         warnings.warn(f"no rows: no message read holds {', '.join(map(repr, missing))} (keys of its tables) with "
                       "the filters given", stacklevel=4)
 
 
-def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource,
-              query: Query) -> tuple[pd.DataFrame, list[MessageError], list[str]]:
+def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource, query: Query,
+              warn: bool = True) -> tuple[pd.DataFrame, list[MessageError], list[str]]:
     """The rows of `query` over `pieces`, each a Piece of one of `items` (the
     paths or bytes they read, in the same order), and the messages left out
-    with their files."""
+    with their files. `warn`: a key absent from every row is a warning (not
+    for one partition of many, where that is no news)."""
     pd = pandas()
     prepared = [prepare_piece(piece, source, None) for piece in pieces]
     conditions = query.conditions()
@@ -415,7 +418,7 @@ def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource
         if key in query.filters and not (plain and checked[key]):
             keep &= _matches(pd.Series(values, copy=False), query.filters[key])
         result[key] = values
-    _check_keys(query, [t for p in prepared for t in p.tables], data, count)
+    _check_keys(query, [t for p in prepared for t in p.tables], data, count, warn)
     every = bool(keep.all())
     frame = pd.DataFrame({key: result[key] if every else result[key][keep] for key in query.columns}, copy=False)
     if len(frame.columns) != len(query.columns):  # a column asked twice

@@ -22,10 +22,10 @@ def needs(what: str, extra: str) -> Iterator[None]:
     try:
         yield
     except ImportError as e:
-        if e.name is None or e.name.split(".")[0] == "skyrec":
-            raise
-        raise ImportError(f"{what} needs {EXTRAS[extra]} (no module {e.name!r}): {install_hint(extra)}",
-                          name=e.name) from e
+        if (e.name or "").split(".")[0] == "skyrec":
+            raise  # said already by the module that needs it
+        detail = f"no module {e.name!r}" if e.name else str(e).strip().splitlines()[0]
+        raise ImportError(f"{what} needs {EXTRAS[extra]} ({detail}): {install_hint(extra)}", name=e.name) from e
 
 
 def pandas() -> Any:

@@ -219,12 +219,19 @@ class TableSource:
         if self.wmo_version is not None and master != self.wmo_version:
             return f"{error} (the message names master tables version {master}, the WMO CSV tables are version " \
                    f"{self.wmo_version})"
+        missing = self.missing_tables(key)
+        return error if missing is None else f"{error} ({missing})"
+
+    def missing_tables(self, key: TableKey) -> str | None:
+        """What to say of the local tables that message_key `key` names when
+        this source lacks them; None when it has them or none are named."""
+        table, master, local, centre, subcentre = key
         if local == 0 or self._fixed is not None or self.has_local_tables(key):
-            return error
-        return (f"{error} (its local tables version {local} of centre {centre}, sub-centre {subcentre} are in no "
+            return None
+        return (f"its local tables version {local} of centre {centre}, sub-centre {subcentre} are in no "
                 f"table source searched: pass definitions= (skyrec: --definitions) an ecCodes definitions tree "
                 f"that has bufr/tables/{_local_path(key)}, or set {ENVIRONMENT_VARIABLE} "
-                "to one)")
+                "to one")
 
     @property
     def fixed(self) -> _skyrec.TableSet | None:
@@ -312,7 +319,7 @@ def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *,
     if table_dir is not None:
         path = _checked_path(table_dir)
         _check_table_dir(path)
-        fixed = _named(path, _skyrec.TableSet.from_eccodes)
+        fixed = _named(path, _native.eccodes_tables)
         _check_code_tables(path)
         return TableSource(fixed=fixed, origin=f"table directory {path}")
     if wmo_csv is not None:

@@ -18,6 +18,7 @@ from ..known_keys import message_keys, plain_key, table_keys, unknown_key_text
 from ..reader import NO_MEMORY, Decoded, found_messages
 from ..sources import Found
 from ..tables import TableSource, message_key
+from .missing_tables import StoppedByTables
 from .options import UsageError, add_command, add_file_options, table_source
 from .output import RecordWriter, typical_time
 from .selection import Numbers, add_selection_options, header_where, numbers, value_keys
@@ -123,6 +124,7 @@ class Dump:
         self.keys = value_keys(args.keys)
         self.known: set[str] = set()  # the keys of the tables used, to judge --keys by
         self.held: set[str] = set()  # and the keys of the messages' descriptors
+        self.stopped = StoppedByTables(self.source, session)
         self.first = True
 
     def records(self, path: str, item: Framed, fd: int | None) -> bytes | None:
@@ -168,6 +170,8 @@ class Dump:
             with out.binary_fd() as fd:
                 data = self.records(path, item, fd)
         except DecodeError as e:
+            if self.stopped.seen_before(path, m, e.reason):
+                return  # said once for all, at the end
             error = MessageError(self.source.explain(message_key(m), e.reason), item.index, item.offset, e.where)
             self.session.report(path, item.decoded(error))
             return
@@ -204,5 +208,6 @@ def run(args: argparse.Namespace, session: Session) -> int:
 
     for path, item in session.messages(args.files, read, dump.messages.first_absent):
         dump.write(path, item)
+    dump.stopped.report()
     dump.judge_keys()
     return session.status
