@@ -115,6 +115,12 @@ def test_missing_local_tables_are_said_once_with_the_messages_they_stop(capsys, 
         assert status == 1 and len(lines) == 2, err
         assert "descriptor 340001 was not found in Table D (its local tables version 1 of centre 98" in lines[0]
         assert lines[1].startswith(f"skyrec: {path}: 5 messages (tables of master table 0 version 38, local version 1")
+    for read in (lambda: skyrec.read_dataframe(path, definitions=definitions),
+                 lambda: read_observations(path, ["stationOrSiteName"], definitions=definitions)):
+        with pytest.warns(UserWarning, match=rf"^{re.escape(str(path))}: 5 messages stopped: descriptor 340001 was "
+                                             r"not found in Table D \(its local tables version 1") as caught:
+            assert len(read().attrs["errors"]) == 5
+        assert len(caught) == 1
 
 
 NOT_BUFR = ["text.tsv", "nothing.bin", "picture.png"]

@@ -13,6 +13,7 @@ therefore decode side by side. Needs pandas (`pip install 'skyrec[pandas]'`).
 from __future__ import annotations
 
 import os
+import warnings
 from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, cast
@@ -364,10 +365,12 @@ def errors_frame(errors: Iterable[ErrorRow], with_file: bool) -> pd.DataFrame:
 
 
 def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = None, *,
-                with_file: bool = True, columns: Iterable[str] | None = None) -> tuple[pd.DataFrame, pd.DataFrame]:
+                with_file: bool = True, columns: Iterable[str] | None = None,
+                warn: bool = True) -> tuple[pd.DataFrame, pd.DataFrame]:
     """The values and errors DataFrames of several pieces, in order (see
     read_block); what one partition of skyrec.dask.read_bufr computes. The
-    pieces are decoded together, into one set of columns."""
+    pieces are decoded together, into one set of columns. `warn`: see
+    warn_stopped (not for one partition of many)."""
     names = chosen_columns(columns, with_file)
     files = Categories()
     prepared = [prepare_piece(piece, tables, filter) for piece in pieces]
@@ -377,7 +380,21 @@ def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = N
         p = prepared[k]
         p.errors.append((p.label, p.messages[i], p.offsets[i], tables.explain(p.keys[i], reason), where))
     errors = [e for p in prepared for e in sorted(p.errors, key=lambda e: e[1])]
+    if warn:
+        warn_stopped(errors)
     return values_frame(block, list(files.index), with_file, names), errors_frame(errors, with_file)
+
+
+def warn_stopped(errors: Iterable[ErrorRow]) -> None:
+    """One warning per file and table entry lacking that stopped several
+    messages, with their count: the errors list them one by one."""
+    counts: dict[tuple[str, str], int] = {}
+    for file, _, _, reason, _ in errors:
+        if "was not found in Table" in reason:
+            counts[(file, reason)] = counts.get((file, reason), 0) + 1
+    for (file, reason), count in counts.items():
+        if count > 1:
+            warnings.warn(f"{file}: {count} messages stopped: {reason}", stacklevel=3)
 
 
 def release_memory() -> int:

@@ -243,7 +243,8 @@ class _Partition(NamedTuple):
 
 
 def _partition_values(part: _Partition) -> pd.DataFrame:
-    values, errors = blocks.read_pieces(part.pieces, table_source(part.spec), part.filter, columns=part.columns)
+    values, errors = blocks.read_pieces(part.pieces, table_source(part.spec), part.filter, columns=part.columns,
+                                         warn=False)
     _remember(part.key, errors)
     return _conformed(values, part.value_types)
 
@@ -251,7 +252,8 @@ def _partition_values(part: _Partition) -> pd.DataFrame:
 def _partition_errors(part: _Partition) -> pd.DataFrame:
     errors = _recall(part.key)
     if errors is None:
-        _, errors = blocks.read_pieces(part.pieces, table_source(part.spec), part.filter, columns=part.columns)
+        _, errors = blocks.read_pieces(part.pieces, table_source(part.spec), part.filter, columns=part.columns,
+                                       warn=False)
     return _conformed(errors, part.error_types)
 
 

@@ -45,7 +45,7 @@ with needs("skyrec.observations", "pandas"):
     import numpy as np
 
 from . import _native
-from .blocks import Piece, prepare_piece, read_headers
+from .blocks import Piece, prepare_piece, read_headers, warn_stopped
 from .errors import MessageError, message_error
 from .known_keys import plain_key, table_keys, unknown_key_text
 from .optional import pandas
@@ -387,6 +387,8 @@ def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource
     for k, i, reason, where in block["errors"]:
         p = prepared[k]
         failed[k].append((p.label, p.messages[i], p.offsets[i], source.explain(p.keys[i], reason), where))
+    if warn:
+        warn_stopped([e for rows in failed for e in rows])
     errors, error_files = [], []
     for rows in failed:
         for label, index, offset, reason, where in sorted(rows, key=lambda e: e[1]):
@@ -418,7 +420,8 @@ def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource
         if key in query.filters and not (plain and checked[key]):
             keep &= _matches(pd.Series(values, copy=False), query.filters[key])
         result[key] = values
-    _check_keys(query, [t for p in prepared for t in p.tables], data, count, warn)
+    decoded = sum(len(p.messages) for p in prepared) > len(block["errors"])
+    _check_keys(query, [t for p in prepared for t in p.tables] if decoded else [], data, count, warn)
     every = bool(keep.all())
     frame = pd.DataFrame({key: result[key] if every else result[key][keep] for key in query.columns}, copy=False)
     if len(frame.columns) != len(query.columns):  # a column asked twice
