@@ -86,7 +86,8 @@ def test_bundle_equals_the_definitions_tree(key):
     codes = listed_codes(*directories)
     assert codes[0], f"{key}: no elements listed"
     # The package reads both as ecCodes does (blanks around numbers ignored).
-    assert outcome(bundle.for_message, m, codes) == outcome(lambda m: _native.definitions_tables(str(ROOT), m), m, codes)
+    tree = outcome(lambda m: _native.definitions_tables(str(ROOT), m), m, codes)
+    assert outcome(bundle.for_message, m, codes) == tree
 
 
 def outcome(load, m, codes):
