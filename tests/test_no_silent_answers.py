@@ -5,6 +5,7 @@ with every byte, no meaning for a missing value, an all-ones 031021 missing."""
 from __future__ import annotations
 
 import json
+import os
 import re
 import subprocess
 import sys
@@ -209,7 +210,8 @@ def package_outputs(path, tables):
     rows = read_observations(path, ["stationOrSiteName", "associatedFieldSignificance"], table_dir=tables,
                              required_columns=False)
     dumped = subprocess.run([sys.executable, "-m", "skyrec", "dump", "--format", "jsonl", "--tables", tables, path],
-                            capture_output=True, text=True, timeout=120, env={"PYTHONPATH": ":".join(sys.path)})
+                            capture_output=True, text=True, timeout=120,
+                            env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
     records = [json.loads(line) for line in dumped.stdout.splitlines()]
     dump = {d: [r for r in records if int(r["descriptor"]) == d] for d in DESCRIPTORS}
     wide = next(iter(skyrec.read_wide(path, table_dir=tables))) if item.message.compressed_data else None
