@@ -31,8 +31,10 @@ bool same(const DecodedValue& a, double value, std::uint64_t raw, std::string_vi
 bool shown_alike(const DecodedValue& a, double value, std::uint64_t raw, std::string_view text, bool has_text,
                  skyrec::DescriptorCode descriptor, bool raw_present) {
     const bool number = skyrec::shows_number(a.has_value, a.has_raw, a.name);
-    const bool values_agree =
-        number ? (a.value == value || (std::isnan(a.value) && std::isnan(value))) : std::isnan(value);
+    // A shown 031021 of all ones is missing where the flat list keeps its number.
+    const bool values_agree = number ? (a.value == value || (std::isnan(a.value) && std::isnan(value)) ||
+                                        (a.descriptor == 31021 && std::isnan(value)))
+                                     : std::isnan(value);
     const bool raw_shown = skyrec::shows_raw(a.has_raw, a.name);
     return a.descriptor == descriptor && values_agree && raw_present == raw_shown && (!raw_shown || a.raw == raw) &&
            a.text.present() == has_text && (!has_text || skyrec::shown_text(a.text.view()) == text);
@@ -42,6 +44,7 @@ bool shown_alike(const DecodedValue& a, double value, std::uint64_t raw, std::st
 class CheckingSink : public skyrec::Section4Sink {
 public:
     explicit CheckingSink(const std::vector<DecodedValue>& expected) : expected_(expected) {}
+    bool shows_values() const noexcept override { return false; }  // the values as the flat list holds them
 
     bool take_values(std::vector<DecodedValue>& batch) override {
         for (const DecodedValue& v : batch) {
@@ -121,6 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         while (subset + 1 < starts.size() && starts[subset + 1] <= i)
             ++subset;
         const bool has_text = block.text[row] != skyrec::kNoCategory;
+        const std::string* meaning = std::isnan(block.value[row]) ? nullptr : v.meaning;  // none when missing
         const std::string_view text =
             has_text ? std::string_view(block.texts.at(static_cast<std::size_t>(block.text[row]))) : "";
         if (!shown_alike(v, block.value[row], block.raw[row], text, has_text, block.descriptor[row],
@@ -129,8 +133,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             block.names.at(static_cast<std::size_t>(block.name[row])) != *v.name || block.name[row] != block.name[i] ||
             block.unit[row] != block.unit[i] || block.meaning[row] != block.meaning[i] ||
             block.text[row] != block.text[i] || static_cast<std::size_t>(block.unit[row]) >= block.units.size() ||
-            (v.meaning != nullptr) != (block.meaning[row] != skyrec::kNoCategory) ||
-            (v.meaning != nullptr && block.meanings.at(static_cast<std::size_t>(block.meaning[row])) != *v.meaning)) {
+            (meaning != nullptr) != (block.meaning[row] != skyrec::kNoCategory) ||
+            (meaning != nullptr && block.meanings.at(static_cast<std::size_t>(block.meaning[row])) != *meaning)) {
             __builtin_trap();
         }
     }

@@ -4,6 +4,7 @@ columns, and one call that builds and decodes a message."""
 from __future__ import annotations
 
 import itertools
+import re
 from pathlib import Path
 
 import _skyrec
@@ -87,9 +88,23 @@ def as_read(v) -> tuple:
     """(value, raw, text) of a flat-list value as the package's outputs show
     it: texts and operator markers have no number, texts no padding."""
     marker = v.descriptor // 100000 == 2 and v.raw is not None
-    value = None if v.raw is None or marker else v.raw_value
+    # An all-ones 031021 (6 bits) is missing there, as ecCodes reads it.
+    value = None if v.raw is None or marker or (v.descriptor == 31021 and v.raw == 63) else v.raw_value
     text = v.raw_text.rstrip("\0 ") if v.raw_text is not None else None
     return value, None if marker else v.raw, text
+
+
+def shown_meaning(v):
+    """A flat-list value's meaning as the package shows it: none for a
+    missing value, where the flat list gives its raw value's."""
+    return v.raw_meaning if as_read(v)[0] is not None else None
+
+
+def text_shape(text: str | None) -> str | None:
+    """A text with each run of non-ASCII characters and '?' as one '?': the
+    package's texts keep every byte (UTF-8 or Latin-1) where the flat list
+    shows '?' for each byte of 0x80 and above, and both have this shape."""
+    return None if text is None else re.sub("[?\x80-\U0010ffff]+", "?", text)
 
 
 def assert_same_columns(derived, long) -> None:

@@ -127,8 +127,8 @@ def test_an_offset_without_a_message_is_an_error_row(tmp_path, tables, where, re
 
 @pytest.mark.parametrize("chunk", [16, 61, 200, 1 << 20])
 def test_a_header_pass_a_chunk_at_a_time_finds_what_one_pass_finds(tmp_path, monkeypatch, chunk):
-    # A "BUFR" whose length runs far past the end, then "BUF" cut by a chunk.
-    parts = [good(1, "ONE", 0), b"BUFR\xff\xff\xff", bad_frame(), good(2, "TWO", 1, subsets=30), b"BUF"]
+    # A section 0 whose length runs far past the end, then "BUF" cut by a chunk.
+    parts = [good(1, "ONE", 0), b"BUFR\xff\xff\xff\x04", bad_frame(), good(2, "TWO", 1, subsets=30), b"BUF"]
     path = write_archive(tmp_path / "a.bufr", parts + [good(3, "ONE", 1)])
     monkeypatch.setattr(sources, "HEADER_CHUNK", chunk)
     whole = read_headers(path.read_bytes())
@@ -290,7 +290,8 @@ def test_bytes_naming_a_file_ask_for_a_path(tmp_path):
     for call in (lambda s: skyrec.read_messages(s, output="messages"), read_headers):
         with pytest.raises(TypeError, match="pass the path as a str or os.PathLike"):
             call(os.fsencode(path))
-    assert list(skyrec.read_messages(b"not a path", output="messages")) == []  # bytes stay data
+    (item,) = skyrec.read_messages(b"not a path", output="messages")  # bytes stay data
+    assert str(item.error) == "no BUFR messages found"
 
 
 def test_a_message_framed_from_other_bytes_is_refused(tables):

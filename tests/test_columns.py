@@ -16,7 +16,7 @@ from test_decode_compressed import DESCRIPTORS, compressed_bits, uncompressed_bi
 
 import _skyrec  # noqa: E402
 from bufrgen import BitWriter, build_message  # noqa: E402
-from decodekit import as_read, column, decode, make_tables  # noqa: E402
+from decodekit import as_read, column, decode, make_tables, shown_meaning  # noqa: E402
 from skyrec import _native, read_messages  # noqa: E402
 from skyrec.columns import Columns  # noqa: E402
 from tablegen import Element, write_table_dir  # noqa: E402
@@ -66,7 +66,7 @@ def test_texts_match_the_flat_list(rich):
     columns, flat = rich
     assert columns.name.tolist() == [v.name for v in flat]
     assert columns.text.tolist() == [as_read(v)[2] for v in flat]
-    assert columns.meaning.tolist() == [v.raw_meaning for v in flat]
+    assert columns.meaning.tolist() == [shown_meaning(v) for v in flat]
     # Categories are distinct, and a value without one has code -1.
     for codes, categories in ((columns.text_code, columns.texts), (columns.meaning_code, columns.meanings)):
         assert len(set(categories)) == len(categories)

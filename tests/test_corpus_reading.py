@@ -11,7 +11,7 @@ import pytest
 import _skyrec
 from bufrgen import edition4_twin
 from conftest import corpus_dir
-from decodekit import as_read
+from decodekit import as_read, shown_meaning, text_shape
 from skyrec import TableSource, read_messages
 from skyrec.tables import message_key
 
@@ -41,12 +41,13 @@ def flat_rows(values):
 
 def shown_rows(values):
     """flat_rows as the package's columns show them."""
-    return [(v.descriptor, *as_read(v), v.raw_meaning, v.name) for v in values]
+    return [(v.descriptor, *as_read(v)[:2], text_shape(as_read(v)[2]), shown_meaning(v), v.name) for v in values]
 
 
 def column_rows(c, index):
     return [(int(c.descriptor[i]), None if math.isnan(c.value[i]) else float(c.value[i]),
-             int(c.raw[i]) if c.raw_present[i] else None, c.texts[c.text_code[i]] if c.text_code[i] >= 0 else None,
+             int(c.raw[i]) if c.raw_present[i] else None,
+             text_shape(c.texts[c.text_code[i]]) if c.text_code[i] >= 0 else None,
              c.meanings[c.meaning_code[i]] if c.meaning_code[i] >= 0 else None, c.names[c.element_code[i]])
             for i in index]
 

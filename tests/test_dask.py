@@ -66,7 +66,8 @@ def assert_same_as_read_dataframe(values, errors, paths, definitions):
     rows, bad = expected_rows(paths, definitions)
     assert rows_of(values.drop(columns="offset")) == rows
     assert rows_of(errors) == bad
-    assert len(bad) == 4  # the decoding, framing and table failures of a.bufr, one of b.bufr
+    # The decoding, framing and table failures of a.bufr, one of b.bufr, and c.bufr holding no message.
+    assert len(bad) == 5 and bad[-1][3] == "no BUFR messages found"
 
 
 @pytest.mark.parametrize("blocksize, memory", [(None, None), (1, None), (400, None), (10**6, None), (None, 1),
@@ -86,7 +87,7 @@ def test_chosen_columns_in_every_partition(archive, definitions, columns):
     values, errors = dask.compute(*frames, scheduler="threads")
     assert values.dtypes.astype(str).to_dict() == frames.values.dtypes.astype(str).to_dict()
     assert rows_of(values) == rows_of(whole[list(values.columns)]) and set(values.columns) == set(columns)
-    assert len(errors) == 4
+    assert len(errors) == 5
 
 
 def test_process_scheduler_with_a_filter(archive, definitions):
@@ -96,8 +97,8 @@ def test_process_scheduler_with_a_filter(archive, definitions):
     rows, _ = expected_rows(archive, definitions, keep=lambda f, path: f[f.message.isin(centre_7_messages(path))])
     assert rows_of(values.drop(columns="offset")) == rows
     assert len(values) == 3 * 3 + 3 * 3 * 2 and set(values.file) == set(archive[:2])
-    # Only b.bufr's bad message is of centre 7; the unframed one is reported regardless.
-    assert [(os.path.basename(f), m) for f, m, *_ in rows_of(errors)] == [("a.bufr", 3), ("b.bufr", 3)]
+    # Only b.bufr's bad message is of centre 7; the unframed one and the empty file are reported regardless.
+    assert [(os.path.basename(f), m) for f, m, *_ in rows_of(errors)] == [("a.bufr", 3), ("b.bufr", 3), ("c.bufr", 0)]
 
 
 def centre_7_messages(path):

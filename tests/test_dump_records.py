@@ -9,19 +9,18 @@ import csv
 import io
 import json
 import random
-from pathlib import Path
 
 import pytest
 from test_cli import run_process
 
 from bufrgen import BitWriter, build_message
-from decodekit import column
+from conftest import CORPUS
+from decodekit import as_read, column, shown_meaning
 from skyrec.cli import main
 from skyrec.reader import read_messages
 from skyrec.tables import find_tables
 from tablegen import Element, write_table_dir
 
-CORPUS = Path(__file__).resolve().parents[2] / "shared" / "corpus" / "real"
 FORMATS = ("text", "jsonl", "csv")
 FIELDS = ("file", "message", "offset", "subset", "position", "descriptor", "name", "unit", "value", "raw", "text",
           "meaning", "key", "rank")
@@ -36,7 +35,7 @@ ELEMENTS = [
 ]
 CODE_TABLES = {2001: {0: "AUTOMATIC", 1: 'MANNED, "WITH" CAFÉ'}, 8042: {1: "SURFACE", 3: "TROPOPAUSE"},
                31021: {1: "QUALITY"}}
-# Texts that need quoting or escaping somewhere; ü becomes '?'.
+# Texts that need quoting or escaping somewhere; ü is one byte (Latin-1).
 NAMES = ["O'HARE", 'SAY "HI"', "A,B\\C", "L1\nL2\tX", "Zürich", "", "IT'S \"Q\""]
 # 201/202 change the width and scale of 012101; 204 adds an associated field; 205 inserts text.
 DESCRIPTORS = [1015, 2001, 8042, 12101, 15037, 10004, 201130, 202129, 12101, 201000, 202000, 204002, 31021, 12101,
@@ -99,6 +98,8 @@ def reference(path: str, fmt: str, tables: str | None = None) -> str:
         writer = csv.writer(out, lineterminator="\n")
         writer.writerow(FIELDS)
     first = True
+    # Texts as the package shows them: every byte kept (the flat list shows '?' for those of 0x80 and above).
+    shown_texts = {i.index: i.columns.text for i in read_messages(path, tables=source, output="columns") if i.ok}
     for item in read_messages(path, tables=source):
         if item.error is not None:
             continue
@@ -114,12 +115,13 @@ def reference(path: str, fmt: str, tables: str | None = None) -> str:
                     if name != v.name else None
                 rank = seen[key] = seen.get(key, 0) + 1 if ranked else 0
                 marker = v.descriptor // 100000 == 2 and v.raw is not None
-                text = v.raw_text.rstrip("\0 ") if v.raw_text is not None else None
-                number = None if v.raw is None or marker else v.raw_value
+                text = shown_texts[item.index][item.subset_starts[j] + position] if v.raw_text is not None else None
+                number = as_read(v)[0]
+                meaning = shown_meaning(v)
                 small = number is not None and number.is_integer() and abs(number) < 1e15
                 record = [path, item.index, item.offset, j, position, f"{v.descriptor:06d}", v.name, unit,
                           None if number is None else int(number) if small else float(f"{number:.15g}"),
-                          None if marker else v.raw, text, v.raw_meaning, key, rank]
+                          None if marker else v.raw, text, meaning, key, rank]
                 if fmt == "jsonl":
                     out.write(json.dumps(dict(zip(FIELDS, record)), ensure_ascii=False) + "\n")
                 elif fmt == "csv":
@@ -127,7 +129,7 @@ def reference(path: str, fmt: str, tables: str | None = None) -> str:
                 else:
                     shown = repr(text) if text is not None else "" if marker else "MISSING" if number is None \
                         else str(int(number)) if small else f"{number:.15g}"
-                    rows.append((j, [record[5], v.name, shown, unit, v.raw_meaning or "",
+                    rows.append((j, [record[5], v.name, shown, unit, meaning or "",
                                      "" if key is None else f"#{rank}#{key}" if rank else key]))
         if fmt == "text":
             out.write(("" if first else "\n") + f"{path}: message {item.index} at offset {item.offset} "

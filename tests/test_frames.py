@@ -14,7 +14,7 @@ import _skyrec  # noqa: E402
 import skyrec  # noqa: E402
 from blockfiles import assert_same_frame  # noqa: E402
 from bufrgen import BitWriter, build_message  # noqa: E402
-from decodekit import as_read, make_tables  # noqa: E402
+from decodekit import as_read, make_tables, shown_meaning  # noqa: E402
 from skyrec import read_messages  # noqa: E402
 from skyrec.frames import FRAME_COLUMNS, read_by_message  # noqa: E402
 
@@ -56,7 +56,7 @@ def test_rows_match_the_flat_list(tables):
     assert [None if pd.isna(x) else x for x in frame["value"]] == [as_read(v)[0] for v in flat]
     assert [None if pd.isna(x) else x for x in frame["raw"]] == [v.raw for v in flat]
     assert [None if pd.isna(x) else x for x in frame["text"]] == [v.raw_text for v in flat]
-    assert [None if pd.isna(x) else x for x in frame["meaning"]] == [v.raw_meaning for v in flat]
+    assert [None if pd.isna(x) else x for x in frame["meaning"]] == [shown_meaning(v) for v in flat]
     assert frame["raw"].isna().tolist() == [False, True, False]  # the text has no raw integer
 
 
@@ -99,5 +99,5 @@ def test_an_empty_file_gives_an_empty_frame(tables):
 def test_without_pandas_the_error_says_what_to_install(tables, monkeypatch):
     (item,) = read_messages(message(1, "A", 0), tables=tables, output="columns")
     monkeypatch.setitem(sys.modules, "pandas", None)
-    with pytest.raises(ImportError, match=r"pip install '\.\[pandas\]' from a skyrec checkout"):
+    with pytest.raises(ImportError, match=r"pip install 'skyrec\[pandas\]'"):
         item.columns.to_dataframe()

@@ -129,7 +129,8 @@ def test_sources(tables, tmp_path, wrap):
 
 def test_empty_and_missing_files(tables, tmp_path):
     (tmp_path / "empty.bufr").write_bytes(b"")
-    assert list(read_messages(tmp_path / "empty.bufr", tables=tables)) == []
+    (item,) = read_messages(tmp_path / "empty.bufr", tables=tables)
+    assert str(item.error) == "no BUFR messages found" and item.message is None
     with pytest.raises(FileNotFoundError):
         list(read_messages(tmp_path / "missing.bufr", tables=tables))
     with pytest.raises(TypeError, match="path or a bytes-like object"):

@@ -179,6 +179,8 @@ def plain_cases(e, t, m):
             ("_native.table_directories type", lambda: _native.table_directories(e["defs"], DATA), TypeError),
             ("_native.definitions_tables", lambda: _native.definitions_tables(e["defs"], m), None),
             ("_native.definitions_tables root", lambda: _native.definitions_tables(e["missing"], m), ValueError),
+            ("_native.eccodes_tables", lambda: _native.eccodes_tables(e["dir"]), None),
+            ("_native.eccodes_tables missing", lambda: _native.eccodes_tables(e["missing"]), ValueError),
             ("_native.resolve_table_dir", lambda: _native.resolve_table_dir(e["dir"]), None),
             ("_native.resolve_table_dir missing", lambda: _native.resolve_table_dir(e["missing"]), ValueError),
             ("_native.message_headers", lambda: _native.message_headers(b"junk" + DATA + BAD), None),

@@ -146,8 +146,8 @@ def test_operators_texts_and_bitmaps(tables):
     descriptors = [204008, 31021, 201130, 202129, A, 201000, 202000, 204000, 207001, C, 207000, 1015, 1019,
                    205002, B, 222000, 101002, 31031, 101002, Q, 2001, 8042]
     wide = check(tables, descriptors, bits)
-    # Subset 0 is missing: it shows R0's meaning, as the flat list does.
-    assert wide.meanings[wide.column_count - 2][:2].tolist() == ["AUTOMATIC", "MANNED"]
+    # Subset 0 is missing: it has no meaning, where the flat list shows R0's.
+    assert wide.meanings[wide.column_count - 2][:2].tolist() == [None, "MANNED"]
     assert list(wide.scale[:4]) == [0, 0, 1, 2]  # 031021, the associated field, 001001, 012101
     assert len(wide.texts) == 3
     assert wide.labels.count("222000") == 1 and len(set(wide.labels)) == len(wide.labels)

@@ -78,6 +78,10 @@ def definitions_tables(root: str, message: BufrMessage) -> TableSet:
     """TableSet.from_definitions, its errors raised as DecodeError whose
     `where` names the table file they are about."""
 
+def eccodes_tables(path: str) -> TableSet:
+    """TableSet.from_eccodes, blanks around numeric fields ignored as ecCodes
+    ignores them."""
+
 def resolve_table_dir(path: str) -> str:
     """The directory that a table directory's name leads to through alias
     files (each naming a sibling); ValueError when there is none."""

@@ -7,24 +7,29 @@ decoding that skyrec.dask runs in each partition, usable on their own.
 skyrec._native frames, decodes and fills the columns of a whole block with
 the interpreter lock released and makes the Python results after taking it
 back: a handful of arrays per block, no object per value or message. Threads
-therefore decode side by side. Needs pandas (`pip install '.[pandas]' from a skyrec checkout`).
+therefore decode side by side. Needs pandas (`pip install 'skyrec[pandas]'`).
 """
 
 from __future__ import annotations
 
 import os
+import warnings
 from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, cast
 
-import numpy as np
+from .optional import needs
+
+with needs("skyrec.blocks", "pandas"):
+    import numpy as np
 
 from _skyrec import TableSet
 
 from . import _native
 from .columns import FRAME_COLUMNS, categorical, value_frame_columns
-from .errors import DecodeError, decode_error
+from .errors import NO_MESSAGES, DecodeError, decode_error
 from .optional import pandas
+from .paths import expand_sources, is_many
 from .reader import BUFFER_TYPES, Source
 from .sources import (
     CHANGED,
@@ -268,6 +273,8 @@ def prepare_piece(piece: Piece, source: TableSource, filter: Filter) -> _Prepare
     errors.extend((label, int(messages[row]), int(offsets[row]),
                    CHANGED if changed and runs_past_end(data, int(local[row])) else reason, "")
                   for row, reason in h["errors"] if asked[row])
+    if piece.start == 0 and end is None and wanted is None and not h["count"]:
+        errors.append((label, 0, 0, NO_MESSAGES, ""))  # said once, as a row, rather than an empty frame
     keep &= asked
     if filter is not None and keep.any():
         keep &= selected(headers_frame(h, first_index, base=base).assign(message=messages), filter)
@@ -358,10 +365,12 @@ def errors_frame(errors: Iterable[ErrorRow], with_file: bool) -> pd.DataFrame:
 
 
 def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = None, *,
-                with_file: bool = True, columns: Iterable[str] | None = None) -> tuple[pd.DataFrame, pd.DataFrame]:
+                with_file: bool = True, columns: Iterable[str] | None = None,
+                warn: bool = True) -> tuple[pd.DataFrame, pd.DataFrame]:
     """The values and errors DataFrames of several pieces, in order (see
     read_block); what one partition of skyrec.dask.read_bufr computes. The
-    pieces are decoded together, into one set of columns."""
+    pieces are decoded together, into one set of columns. `warn`: see
+    warn_stopped (not for one partition of many)."""
     names = chosen_columns(columns, with_file)
     files = Categories()
     prepared = [prepare_piece(piece, tables, filter) for piece in pieces]
@@ -371,7 +380,21 @@ def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = N
         p = prepared[k]
         p.errors.append((p.label, p.messages[i], p.offsets[i], tables.explain(p.keys[i], reason), where))
     errors = [e for p in prepared for e in sorted(p.errors, key=lambda e: e[1])]
+    if warn:
+        warn_stopped(errors)
     return values_frame(block, list(files.index), with_file, names), errors_frame(errors, with_file)
+
+
+def warn_stopped(errors: Iterable[ErrorRow]) -> None:
+    """One warning per file and table entry lacking that stopped several
+    messages, with their count: the errors list them one by one."""
+    counts: dict[tuple[str, str], int] = {}
+    for file, _, _, reason, _ in errors:
+        if "was not found in Table" in reason:
+            counts[(file, reason)] = counts.get((file, reason), 0) + 1
+    for (file, reason), count in counts.items():
+        if count > 1:
+            warnings.warn(f"{file}: {count} messages stopped: {reason}", stacklevel=3)
 
 
 def release_memory() -> int:
@@ -405,6 +428,13 @@ def read_block(source: Source, *, tables: TableSet | TableSource | None = None,
     hold only those, in the order above: the others are never made, which
     spares most of the time and memory of a frame of numbers alone."""
     source_tables = find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
+    if is_many(source):
+        if start or end is not None or first_index or offsets is not None or indices is not None:
+            raise ValueError("start, end, first_index, offsets and indices pick messages of one file, and source "
+                             "names several (a directory, a glob or a list)")
+        # Several files: the frames say which file each row comes from.
+        pieces = [Piece(path) for path in expand_sources(source)]
+        return read_pieces(pieces, source_tables, filter, columns=columns)
     piece = Piece(source, start, end, first_index, None if offsets is None else tuple(int(o) for o in offsets),
                   None if indices is None else tuple(int(i) for i in indices))
     return read_pieces([piece], source_tables, filter, with_file=False, columns=columns)

@@ -11,7 +11,10 @@ from __future__ import annotations
 from collections.abc import Callable, Iterable, Mapping, Sequence
 from typing import TYPE_CHECKING, Any, Generic, TypeVar, cast, overload
 
-import numpy as np
+from .optional import needs
+
+with needs("skyrec.columns", "numpy"):
+    import numpy as np
 
 from . import _native
 from .optional import pandas

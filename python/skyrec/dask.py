@@ -12,32 +12,31 @@ message offsets found by a header pass when the graph is built) with
 skyrec.blocks, whose decoding releases the interpreter lock: threads, processes
 and dask.distributed workers all scale. Tables are found, and each version
 loaded, once per worker process. A message that cannot be decoded becomes a
-row of the errors frame, never a failed task. Needs `pip install '.[dask]' from a skyrec checkout`.
+row of the errors frame, never a failed task. Needs `pip install 'skyrec[dask]'`.
 """
 
 from __future__ import annotations
 
-import glob
 import os
 import threading
 from collections import OrderedDict
 from collections.abc import Iterable
 from typing import TYPE_CHECKING, Any, NamedTuple, cast
 
-import numpy as np
+from .optional import needs
 
-try:
+with needs("skyrec.dask", "dask"):
     import dask.dataframe as dd
+    import numpy as np
     from dask.base import tokenize
     from dask.dataframe.utils import clear_known_categories
-except ImportError as e:  # pragma: no cover - depends on the installation
-    raise ImportError("skyrec.dask needs Dask: pip install '.[dask]' from a skyrec checkout") from e
 
 from _skyrec import TableSet
 
 from . import _native, blocks, observations
 from .blocks import Filter, Piece
 from .optional import pandas
+from .paths import expand_sources
 from .tables import TableSource, find_tables
 
 if TYPE_CHECKING:
@@ -64,25 +63,10 @@ class BufrFrames(NamedTuple):
 
 
 def expand_paths(paths: Paths) -> list[str]:
-    """Paths and glob patterns as a list of files, in the order given (each
-    pattern's matches sorted); the same file listed twice is read twice."""
-    if isinstance(paths, (str, os.PathLike)):
-        paths = [paths]
-    found: list[str] = []
-    for item in paths:
-        text = os.fspath(item)
-        if glob.has_magic(text):
-            matches = sorted(glob.glob(text))
-            if not matches:
-                raise FileNotFoundError(f"no files match {text}")
-            found.extend(matches)
-        else:
-            if not os.path.isfile(text):
-                raise FileNotFoundError(f"no such file: {text}")
-            found.append(text)
-    if not found:
-        raise ValueError("no files given")
-    return found
+    """Paths, directories and glob patterns as a list of files, in the order
+    given (each pattern's matches and each directory's files sorted); the
+    same file listed twice is read twice."""
+    return [os.fspath(path) for path in expand_sources(paths, "paths")]
 
 
 # Tables, found and loaded once per process whichever tasks run there.
@@ -259,7 +243,8 @@ class _Partition(NamedTuple):
 
 
 def _partition_values(part: _Partition) -> pd.DataFrame:
-    values, errors = blocks.read_pieces(part.pieces, table_source(part.spec), part.filter, columns=part.columns)
+    values, errors = blocks.read_pieces(part.pieces, table_source(part.spec), part.filter, columns=part.columns,
+                                         warn=False)
     _remember(part.key, errors)
     return _conformed(values, part.value_types)
 
@@ -267,7 +252,8 @@ def _partition_values(part: _Partition) -> pd.DataFrame:
 def _partition_errors(part: _Partition) -> pd.DataFrame:
     errors = _recall(part.key)
     if errors is None:
-        _, errors = blocks.read_pieces(part.pieces, table_source(part.spec), part.filter, columns=part.columns)
+        _, errors = blocks.read_pieces(part.pieces, table_source(part.spec), part.filter, columns=part.columns,
+                                       warn=False)
     return _conformed(errors, part.error_types)
 
 
@@ -362,7 +348,7 @@ class _ObservationPartition(NamedTuple):
 
 def _observation_rows(part: _ObservationPartition) -> pd.DataFrame:
     items = list({id(piece.path): piece.path for piece in part.pieces}.values())
-    frame, _, _ = observations.read_rows(items, part.pieces, table_source(part.spec), part.query)
+    frame, _, _ = observations.read_rows(items, part.pieces, table_source(part.spec), part.query, warn=False)
     # A key of texts is float in the meta (no rows tell it is texts): its texts stay as they are.
     types = {name: dtype for name, dtype in part.types.items()
              if not (frame[name].dtype.kind not in "fiub" and str(dtype) == "float64")}
@@ -392,7 +378,7 @@ def read_observations(source: Paths | bytes, columns: list[str] | str, *, filter
         pieces = [p for path in expand_paths(source) for p in _file_pieces(path, blocksize, offsets_of,
                                                                            partition_memory)]
         partitions = _partitions(pieces, blocksize, partition_memory) or [[]]
-    empty, _, _ = observations.read_rows([], [], table_source(spec), query)
+    empty, _, _ = observations.read_rows([], [], table_source(spec), query, warn=False)
     meta = _as_meta(empty)
     types = meta.dtypes.to_dict()
     parts = [_ObservationPartition(pieces, spec, query, types) for pieces in partitions]

@@ -6,7 +6,7 @@ from __future__ import annotations
 
 from ._native import DecodeError
 
-__all__ = ["DecodeError", "MessageError", "decode_error"]
+__all__ = ["DecodeError", "MessageError", "NoMessages", "decode_error", "message_error"]
 
 # _skyrec shows every free-text error behind this, whatever its cause.
 SHARED_PREFIX = "csv/table parse error: "
@@ -36,3 +36,22 @@ class MessageError(DecodeError):
     def __str__(self) -> str:
         place = f", {self.where}" if self.where else ""
         return f"message {self.index} at offset {self.offset}{place}: {self.reason}"
+
+
+NO_MESSAGES = "no BUFR messages found"
+
+
+class NoMessages(MessageError):
+    """Input that holds no BUFR message at all (random bytes, an empty file,
+    a picture): one error for the whole input, not one per message."""
+
+    def __init__(self, reason: str = NO_MESSAGES, index: int = 0, offset: int = 0, where: str = ""):
+        super().__init__(reason, index, offset, where)
+
+    def __str__(self) -> str:
+        return self.reason
+
+
+def message_error(reason: str, index: int, offset: int, where: str = "") -> MessageError:
+    """The MessageError of an error row (see skyrec.blocks)."""
+    return NoMessages() if reason == NO_MESSAGES else MessageError(reason, index, offset, where)

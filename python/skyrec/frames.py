@@ -1,6 +1,6 @@
 """pandas DataFrames of decoded values, one row per value, made from Columns.
 
-pandas is optional: `pip install '.[pandas]' from a skyrec checkout`.
+pandas is optional: `pip install 'skyrec[pandas]'`.
 """
 
 from __future__ import annotations
@@ -9,7 +9,7 @@ from typing import TYPE_CHECKING, Any
 
 from .blocks import read_block
 from .columns import FRAME_COLUMNS, Columns, columns_frame
-from .errors import MessageError
+from .errors import message_error
 from .reader import Source, read_messages
 
 if TYPE_CHECKING:
@@ -33,9 +33,11 @@ def read_dataframe(source: Source, *, strict: bool = False, **table_source: Any)
         # lock released, each value written once.
         values, failed = read_block(source, **table_source)
         frame = values.drop(columns="offset")
-        frame.attrs["errors"] = [MessageError(reason, int(index), int(offset), where) for index, offset, reason, where
+        frame.attrs["errors"] = [message_error(reason, int(index), int(offset), where) for index, offset, reason, where
                                  in failed[["message", "offset", "error", "where"]].itertuples(index=False,
                                                                                               name=None)]
+        if "file" in failed:  # a directory, a glob or a list: which file each error is of
+            frame.attrs["error_files"] = failed["file"].astype(str).tolist()
         return frame
     return read_by_message(source, strict=True, **table_source)
 

@@ -9,7 +9,10 @@ from __future__ import annotations
 from collections.abc import Callable, Iterable, Mapping
 from typing import Any
 
-import numpy as np
+from .optional import needs
+
+with needs("skyrec.columns", "numpy"):
+    import numpy as np
 
 from _skyrec import BufrMessage, TableSet
 

@@ -32,19 +32,24 @@ Tables are found as read_dataframe finds them and kept for the process.
 
 from __future__ import annotations
 
-import glob
 import os
 import re
 import threading
+import warnings
 from collections.abc import Iterable, Mapping, Sequence
 from typing import TYPE_CHECKING, Any, NamedTuple
 
-import numpy as np
+from .optional import needs
+
+with needs("skyrec.observations", "pandas"):
+    import numpy as np
 
 from . import _native
-from .blocks import Piece, prepare_piece, read_headers
-from .errors import MessageError
+from .blocks import Piece, prepare_piece, read_headers, warn_stopped
+from .errors import MessageError, message_error
+from .known_keys import plain_key, table_keys, unknown_key_text
 from .optional import pandas
+from .paths import expand_sources
 from .tables import ENVIRONMENT_VARIABLE, TableSource, find_tables
 
 if TYPE_CHECKING:
@@ -71,20 +76,7 @@ Filter = Any  # a value, a list/tuple/set of values, a slice (inclusive) or a ca
 
 
 def _sources(source: Any) -> list[Any]:
-    if isinstance(source, (bytes, bytearray, memoryview)):
-        return [source]
-    items = [source] if isinstance(source, (str, os.PathLike)) else list(source)
-    found: list[Any] = []
-    for item in items:
-        if isinstance(item, (bytes, bytearray, memoryview)):
-            found.append(item)
-            continue
-        text = os.fspath(item)
-        matches = sorted(glob.glob(text)) if glob.has_magic(text) else [text]
-        if not matches:
-            raise FileNotFoundError(f"no files match {text}")
-        found.extend(matches)
-    return found
+    return expand_sources(source)
 
 
 def _check_key(key: Any) -> str:
@@ -354,11 +346,36 @@ def _header_columns(pd: Any, items: Sequence[Any], keys: list[str], file: np.nda
                   else parts[key][0] if parts[key] else _as_array(empty[key])) for key in keys}
 
 
-def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource,
-              query: Query) -> tuple[pd.DataFrame, list[MessageError], list[str]]:
+def _check_keys(query: Query, tables: Sequence[Any], data: dict[str, tuple[Any, np.ndarray]], count: int,
+                warn: bool) -> None:
+    """A key that no row holds: an error when no table of the messages read
+    knows it (with the closest keys they know), else a warning when there
+    are no rows at all. Without a decoded message there is nothing to judge
+    by: the errors say why."""
+    missing = [key for key in query.asked if key not in HEADER_ONLY and key not in COMPUTED
+               and not (count and data[key][1].any())]
+    if not missing or not tables:
+        return
+    known = frozenset().union(*(table_keys(t) for t in {id(t): t for t in tables}.values()))
+    for key in missing:
+        if plain_key(key) not in known:
+            text = unknown_key_text(key, known | set(HEADER_ONLY) | set(COMPUTED))
+            if key in query.required or key in query.filters:
+                raise KeyError(text)
+            if warn:
+                warnings.warn(text, stacklevel=4)  # asked for as it may be: absent is an answer
+            return
+    if not count and warn:
+        warnings.warn(f"no rows: no message read holds {', '.join(map(repr, missing))} (keys of its tables) with "
+                      "the filters given", stacklevel=4)
+
+
+def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource, query: Query,
+              warn: bool = True) -> tuple[pd.DataFrame, list[MessageError], list[str]]:
     """The rows of `query` over `pieces`, each a Piece of one of `items` (the
     paths or bytes they read, in the same order), and the messages left out
-    with their files."""
+    with their files. `warn`: a key absent from every row is a warning (not
+    for one partition of many, where that is no news)."""
     pd = pandas()
     prepared = [prepare_piece(piece, source, None) for piece in pieces]
     conditions = query.conditions()
@@ -370,10 +387,12 @@ def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource
     for k, i, reason, where in block["errors"]:
         p = prepared[k]
         failed[k].append((p.label, p.messages[i], p.offsets[i], source.explain(p.keys[i], reason), where))
+    if warn:
+        warn_stopped([e for rows in failed for e in rows])
     errors, error_files = [], []
     for rows in failed:
         for label, index, offset, reason, where in sorted(rows, key=lambda e: e[1]):
-            errors.append(MessageError(reason, int(index), int(offset), where))
+            errors.append(message_error(reason, int(index), int(offset), where))
             error_files.append(label)
 
     count = block["count"]
@@ -401,6 +420,8 @@ def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource
         if key in query.filters and not (plain and checked[key]):
             keep &= _matches(pd.Series(values, copy=False), query.filters[key])
         result[key] = values
+    decoded = sum(len(p.messages) for p in prepared) > len(block["errors"])
+    _check_keys(query, [t for p in prepared for t in p.tables] if decoded else [], data, count, warn)
     every = bool(keep.all())
     frame = pd.DataFrame({key: result[key] if every else result[key][keep] for key in query.columns}, copy=False)
     if len(frame.columns) != len(query.columns):  # a column asked twice

@@ -24,7 +24,7 @@ from typing import TYPE_CHECKING, Any, BinaryIO, Literal
 from _skyrec import BufrMessage, DecodedValue, TableSet
 
 from . import _native
-from .errors import DecodeError, MessageError
+from .errors import DecodeError, MessageError, NoMessages
 from .sources import Found, check_bytes_source, is_stream, path_of, stream_messages
 from .tables import TableSource, find_tables, message_key
 
@@ -119,11 +119,16 @@ def read_messages(source: Source, *, tables: TableSet | TableSource | None = Non
 
 def _read(source: Source, tables: TableSource | None, strict: bool, output: str) -> Iterator[Decoded]:
     with found_messages(source) as messages:
+        index = -1
         for index, found in enumerate(messages):
             item = _decode(found, index, tables, output)
             if strict and item.error is not None:
                 raise item.error
             yield item
+    if index < 0:  # not one "BUFR": say so rather than give nothing
+        if strict:
+            raise NoMessages()
+        yield Decoded(0, 0, 0, error=NoMessages())
 
 
 def _decode(found: Found, index: int, tables: TableSource | None, output: str) -> Decoded:

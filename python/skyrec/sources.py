@@ -144,7 +144,9 @@ def stream_messages(stream: IO[bytes]) -> Iterator[Found]:
         declared = int.from_bytes(data[start + 4:start + 7], "big") if len(data) - start >= SECTION0 else 0
         start = fill(start, declared)
         found = _native.next_message(data, start)
-        assert found is not None  # a marker lies at start
+        if found is None or found[0] != start:  # a "BUFR" that opens no message: search on after it
+            position = start + 4
+            continue
         found_start, length, position, message, error = found
         if error is not None and chunks.short and found_start + max(declared, SECTION0) > len(data):
             error = CHANGED

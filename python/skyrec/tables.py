@@ -88,6 +88,10 @@ def find_definitions_root() -> str:
     for candidate in environment_roots() + package_roots() + prefix_roots() + [Path(p) for p in SYSTEM_ROOTS]:
         if is_definitions_root(candidate):
             return str(candidate)
+    if bundle.available():
+        raise TablesNotFound(f"no ecCodes definitions tree found (set {ENVIRONMENT_VARIABLE} or install ecCodes' "
+                             "definitions for one); the tables bundled with skyrec serve find_tables() and every "
+                             "reader without it")
     raise TablesNotFound(not_found_text())
 
 
@@ -215,12 +219,19 @@ class TableSource:
         if self.wmo_version is not None and master != self.wmo_version:
             return f"{error} (the message names master tables version {master}, the WMO CSV tables are version " \
                    f"{self.wmo_version})"
+        missing = self.missing_tables(key)
+        return error if missing is None else f"{error} ({missing})"
+
+    def missing_tables(self, key: TableKey) -> str | None:
+        """What to say of the local tables that message_key `key` names when
+        this source lacks them; None when it has them or none are named."""
+        table, master, local, centre, subcentre = key
         if local == 0 or self._fixed is not None or self.has_local_tables(key):
-            return error
-        return (f"{error} (its local tables version {local} of centre {centre}, sub-centre {subcentre} are in no "
+            return None
+        return (f"its local tables version {local} of centre {centre}, sub-centre {subcentre} are in no "
                 f"table source searched: pass definitions= (skyrec: --definitions) an ecCodes definitions tree "
                 f"that has bufr/tables/{_local_path(key)}, or set {ENVIRONMENT_VARIABLE} "
-                "to one)")
+                "to one")
 
     @property
     def fixed(self) -> _skyrec.TableSet | None:
@@ -265,6 +276,23 @@ def _check_code_tables(directory: str) -> None:
             raise ValueError(f"{directory}: io error: {os.strerror(e.errno or 0)} (os error {e.errno})") from None
 
 
+TABLE_DIR_FILES = ("element.table", "sequence.def")
+
+
+def _check_table_dir(path: str) -> None:
+    """A directory given as a table directory that is not one says what it
+    is and what to pass, rather than failing on a file it does not name."""
+    if not os.path.isdir(path):
+        return  # the loader's own error names it (or it is an alias file)
+    if is_definitions_root(path):
+        raise ValueError(f"{path} is an ecCodes definitions root, not a table directory: pass it as definitions= "
+                         f"(skyrec: --definitions), or one table directory such as {path}/bufr/tables/0/wmo/39")
+    for name in TABLE_DIR_FILES:
+        if not os.path.exists(os.path.join(path, name)):
+            raise ValueError(f"{path}: no {name} in it (an ecCodes table directory holds "
+                             f"{' and '.join(TABLE_DIR_FILES)}, and codetables for the meanings)")
+
+
 def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *,
                 table_dir: str | os.PathLike[str] | None = None,
                 definitions: str | os.PathLike[str] | None = None,
@@ -290,7 +318,8 @@ def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *,
         raise TypeError(f"tables must be a TableSet or TableSource, not {type(tables).__name__}")
     if table_dir is not None:
         path = _checked_path(table_dir)
-        fixed = _named(path, _skyrec.TableSet.from_eccodes)
+        _check_table_dir(path)
+        fixed = _named(path, _native.eccodes_tables)
         _check_code_tables(path)
         return TableSource(fixed=fixed, origin=f"table directory {path}")
     if wmo_csv is not None:

@@ -22,7 +22,7 @@ from _skyrec import BufrMessage, TableSet
 
 from . import _native
 from .columns import Columns, columns_wide
-from .errors import DecodeError, MessageError
+from .errors import DecodeError, MessageError, NoMessages
 from .long_columns import decoded_wide, held
 from .reader import NO_MEMORY, Source, found_messages
 from .sources import check_bytes_source
@@ -59,6 +59,7 @@ def read_wide(source: Source, **table_source: Any) -> Iterator[Wide]:
     check_bytes_source(source)
     tables = find_tables(table_source.pop("tables", None), **table_source)
     with found_messages(source) as messages:
+        index = -1
         for index, found in enumerate(messages):
             offset = found.offset
             if found.error is not None:
@@ -79,3 +80,5 @@ def read_wide(source: Source, **table_source: Any) -> Iterator[Wide]:
             except ValueError as e:
                 raise MessageError(str(e), index, offset) from None
             yield wide
+    if index < 0:  # this reading raises its errors: no message is one
+        raise NoMessages()

@@ -8,7 +8,10 @@ from collections.abc import Callable
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING
 
-import numpy as np
+from .optional import needs
+
+with needs("skyrec.wide", "numpy"):
+    import numpy as np
 
 from .optional import pandas
 

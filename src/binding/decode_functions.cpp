@@ -72,8 +72,9 @@ PyObject* decode_values(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* decode_values_with_definitions(PyObject*, PyObject* args, PyObject* kwargs) {
-    return decode_with_loaded_tables(args, kwargs, "OO:decode_values_with_definitions", "definitions_root",
-                                     select_definitions_tables);
+    return decode_with_loaded_tables(
+        args, kwargs, "OO:decode_values_with_definitions", "definitions_root",
+        [](const std::string& root, const BufrMessage& m) { return select_definitions_tables(root, m); });
 }
 
 PyObject* decode_values_with_tables(PyObject*, PyObject* args, PyObject* kwargs) {

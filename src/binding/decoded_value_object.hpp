@@ -45,7 +45,12 @@ inline PyObject* new_decoded_value(const ValueView& value, PyObject* name, PyObj
         ValueFields{value.value,         value.raw,        Py_NewRef(name),
                     Py_XNewRef(meaning), value.descriptor, static_cast<std::uint32_t>(text.size()),
                     value.has_value,     value.has_raw,    value.has_text};
-    if (!text.empty()) std::memcpy(reinterpret_cast<char*>(self) + sizeof(ValueObject), text.data(), text.size());
+    if (!text.empty()) {
+        char* kept = reinterpret_cast<char*>(self) + sizeof(ValueObject);
+        // Kept for compatibility: a DecodedValue's text shows each byte of 0x80 and above as '?'.
+        for (std::size_t i = 0; i < text.size(); ++i)
+            kept[i] = static_cast<unsigned char>(text[i]) >= 0x80 ? '?' : text[i];
+    }
     return self;
 }
 

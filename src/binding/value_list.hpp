@@ -15,6 +15,7 @@ class ValueListBuilder final : public Section4Sink {
 public:
     bool take_values(std::vector<DecodedValue>& batch) override { return ok(add_values(batch)); }
     bool take_columns(const CompressedSection& section) override { return ok(add_columns(section)); }
+    bool shows_values() const noexcept override { return false; }  // the flat list keeps class 31's numbers
 
     // True once a take_ call has failed with a Python error set.
     bool failed() const noexcept { return failed_; }

@@ -29,6 +29,7 @@ PyMethodDef* const kFunctions[] = {
     &release_buffers_def,
     &pooled_bytes_def,
     &definitions_tables_def,
+    &eccodes_tables_def,
     &dump_records_def,
     &decode_wide_def,
     &set_wide_threads_def,

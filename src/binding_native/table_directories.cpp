@@ -3,7 +3,8 @@
 // them, so that what is shown is what is read; resolve_table_dir(path): where
 // a table directory's name leads through alias files; definitions_tables(root,
 // message): TableSet.from_definitions, its errors raised as DecodeError naming
-// the file they are about.
+// the file they are about; eccodes_tables(path): TableSet.from_eccodes. Both
+// read numeric fields as ecCodes does, blanks around them ignored.
 #include "binding/args.hpp"
 #include "binding/boxed.hpp"
 #include "binding/errors.hpp"
@@ -12,6 +13,7 @@
 #include "binding_native/decode_error.hpp"
 #include "binding_native/functions.hpp"
 #include "tables/definitions_root.hpp"
+#include "tables/eccodes_tables.hpp"
 
 namespace skyrec::py {
 namespace {
@@ -51,9 +53,18 @@ PyObject* definitions_tables(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!root) return nullptr;
     const BufrMessage* message = bufr_message_arg(message_obj, "message");
     if (message == nullptr) return nullptr;
-    auto tables = select_definitions_tables(*root, *message);
+    auto tables = select_definitions_tables(*root, *message, NumberBlanks::Ignored);
     if (!tables) return raise_decode_error(tables.error());
     return new_table_set(std::move(tables).value());
+}
+
+PyObject* eccodes_tables(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* const names[] = {"path", nullptr};
+    PyObject* path_obj;
+    if (!parse_args(args, kwargs, "O:eccodes_tables", names, &path_obj)) return nullptr;
+    auto path = str_arg(path_obj, "path");
+    if (!path) return nullptr;
+    return finish(load_table_directory(*path, NumberBlanks::Ignored), new_table_set);
 }
 
 PyObject* resolve_directory(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -69,6 +80,8 @@ PyObject* resolve_directory(PyObject*, PyObject* args, PyObject* kwargs) {
 
 PyMethodDef resolve_table_dir_def = {"resolve_table_dir", kw_method(guard<resolve_directory>),
                                      METH_VARARGS | METH_KEYWORDS, "resolve_table_dir(path)\n--\n\n"};
+PyMethodDef eccodes_tables_def = {"eccodes_tables", kw_method(guard<eccodes_tables>), METH_VARARGS | METH_KEYWORDS,
+                                  "eccodes_tables(path)\n--\n\n"};
 PyMethodDef definitions_tables_def = {"definitions_tables", kw_method(guard<definitions_tables>),
                                       METH_VARARGS | METH_KEYWORDS, "definitions_tables(root, message)\n--\n\n"};
 PyMethodDef table_directories_def = {"table_directories", kw_method(guard<table_directories>),

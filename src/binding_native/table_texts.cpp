@@ -102,7 +102,7 @@ PyObject* tables_from_texts(PyObject*, PyObject* args, PyObject* kwargs) {
     }
     Result<TableSet> tables = TableSet{};
     for (const TableTexts& layer : texts) {
-        if (Status read = read_table_texts(*tables, layer); !read) {
+        if (Status read = read_table_texts(*tables, layer, NumberBlanks::Ignored); !read) {
             tables = std::move(read).error();
             break;
         }

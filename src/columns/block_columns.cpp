@@ -308,7 +308,8 @@ void BlockBuilder::put(std::size_t row, const Value& v, std::uint32_t subset) {
             c.rank[row] = ranks_.next(names_.key_number(name));
         }
     }
-    if (c.has(BlockArray::meaning)) c.meaning[row] = v.meaning != nullptr ? own_meanings_.code(v.meaning) : kNoCategory;
+    if (c.has(BlockArray::meaning))
+        c.meaning[row] = shown_meaning(v) != nullptr ? own_meanings_.code(v.meaning) : kNoCategory;
     // Texts are many and seldom repeat across messages: coded straight into
     // the block's list, which a failed message gives back its own.
     if (c.has(BlockArray::text)) c.text[row] = has_text(v) ? texts_.code(shown_text(text_of(v))) : kNoCategory;
@@ -415,8 +416,8 @@ bool BlockBuilder::take_columns(const CompressedSection& section) {
             }
             if (!meanings) continue;
             const std::uint64_t raw = raws[k * subsets + j];
-            // A missing flag value has no set bits, whatever raw it shows.
-            if (column.flags != nullptr && std::isnan(values[k * subsets + j])) continue;
+            // A missing value has no meaning (nor set bits), whatever raw it shows.
+            if (std::isnan(values[k * subsets + j])) continue;
             Memo& m = memo[d];
             if (!m.valid || m.raw != raw) {
                 const std::string* meaning = nullptr;

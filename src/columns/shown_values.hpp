@@ -1,12 +1,15 @@
 // Values as the package's outputs show them: a number only where the value
 // is one (not for character data, whose internal string index means nothing
 // to a reader, nor for operator markers), and texts without the NUL and
-// blank padding that fills their fixed width.
+// blank padding that fills their fixed width, every byte kept: UTF-8 where
+// the bytes are valid UTF-8 (a station name written so), otherwise each byte
+// as its Latin-1 character (the older national character sets).
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "base/utf8.hpp"
 #include "decode/decoded_value.hpp"
 
 namespace skyrec {
@@ -18,10 +21,23 @@ inline bool shows_number(bool has_value, bool has_raw, const std::string* name) 
 
 inline bool shows_raw(bool has_raw, const std::string* name) noexcept { return has_raw && name != &operator_name(); }
 
-inline std::string_view shown_text(std::string_view text) noexcept {
+// A missing value has no meaning, whatever raw value a compressed one shows.
+template <class Value>
+const std::string* shown_meaning(const Value& v) noexcept {
+    return v.has_value ? v.meaning : nullptr;
+}
+
+// The view stays valid until the thread's next call: every caller copies
+// the text (into its categories or records) before the next one.
+inline std::string_view shown_text(std::string_view text) {
     while (!text.empty() && (text.back() == '\0' || text.back() == ' '))
         text.remove_suffix(1);
-    return text;
+    if (is_valid_utf8(text)) return text;
+    thread_local std::string latin1;
+    latin1.clear();
+    for (const char c : text)
+        append_utf8(latin1, static_cast<unsigned char>(c));
+    return latin1;
 }
 
 }  // namespace skyrec

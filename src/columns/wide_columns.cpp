@@ -74,8 +74,8 @@ private:
         return true;
     }
 
-    // A missing flag value has no set bits; a missing code value shows R0's
-    // meaning, as the flat list does. Most columns repeat their raw values
+    // A missing value has no meaning (nor set bits), where the flat list
+    // gives a compressed one its raw value's. Most columns repeat their raw values
     // from subset to subset: each column looks up a value only when it
     // changes. Codes are first numbered within their column, each number
     // noting where it was first met, then renumbered in long order.
@@ -93,8 +93,8 @@ private:
             std::unordered_map<const std::string*, std::int32_t> numbers;
             std::int32_t last = -1;
             for (std::size_t j = 0; j < section.subsets; ++j) {
-                if (column.flags != nullptr && std::isnan(value[j])) continue;
-                if (j == 0 || raw[j] != raw[j - 1] || (column.flags != nullptr && std::isnan(value[j - 1]))) {
+                if (std::isnan(value[j])) continue;  // a missing value has no meaning, whatever raw it shows
+                if (j == 0 || raw[j] != raw[j - 1] || std::isnan(value[j - 1])) {
                     const std::string* text = nullptr;
                     if (column.flags != nullptr) {
                         text = column.flags->flag_meaning(column.code, column.flag_width, raw[j]);

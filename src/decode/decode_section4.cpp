@@ -25,12 +25,13 @@ Status walk_uncompressed(const BufrMessage& message, Walker& walker, std::vector
 }
 
 // The walk yields columns, one value per subset each.
-Result<CompressedSection> walk_compressed(const BufrMessage& message, const TableSet& tables, ByteView data) {
+Result<CompressedSection> walk_compressed(const BufrMessage& message, const TableSet& tables, ByteView data,
+                                          bool shown) {
     BitReader reader(data);
     CompressedSection section;
     section.data = data;
     section.subsets = message.number_of_subsets;
-    Walker walker(tables, reader, message.number_of_subsets, section.columns, message.total_length);
+    Walker walker(tables, reader, message.number_of_subsets, section.columns, message.total_length, shown);
     if (!walker.walk(message.unexpanded_descriptors, 0)) return walker.take_error();
     return section;
 }
@@ -50,11 +51,11 @@ Result<std::vector<DecodedValue>> decode_section4(const BufrMessage& message, co
     if (!message.compressed_data) {
         BitReader reader(data);
         values.reserve(expected_values(reader.total()));
-        Walker walker(tables, reader, values, nullptr, message.total_length);
+        Walker walker(tables, reader, values, nullptr, message.total_length, false);
         SKYREC_CHECK(walk_uncompressed(message, walker, subset_starts));
         return values;
     }
-    auto section = walk_compressed(message, tables, data);
+    auto section = walk_compressed(message, tables, data, false);
     if (!section) return std::move(section).error();
     if (subset_starts != nullptr) push_compressed_starts(*section, *subset_starts);
     values.reserve(section->value_count());
@@ -73,12 +74,12 @@ Status decode_section4_into(const BufrMessage& message, const TableSet& tables, 
         BitReader reader(data);
         std::vector<DecodedValue> batch;
         batch.reserve(std::min(expected_values(reader.total()), kBatchValues + 64));
-        Walker walker(tables, reader, batch, &sink, message.total_length);
+        Walker walker(tables, reader, batch, &sink, message.total_length, sink.shows_values());
         SKYREC_CHECK(walk_uncompressed(message, walker, subset_starts));
         if (!walker.flush()) return walker.take_error();
         return Ok{};
     }
-    auto section = walk_compressed(message, tables, data);
+    auto section = walk_compressed(message, tables, data, sink.shows_values());
     if (!section) return std::move(section).error();
     if (subset_starts != nullptr) push_compressed_starts(*section, *subset_starts);
     if (!sink.take_columns(*section)) return stopped_by_sink();

@@ -36,6 +36,10 @@ public:
     // Compressed data: every column, once the walk has read them all; the
     // section borrows `data` and `tables`. False stops the decode.
     virtual bool take_columns(const CompressedSection& section) = 0;
+    // Whether values are read as the package's outputs show them: an
+    // all-ones 031021 (associated field significance) is then missing, as
+    // ecCodes reads it, where the flat list keeps it as a number.
+    virtual bool shows_values() const noexcept { return true; }
 };
 
 // decode_section4 that hands its values to `sink` instead of returning them.

@@ -9,6 +9,8 @@
 namespace skyrec {
 namespace {
 
+constexpr DescriptorCode kAssociatedFieldSignificance = 31021;
+
 bool starts_without_case(std::string_view text, std::string_view prefix) noexcept {
     if (text.size() < prefix.size()) return false;
     for (std::size_t i = 0; i < prefix.size(); ++i) {
@@ -55,6 +57,10 @@ const ElementRef& associated_field_ref() noexcept {
     return ref;
 }
 
+bool ElementCache::recognises_missing(DescriptorCode code) const noexcept {
+    return code_x(code) != 31 || (shown_ && code == kAssociatedFieldSignificance);
+}
+
 const ElementRef* ElementCache::fill(Slots::Slot& slot, DescriptorCode code) {
     const ElementRef* found = nullptr;
     if (const ElementDefinition* def = tables_.element(code)) {
@@ -64,7 +70,7 @@ const ElementRef* ElementCache::fill(Slots::Slot& slot, DescriptorCode code) {
         ref.codes = tables_.code_table(code);
         if (ref.codes != nullptr && is_flag_table(def->unit)) ref.flags = &tables_;
         ref.kind = element_kind(def->unit);
-        ref.missing_recognised = code_x(code) != 31;
+        ref.missing_recognised = recognises_missing(code);
         ref.divisor = powers_of_ten(def->scale);
         found = &ref;
     }
@@ -85,7 +91,7 @@ const ElementRef* ElementCache::local_width_element(DescriptorCode code, const E
         def.code = code;
         ref.def = &def;
         ref.name = &undefined_element_name();
-        ref.missing_recognised = code_x(code) != 31;
+        ref.missing_recognised = recognises_missing(code);
     }
     return &plain_.emplace(code, ref).first->second;
 }

@@ -66,7 +66,8 @@ const ElementRef& associated_field_ref() noexcept;
 // compares and a new one no hash-map node.
 class ElementCache {
 public:
-    explicit ElementCache(const TableSet& tables) : tables_(tables), slots_(kFirstSlots) {}
+    // `shown`: an all-ones 031021 is missing (see Section4Sink::shows_values).
+    ElementCache(const TableSet& tables, bool shown) : tables_(tables), slots_(kFirstSlots), shown_(shown) {}
     ElementCache(const ElementCache&) = delete;
     ElementCache& operator=(const ElementCache&) = delete;
 
@@ -92,12 +93,15 @@ private:
     using Slots = OpenTable<DescriptorCode, const ElementRef*, kEmpty, mix>;
 
     const ElementRef* fill(Slots::Slot& slot, DescriptorCode code);
+    // Class 31's all-ones values count, except a shown 031021's.
+    bool recognises_missing(DescriptorCode code) const noexcept;
 
     const TableSet& tables_;
     Slots slots_;
     std::deque<ElementRef> resolved_;                       // never moves an entry
     std::unordered_map<DescriptorCode, ElementRef> plain_;  // local_width_element's; nodes stay put
     std::unordered_map<DescriptorCode, ElementDefinition> undefined_;
+    bool shown_;
 };
 
 }  // namespace skyrec

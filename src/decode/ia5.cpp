@@ -17,7 +17,7 @@ bool ia5_into(const std::uint8_t* bytes, std::size_t n, char* out, std::string_v
     while (n > 0 && is_trailing_space(bytes[n - 1]))
         --n;
     for (std::size_t i = 0; i < n; ++i)
-        out[i] = bytes[i] >= 0x80 ? '?' : static_cast<char>(bytes[i]);
+        out[i] = static_cast<char>(bytes[i]);
     text = std::string_view(out, n);
     return true;
 }

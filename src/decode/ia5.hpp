@@ -10,8 +10,8 @@
 namespace skyrec {
 
 // Absent when there are no bytes or all are 0xFF (a missing string); else
-// bytes of 0x80 and above become '?', every other byte stands for itself,
-// and trailing blanks, tabs, line and page breaks are removed.
+// the bytes as they are, trailing blanks, tabs, line and page breaks
+// removed. How bytes of 0x80 and above show is for each output to say.
 OwnedText decode_ia5(const std::uint8_t* bytes, std::size_t n);
 
 // The same text written to `out` (room for n characters), without an

@@ -14,8 +14,8 @@ constexpr std::uint32_t kClass31 = 31;
 }  // namespace
 
 Walker::Walker(const TableSet& tables, BitReader& reader, std::vector<DecodedValue>& values, Section4Sink* sink,
-               std::uint64_t input_bytes)
-    : cache_(tables),
+               std::uint64_t input_bytes, bool shown)
+    : cache_(tables, shown),
       reader_(reader),
       values_(&values),
       sink_(sink),
@@ -26,8 +26,8 @@ Walker::Walker(const TableSet& tables, BitReader& reader, std::vector<DecodedVal
       allowance_(allowance_for(input_bytes)) {}
 
 Walker::Walker(const TableSet& tables, BitReader& reader, std::uint16_t subsets, std::vector<Column>& columns,
-               std::uint64_t input_bytes)
-    : cache_(tables),
+               std::uint64_t input_bytes, bool shown)
+    : cache_(tables, shown),
       reader_(reader),
       columns_(&columns),
       compressed_(true),

@@ -29,11 +29,12 @@ public:
     // batch that the sink takes whenever it is full.
     // `input_bytes`, the length of the message, sets what the walk may
     // spend (base/limits.hpp).
+    // `shown`: values read as the package's outputs show them (ElementCache).
     Walker(const TableSet& tables, BitReader& reader, std::vector<DecodedValue>& values, Section4Sink* sink,
-           std::uint64_t input_bytes);
+           std::uint64_t input_bytes, bool shown);
     // Compressed data: `columns` receives one column per element occurrence.
     Walker(const TableSet& tables, BitReader& reader, std::uint16_t subsets, std::vector<Column>& columns,
-           std::uint64_t input_bytes);
+           std::uint64_t input_bytes, bool shown);
 
     // Errors are kept in the walker: false means take_error() holds one.
     bool walk(std::span<const DescriptorCode> list, unsigned depth);

@@ -73,6 +73,7 @@ struct TextRow {
     std::uint32_t rank;
     std::uint32_t value_at;  // the value cell in the cell arena
     std::uint32_t value_size;
+    std::uint32_t value_width;  // in characters: a text's bytes may be UTF-8
     std::uint32_t subset;
 };
 
@@ -228,8 +229,10 @@ private:
                     cells_ += "MISSING";
                 }
             }
-            rows_.push_back(TextRow{&e, meaning(v.meaning), rank, static_cast<std::uint32_t>(at),
-                                    static_cast<std::uint32_t>(cells_.size() - at),
+            const std::string_view cell = std::string_view(cells_).substr(at);
+            rows_.push_back(TextRow{&e, meaning(shown_meaning(v)), rank, static_cast<std::uint32_t>(at),
+                                    static_cast<std::uint32_t>(cell.size()),
+                                    static_cast<std::uint32_t>(has_text ? code_points(cell) : cell.size()),
                                     static_cast<std::uint32_t>(subset_)});
             return;
         }
@@ -262,7 +265,7 @@ private:
             }
             out_ += sep.meaning;
         }
-        const Shown* m = meaning(v.meaning);
+        const Shown* m = meaning(shown_meaning(v));
         out_ += m != nullptr ? std::string_view(m->form) : sep.none;
         out_ += e.tail;
         append_unsigned(out_, rank);
@@ -302,7 +305,7 @@ private:
             const ElementShown& e = *row.element;
             const std::array<std::size_t, 6> cells = {e.code.size(),
                                                       e.name.width,
-                                                      row.value_size,
+                                                      row.value_width,
                                                       e.unit.width,
                                                       row.meaning != nullptr ? row.meaning->width : 0,
                                                       key_width(row)};
@@ -341,7 +344,7 @@ private:
                     }
                     pending += (width < widths[column] ? widths[column] - width : 0) + kGap.size();
                 };
-                cell(std::string_view(cells_).substr(row.value_at, row.value_size), row.value_size, 2);
+                cell(std::string_view(cells_).substr(row.value_at, row.value_size), row.value_width, 2);
                 cell(e.unit.form, e.unit.width, 3);
                 cell(row.meaning != nullptr ? std::string_view(row.meaning->form) : std::string_view{},
                      row.meaning != nullptr ? row.meaning->width : 0, 4);

@@ -29,7 +29,8 @@ public:
     // The next message, or nullopt when no "BUFR" marker is left. A message
     // is stepped over by its declared length when that length ends on "7777"
     // (whether or not it frames), else only its marker is: a damaged length
-    // must not swallow the messages after it.
+    // must not swallow the messages after it. A "BUFR" without a plausible
+    // section 0 after it is not a message start.
     std::optional<FoundMessage> next();
 
     // Where the search for the next message starts.

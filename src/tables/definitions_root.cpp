@@ -68,7 +68,8 @@ Result<std::string> resolve_table_dir(const std::string& start) {
     }
 }
 
-Result<TableSet> select_definitions_tables(const std::string& root_text, const BufrMessage& message) {
+Result<TableSet> select_definitions_tables(const std::string& root_text, const BufrMessage& message,
+                                           NumberBlanks blanks) {
     const fs::path root(root_text);
     auto master = resolve_table_dir(master_directory(root, message).native());
     if (!master) return std::move(master).error();
@@ -77,7 +78,7 @@ Result<TableSet> select_definitions_tables(const std::string& root_text, const B
     TableSet tables;
     const fs::path master_elements = master_dir / "element.table";
     const fs::path master_sequences = master_dir / "sequence.def";
-    SKYREC_CHECK(in_file(read_element_table(tables, master_elements.native()), master_elements.native()));
+    SKYREC_CHECK(in_file(read_element_table(tables, master_elements.native(), blanks), master_elements.native()));
     SKYREC_CHECK(in_file(read_sequence_file(tables, master_sequences.native()), master_sequences.native()));
     const fs::path master_codes = master_dir / "codetables";
     if (entry_exists(master_codes)) SKYREC_CHECK(read_code_table_directory(tables, master_codes.native()));
@@ -87,7 +88,7 @@ Result<TableSet> select_definitions_tables(const std::string& root_text, const B
     if (!entry_exists(local_dir)) return tables;
     // Local entries replace the master's entries of the same code whole.
     if (const fs::path p = local_dir / "element.table"; entry_exists(p)) {
-        SKYREC_CHECK(in_file(read_element_table(tables, p.native()), p.native()));
+        SKYREC_CHECK(in_file(read_element_table(tables, p.native(), blanks), p.native()));
     }
     if (const fs::path p = local_dir / "sequence.def"; entry_exists(p)) {
         SKYREC_CHECK(in_file(read_sequence_file(tables, p.native()), p.native()));

@@ -8,6 +8,7 @@
 
 #include "base/result.hpp"
 #include "message/message.hpp"
+#include "tables/element_row.hpp"
 #include "tables/table_set.hpp"
 
 namespace skyrec {
@@ -23,6 +24,7 @@ Result<std::string> resolve_table_dir(const std::string& path);
 
 // The master tables of `message`, overridden entry by entry by its local
 // tables when it declares them and they exist.
-Result<TableSet> select_definitions_tables(const std::string& root, const BufrMessage& message);
+Result<TableSet> select_definitions_tables(const std::string& root, const BufrMessage& message,
+                                           NumberBlanks blanks = NumberBlanks::Refused);
 
 }  // namespace skyrec

@@ -9,6 +9,12 @@
 
 namespace skyrec {
 
+// Blanks around the numeric fields of an ecCodes element.table row: refused,
+// as _skyrec's loaders are to refuse them; or ignored, as ecCodes reads its
+// own tables (one of its local tables writes a width "3 "), which the
+// package's loading does. Descriptor codes are trimmed either way.
+enum class NumberBlanks : bool { Refused, Ignored };
+
 struct ElementRow {
     std::string_view code;
     std::string_view abbreviation;
@@ -22,6 +28,6 @@ struct ElementRow {
 
 // Converts code, scale, reference and width in that order; the first failure
 // is the error. Texts are copied as they are.
-Result<ElementDefinition> parse_element_row(const ElementRow& row);
+Result<ElementDefinition> parse_element_row(const ElementRow& row, NumberBlanks blanks = NumberBlanks::Refused);
 
 }  // namespace skyrec

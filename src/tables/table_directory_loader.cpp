@@ -5,9 +5,9 @@
 
 namespace skyrec {
 
-Result<TableSet> load_table_directory(const std::string& directory) {
+Result<TableSet> load_table_directory(const std::string& directory, NumberBlanks blanks) {
     TableSet tables;
-    SKYREC_CHECK(read_element_table(tables, join_path(directory, "element.table")));
+    SKYREC_CHECK(read_element_table(tables, join_path(directory, "element.table"), blanks));
     SKYREC_CHECK(read_sequence_file(tables, join_path(directory, "sequence.def")));
     // Code tables are optional: anything that cannot be examined counts as absent.
     const std::string codetables = join_path(directory, "codetables");

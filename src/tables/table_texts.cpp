@@ -4,8 +4,8 @@
 
 namespace skyrec {
 
-Status read_table_texts(TableSet& tables, const TableTexts& texts) {
-    if (texts.element_table) SKYREC_CHECK(parse_element_table(tables, *texts.element_table));
+Status read_table_texts(TableSet& tables, const TableTexts& texts, NumberBlanks blanks) {
+    if (texts.element_table) SKYREC_CHECK(parse_element_table(tables, *texts.element_table, blanks));
     if (texts.sequence_file) SKYREC_CHECK(parse_sequence_file(tables, *texts.sequence_file));
     for (const auto& [name, bytes] : texts.code_tables) {
         auto code = code_table_file_code(name);

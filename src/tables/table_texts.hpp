@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/result.hpp"
+#include "tables/element_row.hpp"
 #include "tables/table_set.hpp"
 
 namespace skyrec {
@@ -21,6 +22,6 @@ struct TableTexts {
 
 // Adds the files that are present to `tables`: element.table, sequence.def,
 // then the code tables in the order given, as the directory readers would.
-Status read_table_texts(TableSet& tables, const TableTexts& texts);
+Status read_table_texts(TableSet& tables, const TableTexts& texts, NumberBlanks blanks = NumberBlanks::Refused);
 
 }  // namespace skyrec

@@ -14,10 +14,12 @@ from _skyrec import BufrMessage
 
 from .. import _native
 from ..errors import DecodeError, MessageError
+from ..known_keys import message_keys, plain_key, table_keys, unknown_key_text
 from ..reader import NO_MEMORY, Decoded, found_messages
 from ..sources import Found
 from ..tables import TableSource, message_key
-from .options import add_command, add_file_options, table_source
+from .missing_tables import StoppedByTables
+from .options import UsageError, add_command, add_file_options, table_source
 from .output import RecordWriter, typical_time
 from .selection import Numbers, add_selection_options, header_where, numbers, value_keys
 from .session import Session
@@ -117,9 +119,12 @@ class Dump:
         self.source: TableSource = table_source(args)
         self.messages = numbers("--message", args.message)
         self.where = header_where(args.where)
-        subsets = numbers("--subset", args.subset)
-        self.subsets = list(subsets.ranges) if subsets.ranges is not None else []
+        self.subset_numbers = numbers("--subset", args.subset)
+        self.subsets = list(self.subset_numbers.ranges) if self.subset_numbers.ranges is not None else []
         self.keys = value_keys(args.keys)
+        self.known: set[str] = set()  # the keys of the tables used, to judge --keys by
+        self.held: set[str] = set()  # and the keys of the messages' descriptors
+        self.stopped = StoppedByTables(self.source, session)
         self.first = True
 
     def records(self, path: str, item: Framed, fd: int | None) -> bytes | None:
@@ -128,6 +133,9 @@ class Dump:
         found, m = item.found, item.found.message
         assert m is not None
         tables = self.source.for_message(m)
+        if self.keys:
+            self.known |= table_keys(tables)
+            self.held |= message_keys(m, tables)
         heading = ""
         if self.format == "text":
             heading = ("" if self.first else "\n") + message_line(path, item.decoded(), m, self.source.origin)
@@ -136,6 +144,18 @@ class Dump:
             found.data, found.start, m, tables, self.format, prefix, csv_quoted(), self.subsets, self.keys, fd,
             lambda done: self.session.advance_within(item, done))
         return records
+
+    def judge_keys(self) -> None:
+        """--keys that printed nothing: a usage error for a key that no table
+        used knows, a warning for one they know but no message holds."""
+        if not self.keys or not self.known:
+            return
+        for key in self.keys:
+            if plain_key(key) not in self.known:
+                raise UsageError(f"--keys: {unknown_key_text(key, self.known)}")
+        for key in self.keys:
+            if plain_key(key) not in self.held:
+                self.session.warn(f"--keys: no message read holds {key!r} (a key of its tables)")
 
     def write(self, path: str, item: Framed) -> None:
         m = item.found.message
@@ -150,6 +170,8 @@ class Dump:
             with out.binary_fd() as fd:
                 data = self.records(path, item, fd)
         except DecodeError as e:
+            if self.stopped.seen_before(path, m, e.reason):
+                return  # said once for all, at the end
             error = MessageError(self.source.explain(message_key(m), e.reason), item.index, item.offset, e.where)
             self.session.report(path, item.decoded(error))
             return
@@ -157,6 +179,9 @@ class Dump:
             self.session.report(path, item.decoded(MessageError(NO_MEMORY, item.index, item.offset)))
             return
         self.first = False
+        if (absent := self.subset_numbers.first_absent(m.number_of_subsets)) is not None:
+            self.session.fail(f"{path}: message {item.index}: no subset {absent}: it holds {m.number_of_subsets}, "
+                              "numbered from 0")
         if data is None:
             return
         whole = memoryview(data)
@@ -183,4 +208,6 @@ def run(args: argparse.Namespace, session: Session) -> int:
 
     for path, item in session.messages(args.files, read, dump.messages.first_absent):
         dump.write(path, item)
+    dump.stopped.report()
+    dump.judge_keys()
     return session.status

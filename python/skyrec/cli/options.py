@@ -100,8 +100,8 @@ def add_format_option(parser: argparse.ArgumentParser, what: str) -> None:
 
 def add_progress_option(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
-                        help="a progress bar on stderr (needs tqdm: pip install '.[progress]' from a skyrec "
-                        "checkout); by default shown for large inputs when stderr is a terminal and stdout is not")
+                        help="a progress bar on stderr (needs tqdm: pip install 'skyrec[progress]'); "
+                        "by default shown for large inputs when stderr is a terminal and stdout is not")
 
 
 def table_source(args: argparse.Namespace) -> TableSource:

@@ -64,6 +64,6 @@ def progress_for(wanted: bool | None, total: int, out: TextIO, err: TextIO) -> P
         return Bar(total, err, 0.0 if wanted else SHOW_AFTER)
     except ImportError:
         if wanted:
-            print("skyrec: no progress bar without tqdm (pip install '.[progress]' from a skyrec checkout)",
+            print("skyrec: no progress bar without tqdm (pip install 'skyrec[progress]')",
                   file=err)
         return Progress()

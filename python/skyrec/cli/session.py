@@ -8,6 +8,7 @@ import sys
 from collections.abc import Callable, Iterator, Sequence
 from typing import Any, Protocol, TextIO, TypeVar
 
+from ..errors import NO_MESSAGES, NoMessages
 from ..reader import Decoded
 from .options import EXIT_FAILED, EXIT_OK
 from .progress import Progress, progress_for
@@ -57,6 +58,11 @@ class Session:
         self.out.flush()  # what came before the failure shows before it
         self.progress.write(f"skyrec: {text}", self.err)
 
+    def warn(self, text: str) -> None:
+        """Says something on stderr that is not a failure: the status stays."""
+        self.out.flush()
+        self.progress.write(f"skyrec: warning: {text}", self.err)
+
     def messages(self, paths: Sequence[str], read: Callable[[Any], Iterator[Item]],
                  absent: Callable[[int], int | None] | None = None) -> Iterator[tuple[str, Item]]:
         """Every message of every file, bad ones included (their errors are
@@ -73,6 +79,8 @@ class Session:
                 found = 0
                 try:
                     for item in read(sys.stdin.buffer if path == STDIN else path):
+                        if isinstance(getattr(item, "error", None), NoMessages):
+                            continue  # said below, as for dump's framing alone
                         found += 1
                         yield path, item
                         self.advance_within(item, 1.0)
@@ -80,7 +88,7 @@ class Session:
                     self.fail(f"{path}: {e.strerror or e}")
                     found = -1
                 if found == 0:
-                    self.fail(f"{path}: no BUFR messages found")
+                    self.fail(f"{path}: {NO_MESSAGES}")
                 elif found > 0 and absent is not None and (number := absent(found)) is not None:
                     self.fail(f"{path}: no message {number}: the file holds {found}, numbered from 0")
                 self._before += size

@@ -55,7 +55,11 @@ def where_filters(conditions: list[str]) -> dict[str, Any]:
         key, wanted = match.group(1), match.group(2).strip()
         if ":" in wanted:
             low, high = (part.strip() for part in wanted.split(":", 1))
-            filters[key] = slice(_scalar(low) if low else None, _scalar(high) if high else None)
+            bounds = slice(_scalar(low) if low else None, _scalar(high) if high else None)
+            if isinstance(bounds.start, (int, float)) and isinstance(bounds.stop, (int, float)) \
+                    and bounds.start > bounds.stop:
+                raise UsageError(f"--where {condition!r}: {low}:{high} is an empty range (write LO:HI, LO <= HI)")
+            filters[key] = bounds
         else:
             filters[key] = _scalar(wanted)
     return filters
@@ -81,7 +85,13 @@ def _text(value: Any) -> str:
 
 
 def run(args: argparse.Namespace, session: Session) -> int:
-    from ..observations import read_observations
+    from ..optional import needs
+
+    try:
+        with needs("skyrec table", "pandas"):
+            from ..observations import read_observations
+    except ImportError as e:
+        raise UsageError(str(e)) from e
 
     columns = [c.strip() for c in args.columns.split(",") if c.strip()]
     if not columns:

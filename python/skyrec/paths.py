@@ -1,0 +1,69 @@
+"""What the readers take for `source`: a file, a directory (its files), a
+glob, or a list of them, turned into the files to read, in order. Errors name
+the argument and the path, so a wrong one is found without guessing."""
+
+from __future__ import annotations
+
+import glob
+import os
+from collections.abc import Iterable
+from typing import Any
+
+BUFFERS = (bytes, bytearray, memoryview)
+
+
+def is_many(source: Any) -> bool:
+    """Whether `source` stands for several files (a directory, a glob or a
+    list), rather than one file, stream or buffer."""
+    if isinstance(source, (str, os.PathLike)):
+        text = os.fspath(source)
+        return isinstance(text, str) and (glob.has_magic(text) or os.path.isdir(text))
+    return isinstance(source, (list, tuple))
+
+
+def directory_files(path: str, argument: str) -> list[str]:
+    """The files of a directory, by name; hidden ones are left out and
+    sub-directories are not entered."""
+    try:
+        names = sorted(os.listdir(path))
+    except OSError as e:
+        raise type(e)(e.errno, f"{argument}: cannot list directory {path}: {e.strerror}") from None
+    files = [os.path.join(path, n) for n in names if not n.startswith(".") and os.path.isfile(os.path.join(path, n))]
+    if not files:
+        raise FileNotFoundError(f"{argument}: directory {path} holds no files")
+    return files
+
+
+def expand_sources(source: Any, argument: str = "source") -> list[Any]:
+    """The files (and bytes, as they are) that `source` names: a path, a
+    directory, a glob or a list of them, in the order given, each glob's
+    matches and each directory's files sorted; a file named twice is read
+    twice. A path that names nothing is a FileNotFoundError naming it."""
+    if isinstance(source, BUFFERS):
+        return [source]
+    items: Iterable[Any] = [source] if isinstance(source, (str, os.PathLike)) else source
+    found: list[Any] = []
+    for item in items:
+        if isinstance(item, BUFFERS):
+            found.append(item)
+            continue
+        if not isinstance(item, (str, os.PathLike)):
+            raise TypeError(f"{argument} takes paths, globs, directories or bytes, not {type(item).__name__}")
+        text = os.fspath(item)
+        if not isinstance(text, str):
+            raise TypeError(f"{argument}: a path must be str or os.PathLike, not {type(item).__name__}")
+        if glob.has_magic(text) and not os.path.exists(text):
+            matches = sorted(glob.glob(text))
+            if not matches:
+                raise FileNotFoundError(f"{argument}: no files match {text}")
+            for match in matches:
+                found.extend(directory_files(match, argument) if os.path.isdir(match) else [match])
+        elif os.path.isdir(text):
+            found.extend(directory_files(text, argument))
+        elif os.path.exists(text) or os.path.islink(text):
+            found.append(text)
+        else:
+            raise FileNotFoundError(f"{argument}: no such file or directory: {text}")
+    if not found:
+        raise ValueError(f"{argument} names no files")
+    return found
