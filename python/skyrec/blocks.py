@@ -358,7 +358,8 @@ def errors_frame(errors: Iterable[ErrorRow], with_file: bool) -> pd.DataFrame:
 
 
 def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = None, *,
-                with_file: bool = True, columns: Iterable[str] | None = None) -> tuple[pd.DataFrame, pd.DataFrame]:
+                with_file: bool = True, columns: Iterable[str] | None = None,
+                memory_limit: int | None = None) -> tuple[pd.DataFrame, pd.DataFrame]:
     """The values and errors DataFrames of several pieces, in order (see
     read_block); what one partition of skyrec.dask.read_bufr computes. The
     pieces are decoded together, into one set of columns."""
@@ -366,7 +367,7 @@ def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = N
     files = Categories()
     prepared = [prepare_piece(piece, tables, filter) for piece in pieces]
     block = _native.decode_block([(p.data, files.code(p.label), p.offsets, p.messages, p.tables, p.base)
-                                  for p in prepared], names)
+                                  for p in prepared], names, memory_limit)
     for k, i, reason, where in block["errors"]:
         p = prepared[k]
         p.errors.append((p.label, p.messages[i], p.offsets[i], tables.explain(p.keys[i], reason), where))
@@ -387,7 +388,8 @@ def read_block(source: Source, *, tables: TableSet | TableSource | None = None,
                table_dir: str | os.PathLike[str] | None = None, definitions: str | os.PathLike[str] | None = None,
                wmo_csv: str | os.PathLike[str] | None = None, start: int = 0, end: int | None = None,
                first_index: int = 0, offsets: Iterable[int] | None = None, indices: Iterable[int] | None = None,
-               filter: Filter = None, columns: Iterable[str] | None = None) -> tuple[pd.DataFrame, pd.DataFrame]:
+               filter: Filter = None, columns: Iterable[str] | None = None,
+               memory_limit: int | None = None) -> tuple[pd.DataFrame, pd.DataFrame]:
     """Decodes the messages of `source` (a path or bytes-like) whose "BUFR" lies in
     [start, end) and returns two DataFrames: the values, one row per value
     (columns message, offset, subset, descriptor, name, unit, value, raw,
@@ -403,8 +405,11 @@ def read_block(source: Source, *, tables: TableSet | TableSource | None = None,
 
     `columns` (a name or several, of those above) makes the values frame
     hold only those, in the order above: the others are never made, which
-    spares most of the time and memory of a frame of numbers alone."""
+    spares most of the time and memory of a frame of numbers alone.
+
+    `memory_limit` bounds the bytes of the values' columns (4 GiB when None):
+    a message that would take them past it is left out, its error saying so."""
     source_tables = find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
     piece = Piece(source, start, end, first_index, None if offsets is None else tuple(int(o) for o in offsets),
                   None if indices is None else tuple(int(i) for i in indices))
-    return read_pieces([piece], source_tables, filter, with_file=False, columns=columns)
+    return read_pieces([piece], source_tables, filter, with_file=False, columns=columns, memory_limit=memory_limit)

@@ -45,6 +45,7 @@ from . import _native
 from .blocks import Piece, prepare_piece, read_headers
 from .errors import MessageError
 from .optional import pandas
+from .ranks import check_rank
 from .tables import ENVIRONMENT_VARIABLE, TableSource, find_tables
 
 if TYPE_CHECKING:
@@ -211,6 +212,8 @@ def make_query(columns: Sequence[str] | str, filters: Mapping[str, Filter] | Non
     else:
         required = [_check_key(k) for k in required_columns]
     asked = list(dict.fromkeys([*columns, *filters, *required]))
+    for key in asked:
+        check_rank(key)
     header_keys = [k for k in asked if k in HEADER_ONLY]
     data_keys: dict[str, None] = {}
     for key in asked:

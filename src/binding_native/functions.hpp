@@ -10,6 +10,7 @@ extern PyMethodDef decode_subsets_def;
 extern PyMethodDef decode_columns_def;
 extern PyMethodDef table_directories_def;
 extern PyMethodDef definitions_tables_def;
+extern PyMethodDef directory_tables_def;
 extern PyMethodDef resolve_table_dir_def;
 extern PyMethodDef tables_from_texts_def;
 extern PyMethodDef tables_from_wmo_csv_def;

@@ -19,6 +19,7 @@ PyMethodDef* const kFunctions[] = {
     &decode_subsets_def,
     &decode_columns_def,
     &table_directories_def,
+    &directory_tables_def,
     &resolve_table_dir_def,
     &tables_from_texts_def,
     &tables_from_wmo_csv_def,

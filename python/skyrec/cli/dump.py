@@ -47,6 +47,7 @@ others are still printed (exit status 1).
 FIELDS = ("file", "message", "offset", "subset", "position", "descriptor", "name", "unit", "value", "raw", "text",
           "meaning", "key", "rank")
 CHUNK = 1 << 20  # bytes of output written between two steps of the progress bar
+MAX_SUBSET = 65534  # section 3 counts subsets in 16 bits
 
 
 def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
@@ -117,7 +118,7 @@ class Dump:
         self.source: TableSource = table_source(args)
         self.messages = numbers("--message", args.message)
         self.where = header_where(args.where)
-        subsets = numbers("--subset", args.subset)
+        subsets = numbers("--subset", args.subset, MAX_SUBSET)
         self.subsets = list(subsets.ranges) if subsets.ranges is not None else []
         self.keys = value_keys(args.keys)
         self.first = True

@@ -7,6 +7,7 @@ import math
 import re
 from typing import Any
 
+from ..ranks import RankError
 from .options import UsageError, add_command, add_format_option, add_table_options, table_source
 from .output import Aligned, RecordWriter, column_widths, json_number, number_text
 from .session import Session
@@ -92,6 +93,8 @@ def run(args: argparse.Namespace, session: Session) -> int:
         frame = read_observations(args.files, columns, filters=filters, tables=source)
     except KeyError as e:
         raise UsageError(str(e.args[0])) from e
+    except RankError as e:
+        raise UsageError(str(e)) from e
     except FileNotFoundError as e:
         raise UsageError(str(e)) from e
     for path, error in zip(frame.attrs["error_files"], frame.attrs["errors"]):
