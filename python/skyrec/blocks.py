@@ -120,12 +120,26 @@ def _one_file(pd: Any, file: str, count: int) -> pd.Categorical:
     return categorical(pd, np.zeros(count, np.int8), [file])
 
 
+def check_span(start: Any, end: Any) -> None:
+    """start and end as offsets into a source: ints, start at least 0, end None or past start."""
+    for name, value in (("start", start), ("end", end)):
+        if value is None and name == "end":
+            continue
+        if not isinstance(value, (int, np.integer)) or isinstance(value, bool):
+            raise TypeError(f"{name} must be an int offset, not {type(value).__name__}")
+        if value < 0:
+            raise ValueError(f"{name} must be an offset of 0 or more, not {value}")
+    if end is not None and end < start:
+        raise ValueError(f"end ({end}) must not come before start ({start})")
+
+
 def read_headers(source: Source, *, start: int = 0, end: int | None = None, first_index: int = 0,
                  file: str | None = None) -> pd.DataFrame:
     """The headers of the messages of `source` (a path or bytes-like) whose
     "BUFR" lies in [start, end), without decoding any: a DataFrame with one
     row per message found, bad ones included (their `error` says why). With
     `file`, a first column names where the rows come from."""
+    check_span(start, end)
     if isinstance(source, (str, os.PathLike)):
         return headers_frame(file_headers(source, start, end), first_index, file)
     span = source_span(source, start, end)
@@ -409,6 +423,7 @@ def read_block(source: Source, *, tables: TableSet | TableSource | None = None,
 
     `memory_limit` bounds the bytes of the values' columns (4 GiB when None):
     a message that would take them past it is left out, its error saying so."""
+    check_span(start, end)
     source_tables = find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
     piece = Piece(source, start, end, first_index, None if offsets is None else tuple(int(o) for o in offsets),
                   None if indices is None else tuple(int(i) for i in indices))

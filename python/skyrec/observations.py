@@ -33,6 +33,7 @@ Tables are found as read_dataframe finds them and kept for the process.
 from __future__ import annotations
 
 import glob
+import io
 import os
 import re
 import threading
@@ -71,15 +72,41 @@ PLAIN = re.compile(r"[A-Za-z_][A-Za-z0-9_]*")
 Filter = Any  # a value, a list/tuple/set of values, a slice (inclusive) or a callable
 
 
+SOURCE_KINDS = "a path, a glob, bytes-like data, a binary stream or a list of them"
+
+
+def _data_of(item: Any) -> Any | None:
+    """What `item` holds when it is data rather than paths: a buffer of
+    bytes (a NumPy uint8 array and array('B') too) or a binary stream's
+    bytes; None for a path or a list."""
+    if isinstance(item, (str, os.PathLike)):
+        return None
+    if isinstance(item, io.TextIOBase):
+        raise TypeError("source is a text stream: BUFR is binary (open the file with 'rb')")
+    if hasattr(item, "read"):
+        return item.read()
+    try:
+        view = memoryview(item)
+    except TypeError:
+        return None
+    if view.itemsize != 1:
+        raise TypeError(f"source is a buffer of {view.format!r} items, not bytes; it must be {SOURCE_KINDS}")
+    return item
+
+
 def _sources(source: Any) -> list[Any]:
-    if isinstance(source, (bytes, bytearray, memoryview)):
-        return [source]
+    if (data := _data_of(source)) is not None:
+        return [data]
+    if not isinstance(source, (str, os.PathLike)) and not isinstance(source, Iterable):
+        raise TypeError(f"source must be {SOURCE_KINDS}, not {type(source).__name__}")
     items = [source] if isinstance(source, (str, os.PathLike)) else list(source)
     found: list[Any] = []
     for item in items:
-        if isinstance(item, (bytes, bytearray, memoryview)):
-            found.append(item)
+        if (data := _data_of(item)) is not None:
+            found.append(data)
             continue
+        if not isinstance(item, (str, os.PathLike)):
+            raise TypeError(f"source must be {SOURCE_KINDS}; it holds a {type(item).__name__}")
         text = os.fspath(item)
         matches = sorted(glob.glob(text)) if glob.has_magic(text) else [text]
         if not matches:

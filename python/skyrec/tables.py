@@ -20,8 +20,8 @@ import sys
 import threading
 import time
 from collections.abc import Callable
-from typing import Any
 from pathlib import Path
+from typing import Any
 
 import _skyrec
 
@@ -295,7 +295,8 @@ def _check_code_tables(directory: str) -> None:
         os.stat(path)
     except OSError as e:
         if os.path.lexists(path):
-            raise ValueError(f"{shown_path(directory)}: io error: {os.strerror(e.errno or 0)} (os error {e.errno})") from None
+            text = f"io error: {os.strerror(e.errno or 0)} (os error {e.errno})"
+            raise ValueError(f"{shown_path(directory)}: {text}") from None
 
 
 def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *, table_dir: PathArg | None = None,
