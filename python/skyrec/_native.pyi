@@ -10,7 +10,7 @@ from typing import Any, TypedDict, final, type_check_only
 
 from typing_extensions import Buffer
 
-from _skyrec import BufrMessage, DecodedValue, TableSet
+from _skyrec import BufrMessage, DecodedValue, ElementDefinition, SequenceDefinition, TableSet
 
 # A path as the os module takes one.
 _Path = str | bytes | PathLike[str] | PathLike[bytes]
@@ -239,3 +239,10 @@ def dump_records(data: Buffer, start: int, message: BufrMessage, tables: TableSe
     choose the values. With fd None the records come back as bytes; else they
     are written to fd as they are made (OSError when that fails) and
     progress(share of the message done) is called after each part."""
+
+def state_of(obj: BufrMessage | DecodedValue | TableSet | ElementDefinition | SequenceDefinition,
+             /) -> tuple[str, tuple[Any, ...]]:
+    """The kind of `obj` and plain values that make it again (from_state)."""
+
+def from_state(kind: str, state: tuple[Any, ...], /) -> Any:
+    """The object that state_of gave (kind, state) for; ValueError or TypeError for a state it cannot have given."""

@@ -24,5 +24,7 @@ extern PyMethodDef dump_records_def;
 extern PyMethodDef decode_wide_def;
 extern PyMethodDef set_wide_threads_def;
 extern PyMethodDef wide_threads_def;
+extern PyMethodDef state_of_def;
+extern PyMethodDef from_state_def;
 
 }  // namespace skyrec::py

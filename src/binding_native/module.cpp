@@ -34,6 +34,8 @@ PyMethodDef* const kFunctions[] = {
     &decode_wide_def,
     &set_wide_threads_def,
     &wide_threads_def,
+    &state_of_def,
+    &from_state_def,
 };
 // clang-format on
 
