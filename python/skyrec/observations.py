@@ -91,7 +91,7 @@ def _data_of(item: Any) -> Any | None:
         return None
     if view.itemsize != 1:
         raise TypeError(f"source is a buffer of {view.format!r} items, not bytes; it must be {SOURCE_KINDS}")
-    return item
+    return view if isinstance(item, (bytes, bytearray, memoryview)) else view.cast("B")
 
 
 def _sources(source: Any) -> list[Any]:

@@ -18,7 +18,7 @@ from ..reader import NO_MEMORY, Decoded, found_messages
 from ..sources import Found
 from ..tables import TableSource, message_key
 from .options import add_command, add_file_options, table_source
-from .output import RecordWriter, typical_time
+from .output import CSV_QUOTING_TERMINATOR, RecordWriter, typical_time
 from .selection import Numbers, add_selection_options, header_where, numbers, value_keys
 from .session import Session
 from .stdout import GuardedOutput
@@ -64,7 +64,7 @@ def csv_quoted() -> bytes:
     for c in range(128):
         row = io.StringIO()
         try:
-            csv.writer(row, lineterminator="\n").writerow([f"a{chr(c)}b"])
+            csv.writer(row, lineterminator=CSV_QUOTING_TERMINATOR).writerow([f"a{chr(c)}b"])
         except csv.Error:
             continue
         if row.getvalue().startswith('"'):

@@ -112,6 +112,22 @@ def aligned_lines(rows: Sequence[Sequence[str]], indent: str = "") -> Iterable[s
     return (aligned.line(row) for row in rows)
 
 
+# The csv module quotes a field holding a character of its line terminator,
+# and only those: with "\r\n" a carriage return in a text is quoted too, so
+# that the rows read back (each row still ends in "\n", see _LineFeedRows).
+CSV_QUOTING_TERMINATOR = "\r\n"
+
+
+class _LineFeedRows:
+    """A stream that the csv module writes rows ending in "\r\n" to, each passed on ending in "\n"."""
+
+    def __init__(self, out: TextIO):
+        self.out = out
+
+    def write(self, row: str) -> None:
+        self.out.write(row[:-2] + "\n" if row.endswith(CSV_QUOTING_TERMINATOR) else row)
+
+
 class RecordWriter:
     """Records as JSON lines or as CSV rows under one header. In CSV, None is
     an empty cell, booleans are true and false, and lists are joined by spaces."""
@@ -119,7 +135,7 @@ class RecordWriter:
     def __init__(self, out: TextIO, fmt: str, fields: Sequence[str]):
         self.out = out
         self.fields = list(fields)
-        self.csv = csv.writer(out, lineterminator="\n") if fmt == "csv" else None
+        self.csv = csv.writer(_LineFeedRows(out), lineterminator=CSV_QUOTING_TERMINATOR) if fmt == "csv" else None
         if self.csv is not None:
             self.csv.writerow(self.fields)
 
