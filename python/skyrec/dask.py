@@ -107,7 +107,7 @@ def _table_spec(tables: TableSet | TableSource | None, table_dir: str | os.PathL
     if tables is not None:
         raise TypeError("skyrec.dask takes table_dir, definitions or wmo_csv (workers load tables themselves), "
                         "not loaded tables")
-    given = {name: os.path.abspath(os.fspath(value)) for name, value in
+    given = {name: os.path.abspath(os.fsdecode(value)) for name, value in
              (("table_dir", table_dir), ("definitions", definitions), ("wmo_csv", wmo_csv)) if value is not None}
     if len(given) > 1:
         raise TypeError(f"give at most one table source, not {' and '.join(given)}")
