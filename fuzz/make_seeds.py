@@ -24,9 +24,9 @@ from tablegen import Element, element_row, element_table_text, sequence_def_text
 NUMBER, TEXT, CODE, WIDE, EMPTY, EMPTY_TEXT, SCALED, FLAGS, TOO_WIDE, LONG_TEXT = range(63192, 63202)
 
 ELEMENTS = [
-    Element(NUMBER, "NUMBER", "K", scale=1, reference=-400, width=12),
-    Element(TEXT, "TEXT", "CCITT IA5", width=48),
-    Element(CODE, "CODE", "CODE TABLE", width=4),
+    Element(NUMBER, "NUMBER", "K", scale=1, reference=-400, width=12, abbreviation="fuzzNumber"),
+    Element(TEXT, "TEXT", "CCITT IA5", width=48, abbreviation="fuzzText"),
+    Element(CODE, "CODE", "CODE TABLE", width=4, abbreviation="fuzzCode"),
     Element(WIDE, "WIDE", "Numeric", width=64),
     Element(EMPTY, "EMPTY", "Numeric", width=0),
     Element(EMPTY_TEXT, "EMPTY TEXT", "CCITT IA5", width=0),
@@ -115,6 +115,18 @@ def scan_inputs(found: dict[str, bytes]) -> dict[str, bytes]:
         "markers": b"BUFR" * 64,
         "editions_mixed": found["edition3"] + b"\r\r\n" + one + found["edition2"],
     }
+
+
+def observation_inputs(found: dict[str, bytes]) -> dict[str, bytes]:
+    """Compressed messages, each with a last byte choosing ranks (2 bits a key) and a range (the top bit)."""
+    levels = BitWriter().text("STATION", 48).uint(0, 6).uint(3, 8).uint(0, 6)
+    for level in range(3):
+        levels.uint(2000 + level, 12).uint(2, 6).uint(0, 2).uint(3, 2).uint(level % 4, 4).uint(0, 6)
+    inputs = {"levels": build_message([TEXT, 102000, 31001, NUMBER, CODE], levels.to_bytes(), subsets=2,
+                                      compressed=True)}
+    inputs.update({name: found[name] for name in found if name.endswith("_compressed") or name == "many_subsets"})
+    return {f"{name}_{control:02x}": data + bytes([control]) for name, data in inputs.items()
+            for control in (0x00, 0x06, 0x81, 0xe4)}
 
 
 def pairs(codes: list[int]) -> bytes:
@@ -214,6 +226,7 @@ def main(out: Path) -> None:
     found = messages()
     write_all(out, "decode", found)
     write_all(out, "frame", found)
+    write_all(out, "observations", observation_inputs(found))
     write_all(out, "scan", scan_inputs(found))
     write_all(out, "cursor", scan_inputs(found))
     write_all(out, "expand", expand_inputs())

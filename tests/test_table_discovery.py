@@ -111,8 +111,11 @@ def test_an_imported_package_is_found_where_it_was_imported_from(isolated, tmp_p
 
 def test_environment_variable_lists_several_roots(isolated, tmp_path):
     second = make_root(tmp_path / "second")
-    isolated.setenv(ENV, f"{tmp_path / 'missing'}:{tmp_path}:{second}")  # tmp_path itself has no bufr/tables
+    isolated.setenv(ENV, f"{tmp_path}:{second}")  # tmp_path itself has no bufr/tables
     assert find_definitions_root() == str(second)
+    isolated.setenv(ENV, f"{tmp_path / 'missing'}:{second}")  # a broken part is told, not passed over
+    with pytest.raises(TablesNotFound, match="missing, which cannot be read"):
+        find_tables()
 
 
 def test_nothing_found_says_what_to_do(isolated, tmp_path):

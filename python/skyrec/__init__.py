@@ -15,6 +15,7 @@ import typing as _typing
 import _skyrec
 from _skyrec import *  # noqa: F403
 
+from . import pickling as _pickling  # noqa: F401  (registers _skyrec's classes with copyreg)
 from .errors import DecodeError, MessageError
 from .reader import Decoded, read_messages
 from .tables import TablesNotFound, TableSource, find_definitions_root, find_tables

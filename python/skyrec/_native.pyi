@@ -5,11 +5,15 @@ released; their results are _skyrec's own classes.
 """
 
 from collections.abc import Callable, Sequence
+from os import PathLike
 from typing import Any, TypedDict, final, type_check_only
 
 from typing_extensions import Buffer
 
-from _skyrec import BufrMessage, DecodedValue, TableSet
+from _skyrec import BufrMessage, DecodedValue, ElementDefinition, SequenceDefinition, TableSet
+
+# A path as the os module takes one.
+_Path = str | bytes | PathLike[str] | PathLike[bytes]
 
 @final
 class OwnedBuffer:
@@ -69,20 +73,20 @@ def decode_subsets(data: Buffer, start: int, message: BufrMessage,
 def decode_columns(data: Buffer, start: int, message: BufrMessage, tables: TableSet) -> NativeColumns:
     """The values of the message framed at `start`, as columns."""
 
-def table_directories(root: str, message: BufrMessage) -> tuple[str, str | None, str | None]:
+def table_directories(root: _Path, message: BufrMessage) -> tuple[str, str | None, str | None]:
     """Where a definitions root keeps the tables of `message`: the master
     directory as named, where it leads (None when nowhere), and the local
     directory (None when the message declares no local tables)."""
 
-def definitions_tables(root: str, message: BufrMessage) -> TableSet:
+def definitions_tables(root: _Path | Sequence[_Path], message: BufrMessage) -> TableSet:
     """TableSet.from_definitions, its errors raised as DecodeError whose
     `where` names the table file they are about."""
 
-def eccodes_tables(path: str) -> TableSet:
-    """TableSet.from_eccodes, blanks around numeric fields ignored as ecCodes
-    ignores them."""
+def directory_tables(path: _Path) -> TableSet:
+    """TableSet.from_eccodes, for any file-system path, blanks around numeric
+    fields ignored as ecCodes ignores them."""
 
-def resolve_table_dir(path: str) -> str:
+def resolve_table_dir(path: _Path) -> str:
     """The directory that a table directory's name leads to through alias
     files (each naming a sibling); ValueError when there is none."""
 
@@ -138,7 +142,8 @@ class BlockColumns(ValueColumns):
     rows: bytearray  # values per message, uint64 items
     errors: list[tuple[int, int, str, str]]  # (piece, position, reason, where)
 
-def decode_block(pieces: Sequence[_Piece], columns: Sequence[str] | None = None) -> BlockColumns:
+def decode_block(pieces: Sequence[_Piece], columns: Sequence[str] | None = None,
+                 memory_limit: int | None = None) -> BlockColumns:
     """The messages of every piece decoded into one set of columns, each an
     OwnedBuffer of fixed-size items (code columns 1, 2 or 4 bytes an item, as
     pandas keeps codes for that many categories), with the category lists
@@ -216,7 +221,7 @@ def tables_from_texts(data: bytes, layers: Sequence[Sequence[Any]]) -> TableSet:
     name, start, end), ...]), a span being (start, end); later layers replace
     the entries of earlier ones, as local tables replace the master's."""
 
-def tables_from_wmo_csv(directory: str) -> TableSet:
+def tables_from_wmo_csv(directory: _Path) -> TableSet:
     """WMO's BUFR4 CSV tables with their code and flag tables; ValueError
     when the directory holds no Table B or no Table D file."""
 
@@ -235,3 +240,10 @@ def dump_records(data: Buffer, start: int, message: BufrMessage, tables: TableSe
     choose the values. With fd None the records come back as bytes; else they
     are written to fd as they are made (OSError when that fails) and
     progress(share of the message done) is called after each part."""
+
+def state_of(obj: BufrMessage | DecodedValue | TableSet | ElementDefinition | SequenceDefinition,
+             /) -> tuple[str, tuple[Any, ...]]:
+    """The kind of `obj` and plain values that make it again (from_state)."""
+
+def from_state(kind: str, state: tuple[Any, ...], /) -> Any:
+    """The object that state_of gave (kind, state) for; ValueError or TypeError for a state it cannot have given."""

@@ -125,12 +125,26 @@ def _one_file(pd: Any, file: str, count: int) -> pd.Categorical:
     return categorical(pd, np.zeros(count, np.int8), [file])
 
 
+def check_span(start: Any, end: Any) -> None:
+    """start and end as offsets into a source: ints, start at least 0, end None or past start."""
+    for name, value in (("start", start), ("end", end)):
+        if value is None and name == "end":
+            continue
+        if not isinstance(value, (int, np.integer)) or isinstance(value, bool):
+            raise TypeError(f"{name} must be an int offset, not {type(value).__name__}")
+        if value < 0:
+            raise ValueError(f"{name} must be an offset of 0 or more, not {value}")
+    if end is not None and end < start:
+        raise ValueError(f"end ({end}) must not come before start ({start})")
+
+
 def read_headers(source: Source, *, start: int = 0, end: int | None = None, first_index: int = 0,
                  file: str | None = None) -> pd.DataFrame:
     """The headers of the messages of `source` (a path or bytes-like) whose
     "BUFR" lies in [start, end), without decoding any: a DataFrame with one
     row per message found, bad ones included (their `error` says why). With
     `file`, a first column names where the rows come from."""
+    check_span(start, end)
     if isinstance(source, (str, os.PathLike)):
         return headers_frame(file_headers(source, start, end), first_index, file)
     span = source_span(source, start, end)
@@ -366,7 +380,7 @@ def errors_frame(errors: Iterable[ErrorRow], with_file: bool) -> pd.DataFrame:
 
 def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = None, *,
                 with_file: bool = True, columns: Iterable[str] | None = None,
-                warn: bool = True) -> tuple[pd.DataFrame, pd.DataFrame]:
+                warn: bool = True, memory_limit: int | None = None) -> tuple[pd.DataFrame, pd.DataFrame]:
     """The values and errors DataFrames of several pieces, in order (see
     read_block); what one partition of skyrec.dask.read_bufr computes. The
     pieces are decoded together, into one set of columns. `warn`: see
@@ -375,7 +389,7 @@ def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = N
     files = Categories()
     prepared = [prepare_piece(piece, tables, filter) for piece in pieces]
     block = _native.decode_block([(p.data, files.code(p.label), p.offsets, p.messages, p.tables, p.base)
-                                  for p in prepared], names)
+                                  for p in prepared], names, memory_limit)
     for k, i, reason, where in block["errors"]:
         p = prepared[k]
         p.errors.append((p.label, p.messages[i], p.offsets[i], tables.explain(p.keys[i], reason), where))
@@ -410,7 +424,8 @@ def read_block(source: Source, *, tables: TableSet | TableSource | None = None,
                table_dir: str | os.PathLike[str] | None = None, definitions: str | os.PathLike[str] | None = None,
                wmo_csv: str | os.PathLike[str] | None = None, start: int = 0, end: int | None = None,
                first_index: int = 0, offsets: Iterable[int] | None = None, indices: Iterable[int] | None = None,
-               filter: Filter = None, columns: Iterable[str] | None = None) -> tuple[pd.DataFrame, pd.DataFrame]:
+               filter: Filter = None, columns: Iterable[str] | None = None,
+               memory_limit: int | None = None) -> tuple[pd.DataFrame, pd.DataFrame]:
     """Decodes the messages of `source` (a path or bytes-like) whose "BUFR" lies in
     [start, end) and returns two DataFrames: the values, one row per value
     (columns message, offset, subset, descriptor, name, unit, value, raw,
@@ -426,7 +441,11 @@ def read_block(source: Source, *, tables: TableSet | TableSource | None = None,
 
     `columns` (a name or several, of those above) makes the values frame
     hold only those, in the order above: the others are never made, which
-    spares most of the time and memory of a frame of numbers alone."""
+    spares most of the time and memory of a frame of numbers alone.
+
+    `memory_limit` bounds the bytes of the values' columns (4 GiB when None):
+    a message that would take them past it is left out, its error saying so."""
+    check_span(start, end)
     source_tables = find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
     if is_many(source):
         if start or end is not None or first_index or offsets is not None or indices is not None:
@@ -434,7 +453,7 @@ def read_block(source: Source, *, tables: TableSet | TableSource | None = None,
                              "names several (a directory, a glob or a list)")
         # Several files: the frames say which file each row comes from.
         pieces = [Piece(path) for path in expand_sources(source)]
-        return read_pieces(pieces, source_tables, filter, columns=columns)
+        return read_pieces(pieces, source_tables, filter, columns=columns, memory_limit=memory_limit)
     piece = Piece(source, start, end, first_index, None if offsets is None else tuple(int(o) for o in offsets),
                   None if indices is None else tuple(int(i) for i in indices))
-    return read_pieces([piece], source_tables, filter, with_file=False, columns=columns)
+    return read_pieces([piece], source_tables, filter, with_file=False, columns=columns, memory_limit=memory_limit)

@@ -91,7 +91,7 @@ def _table_spec(tables: TableSet | TableSource | None, table_dir: str | os.PathL
     if tables is not None:
         raise TypeError("skyrec.dask takes table_dir, definitions or wmo_csv (workers load tables themselves), "
                         "not loaded tables")
-    given = {name: os.path.abspath(os.fspath(value)) for name, value in
+    given = {name: os.path.abspath(os.fsdecode(value)) for name, value in
              (("table_dir", table_dir), ("definitions", definitions), ("wmo_csv", wmo_csv)) if value is not None}
     if len(given) > 1:
         raise TypeError(f"give at most one table source, not {' and '.join(given)}")
@@ -271,6 +271,15 @@ def _header_partition(pieces: list[Piece], header_types: dict[str, Any]) -> pd.D
     return _conformed(frame, header_types)
 
 
+def _check_sizes(**sizes: Any) -> None:
+    """Byte counts given by keyword: a positive int, or None."""
+    for name, value in sizes.items():
+        if value is not None and (not isinstance(value, int) or isinstance(value, bool)):
+            raise TypeError(f"{name} must be an int of bytes or None, not {type(value).__name__}")
+        if value is not None and value < 1:
+            raise ValueError(f"{name} must be a positive number of bytes or None, not {value}")
+
+
 def read_headers(paths: Paths, *, blocksize: int | None = HEADER_BLOCKSIZE) -> dd.DataFrame:
     """The headers of every message of `paths` (a path, a glob or a list of
     them), nothing decoded: one row per message with file, message (its
@@ -279,6 +288,7 @@ def read_headers(paths: Paths, *, blocksize: int | None = HEADER_BLOCKSIZE) -> d
     master_version, local_version, time (NaT when not a date), subsets,
     observed, compressed and error (why a message could not be framed).
     Whole files, gathered into partitions of about blocksize bytes."""
+    _check_sizes(blocksize=blocksize)
     files = expand_paths(paths)
     partitions = _partitions([(Piece(path), os.path.getsize(path), 0) for path in files], blocksize)
     empty = blocks.headers_frame(_native.message_headers(b""), file="")
@@ -314,10 +324,13 @@ def read_bufr(paths: Paths | None = None, *, headers: pd.DataFrame | None = None
     definitions or wmo_csv, or found by each worker. `columns` (a name or
     several of the values frame's) makes each partition decode only those,
     as skyrec.blocks.read_block does."""
+    _check_sizes(blocksize=blocksize, partition_memory=partition_memory)
     spec = _table_spec(tables, table_dir, definitions, wmo_csv)
     names = blocks.chosen_columns(columns)
     if (paths is None) == (headers is None):
         raise TypeError("give either paths or headers")
+    if headers is not None and not isinstance(headers, pandas().DataFrame):
+        raise TypeError(f"headers must be a pandas DataFrame of read_headers' rows, not {type(headers).__name__}")
     if paths is None:
         pieces = _header_pieces(headers, blocksize, partition_memory)
     else:
@@ -369,6 +382,7 @@ def read_observations(source: Paths | bytes, columns: list[str] | str, *, filter
     workers (no lambdas there). Messages that cannot be read are left out:
     read_bufr's errors frame lists them. A key whose values are texts is
     float64 in the meta, which no rows can tell before they are read."""
+    _check_sizes(blocksize=blocksize, partition_memory=partition_memory)
     query = observations.make_query(columns, filters, required_columns)
     spec = _table_spec(tables, table_dir, definitions, wmo_csv)
     if isinstance(source, (bytes, bytearray, memoryview)):

@@ -20,6 +20,8 @@ __all__ = ["FRAME_COLUMNS", "columns_frame", "message_dataframe", "read_by_messa
 
 def message_dataframe(columns: Columns, message_index: int = 0) -> pd.DataFrame:
     """One message's values as a DataFrame."""
+    if not isinstance(columns, Columns):
+        raise TypeError(f"columns must be the Columns of a message, not {type(columns).__name__}")
     return columns_frame([(message_index, columns)])
 
 

@@ -50,6 +50,7 @@ from .errors import MessageError, message_error
 from .known_keys import plain_key, table_keys, unknown_key_text
 from .optional import pandas
 from .paths import expand_sources
+from .ranks import check_rank
 from .tables import ENVIRONMENT_VARIABLE, TableSource, find_tables
 
 if TYPE_CHECKING:
@@ -203,6 +204,8 @@ def make_query(columns: Sequence[str] | str, filters: Mapping[str, Filter] | Non
     else:
         required = [_check_key(k) for k in required_columns]
     asked = list(dict.fromkeys([*columns, *filters, *required]))
+    for key in asked:
+        check_rank(key)
     header_keys = [k for k in asked if k in HEADER_ONLY]
     data_keys: dict[str, None] = {}
     for key in asked:
@@ -235,7 +238,7 @@ def cached_tables(tables: Any = None, table_dir: str | os.PathLike[str] | None =
     while the table files are unchanged."""
     if tables is not None:
         return find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
-    given = [(name, os.path.abspath(os.fspath(value))) for name, value in
+    given = [(name, os.path.abspath(os.fsdecode(value))) for name, value in
              (("table_dir", table_dir), ("definitions", definitions), ("wmo_csv", wmo_csv)) if value is not None]
     if len(given) == 1 and given[0][0] != "definitions":
         key: tuple[Any, ...] = (*given[0], _changed(given[0][1], ("element.table", "sequence.def")))

@@ -5,11 +5,13 @@ the argument and the path, so a wrong one is found without guessing."""
 from __future__ import annotations
 
 import glob
+import io
 import os
 from collections.abc import Iterable
 from typing import Any
 
 BUFFERS = (bytes, bytearray, memoryview)
+SOURCE_KINDS = "a path, a directory, a glob, bytes-like data, a binary stream or a list of them"
 
 
 def is_many(source: Any) -> bool:
@@ -34,21 +36,45 @@ def directory_files(path: str, argument: str) -> list[str]:
     return files
 
 
+def data_of(item: Any, argument: str = "source") -> Any | None:
+    """What `item` holds when it is data rather than paths: a buffer of
+    bytes (a NumPy uint8 array and array('B') too) or a binary stream's
+    bytes; None for a path or a list."""
+    if isinstance(item, BUFFERS):
+        return item
+    if isinstance(item, (str, os.PathLike)):
+        return None
+    if isinstance(item, io.TextIOBase):
+        raise TypeError(f"{argument} is a text stream: BUFR is binary (open the file with 'rb')")
+    if hasattr(item, "read"):
+        return item.read()
+    try:
+        view = memoryview(item)
+    except TypeError:
+        return None
+    if view.itemsize != 1:
+        raise TypeError(f"{argument} is a buffer of {view.format!r} items, not bytes; it must be {SOURCE_KINDS}")
+    return view.cast("B")
+
+
 def expand_sources(source: Any, argument: str = "source") -> list[Any]:
-    """The files (and bytes, as they are) that `source` names: a path, a
-    directory, a glob or a list of them, in the order given, each glob's
-    matches and each directory's files sorted; a file named twice is read
-    twice. A path that names nothing is a FileNotFoundError naming it."""
-    if isinstance(source, BUFFERS):
-        return [source]
+    """The files (and data, as they are) that `source` names: a path, a
+    directory, a glob, bytes-like data, a binary stream or a list of them, in
+    the order given, each glob's matches and each directory's files sorted; a
+    file named twice is read twice. A path that names nothing is a
+    FileNotFoundError naming it."""
+    if (data := data_of(source, argument)) is not None:
+        return [data]
+    if not isinstance(source, (str, os.PathLike, Iterable)):
+        raise TypeError(f"{argument} must be {SOURCE_KINDS}, not {type(source).__name__}")
     items: Iterable[Any] = [source] if isinstance(source, (str, os.PathLike)) else source
     found: list[Any] = []
     for item in items:
-        if isinstance(item, BUFFERS):
-            found.append(item)
+        if (data := data_of(item, argument)) is not None:
+            found.append(data)
             continue
         if not isinstance(item, (str, os.PathLike)):
-            raise TypeError(f"{argument} takes paths, globs, directories or bytes, not {type(item).__name__}")
+            raise TypeError(f"{argument} must be {SOURCE_KINDS}; it holds a {type(item).__name__}")
         text = os.fspath(item)
         if not isinstance(text, str):
             raise TypeError(f"{argument}: a path must be str or os.PathLike, not {type(item).__name__}")

@@ -21,6 +21,7 @@ import threading
 import time
 from collections.abc import Callable
 from pathlib import Path
+from typing import Any
 
 import _skyrec
 
@@ -38,6 +39,8 @@ PACKAGE_NAMES = ("eccodeslib", "eccodes", "ecmwflibs", "gribapi")
 PACKAGE_SUBPATHS = (("share", "eccodes", "definitions"), ("definitions",))
 
 
+# A file-system path, as the os module takes one.
+PathArg = str | bytes | os.PathLike[str] | os.PathLike[bytes]
 # (master table, master version, local version, centre, sub-centre)
 TableKey = tuple[int, int, int, int, int]
 
@@ -75,6 +78,23 @@ def environment_roots() -> list[Path]:
     return [Path(part) for part in value.split(os.pathsep) if part]
 
 
+def environment_search() -> list[str]:
+    """The definitions roots that $ECCODES_DEFINITION_PATH lists, in order:
+    each table file is taken from the first that has it, as ecCodes reads
+    the variable (an overlay of local tables before a full tree). A part
+    that is missing or cannot be read is an error, not passed over."""
+    roots = []
+    for part in environment_roots():
+        try:
+            os.listdir(part)
+        except OSError as e:
+            raise TablesNotFound(f"{ENVIRONMENT_VARIABLE} names {shown_path(str(part))}, which cannot be read: "
+                                 f"{e.strerror}") from None
+        if is_definitions_root(part):
+            roots.append(str(part))
+    return roots
+
+
 def not_found_text() -> str:
     install = "apt-get install libeccodes-data" if sys.platform.startswith("linux") else "install ecCodes"
     return ("no BUFR tables found: pass tables, table_dir, definitions or wmo_csv (skyrec: --tables, "
@@ -85,7 +105,7 @@ def not_found_text() -> str:
 def find_definitions_root() -> str:
     """The first ecCodes definitions tree found: $ECCODES_DEFINITION_PATH's,
     an installed ecCodes package's, sys.prefix's, then the system's."""
-    for candidate in environment_roots() + package_roots() + prefix_roots() + [Path(p) for p in SYSTEM_ROOTS]:
+    for candidate in [*map(Path, environment_search()), *package_roots(), *prefix_roots(), *map(Path, SYSTEM_ROOTS)]:
         if is_definitions_root(candidate):
             return str(candidate)
     if bundle.available():
@@ -147,14 +167,17 @@ class TableSource:
     again. `wmo_version` is the master version of fixed WMO CSV tables."""
 
     def __init__(self, *, fixed: _skyrec.TableSet | None = None, root: str | None = None, bundled: bool = False,
-                 origin: str = "", wmo_version: int | None = None):
+                 origin: str = "", wmo_version: int | None = None, overlaid: tuple[str, ...] = ()):
         if (fixed is not None) + (root is not None) + bundled != 1:
             raise ValueError("a table source has either fixed tables, a definitions root or the bundled tables")
         self._fixed = fixed
         self.root = root
+        # Roots searched file by file in this order (root among them), as ecCodes' definition path.
+        self.roots = overlaid or ((root,) if root is not None else ())
         self.bundled = bundled
         self.wmo_version = wmo_version
-        self.origin = origin or (f"definitions root {root}" if root else
+        self.origin = origin or (f"definitions roots {shown_path(os.pathsep.join(self.roots))}" if len(self.roots) > 1
+                                 else f"definitions root {shown_path(root)}" if root else
                                  f"tables bundled with skyrec ({bundle.PATH})" if bundled else "given tables")
         self._loaded: dict[TableKey, _skyrec.TableSet | DecodeError] = {}
         self._retry_at: dict[TableKey, float] = {}  # loads that are not kept for good
@@ -184,7 +207,7 @@ class TableSource:
         try:
             found = self._load_tables(message)
         except DecodeError as e:
-            where = self.root if self.root is not None else bundle.PATH
+            where = shown_path(self.root) if self.root is not None else bundle.PATH
             found = decode_error(f"{e.reason} (tables {key_text(key)} under {where})", e.where)
         self._loaded[key] = found
         if isinstance(found, DecodeError) or self._files_state(message) != before:
@@ -194,11 +217,12 @@ class TableSource:
         return found
 
     def _files_state(self, message: _skyrec.BufrMessage) -> tuple[tuple[str, int, int], ...]:
-        return _table_files_state(self.root, message) if self.root is not None else ()
+        return tuple(state for root in self.roots for state in _table_files_state(root, message))
 
     def _load_tables(self, message: _skyrec.BufrMessage) -> _skyrec.TableSet:
         if self.root is not None:
-            return _native.definitions_tables(self.root, message)  # its errors name the file
+            # Its errors name the file.
+            return _native.definitions_tables(self.root if len(self.roots) == 1 else list(self.roots), message)
         try:
             return bundle.for_message(message)
         except (ValueError, OSError) as e:  # the bundled texts, parsed as table files are
@@ -207,7 +231,7 @@ class TableSource:
     def has_local_tables(self, key: TableKey) -> bool:
         """Whether this source holds the local tables that the message_key `key` names."""
         if self.root is not None:
-            return os.path.isdir(os.path.join(self.root, "bufr", "tables", _local_path(key)))
+            return any(os.path.isdir(os.path.join(root, "bufr", "tables", _local_path(key))) for root in self.roots)
         return self.bundled and bundle.has(bundle.local_key(*key))
 
     def explain(self, key: TableKey, error: str) -> str:
@@ -247,18 +271,27 @@ class TableSource:
         return f"TableSource({self.origin})"
 
 
+def shown_path(path: str) -> str:
+    """A path fit to print: bytes of its name that are not UTF-8 shown as U+FFFD."""
+    return path.encode("utf-8", "surrogateescape").decode("utf-8", "replace")
+
+
 def _named(path: str, load: Callable[[str], _skyrec.TableSet]) -> _skyrec.TableSet:
     """load(path), its errors naming the directory they are about."""
     try:
         return load(path)
     except (ValueError, OSError) as e:
-        if path in str(e):
+        if shown_path(path) in str(e):
             raise
-        raise type(e)(f"{path}: {e}") from None
+        raise (OSError if isinstance(e, OSError) else ValueError)(f"{shown_path(path)}: {e}") from None
 
 
-def _checked_path(path: str | os.PathLike[str]) -> str:
-    text = os.fspath(path)
+def _checked_path(name: str, path: Any) -> str:
+    """A file-system path given as `name`, as os.fsdecode gives it (a name
+    that is not UTF-8 keeps its bytes)."""
+    if not isinstance(path, (str, bytes, os.PathLike)):
+        raise TypeError(f"{name} must be a path (str, bytes or os.PathLike), not {type(path).__name__}")
+    text = os.fsdecode(path)
     if "\0" in text:
         raise ValueError("embedded null byte in path")
     return text
@@ -273,7 +306,8 @@ def _check_code_tables(directory: str) -> None:
         os.stat(path)
     except OSError as e:
         if os.path.lexists(path):
-            raise ValueError(f"{directory}: io error: {os.strerror(e.errno or 0)} (os error {e.errno})") from None
+            text = f"io error: {os.strerror(e.errno or 0)} (os error {e.errno})"
+            raise ValueError(f"{shown_path(directory)}: {text}") from None
 
 
 TABLE_DIR_FILES = ("element.table", "sequence.def")
@@ -285,18 +319,17 @@ def _check_table_dir(path: str) -> None:
     if not os.path.isdir(path):
         return  # the loader's own error names it (or it is an alias file)
     if is_definitions_root(path):
-        raise ValueError(f"{path} is an ecCodes definitions root, not a table directory: pass it as definitions= "
-                         f"(skyrec: --definitions), or one table directory such as {path}/bufr/tables/0/wmo/39")
+        shown = shown_path(path)
+        raise ValueError(f"{shown} is an ecCodes definitions root, not a table directory: pass it as definitions= "
+                         f"(skyrec: --definitions), or one table directory such as {shown}/bufr/tables/0/wmo/39")
     for name in TABLE_DIR_FILES:
         if not os.path.exists(os.path.join(path, name)):
-            raise ValueError(f"{path}: no {name} in it (an ecCodes table directory holds "
+            raise ValueError(f"{shown_path(path)}: no {name} in it (an ecCodes table directory holds "
                              f"{' and '.join(TABLE_DIR_FILES)}, and codetables for the meanings)")
 
 
-def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *,
-                table_dir: str | os.PathLike[str] | None = None,
-                definitions: str | os.PathLike[str] | None = None,
-                wmo_csv: str | os.PathLike[str] | None = None) -> TableSource:
+def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *, table_dir: PathArg | None = None,
+                definitions: PathArg | None = None, wmo_csv: PathArg | None = None) -> TableSource:
     """Where the tables come from. At most one source may be given; a given
     one wins: a loaded TableSet or TableSource, an ecCodes table directory,
     a definitions root or a directory of WMO BUFR4 CSV tables. Without one,
@@ -317,22 +350,24 @@ def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *,
     if tables is not None:
         raise TypeError(f"tables must be a TableSet or TableSource, not {type(tables).__name__}")
     if table_dir is not None:
-        path = _checked_path(table_dir)
+        path = _checked_path("table_dir", table_dir)
         _check_table_dir(path)
-        fixed = _named(path, _native.eccodes_tables)
+        fixed = _named(path, _native.directory_tables)
         _check_code_tables(path)
-        return TableSource(fixed=fixed, origin=f"table directory {path}")
+        return TableSource(fixed=fixed, origin=f"table directory {shown_path(path)}")
     if wmo_csv is not None:
-        path = _checked_path(wmo_csv)
-        return TableSource(fixed=_named(path, _native.tables_from_wmo_csv), origin=f"WMO CSV tables {path}",
-                           wmo_version=WMO_CSV_VERSION)
+        path = _checked_path("wmo_csv", wmo_csv)
+        return TableSource(fixed=_named(path, _native.tables_from_wmo_csv),
+                           origin=f"WMO CSV tables {shown_path(path)}", wmo_version=WMO_CSV_VERSION)
     if definitions is not None:
-        root = _checked_path(definitions)
+        root = _checked_path("definitions", definitions)
         if not is_definitions_root(root):
-            raise TablesNotFound(f"{root} is not an ecCodes definitions root (it has no bufr/tables)")
+            raise TablesNotFound(f"{shown_path(root)} is not an ecCodes definitions root (it has no bufr/tables)")
         return TableSource(root=root)
+    search = environment_search()  # a broken part is an error, whatever else there is
     try:
-        return TableSource(root=find_definitions_root())
+        root = find_definitions_root()
+        return TableSource(root=root, overlaid=tuple(search) if root in search and len(search) > 1 else ())
     except TablesNotFound:
         if not bundle.available():
             raise

@@ -6,7 +6,8 @@ from __future__ import annotations
 
 from collections.abc import Callable
 from dataclasses import dataclass, field
-from typing import TYPE_CHECKING
+from functools import partial
+from typing import TYPE_CHECKING, Any
 
 from .optional import needs
 
@@ -99,3 +100,19 @@ class Wide:
 
     def __repr__(self) -> str:
         return f"Wide(subsets={self.subset_count}, columns={self.column_count})"
+
+    def __reduce__(self) -> tuple[Any, tuple[Any, ...]]:
+        # What makes the details later holds the message's bytes: they travel made.
+        return _rebuilt, (self.values, self.descriptor, self.rank, self.scale, self.names, self.units, self.keys,
+                          self.texts, self.details())
+
+
+def _given(details: Details) -> Details:
+    return details
+
+
+def _rebuilt(values: np.ndarray, descriptor: np.ndarray, rank: np.ndarray, scale: np.ndarray | None,
+             names: tuple[str, ...], units: tuple[str, ...], keys: tuple[str | None, ...], texts: dict[int, np.ndarray],
+             details: Details) -> Wide:
+    return Wide(values=values, descriptor=descriptor, rank=rank, scale=scale, names=names, units=units, keys=keys,
+                texts=texts, details_source=partial(_given, details), details_made=details)

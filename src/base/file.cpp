@@ -39,22 +39,29 @@ Result<std::size_t> read_some(const FileDescriptor& file, std::uint8_t* buffer, 
     }
 }
 
-Result<std::vector<std::uint8_t>> read_to_end(const FileDescriptor& file) {
+Result<std::vector<std::uint8_t>> read_to_end(const FileDescriptor& file, std::size_t most, std::string_view what) {
     struct stat st{};
     if (::fstat(file.get(), &st) != 0) return BufrError::io(system_error_text(errno));
+    const auto too_long = [&] {
+        return BufrError::io("longer than " + std::to_string(most) + " bytes, the most read of " + std::string(what));
+    };
 
     // The size is a hint only: files may grow, shrink, or report no size.
     const bool regular = S_ISREG(st.st_mode);
+    if (regular && st.st_size > 0 && static_cast<std::uint64_t>(st.st_size) > most) return too_long();
+    const std::size_t cap = regular ? most : std::min(most, kStreamReadLimit);
     std::size_t capacity = regular && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 1 << 16;
-    std::vector<std::uint8_t> bytes(capacity);
+    std::vector<std::uint8_t> bytes(std::min(capacity, cap == SIZE_MAX ? cap : cap + 1));
     std::size_t used = 0;
     for (;;) {
         if (!regular && used > kStreamReadLimit) {
             return BufrError::io("not a regular file and longer than " + std::to_string(kStreamReadLimit) +
                                  " bytes, the most read whole");
         }
+        if (used > most) return too_long();
         if (used == bytes.size()) {
-            bytes.resize(regular ? bytes.size() * 2 : std::min(bytes.size() * 2, kStreamReadLimit + 1));
+            const std::size_t doubled = bytes.size() * 2;
+            bytes.resize(cap == SIZE_MAX ? doubled : std::min(doubled, cap + 1));
         }
         auto n = read_some(file, bytes.data() + used, bytes.size() - used);
         if (!n) return std::move(n).error();

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -39,8 +40,11 @@ Result<std::size_t> read_some(const FileDescriptor& file, std::uint8_t* buffer, 
 inline constexpr std::size_t kStreamReadLimit = std::size_t{1} << 28;
 
 // The bytes of an open file from where it stands to its end, or an Io
-// error; a file that is not a regular file fails past kStreamReadLimit.
-Result<std::vector<std::uint8_t>> read_to_end(const FileDescriptor& file);
+// error; a file that is not a regular file fails past kStreamReadLimit, and
+// any file past `most` bytes (said to be the most of `what`), before it takes
+// that memory.
+Result<std::vector<std::uint8_t>> read_to_end(const FileDescriptor& file, std::size_t most = SIZE_MAX,
+                                              std::string_view what = "a file");
 
 // The file's bytes, or an Io error carrying the system's text.
 Result<std::vector<std::uint8_t>> read_file_bytes(const std::string& path);

@@ -75,6 +75,12 @@ inline constexpr std::uint64_t kMaxBlockValuesPerByte = kPerInputByte.values;
 // "decoded block") exceeded `bound` `units` for `bytes` bytes of input.
 BufrError limit_error(std::string_view what, std::uint64_t bound, std::string_view units, std::uint64_t bytes);
 
+// The bytes that one call decoding a block into columns may take for them
+// unless the caller gives another bound: a message that would take the block
+// past it is left out with its reason (the work bounds alone allow some 66
+// GB for a legal 16 MB message, past what one machine has).
+inline constexpr std::uint64_t kDefaultBlockMemory = std::uint64_t{4} << 30;
+
 // The error of one message among many whose decode ran out of memory: that
 // message fails, the others still come.
 BufrError memory_error();

@@ -28,8 +28,16 @@ public:
     static std::optional<HeldBuffer> of(PyObject* obj, const char* name) {
         HeldBuffer held;
         if (PyObject_GetBuffer(obj, &held.view_, PyBUF_SIMPLE) != 0) {
-            PyErr_Format(PyExc_TypeError, "argument '%s' must be a bytes-like object, not %.200s", name,
-                         Py_TYPE(obj)->tp_name);
+            // A strided view is a buffer still, but not one run of bytes.
+            if (PyMemoryView_Check(obj) && !PyBuffer_IsContiguous(PyMemoryView_GET_BUFFER(obj), 'C')) {
+                PyErr_Format(PyExc_TypeError,
+                             "argument '%s' must be a contiguous bytes-like object; this memoryview is strided "
+                             "(pass bytes(view))",
+                             name);
+            } else {
+                PyErr_Format(PyExc_TypeError, "argument '%s' must be a bytes-like object, not %.200s", name,
+                             Py_TYPE(obj)->tp_name);
+            }
             return std::nullopt;
         }
         held.held_ = true;

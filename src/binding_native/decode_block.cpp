@@ -10,7 +10,9 @@
 // fails adds no rows and is listed in "errors" as (piece, position in its
 // offsets, reason); "rows" holds each message's number of values, piece after
 // piece. `columns` names the arrays to make (see arrays_arg): the others are
-// left out of the dict, and cost nothing.
+// left out of the dict, and cost nothing. `memory_limit` bounds the bytes of
+// the columns (kDefaultBlockMemory when None): a message that would pass it
+// is left out with its reason.
 #include <new>
 #include <string>
 #include <vector>
@@ -40,9 +42,10 @@ struct Block {
     std::vector<PieceFailure> errors;
 };
 
-Block decode_all(const std::vector<Piece>& pieces, ArraySet arrays) {
+Block decode_all(const std::vector<Piece>& pieces, ArraySet arrays, std::uint64_t memory_limit) {
     Block block;
     BlockBuilder builder(arrays);
+    builder.set_memory_limit(memory_limit);
     block.errors = for_each_message(
         pieces,
         [&](const BufrMessage& message, const TableSet& tables, ByteView section4, std::size_t length,
@@ -54,6 +57,18 @@ Block decode_all(const std::vector<Piece>& pieces, ArraySet arrays) {
         block.rows);
     block.columns = builder.take(/*narrowed=*/true);
     return block;
+}
+
+// A positive int of bytes.
+bool memory_limit_arg(PyObject* obj, std::uint64_t* out) {
+    const unsigned long long bytes = PyLong_Check(obj) ? PyLong_AsUnsignedLongLong(obj) : 0;
+    if (!PyLong_Check(obj) || PyErr_Occurred() || bytes == 0) {
+        PyErr_Clear();
+        PyErr_Format(PyExc_ValueError, "memory_limit must be a positive int of bytes, not %R", obj);
+        return false;
+    }
+    *out = bytes;
+    return true;
 }
 
 PyObject* block_dict(Block& block) {
@@ -72,12 +87,15 @@ PyObject* block_dict(Block& block) {
 }
 
 PyObject* decode_block(PyObject*, PyObject* args, PyObject* kwargs) {
-    static const char* const names[] = {"pieces", "columns", nullptr};
+    static const char* const names[] = {"pieces", "columns", "memory_limit", nullptr};
     PyObject* pieces_obj;
     PyObject* columns_obj = Py_None;
-    if (!parse_args(args, kwargs, "O|O:decode_block", names, &pieces_obj, &columns_obj)) return nullptr;
+    PyObject* limit_obj = Py_None;
+    if (!parse_args(args, kwargs, "O|OO:decode_block", names, &pieces_obj, &columns_obj, &limit_obj)) return nullptr;
     const auto arrays = arrays_arg(columns_obj);
     if (!arrays) return nullptr;
+    std::uint64_t memory_limit = kDefaultBlockMemory;
+    if (limit_obj != Py_None && !memory_limit_arg(limit_obj, &memory_limit)) return nullptr;
     // The tables must live while the lock is released, whatever happens
     // to the sequences meanwhile.
     std::vector<Ref> held;
@@ -86,7 +104,7 @@ PyObject* decode_block(PyObject*, PyObject* args, PyObject* kwargs) {
     SignalWatch watch;
     Block block = [&] {
         WithoutGil unlocked;
-        return decode_all(*pieces, *arrays);
+        return decode_all(*pieces, *arrays, memory_limit);
     }();
     if (watch.raised()) return nullptr;
     return block_dict(block);
@@ -95,6 +113,6 @@ PyObject* decode_block(PyObject*, PyObject* args, PyObject* kwargs) {
 }  // namespace
 
 PyMethodDef decode_block_def = {"decode_block", kw_method(guard<decode_block>), METH_VARARGS | METH_KEYWORDS,
-                                "decode_block(pieces, columns=None)\n--\n\n"};
+                                "decode_block(pieces, columns=None, memory_limit=None)\n--\n\n"};
 
 }  // namespace skyrec::py

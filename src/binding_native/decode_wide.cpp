@@ -95,10 +95,16 @@ PyObject* decode_wide(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* set_threads(PyObject*, PyObject* arg) {
-    std::uint64_t threads = 0;
-    if (!uint_arg(arg, "threads", 4096, &threads)) return nullptr;
-    if (threads == 0) {
-        PyErr_SetString(PyExc_ValueError, "threads must be at least 1");
+    constexpr unsigned long long kMost = 4096;
+    if (!PyLong_Check(arg)) {
+        PyErr_Format(PyExc_TypeError, "threads must be an int, not %.200s", Py_TYPE(arg)->tp_name);
+        return nullptr;
+    }
+    int overflow = 0;
+    const long long threads = PyLong_AsLongLongAndOverflow(arg, &overflow);
+    if (threads == -1 && PyErr_Occurred()) return nullptr;
+    if (overflow != 0 || threads < 1 || static_cast<unsigned long long>(threads) > kMost) {
+        PyErr_Format(PyExc_ValueError, "threads must be from 1 to %llu, not %R", kMost, arg);
         return nullptr;
     }
     set_wide_threads(static_cast<unsigned>(threads));

@@ -10,7 +10,7 @@ extern PyMethodDef decode_subsets_def;
 extern PyMethodDef decode_columns_def;
 extern PyMethodDef table_directories_def;
 extern PyMethodDef definitions_tables_def;
-extern PyMethodDef eccodes_tables_def;
+extern PyMethodDef directory_tables_def;
 extern PyMethodDef resolve_table_dir_def;
 extern PyMethodDef tables_from_texts_def;
 extern PyMethodDef tables_from_wmo_csv_def;
@@ -24,5 +24,7 @@ extern PyMethodDef dump_records_def;
 extern PyMethodDef decode_wide_def;
 extern PyMethodDef set_wide_threads_def;
 extern PyMethodDef wide_threads_def;
+extern PyMethodDef state_of_def;
+extern PyMethodDef from_state_def;
 
 }  // namespace skyrec::py

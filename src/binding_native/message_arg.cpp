@@ -1,30 +1,10 @@
 #include "binding_native/message_arg.hpp"
 
-#include <cstring>
-
-#include "base/bytes.hpp"
 #include "binding/args.hpp"
 #include "binding/module_types.hpp"
 #include "decode/decode_section4.hpp"
 
 namespace skyrec::py {
-namespace {
-
-// Whether `bytes` hold the message that `m` was framed from: its marker,
-// length, edition, terminator and the headers of sections 3 and 4 where
-// `m` places them. A record framed from other bytes would decode garbage.
-bool framed_from(ByteView bytes, const BufrMessage& m) noexcept {
-    const std::uint8_t* p = bytes.data;
-    const std::uint64_t s4 = m.section4_data_offset - 4;
-    if (bytes.size < 12 || m.section4_data_offset < 4 || s4 < m.section3_length || m.section3_length < 7) return false;
-    const std::uint64_t s3 = s4 - m.section3_length;
-    return std::memcmp(p, "BUFR", 4) == 0 && read_u24(p + 4) == m.total_length && p[7] == m.edition &&
-           std::memcmp(p + bytes.size - 4, "7777", 4) == 0 && read_u24(p + s4) == m.section4_length &&
-           read_u24(p + s3) == m.section3_length && read_u16(p + s3 + 4) == m.number_of_subsets &&
-           ((p[s3 + 6] & 0x40) != 0) == m.compressed_data;
-}
-
-}  // namespace
 
 Result<std::vector<DecodedValue>> MessageArgs::decode(std::vector<std::size_t>& subset_starts) const {
     WithoutGil unlocked;

@@ -19,6 +19,7 @@ PyMethodDef* const kFunctions[] = {
     &decode_subsets_def,
     &decode_columns_def,
     &table_directories_def,
+    &directory_tables_def,
     &resolve_table_dir_def,
     &tables_from_texts_def,
     &tables_from_wmo_csv_def,
@@ -29,11 +30,12 @@ PyMethodDef* const kFunctions[] = {
     &release_buffers_def,
     &pooled_bytes_def,
     &definitions_tables_def,
-    &eccodes_tables_def,
     &dump_records_def,
     &decode_wide_def,
     &set_wide_threads_def,
     &wide_threads_def,
+    &state_of_def,
+    &from_state_def,
 };
 // clang-format on
 

@@ -9,6 +9,7 @@
 // 0-based "subset"s, one (values, found, texts) triple per key in "columns"
 // (texts codes into "texts", None when the key gave no text), and "errors"
 // as decode_block lists them.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -36,9 +37,16 @@ std::optional<std::vector<ObservationKey>> keys_arg(PyObject* obj) {
     for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
         PyObject* item = PySequence_Fast_GET_ITEM(seq.get(), i);
         const char* key = nullptr;
-        unsigned int rank = 0;
-        if (!PyArg_ParseTuple(item, "sI:observation_rows", &key, &rank)) return std::nullopt;
-        keys.push_back({key, rank});
+        PyObject* rank_obj = nullptr;
+        if (!PyArg_ParseTuple(item, "sO:observation_rows", &key, &rank_obj)) return std::nullopt;
+        // Checked, not wrapped: rank 2^32 + 1 must not read as rank 1.
+        const unsigned long long rank = PyLong_Check(rank_obj) ? PyLong_AsUnsignedLongLong(rank_obj) : 0;
+        if (!PyLong_Check(rank_obj) || PyErr_Occurred() || rank > UINT32_MAX) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_ValueError, "the rank of key '%s' must be an int from 0 to %u", key, UINT32_MAX);
+            return std::nullopt;
+        }
+        keys.push_back({key, static_cast<std::uint32_t>(rank)});
     }
     return keys;
 }

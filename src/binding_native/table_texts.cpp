@@ -10,6 +10,7 @@
 #include "binding/module_types.hpp"
 #include "binding/pyref.hpp"
 #include "binding_native/functions.hpp"
+#include "binding_native/path_arg.hpp"
 #include "tables/csv_reader.hpp"
 #include "tables/table_texts.hpp"
 #include "tables/wmo_csv_tables.hpp"
@@ -114,7 +115,7 @@ PyObject* tables_from_wmo_csv(PyObject*, PyObject* args, PyObject* kwargs) {
     static const char* const names[] = {"directory", nullptr};
     PyObject* path_obj;
     if (!parse_args(args, kwargs, "O:tables_from_wmo_csv", names, &path_obj)) return nullptr;
-    auto path = str_arg(path_obj, "directory");
+    auto path = path_arg(path_obj, "directory");
     if (!path) return nullptr;
     return finish(load_wmo_csv_tables_with_codes(*path), new_table_set);
 }

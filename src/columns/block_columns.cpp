@@ -256,7 +256,8 @@ Status BlockBuilder::append(const BufrMessage& message, const TableSet& tables, 
         // Uncompressed values come in batches: room for the likely count
         // spares regrowing every column again and again.
         if (!message.compressed_data) {
-            const std::size_t likely = columns_.count + expected_values(std::uint64_t{8} * section4.size);
+            const std::size_t likely = std::min<std::uint64_t>(
+                columns_.count + expected_values(std::uint64_t{8} * section4.size), memory_limit_ / row_bytes(false));
             columns_.for_each_array([likely](auto& array) { array.reserve(likely); });
         }
         decoded = decode_section4_into(message, tables, section4, *this, &subset_starts_);
@@ -272,12 +273,26 @@ Status BlockBuilder::append(const BufrMessage& message, const TableSet& tables, 
     return Ok{};
 }
 
-bool BlockBuilder::admit(std::size_t count) {
+std::uint64_t BlockBuilder::row_bytes(bool compressed) noexcept {
+    std::uint64_t bytes = compressed ? sizeof(double) + sizeof(std::uint64_t) : 0;
+    columns_.for_each_array([&](const auto& array) { bytes += sizeof(*array.data()); });
+    return std::max<std::uint64_t>(bytes, 1);
+}
+
+bool BlockBuilder::admit(std::size_t count, bool compressed) {
     // Each decode is bounded on its own, but a block of many small messages
     // could still gather billions of values.
     const std::uint64_t bound = kFloor.values + kMaxBlockValuesPerByte * block_bytes_;
     if (columns_.count + count > bound) {
         refused_ = limit_error("decoded block", bound, "values", block_bytes_);
+        return false;
+    }
+    const std::uint64_t per_row = row_bytes(compressed);
+    if (columns_.count + count > memory_limit_ / per_row) {
+        refused_ =
+            BufrError::text("its " + std::to_string(count) + " values would take the columns to about " +
+                            std::to_string((columns_.count + count) * per_row) + " bytes, past the memory limit of " +
+                            std::to_string(memory_limit_) + " bytes (memory_limit= raises it)");
         return false;
     }
     columns_.for_each_array([count](auto& array) { array.extend(count); });
@@ -317,7 +332,7 @@ void BlockBuilder::put(std::size_t row, const Value& v, std::uint32_t subset) {
 
 bool BlockBuilder::take_values(std::vector<DecodedValue>& batch) {
     const std::size_t at = columns_.count;
-    if (!admit(batch.size())) return false;
+    if (!admit(batch.size(), false)) return false;
     // Each subset's start is known before any of its values come.
     const std::size_t first = at - first_row_;
     for (std::size_t i = 0; i < batch.size(); ++i) {
@@ -336,7 +351,7 @@ bool BlockBuilder::take_columns(const CompressedSection& section) {
     // Meanings and texts come after, row by row, so that their categories are
     // numbered in the order of the rows, as for uncompressed data.
     const std::size_t at = columns_.count;
-    if (!admit(section.value_count())) return false;
+    if (!admit(section.value_count(), true)) return false;
     BlockColumns& c = columns_;
     const std::size_t width = section.columns.size();
     const std::size_t subsets = section.subsets;

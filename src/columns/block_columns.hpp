@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/limits.hpp"
 #include "base/result.hpp"
 #include "columns/categories.hpp"
 #include "columns/element_categories.hpp"
@@ -178,6 +179,9 @@ public:
     Status append(const BufrMessage& message, const TableSet& tables, ByteView section4, std::size_t message_bytes,
                   const MessageTag& tag);
 
+    // The most bytes the columns may take (kDefaultBlockMemory unless set).
+    void set_memory_limit(std::uint64_t bytes) noexcept { memory_limit_ = bytes; }
+
     // Rows so far.
     std::size_t size() const noexcept { return columns_.count; }
     // Where each subset of the last message appended starts, counted in its own rows.
@@ -190,8 +194,10 @@ public:
     bool take_columns(const CompressedSection& section) override;
 
 private:
-    // Room for `count` more rows of the current message, within the bound.
-    bool admit(std::size_t count);
+    // Room for `count` more rows of the current message, within the bounds.
+    bool admit(std::size_t count, bool compressed);
+    // The bytes each row takes, `compressed` counting the numbers unpacked first.
+    std::uint64_t row_bytes(bool compressed) noexcept;
     template <class Value>
     void put(std::size_t row, const Value& value, std::uint32_t subset);
     void finish_message();
@@ -209,6 +215,7 @@ private:
     TextCategories meanings_;
     TextCategories keys_;
     std::uint64_t block_bytes_ = 0;  // of the messages met
+    std::uint64_t memory_limit_ = kDefaultBlockMemory;
 
     // The message being decoded, its categories its own until it is done.
     const TableSet* tables_ = nullptr;

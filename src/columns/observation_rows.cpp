@@ -112,9 +112,11 @@ bool ObservationPicker::take_columns(const CompressedSection& section) {
     const std::size_t per_subset = lay_out(targets_);
     // A stretch of subsets at a time: its rows are checked and dropped while
     // they are still in cache, and the columns grow only by what is kept.
-    for (std::size_t from = 0; from < section.subsets && per_subset != 0; from += kSubsetsAtOnce) {
+    const std::size_t stretch =
+        std::clamp<std::size_t>(kRowsAtOnce / std::max<std::size_t>(per_subset, 1), 1, kSubsetsAtOnce);
+    for (std::size_t from = 0; from < section.subsets && per_subset != 0; from += stretch) {
         if (interrupt_requested()) return false;
-        read_subsets(section, per_subset, from, std::min(section.subsets, from + kSubsetsAtOnce));
+        read_subsets(section, per_subset, from, std::min(section.subsets, from + stretch));
     }
     picks_.clear();
     return true;
@@ -224,17 +226,30 @@ void ObservationPicker::read_subsets(const CompressedSection& section, std::size
     const std::size_t first = add_blank(kept_rows_.size());
     for (std::size_t n = 0; n < kept_rows_.size(); ++n)
         rows_.subset[first + n] = kept_rows_[n].subset;
+    // Where each laid-out row went: a pick aimed at one row visits only
+    // that row of each subset, so the work is linear in the picks.
+    placed_.assign(count, kNoRow);
+    for (std::size_t n = 0; n < kept_rows_.size(); ++n) {
+        const KeptRow& row = kept_rows_[n];
+        placed_[(row.subset - from) * per_subset + static_cast<std::size_t>(row.row)] = static_cast<std::int64_t>(n);
+    }
     for (std::size_t k = 0; k < picks_.size(); ++k) {
         const std::int32_t target = targets_[k];
         if (target == kNoRow) continue;
         const Column& column = section.columns[picks_[k].source];
         const bool same = column.kind == Column::Kind::Numeric && column.increment_width == 0;
         const Cell constant = same ? cell_at(column, section.data, 0) : Cell{kMissing, kNoCategory};
-        for (std::size_t n = 0; n < kept_rows_.size(); ++n) {
-            const KeptRow& row = kept_rows_[n];
-            if (target != kEveryRow && target != row.row) continue;
-            const Cell cell = same ? constant : cell_at(column, section.data, row.subset);
+        const auto put_row = [&](std::size_t n) {
+            const Cell cell = same ? constant : cell_at(column, section.data, kept_rows_[n].subset);
             put(first + n, picks_[k].column, cell.value, cell.text);
+        };
+        if (target == kEveryRow) {
+            for (std::size_t n = 0; n < kept_rows_.size(); ++n)
+                put_row(n);
+            continue;
+        }
+        for (std::size_t i = static_cast<std::size_t>(target); i < count; i += per_subset) {
+            if (placed_[i] != kNoRow) put_row(static_cast<std::size_t>(placed_[i]));
         }
     }
 }

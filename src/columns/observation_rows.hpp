@@ -88,6 +88,7 @@ private:
     static constexpr std::int32_t kEveryRow = -1;
     static constexpr std::int32_t kNoRow = -2;
     static constexpr std::size_t kSubsetsAtOnce = 256;
+    static constexpr std::size_t kRowsAtOnce = 65536;  // fewer subsets at once when they have many rows
 
     // The group of asked columns that a name's key feeds (group -1 for none),
     // and whether its values are ranked.
@@ -160,6 +161,7 @@ private:
         std::int32_t row;  // within the subset
     };
     std::vector<KeptRow> kept_rows_;
+    std::vector<std::int64_t> placed_;  // of each laid-out row: its place in kept_rows_, or kNoRow
 };
 
 }  // namespace skyrec

@@ -106,6 +106,19 @@ void append_hex_escape(std::string& out, const char* prefix, unsigned value, int
         out += kHex[(value >> shift) & 0xF];
 }
 
+// A C0 or C1 control as repr() escapes it.
+void append_control(std::string& out, unsigned c) {
+    if (c == '\t') {
+        out += "\\t";
+    } else if (c == '\n') {
+        out += "\\n";
+    } else if (c == '\r') {
+        out += "\\r";
+    } else {
+        append_hex_escape(out, "\\x", c, 2);
+    }
+}
+
 }  // namespace
 
 void append_plain_number(std::string& out, double value) {
@@ -208,19 +221,29 @@ void append_str_repr(std::string& out, std::string_view text) {
         if (c == quote || c == '\\') {
             out += '\\';
             out += ch;
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
         } else if (c < 0x20 || c == 0x7F) {
-            append_hex_escape(out, "\\x", c, 2);
+            append_control(out, c);
         } else {
             out += ch;
         }
     }
     out += quote;
+}
+
+void append_terminal_text(std::string& out, std::string_view text) {
+    std::size_t plain = 0;  // start of the characters not yet written
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        // C1 controls are U+0080 to U+009F: C2 80 to C2 9F in UTF-8.
+        const bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F &&
+                        static_cast<unsigned char>(text[i + 1]) >= 0x80;
+        if (!c1 && c >= 0x20 && c != 0x7F) continue;
+        out.append(text.data() + plain, i - plain);
+        if (c1) ++i;
+        append_control(out, static_cast<unsigned char>(text[i]));
+        plain = i + 1;
+    }
+    out.append(text.data() + plain, text.size() - plain);
 }
 
 std::size_t code_points(std::string_view text) noexcept {

@@ -34,6 +34,10 @@ void append_csv_field(std::string& out, std::string_view text, const CsvQuoted& 
 // repr() of a str, for texts of character data (ASCII, as IA5 gives them).
 void append_str_repr(std::string& out, std::string_view text);
 
+// UTF-8 `text` for a terminal: its C0 and C1 controls escaped as repr()
+// escapes them, so that no text moves the cursor or retitles the terminal.
+void append_terminal_text(std::string& out, std::string_view text);
+
 // Code points of UTF-8 `text`: the width that str.format pads to.
 std::size_t code_points(std::string_view text) noexcept;
 

@@ -143,8 +143,8 @@ private:
         Shown s;
         switch (options_.format) {
             case RecordFormat::Text:
-                s.form = text;
-                s.width = code_points(text);
+                append_terminal_text(s.form, text);
+                s.width = code_points(s.form);
                 break;
             case RecordFormat::Jsonl:
                 append_json_string(s.form, text);

@@ -88,4 +88,18 @@ Result<BufrMessage> frame_message(ByteView bytes) { return frame(bytes, false); 
 
 Result<BufrMessage> frame_any_edition(ByteView bytes) { return frame(bytes, true); }
 
+bool framed_from(ByteView bytes, const BufrMessage& m) noexcept {
+    const std::uint8_t* p = bytes.data;
+    const std::uint64_t len = bytes.size;
+    if (len != m.total_length || len < 12 || m.section4_data_offset < 4 || m.section3_length < 7) return false;
+    const std::uint64_t s4 = m.section4_data_offset - 4;
+    if (s4 < m.section3_length || runs_past(s4, m.section4_length, len)) return false;
+    const std::uint64_t s3 = s4 - m.section3_length;
+    const std::uint64_t s5 = s4 + m.section4_length;
+    return !runs_past(s5, 4, len) && std::memcmp(p, "BUFR", 4) == 0 && read_u24(p + 4) == len && p[7] == m.edition &&
+           read_u24(p + s3) == m.section3_length && read_u16(p + s3 + 4) == m.number_of_subsets &&
+           ((p[s3 + 6] & 0x40) != 0) == m.compressed_data && read_u24(p + s4) == m.section4_length &&
+           std::memcmp(p + s5, "7777", 4) == 0;
+}
+
 }  // namespace skyrec

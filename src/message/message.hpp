@@ -56,4 +56,11 @@ Result<BufrMessage> frame_message(ByteView bytes);
 // The same for editions 2, 3 and 4 alike, as the package reads.
 Result<BufrMessage> frame_any_edition(ByteView bytes);
 
+// Whether `bytes` are those that `m` was framed from, as the framing above
+// placed them: marker, length, edition, the section 3 and 4 headers and the
+// terminator at the end of section 4 (bytes after it, within the declared
+// length, are padding). A record checked against other bytes would decode
+// garbage; this costs no allocation.
+bool framed_from(ByteView bytes, const BufrMessage& m) noexcept;
+
 }  // namespace skyrec

@@ -4,8 +4,10 @@
 #include <set>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "base/debug_string.hpp"
+#include "base/file.hpp"
 #include "base/utf8.hpp"
 #include "tables/eccodes_tables.hpp"
 #include "tables/text_file.hpp"
@@ -22,10 +24,83 @@ BufrError missing_directory(const fs::path& path) {
     return BufrError::text("ecCodes table directory does not exist: " + shown(path));
 }
 
-// Whether anything at all exists under `path` (a failed query counts as no).
-bool entry_exists(const fs::path& path) {
+// `path` could not be examined for another reason than its absence: a
+// permission, a loop of links. Never taken for absent, which would give
+// other tables without a word.
+BufrError unexaminable(const fs::path& path, const std::error_code& ec) {
+    return BufrError::io(shown(path) + ": " + system_error_text(ec.value()));
+}
+
+// Whether anything at all exists under `path`.
+Result<bool> entry_exists(const fs::path& path) {
     std::error_code ec;
-    return fs::symlink_status(path, ec).type() != fs::file_type::not_found && !ec;
+    const fs::file_status status = fs::symlink_status(path, ec);
+    if (status.type() == fs::file_type::not_found) return false;
+    if (ec) return unexaminable(path, ec);
+    return true;
+}
+
+// An alias names a sibling: not a path, not the directory itself or its parent.
+bool sibling_name(std::string_view alias) noexcept {
+    return !alias.empty() && alias != "." && alias != ".." && alias.find('/') == std::string_view::npos &&
+           alias.find('\\') == std::string_view::npos;
+}
+
+// read(tables, path) when anything is at `path`; its errors name the path.
+template <class Read>
+Status read_if_present(TableSet& tables, const fs::path& path, Read&& read) {
+    auto present = entry_exists(path);
+    if (!present) return std::move(present).error();
+    if (!*present) return Ok{};
+    return in_file(read(tables, path.native()), path.native());
+}
+
+// The directories that `place` names under each root where one is, in the
+// order of the roots; master directories follow their aliases, local ones
+// are read as they are (an alias file there holds no tables).
+template <class Place>
+Result<std::vector<fs::path>> present_directories(const std::vector<std::string>& roots, const BufrMessage& message,
+                                                  Place&& place, bool aliases) {
+    std::vector<fs::path> found;
+    for (const std::string& root : roots) {
+        const fs::path named = place(fs::path(root), message);
+        auto present = entry_exists(named);
+        if (!present) return std::move(present).error();
+        if (!*present) continue;
+        if (!aliases) {
+            found.push_back(named);
+            continue;
+        }
+        auto directory = resolve_table_dir(named.native());
+        if (!directory) return std::move(directory).error();
+        found.emplace_back(directory.value());
+    }
+    return found;
+}
+
+// `name` read from the first of `directories` that has it, as ecCodes
+// searches its definition path; when none has it, an error (`required`,
+// naming the first) or nothing.
+template <class Read>
+Status read_first(TableSet& tables, const std::vector<fs::path>& directories, const char* name, Read&& read,
+                  bool required) {
+    for (const fs::path& directory : directories) {
+        auto present = entry_exists(directory / name);
+        if (!present) return std::move(present).error();
+        if (*present) return in_file(read(tables, (directory / name).native()), (directory / name).native());
+    }
+    if (!required || directories.empty()) return Ok{};
+    const fs::path first = directories.front() / name;
+    return in_file(read(tables, first.native()), first.native());
+}
+
+// Every code table of the directories, one found in an earlier directory
+// replacing the later ones' of the same code.
+Status read_code_tables(TableSet& tables, const std::vector<fs::path>& directories) {
+    for (auto it = directories.rbegin(); it != directories.rend(); ++it) {
+        SKYREC_CHECK(read_if_present(tables, *it / "codetables", read_code_table_directory));
+    }
+    return Ok{};
 }
 
 }  // namespace
@@ -52,6 +127,7 @@ Result<std::string> resolve_table_dir(const std::string& start) {
         std::error_code ec;
         const fs::file_status status = fs::status(path, ec);
         if (fs::is_directory(status)) return path.native();
+        if (ec && status.type() != fs::file_type::not_found) return unexaminable(path, ec);
         if (!fs::is_regular_file(status)) return missing_directory(path);
         if (!seen.insert(path).second) {
             return BufrError::text("ecCodes table alias loops back to " + shown(path));
@@ -60,7 +136,7 @@ Result<std::string> resolve_table_dir(const std::string& start) {
         auto content = read_text_file(path.native());
         if (!content) return std::move(content).error();
         const std::string_view alias = trim_white_space(content.value());
-        if (alias.empty() || alias.find('/') != std::string_view::npos || alias.find('\\') != std::string_view::npos) {
+        if (!sibling_name(alias)) {
             return BufrError::table_syntax("invalid ecCodes table alias " + shown(path) + " -> " + debug_string(alias));
         }
         if (!path.has_parent_path()) return missing_directory(path);
@@ -68,34 +144,32 @@ Result<std::string> resolve_table_dir(const std::string& start) {
     }
 }
 
-Result<TableSet> select_definitions_tables(const std::string& root_text, const BufrMessage& message,
-                                           NumberBlanks blanks) {
-    const fs::path root(root_text);
-    auto master = resolve_table_dir(master_directory(root, message).native());
-    if (!master) return std::move(master).error();
-    const fs::path master_dir(master.value());
+Result<TableSet> select_definitions_tables(const std::string& root, const BufrMessage& message, NumberBlanks blanks) {
+    return select_tables_from_roots(std::vector<std::string>{root}, message, blanks);
+}
+
+Result<TableSet> select_tables_from_roots(const std::vector<std::string>& roots, const BufrMessage& message,
+                                          NumberBlanks blanks) {
+    const auto read_elements = [blanks](TableSet& tables, const std::string& path) {
+        return read_element_table(tables, path, blanks);
+    };
+    if (roots.empty()) return BufrError::text("no ecCodes definitions root given");
+    auto masters = present_directories(roots, message, master_directory, true);
+    if (!masters) return std::move(masters).error();
+    if (masters->empty()) return resolve_table_dir(master_directory(roots.front(), message).native()).error();
 
     TableSet tables;
-    const fs::path master_elements = master_dir / "element.table";
-    const fs::path master_sequences = master_dir / "sequence.def";
-    SKYREC_CHECK(in_file(read_element_table(tables, master_elements.native(), blanks), master_elements.native()));
-    SKYREC_CHECK(in_file(read_sequence_file(tables, master_sequences.native()), master_sequences.native()));
-    const fs::path master_codes = master_dir / "codetables";
-    if (entry_exists(master_codes)) SKYREC_CHECK(read_code_table_directory(tables, master_codes.native()));
+    SKYREC_CHECK(read_first(tables, *masters, "element.table", read_elements, true));
+    SKYREC_CHECK(read_first(tables, *masters, "sequence.def", read_sequence_file, true));
+    SKYREC_CHECK(read_code_tables(tables, *masters));
 
     if (message.local_tables_version_number == 0) return tables;
-    const fs::path local_dir = local_directory(root, message);
-    if (!entry_exists(local_dir)) return tables;
+    auto locals = present_directories(roots, message, local_directory, false);
+    if (!locals) return std::move(locals).error();
     // Local entries replace the master's entries of the same code whole.
-    if (const fs::path p = local_dir / "element.table"; entry_exists(p)) {
-        SKYREC_CHECK(in_file(read_element_table(tables, p.native(), blanks), p.native()));
-    }
-    if (const fs::path p = local_dir / "sequence.def"; entry_exists(p)) {
-        SKYREC_CHECK(in_file(read_sequence_file(tables, p.native()), p.native()));
-    }
-    if (const fs::path p = local_dir / "codetables"; entry_exists(p)) {
-        SKYREC_CHECK(read_code_table_directory(tables, p.native()));
-    }
+    SKYREC_CHECK(read_first(tables, *locals, "element.table", read_elements, false));
+    SKYREC_CHECK(read_first(tables, *locals, "sequence.def", read_sequence_file, false));
+    SKYREC_CHECK(read_code_tables(tables, *locals));
     return tables;
 }
 

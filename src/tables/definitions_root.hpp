@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "base/result.hpp"
 #include "message/message.hpp"
@@ -26,5 +27,11 @@ Result<std::string> resolve_table_dir(const std::string& path);
 // tables when it declares them and they exist.
 Result<TableSet> select_definitions_tables(const std::string& root, const BufrMessage& message,
                                            NumberBlanks blanks = NumberBlanks::Refused);
+
+// The same over several roots searched in order, as ecCodes reads its
+// definition path: each table file comes from the first root that has it,
+// and each code table from the first that has its file.
+Result<TableSet> select_tables_from_roots(const std::vector<std::string>& roots, const BufrMessage& message,
+                                          NumberBlanks blanks = NumberBlanks::Refused);
 
 }  // namespace skyrec

@@ -63,6 +63,11 @@ public:
         return bits == nullptr ? nullptr : flag_meanings_->find(code, *bits, width, raw);
     }
 
+    // Every entry, in no order: what a copy of the set is made from.
+    const std::unordered_map<DescriptorCode, ElementDefinition>& elements() const noexcept { return elements_; }
+    const std::unordered_map<DescriptorCode, SequenceDefinition>& sequences() const noexcept { return sequences_; }
+    const std::unordered_map<DescriptorCode, CodeTable>& code_tables() const noexcept { return code_tables_; }
+
     std::size_t element_count() const noexcept { return elements_.size(); }
     std::size_t sequence_count() const noexcept { return sequences_.size(); }
 

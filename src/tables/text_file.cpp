@@ -28,7 +28,7 @@ Result<FileDescriptor> open_table_file(const std::string& path) {
 Result<std::string> read_table_file(const std::string& path) {
     auto fd = open_table_file(path);
     if (!fd) return std::move(fd).error();
-    auto bytes = read_to_end(*fd);
+    auto bytes = read_to_end(*fd, kTableFileLimit, "a table file");
     if (!bytes) return std::move(bytes).error();
     return std::string(bytes->begin(), bytes->end());
 }

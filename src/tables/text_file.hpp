@@ -14,7 +14,12 @@ namespace skyrec {
 // could block for ever or never end.
 Result<FileDescriptor> open_table_file(const std::string& path);
 
-// The file's bytes, or an Io error carrying the system's text.
+// The most read of one table file: some 200 times the largest real one (WMO's
+// CSV code and flag tables, under 2 MB; ecCodes' element.table, under 200 KB).
+inline constexpr std::size_t kTableFileLimit = std::size_t{64} << 20;
+
+// The file's bytes, or an Io error carrying the system's text; one longer
+// than kTableFileLimit fails before it takes that memory.
 Result<std::string> read_table_file(const std::string& path);
 
 // Ok when `bytes` is UTF-8 text, else the Io error "stream did not contain valid UTF-8".

@@ -20,7 +20,7 @@ from ..sources import Found
 from ..tables import TableSource, message_key
 from .missing_tables import StoppedByTables
 from .options import UsageError, add_command, add_file_options, table_source
-from .output import RecordWriter, typical_time
+from .output import CSV_QUOTING_TERMINATOR, RecordWriter, typical_time
 from .selection import Numbers, add_selection_options, header_where, numbers, value_keys
 from .session import Session
 from .stdout import GuardedOutput
@@ -49,6 +49,7 @@ others are still printed (exit status 1).
 FIELDS = ("file", "message", "offset", "subset", "position", "descriptor", "name", "unit", "value", "raw", "text",
           "meaning", "key", "rank")
 CHUNK = 1 << 20  # bytes of output written between two steps of the progress bar
+MAX_SUBSET = 65534  # section 3 counts subsets in 16 bits
 
 
 def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
@@ -65,7 +66,7 @@ def csv_quoted() -> bytes:
     for c in range(128):
         row = io.StringIO()
         try:
-            csv.writer(row, lineterminator="\n").writerow([f"a{chr(c)}b"])
+            csv.writer(row, lineterminator=CSV_QUOTING_TERMINATOR).writerow([f"a{chr(c)}b"])
         except csv.Error:
             continue
         if row.getvalue().startswith('"'):
@@ -119,7 +120,7 @@ class Dump:
         self.source: TableSource = table_source(args)
         self.messages = numbers("--message", args.message)
         self.where = header_where(args.where)
-        self.subset_numbers = numbers("--subset", args.subset)
+        self.subset_numbers = numbers("--subset", args.subset, MAX_SUBSET)
         self.subsets = list(self.subset_numbers.ranges) if self.subset_numbers.ranges is not None else []
         self.keys = value_keys(args.keys)
         self.known: set[str] = set()  # the keys of the tables used, to judge --keys by

@@ -19,7 +19,7 @@ from .options import (
     descriptor,
     lookup_tables,
 )
-from .output import aligned_lines, code_text
+from .output import aligned_lines, code_text, terminal_text
 from .session import Session
 
 HELP = "show a descriptor's Table B entry and code table, or its Table D members"
@@ -87,7 +87,7 @@ def lines(tables: TableSet, code: int) -> list[str] | None:
     """What the tables say of `code`; None when they do not have it."""
     f = parts(code)[0]
     name, _ = describe(tables, code)
-    title = f"{code_text(code)} ({fxy_text(code)})  {name}"
+    title = f"{code_text(code)} ({fxy_text(code)})  {terminal_text(name)}"
     if f == 0:
         element = tables.get_element(code)
         return None if element is None else [title, *element_lines(tables, element)]

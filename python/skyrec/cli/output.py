@@ -80,27 +80,52 @@ def fixed_line(columns: Sequence[Column], cells: Sequence[str]) -> str:
 
 
 WIDEST = 64  # a longer cell pushes the rest of its line right, not every line
+# C0 and C1 controls as repr() writes them: a text from a message or a table
+# must not move the cursor, retitle or blank the terminal it is shown on.
+CONTROLS = {c: repr(chr(c))[1:-1] for c in (*range(0x20), *range(0x7F, 0xA0))}
+
+
+def terminal_text(text: str) -> str:
+    """`text` with its control characters escaped (\\r, \\x1b), for a terminal."""
+    return text.translate(CONTROLS)
 
 
 def column_widths(rows: Iterable[Sequence[str]]) -> list[int]:
-    """The width of each column: that of its widest cell, up to WIDEST."""
-    return [min(WIDEST, max(map(len, column))) for column in zip_longest(*rows, fillvalue="")]
+    """The width of each column: that of its widest cell (as shown), up to WIDEST."""
+    return [min(WIDEST, max(len(terminal_text(cell)) for cell in column))
+            for column in zip_longest(*rows, fillvalue="")]
 
 
 class Aligned:
-    """Lines of cells padded to given widths."""
+    """Lines of cells padded to given widths, control characters escaped."""
 
     def __init__(self, widths: Sequence[int], indent: str = ""):
         self._format = indent + GAP.join(f"{{:<{width}}}" for width in widths)
 
     def line(self, row: Sequence[str]) -> str:
-        return self._format.format(*row).rstrip()
+        return self._format.format(*map(terminal_text, row)).rstrip()
 
 
 def aligned_lines(rows: Sequence[Sequence[str]], indent: str = "") -> Iterable[str]:
     """Rows whose columns are as wide as their widest cell."""
     aligned = Aligned(column_widths(rows), indent)
     return (aligned.line(row) for row in rows)
+
+
+# The csv module quotes a field holding a character of its line terminator,
+# and only those: with "\r\n" a carriage return in a text is quoted too, so
+# that the rows read back (each row still ends in "\n", see _LineFeedRows).
+CSV_QUOTING_TERMINATOR = "\r\n"
+
+
+class _LineFeedRows:
+    """A stream that the csv module writes rows ending in "\r\n" to, each passed on ending in "\n"."""
+
+    def __init__(self, out: TextIO):
+        self.out = out
+
+    def write(self, row: str) -> None:
+        self.out.write(row[:-2] + "\n" if row.endswith(CSV_QUOTING_TERMINATOR) else row)
 
 
 class RecordWriter:
@@ -110,7 +135,7 @@ class RecordWriter:
     def __init__(self, out: TextIO, fmt: str, fields: Sequence[str]):
         self.out = out
         self.fields = list(fields)
-        self.csv = csv.writer(out, lineterminator="\n") if fmt == "csv" else None
+        self.csv = csv.writer(_LineFeedRows(out), lineterminator=CSV_QUOTING_TERMINATOR) if fmt == "csv" else None
         if self.csv is not None:
             self.csv.writerow(self.fields)
 

@@ -10,6 +10,7 @@ from dataclasses import dataclass
 
 from _skyrec import BufrMessage
 
+from ..ranks import RankError, check_rank
 from .options import UsageError
 from .output import header_record
 from .table import where_filters
@@ -45,7 +46,8 @@ class Numbers:
         return min(past) if past else None
 
 
-def numbers(option: str, text: str | None) -> Numbers:
+def numbers(option: str, text: str | None, most: int | None = None) -> Numbers:
+    """The numbers of `option`; none may pass `most` when it is given."""
     if text is None:
         return Numbers()
     ranges = []
@@ -57,6 +59,8 @@ def numbers(option: str, text: str | None) -> Numbers:
         high = None if match.group(2) == "" else int(match.group(2) or low)
         if high is not None and high < low:
             raise UsageError(f"{option} {text!r}: {low}-{high} is an empty range")
+        if most is not None and max(low, high or 0) > most:
+            raise UsageError(f"{option} {text!r}: numbers go from 0 to {most}")
         ranges.append((low, high))
     return Numbers(tuple(ranges))
 
@@ -123,6 +127,10 @@ def value_keys(text: str | None) -> list[str]:
     for key in keys:
         if not KEY.fullmatch(key):
             raise UsageError(f"--keys: {key!r} is not a key (write airTemperature or #2#airTemperature)")
+        try:
+            check_rank(key)
+        except RankError as e:
+            raise UsageError(f"--keys: {e}") from e
     return keys
 
 

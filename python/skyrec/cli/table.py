@@ -5,11 +5,13 @@ from __future__ import annotations
 import argparse
 import math
 import re
+import sys
 from typing import Any
 
+from ..ranks import RankError
 from .options import UsageError, add_command, add_format_option, add_table_options, table_source
 from .output import Aligned, RecordWriter, column_widths, json_number, number_text
-from .session import Session
+from .session import STDIN, Session
 
 HELP = "print chosen keys of the observations, one row each"
 EXAMPLES = """\
@@ -29,7 +31,7 @@ key are left out.
 
 def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
     parser = add_command(commands, "table", HELP, EXAMPLES, run)
-    parser.add_argument("files", nargs="+", metavar="FILE", help="BUFR files")
+    parser.add_argument("files", nargs="+", metavar="FILE", help="BUFR files (- for standard input)")
     parser.add_argument("-c", "--columns", required=True, metavar="KEY,KEY",
                         help="the keys to print, comma-separated")
     parser.add_argument("--where", action="append", default=[], metavar="KEY=VALUE|KEY=LO:HI",
@@ -84,6 +86,11 @@ def _text(value: Any) -> str:
     return number_text(value) if isinstance(value, float) else str(value)
 
 
+def _inputs(files: list[str]) -> list[Any]:
+    """The files, standard input's bytes for -."""
+    return [sys.stdin.buffer.read() if path == STDIN else path for path in files]
+
+
 def run(args: argparse.Namespace, session: Session) -> int:
     from ..optional import needs
 
@@ -99,9 +106,11 @@ def run(args: argparse.Namespace, session: Session) -> int:
     filters = where_filters(args.where)
     source = table_source(args)
     try:
-        frame = read_observations(args.files, columns, filters=filters, tables=source)
+        frame = read_observations(_inputs(args.files), columns, filters=filters, tables=source)
     except KeyError as e:
         raise UsageError(str(e.args[0])) from e
+    except RankError as e:
+        raise UsageError(str(e)) from e
     except FileNotFoundError as e:
         raise UsageError(str(e)) from e
     for path, error in zip(frame.attrs["error_files"], frame.attrs["errors"]):
