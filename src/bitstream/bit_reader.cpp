@@ -4,14 +4,6 @@
 
 namespace skyrec {
 
-std::uint64_t tail_word(ByteView data, std::uint64_t byte) noexcept {
-    std::uint8_t tail[8] = {};
-    std::memcpy(tail, data.data + byte, data.size - byte);
-    std::uint64_t word;
-    std::memcpy(&word, tail, 8);
-    return word;
-}
-
 void bytes_at(ByteView data, std::uint64_t position, std::uint32_t width, std::uint8_t* out) noexcept {
     SKYREC_EXPECT(position <= data.size * 8 && width <= data.size * 8 - position);
     std::uint32_t whole = width / 8;

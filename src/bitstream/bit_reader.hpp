@@ -14,7 +14,13 @@ namespace skyrec {
 // The last bytes of `data` from `byte` on, fewer than eight, as the start of
 // a 64-bit word in memory order, zero-filled. Kept out of line so that the
 // common path below stays small enough to inline into every read.
-std::uint64_t tail_word(ByteView data, std::uint64_t byte) noexcept;
+[[gnu::noinline, gnu::cold]] inline std::uint64_t tail_word(ByteView data, std::uint64_t byte) noexcept {
+    std::uint8_t tail[8] = {};
+    std::memcpy(tail, data.data + byte, data.size - byte);
+    std::uint64_t word;
+    std::memcpy(&word, tail, 8);
+    return word;
+}
 
 // The `width` bits (1 to 64) at bit `position` of `data`, for a field known
 // to lie within it. One unaligned 64-bit load serves all but the fields that
