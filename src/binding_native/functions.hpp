@@ -23,5 +23,8 @@ extern PyMethodDef dump_records_def;
 extern PyMethodDef decode_wide_def;
 extern PyMethodDef set_wide_threads_def;
 extern PyMethodDef wide_threads_def;
+extern PyMethodDef reencode_def;
+extern PyMethodDef encode_values_def;
+extern PyMethodDef encode_array_def;
 
 }  // namespace skyrec::py

@@ -33,6 +33,9 @@ PyMethodDef* const kFunctions[] = {
     &decode_wide_def,
     &set_wide_threads_def,
     &wide_threads_def,
+    &reencode_def,
+    &encode_values_def,
+    &encode_array_def,
 };
 // clang-format on
 

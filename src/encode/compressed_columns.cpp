@@ -1,0 +1,126 @@
+#include "encode/compressed_columns.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <string>
+
+#include "base/interrupt.hpp"
+#include "decode/scaling.hpp"
+#include "encode/text_field.hpp"
+
+namespace skyrec {
+namespace {
+
+constexpr std::uint32_t kIncrementWidthBits = 6;
+
+BufrError varies(const FieldPlan& field, std::size_t subset, const char* what) {
+    BufrError error =
+        BufrError::text(std::string("compressed data needs the same ") + what + " for " + descriptor_text(field.code) +
+                        " in every subset; subset " + std::to_string(subset) + " differs from subset 0");
+    error.set_subset(static_cast<std::uint32_t>(subset));
+    return error;
+}
+
+Status write_numeric_column(const FieldPlan& field, const SlotSource& slots, const EncodeOptions& options,
+                            BitWriter& writer) {
+    const std::size_t n = slots.subsets();
+    std::uint64_t least = ~std::uint64_t{0};
+    std::uint64_t most = 0;
+    bool any_missing = false;
+    std::uint64_t first = 0;
+    for (std::size_t j = 0; j < n; ++j) {
+        auto v = field_value(slots.at(j, field.slot), field, j, options);
+        if (!v) return std::move(v).error();
+        if (j == 0) first = v->raw;
+        if (field.is_count && v->raw != first) return varies(field, j, "replication count");
+        if (v->missing) {
+            any_missing = true;
+            continue;
+        }
+        least = std::min(least, v->raw);
+        most = std::max(most, v->raw);
+    }
+    const std::uint32_t width = field.shape.width;
+    if (least > most) {  // every subset missing
+        writer.write(width, all_ones(width));
+        writer.write(kIncrementWidthBits, 0);
+        return Ok{};
+    }
+    if (least == most && !any_missing) {
+        writer.write(width, least);
+        writer.write(kIncrementWidthBits, 0);
+        return Ok{};
+    }
+    // All ones marks a missing increment, so no difference may be all ones.
+    const std::uint64_t span = most - least;
+    const auto nbinc = static_cast<std::uint32_t>(std::bit_width(field.missing_recognised ? span + 1 : span));
+    writer.write(width, least);
+    writer.write(kIncrementWidthBits, nbinc);
+    for (std::size_t j = 0; j < n; ++j) {
+        auto v = field_value(slots.at(j, field.slot), field, j, options);
+        writer.write(nbinc, v->missing ? all_ones(nbinc) : v->raw - least);
+    }
+    return Ok{};
+}
+
+Status write_text_column(const FieldPlan& field, const SlotSource& slots, BitWriter& writer) {
+    const std::size_t n = slots.subsets();
+    std::vector<std::uint8_t> first;
+    std::vector<std::uint8_t> text;
+    SKYREC_CHECK(text_bytes(slots.at(0, field.slot), field, 0, first));
+    bool equal = true;
+    for (std::size_t j = 1; j < n; ++j) {
+        SKYREC_CHECK(text_bytes(slots.at(j, field.slot), field, j, text));
+        equal = equal && text == first;
+    }
+    const std::uint32_t width = field.shape.width;
+    if (equal) {
+        write_text_field(writer, first.data(), width);
+        writer.write(kIncrementWidthBits, 0);
+        return Ok{};
+    }
+    writer.write_bytes(std::vector<std::uint8_t>(first.size(), 0).data(), width / 8);
+    if (width % 8 != 0) writer.write(width % 8, 0);
+    writer.write(kIncrementWidthBits, first.size());
+    for (std::size_t j = 0; j < n; ++j) {
+        (void)text_bytes(slots.at(j, field.slot), field, j, text);
+        writer.write_bytes(text.data(), text.size());
+    }
+    return Ok{};
+}
+
+Status write_fixed(const FieldPlan& field, const SlotSource& slots, BitWriter& writer) {
+    auto first = reference_bits(slots.at(0, field.slot), field, 0);
+    if (!first) return std::move(first).error();
+    for (std::size_t j = 1; j < slots.subsets(); ++j) {
+        auto v = reference_bits(slots.at(j, field.slot), field, j);
+        if (!v) return std::move(v).error();
+        if (*v != *first) return varies(field, j, "new reference");
+    }
+    writer.write(field.shape.width, *first);
+    return Ok{};
+}
+
+}  // namespace
+
+Status write_compressed(const std::vector<FieldPlan>& plan, const SlotSource& slots, const EncodeOptions& options,
+                        BitWriter& writer) {
+    for (std::size_t c = 0; c < plan.size(); ++c) {
+        if (c % 256 == 0 && interrupt_requested()) return interrupted_error();
+        const FieldPlan& field = plan[c];
+        switch (field.kind) {
+            case FieldPlan::Kind::Numeric:
+                SKYREC_CHECK(write_numeric_column(field, slots, options, writer));
+                break;
+            case FieldPlan::Kind::Text:
+                SKYREC_CHECK(write_text_column(field, slots, writer));
+                break;
+            case FieldPlan::Kind::Fixed:
+                SKYREC_CHECK(write_fixed(field, slots, writer));
+                break;
+        }
+    }
+    return Ok{};
+}
+
+}  // namespace skyrec
