@@ -66,9 +66,8 @@ Result<FieldValue> field_value(const Slot& slot, const FieldPlan& field, std::si
                 if (options.out_of_range_missing) return missing_value(field);
                 return out_of_range(field, subset, "raw " + std::to_string(slot.raw));
             }
-            if (field.missing_recognised && field.shape.width != 0 && slot.raw == all_ones(field.shape.width)) {
-                return missing_value(field);
-            }
+            // All ones stays a value: compressed data can hold it as one
+            // (R0 plus an increment), and uncompressed data reads it missing.
             return present(field, slot.raw);
         case Slot::Kind::Number:
             break;
