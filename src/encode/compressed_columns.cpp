@@ -63,15 +63,20 @@ Status write_numeric_column(const FieldPlan& field, const SlotSource& slots, con
     return Ok{};
 }
 
+// Texts that differ take as many octets each as the longest needs, up to
+// the width: what is left out is blank padding.
 Status write_text_column(const FieldPlan& field, const SlotSource& slots, BitWriter& writer) {
     const std::size_t n = slots.subsets();
     std::vector<std::uint8_t> first;
     std::vector<std::uint8_t> text;
     SKYREC_CHECK(text_bytes(slots.at(0, field.slot), field, 0, first));
     bool equal = true;
-    for (std::size_t j = 1; j < n; ++j) {
-        SKYREC_CHECK(text_bytes(slots.at(j, field.slot), field, j, text));
+    std::size_t longest = 0;
+    for (std::size_t j = 0; j < n; ++j) {
+        const Slot slot = slots.at(j, field.slot);
+        SKYREC_CHECK(text_bytes(slot, field, j, text));
         equal = equal && text == first;
+        longest = std::max(longest, slot.kind == Slot::Kind::Text ? slot.text.size() : text.size());
     }
     const std::uint32_t width = field.shape.width;
     if (equal) {
@@ -81,10 +86,10 @@ Status write_text_column(const FieldPlan& field, const SlotSource& slots, BitWri
     }
     writer.write_bytes(std::vector<std::uint8_t>(first.size(), 0).data(), width / 8);
     if (width % 8 != 0) writer.write(width % 8, 0);
-    writer.write(kIncrementWidthBits, first.size());
+    writer.write(kIncrementWidthBits, longest);
     for (std::size_t j = 0; j < n; ++j) {
         (void)text_bytes(slots.at(j, field.slot), field, j, text);
-        writer.write_bytes(text.data(), text.size());
+        writer.write_bytes(text.data(), longest);
     }
     return Ok{};
 }
