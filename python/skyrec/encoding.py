@@ -124,9 +124,9 @@ def _subset_keys(item: Decoded) -> list[list[str | None]]:
     if item.columns is not None:
         c = item.columns
         keys = [c.keys[k] if k >= 0 else None for k in c.key_code.tolist()]
-        labels = [f"#{r}#{k}" if k and r else None for k, r in zip(keys, c.rank.tolist())]
-        ends = [*item.subset_starts[1:], len(labels)]
-        return [labels[s:e] for s, e in zip(item.subset_starts, ends)]
+        ranked = [f"#{r}#{k}" if k and r else None for k, r in zip(keys, c.rank.tolist())]
+        ends = [*item.subset_starts[1:], len(ranked)]
+        return [ranked[s:e] for s, e in zip(item.subset_starts, ends)]
     names: dict[int, str | None] = {}
     out = []
     for subset in item.subsets:
@@ -261,7 +261,7 @@ def _encode_wide(wide: Wide, header: Mapping[str, Any] | None, compressed: bool 
         raise EncodeError("this Wide was not read from a message; make one with wide_from_array")
     base = of_message(wide.message)
     fields = _fields(base, header, True if compressed is None else compressed, edition)
-    texts = {c: [None if t is None else t for t in column] for c, column in wide.texts.items()}
+    texts = {c: list(column) for c, column in wide.texts.items()}
     return bytes(_native.encode_array(list(wide.message.unexpanded_descriptors), wide.values, texts,
                                       wide.table_set, fields, header.get("section2") if header else None,
                                       missing))
@@ -291,8 +291,9 @@ def wide_from_array(values: np.ndarray, descriptors: Sequence[int], *,
                                           header.get("section2") if header else None, _out_of_range(on_out_of_range)))
     except ValueError as e:
         raise EncodeError(str(e)) from None
-    start, _, _, message, error = _native.next_message(data, 0)
-    assert error is None and message is not None
+    found = _native.next_message(data, 0)
+    assert found is not None and found[3] is not None and found[4] is None
+    start, message = found[0], found[3]
     return message_wide(data, start, message, table_set)
 
 

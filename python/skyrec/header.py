@@ -5,10 +5,11 @@ below), into the tuple skyrec._native's writers take."""
 from __future__ import annotations
 
 from collections.abc import Mapping
-from types import SimpleNamespace
 from typing import Any
 
 from _skyrec import BufrMessage
+
+from . import _native
 
 __all__ = ["DEFAULT_HEADER", "HEADER_FIELDS", "header_fields", "header_message"]
 
@@ -64,9 +65,10 @@ def header_fields(header: Mapping[str, int]) -> tuple[int, ...]:
     return tuple(header[key] for key in KEYS)
 
 
-def header_message(header: Mapping[str, Any], master_version: int | None = None) -> Any:
-    """What picks tables, as a message would: for TableSource.for_message."""
-    full = merged(DEFAULT_HEADER, {k: v for k, v in header.items() if k != "edition"})
+def header_message(header: Mapping[str, Any], master_version: int | None = None) -> BufrMessage:
+    """A message of this header and no data: what picks its tables (TableSource.for_message)."""
+    full = merged(DEFAULT_HEADER, header)
     if master_version is not None:
         full["masterTablesVersionNumber"] = master_version
-    return SimpleNamespace(**{attr: full[key] for key, attr in HEADER_FIELDS})
+    message: BufrMessage = _native.header_message(header_fields(full))
+    return message

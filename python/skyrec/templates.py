@@ -46,7 +46,7 @@ class Element:
         """The least value the field holds (None for texts and markers)."""
         if self.kind in ("text", "marker"):
             return None
-        return self.reference / 10 ** self.scale if self.scale > 0 else self.reference * 10 ** -self.scale
+        return float(self.reference / 10 ** self.scale)
 
     @property
     def high(self) -> float | None:
@@ -54,7 +54,7 @@ class Element:
         if self.kind in ("text", "marker"):
             return None
         top = (1 << self.width) - (1 if self.descriptor // 1000 % 100 == 31 else 2) + self.reference
-        return top / 10 ** self.scale if self.scale > 0 else top * 10 ** -self.scale
+        return float(top / 10 ** self.scale)
 
 
 @dataclass(frozen=True, slots=True)

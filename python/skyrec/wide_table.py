@@ -9,6 +9,7 @@ from dataclasses import dataclass, field
 from typing import TYPE_CHECKING
 
 import numpy as np
+
 from _skyrec import BufrMessage, TableSet
 
 from .optional import pandas

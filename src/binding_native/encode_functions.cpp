@@ -131,8 +131,20 @@ PyObject* encode_array(PyObject*, PyObject* args, PyObject*) {
     return encoded(*slots, header, *descriptors, *tables, out_of_range_missing != 0);
 }
 
+// A BufrMessage holding only section 1's fields: what picks the tables of a
+// message still to be written.
+PyObject* header_message(PyObject*, PyObject* args, PyObject*) {
+    PyObject* fields;
+    if (!PyArg_ParseTuple(args, "O:header_message", &fields)) return nullptr;
+    MessageHeader header;
+    if (!header_arg(fields, header)) return nullptr;
+    return new_bufr_message(std::move(header.fields));
+}
+
 }  // namespace
 
+PyMethodDef header_message_def = {"header_message", kw_method(guard<header_message>), METH_VARARGS | METH_KEYWORDS,
+                                  "header_message(header)\n--\n\n"};
 PyMethodDef reencode_def = {"reencode", kw_method(guard<reencode>), METH_VARARGS | METH_KEYWORDS,
                             "reencode(data, start, message, tables, header, section2, changes, out_of_range_missing)"
                             "\n--\n\n"};

@@ -24,6 +24,7 @@ extern PyMethodDef decode_wide_def;
 extern PyMethodDef set_wide_threads_def;
 extern PyMethodDef wide_threads_def;
 extern PyMethodDef reencode_def;
+extern PyMethodDef header_message_def;
 extern PyMethodDef encode_values_def;
 extern PyMethodDef encode_array_def;
 

@@ -34,6 +34,7 @@ PyMethodDef* const kFunctions[] = {
     &set_wide_threads_def,
     &wide_threads_def,
     &reencode_def,
+    &header_message_def,
     &encode_values_def,
     &encode_array_def,
 };
