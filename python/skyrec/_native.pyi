@@ -239,11 +239,12 @@ def dump_records(data: Buffer, start: int, message: BufrMessage, tables: TableSe
 def header_message(header: tuple[int, ...]) -> BufrMessage:
     """A message with this section 1 and no data, for choosing tables."""
 
-def reencode(data: Buffer, start: int, message: BufrMessage, tables: TableSet, header: tuple[int, ...],
+def reencode(data: Buffer, start: int, message: BufrMessage, tables: TableSet, header: tuple[int, ...] | None,
              section2: Buffer | bool | None, changes: Sequence[tuple[int, int, Any]] | None,
              out_of_range_missing: bool) -> bytes:
     """The message framed at `start` written again, its raw integers and
-    text bytes as they stand, with `changes` ((subset, position, value))."""
+    text bytes as they stand, with `changes` ((subset, position, value));
+    header None keeps the message's own."""
 
 def encode_values(descriptors: Sequence[int], subsets: Sequence[Sequence[Any]], tables: TableSet,
                   header: tuple[int, ...], section2: Buffer | None, out_of_range_missing: bool) -> bytes:

@@ -112,9 +112,10 @@ def _encode_decoded(item: Decoded, header: Mapping[str, Any] | None, compressed:
         raise EncodeError(f"message {item.index} at offset {item.offset} was not decoded: {item.error}")
     message = item.message
     changes = _changes(item, values) if values is not None else None
-    return bytes(_native.reencode(item.data, 0, message, item.table_set,
-                                  _fields(of_message(message), header, compressed, edition),
-                                  _keep_section2(header), changes, missing))
+    own = header is None and compressed is None and edition is None
+    fields = None if own else _fields(of_message(message), header, compressed, edition)
+    return bytes(_native.reencode(item.data, 0, message, item.table_set, fields, _keep_section2(header), changes,
+                                  missing))
 
 
 def _subset_keys(item: Decoded) -> list[list[str | None]]:

@@ -188,4 +188,10 @@ Slot ArraySlots::at(std::size_t subset, std::size_t index) const {
     return {Slot::Kind::Number, 0, v, {}};
 }
 
+const double* ArraySlots::numbers(std::size_t index, std::ptrdiff_t& stride) const {
+    if (text_column_[index] >= 0 || view_.strides[0] % 8 != 0 || view_.strides[1] % 8 != 0) return nullptr;
+    stride = view_.strides[0] / 8;
+    return static_cast<const double*>(view_.buf) + static_cast<Py_ssize_t>(index) * (view_.strides[1] / 8);
+}
+
 }  // namespace skyrec::py

@@ -32,6 +32,7 @@ public:
     std::size_t subsets() const override { return rows_; }
     std::size_t size(std::size_t) const override { return columns_; }
     Slot at(std::size_t subset, std::size_t index) const override;
+    const double* numbers(std::size_t index, std::ptrdiff_t& stride) const override;
 
 private:
     ArraySlots() = default;

@@ -71,11 +71,13 @@ PyObject* reencode(PyObject*, PyObject* args, PyObject*) {
     if (!message_args_tuple) return nullptr;
     auto in = message_args(message_args_tuple.get(), nullptr, "OOOO:reencode");
     if (!in) return nullptr;
+    // Without a header of its own, the message's, in its edition where that is written.
     MessageHeader header;
-    if (!header_arg(header_fields, header)) return nullptr;
-    const std::uint8_t edition = header.fields.edition;
-    header = header_of(*in->message, in->bytes, edition);
-    if (!header_arg(header_fields, header) || !section2_arg(section2, header)) return nullptr;
+    if (header_fields != Py_None && !header_arg(header_fields, header)) return nullptr;
+    const std::uint8_t own = in->message->edition == 3 ? 3 : 4;
+    header = header_of(*in->message, in->bytes, header_fields == Py_None ? own : header.fields.edition);
+    if (header_fields != Py_None && !header_arg(header_fields, header)) return nullptr;
+    if (!section2_arg(section2, header)) return nullptr;
     Result<FlatSlots> slots = BufrError::text("");
     {
         WithoutGil unlocked;

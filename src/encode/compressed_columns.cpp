@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <string>
 
 #include "base/interrupt.hpp"
@@ -21,24 +22,54 @@ BufrError varies(const FieldPlan& field, std::size_t subset, const char* what) {
     return error;
 }
 
-Status write_numeric_column(const FieldPlan& field, const SlotSource& slots, const EncodeOptions& options,
-                            BitWriter& writer) {
+// Each subset's raw integer of one numeric field, found once and written after.
+struct ColumnRaws {
+    std::vector<std::uint64_t> raw;
+    std::vector<std::uint8_t> missing;
+};
+
+Status column_raws(const FieldPlan& field, const SlotSource& slots, const EncodeOptions& options, ColumnRaws& out) {
     const std::size_t n = slots.subsets();
+    out.raw.resize(n);
+    out.missing.resize(n);
+    std::ptrdiff_t stride = 0;
+    const double* numbers = field.is_count ? nullptr : slots.numbers(field.slot, stride);
+    const std::uint64_t largest = largest_raw(field);
+    for (std::size_t j = 0; j < n; ++j) {
+        // The common case without a Slot or a Result: a number in range, or NaN.
+        if (numbers != nullptr) {
+            const double v = numbers[static_cast<std::ptrdiff_t>(j) * stride];
+            if (std::isnan(v) && field.missing_recognised) {
+                out.raw[j] = 0;
+                out.missing[j] = 1;
+                continue;
+            }
+            if (raw_of_number(v, field.shape, largest, out.raw[j])) {
+                out.missing[j] = 0;
+                continue;
+            }
+        }
+        auto v = field_value(slots.at(j, field.slot), field, j, options);
+        if (!v) return std::move(v).error();
+        if (field.is_count && v->raw != out.raw[0] && j != 0) return varies(field, j, "replication count");
+        out.raw[j] = v->raw;
+        out.missing[j] = v->missing ? 1 : 0;
+    }
+    return Ok{};
+}
+
+Status write_numeric_column(const FieldPlan& field, const ColumnRaws& c, BitWriter& writer) {
+    const std::size_t n = c.raw.size();
     std::uint64_t least = ~std::uint64_t{0};
     std::uint64_t most = 0;
     bool any_missing = false;
-    std::uint64_t first = 0;
     for (std::size_t j = 0; j < n; ++j) {
-        auto v = field_value(slots.at(j, field.slot), field, j, options);
-        if (!v) return std::move(v).error();
-        if (j == 0) first = v->raw;
-        if (field.is_count && v->raw != first) return varies(field, j, "replication count");
-        if (v->missing) {
+        if (c.missing[j] != 0) {
             any_missing = true;
             continue;
         }
-        least = std::min(least, v->raw);
-        most = std::max(most, v->raw);
+        least = std::min(least, c.raw[j]);
+        most = std::max(most, c.raw[j]);
     }
     const std::uint32_t width = field.shape.width;
     if (least > most) {  // every subset missing
@@ -56,10 +87,9 @@ Status write_numeric_column(const FieldPlan& field, const SlotSource& slots, con
     const auto nbinc = static_cast<std::uint32_t>(std::bit_width(field.missing_recognised ? span + 1 : span));
     writer.write(width, least);
     writer.write(kIncrementWidthBits, nbinc);
-    for (std::size_t j = 0; j < n; ++j) {
-        auto v = field_value(slots.at(j, field.slot), field, j, options);
-        writer.write(nbinc, v->missing ? all_ones(nbinc) : v->raw - least);
-    }
+    const std::uint64_t missing = all_ones(nbinc);
+    for (std::size_t j = 0; j < n; ++j)
+        writer.write(nbinc, c.missing[j] != 0 ? missing : c.raw[j] - least);
     return Ok{};
 }
 
@@ -110,12 +140,14 @@ Status write_fixed(const FieldPlan& field, const SlotSource& slots, BitWriter& w
 
 Status write_compressed(const std::vector<FieldPlan>& plan, const SlotSource& slots, const EncodeOptions& options,
                         BitWriter& writer) {
+    ColumnRaws raws;
     for (std::size_t c = 0; c < plan.size(); ++c) {
         if (c % 256 == 0 && interrupt_requested()) return interrupted_error();
         const FieldPlan& field = plan[c];
         switch (field.kind) {
             case FieldPlan::Kind::Numeric:
-                SKYREC_CHECK(write_numeric_column(field, slots, options, writer));
+                SKYREC_CHECK(column_raws(field, slots, options, raws));
+                SKYREC_CHECK(write_numeric_column(field, raws, writer));
                 break;
             case FieldPlan::Kind::Text:
                 SKYREC_CHECK(write_text_column(field, slots, writer));

@@ -4,6 +4,7 @@
 // on subset 0, into a plan of columns that compressed_columns.cpp writes.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -14,6 +15,7 @@
 #include "decode/decoder_state.hpp"
 #include "decode/element_ref.hpp"
 #include "decode/field_rules.hpp"
+#include "decode/scaling.hpp"
 #include "encode/bit_writer.hpp"
 #include "encode/slots.hpp"
 
@@ -38,6 +40,26 @@ struct FieldPlan {
     FieldShape shape;
     std::size_t slot = 0;  // where its values stand in each subset
 };
+
+// The largest raw integer the field holds as a value: all ones is missing
+// but where missing values are not recognised.
+inline std::uint64_t largest_raw(const FieldPlan& field) noexcept {
+    const std::uint64_t ones = all_ones(field.shape.width);
+    return field.missing_recognised && ones != 0 ? ones - 1 : ones;
+}
+
+// raw = round(number x 10^scale) - reference, halves away from zero; false
+// when that is not in 0..largest.
+inline bool raw_of_number(double number, const FieldShape& shape, std::uint64_t largest, std::uint64_t& raw) noexcept {
+    const double scaled = number * shape.divisor;
+    constexpr double kLimit = 9.2e18;
+    if (!(std::fabs(scaled) < kLimit)) return false;
+    const auto rounded = static_cast<std::int64_t>(scaled + (scaled >= 0 ? 0.5 : -0.5));
+    const Int128 r = static_cast<Int128>(rounded) - shape.reference;
+    if (r < 0 || r > static_cast<Int128>(largest)) return false;
+    raw = static_cast<std::uint64_t>(r);
+    return true;
+}
 
 // A slot's value made into the field's integer, and the value a reader takes from it.
 struct FieldValue {

@@ -25,11 +25,6 @@ std::string field_text(const FieldPlan& field, std::size_t subset) {
     return text + " in subset " + std::to_string(subset);
 }
 
-std::uint64_t largest_raw(const FieldPlan& field) noexcept {
-    const std::uint64_t ones = all_ones(field.shape.width);
-    return field.missing_recognised && ones != 0 ? ones - 1 : ones;
-}
-
 BufrError out_of_range(const FieldPlan& field, std::size_t subset, const std::string& value) {
     const double lo = scaled_value(0, field.shape.reference, field.shape.divisor);
     const double hi = scaled_value(largest_raw(field), field.shape.reference, field.shape.divisor);
@@ -73,14 +68,7 @@ Result<FieldValue> field_value(const Slot& slot, const FieldPlan& field, std::si
             break;
     }
     if (std::isnan(slot.number)) return missing_value(field);
-    const double scaled = std::nearbyint(slot.number * field.shape.divisor);
-    constexpr double kLimit = 9.2e18;
-    if (std::fabs(scaled) < kLimit) {
-        const Int128 raw = static_cast<Int128>(static_cast<std::int64_t>(scaled)) - field.shape.reference;
-        if (raw >= 0 && raw <= static_cast<Int128>(largest_raw(field))) {
-            return present(field, static_cast<std::uint64_t>(raw));
-        }
-    }
+    if (std::uint64_t raw; raw_of_number(slot.number, field.shape, largest_raw(field), raw)) return present(field, raw);
     if (options.out_of_range_missing) return missing_value(field);
     return out_of_range(field, subset, number_text(slot.number));
 }

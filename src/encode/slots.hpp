@@ -30,6 +30,9 @@ public:
     virtual std::size_t subsets() const = 0;
     virtual std::size_t size(std::size_t subset) const = 0;
     virtual Slot at(std::size_t subset, std::size_t index) const = 0;
+    // Where slot `index` of every subset is a plain number (NaN missing):
+    // subset j's at numbers[j * stride]. nullptr when the source holds them otherwise.
+    virtual const double* numbers(std::size_t /*index*/, std::ptrdiff_t& /*stride*/) const { return nullptr; }
 };
 
 // Slots held in one array, subset after subset, their texts in one buffer.
