@@ -8,7 +8,7 @@ from __future__ import annotations
 import pytest
 
 from bufrgen import offsets
-from conftest import corpus_dir
+from conftest import corpus_files
 from skyrec import EncodeError, TableSource, encode, read_messages
 
 np = pytest.importorskip("numpy")
@@ -21,11 +21,6 @@ HEADER = ("edition", "master_table_number", "originating_centre", "originating_s
           "number_of_subsets", "unexpanded_descriptors", "local_section_present")
 # Messages with more values are compared by ecCodes on a sample of subsets only.
 ECCODES_VALUES = 200_000
-
-
-def corpus_files():
-    found = corpus_dir()
-    return sorted(p for p in found.iterdir() if p.is_file() and p.name != "MANIFEST.tsv") if found else []
 
 
 @pytest.fixture(scope="module")

@@ -2,6 +2,7 @@
 // encode_values (subsets of Python values) and encode_array (a float64 array).
 // Arguments become the encoder's input under the interpreter lock; the core
 // writes without it.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,24 @@ PyObject* reencode(PyObject*, PyObject* args, PyObject*) {
     return encoded(*slots, header, in->message->unexpanded_descriptors, *in->tables, out_of_range_missing != 0);
 }
 
+// What a message from scratch is written as: its descriptors, tables and header.
+struct WrittenAs {
+    std::vector<DescriptorCode> descriptors;
+    const TableSet* tables;
+    MessageHeader header;
+};
+
+std::optional<WrittenAs> written_as(PyObject* descriptors_obj, PyObject* tables_obj, PyObject* header_fields,
+                                    PyObject* section2) {
+    auto descriptors = descriptor_list_arg(descriptors_obj, "descriptors");
+    if (!descriptors) return std::nullopt;
+    WrittenAs to{std::move(*descriptors), table_set_arg(tables_obj, "tables"), {}};
+    if (to.tables == nullptr || !header_arg(header_fields, to.header) || !section2_arg(section2, to.header)) {
+        return std::nullopt;
+    }
+    return to;
+}
+
 PyObject* encode_values(PyObject*, PyObject* args, PyObject*) {
     PyObject *descriptors_obj, *subsets, *tables_obj, *header_fields, *section2;
     int out_of_range_missing = 0;
@@ -95,12 +114,8 @@ PyObject* encode_values(PyObject*, PyObject* args, PyObject*) {
                           &section2, &out_of_range_missing)) {
         return nullptr;
     }
-    auto descriptors = descriptor_list_arg(descriptors_obj, "descriptors");
-    if (!descriptors) return nullptr;
-    const TableSet* tables = table_set_arg(tables_obj, "tables");
-    if (tables == nullptr) return nullptr;
-    MessageHeader header;
-    if (!header_arg(header_fields, header) || !section2_arg(section2, header)) return nullptr;
+    const auto to = written_as(descriptors_obj, tables_obj, header_fields, section2);
+    if (!to) return nullptr;
     Ref rows = Ref::steal(PySequence_Fast(subsets, "subsets must be a sequence"));
     if (!rows) return nullptr;
     FlatSlots slots;
@@ -112,7 +127,7 @@ PyObject* encode_values(PyObject*, PyObject* args, PyObject*) {
             if (!add_slot(PySequence_Fast_GET_ITEM(row.get(), i), slots)) return nullptr;
         }
     }
-    return encoded(slots, header, *descriptors, *tables, out_of_range_missing != 0);
+    return encoded(slots, to->header, to->descriptors, *to->tables, out_of_range_missing != 0);
 }
 
 PyObject* encode_array(PyObject*, PyObject* args, PyObject*) {
@@ -122,15 +137,11 @@ PyObject* encode_array(PyObject*, PyObject* args, PyObject*) {
                           &header_fields, &section2, &out_of_range_missing)) {
         return nullptr;
     }
-    auto descriptors = descriptor_list_arg(descriptors_obj, "descriptors");
-    if (!descriptors) return nullptr;
-    const TableSet* tables = table_set_arg(tables_obj, "tables");
-    if (tables == nullptr) return nullptr;
-    MessageHeader header;
-    if (!header_arg(header_fields, header) || !section2_arg(section2, header)) return nullptr;
+    const auto to = written_as(descriptors_obj, tables_obj, header_fields, section2);
+    if (!to) return nullptr;
     auto slots = ArraySlots::of(values, texts);
     if (!slots) return nullptr;
-    return encoded(*slots, header, *descriptors, *tables, out_of_range_missing != 0);
+    return encoded(*slots, to->header, to->descriptors, *to->tables, out_of_range_missing != 0);
 }
 
 // A BufrMessage holding only section 1's fields: what picks the tables of a

@@ -64,6 +64,19 @@ std::int64_t reference_from_bits(std::uint64_t raw, std::uint32_t width) noexcep
     return negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
 }
 
+Result<const ElementRef*> bitmap_value_target(DecoderState& state) {
+    const ElementRef* target = nullptr;
+    switch (next_bitmap_target(state, target)) {
+        case TargetStatus::None:
+            return static_cast<const ElementRef*>(nullptr);
+        case TargetStatus::OutsideHistory:
+            return BufrError::text("bitmap reference is outside descriptor history");
+        case TargetStatus::Found:
+            break;
+    }
+    return target;
+}
+
 FieldShape bitmap_value_shape(const ElementRef& target, std::uint32_t x) noexcept {
     FieldShape shape{target.def->width, target.divisor, target.def->reference};
     if (x == 25) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "base/result.hpp"
 #include "decode/decoder_state.hpp"
 #include "decode/element_ref.hpp"
 
@@ -27,6 +28,17 @@ FieldShape numeric_shape(const DecoderState& state, const ElementRef& element, s
 inline std::uint32_t character_width(const DecoderState& state, std::uint32_t width) noexcept {
     return state.character_width_active ? state.character_width : width;
 }
+
+// After 206YYY: whether `element` (nullptr: in no table) was written from
+// another table, so that its YYY bits are a plain integer.
+inline bool plain_under_local_width(const DecoderState& state, const ElementRef* element) noexcept {
+    return state.local_width_active && (element == nullptr || (element->kind != ElementKind::Character &&
+                                                               element->def->width != state.local_width));
+}
+
+// The history entry that the next 2YY255 value refers to (nullptr when the
+// bitmap has none left), or the error when it lies outside the history.
+Result<const ElementRef*> bitmap_value_target(DecoderState& state);
 
 // The reference 203YYY gave the element, else its entry's.
 std::int64_t reference_of(const DecoderState& state, const ElementRef& element) noexcept;

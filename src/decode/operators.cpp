@@ -38,17 +38,11 @@ bool Walker::operator_step(DescriptorCode code) {
 }
 
 bool Walker::bitmap_referenced_value(std::uint32_t x) {
-    const ElementRef* target = nullptr;
-    switch (next_bitmap_target(state_, target)) {
-        case TargetStatus::None:
-            return true;
-        case TargetStatus::OutsideHistory:
-            return fail(BufrError::text("bitmap reference is outside descriptor history"));
-        case TargetStatus::Found:
-            break;
-    }
-    const FieldShape shape = bitmap_value_shape(*target, x);
-    return read_element(*target, shape.width, shape.reference);
+    auto target = bitmap_value_target(state_);
+    if (!target) return fail(std::move(target).error());
+    if (*target == nullptr) return true;
+    const FieldShape shape = bitmap_value_shape(**target, x);
+    return read_element(**target, shape.width, shape.reference);
 }
 
 }  // namespace skyrec

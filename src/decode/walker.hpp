@@ -77,7 +77,11 @@ public:
     Allowance spent() const noexcept { return {value_count(), text_bytes_, steps_}; }
 
 private:
+    template <class W>
+    friend bool walk_steps(W& w, std::span<const DescriptorCode> list, unsigned depth);
+
     // walk.cpp: the structure.
+    bool before_step();
     bool element_step(DescriptorCode code);
     bool replication_step(std::span<const DescriptorCode> list, std::size_t& i, unsigned depth);
     bool repeat(std::span<const DescriptorCode> body, std::uint64_t count, unsigned depth);

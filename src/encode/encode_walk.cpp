@@ -8,6 +8,7 @@
 #include "base/limits.hpp"
 #include "decode/bitmap.hpp"
 #include "decode/decoded_value.hpp"
+#include "decode/descriptor_steps.hpp"
 #include "decode/scaling.hpp"
 #include "encode/text_field.hpp"
 
@@ -56,37 +57,21 @@ bool EncodeWalker::walk(std::span<const DescriptorCode> list, unsigned depth) {
     if (depth > kMaxNestingDepth) {
         return fail(BufrError::limit_exceeded("descriptor encode exceeded recursion depth"));
     }
-    for (std::size_t i = 0; i < list.size();) {
-        if (++steps_ > step_allowance_) {
-            return fail(BufrError::limit_exceeded("encoding exceeded " + std::to_string(step_allowance_) +
-                                                  " descriptor steps for its values"));
-        }
-        if ((steps_ & kInterruptStepMask) == 0 && interrupt_requested()) return fail(interrupted_error());
-        const DescriptorCode code = list[i];
-        switch (code_f(code)) {
-            case 0:
-                if (!element_step(code)) return failed_in(code);
-                ++i;
-                break;
-            case 1:
-                if (!replication_step(list, i, depth)) return failed_in(code);
-                break;
-            case 2:
-                if (!operator_step(code)) return failed_in(code);
-                ++i;
-                break;
-            case 3: {
-                const SequenceDefinition* sequence = cache_.tables().sequence(code);
-                if (sequence == nullptr) return fail(BufrError::sequence_not_found(code));
-                if (!walk(sequence->members, depth + 1)) return failed_in(code);
-                ++i;
-                break;
-            }
-            default:
-                return fail(BufrError::invalid_descriptor(code));
-        }
+    return walk_steps(*this, list, depth);
+}
+
+bool EncodeWalker::before_step() {
+    if (++steps_ > step_allowance_) {
+        return fail(BufrError::limit_exceeded("encoding exceeded " + std::to_string(step_allowance_) +
+                                              " descriptor steps for its values"));
     }
-    return true;
+    return (steps_ & kInterruptStepMask) != 0 || !interrupt_requested() || fail(interrupted_error());
+}
+
+bool EncodeWalker::sequence_step(DescriptorCode code, unsigned depth) {
+    const SequenceDefinition* sequence = cache_.tables().sequence(code);
+    if (sequence == nullptr) return fail(BufrError::sequence_not_found(code));
+    return walk(sequence->members, depth + 1);
 }
 
 bool EncodeWalker::element_step(DescriptorCode code) {
@@ -98,8 +83,7 @@ bool EncodeWalker::element_step(DescriptorCode code) {
     if (state_.associated_width != 0 && code_x(code) != kClass31 && !write_associated_field()) return false;
     const bool feeds_bitmap = element_feeds_bitmap(state_, code);
     last_.reset();
-    if (state_.local_width_active && (element == nullptr || (element->kind != ElementKind::Character &&
-                                                             element->def->width != state_.local_width))) {
+    if (plain_under_local_width(state_, element)) {
         element = cache_.local_width_element(code, element);
         if (!write_numeric(*element, FieldShape{state_.local_width, 1.0, 0})) return false;
     } else {
@@ -163,17 +147,11 @@ bool EncodeWalker::operator_step(DescriptorCode code) {
         case OperatorAction::BitmapValue:
             break;
     }
-    const ElementRef* target = nullptr;
-    switch (next_bitmap_target(state_, target)) {
-        case TargetStatus::None:
-            return true;
-        case TargetStatus::OutsideHistory:
-            return fail(BufrError::text("bitmap reference is outside descriptor history"));
-        case TargetStatus::Found:
-            break;
-    }
-    const FieldShape shape = bitmap_value_shape(*target, code_x(code));
-    return write_element(*target, shape.width, shape.reference);
+    auto target = bitmap_value_target(state_);
+    if (!target) return fail(std::move(target).error());
+    if (*target == nullptr) return true;
+    const FieldShape shape = bitmap_value_shape(**target, code_x(code));
+    return write_element(**target, shape.width, shape.reference);
 }
 
 bool EncodeWalker::write_element(const ElementRef& element, std::uint32_t width, std::int64_t reference) {

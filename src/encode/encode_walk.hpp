@@ -87,8 +87,13 @@ public:
     Status subset(std::span<const DescriptorCode> descriptors, std::size_t subset);
 
 private:
+    template <class W>
+    friend bool walk_steps(W& w, std::span<const DescriptorCode> list, unsigned depth);
+
     bool walk(std::span<const DescriptorCode> list, unsigned depth);
+    bool before_step();
     bool element_step(DescriptorCode code);
+    bool sequence_step(DescriptorCode code, unsigned depth);
     bool replication_step(std::span<const DescriptorCode> list, std::size_t& i, unsigned depth);
     bool operator_step(DescriptorCode code);
     bool write_element(const ElementRef& element, std::uint32_t width, std::int64_t reference);
