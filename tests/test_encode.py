@@ -168,11 +168,12 @@ def test_input_forms_write_the_same_message(tables):
         encode(descriptors, rows, header={"centre": 98}, tables=tables)
 
 
+@pytest.mark.parametrize("output", ["values", "columns"])
 @pytest.mark.parametrize("edition", [3, 4])
-def test_decoded_message_written_again_with_changes(tables, edition):
+def test_decoded_message_written_again_with_changes(tables, edition, output):
     data = encode([301001, 12101, 20003], [[6, "DE BILT", 273.15, 61], [7, "LONDON", 280.0, 2]],
                   header={"typicalYear": 2024, "section2": b"local"}, tables=tables)
-    item = next(read_messages(data, tables=tables))
+    item = next(read_messages(data, tables=tables, output=output))
     assert encode(item) == data
     out = encode(item, edition=edition, compressed=True, header={"dataCategory": 7},
                  values=[{"#1#airTemperature": 274.0}, {3: None, "stationOrSiteName": "PARIS"}])
