@@ -1,7 +1,8 @@
 """skyrec.encode against the eccodes package re-packing the same messages,
 in one run: each message unpacked once by ecCodes (untimed), then timed
 `codes_set(h, "pack", 1)` and its bytes; skyrec times `encode` of the same
-decoded messages. Medians of a few runs, values per second and the ratio.
+decoded messages. Medians of a few runs of the process's CPU time (steadier
+than the wall clock on a shared machine), values per second and the ratio.
 
     PYTHONPATH=$PWD/build/rel python3 bench/bench_encode.py [--definitions ROOT] [--runs 5]
 
@@ -31,9 +32,9 @@ HIRS = "M02-HIRS-HIRxxx1B-NA-1.0-20181122114854.000000000Z-20181122132602-130460
 def median_seconds(work: Callable[[], Any], runs: int) -> float:
     times = []
     for _ in range(runs):
-        start = time.perf_counter()
+        start = time.process_time()
         work()
-        times.append(time.perf_counter() - start)
+        times.append(time.process_time() - start)
     return statistics.median(times)
 
 

@@ -53,7 +53,7 @@ bool Walker::read_numeric(const ElementRef& element, std::uint32_t width, double
         if (!base_missing) v.value = scaled_value(r0, reference, divisor);
         v.raw = r0;
         v.name = element.name;
-        v.meaning = element.meaning(r0);
+        if (capture_ == nullptr) v.meaning = element.meaning(r0);  // a writer needs none
         v.descriptor = element.def->code;
         v.has_value = !base_missing;
         v.has_raw = true;
@@ -103,7 +103,8 @@ bool Walker::read_character(DescriptorCode code, const std::string& name, std::u
         // 1000 plus its width in bytes, which callers see as its raw_value.
         const std::uint64_t index = ++state_.string_counter;
         values_->push_back(DecodedValue{static_cast<double>(index * 1000 + width_bytes), 0, &name, nullptr,
-                                        decode_ia5(scratch_.data(), nbytes), code, true, false});
+                                        capture_ == nullptr ? decode_ia5(scratch_.data(), nbytes) : OwnedText(), code,
+                                        true, false});
         return true;
     }
 

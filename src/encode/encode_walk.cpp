@@ -162,15 +162,21 @@ bool EncodeWalker::write_element(const ElementRef& element, std::uint32_t width,
 }
 
 bool EncodeWalker::write_numeric(const ElementRef& element, const FieldShape& shape, bool is_count) {
+    Slot slot;
+    if (!next_slot(slot, element.def->code)) return false;
+    // A raw integer that fits, as a message written again holds them: straight out.
+    if (plan_ == nullptr && slot.kind == Slot::Kind::Raw && slot.raw <= all_ones(shape.width)) {
+        writer_->write(shape.width, slot.raw);
+        last_ = FieldValue{slot.raw, false, scaled_value(slot.raw, shape.reference, shape.divisor)};
+        return true;
+    }
     FieldPlan field;
     field.missing_recognised = element.missing_recognised;
     field.is_count = is_count;
     field.code = element.def->code;
     field.key = &element.def->abbreviation;
     field.shape = shape;
-    field.slot = cursor_;
-    Slot slot;
-    if (!next_slot(slot, field.code)) return false;
+    field.slot = cursor_ - 1;
     auto value = field_value(slot, field, subset_, options_);
     if (!value) return fail(std::move(value).error());
     last_ = *value;

@@ -52,11 +52,13 @@ inline std::uint64_t largest_raw(const FieldPlan& field) noexcept {
 // when that is not in 0..largest.
 inline bool raw_of_number(double number, const FieldShape& shape, std::uint64_t largest, std::uint64_t& raw) noexcept {
     const double scaled = number * shape.divisor;
-    constexpr double kLimit = 9.2e18;
+    constexpr double kLimit = 4.6e18;  // so that the rounded number less the reference cannot overflow
     if (!(std::fabs(scaled) < kLimit)) return false;
-    const auto rounded = static_cast<std::int64_t>(scaled + (scaled >= 0 ? 0.5 : -0.5));
-    const Int128 r = static_cast<Int128>(rounded) - shape.reference;
-    if (r < 0 || r > static_cast<Int128>(largest)) return false;
+    const auto rounded = static_cast<std::int64_t>(scaled + std::copysign(0.5, scaled));
+    std::int64_t r;
+    if (__builtin_sub_overflow(rounded, shape.reference, &r) || r < 0 || static_cast<std::uint64_t>(r) > largest) {
+        return false;
+    }
     raw = static_cast<std::uint64_t>(r);
     return true;
 }

@@ -51,6 +51,7 @@ Result<FlatSlots> slots_of(const BufrMessage& message, ByteView bytes, const Tab
     if (!values) return std::move(values).error();
     FlatSlots slots;
     const std::size_t n = starts.size();
+    slots.reserve(values->size() + capture.references.size() * (message.compressed_data ? n : 1), n);
     std::size_t text = 0;
     std::size_t next_reference = 0;
     const auto& refs = capture.references;

@@ -38,6 +38,10 @@ public:
 // Slots held in one array, subset after subset, their texts in one buffer.
 class FlatSlots final : public SlotSource {
 public:
+    void reserve(std::size_t slots, std::size_t subsets) {
+        slots_.reserve(slots);
+        starts_.reserve(subsets);
+    }
     void start_subset() { starts_.push_back(slots_.size()); }
     void add_missing() { slots_.push_back({Slot::Kind::Missing, 0, 0.0, 0, 0}); }
     void add_raw(std::uint64_t raw) { slots_.push_back({Slot::Kind::Raw, raw, 0.0, 0, 0}); }
