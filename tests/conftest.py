@@ -24,6 +24,12 @@ def corpus_dir() -> Path | None:
     return CORPUS if (CORPUS / "MANIFEST.tsv").is_file() else None
 
 
+def corpus_files() -> list[Path]:
+    """The corpus's message files in name order, none without it (to parametrize over)."""
+    found = corpus_dir()
+    return sorted(p for p in found.iterdir() if p.is_file() and p.name != "MANIFEST.tsv") if found else []
+
+
 def definitions_root() -> Path | None:
     """A real ecCodes definitions tree (Debian's libeccodes-data installs one)."""
     for candidate in DEFINITION_CANDIDATES:

@@ -10,7 +10,7 @@ import pytest
 
 import _skyrec
 from bufrgen import edition4_twin
-from conftest import corpus_dir
+from conftest import corpus_files
 from decodekit import as_read, shown_meaning, text_shape
 from skyrec import TableSource, read_messages
 from skyrec.tables import message_key
@@ -22,11 +22,6 @@ np = pytest.importorskip("numpy")
 # error): building millions of Python objects would only make the test slow.
 FULL_COMPARE_VALUES = 20000
 FILE_PREFIX = 600_000
-
-
-def corpus_files():
-    found = corpus_dir()
-    return sorted(p for p in found.iterdir() if p.is_file() and p.name != "MANIFEST.tsv") if found else []
 
 
 @pytest.fixture(scope="module")

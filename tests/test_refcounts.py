@@ -33,6 +33,10 @@ CLOSED_FD = (1 << 31) - 1  # a descriptor that no process has open
 PACKED = build_message([1015, 2001, 12101], BitWriter().text("", 48).uint(6, 6).text("AB", 48).text("CD", 48)
                        .uint(1, 2).uint(1, 6).uint(0, 1).uint(1, 1).uint(3132, 12).uint(0, 6).to_bytes(),
                        subsets=2, compressed=True)
+# Section 1 as the writers take it (skyrec.header.HEADER_FIELDS), uncompressed and compressed.
+HEADER = (4, 0, 98, 0, 0, 0, 0, 0, 38, 0, 2024, 1, 2, 3, 4, 5, 1, 0)
+COMPRESSED = HEADER[:-1] + (1,)
+ARRAY = memoryview(bytes(32)).cast("d", (2, 2))  # two subsets of two values, all zero
 RUN_OUT = build_message([12101, 12101], BitWriter().uint(1, 12).to_bytes())  # data end inside the second
 
 
@@ -237,6 +241,28 @@ def plain_cases(e, t, m):
                                                                       None, None), ValueError),
             ("_native.dump_records subsets", lambda: _native.dump_records(DATA, 0, m, t, "csv", b"", b"", [(1,)],
                                                                           [], None, None), TypeError),
+            ("_native.reencode", lambda: _native.reencode(DATA, 0, m, t, None, True, None, False), None),
+            ("_native.reencode changed", lambda: _native.reencode(DATA, 0, m, t, HEADER, b"local", [(0, 0, 5)], False),
+             None),
+            ("_native.reencode index", lambda: _native.reencode(DATA, 0, m, t, None, None, [(0, 99, 5)], False),
+             IndexError),
+            ("_native.reencode range", lambda: _native.reencode(DATA, 0, m, t, None, None, [(0, 0, 1e9)], False),
+             ValueError),
+            ("_native.reencode header", lambda: _native.reencode(DATA, 0, m, t, (4,), None, None, False), TypeError),
+            ("_native.encode_values", lambda: _native.encode_values([12101], [[273.15], [None]], t, HEADER, None,
+                                                                    False), None),
+            ("_native.encode_values range", lambda: _native.encode_values([12101], [[1e9]], t, HEADER, None, False),
+             ValueError),
+            ("_native.encode_values type", lambda: _native.encode_values([12101], [[t]], t, HEADER, None, False),
+             TypeError),
+            ("_native.encode_array", lambda: _native.encode_array([12101, 1015], ARRAY, {1: ["A", None]}, t,
+                                                                  COMPRESSED, None, False), None),
+            ("_native.encode_array texts", lambda: _native.encode_array([12101], ARRAY, {0: ["A"]}, t, COMPRESSED,
+                                                                        None, False), ValueError),
+            ("_native.encode_array type", lambda: _native.encode_array([12101], b"xx", {}, t, HEADER, None, False),
+             TypeError),
+            ("_native.header_message", lambda: _native.header_message(HEADER), None),
+            ("_native.header_message range", lambda: _native.header_message((1 << 20,) * 18), ValueError),
             ("_native.pooled_bytes", lambda: _native.pooled_bytes(), None),
             ("_native.release_buffers", lambda: _native.release_buffers(), None),
         ]

@@ -25,22 +25,29 @@ __all__ = []
 __all__ += _skyrec.__all__
 __all__ += ["DecodeError", "Decoded", "MessageError", "read_messages", "TableSource", "TablesNotFound",
             "find_definitions_root", "find_tables", "Columns", "read_dataframe", "message_dataframe",
-            "read_headers", "read_block", "read_observations", "Wide", "read_wide", "set_threads"]
+            "read_headers", "read_block", "read_observations", "Wide", "read_wide", "set_threads", "encode",
+            "EncodeError", "wide_from_array", "template", "write_bufr"]
 
 # Imported on first use, so that NumPy and pandas stay optional.
 _LAZY = {"Columns": ("columns", "Columns"), "read_dataframe": ("frames", "read_dataframe"),
          "message_dataframe": ("frames", "message_dataframe"), "read_headers": ("blocks", "read_headers"),
          "read_block": ("blocks", "read_block"),
          "read_observations": ("observations", "read_observations"), "Wide": ("wide", "Wide"),
-         "read_wide": ("wide", "read_wide"), "set_threads": ("wide", "set_threads")}
+         "read_wide": ("wide", "read_wide"), "set_threads": ("wide", "set_threads"),
+         "encode": ("encoding", "encode"), "EncodeError": ("encoding", "EncodeError"),
+         "wide_from_array": ("encoding", "wide_from_array"), "template": ("templates", "template"),
+         "write_bufr": ("write", "write_bufr")}
 
 
 if _typing.TYPE_CHECKING:  # what __getattr__ gives, for type checkers
     from .blocks import read_block, read_headers
     from .columns import Columns
+    from .encoding import EncodeError, encode, wide_from_array
     from .frames import message_dataframe, read_dataframe
     from .observations import read_observations
+    from .templates import template
     from .wide import Wide, read_wide, set_threads
+    from .write import write_bufr
 
 
 def __getattr__(name: str) -> _typing.Any:

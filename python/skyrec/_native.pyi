@@ -4,7 +4,7 @@ Its functions take any bytes-like buffer and decode with the interpreter lock
 released; their results are _skyrec's own classes.
 """
 
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Mapping, Sequence
 from os import PathLike
 from typing import Any, TypedDict, final, type_check_only
 
@@ -247,3 +247,27 @@ def state_of(obj: BufrMessage | DecodedValue | TableSet | ElementDefinition | Se
 
 def from_state(kind: str, state: tuple[Any, ...], /) -> Any:
     """The object that state_of gave (kind, state) for; ValueError or TypeError for a state it cannot have given."""
+# Writing (src/encode). `header` is the tuple of skyrec.header.HEADER_FIELDS;
+# `section2` None (none), bytes (its local data) or True (the message's own).
+# Refusals raise ValueError naming the subset, descriptor, key and value.
+
+def header_message(header: tuple[int, ...]) -> BufrMessage:
+    """A message with this section 1 and no data, for choosing tables."""
+
+def reencode(data: Buffer, start: int, message: BufrMessage, tables: TableSet, header: tuple[int, ...] | None,
+             section2: Buffer | bool | None, changes: Sequence[tuple[int, int, Any]] | None,
+             out_of_range_missing: bool) -> bytes:
+    """The message framed at `start` written again, its raw integers and
+    text bytes as they stand, with `changes` ((subset, position, value));
+    header None keeps the message's own."""
+
+def encode_values(descriptors: Sequence[int], subsets: Sequence[Sequence[Any]], tables: TableSet,
+                  header: tuple[int, ...], section2: Buffer | None, out_of_range_missing: bool) -> bytes:
+    """A message of `subsets`, each its values in expanded order: None or NaN
+    missing, numbers scaled, str (Latin-1) or bytes texts, DecodedValue raw."""
+
+def encode_array(descriptors: Sequence[int], values: Any, texts: Mapping[int, Sequence[Any]],
+                 tables: TableSet, header: tuple[int, ...], section2: Buffer | None,
+                 out_of_range_missing: bool) -> bytes:
+    """A message of a 2-D float64 array, subsets x values (NaN missing), the
+    columns in `texts` given as texts."""

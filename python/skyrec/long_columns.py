@@ -55,7 +55,8 @@ def decoded_wide(d: Mapping[str, Any], kept: Any, kept_start: int, message: Bufr
                 descriptor=np.frombuffer(d["descriptor"], np.uint32), rank=np.frombuffer(d["rank"], np.uint32),
                 scale=np.frombuffer(d["scale"], np.int32), names=tuple(d["names"]), units=tuple(d["units"]),
                 keys=tuple(k or None for k in d["keys"]),
-                texts={c: _text_array(texts) for c, texts in d["texts"]}, details_source=details)
+                texts={c: _text_array(texts) for c, texts in d["texts"]}, details_source=details,
+                message=message, table_set=tables)
 
 
 def first_seen(items: Iterable[str | None]) -> tuple[np.ndarray, tuple[str, ...]]:

@@ -51,6 +51,8 @@ class Decoded:
     columns: Columns | None = None
     subset_starts: tuple[int, ...] = ()  # index of each subset's first value
     error: MessageError | None = None
+    data: bytes | None = None  # the message's own bytes, for skyrec.encode
+    table_set: TableSet | None = None  # the tables it was decoded with
 
     @property
     def ok(self) -> bool:
@@ -142,14 +144,16 @@ def _decode(found: Found, index: int, tables: TableSource | None, output: str) -
     assert tables is not None
     try:
         table_set = tables.for_message(message)
+        own = bytes(memoryview(data)[start:start + message.total_length])
         if output == "values":
             values, starts = _native.decode_subsets(data, start, message, table_set)
-            return Decoded(index, offset, length, message=message, values=values, subset_starts=tuple(starts))
+            return Decoded(index, offset, length, message=message, values=values, subset_starts=tuple(starts),
+                           data=own, table_set=table_set)
         from .long_columns import message_columns
 
         columns = message_columns(data, start, message, table_set)
         return Decoded(index, offset, length, message=message, columns=columns,
-                       subset_starts=tuple(columns.subset_starts.tolist()))
+                       subset_starts=tuple(columns.subset_starts.tolist()), data=own, table_set=table_set)
     except DecodeError as e:
         return Decoded(index, offset, length, message=message,
                        error=MessageError(tables.explain(message_key(message), e.reason), index, offset, e.where))

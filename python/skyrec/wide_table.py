@@ -14,6 +14,8 @@ from .optional import needs
 with needs("skyrec.wide", "numpy"):
     import numpy as np
 
+from _skyrec import BufrMessage, TableSet
+
 from .optional import pandas
 
 if TYPE_CHECKING:
@@ -55,6 +57,9 @@ class Wide:
     texts: dict[int, np.ndarray]
     details_source: Callable[[], Details] = field(repr=False)
     details_made: Details | None = None
+    # What skyrec.encode writes it back with: the message it was read from and its tables.
+    message: BufrMessage | None = field(default=None, repr=False)
+    table_set: TableSet | None = field(default=None, repr=False)
 
     @property
     def subset_count(self) -> int:

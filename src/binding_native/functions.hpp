@@ -26,5 +26,9 @@ extern PyMethodDef set_wide_threads_def;
 extern PyMethodDef wide_threads_def;
 extern PyMethodDef state_of_def;
 extern PyMethodDef from_state_def;
+extern PyMethodDef reencode_def;
+extern PyMethodDef header_message_def;
+extern PyMethodDef encode_values_def;
+extern PyMethodDef encode_array_def;
 
 }  // namespace skyrec::py

@@ -36,6 +36,10 @@ PyMethodDef* const kFunctions[] = {
     &wide_threads_def,
     &state_of_def,
     &from_state_def,
+    &reencode_def,
+    &header_message_def,
+    &encode_values_def,
+    &encode_array_def,
 };
 // clang-format on
 

@@ -14,6 +14,7 @@ namespace {
 Status walk_uncompressed(const BufrMessage& message, Walker& walker, std::vector<std::size_t>* subset_starts) {
     for (std::uint32_t subset = 0; subset < message.number_of_subsets; ++subset) {
         if (subset != 0) walker.state().start_subset();
+        if (RawCapture* capture = walker.capture()) capture->subset = subset;
         if (subset_starts != nullptr) subset_starts->push_back(walker.value_count());
         if (!walker.walk(message.unexpanded_descriptors, 0)) {
             BufrError error = walker.take_error();
@@ -26,12 +27,13 @@ Status walk_uncompressed(const BufrMessage& message, Walker& walker, std::vector
 
 // The walk yields columns, one value per subset each.
 Result<CompressedSection> walk_compressed(const BufrMessage& message, const TableSet& tables, ByteView data,
-                                          bool shown) {
+                                          bool shown, RawCapture* capture = nullptr) {
     BitReader reader(data);
     CompressedSection section;
     section.data = data;
     section.subsets = message.number_of_subsets;
     Walker walker(tables, reader, message.number_of_subsets, section.columns, message.total_length, shown);
+    walker.capture_into(capture);
     if (!walker.walk(message.unexpanded_descriptors, 0)) return walker.take_error();
     return section;
 }
@@ -45,17 +47,18 @@ void push_compressed_starts(const CompressedSection& section, std::vector<std::s
 }  // namespace
 
 Result<std::vector<DecodedValue>> decode_section4(const BufrMessage& message, const TableSet& tables, ByteView data,
-                                                  std::vector<std::size_t>* subset_starts) {
+                                                  std::vector<std::size_t>* subset_starts, RawCapture* capture) {
     if (subset_starts != nullptr) subset_starts->clear();
     std::vector<DecodedValue> values;
     if (!message.compressed_data) {
         BitReader reader(data);
         values.reserve(expected_values(reader.total()));
         Walker walker(tables, reader, values, nullptr, message.total_length, false);
+        walker.capture_into(capture);
         SKYREC_CHECK(walk_uncompressed(message, walker, subset_starts));
         return values;
     }
-    auto section = walk_compressed(message, tables, data, false);
+    auto section = walk_compressed(message, tables, data, false, capture);
     if (!section) return std::move(section).error();
     if (subset_starts != nullptr) push_compressed_starts(*section, *subset_starts);
     values.reserve(section->value_count());

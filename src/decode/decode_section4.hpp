@@ -22,8 +22,12 @@ std::size_t expected_values(std::uint64_t bits);
 // When `subset_starts` is given, it receives the index of each subset's first
 // value, one per subset in order (the flat list does not mark them otherwise:
 // uncompressed subsets differ in length when delayed replications do).
+// With `capture`, it also receives the texts' bytes and the defined
+// references (walker.hpp), for writing the message again.
+struct RawCapture;
 Result<std::vector<DecodedValue>> decode_section4(const BufrMessage& message, const TableSet& tables, ByteView data,
-                                                  std::vector<std::size_t>* subset_starts = nullptr);
+                                                  std::vector<std::size_t>* subset_starts = nullptr,
+                                                  RawCapture* capture = nullptr);
 
 // Takes the values of a decode as they are made, for callers that turn them
 // into something else and need not hold them all as records.

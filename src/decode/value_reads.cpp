@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "bitstream/bit_reader.hpp"
+#include "decode/field_rules.hpp"
 #include "decode/ia5.hpp"
 #include "decode/scaling.hpp"
 #include "decode/walker.hpp"
@@ -18,29 +19,10 @@ constexpr std::uint32_t kIncrementWidthBits = 6;
 bool Walker::read_element(const ElementRef& element, std::uint32_t width, std::int64_t reference) {
     const ElementDefinition& def = *element.def;
     if (element.kind == ElementKind::Character) {
-        return read_character(def.code, def.name, state_.character_width_active ? state_.character_width : width);
+        return read_character(def.code, def.name, character_width(state_, width));
     }
-    double divisor = element.divisor;
-    if (state_.local_width_active) {
-        width = state_.local_width;
-    } else if (element.kind == ElementKind::Numeric && state_.width_change != 0) {
-        const std::int64_t changed = std::int64_t{width} + state_.width_change;
-        width = changed < 0 ? 0 : static_cast<std::uint32_t>(changed);
-    }
-    if (element.kind == ElementKind::Numeric && (state_.scale_change != 0 || state_.reference_multiplier != 1)) {
-        divisor = powers_of_ten(std::int64_t{def.scale} + state_.scale_change);
-        reference = static_cast<std::int64_t>(static_cast<std::uint64_t>(state_.reference_multiplier) *
-                                              static_cast<std::uint64_t>(reference));
-    }
-    return read_numeric(element, width, divisor, reference);
-}
-
-std::int64_t Walker::reference_of(const ElementRef& element) const noexcept {
-    const std::vector<NewReference>& refs = state_.new_references;
-    if (refs.empty()) return element.def->reference;
-    const auto it = std::lower_bound(refs.begin(), refs.end(), element.def->code,
-                                     [](const NewReference& r, DescriptorCode code) { return r.code < code; });
-    return it != refs.end() && it->code == element.def->code ? it->reference : element.def->reference;
+    const FieldShape shape = numeric_shape(state_, element, width, reference);
+    return read_numeric(element, shape.width, shape.divisor, shape.reference);
 }
 
 bool Walker::define_reference(const ElementRef& element) {
@@ -49,21 +31,11 @@ bool Walker::define_reference(const ElementRef& element) {
     if (!reader_.read(width, raw)) return fail_read(width);
     // Compressed data holds it once too, without an increment width: the
     // reference is one for all subsets.
-    // The leftmost bit is the sign: not two's complement.
-    const std::uint64_t magnitude = width == 0 ? 0 : raw & all_ones(width - 1);
-    const bool negative = width != 0 && (raw >> (width - 1) & 1) != 0;
-    const std::int64_t reference =
-        negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
-    // Kept in code order: each element read looks its code up.
-    std::vector<NewReference>& refs = state_.new_references;
-    const DescriptorCode code = element.def->code;
-    const auto it = std::lower_bound(refs.begin(), refs.end(), code,
-                                     [](const NewReference& r, DescriptorCode c) { return r.code < c; });
-    if (it != refs.end() && it->code == code) {
-        it->reference = reference;
-    } else {
-        refs.insert(it, NewReference{code, reference});
+    const std::int64_t reference = reference_from_bits(raw, width);
+    if (capture_ != nullptr) {
+        capture_->references.push_back({capture_->subset, compressed_ ? columns_->size() : value_count(), reference});
     }
+    define_new_reference(state_, element.def->code, reference);
     return true;
 }
 
@@ -81,7 +53,7 @@ bool Walker::read_numeric(const ElementRef& element, std::uint32_t width, double
         if (!base_missing) v.value = scaled_value(r0, reference, divisor);
         v.raw = r0;
         v.name = element.name;
-        v.meaning = element.meaning(r0);
+        if (capture_ == nullptr) v.meaning = element.meaning(r0);  // a writer needs none
         v.descriptor = element.def->code;
         v.has_value = !base_missing;
         v.has_raw = true;
@@ -124,13 +96,15 @@ bool Walker::read_character(DescriptorCode code, const std::string& name, std::u
         return fail_read(failed);
     }
     const std::uint64_t width_bytes = width / 8;
+    if (capture_ != nullptr && !compressed_) capture_->add_text(scratch_.data(), nbytes);
 
     if (!compressed_) {
         // Kept for compatibility: a text's number is its index among the message's texts times
         // 1000 plus its width in bytes, which callers see as its raw_value.
         const std::uint64_t index = ++state_.string_counter;
         values_->push_back(DecodedValue{static_cast<double>(index * 1000 + width_bytes), 0, &name, nullptr,
-                                        decode_ia5(scratch_.data(), nbytes), code, true, false});
+                                        capture_ == nullptr ? decode_ia5(scratch_.data(), nbytes) : OwnedText(), code,
+                                        true, false});
         return true;
     }
 
@@ -146,6 +120,8 @@ bool Walker::read_character(DescriptorCode code, const std::string& name, std::u
     column.first_index = (k * subsets_ + 1) * 1000 + width_bytes;
     if (nbinc == 0) {
         column.position = start;
+        for (std::size_t j = 0; capture_ != nullptr && j < subsets_; ++j)
+            capture_->add_text(scratch_.data(), nbytes);
         return true;
     }
     column.position = reader_.position();
@@ -156,8 +132,18 @@ bool Walker::read_character(DescriptorCode code, const std::string& name, std::u
         reader_.skip(reader_.remaining() / 8 * 8);
         return fail_read(8);
     }
+    if (capture_ != nullptr) capture_text_column(column);
     reader_.skip(bits);
     return true;
+}
+
+void Walker::capture_text_column(const Column& column) {
+    const std::uint32_t n = column.increment_width;
+    if (scratch_.size() < n) scratch_.resize(n);
+    for (std::size_t j = 0; j < subsets_; ++j) {
+        bytes_at(reader_.data(), column.position + j * 8 * std::uint64_t{n}, 8 * n, scratch_.data());
+        capture_->add_text(scratch_.data(), n);
+    }
 }
 
 }  // namespace skyrec

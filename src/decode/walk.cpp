@@ -3,6 +3,7 @@
 #include <string>
 
 #include "decode/bitmap.hpp"
+#include "decode/descriptor_steps.hpp"
 #include "decode/scaling.hpp"
 #include "decode/walker.hpp"
 
@@ -49,33 +50,14 @@ bool Walker::walk(std::span<const DescriptorCode> list, unsigned depth) {
         return fail(BufrError::limit_exceeded(compressed_ ? "compressed descriptor decode exceeded recursion depth"
                                                           : "descriptor decode exceeded recursion depth"));
     }
-    for (std::size_t i = 0; i < list.size();) {
-        // Every step counts, data or not, so no input walks without end.
-        if (++steps_ > allowance_.steps) return over(allowance_.steps, "descriptor steps");
-        if ((steps_ & kInterruptStepMask) == 0 && interrupt_requested()) return fail(interrupted_error());
-        if (sink_ != nullptr && values_->size() >= kBatchValues && !flush()) return false;
-        const DescriptorCode code = list[i];
-        switch (code_f(code)) {
-            case 0:
-                if (!element_step(code)) return failed_in(code);
-                ++i;
-                break;
-            case 1:
-                if (!replication_step(list, i, depth)) return failed_in(code);
-                break;
-            case 2:
-                if (!operator_step(code)) return failed_in(code);
-                ++i;
-                break;
-            case 3:
-                if (!sequence_step(code, depth)) return failed_in(code);
-                ++i;
-                break;
-            default:
-                return fail(BufrError::invalid_descriptor(code));
-        }
-    }
-    return true;
+    return walk_steps(*this, list, depth);
+}
+
+bool Walker::before_step() {
+    // Every step counts, data or not, so no input walks without end.
+    if (++steps_ > allowance_.steps) return over(allowance_.steps, "descriptor steps");
+    if ((steps_ & kInterruptStepMask) == 0 && interrupt_requested()) return fail(interrupted_error());
+    return sink_ == nullptr || values_->size() < kBatchValues || flush();
 }
 
 bool Walker::element_step(DescriptorCode code) {
@@ -86,8 +68,7 @@ bool Walker::element_step(DescriptorCode code) {
     }
     if (state_.associated_width != 0 && code_x(code) != kClass31 && !read_associated_field()) return false;
     const bool feeds_bitmap = element_feeds_bitmap(state_, code);
-    if (state_.local_width_active && (element == nullptr || (element->kind != ElementKind::Character &&
-                                                             element->def->width != state_.local_width))) {
+    if (plain_under_local_width(state_, element)) {
         element = cache_.local_width_element(code, element);
         if (!read_numeric(*element, state_.local_width, 1.0, 0)) return false;
     } else {

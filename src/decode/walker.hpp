@@ -20,8 +20,31 @@
 #include "decode/decoded_value.hpp"
 #include "decode/decoder_state.hpp"
 #include "decode/element_ref.hpp"
+#include "decode/field_rules.hpp"
 
 namespace skyrec {
+
+// What a decode keeps for a caller that writes the message again: the bytes
+// of its texts as they stand (the values hold them as a reader takes them),
+// and the references that 203YYY defined, which are no values.
+struct RawCapture {
+    struct Reference {
+        std::size_t subset;  // 0 for compressed data
+        std::size_t before;  // values (compressed: columns) made before it
+        std::int64_t reference;
+    };
+    // Text after text in the order read; a compressed column gives one
+    // text per subset, with increments or not.
+    std::vector<std::uint8_t> text_bytes;
+    std::vector<std::size_t> text_ends;
+    std::vector<Reference> references;
+    std::size_t subset = 0;  // the subset being read
+
+    void add_text(const std::uint8_t* bytes, std::size_t n) {
+        text_bytes.insert(text_bytes.end(), bytes, bytes + n);
+        text_ends.push_back(text_bytes.size());
+    }
+};
 
 class Walker {
 public:
@@ -41,6 +64,8 @@ public:
     BufrError take_error() { return std::move(*error_); }
 
     DecoderState& state() noexcept { return state_; }
+    void capture_into(RawCapture* capture) noexcept { capture_ = capture; }
+    RawCapture* capture() const noexcept { return capture_; }
 
     // Hands the values still held to the sink, if there is one.
     bool flush();
@@ -53,7 +78,11 @@ public:
     Allowance spent() const noexcept { return {value_count(), text_bytes_, steps_}; }
 
 private:
+    template <class W>
+    friend bool walk_steps(W& w, std::span<const DescriptorCode> list, unsigned depth);
+
     // walk.cpp: the structure.
+    bool before_step();
     bool element_step(DescriptorCode code);
     bool replication_step(std::span<const DescriptorCode> list, std::size_t& i, unsigned depth);
     bool repeat(std::span<const DescriptorCode> body, std::uint64_t count, unsigned depth);
@@ -69,12 +98,14 @@ private:
     bool read_element(const ElementRef& element) {
         return read_element(element, element.def->width, reference_of(element));
     }
-    // The reference 203YYY gave the element, else its entry's.
-    std::int64_t reference_of(const ElementRef& element) const noexcept;
+    std::int64_t reference_of(const ElementRef& element) const noexcept {
+        return skyrec::reference_of(state_, element);
+    }
     // Reads the reference that 203YYY has the element define.
     bool define_reference(const ElementRef& element);
     bool read_associated_field();
     bool read_character(DescriptorCode code, const std::string& name, std::uint32_t width);
+    void capture_text_column(const Column& column);
     bool read_numeric(const ElementRef& element, std::uint32_t width, double divisor, std::int64_t reference);
 
     // The value of subset `j` (0 for uncompressed data) appended by the last read.
@@ -126,6 +157,7 @@ private:
     std::uint64_t text_bytes_ = 0;
     std::vector<std::uint8_t> scratch_;  // bytes of character data
     std::optional<BufrError> error_;
+    RawCapture* capture_ = nullptr;
 };
 
 // Values held before a sink takes them: enough to make each hand-over cheap,
