@@ -5,8 +5,9 @@ of any of the three editions past bad messages
 (read_messages), tables found by themselves (find_tables), values by subset,
 NumPy columns (skyrec.columns, needs NumPy), pandas DataFrames
 (skyrec.frames and, a block at a time, skyrec.blocks: need pandas), compressed
-messages as wide tables (skyrec.wide) and Dask
-DataFrames (skyrec.dask, needs Dask).
+messages as wide tables (skyrec.wide), Dask
+DataFrames (skyrec.dask, needs Dask), conversions to Parquet, Arrow, GeoJSON,
+NetCDF and CSV (convert, skyrec.formats) and pictures (skyrec.plot).
 """
 
 import importlib as _importlib
@@ -24,19 +25,23 @@ __all__ = []
 __all__ += _skyrec.__all__
 __all__ += ["DecodeError", "Decoded", "MessageError", "read_messages", "TableSource", "TablesNotFound",
             "find_definitions_root", "find_tables", "Columns", "read_dataframe", "message_dataframe",
-            "read_headers", "read_block", "read_observations", "Wide", "read_wide", "set_threads"]
+            "read_headers", "read_block", "read_observations", "Wide", "read_wide", "set_threads",
+            "convert", "to_geojson", "to_xarray", "values_table", "observations_table", "headers_table"]
 
 # Imported on first use, so that NumPy and pandas stay optional.
 _LAZY = {"Columns": ("columns", "Columns"), "read_dataframe": ("frames", "read_dataframe"),
          "message_dataframe": ("frames", "message_dataframe"), "read_headers": ("blocks", "read_headers"),
          "read_block": ("blocks", "read_block"),
          "read_observations": ("observations", "read_observations"), "Wide": ("wide", "Wide"),
-         "read_wide": ("wide", "read_wide"), "set_threads": ("wide", "set_threads")}
+         "read_wide": ("wide", "read_wide"), "set_threads": ("wide", "set_threads"),
+         **{name: ("formats", name) for name in ("convert", "to_geojson", "to_xarray", "values_table",
+                                                  "observations_table", "headers_table")}}
 
 
 if _typing.TYPE_CHECKING:  # what __getattr__ gives, for type checkers
     from .blocks import read_block, read_headers
     from .columns import Columns
+    from .formats import convert, headers_table, observations_table, to_geojson, to_xarray, values_table
     from .frames import message_dataframe, read_dataframe
     from .observations import read_observations
     from .wide import Wide, read_wide, set_threads
