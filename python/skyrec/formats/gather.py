@@ -32,8 +32,9 @@ def label(source: Any) -> str:
 
 def day_texts(time: np.ndarray) -> np.ndarray:
     """Times as the dates YYYY-MM-DD, None where a time is NaT."""
-    days = time.astype("datetime64[D]").astype(str)
-    return np.where(np.isnat(time), None, days).astype(object)
+    days: np.ndarray = time.astype("datetime64[D]").astype(str).astype(object)
+    days[np.isnat(time)] = None
+    return days
 
 
 def file_values(source: Any, tables: TableSource) -> tuple[pd.DataFrame, pd.DataFrame]:

@@ -31,10 +31,12 @@ FIRST_OBSERVED_CLASS = 10
 
 def _objects(column: pd.Series) -> np.ndarray:
     """A categorical column's texts, None where missing."""
-    texts = column.cat.categories.to_numpy(object) if hasattr(column, "cat") else None
-    if texts is None:
-        return column.to_numpy(object)
-    found: np.ndarray = np.append(texts, None)[column.cat.codes.to_numpy()]
+    if not hasattr(column, "cat"):
+        plain: np.ndarray = column.to_numpy(object)
+        return plain
+    texts = np.empty(len(column.cat.categories) + 1, dtype=object)  # code -1 picks the None last
+    texts[:-1] = column.cat.categories.to_numpy(object)
+    found: np.ndarray = texts[column.cat.codes.to_numpy()]
     return found
 
 
@@ -80,10 +82,9 @@ def _place(context: dict[str, Any]) -> dict[str, Any]:
     elif context.get("blockNumber") is not None and context.get("stationNumber") is not None:
         station = f"0-20000-0-{context['blockNumber']:02d}{context['stationNumber']:03d}"
     time = None
-    clock = [context.get(k) for k in TIME_KEYS]
-    if all(c is not None for c in clock[:5]):
-        year, month, day, hour, minute = (int(c) for c in clock[:5])
-        second = int(clock[5] or 0)
+    clock: list[Any] = [context.get(k) for k in TIME_KEYS[:5]] + [context.get("second") or 0]
+    if all(isinstance(c, (int, float)) for c in clock):
+        year, month, day, hour, minute, second = (int(c) for c in clock)
         time = f"{year:04d}-{month:02d}-{day:02d}T{hour:02d}:{minute:02d}:{second:02d}Z"
     geometry = None
     if context.get("latitude") is not None and context.get("longitude") is not None:

@@ -3,8 +3,9 @@
 A message whose subsets share one layout (every compressed message, such as
 a satellite's) is a dataset with a `subset` dimension and one variable per
 column (see variable_name), with its units, long name (the element's
-name), descriptor, "#rank#key" label and NaN as the fill value; latitude and longitude are its coordinates. Messages of one layout
-are joined along `subset`; messages of several layouts go to one group each
+name), descriptor, "#rank#key" label and NaN as the fill value (texts: "");
+latitude and longitude are its coordinates. Messages of one layout are
+joined along `subset`; messages of several layouts go to one group each
 (layout_0, layout_1, ...). Upper-air soundings are profiles instead: a
 dataset of (station, level), a station being one launch, its levels in the
 order reported."""
@@ -65,23 +66,23 @@ def wide_dataset(wides: Sequence[Wide], messages: Sequence[tuple[int, int]]) -> 
     first = wides[0]
     variables: dict[str, Any] = {}
     coords: dict[str, Any] = {}
-    for c, label in enumerate(first.labels):
-        attrs = _attributes(label, first.keys[c], first.names[c], first.units[c], int(first.descriptor[c]))
+    for c, column in enumerate(first.labels):
+        attrs = _attributes(column, first.keys[c], first.names[c], first.units[c], int(first.descriptor[c]))
         if c in first.texts:
-            data = np.concatenate([w.texts[c] for w in wides]).astype(str)
-            data[np.concatenate([w.texts[c] == None for w in wides])] = ""  # noqa: E711
-            variables[variable_name(label)] = xr.Variable("subset", data.astype(object), attrs)
+            texts = np.concatenate([w.texts[c] for w in wides])
+            variables[variable_name(column)] = xr.Variable("subset", np.where(texts == None, "", texts), attrs)  # noqa: E711
             continue
         if not first.keys[c]:  # markers and associated fields hold no numbers
             continue
         values = np.concatenate([w.values[:, c] for w in wides])
         variable = xr.Variable("subset", values, attrs, encoding={"_FillValue": np.nan})
-        name = variable_name(label)
+        name = variable_name(column)
         (coords if name in ("latitude", "longitude") else variables)[name] = variable
     counts = [w.subset_count for w in wides]
     where = np.asarray(messages, np.int64).reshape(-1, 2)
     coords["file"] = xr.Variable("subset", np.repeat(where[:, 0], counts), {"long_name": "input file, from 0"})
-    coords["message"] = xr.Variable("subset", np.repeat(where[:, 1], counts), {"long_name": "message in its file, from 0"})
+    coords["message"] = xr.Variable("subset", np.repeat(where[:, 1], counts),
+                                    {"long_name": "message in its file, from 0"})
     return xr.Dataset(variables, coords=coords, attrs={"Conventions": CONVENTIONS, "source": "BUFR, decoded by skyrec"})
 
 

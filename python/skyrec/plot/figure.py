@@ -3,8 +3,8 @@ draw and the units of their keys."""
 
 from __future__ import annotations
 
-from collections.abc import Mapping, Sequence
 import warnings
+from collections.abc import Mapping, Sequence
 from typing import Any
 
 import numpy as np
