@@ -11,7 +11,7 @@ from ..formats.netcdf import PROFILE_KEYS, STATION_KEYS, profile_rows
 from .figure import finite, pyplot, rows
 
 HECTOPASCAL = 100.0
-BARBS = 40  # at most, spread over the levels that have wind
+BARBS = 25  # at most, spread over the levels that have wind
 
 
 def skewt(sources: Any, *, station: int | None = None, **tables: Any) -> Any:
@@ -47,9 +47,8 @@ def skewt(sources: Any, *, station: int | None = None, **tables: Any) -> Any:
     diagram.ax.set_ylim(1050, 100)
     diagram.ax.set_xlim(-45, 40)
     diagram.ax.set(xlabel="temperature (degC)", ylabel="pressure (hPa)")
-    first = launch.iloc[0]
-    ident = first["WMO_station_id"]
-    name = "unknown station" if ident is None or ident != ident else f"station {int(ident)}"
-    diagram.ax.set_title(f"{name}, {first['data_datetime']}: {len(launch)} levels")
+    ident = launch["WMO_station_id"].dropna()
+    name = f"station {int(ident.iloc[0]):05d}" if len(ident) else "unknown station"
+    diagram.ax.set_title(f"{name}, {launch['data_datetime'].iloc[0]}: {len(launch)} levels")
     diagram.ax.legend(loc="upper left", fontsize="small")
     return figure

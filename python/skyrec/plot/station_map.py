@@ -17,15 +17,17 @@ def station_map(sources: Any, key: str, *, filters: Mapping[str, Any] | None = N
     plt = pyplot()
     frame, items = rows(sources, ["longitude", "latitude", key], ["longitude", "latitude"], filters, tables)
     lon, lat, value = finite(frame["longitude"]), finite(frame["latitude"]), finite(frame[key])
+    # Rows without the key are drawn too: where a station reported nothing of it.
     known = ~np.isnan(value)
+    if not known.any():
+        raise ValueError(f"no observation of {', '.join(map(str, items))} has a value of {key}")
     figure, ax = plt.subplots(figsize=(8, 4.5), layout="constrained")
     ax.scatter(lon[~known], lat[~known], s=14, facecolors="none", edgecolors="0.6", linewidths=0.6,
                label="no value")
     points = ax.scatter(lon[known], lat[known], c=value[known], s=16, cmap="coolwarm", edgecolors="0.2",
                         linewidths=0.3)
     unit = unit_of(items, key, tables)
-    if known.any():
-        figure.colorbar(points, ax=ax, label=f"{key} ({unit})" if unit else key, shrink=0.8)
+    figure.colorbar(points, ax=ax, label=f"{key} ({unit})" if unit else key, shrink=0.8)
     ax.set(xlabel="longitude (degrees east)", ylabel="latitude (degrees north)", aspect="equal",
            title=f"{key}: {int(known.sum())} of {len(frame)} observations")
     ax.set_xlim(max(-180, np.nanmin(lon) - 2), min(180, np.nanmax(lon) + 2))

@@ -23,8 +23,8 @@ def swath(sources: Any, key: str, *, filters: Mapping[str, Any] | None = None, *
     points = ax.scatter(lon[known], lat[known], c=value[known], s=3, cmap="viridis", linewidths=0)
     unit = unit_of(items, key, tables)
     figure.colorbar(points, ax=ax, label=f"{key} ({unit})" if unit else key, shrink=0.85)
-    chosen = "".join(f", {k} = {v}" for k, v in (filters or {}).items())
-    ax.set(xlabel="longitude (degrees east)", ylabel="latitude (degrees north)",
-           title=f"{key}{chosen}: {int(known.sum())} fields of view")
+    chosen = ", ".join(f"{k} = {v}" for k, v in (filters or {}).items())
+    ax.set(xlabel="longitude (degrees east)", ylabel="latitude (degrees north)")
+    ax.set_title(f"{key}: {int(known.sum())} fields of view" + (f"\n{chosen}" if chosen else ""), fontsize="medium")
     ax.grid(True, linewidth=0.3)
     return figure
