@@ -10,6 +10,7 @@ from contextlib import contextmanager
 from ..formats.extras import LeftOut
 from .options import UsageError, add_command, add_table_options, table_source
 from .session import Session
+from .stdout import OutputError
 from .table import where_filters
 
 HELP = "write BUFR files as Parquet, Arrow, GeoJSON, NetCDF or CSV"
@@ -37,7 +38,7 @@ def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> N
     parser = add_command(commands, "convert", HELP, EXAMPLES, run)
     parser.add_argument("files", nargs="+", metavar="FILE", help="BUFR files (globs are expanded)")
     parser.add_argument("--to", required=True, choices=FORMATS, help="the output format")
-    parser.add_argument("-o", "--output", required=True, metavar="OUT", help="the file (or dataset directory)")
+    parser.add_argument("-o", "--output", required=True, metavar="OUT", help="the file (or dataset directory); - for standard output (CSV and GeoJSON)")
     what = parser.add_mutually_exclusive_group()
     what.add_argument("-c", "--columns", metavar="KEY,KEY", help="one row per observation, these keys")
     what.add_argument("--headers", action="store_true", help="one row per message, from its header")
@@ -63,11 +64,13 @@ def run(args: argparse.Namespace, session: Session) -> int:
         raise UsageError("--where chooses observation rows: it needs -c")
     filters = where_filters(args.where)
     with usage_errors(args.output, session):
-        done = convert(args.files, args.output, args.to, columns=columns, filters=filters or None,
+        out = session.out if args.output == "-" else args.output
+        done = convert(args.files, out, args.to, columns=columns, filters=filters or None,
                        headers=args.headers, partition=args.partition, kind=args.kind, tables=table_source(args))
     for error in done.errors:
         session.fail(f"{error['file']}: message {error['message']} at offset {error['offset']}: {error['error']}")
-    print(f"{done.rows} {'features' if args.to == 'geojson' else 'rows'} written to {done.out}", file=session.err)
+    if args.output != "-":
+        print(f"{done.rows} {'features' if args.to == 'geojson' else 'rows'} written to {done.out}", file=session.err)
     return session.status
 
 
@@ -84,5 +87,7 @@ def usage_errors(output: str, session: Session) -> Iterator[None]:
                 session.fail(str(warning.message))
     except (ImportError, ValueError, KeyError, FileNotFoundError) as e:
         raise UsageError(str(e.args[0]) if isinstance(e, KeyError) else str(e)) from e
+    except (BrokenPipeError, OutputError):
+        raise  # standard output's troubles, which main() tells apart
     except OSError as e:
         raise UsageError(f"{e.filename or output}: {e.strerror or e}") from e

@@ -20,12 +20,14 @@ from __future__ import annotations
 import os
 from collections.abc import Iterator, Mapping, Sequence
 from dataclasses import dataclass, field
-from typing import Any
+from contextlib import contextmanager
+from typing import Any, TextIO
 
 from ..observations import cached_tables
 from . import arrow, gather, geojson, netcdf
 
 FORMATS = ("parquet", "arrow", "geojson", "netcdf", "csv")
+TEXT_FORMATS = ("csv", "geojson")
 __all__ = ["FORMATS", "Converted", "convert", "headers_table", "observations_table", "values_table", "to_geojson",
            "to_xarray"]
 
@@ -102,17 +104,21 @@ def _check(to: str, columns: Sequence[str] | None, headers: bool, partition: boo
         raise ValueError("GeoJSON holds every observed value: it takes no columns and no headers")
 
 
-def convert(sources: Any, out: str | os.PathLike[str], to: str = "parquet", *, columns: Sequence[str] | None = None,
+def convert(sources: Any, out: str | os.PathLike[str] | TextIO, to: str = "parquet", *, columns: Sequence[str] | None = None,
             filters: Mapping[str, Any] | None = None, headers: bool = False, partition: bool = False,
             kind: str = "auto", **tables: Any) -> Converted:
     """Writes `sources` (a path, a glob, a list of them, or bytes) to `out` in
     the format `to` (one of FORMATS); see the module's text. partition=True
     writes Parquet as a directory split by category and date. `kind` is
-    to_xarray's. Table options as read_block's."""
+    to_xarray's. CSV and GeoJSON may go to an open text stream. Table
+    options as read_block's."""
     _check(to, columns, headers, partition)
     items = gather.paths(sources)
     errors: list[dict[str, Any]] = []
-    target = os.fspath(out)
+    stream = out if hasattr(out, "write") else None
+    if stream is not None and to not in TEXT_FORMATS:
+        raise ValueError(f"only {' and '.join(TEXT_FORMATS)} are written to a stream, not {to}")
+    target = "<stream>" if stream is not None else os.fspath(out)  # type: ignore[arg-type]
     if to == "netcdf":
         found, errors = netcdf.datasets(items, _tables(tables), kind)
         if not found:
@@ -128,19 +134,26 @@ def convert(sources: Any, out: str | os.PathLike[str], to: str = "parquet", *, c
         frames = iter([frame])
     else:
         frames = _values(items, tables, errors)
-    if to == "geojson":
-        with open(target, "w", encoding="utf-8") as f:
-            return Converted(target, geojson.write_collection(frames, f), errors)
-    if to == "csv":
-        return Converted(target, _write_csv(frames, target), errors)
+    if to in TEXT_FORMATS:
+        with _text_output(stream, target) as f:
+            write = geojson.write_collection if to == "geojson" else _write_csv
+            return Converted(target, write(frames, f), errors)
     tables_out = (arrow.to_arrow(frame) for frame in frames)
     return Converted(target, arrow.write_tables(tables_out, target, "dataset" if partition else to, errors), errors)
 
 
-def _write_csv(frames: Iterator[Any], target: str) -> int:
-    rows = 0
+@contextmanager
+def _text_output(stream: TextIO | None, target: str) -> Iterator[TextIO]:
+    if stream is not None:
+        yield stream
+        return
     with open(target, "w", encoding="utf-8", newline="") as f:
-        for frame in frames:
-            frame.to_csv(f, index=False, header=f.tell() == 0)
-            rows += len(frame)
+        yield f
+
+
+def _write_csv(frames: Iterator[Any], out: TextIO) -> int:
+    rows = 0
+    for number, frame in enumerate(frames):
+        frame.to_csv(out, index=False, header=number == 0, lineterminator="\n")
+        rows += len(frame)
     return rows

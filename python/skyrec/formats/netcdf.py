@@ -32,6 +32,7 @@ STANDARD = {"latitude": ("latitude", "degrees_north"), "longitude": ("longitude"
             "dewpointTemperature": ("dew_point_temperature", "K"), "windDirection": ("wind_from_direction", "degree"),
             "windSpeed": ("wind_speed", "m s-1"), "nonCoordinateGeopotentialHeight": ("geopotential_height", "m"),
             "brightnessTemperature": ("brightness_temperature", "K")}
+DIMENSIONLESS = ("CODE TABLE", "FLAG TABLE", "NUMERIC")
 PROFILE_KEYS = ("pressure", "nonCoordinateGeopotentialHeight", "airTemperature", "dewpointTemperature",
                 "windDirection", "windSpeed")
 STATION_KEYS = ("WMO_station_id", "data_datetime", "latitude", "longitude")
@@ -43,6 +44,10 @@ def xarray() -> Any:
 
 def _attributes(label: str, key: str | None, name: str, unit: str, descriptor: int) -> dict[str, Any]:
     attrs: dict[str, Any] = {"long_name": name, "units": unit, "descriptor": f"{descriptor:06d}"}
+    if unit.upper() in DIMENSIONLESS:  # CF's units are UDUNITS': a code is a number without one
+        attrs["units"], attrs["bufr_unit"] = "1", unit
+    elif unit.upper() == "CCITT IA5":
+        del attrs["units"]
     if key in STANDARD:
         attrs["standard_name"], attrs["units"] = STANDARD[key]
     if key:
