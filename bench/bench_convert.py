@@ -131,8 +131,9 @@ def main() -> None:
     print(f"{'':22}{'cold CPU s':>11}{'wall s':>8}{'warm CPU s':>12}{'wall s':>8}{'rows':>8}")
     for name, (cpu, wall, _) in results.items():
         print(f"{name:22}{cpu:11.3f}{wall:8.2f}{warmed[name][0]:12.3f}{warmed[name][1]:8.2f}{rows[name]:8d}")
-    print(f"pdbufr passed over {failed} files it could not read; skyrec reported "
-          f"{sum(line.startswith('skyrec: ') for line in results['skyrec convert'][2].splitlines())} messages it could not read and wrote the others")
+    reported = sum(line.startswith("skyrec: ") for line in results["skyrec convert"][2].splitlines())
+    print(f"pdbufr passed over {failed} files it could not read; skyrec reported {reported} messages it could "
+          "not read and wrote the others")
     slow, fast = results["pdbufr + to_parquet"], results["skyrec convert"]
     print(f"skyrec convert / pdbufr + to_parquet, CPU time: cold {slow[0] / fast[0]:.1f}x, "
           f"warm {warmed['pdbufr + to_parquet'][0] / warmed['skyrec convert'][0]:.1f}x")

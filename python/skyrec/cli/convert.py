@@ -38,7 +38,8 @@ def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> N
     parser = add_command(commands, "convert", HELP, EXAMPLES, run)
     parser.add_argument("files", nargs="+", metavar="FILE", help="BUFR files (globs are expanded)")
     parser.add_argument("--to", required=True, choices=FORMATS, help="the output format")
-    parser.add_argument("-o", "--output", required=True, metavar="OUT", help="the file (or dataset directory); - for standard output (CSV and GeoJSON)")
+    parser.add_argument("-o", "--output", required=True, metavar="OUT",
+                        help="the file (or dataset directory); - for standard output (CSV and GeoJSON)")
     what = parser.add_mutually_exclusive_group()
     what.add_argument("-c", "--columns", metavar="KEY,KEY", help="one row per observation, these keys")
     what.add_argument("--headers", action="store_true", help="one row per message, from its header")

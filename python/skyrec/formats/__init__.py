@@ -19,8 +19,8 @@ from __future__ import annotations
 
 import os
 from collections.abc import Iterator, Mapping, Sequence
-from dataclasses import dataclass, field
 from contextlib import contextmanager
+from dataclasses import dataclass, field
 from typing import Any, TextIO
 
 from ..observations import cached_tables
@@ -104,9 +104,9 @@ def _check(to: str, columns: Sequence[str] | None, headers: bool, partition: boo
         raise ValueError("GeoJSON holds every observed value: it takes no columns and no headers")
 
 
-def convert(sources: Any, out: str | os.PathLike[str] | TextIO, to: str = "parquet", *, columns: Sequence[str] | None = None,
-            filters: Mapping[str, Any] | None = None, headers: bool = False, partition: bool = False,
-            kind: str = "auto", **tables: Any) -> Converted:
+def convert(sources: Any, out: str | os.PathLike[str] | TextIO, to: str = "parquet", *,
+            columns: Sequence[str] | None = None, filters: Mapping[str, Any] | None = None, headers: bool = False,
+            partition: bool = False, kind: str = "auto", **tables: Any) -> Converted:
     """Writes `sources` (a path, a glob, a list of them, or bytes) to `out` in
     the format `to` (one of FORMATS); see the module's text. partition=True
     writes Parquet as a directory split by category and date. `kind` is
@@ -115,10 +115,10 @@ def convert(sources: Any, out: str | os.PathLike[str] | TextIO, to: str = "parqu
     _check(to, columns, headers, partition)
     items = gather.paths(sources)
     errors: list[dict[str, Any]] = []
-    stream = out if hasattr(out, "write") else None
+    stream = None if isinstance(out, (str, os.PathLike)) else out
     if stream is not None and to not in TEXT_FORMATS:
         raise ValueError(f"only {' and '.join(TEXT_FORMATS)} are written to a stream, not {to}")
-    target = "<stream>" if stream is not None else os.fspath(out)  # type: ignore[arg-type]
+    target = os.fspath(out) if isinstance(out, (str, os.PathLike)) else "<stream>"
     if to == "netcdf":
         found, errors = netcdf.datasets(items, _tables(tables), kind)
         if not found:
