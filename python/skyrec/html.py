@@ -7,10 +7,26 @@ from __future__ import annotations
 
 import math
 from html import escape
-from typing import TYPE_CHECKING, Any
+from typing import Any, Protocol
 
-if TYPE_CHECKING:
-    from .reader import Decoded
+from _skyrec import BufrMessage
+
+
+class Decoded(Protocol):
+    """What is shown of a skyrec.reader.Decoded (which imports this module)."""
+
+    @property
+    def index(self) -> int: ...
+    @property
+    def offset(self) -> int: ...
+    @property
+    def length(self) -> int: ...
+    @property
+    def message(self) -> BufrMessage | None: ...
+    @property
+    def error(self) -> Any: ...
+    @property
+    def subsets(self) -> list[Any]: ...
 
 OPEN_VALUES = 200  # messages of at most this many values show open
 MAX_SUBSETS = 50

@@ -87,6 +87,10 @@ def _sources(source: Any) -> list[Any]:
     return found
 
 
+# The paths (globs expanded) and buffers that a source names, one by one.
+source_items = _sources
+
+
 def _check_key(key: Any) -> str:
     if not isinstance(key, str) or not (RANKED.fullmatch(key) or PLAIN.fullmatch(key)):
         raise KeyError(f"{key!r} is not a key: expected a name such as 'airTemperature' or '#2#airTemperature'")

@@ -24,7 +24,7 @@ from dataclasses import dataclass, field
 from typing import Any, TextIO
 
 from ..observations import cached_tables
-from . import arrow, gather, geojson, netcdf
+from . import arrow, gather, geojson, left_out, netcdf
 
 FORMATS = ("parquet", "arrow", "geojson", "netcdf", "csv")
 TEXT_FORMATS = ("csv", "geojson")
@@ -48,7 +48,7 @@ def _tables(options: Mapping[str, Any]) -> Any:
 
 def _values(sources: Sequence[Any], options: Mapping[str, Any], errors: list[dict[str, Any]]) -> Iterator[Any]:
     for values, failed in gather.each_file_values(sources, _tables(options)):
-        errors.extend(gather.frame_errors(failed))
+        errors.extend(left_out.frame_errors(failed))
         yield values
 
 
@@ -130,7 +130,7 @@ def convert(sources: Any, out: str | os.PathLike[str] | TextIO, to: str = "parqu
         frames = iter([gather.headers(items)])
     elif columns is not None:
         frame = gather.observations(items, columns, filters, _tables(tables), partition)
-        errors = gather.observation_errors(frame)
+        errors = left_out.observation_errors(frame)
         frames = iter([frame])
     else:
         frames = _values(items, tables, errors)

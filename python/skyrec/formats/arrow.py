@@ -13,11 +13,12 @@ from collections.abc import Iterable, Sequence
 from typing import TYPE_CHECKING, Any
 
 from .extras import need
-from .gather import PARTITIONS
 
 if TYPE_CHECKING:
     import pandas as pd
 
+# The columns a partitioned dataset is split by, from each message's header.
+PARTITIONS = ("category", "date")
 # Schema metadata holding the messages a table leaves out, as JSON.
 ERRORS_KEY = b"skyrec.errors"
 
@@ -43,7 +44,7 @@ def to_arrow(frame: pd.DataFrame, errors: Sequence[Any] | None = None) -> Any:
 
 def observations_arrow(frame: pd.DataFrame) -> Any:
     """read_observations' frame as a Table, its messages left out kept."""
-    from .gather import observation_errors
+    from .left_out import observation_errors
 
     return to_arrow(frame, observation_errors(frame))
 

@@ -10,20 +10,18 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 
 from ..blocks import Piece, read_headers, read_pieces
-from ..observations import _sources, read_observations
+from ..observations import read_observations, source_items
 from ..optional import pandas
 from ..tables import TableSource
 
 if TYPE_CHECKING:
     import pandas as pd
 
-# The columns a partitioned dataset is split by, from each message's header.
-PARTITIONS = ("category", "date")
 
 
 def paths(sources: Any) -> list[Any]:
     """Paths (globs expanded, in order) or buffers."""
-    return _sources(sources)
+    return source_items(sources)
 
 
 def label(source: Any) -> str:
@@ -76,18 +74,3 @@ def headers(sources: Sequence[Any]) -> pd.DataFrame:
     frame["file"] = frame["file"].astype("category")
     return frame
 
-
-def error_row(file: str, error: Any) -> dict[str, Any]:
-    """A message left out, as conversions report it."""
-    return {"file": file, "message": int(error.index), "offset": int(error.offset), "error": error.reason,
-            "where": error.where}
-
-
-def frame_errors(frame: pd.DataFrame) -> list[dict[str, Any]]:
-    """The rows of an errors frame (read_pieces')."""
-    return [{"file": str(f), "message": int(m), "offset": int(o), "error": e, "where": w}
-            for f, m, o, e, w in frame[["file", "message", "offset", "error", "where"]].itertuples(index=False)]
-
-
-def observation_errors(frame: pd.DataFrame) -> list[dict[str, Any]]:
-    return [error_row(file, error) for file, error in zip(frame.attrs["error_files"], frame.attrs["errors"])]

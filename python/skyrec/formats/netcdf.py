@@ -22,7 +22,8 @@ from ..reader import read_messages
 from ..tables import TableSource
 from ..wide_table import Wide
 from .extras import need
-from .gather import error_row, label, observation_errors
+from .gather import label
+from .left_out import error_row, observation_errors
 
 CONVENTIONS = "CF-1.8"
 UPPER_AIR_CATEGORY = 2
