@@ -191,3 +191,12 @@ def test_cli_converts_and_reports_what_it_left_out(tmp_path, capsys):
     assert status == 1 and f"{DAMAGED}: message 1 at offset" in err and "6 rows written" in err
     frame = pd.read_csv(out)
     assert list(frame.columns) == KEYS and frame["stationOrSiteName"].tolist()[:2] == ["DE BILT", "LONDON HEATHROW"]
+
+
+def test_the_package_and_command_line_import_no_optional_library():
+    import subprocess
+
+    probe = ("import sys, skyrec, skyrec.cli; print(sorted(m for m in ('numpy', 'pandas', 'pyarrow', 'xarray', "
+             "'matplotlib', 'metpy') if m in sys.modules))")
+    done = subprocess.run([sys.executable, "-c", probe], capture_output=True, text=True, check=True)
+    assert done.stdout.strip() == "[]"

@@ -7,7 +7,6 @@ import warnings
 from collections.abc import Iterator
 from contextlib import contextmanager
 
-from ..formats.extras import LeftOut
 from .options import UsageError, add_command, add_table_options, table_source
 from .session import Session
 from .stdout import OutputError
@@ -79,6 +78,8 @@ def run(args: argparse.Namespace, session: Session) -> int:
 def usage_errors(output: str, session: Session) -> Iterator[None]:
     """What stops a conversion or a picture as a usage error naming the file;
     the messages left out, warned of, as failures."""
+    from ..formats.extras import LeftOut  # the commands that convert nothing need no NumPy
+
     try:
         with warnings.catch_warnings(record=True) as warned:
             warnings.simplefilter("always", LeftOut)
