@@ -170,6 +170,7 @@ def test_netcdf_reopens_with_its_values_and_units(corpus, tmp_path, name, kind, 
     (["--to", "csv", "--where", "airTemperature=1"], "--where chooses observation rows: it needs -c"),
     (["--to", "parquet", "-c", "a b"], "is not a key"),
     (["--to", "parquet", "missing/*.bufr"], "no files match"),
+    (["--to", "parquet", "missing.bufr"], "missing.bufr: No such file or directory"),
     (["--to", "parquet", "blocked"], "pip install 'skyrec[arrow]'"),
 ])
 def test_cli_refuses_clearly(tmp_path, capsys, monkeypatch, args, says):
@@ -184,11 +185,13 @@ def test_cli_refuses_clearly(tmp_path, capsys, monkeypatch, args, says):
 
 
 def test_cli_converts_and_reports_what_it_left_out(tmp_path, capsys):
-    out = tmp_path / "rows.csv"
-    status = main(["convert", SAMPLE, DAMAGED, "--to", "csv", "-c", ",".join(KEYS), "--tables", TABLES,
+    out, junk = tmp_path / "rows.csv", tmp_path / "junk.bin"
+    junk.write_bytes(b"no messages here")
+    status = main(["convert", SAMPLE, DAMAGED, str(junk), "--to", "csv", "-c", ",".join(KEYS), "--tables", TABLES,
                    "-o", str(out)])
     err = capsys.readouterr().err
     assert status == 1 and f"{DAMAGED}: message 1 at offset" in err and "6 rows written" in err
+    assert f"skyrec: {junk}: no BUFR messages found\n" in err
     frame = pd.read_csv(out)
     assert list(frame.columns) == KEYS and frame["stationOrSiteName"].tolist()[:2] == ["DE BILT", "LONDON HEATHROW"]
 

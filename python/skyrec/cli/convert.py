@@ -68,7 +68,8 @@ def run(args: argparse.Namespace, session: Session) -> int:
         done = convert(args.files, out, args.to, columns=columns, filters=filters or None,
                        headers=args.headers, partition=args.partition, kind=args.kind, tables=table_source(args))
     for error in done.errors:
-        session.fail(f"{error['file']}: message {error['message']} at offset {error['offset']}: {error['error']}")
+        where = f"message {error['message']} at offset {error['offset']}: " if error["message"] >= 0 else ""
+        session.fail(f"{error['file']}: {where}{error['error']}")
     if args.output != "-":
         print(f"{done.rows} {'features' if args.to == 'geojson' else 'rows'} written to {done.out}", file=session.err)
     return session.status
@@ -87,9 +88,9 @@ def usage_errors(output: str, session: Session) -> Iterator[None]:
         for warning in warned:
             if issubclass(warning.category, LeftOut):
                 session.fail(str(warning.message))
-    except (ImportError, ValueError, KeyError, FileNotFoundError) as e:
+    except (ImportError, ValueError, KeyError) as e:
         raise UsageError(str(e.args[0]) if isinstance(e, KeyError) else str(e)) from e
     except (BrokenPipeError, OutputError):
         raise  # standard output's troubles, which main() tells apart
-    except OSError as e:
-        raise UsageError(f"{e.filename or output}: {e.strerror or e}") from e
+    except OSError as e:  # a file named, or pyarrow's own text
+        raise UsageError(f"{e.filename}: {e.strerror}" if e.filename else str(e)) from e

@@ -115,6 +115,7 @@ def convert(sources: Any, out: str | os.PathLike[str] | TextIO, to: str = "parqu
     _check(to, columns, headers, partition)
     items = gather.paths(sources)
     errors: list[dict[str, Any]] = []
+    empty = left_out.empty_files(items, [gather.label(item) for item in items])
     stream = None if isinstance(out, (str, os.PathLike)) else out
     if stream is not None and to not in TEXT_FORMATS:
         raise ValueError(f"only {' and '.join(TEXT_FORMATS)} are written to a stream, not {to}")
@@ -122,15 +123,18 @@ def convert(sources: Any, out: str | os.PathLike[str] | TextIO, to: str = "parqu
     if to == "netcdf":
         found, errors = netcdf.datasets(items, _tables(tables), kind)
         if not found:
-            raise ValueError("no message of the input could be written as NetCDF")
+            raise ValueError("no message of the input could be written as NetCDF"
+                             + "".join(f"; {e['file']}: {e['error']}" for e in empty))
         netcdf.write_netcdf(found, target)
-        return Converted(target, sum(d.sizes.get("subset", d.sizes.get("station", 0)) for d in found), errors)
+        return Converted(target, sum(d.sizes.get("subset", d.sizes.get("station", 0)) for d in found),
+                         empty + errors)
+    errors.extend(empty)
     frames: Iterator[Any]
     if headers:
         frames = iter([gather.headers(items)])
     elif columns is not None:
         frame = gather.observations(items, columns, filters, _tables(tables), partition)
-        errors = left_out.observation_errors(frame)
+        errors.extend(left_out.observation_errors(frame))
         frames = iter([frame])
     else:
         frames = _values(items, tables, errors)

@@ -20,7 +20,8 @@ if TYPE_CHECKING:
 
 WIGOS_PARTS = ("wigosIdentifierSeries", "wigosIssuerOfIdentifier", "wigosIssueNumber", "wigosLocalIdentifierCharacter")
 TIME_KEYS = ("year", "month", "day", "hour", "minute", "second")
-HEIGHT_KEYS = ("heightOfStationGroundAboveMeanSeaLevel", "heightOfStation", "height")
+# A station's own heights only: a plain "height" is often an instrument's (a satellite's orbit).
+HEIGHT_KEYS = ("heightOfStationGroundAboveMeanSeaLevel", "heightOfStation")
 CONTEXT_KEYS = (*WIGOS_PARTS, "blockNumber", "stationNumber", "stationOrSiteName", "latitude", "longitude",
                 *HEIGHT_KEYS, *TIME_KEYS)
 # Descriptor classes whose values qualify the observations after them.

@@ -23,3 +23,15 @@ def frame_errors(frame: pd.DataFrame) -> list[dict[str, Any]]:
 
 def observation_errors(frame: pd.DataFrame) -> list[dict[str, Any]]:
     return [error_row(file, error) for file, error in zip(frame.attrs["error_files"], frame.attrs["errors"])]
+
+
+NO_MESSAGES = "no BUFR messages found"
+
+
+def empty_files(sources: list[Any], labels: list[str]) -> list[dict[str, Any]]:
+    """A row for each of `sources` that holds no BUFR message (message and
+    offset -1): a conversion of it is not an empty answer."""
+    from ..blocks import read_headers
+
+    return [{"file": label, "message": -1, "offset": -1, "error": NO_MESSAGES, "where": ""}
+            for source, label in zip(sources, labels) if not len(read_headers(source))]
