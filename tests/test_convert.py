@@ -110,6 +110,8 @@ def test_dataset_reads_in_query_engines(dataset, counts):
     out, expected = dataset
     assert len(expected) >= 2 and counts(out) == expected
     assert (out / "category=2").is_dir() and json.loads((out / "_errors.json").read_text()) == []
+    with pytest.raises(ValueError, match="holds files already"):
+        skyrec.convert(SAMPLE, out, partition=True, table_dir=TABLES)
 
 
 def test_geojson_holds_every_observed_value(corpus, tmp_path):
@@ -172,6 +174,7 @@ def test_netcdf_reopens_with_its_values_and_units(corpus, tmp_path, name, kind, 
     (["--to", "parquet", "missing/*.bufr"], "no files match"),
     (["--to", "parquet", "missing.bufr"], "missing.bufr: No such file or directory"),
     (["--to", "parquet", "blocked"], "pip install 'skyrec[arrow]'"),
+    (["--to", "csv", "--kind", "profiles"], "it goes with NetCDF only"),
 ])
 def test_cli_refuses_clearly(tmp_path, capsys, monkeypatch, args, says):
     if "blocked" in args:

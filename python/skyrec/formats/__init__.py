@@ -89,11 +89,13 @@ def to_xarray(sources: Any, kind: str = "auto", **tables: Any) -> list[Any]:
     return found
 
 
-def _check(to: str, columns: Sequence[str] | None, headers: bool, partition: bool) -> None:
+def _check(to: str, columns: Sequence[str] | None, headers: bool, partition: bool, kind: str) -> None:
     if to not in FORMATS:
         raise ValueError(f"to must be one of {', '.join(FORMATS)}, not {to!r}")
     if partition and to != "parquet":
         raise ValueError("only Parquet is written as a partitioned dataset")
+    if kind != "auto" and to != "netcdf":
+        raise ValueError("kind chooses how NetCDF holds the messages: it goes with NetCDF only")
     if partition and headers:
         raise ValueError("headers are written as one file, not as a partitioned dataset")
     if columns is not None and headers:
@@ -112,7 +114,7 @@ def convert(sources: Any, out: str | os.PathLike[str] | TextIO, to: str = "parqu
     writes Parquet as a directory split by category and date. `kind` is
     to_xarray's. CSV and GeoJSON may go to an open text stream. Table
     options as read_block's."""
-    _check(to, columns, headers, partition)
+    _check(to, columns, headers, partition, kind)
     items = gather.paths(sources)
     errors: list[dict[str, Any]] = []
     empty = left_out.empty_files(items, [gather.label(item) for item in items])

@@ -91,6 +91,8 @@ def write_tables(tables: Iterable[Any], out: str | os.PathLike[str], to: str, er
     rows = 0
     if to == "dataset":
         ds = need("pyarrow.dataset", "arrow", "Parquet datasets")
+        if os.path.isdir(out) and os.listdir(out):  # its files would mix with those of another archive
+            raise ValueError(f"{os.fspath(out)} is a directory that holds files already: name a new one")
         for number, table in enumerate(tables):
             rows += table.num_rows
             ds.write_dataset(table, out, format="parquet", partitioning=list(PARTITIONS), partitioning_flavor="hive",
