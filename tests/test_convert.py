@@ -142,7 +142,7 @@ def test_geojson_holds_every_observed_value(corpus, tmp_path):
 @pytest.mark.parametrize("name, kind, dimension", [(SATELLITE, "auto", "subset"), (TEMP, "auto", "station")])
 def test_netcdf_reopens_with_its_values_and_units(corpus, tmp_path, name, kind, dimension):
     xr = pytest.importorskip("xarray", reason="NetCDF needs xarray: pip install 'skyrec[netcdf]'")
-    pytest.importorskip("h5netcdf", reason="NetCDF needs h5netcdf: pip install 'skyrec[netcdf]'")
+    pytest.importorskip("netCDF4", reason="NetCDF needs netCDF4: pip install 'skyrec[netcdf]'")
     path, out = str(corpus / name), tmp_path / "out.nc"
     skyrec.convert(path, out, "netcdf", kind=kind)
     with xr.open_dataset(out) as reopened:
@@ -173,13 +173,14 @@ def test_netcdf_reopens_with_its_values_and_units(corpus, tmp_path, name, kind, 
     (["--to", "parquet", "-c", "a b"], "is not a key"),
     (["--to", "parquet", "missing/*.bufr"], "no files match"),
     (["--to", "parquet", "missing.bufr"], "missing.bufr: No such file or directory"),
-    (["--to", "parquet", "blocked"], "pip install 'skyrec[arrow]'"),
+    (["--to", "parquet", "blocked:pyarrow"], "pip install 'skyrec[arrow]'"),
+    (["--to", "netcdf", "blocked:netCDF4"], "pip install 'skyrec[netcdf]'"),
     (["--to", "csv", "--kind", "profiles"], "it goes with NetCDF only"),
 ])
 def test_cli_refuses_clearly(tmp_path, capsys, monkeypatch, args, says):
-    if "blocked" in args:
-        monkeypatch.setitem(sys.modules, "pyarrow", None)
-        args = [a for a in args if a != "blocked"]
+    for blocked in [a for a in args if a.startswith("blocked:")]:
+        monkeypatch.setitem(sys.modules, blocked.split(":")[1], None)
+        args = [a for a in args if a != blocked]
     files = [] if any(a.endswith(".bufr") for a in args) else [SAMPLE]
     status = main(["convert", *files, *args, "--tables", TABLES, "-o", str(tmp_path / "out")])
     err = capsys.readouterr().err

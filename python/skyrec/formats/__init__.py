@@ -12,7 +12,7 @@ read_observations gives them), or with headers=True the headers
 (read_headers'). Messages that cannot be read are left out and listed in
 what is returned and, for Arrow and Parquet, in the output (see
 skyrec.formats.arrow.errors_of). Needs pyarrow for Arrow and Parquet
-('skyrec[arrow]'), xarray and h5netcdf or netCDF4 for NetCDF ('skyrec[netcdf]').
+('skyrec[arrow]'), xarray and netCDF4 for NetCDF ('skyrec[netcdf]').
 """
 
 from __future__ import annotations

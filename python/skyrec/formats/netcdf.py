@@ -191,8 +191,9 @@ def datasets(sources: Sequence[Any], tables: TableSource, kind: str = "auto") ->
 
 def write_netcdf(found: Sequence[Any], out: str | os.PathLike[str]) -> None:
     """One dataset at the root of the file, several as groups layout_0, ..."""
+    need("netCDF4", "netcdf", "NetCDF output")
     if len(found) == 1:
-        found[0].to_netcdf(out)
+        found[0].to_netcdf(out, engine="netcdf4")
         return
     for number, dataset in enumerate(found):
-        dataset.to_netcdf(out, mode="w" if number == 0 else "a", group=f"layout_{number}")
+        dataset.to_netcdf(out, mode="w" if number == 0 else "a", group=f"layout_{number}", engine="netcdf4")
