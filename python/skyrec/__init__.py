@@ -5,8 +5,9 @@ of any of the three editions past bad messages
 (read_messages), tables found by themselves (find_tables), values by subset,
 NumPy columns (skyrec.columns, needs NumPy), pandas DataFrames
 (skyrec.frames and, a block at a time, skyrec.blocks: need pandas), compressed
-messages as wide tables (skyrec.wide) and Dask
-DataFrames (skyrec.dask, needs Dask).
+messages as wide tables (skyrec.wide), Dask
+DataFrames (skyrec.dask, needs Dask), conversions to Parquet, Arrow, GeoJSON,
+NetCDF and CSV (convert, skyrec.formats) and pictures (skyrec.plot).
 """
 
 import importlib as _importlib
@@ -26,7 +27,8 @@ __all__ += _skyrec.__all__
 __all__ += ["DecodeError", "Decoded", "MessageError", "read_messages", "TableSource", "TablesNotFound",
             "find_definitions_root", "find_tables", "Columns", "read_dataframe", "message_dataframe",
             "read_headers", "read_block", "read_observations", "Wide", "read_wide", "set_threads", "encode",
-            "EncodeError", "wide_from_array", "template", "write_bufr"]
+            "EncodeError", "wide_from_array", "template", "write_bufr",
+            "convert", "to_geojson", "to_xarray", "values_table", "observations_table", "headers_table"]
 
 # Imported on first use, so that NumPy and pandas stay optional.
 _LAZY = {"Columns": ("columns", "Columns"), "read_dataframe": ("frames", "read_dataframe"),
@@ -36,13 +38,16 @@ _LAZY = {"Columns": ("columns", "Columns"), "read_dataframe": ("frames", "read_d
          "read_wide": ("wide", "read_wide"), "set_threads": ("wide", "set_threads"),
          "encode": ("encoding", "encode"), "EncodeError": ("encoding", "EncodeError"),
          "wide_from_array": ("encoding", "wide_from_array"), "template": ("templates", "template"),
-         "write_bufr": ("write", "write_bufr")}
+         "write_bufr": ("write", "write_bufr"),
+         **{name: ("formats", name) for name in ("convert", "to_geojson", "to_xarray", "values_table",
+                                                  "observations_table", "headers_table")}}
 
 
 if _typing.TYPE_CHECKING:  # what __getattr__ gives, for type checkers
     from .blocks import read_block, read_headers
     from .columns import Columns
     from .encoding import EncodeError, encode, wide_from_array
+    from .formats import convert, headers_table, observations_table, to_geojson, to_xarray, values_table
     from .frames import message_dataframe, read_dataframe
     from .observations import read_observations
     from .templates import template

@@ -80,6 +80,10 @@ def _sources(source: Any) -> list[Any]:
     return expand_sources(source)
 
 
+# The paths (globs expanded) and buffers that a source names, one by one.
+source_items = _sources
+
+
 def _check_key(key: Any) -> str:
     if not isinstance(key, str) or not (RANKED.fullmatch(key) or PLAIN.fullmatch(key)):
         raise KeyError(f"{key!r} is not a key: expected a name such as 'airTemperature' or '#2#airTemperature'")
@@ -435,7 +439,7 @@ def read_observations(source: Any, columns: Sequence[str] | str, *, filters: Map
                       required_columns: bool | Iterable[str] = True, tables: Any = None,
                       table_dir: str | os.PathLike[str] | None = None,
                       definitions: str | os.PathLike[str] | None = None,
-                      wmo_csv: str | os.PathLike[str] | None = None) -> pd.DataFrame:
+                      wmo_csv: str | os.PathLike[str] | None = None, output: str = "pandas") -> Any:
     """One pandas DataFrame with one row per observation of `source` (a path,
     a glob, a list of them, or bytes), a column per key of `columns`.
 
@@ -449,12 +453,19 @@ def read_observations(source: Any, columns: Sequence[str] | str, *, filters: Map
     NaN/None), a list of keys requires those.
     Tables are chosen as in read_dataframe; messages that cannot be read are
     left out and listed in frame.attrs["errors"] (their files in
-    frame.attrs["error_files"]). See the module's text for
-    how rows are made and where this differs from pdbufr."""
+    frame.attrs["error_files"]). output="arrow" gives a pyarrow Table
+    instead, those errors in its schema metadata (skyrec.formats.arrow.errors_of).
+    See the module's text for how rows are made and where this differs from pdbufr."""
+    if output not in ("pandas", "arrow"):
+        raise ValueError(f"output must be 'pandas' or 'arrow', not {output!r}")
     query = make_query(columns, filters, required_columns)
     source_tables = cached_tables(tables, table_dir, definitions, wmo_csv)
     items = _sources(source)
     frame, errors, error_files = read_rows(items, [Piece(item) for item in items], source_tables, query)
     frame.attrs["errors"] = errors
     frame.attrs["error_files"] = error_files
+    if output == "arrow":
+        from .formats.arrow import observations_arrow
+
+        return observations_arrow(frame)
     return frame

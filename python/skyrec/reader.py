@@ -69,6 +69,11 @@ class Decoded:
         ends = self.subset_starts[1:] + (len(self.values),)
         return [self.values[start:end] for start, end in zip(self.subset_starts, ends)]
 
+    def _repr_html_(self) -> str:
+        from .html import decoded_html
+
+        return decoded_html(self)
+
 
 def _found_in(data: Any) -> Iterator[Found]:
     position = 0

@@ -12,7 +12,7 @@ import sys
 from collections.abc import Sequence
 from importlib import metadata
 
-from . import dump, expand, lookup, ls, table, tables
+from . import convert, dump, expand, lookup, ls, plot, table, tables
 from .options import EXIT_CLOSED, EXIT_OUTPUT, EXIT_USAGE, UsageError
 from .session import Session
 from .stdout import GuardedOutput, OutputError
@@ -27,6 +27,8 @@ examples:
   skyrec expand 301011
   skyrec tables obs.bufr
   skyrec table obs.bufr -c WMO_station_id,data_datetime,airTemperature
+  skyrec convert obs/*.bufr --to parquet --partition -o archive
+  skyrec plot synop.bufr --map airTemperature -o stations.png
 
 Run 'skyrec COMMAND --help' for a command's options and more examples.
 
@@ -39,7 +41,7 @@ output was closed early (as in 'skyrec ls big.bufr | head').
 A FILE of - reads standard input: cat obs.bufr | skyrec ls -
 """
 
-COMMANDS = (ls, dump, expand, lookup, tables, table)
+COMMANDS = (ls, dump, expand, lookup, tables, table, convert, plot)
 
 
 def build_parser() -> argparse.ArgumentParser:

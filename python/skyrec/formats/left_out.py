@@ -1,0 +1,37 @@
+"""The messages a conversion leaves out, as it reports them: dicts of
+file, message, offset, error and where."""
+
+from __future__ import annotations
+
+from typing import TYPE_CHECKING, Any
+
+if TYPE_CHECKING:
+    import pandas as pd
+
+
+def error_row(file: str, error: Any) -> dict[str, Any]:
+    """A message left out, as conversions report it."""
+    return {"file": file, "message": int(error.index), "offset": int(error.offset), "error": error.reason,
+            "where": error.where}
+
+
+def frame_errors(frame: pd.DataFrame) -> list[dict[str, Any]]:
+    """The rows of an errors frame (read_pieces')."""
+    return [{"file": str(f), "message": int(m), "offset": int(o), "error": e, "where": w}
+            for f, m, o, e, w in frame[["file", "message", "offset", "error", "where"]].itertuples(index=False)]
+
+
+def observation_errors(frame: pd.DataFrame) -> list[dict[str, Any]]:
+    return [error_row(file, error) for file, error in zip(frame.attrs["error_files"], frame.attrs["errors"])]
+
+
+NO_MESSAGES = "no BUFR messages found"
+
+
+def empty_files(sources: list[Any], labels: list[str]) -> list[dict[str, Any]]:
+    """A row for each of `sources` that holds no BUFR message (message and
+    offset -1): a conversion of it is not an empty answer."""
+    from ..blocks import read_headers
+
+    return [{"file": label, "message": -1, "offset": -1, "error": NO_MESSAGES, "where": ""}
+            for source, label in zip(sources, labels) if not len(read_headers(source))]
