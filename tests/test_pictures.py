@@ -62,7 +62,7 @@ def test_pictures_of_corpus_files(corpus, tmp_path, capsys, kind):
 @pytest.mark.parametrize("args, says", [
     (["--map", "airTemperature", "--station", "1"], "--station chooses a sounding"),
     (["--map", "noSuchKey"], "has a value of noSuchKey"),
-    (["--swath", "noSuchKey"], "no observation of longitude, latitude, noSuchKey"),
+    (["--swath", "noSuchKey"], "no key 'noSuchKey' in the tables"),
     (["--profile", "--where", "pressure=1"], "--where goes with --map or --swath"),
 ])
 def test_plot_refuses_clearly(tmp_path, capsys, args, says):

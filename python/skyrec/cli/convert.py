@@ -7,6 +7,7 @@ import warnings
 from collections.abc import Iterator
 from contextlib import contextmanager
 
+from ..format_names import FORMATS
 from .options import UsageError, add_command, add_table_options, table_source
 from .session import Session
 from .stdout import OutputError
@@ -32,8 +33,6 @@ _errors.json. Arrow and Parquet need 'skyrec[arrow]', NetCDF 'skyrec[netcdf]'.
 
 
 def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
-    from ..formats import FORMATS
-
     parser = add_command(commands, "convert", HELP, EXAMPLES, run)
     parser.add_argument("files", nargs="+", metavar="FILE", help="BUFR files (globs are expanded)")
     parser.add_argument("--to", required=True, choices=FORMATS, help="the output format")

@@ -23,11 +23,10 @@ from contextlib import contextmanager
 from dataclasses import dataclass, field
 from typing import Any, TextIO
 
+from ..format_names import FORMATS, TEXT_FORMATS
 from ..observations import cached_tables
 from . import arrow, gather, geojson, left_out, netcdf
 
-FORMATS = ("parquet", "arrow", "geojson", "netcdf", "csv")
-TEXT_FORMATS = ("csv", "geojson")
 __all__ = ["FORMATS", "Converted", "convert", "headers_table", "observations_table", "values_table", "to_geojson",
            "to_xarray"]
 
