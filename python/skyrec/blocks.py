@@ -27,7 +27,7 @@ from _skyrec import TableSet
 
 from . import _native
 from .columns import FRAME_COLUMNS, categorical, value_frame_columns
-from .errors import NO_MESSAGES, DecodeError, decode_error
+from .errors import NO_MESSAGES, DecodeError, NoMessages, decode_error
 from .optional import pandas
 from .paths import expand_sources, is_many
 from .reader import BUFFER_TYPES, Source
@@ -143,12 +143,18 @@ def read_headers(source: Source, *, start: int = 0, end: int | None = None, firs
     """The headers of the messages of `source` (a path or bytes-like) whose
     "BUFR" lies in [start, end), without decoding any: a DataFrame with one
     row per message found, bad ones included (their `error` says why). With
-    `file`, a first column names where the rows come from."""
+    `file`, a first column names where the rows come from. Input that holds
+    no message at all is said in frame.attrs["errors"] (a NoMessages), as
+    read_dataframe says it; the list is empty otherwise."""
     check_span(start, end)
     if isinstance(source, (str, os.PathLike)):
-        return headers_frame(file_headers(source, start, end), first_index, file)
-    span = source_span(source, start, end)
-    return headers_frame(_native.message_headers(span.data, start, end), first_index, file)
+        frame = headers_frame(file_headers(source, start, end), first_index, file)
+    else:
+        span = source_span(source, start, end)
+        frame = headers_frame(_native.message_headers(span.data, start, end), first_index, file)
+    whole = start == 0 and end is None
+    frame.attrs["errors"] = [NoMessages()] if whole and frame.empty else []
+    return frame
 
 
 def file_headers(path: str | os.PathLike[str], start: int = 0, end: int | None = None) -> MessageHeaders:
