@@ -26,8 +26,8 @@ Status walk_uncompressed(const BufrMessage& message, Walker& walker, std::vector
 }
 
 // The walk yields columns, one value per subset each.
-Result<CompressedSection> walk_compressed(const BufrMessage& message, const TableSet& tables, ByteView data,
-                                          bool shown, RawCapture* capture = nullptr) {
+Result<CompressedSection> walk_compressed(const BufrMessage& message, const TableSet& tables, ByteView data, bool shown,
+                                          RawCapture* capture = nullptr) {
     BitReader reader(data);
     CompressedSection section;
     section.data = data;
