@@ -14,6 +14,7 @@ caller keeps.
 
 from __future__ import annotations
 
+import dataclasses
 import mmap
 import os
 from collections.abc import Iterator
@@ -25,6 +26,7 @@ from _skyrec import BufrMessage, DecodedValue, TableSet
 
 from . import _native
 from .errors import DecodeError, MessageError, NoMessages
+from .gts import Gts, headed
 from .sources import Found, check_bytes_source, is_stream, path_of, stream_messages
 from .tables import TableSource, find_tables, message_key
 
@@ -53,6 +55,12 @@ class Decoded:
     error: MessageError | None = None
     data: bytes | None = None  # the message's own bytes, for skyrec.encode
     table_set: TableSet | None = None  # the tables it was decoded with
+    gts: Gts | None = None  # the GTS bulletin heading before it, if any
+
+    gts_ttaaii = property(lambda self: self.gts and self.gts.ttaaii)
+    gts_cccc = property(lambda self: self.gts and self.gts.cccc)
+    gts_yygggg = property(lambda self: self.gts and self.gts.yygggg)
+    gts_bbb = property(lambda self: self.gts and self.gts.bbb)
 
     @property
     def ok(self) -> bool:
@@ -127,8 +135,10 @@ def read_messages(source: Source, *, tables: TableSet | TableSource | None = Non
 def _read(source: Source, tables: TableSource | None, strict: bool, output: str) -> Iterator[Decoded]:
     with found_messages(source) as messages:
         index = -1
-        for index, found in enumerate(messages):
+        for index, (found, gts) in enumerate(headed(messages)):
             item = _decode(found, index, tables, output)
+            if gts is not None:
+                item = dataclasses.replace(item, gts=gts)
             if strict and item.error is not None:
                 raise item.error
             yield item

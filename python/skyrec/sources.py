@@ -24,6 +24,7 @@ from typing import IO, TYPE_CHECKING, Any
 from _skyrec import BufrMessage
 
 from . import _native
+from .gts import LOOKBACK
 
 if TYPE_CHECKING:
     from ._native import MessageHeaders
@@ -124,14 +125,15 @@ def stream_messages(stream: IO[bytes]) -> Iterator[Found]:
         nonlocal data, base
         if len(data) - start >= need or chunks.ended:
             return start
-        parts = [data[start:]]
-        held = len(parts[0])
+        kept = min(start, LOOKBACK)  # what may hold the message's GTS heading
+        parts = [data[start - kept:]]
+        held = len(parts[0]) - kept
         while held < need and (chunk := chunks.read(max(WINDOW, need - held))):
             parts.append(chunk)
             held += len(chunk)
         data = b"".join(parts)
-        base += start
-        return 0
+        base += start - kept
+        return kept
 
     while True:
         start = data.find(b"BUFR", position)

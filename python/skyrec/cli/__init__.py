@@ -1,4 +1,5 @@
-"""skyrec, the command line: list, dump and look up BUFR messages and tables.
+"""skyrec, the command line: list, dump, copy, change, compare and look up
+BUFR messages and tables.
 
 Each subcommand lives in its own module of this package and registers its
 parser; main() parses, runs it and turns what happened into the exit status.
@@ -12,7 +13,7 @@ import sys
 from collections.abc import Sequence
 from importlib import metadata
 
-from . import convert, dump, expand, lookup, ls, plot, table, tables
+from . import compare, convert, copy, dump, expand, lookup, ls, plot, setkeys, table, tables
 from .options import EXIT_CLOSED, EXIT_OUTPUT, EXIT_USAGE, UsageError
 from .session import Session
 from .stdout import GuardedOutput, OutputError
@@ -29,6 +30,9 @@ examples:
   skyrec table obs.bufr -c WMO_station_id,data_datetime,airTemperature
   skyrec convert obs/*.bufr --to parquet --partition -o archive
   skyrec plot synop.bufr --map airTemperature -o stations.png
+  skyrec copy day.bufr --where dataCategory=2 -o 'temp_[bufrHeaderCentre].bufr'
+  skyrec set dataSubCategory=7 obs.bufr -o fixed.bufr
+  skyrec compare old.bufr new.bufr --tolerance airTemperature=0.05
 
 Run 'skyrec COMMAND --help' for a command's options and more examples.
 
@@ -41,7 +45,7 @@ output was closed early (as in 'skyrec ls big.bufr | head').
 A FILE of - reads standard input: cat obs.bufr | skyrec ls -
 """
 
-COMMANDS = (ls, dump, expand, lookup, tables, table, convert, plot)
+COMMANDS = (ls, dump, copy, setkeys, compare, expand, lookup, tables, table, convert, plot)
 
 
 def build_parser() -> argparse.ArgumentParser:

@@ -11,7 +11,7 @@ from ..format_names import FORMATS
 from .options import UsageError, add_command, add_table_options, table_source
 from .session import Session
 from .stdout import OutputError
-from .table import where_filters
+from .where import where_filters
 
 HELP = "write BUFR files as Parquet, Arrow, GeoJSON, NetCDF or CSV"
 EXAMPLES = """\

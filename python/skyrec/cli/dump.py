@@ -14,6 +14,7 @@ from _skyrec import BufrMessage
 
 from .. import _native
 from ..errors import DecodeError, MessageError
+from ..gts import Gts, headed
 from ..known_keys import message_keys, plain_key, table_keys, unknown_key_text
 from ..reader import NO_MEMORY, Decoded, found_messages
 from ..sources import Found
@@ -21,7 +22,8 @@ from ..tables import TableSource, message_key
 from .missing_tables import StoppedByTables
 from .options import UsageError, add_command, add_file_options, table_source
 from .output import CSV_QUOTING_TERMINATOR, RecordWriter, typical_time
-from .selection import Numbers, add_selection_options, header_where, numbers, value_keys
+from .choosing import Chooser
+from .selection import Numbers, add_selection_options, numbers, value_keys
 from .session import Session
 from .stdout import GuardedOutput
 
@@ -100,8 +102,8 @@ def message_line(path: str, item: Decoded, m: BufrMessage, origin: str) -> str:
 class Framed:
     """A message as found, not yet decoded: where it lies and its bytes."""
 
-    def __init__(self, index: int, found: Found):
-        self.index, self.found = index, found
+    def __init__(self, index: int, found: Found, gts: Gts | None = None):
+        self.index, self.found, self.gts = index, found, gts
         self.offset, self.length = found.offset, found.length
 
     def decoded(self, error: MessageError | None = None) -> Decoded:
@@ -110,8 +112,8 @@ class Framed:
 
 def framed(source: Any) -> Iterator[Framed]:
     with found_messages(source) as found:
-        for index, item in enumerate(found):
-            yield Framed(index, item)
+        for index, (item, gts) in enumerate(headed(found)):
+            yield Framed(index, item, gts)
 
 
 class Dump:
@@ -119,7 +121,7 @@ class Dump:
         self.session, self.format = session, args.format
         self.source: TableSource = table_source(args)
         self.messages = numbers("--message", args.message)
-        self.where = header_where(args.where)
+        self.chooser = Chooser(args, session, tables=self.source)
         self.subset_numbers = numbers("--subset", args.subset, MAX_SUBSET)
         self.subsets = list(self.subset_numbers.ranges) if self.subset_numbers.ranges is not None else []
         self.keys = value_keys(args.keys)
@@ -164,10 +166,12 @@ class Dump:
             self.session.report(path, item.decoded(MessageError(item.found.error, index=item.index,
                                                                 offset=item.offset)))
             return
-        if m is None or item.index not in self.messages or not self.where(m):
+        if m is None or item.index not in self.messages:
             return
         out = cast(GuardedOutput, self.session.out)  # what main() gives every command
         try:
+            if self.chooser.choose(item.found, item.gts) is None:
+                return
             with out.binary_fd() as fd:
                 data = self.records(path, item, fd)
         except DecodeError as e:
@@ -211,4 +215,5 @@ def run(args: argparse.Namespace, session: Session) -> int:
         dump.write(path, item)
     dump.stopped.report()
     dump.judge_keys()
+    dump.chooser.report_unheld()
     return session.status

@@ -7,7 +7,7 @@ import argparse
 from .convert import usage_errors
 from .options import UsageError, add_command, add_table_options, table_source
 from .session import Session
-from .table import where_filters
+from .where import where_filters
 
 HELP = "draw a station map, a sounding or a satellite swath into a picture"
 EXAMPLES = """\

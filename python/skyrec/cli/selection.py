@@ -8,17 +8,11 @@ import re
 from collections.abc import Sequence
 from dataclasses import dataclass
 
-from _skyrec import BufrMessage
-
 from ..ranks import RankError, check_rank
 from .options import UsageError
-from .output import header_record
-from .table import where_filters
 
 NUMBERS = re.compile(r"(\d+)(?:-(\d*))?")
 KEY = re.compile(r"(#[1-9][0-9]*#)?[A-Za-z_][A-Za-z0-9_]*")
-# The header keys are read_observations' (imported when asked for: it brings NumPy).
-DATE_KEYS = ("typicalDate", "typicalTime")
 
 
 @dataclass(frozen=True)
@@ -65,58 +59,6 @@ def numbers(option: str, text: str | None, most: int | None = None) -> Numbers:
     return Numbers(tuple(ranges))
 
 
-def header_values(m: BufrMessage) -> dict[str, int]:
-    """The message's header keys, as ecCodes names them."""
-    from ..observations import HEADER_KEYS, TYPICAL_PARTS
-
-    record = header_record(m) | {"update_sequence": m.update_sequence_number}
-    values = {key: int(record[column]) for key, column in HEADER_KEYS.items()}
-    parts = (m.typical_year, m.typical_month, m.typical_day, m.typical_hour, m.typical_minute, m.typical_second)
-    values.update(zip(TYPICAL_PARTS, parts))
-    values[DATE_KEYS[0]] = parts[0] * 10000 + parts[1] * 100 + parts[2]
-    values[DATE_KEYS[1]] = parts[3] * 10000 + parts[4] * 100 + parts[5]
-    return values
-
-
-def _header_number(condition: str, key: str, bound: object) -> float | None:
-    if bound is None or (isinstance(bound, (int, float)) and not isinstance(bound, bool)):
-        return bound
-    raise UsageError(f"--where {condition!r}: {key} is a number")
-
-
-@dataclass(frozen=True)
-class HeaderWhere:
-    """Messages whose header keys are given values or lie in given ranges."""
-
-    conditions: tuple[tuple[str, float | None, float | None], ...] = ()
-
-    def __call__(self, m: BufrMessage) -> bool:
-        if not self.conditions:
-            return True
-        values = header_values(m)
-        return all((lo is None or values[key] >= lo) and (hi is None or values[key] <= hi)
-                   for key, lo, hi in self.conditions)
-
-
-def header_where(given: Sequence[str]) -> HeaderWhere:
-    if not given:
-        return HeaderWhere()
-    from ..observations import HEADER_KEYS, TYPICAL_PARTS
-
-    known = (*HEADER_KEYS, *TYPICAL_PARTS, *DATE_KEYS)
-    conditions = []
-    for condition in given:
-        for key, wanted in where_filters([condition]).items():
-            if key not in known:
-                raise UsageError(f"--where {condition!r}: {key} is not a header key; these are " + ", ".join(known))
-            if isinstance(wanted, slice):
-                lo, hi = (_header_number(condition, key, b) for b in (wanted.start, wanted.stop))
-            else:
-                lo = hi = _header_number(condition, key, wanted)
-            conditions.append((key, lo, hi))
-    return HeaderWhere(tuple(conditions))
-
-
 def value_keys(text: str | None) -> list[str]:
     """The keys of --keys: key or #n#key."""
     if text is None:
@@ -139,8 +81,10 @@ def add_selection_options(parser: argparse.ArgumentParser, *, values: bool) -> N
     group.add_argument("--message", metavar="N", help="only message N, as numbered in the listing (counted from 0, "
                        "bad messages included); N-M, N- and lists such as 0,3-5 choose several")
     group.add_argument("--where", action="append", default=[], metavar="KEY=VALUE|KEY=LO:HI",
-                       help="only messages whose header KEY (ecCodes' names: dataCategory, bufrHeaderCentre, "
-                       "typicalDate, ...) is VALUE or from LO to HI; may be repeated")
+                       help="only messages whose KEY is VALUE, one of A/B/C, or from LO to HI: header keys "
+                       "(ecCodes' names: dataCategory, bufrHeaderCentre, typicalDate, ...), GTS fields (gts_ttaaii, "
+                       "gts_cccc, gts_yygggg, gts_bbb) or data keys (airTemperature, #1#stationNumber: a message "
+                       "is kept when one of its subsets passes); may be repeated")
     if values:
         group.add_argument("--subset", metavar="N", help="only subset N of each message (from 0, as dump numbers "
                            "them); N-M, N- and lists choose several")

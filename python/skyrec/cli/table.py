@@ -4,7 +4,6 @@ from __future__ import annotations
 
 import argparse
 import math
-import re
 import sys
 from typing import Any
 
@@ -12,6 +11,7 @@ from ..ranks import RankError
 from .options import UsageError, add_command, add_format_option, add_table_options, table_source
 from .output import Aligned, RecordWriter, column_widths, json_number, number_text
 from .session import STDIN, Session
+from .where import where_filters
 
 HELP = "print chosen keys of the observations, one row each"
 EXAMPLES = """\
@@ -38,33 +38,6 @@ def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> N
                         help="keep rows whose KEY is VALUE, or from LO to HI; may be repeated")
     add_format_option(parser, "row")
     add_table_options(parser)
-
-
-def _scalar(text: str) -> Any:
-    try:
-        number = float(text)
-    except ValueError:
-        return text
-    return int(number) if number.is_integer() else number
-
-
-def where_filters(conditions: list[str]) -> dict[str, Any]:
-    filters: dict[str, Any] = {}
-    for condition in conditions:
-        match = re.fullmatch(r"\s*([#\w]+)\s*=(.*)", condition)
-        if match is None or not match.group(2).strip():
-            raise UsageError(f"--where {condition!r}: write KEY=VALUE or KEY=LO:HI")
-        key, wanted = match.group(1), match.group(2).strip()
-        if ":" in wanted:
-            low, high = (part.strip() for part in wanted.split(":", 1))
-            bounds = slice(_scalar(low) if low else None, _scalar(high) if high else None)
-            if isinstance(bounds.start, (int, float)) and isinstance(bounds.stop, (int, float)) \
-                    and bounds.start > bounds.stop:
-                raise UsageError(f"--where {condition!r}: {low}:{high} is an empty range (write LO:HI, LO <= HI)")
-            filters[key] = bounds
-        else:
-            filters[key] = _scalar(wanted)
-    return filters
 
 
 def _cell(value: Any) -> Any:

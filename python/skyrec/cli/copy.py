@@ -1,0 +1,134 @@
+"""skyrec copy: the messages that --where keeps, written as they were."""
+
+from __future__ import annotations
+
+import argparse
+from typing import Any
+
+from .. import _native
+from ..errors import DecodeError, MessageError
+from ..gts import FIELDS as GTS_FIELDS
+from ..gts import Gts
+from ..sources import Found
+from .choosing import ALL, Chooser
+from .dump import Framed, framed
+from .options import UsageError, add_command, add_file_options
+from .outputs import Outputs, Pattern
+from .selection import add_selection_options, numbers
+from .session import Session
+from .where import HEADER_KEYS, header_values
+
+HELP = "copy the messages that match, byte for byte, into one file or several"
+EXAMPLES = """\
+examples:
+  skyrec copy obs/*.bufr --where dataCategory=2 -o temps.bufr
+  skyrec copy day.bufr -o 'out_[dataCategory]_[bufrHeaderCentre].bufr'     # split by type and centre
+  skyrec copy feed/*.bin --where gts_ttaaii=ISMD01/ISMD02 --gts -o synop.bin
+  skyrec copy obs.bufr --where '#1#stationNumber=100:200' -o some.bufr   # messages with such a subset
+  skyrec copy obs.bufr --where airTemperature=250:300 --subsets -o warm.bufr   # only those subsets
+
+A message is copied byte for byte unless --subsets drops some of its
+subsets (it is then encoded again with the others). -o names one file, or
+a pattern whose [key] placeholders (header keys and GTS fields; 'none' for
+a GTS field a message lacks) name a file per message. The files appear
+when the run ends, whole: on any error none is left half written. A
+summary goes to stderr: messages read, written, skipped and failed.
+"""
+
+
+def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
+    parser = add_command(commands, "copy", HELP, EXAMPLES, run)
+    add_file_options(parser, "message")
+    parser.add_argument("-o", "--output", required=True, metavar="OUT",
+                        help="the file to write, or a pattern such as out_[dataCategory].bufr")
+    parser.add_argument("--gts", action="store_true",
+                        help="write each message's GTS bulletin heading (and end-of-message bytes) with it")
+    parser.add_argument("--subsets", action="store_true",
+                        help="with data keys in --where: keep only the subsets that match (re-encodes)")
+    add_selection_options(parser, values=False)
+
+
+def subsets_only(found: Found, mask: Any, tables: Any) -> bytes:
+    """The message again with only the subsets of `mask`, its values as they were."""
+    from ..encoding import encode
+    from ..header import of_message
+
+    m = found.message
+    assert m is not None
+    values, starts = _native.decode_subsets(found.data, found.start, m, tables)
+    ends = [*starts[1:], len(values)]
+    kept = [values[s:e] for s, e, keep in zip(starts, ends, mask.tolist()) if keep]
+    header: dict[str, Any] = of_message(m)
+    if m.local_section_present:
+        at = found.start + 8 + m.section1_length + 4  # section 2's octets after its length and a reserved one
+        header["section2"] = bytes(found.data[at:at + m.section2_length - 4])
+    return encode(list(m.unexpanded_descriptors), kept, header=header, tables=tables)
+
+
+class Copy:
+    def __init__(self, args: argparse.Namespace, session: Session):
+        self.session, self.args = session, args
+        self.chooser = Chooser(args, session)
+        if args.subsets and not self.chooser.where.data:
+            raise UsageError("--subsets keeps the subsets that data keys in --where choose, and --where names none")
+        self.pattern = Pattern(args.output, (*HEADER_KEYS, *GTS_FIELDS))
+        self.outputs = Outputs()
+        self.read = self.written = self.skipped = self.failed = 0
+
+    def message(self, path: str, item: Framed) -> None:
+        found = item.found
+        self.read += 1
+        if found.error is not None:
+            self.fail(path, item, MessageError(found.error, index=item.index, offset=item.offset))
+            return
+        assert found.message is not None
+        try:
+            chosen = self.chooser.choose(found, item.gts)
+            if chosen is None:
+                self.skipped += 1
+                return
+            if chosen is ALL or chosen.all() or not self.args.subsets:
+                data = bytes(memoryview(found.data)[found.start:found.start + found.message.total_length])
+            else:
+                data = subsets_only(found, chosen, self.chooser.tables.for_message(found.message))
+        except DecodeError as e:
+            self.fail(path, item, self.chooser.error(item.index, found, e))
+            return
+        except ValueError as e:  # the encoder's refusal
+            self.fail(path, item, MessageError(str(e), item.index, item.offset))
+            return
+        self.write(found, item.gts, data)
+
+    def write(self, found: Found, gts: Gts | None, data: bytes) -> None:
+        assert found.message is not None
+        target = self.pattern.path(header_values(found.message, gts))
+        self.outputs.write(target, gts.wrapped(data) if self.args.gts and gts is not None else data)
+        self.written += 1
+
+    def fail(self, path: str, item: Framed, error: MessageError) -> None:
+        self.failed += 1
+        self.session.report(path, item.decoded(error))
+
+    def summary(self) -> str:
+        files = len(self.outputs.files)
+        return (f"copy: {self.read} message{'' if self.read == 1 else 's'} read, {self.written} written to {files} "
+                f"file{'' if files == 1 else 's'}, {self.skipped} skipped, {self.failed} failed")
+
+
+def run(args: argparse.Namespace, session: Session) -> int:
+    copy = Copy(args, session)
+    chosen = numbers("--message", args.message)
+    try:
+        for path, item in session.messages(args.files, framed, chosen.first_absent):
+            if item.index in chosen:
+                copy.message(path, item)
+            else:
+                copy.skipped += 1
+        summary = copy.summary()
+        copy.outputs.commit()
+    except BaseException:
+        copy.outputs.discard()
+        raise
+    copy.chooser.report_unheld()
+    print(f"skyrec: {summary}", file=session.err)
+    return session.status

@@ -1,0 +1,83 @@
+"""Files written by copy and set: whole or not at all. Each output is
+written to a temporary file beside it; the run renames them all into place
+when it ends well and removes them otherwise."""
+
+from __future__ import annotations
+
+import os
+import re
+import tempfile
+from collections.abc import Iterable, Mapping
+from typing import IO, Any
+
+from .options import UsageError
+from .stdout import OutputError
+
+PLACEHOLDER = re.compile(r"\[([A-Za-z_][A-Za-z0-9_]*)\]")
+ABSENT = "none"  # a placeholder's text for a GTS field that a message lacks
+
+
+class Pattern:
+    """An output name, perhaps with [key] placeholders filled per message."""
+
+    def __init__(self, text: str, known: Iterable[str]):
+        self.text = text
+        self.keys = PLACEHOLDER.findall(text)
+        names = set(known)
+        for key in self.keys:
+            if key not in names:
+                raise UsageError(f"-o {text!r}: [{key}] is not a key that names a file; these are "
+                                 + ", ".join(sorted(names)))
+
+    def path(self, values: Mapping[str, Any]) -> str:
+        if not self.keys:
+            return self.text
+        return PLACEHOLDER.sub(lambda m: ABSENT if values[m.group(1)] is None else str(values[m.group(1)]),
+                               self.text)
+
+
+class Outputs:
+    """The files of one run, open until commit() or discard()."""
+
+    def __init__(self) -> None:
+        self.files: dict[str, tuple[str, IO[bytes]]] = {}  # by target: temporary path, open file
+
+    def write(self, path: str, data: bytes) -> None:
+        try:
+            if path not in self.files:
+                folder = os.path.dirname(os.path.abspath(path))
+                fd, temporary = tempfile.mkstemp(prefix=".", suffix=".part", dir=folder)
+                self.files[path] = (temporary, os.fdopen(fd, "wb"))
+            self.files[path][1].write(data)
+        except OSError as e:
+            raise OutputError(f"{path}: {e.strerror or e}") from e
+
+    def commit(self) -> None:
+        """Every file into place, or (when one cannot be) none of them."""
+        try:
+            for path, (_, out) in self.files.items():
+                try:
+                    out.close()
+                except OSError as e:
+                    raise OutputError(f"{path}: {e.strerror or e}") from e
+            for path, (temporary, _) in self.files.items():
+                try:
+                    os.replace(temporary, path)
+                except OSError as e:
+                    raise OutputError(f"{path}: {e.strerror or e}") from e
+        except BaseException:
+            self.discard()
+            raise
+        self.files.clear()
+
+    def discard(self) -> None:
+        for temporary, out in self.files.values():
+            try:
+                out.close()
+            except OSError:
+                pass
+            try:
+                os.unlink(temporary)
+            except FileNotFoundError:
+                pass
+        self.files.clear()

@@ -1,0 +1,98 @@
+"""GTS bulletin headers: the abbreviated heading that a feed puts before
+each message (start-of-heading, a sequence number, TTAAii CCCC YYGGgg and
+an optional BBB, each line ended by CR CR LF) and the end-of-message bytes
+after it.
+
+Feeds bend the form: the start-of-heading or the sequence number may be
+missing, lines may end in LF alone, other text may stand before the
+heading. The heading is therefore read backwards from the "BUFR" it
+introduces, as far as the message before it ends.
+"""
+
+from __future__ import annotations
+
+import re
+from dataclasses import dataclass
+from collections.abc import Iterable, Iterator
+from typing import TYPE_CHECKING, Any
+
+if TYPE_CHECKING:
+    from .sources import Found
+
+__all__ = ["FIELDS", "Gts", "LOOKBACK", "gts_before", "gts_header", "headed"]
+
+# The columns and Decoded attributes a heading fills, in order.
+FIELDS = ("gts_ttaaii", "gts_cccc", "gts_yygggg", "gts_bbb")
+LOOKBACK = 64  # bytes before a message that can hold its heading
+SOH, ETX = b"\x01", b"\x03"
+LINE_END = b"\r\r\n"
+TRAILER = LINE_END + ETX
+
+# Read on the reversed bytes: line ends, then the heading line, then
+# optionally the sequence number's line and the start-of-heading.
+_HEADING = re.compile(
+    rb"[\r\n ]*?[\r\n] *"  # the heading line's end (and stray blank lines after it)
+    rb"(?:([A-Z]{3}) +)?"  # BBB, reversed
+    rb"([0-9]{6}) +([A-Z0-9]{4}) +([0-9]{2}[A-Z]{4})"  # YYGGgg CCCC TTAAii, reversed
+    rb"(?:[\r\n]+(?:[0-9]{3,5}[\r\n]+)?(\x01))?"  # the sequence number's line and the start-of-heading
+)
+
+
+@dataclass(frozen=True, slots=True)
+class Gts:
+    """One bulletin heading: its fields, and its bytes as they stood before
+    the message (written again as they were)."""
+
+    ttaaii: str
+    cccc: str
+    yygggg: str
+    bbb: str | None
+    heading: bytes
+
+    def fields(self) -> dict[str, str | None]:
+        return dict(zip(FIELDS, (self.ttaaii, self.cccc, self.yygggg, self.bbb)))
+
+    def wrapped(self, message: bytes) -> bytes:
+        """The message inside its bulletin: heading, message, and the
+        end-of-message bytes when the heading opens with start-of-heading."""
+        return self.heading + message + (TRAILER if self.heading.startswith(SOH) else b"")
+
+
+def _text(raw: bytes | None) -> str | None:
+    return None if raw is None else raw[::-1].decode("ascii")
+
+
+def gts_before(data: Any, start: int, floor: int = 0) -> Gts | None:
+    """The heading standing right before `data[start:]` (a "BUFR"), none of
+    it before `floor` (where the message before ends); None when none does."""
+    low = max(floor, start - LOOKBACK, 0)
+    if start - low < 20 or data[start - 1] not in (0x0A, 0x0D):
+        return None  # a heading line takes 18 bytes and its end at least one
+    window = bytes(data[low:start])[::-1]
+    match = _HEADING.match(window)
+    if match is None:
+        return None
+    bbb, yygggg, cccc, ttaaii, _ = match.groups()
+    begins = len(window) - match.end()
+    heading = window[::-1][begins:]
+    return Gts(_text(ttaaii) or "", _text(cccc) or "", _text(yygggg) or "", _text(bbb), heading)
+
+
+def gts_header(ttaaii: str, cccc: str, yygggg: str, bbb: str | None = None, sequence: int | None = None) -> Gts:
+    """A heading made from its fields, in the full form (start-of-heading,
+    sequence number 000 to 999 when given, CR CR LF line ends)."""
+    for name, value, form in (("TTAAii", ttaaii, r"[A-Z]{4}[0-9]{2}"), ("CCCC", cccc, r"[A-Z0-9]{4}"),
+                              ("YYGGgg", yygggg, r"[0-9]{6}"), ("BBB", bbb or "AAA", r"[A-Z]{3}")):
+        if not re.fullmatch(form, value):
+            raise ValueError(f"GTS {name} {value!r} is not of the form {form}")
+    line = f"{ttaaii} {cccc} {yygggg}" + (f" {bbb}" if bbb else "")
+    number = b"" if sequence is None else f"{sequence % 1000:03d}".encode() + LINE_END
+    return Gts(ttaaii, cccc, yygggg, bbb, SOH + LINE_END + number + line.encode("ascii") + LINE_END)
+
+
+def headed(found: Iterable[Found]) -> Iterator[tuple[Found, Gts | None]]:
+    """Each message found, with the heading between it and the one before."""
+    end = 0  # where the message before ends, in the stream
+    for item in found:
+        yield item, gts_before(item.data, item.start, end - (item.offset - item.start))
+        end = item.offset + item.length
