@@ -28,6 +28,7 @@ from _skyrec import TableSet
 from . import _native
 from .columns import FRAME_COLUMNS, categorical, value_frame_columns
 from .errors import NO_MESSAGES, DecodeError, NoMessages, decode_error
+from .gts import gts_columns
 from .optional import pandas
 from .paths import expand_sources, is_many
 from .reader import BUFFER_TYPES, Source
@@ -152,6 +153,9 @@ def read_headers(source: Source, *, start: int = 0, end: int | None = None, firs
     else:
         span = source_span(source, start, end)
         frame = headers_frame(_native.message_headers(span.data, start, end), first_index, file)
+    gts = gts_columns(source if isinstance(source, (str, os.PathLike)) else span.data, frame["offset"].tolist(),
+                      frame["length"].tolist())
+    frame = frame.assign(**gts)
     whole = start == 0 and end is None
     frame.attrs["errors"] = [NoMessages()] if whole and frame.empty else []
     return frame

@@ -17,7 +17,7 @@ from typing import TYPE_CHECKING, Any, NamedTuple
 from _skyrec import TableSet
 
 from .errors import DecodeError
-from .header import of_message
+from .header import header_keys
 from .known_keys import plain_key
 from .reader import Source, found_messages
 from .sources import Found
@@ -78,11 +78,6 @@ class Limits:
         room = max(self.absolute.get(label, self.absolute.get(plain_key(label), 0.0)),
                    self.relative.get(label, self.relative.get(plain_key(label), 0.0)) * max(abs(a), abs(b)))
         return abs(a - b) <= room
-
-
-def header_of(found: Found) -> dict[str, Any]:
-    assert found.message is not None
-    return of_message(found.message) | {"numberOfSubsets": found.message.number_of_subsets}
 
 
 def labelled(columns: Columns) -> list[list[tuple[str, Any]]]:
@@ -166,7 +161,7 @@ def message_differences(n: int, a: Found, b: Found, tables: TableSource, limits:
     bytes_b = memoryview(b.data)[b.start:b.start + b.message.total_length]
     if bytes_a == bytes_b:
         return
-    ha, hb = header_of(a), header_of(b)
+    ha, hb = header_keys(a.message), header_keys(b.message)
     for key in ha:
         if ha[key] != hb[key] and not limits.skipped(key):
             yield Difference(n, None, key, ha[key], hb[key])

@@ -11,15 +11,17 @@ introduces, as far as the message before it ends.
 
 from __future__ import annotations
 
+import contextlib
+import os
 import re
+from collections.abc import Iterable, Iterator, Sequence
 from dataclasses import dataclass
-from collections.abc import Iterable, Iterator
 from typing import TYPE_CHECKING, Any
 
 if TYPE_CHECKING:
     from .sources import Found
 
-__all__ = ["FIELDS", "Gts", "LOOKBACK", "gts_before", "gts_header", "headed"]
+__all__ = ["FIELDS", "Gts", "LOOKBACK", "gts_before", "gts_columns", "gts_header", "headed"]
 
 # The columns and Decoded attributes a heading fills, in order.
 FIELDS = ("gts_ttaaii", "gts_cccc", "gts_yygggg", "gts_bbb")
@@ -96,3 +98,26 @@ def headed(found: Iterable[Found]) -> Iterator[tuple[Found, Gts | None]]:
     for item in found:
         yield item, gts_before(item.data, item.start, end - (item.offset - item.start))
         end = item.offset + item.length
+
+
+CHUNK = 1 << 20  # bytes read at a time when looking through a file
+
+
+def gts_columns(source: Any, offsets: Sequence[int], lengths: Sequence[int]) -> dict[str, list[str | None]]:
+    """The heading fields of the messages at `offsets` (with `lengths`, in
+    order) of a path or bytes-like `source`, a list per field: None where a
+    message has no heading."""
+    columns: dict[str, list[str | None]] = {name: [] for name in FIELDS}
+    path = isinstance(source, (str, os.PathLike))
+    data: Any = b"" if path else source
+    base, end = 0, 0  # where data starts in the source; where the message before ends
+    with open(source, "rb") if path else contextlib.nullcontext() as f:
+        for offset, length in zip(offsets, lengths):
+            if path and not (base <= offset - LOOKBACK and offset <= base + len(data)):
+                base = max(0, offset - LOOKBACK)
+                data = os.pread(f.fileno(), CHUNK, base)
+            gts = gts_before(data, offset - base, end - base) if offset - base <= len(data) else None
+            for name, value in zip(FIELDS, (None, None, None, None) if gts is None else gts.fields().values()):
+                columns[name].append(value)
+            end = offset + length
+    return columns

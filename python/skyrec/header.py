@@ -41,6 +41,16 @@ def of_message(message: BufrMessage) -> dict[str, int]:
     return {key: int(getattr(message, attr)) for key, attr in HEADER_FIELDS}
 
 
+def header_keys(message: BufrMessage) -> dict[str, int]:
+    """Every header key of a message read: its fields, numberOfSubsets, and
+    typicalDate and typicalTime as the numbers YYYYMMDD and HHMMSS."""
+    m = message
+    return of_message(m) | {
+        "numberOfSubsets": m.number_of_subsets,
+        "typicalDate": m.typical_year * 10000 + m.typical_month * 100 + m.typical_day,
+        "typicalTime": m.typical_hour * 10000 + m.typical_minute * 100 + m.typical_second}
+
+
 def merged(base: Mapping[str, int], changes: Mapping[str, Any] | None) -> dict[str, int]:
     """`base` with `changes` over it; typicalDate (YYYYMMDD) and typicalTime
     (HHMMSS) set their parts. A key that is no header field is refused."""

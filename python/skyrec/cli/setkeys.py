@@ -125,12 +125,18 @@ class Setter:
             if data is None:
                 data = self.encoded(item, own)
         except DecodeError as e:
-            self.session.report(path, item.decoded(self.chooser.error(item.index, found, e)))
+            self.unchanged(path, item, own, self.chooser.error(item.index, found, e))
             return
         except ValueError as e:
-            self.session.report(path, item.decoded(MessageError(str(e), item.index, item.offset)))
+            self.unchanged(path, item, own, MessageError(str(e), item.index, item.offset))
             return
         self.outputs.write(self.target, data)
+
+    def unchanged(self, path: str, item: Framed, own: bytes, error: MessageError) -> None:
+        """A message that cannot be changed is written as it was, and said."""
+        self.session.report(path, item.decoded(MessageError(f"{error.reason}; written unchanged", error.index,
+                                                            error.offset, error.where)))
+        self.outputs.write(self.target, own)
 
     def encoded(self, item: Framed, own: bytes) -> bytes:
         from ..encoding import encode

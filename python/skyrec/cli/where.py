@@ -18,7 +18,7 @@ from _skyrec import BufrMessage
 
 from ..gts import FIELDS as GTS_KEYS
 from ..gts import Gts
-from ..header import HEADER_FIELDS, of_message
+from ..header import HEADER_FIELDS, header_keys
 from ..ranks import RankError, check_rank
 from .options import UsageError
 
@@ -83,10 +83,7 @@ def matches(value: Any, wanted: Any) -> bool:
 
 def header_values(m: BufrMessage, gts: Gts | None = None) -> dict[str, Any]:
     """The message's header keys, as ecCodes names them, and its GTS fields."""
-    values: dict[str, Any] = of_message(m)
-    values["numberOfSubsets"] = m.number_of_subsets
-    values["typicalDate"] = m.typical_year * 10000 + m.typical_month * 100 + m.typical_day
-    values["typicalTime"] = m.typical_hour * 10000 + m.typical_minute * 100 + m.typical_second
+    values: dict[str, Any] = header_keys(m)
     values.update(gts.fields() if gts is not None else dict.fromkeys(GTS_KEYS))
     return values
 
