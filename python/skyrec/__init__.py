@@ -38,7 +38,7 @@ _LAZY = {"Columns": ("columns", "Columns"), "read_dataframe": ("frames", "read_d
          "read_wide": ("wide", "read_wide"), "set_threads": ("wide", "set_threads"),
          "encode": ("encoding", "encode"), "EncodeError": ("encoding", "EncodeError"),
          "wide_from_array": ("encoding", "wide_from_array"), "template": ("templates", "template"),
-         "write_bufr": ("write", "write_bufr"), "compare": ("compare", "compare"),
+         "write_bufr": ("write", "write_bufr"), "compare": ("comparing", "compare"),
          **{name: ("formats", name) for name in ("convert", "to_geojson", "to_xarray", "values_table",
                                                   "observations_table", "headers_table")}}
 
@@ -46,7 +46,7 @@ _LAZY = {"Columns": ("columns", "Columns"), "read_dataframe": ("frames", "read_d
 if _typing.TYPE_CHECKING:  # what __getattr__ gives, for type checkers
     from .blocks import read_block, read_headers
     from .columns import Columns
-    from .compare import compare
+    from .comparing import compare
     from .encoding import EncodeError, encode, wide_from_array
     from .formats import convert, headers_table, observations_table, to_geojson, to_xarray, values_table
     from .frames import message_dataframe, read_dataframe

@@ -155,7 +155,8 @@ def read_headers(source: Source, *, start: int = 0, end: int | None = None, firs
         frame = headers_frame(_native.message_headers(span.data, start, end), first_index, file)
     gts = gts_columns(source if isinstance(source, (str, os.PathLike)) else span.data, frame["offset"].tolist(),
                       frame["length"].tolist())
-    frame = frame.assign(**gts)
+    for name, column in gts.items():
+        frame[name] = pandas().Series(column, dtype=object, index=frame.index)  # None where none, as elsewhere
     whole = start == 0 and end is None
     frame.attrs["errors"] = [NoMessages()] if whole and frame.empty else []
     return frame

@@ -54,7 +54,7 @@ def _limits(option: str, given: list[str]) -> dict[str, float]:
 
 
 def run(args: argparse.Namespace, session: Session) -> int:
-    from ..compare import differences
+    from ..comparing import differences
 
     tolerance, relative = _limits("--tolerance", args.tolerance), _limits("--relative", args.relative)
     for key in args.skip:

@@ -17,7 +17,7 @@ from .options import UsageError, add_command, add_file_options
 from .outputs import Outputs
 from .selection import add_selection_options
 from .session import Session
-from .where import DATA_KEY, _scalar
+from .where import DATA_KEY, HEADER_KEYS, _scalar
 
 HELP = "change header keys, data keys, compression or edition of messages"
 EXAMPLES = """\
@@ -37,7 +37,7 @@ were, as compressed=0|1 and edition=3|4 encode it again. The messages that
 run ends, or not at all.
 """
 
-ASSIGNMENT = re.compile(r"([#\w]+)=(.*)", re.S)
+ASSIGNMENT = re.compile(r"([^=/\s]+)=(.*)", re.S)
 HEADER = {key for key, _ in HEADER_FIELDS if key not in ("edition", "compressedData")} | set(EXTRA_KEYS[:2])
 
 
@@ -83,6 +83,8 @@ def changes_of(assignments: list[str]) -> Changes:
             changes.edition = _number(key, text, (3, 4))
         elif key in HEADER:
             changes.header[key] = _number(key, text)
+        elif key in HEADER_KEYS:
+            raise UsageError(f"{assignment!r}: {key} cannot be set: it follows from the rest of the message")
         elif DATA_KEY.fullmatch(key):
             changes.values[key] = None if text.upper() == "MISSING" else _scalar(text)
         else:
