@@ -31,7 +31,8 @@ ELEMENTS = [
 DESCRIPTORS = [1001, 1002, 1015, 12101, 12101]
 # (category, centre, heading or None, subsets: block, station, name, two temperatures)
 MESSAGES = [
-    (0, 98, ("ISMD01", "EDZW", "041200", None), [[6, 260, "DE BILT", 270.5, 271.0], [6, 310, "VLISSINGEN", 280.0, 275.0]]),
+    (0, 98, ("ISMD01", "EDZW", "041200", None),
+     [[6, 260, "DE BILT", 270.5, 271.0], [6, 310, "VLISSINGEN", 280.0, 275.0]]),
     (2, 98, None, [[3, 772, "HEATHROW", 260.0, 290.0]]),
     (0, 74, ("ISMD02", "EGRR", "041200", "CCA"), [[3, 772, "HEATHROW", 285.5, None]]),
     (2, 74, ("IUSD01", "EGRR", "041100", None), [[7, 150, "ALPHA", 250.0, 251.0], [7, 151, "BRAVO", 300.0, 299.0]]),

@@ -11,10 +11,10 @@ introduces, as far as the message before it ends.
 
 from __future__ import annotations
 
-import contextlib
 import os
 import re
-from collections.abc import Iterable, Iterator, Sequence
+import stat
+from collections.abc import Callable, Iterable, Iterator, Sequence
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
@@ -107,17 +107,31 @@ def gts_columns(source: Any, offsets: Sequence[int], lengths: Sequence[int]) -> 
     """The heading fields of the messages at `offsets` (with `lengths`, in
     order) of a path or bytes-like `source`, a list per field: None where a
     message has no heading."""
+    if not isinstance(source, (str, os.PathLike)):
+        return _columns(lambda offset: (0, source), offsets, lengths)
+    if not stat.S_ISREG(os.stat(source).st_mode):
+        return {name: [None] * len(offsets) for name in FIELDS}  # a pipe read once is gone: not read again
+    with open(source, "rb") as f:
+        held: list[Any] = [-1, b""]
+
+        def around(offset: int) -> tuple[int, Any]:
+            base, data = held
+            if not (0 <= base <= max(0, offset - LOOKBACK) and offset <= base + len(data)):
+                held[0] = max(0, offset - LOOKBACK)
+                held[1] = os.pread(f.fileno(), CHUNK, held[0])
+            return held[0], held[1]
+
+        return _columns(around, offsets, lengths)
+
+
+def _columns(around: Callable[[int], tuple[int, Any]], offsets: Sequence[int],
+             lengths: Sequence[int]) -> dict[str, list[str | None]]:
     columns: dict[str, list[str | None]] = {name: [] for name in FIELDS}
-    path = isinstance(source, (str, os.PathLike))
-    data: Any = b"" if path else source
-    base, end = 0, 0  # where data starts in the source; where the message before ends
-    with open(source, "rb") if path else contextlib.nullcontext() as f:
-        for offset, length in zip(offsets, lengths):
-            if path and not (base <= offset - LOOKBACK and offset <= base + len(data)):
-                base = max(0, offset - LOOKBACK)
-                data = os.pread(f.fileno(), CHUNK, base)
-            gts = gts_before(data, offset - base, end - base) if offset - base <= len(data) else None
-            for name, value in zip(FIELDS, (None, None, None, None) if gts is None else gts.fields().values()):
-                columns[name].append(value)
-            end = offset + length
+    end = 0  # where the message before ends
+    for offset, length in zip(offsets, lengths):
+        base, data = around(offset)
+        gts = gts_before(data, offset - base, end - base) if offset - base <= len(data) else None
+        for name, value in zip(FIELDS, (None, None, None, None) if gts is None else gts.fields().values()):
+            columns[name].append(value)
+        end = offset + length
     return columns

@@ -23,6 +23,12 @@ if TYPE_CHECKING:
 ALL = "all"  # every subset passes
 
 
+def message_bytes(found: Found) -> bytes:
+    """A framed message's own bytes, as they stand in its file."""
+    assert found.message is not None
+    return bytes(memoryview(found.data)[found.start:found.start + found.message.total_length])
+
+
 class Chooser:
     def __init__(self, args: argparse.Namespace, session: Session, *, tables: TableSource | None = None):
         self.where: Where = parse_where(args.where)

@@ -10,9 +10,9 @@ from ..errors import DecodeError, MessageError
 from ..gts import FIELDS as GTS_FIELDS
 from ..gts import Gts
 from ..sources import Found
-from .choosing import ALL, Chooser
+from .choosing import ALL, Chooser, message_bytes
 from .dump import Framed, framed
-from .options import UsageError, add_command, add_file_options
+from .options import UsageError, add_command, add_progress_option, add_table_options
 from .outputs import Outputs, Pattern
 from .selection import add_selection_options, numbers
 from .session import Session
@@ -38,7 +38,9 @@ summary goes to stderr: messages read, written, skipped and failed.
 
 def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
     parser = add_command(commands, "copy", HELP, EXAMPLES, run)
-    add_file_options(parser, "message")
+    parser.add_argument("files", nargs="+", metavar="FILE", help="BUFR files (- for standard input)")
+    add_table_options(parser)
+    add_progress_option(parser)
     parser.add_argument("-o", "--output", required=True, metavar="OUT",
                         help="the file to write, or a pattern such as out_[dataCategory].bufr")
     parser.add_argument("--gts", action="store_true",
@@ -88,7 +90,7 @@ class Copy:
                 self.skipped += 1
                 return
             if chosen is ALL or chosen.all() or not self.args.subsets:
-                data = bytes(memoryview(found.data)[found.start:found.start + found.message.total_length])
+                data = message_bytes(found)
             else:
                 data = subsets_only(found, chosen, self.chooser.tables.for_message(found.message))
         except DecodeError as e:

@@ -19,10 +19,10 @@ from ..known_keys import message_keys, plain_key, table_keys, unknown_key_text
 from ..reader import NO_MEMORY, Decoded, found_messages
 from ..sources import Found
 from ..tables import TableSource, message_key
+from .choosing import Chooser
 from .missing_tables import StoppedByTables
 from .options import UsageError, add_command, add_file_options, table_source
 from .output import CSV_QUOTING_TERMINATOR, RecordWriter, typical_time
-from .choosing import Chooser
 from .selection import Numbers, add_selection_options, numbers, value_keys
 from .session import Session
 from .stdout import GuardedOutput

@@ -5,7 +5,6 @@ from __future__ import annotations
 
 import argparse
 import re
-from collections.abc import Sequence
 from dataclasses import dataclass
 
 from ..ranks import RankError, check_rank

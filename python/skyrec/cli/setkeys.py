@@ -11,11 +11,11 @@ from .. import _native
 from ..errors import DecodeError, MessageError
 from ..header import EXTRA_KEYS, HEADER_FIELDS
 from ..reader import Decoded
-from .choosing import Chooser
+from .choosing import Chooser, message_bytes
 from .dump import Framed, framed
-from .options import UsageError, add_command, add_file_options
+from .options import UsageError, add_command, add_progress_option, add_table_options
 from .outputs import Outputs
-from .selection import add_selection_options
+from .selection import add_selection_options, numbers
 from .session import Session
 from .where import DATA_KEY, HEADER_KEYS, _scalar
 
@@ -33,7 +33,7 @@ one whose width does not change is written in place, every other byte as it
 was. Data keys (key for #1#key, or #rank#key; MISSING for missing) are set
 in every subset and the message is encoded again, its other values as they
 were, as compressed=0|1 and edition=3|4 encode it again. The messages that
---where leaves out are copied unchanged. The output appears whole when the
+--where and --message leave out are copied unchanged. The output appears whole when the
 run ends, or not at all.
 """
 
@@ -44,8 +44,10 @@ HEADER = {key for key, _ in HEADER_FIELDS if key not in ("edition", "compressedD
 def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
     parser = add_command(commands, "set", HELP, EXAMPLES, run)
     parser.add_argument("assignments", nargs="+", metavar="KEY=VALUE", help="the keys to set (before the files)")
+    parser.add_argument("files", nargs="+", metavar="FILE", help="BUFR files (- for standard input)")
     parser.add_argument("-o", "--output", required=True, metavar="OUT", help="the file to write")
-    add_file_options(parser, "message")
+    add_table_options(parser)
+    add_progress_option(parser)
     add_selection_options(parser, values=False)
 
 
@@ -118,7 +120,7 @@ class Setter:
         if found.error is not None or m is None:
             self.session.report(path, item.decoded(MessageError(found.error or "", item.index, item.offset)))
             return
-        own = bytes(memoryview(found.data)[found.start:found.start + m.total_length])
+        own = message_bytes(found)
         try:
             if self.chooser.choose(found, item.gts) is None:
                 self.outputs.write(self.target, own)
@@ -157,9 +159,13 @@ class Setter:
 def run(args: argparse.Namespace, session: Session) -> int:
     split_arguments(args)
     setter = Setter(args, session)
+    chosen = numbers("--message", args.message)
     try:
-        for path, item in session.messages(args.files, framed):
-            setter.message(path, item)
+        for path, item in session.messages(args.files, framed, chosen.first_absent):
+            if item.index in chosen:
+                setter.message(path, item)
+            elif item.found.message is not None:  # left as it was
+                setter.outputs.write(setter.target, message_bytes(item.found))
         setter.outputs.commit()
     except BaseException:
         setter.outputs.discard()
