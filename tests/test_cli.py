@@ -94,10 +94,10 @@ def test_ls_lists_headers_without_tables(capsys, files):
     assert status == 0 and err == ""
     header, first, second = out.splitlines()
     assert header.split() == ["#", "OFFSET", "LENGTH", "ED", "CENTRE", "CAT", "SUBSETS", "C", "TIME", "TABLES",
-                              "DESCRIPTORS"]
+                              "GTS", "DESCRIPTORS"]
     length = len(station(*STATIONS[0]))
     assert first.split() == ["0", "0", str(length), "4", "98/0", "0/0", "1", "-", "2024-01-02T03:04:05", "0/38/0",
-                             "301090"]
+                             "-", "301090"]
     assert second.split()[:2] == ["1", str(length)]
 
 
@@ -117,7 +117,8 @@ def test_ls_records(capsys, files, fmt):
                        "edition": "4", "centre": "98", "subcentre": "0", "category": "0", "subcategory": "0",
                        "local_subcategory": "0", "subsets": "1", "compressed": "false", "observed": "true",
                        "time": "2024-01-02T03:04:05", "master_table": "0", "master_version": "38",
-                       "local_version": "0", "descriptors": "301090"}
+                       "local_version": "0", "gts_ttaaii": "", "gts_cccc": "", "gts_yygggg": "", "gts_bbb": "",
+                       "descriptors": "301090"}
 
 
 def test_ls_takes_the_table_options_without_reading_tables(capsys, files, tmp_path):
