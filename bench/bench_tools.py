@@ -1,13 +1,16 @@
-"""The everyday tools against Debian's ecCodes tools, each as a user runs it
-(a fresh process, the median of a few runs) and, for skyrec, also in-process
-once imported (what a long-running service or a loop over files pays):
+"""The everyday tools against Debian's ecCodes tools, in CPU time (user and
+system: the machine is shared, wall time says more of the others than of
+these), the median of a few runs: each tool as a user runs it (a fresh
+process) and skyrec also in-process once imported (what a service, a
+notebook or a loop over files pays):
 
 - `skyrec copy --where dataCategory=N` of the whole corpus in one run
   against `bufr_copy -f -w dataCategory=N` (header-only: skyrec decodes no
   section 4);
-- `skyrec compare F F` against `bufr_compare F F` on the corpus's largest
-  file, and F against a copy with one header key changed (every value
-  decoded and compared on both sides).
+- `skyrec compare` against `bufr_compare`: the corpus's largest file with
+  itself and with a copy of one header key changed, and a SYNOP file of 44
+  messages with a copy of one value changed in each (every value decoded
+  and compared).
 
     PYTHONPATH=$PWD/build/rel python3 bench/bench_tools.py [CATEGORY]
 """
@@ -15,6 +18,7 @@ once imported (what a long-running service or a loop over files pays):
 from __future__ import annotations
 
 import os
+import resource
 import shutil
 import statistics
 import subprocess
@@ -27,32 +31,37 @@ from pathlib import Path
 from skyrec.cli import main as skyrec_main
 
 CORPUS = Path(__file__).resolve().parents[1] / ".." / "shared" / "corpus" / "real"
+SYNOP = "Z__C_EDZW_20210516120400_bda01,synop_bufr_GER_999999_999999__MW_466.bufr"  # 44 messages
 LARGEST = "M02-HIRS-HIRxxx1B-NA-1.0-20181122114854.000000000Z-20181122132602-1304602.bufr"
 RUNS = 5
 
 
-def median_seconds(run: Callable[[], object]) -> float:
-    times = []
-    for _ in range(RUNS):
-        start = time.perf_counter()
-        run()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
+def median_seconds(run: Callable[[], float]) -> float:
+    return statistics.median(run() for _ in range(RUNS))
 
 
-def process(*args: str) -> Callable[[], object]:
-    return lambda: subprocess.run(list(args), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=os.environ)
+def process(*args: str) -> Callable[[], float]:
+    """The CPU time of a run of the command (user and system, its children included)."""
+    def run() -> float:
+        before = resource.getrusage(resource.RUSAGE_CHILDREN)
+        subprocess.run(list(args), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=os.environ)
+        after = resource.getrusage(resource.RUSAGE_CHILDREN)
+        return after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime
+    return run
 
 
-def in_process(*args: str) -> Callable[[], object]:
-    def run() -> None:
+def in_process(*args: str) -> Callable[[], float]:
+    """The CPU time of skyrec's main() on `args`, already imported."""
+    def run() -> float:
         out, err = sys.stdout, sys.stderr
         with open(os.devnull, "w") as null:
             sys.stdout = sys.stderr = null
+            start = time.process_time()
             try:
                 skyrec_main(list(args))
             finally:
                 sys.stdout, sys.stderr = out, err
+            return time.process_time() - start
     return run
 
 
@@ -71,19 +80,21 @@ def main(category: str) -> None:
         line("skyrec copy (fresh process)", median_seconds(process(sys.executable, "-m", "skyrec", *copy)), theirs,
              "bufr_copy")
         line("skyrec copy (in-process)", median_seconds(in_process(*copy)), theirs, "bufr_copy")
-        print(f"  same bytes written: {Path(ours_out).read_bytes() == Path(theirs_out).read_bytes()}")
+        ours_bytes, theirs_bytes = Path(ours_out).read_bytes(), Path(theirs_out).read_bytes()
+        print(f"  written: skyrec {len(ours_bytes)} bytes, bufr_copy {len(theirs_bytes)} bytes")
 
-        largest = str(CORPUS / LARGEST)
-        changed = f"{folder}/changed.bufr"
-        skyrec_main(["set", "bufrHeaderSubCentre=1", largest, "-o", changed])
-        print(f"compare: {LARGEST} ({os.path.getsize(largest) / 1e6:.1f} MB)")
-        for name, other in (("with itself", largest), ("with a header key changed", changed)):
-            theirs = median_seconds(process("bufr_compare", largest, other))
-            line(f"{name} (fresh process)", median_seconds(process(sys.executable, "-m", "skyrec", "compare",
-                                                                   largest, other)), theirs, "bufr_compare")
-            line(f"{name} (in-process)", median_seconds(in_process("compare", largest, other)), theirs,
+        largest, synop = str(CORPUS / LARGEST), str(CORPUS / SYNOP)
+        changed, values = f"{folder}/changed.bufr", f"{folder}/values.bufr"
+        in_process("set", "bufrHeaderSubCentre=1", largest, "-o", changed)()
+        in_process("set", "#1#airTemperature=250.5", synop, "-o", values)()
+        for name, a, b in ((f"{LARGEST[:20]}... with itself", largest, largest),
+                           (f"{LARGEST[:20]}... a header key changed", largest, changed),
+                           (f"{SYNOP[:20]}... a value changed", synop, values)):
+            print(f"compare: {name}")
+            theirs = median_seconds(process("bufr_compare", a, b))
+            line("fresh process", median_seconds(process(sys.executable, "-m", "skyrec", "compare", a, b)), theirs,
                  "bufr_compare")
-
+            line("in-process", median_seconds(in_process("compare", a, b)), theirs, "bufr_compare")
 
 if __name__ == "__main__":
     if not CORPUS.is_dir() or shutil.which("bufr_copy") is None:

@@ -10,7 +10,8 @@ Messages whose bytes are the same are alike without being decoded.
 from __future__ import annotations
 
 import os
-from collections.abc import Iterable, Iterator, Mapping
+import stat
+from collections.abc import Callable, Iterable, Iterator, Mapping
 from itertools import zip_longest
 from typing import TYPE_CHECKING, Any, NamedTuple
 
@@ -21,7 +22,7 @@ from .header import header_keys
 from .known_keys import plain_key
 from .reader import Source, found_messages
 from .sources import Found
-from .tables import TableSource, find_tables
+from .tables import TableSource, find_tables, message_key
 
 if TYPE_CHECKING:
     import numpy as np
@@ -99,9 +100,11 @@ def _same_layout(a: Columns, b: Columns) -> bool:
 
     if len(a) != len(b) or a.subset_count != b.subset_count or not np.array_equal(a.rank, b.rank):
         return False
-    names_a = np.array([*a.keys, ""], dtype=object)[a.key_code]
-    names_b = np.array([*b.keys, ""], dtype=object)[b.key_code]
-    return bool(np.array_equal(names_a, names_b))
+    if a.keys == b.keys:
+        return bool(np.array_equal(a.key_code, b.key_code))
+    index = {key: i for i, key in enumerate(a.keys)}
+    in_a = np.array([index.get(key, -2) for key in b.keys] + [-1], dtype=np.int64)  # -1: no key
+    return bool(np.array_equal(a.key_code, in_a[b.key_code]))
 
 
 def _differing(a: Columns, b: Columns) -> np.ndarray:
@@ -151,7 +154,7 @@ def _value(c: Columns, i: int) -> Any:
     return None if value != value else value
 
 
-def message_differences(n: int, a: Found, b: Found, tables: TableSource, limits: Limits) -> Iterator[Difference]:
+def message_differences(n: int, a: Found, b: Found, tables: Any, limits: Limits) -> Iterator[Difference]:
     if a.error or b.error:
         if a.error != b.error:
             yield Difference(n, None, "error", a.error, b.error)
@@ -165,10 +168,27 @@ def message_differences(n: int, a: Found, b: Found, tables: TableSource, limits:
     for key in ha:
         if ha[key] != hb[key] and not limits.skipped(key):
             yield Difference(n, None, key, ha[key], hb[key])
+    if _data(a) == _data(b) and _table_key(a) == _table_key(b):
+        return  # the same descriptors and bits read with the same tables: the same values
     yield from value_differences(n, _columns(a, tables, "a"), _columns(b, tables, "b"), limits)
 
 
-def _columns(found: Found, tables: TableSource, side: str) -> Columns:
+def _data(found: Found) -> memoryview:
+    """Sections 3 and 4 of a message: its descriptors and its data."""
+    m = found.message
+    assert m is not None
+    start = found.start + 8 + m.section1_length + m.section2_length
+    return memoryview(found.data)[start:found.start + m.total_length - 4]
+
+
+def _table_key(found: Found) -> tuple[int, ...]:
+    """What picks a message's tables: its master tables, and its centre when it has local ones."""
+    assert found.message is not None
+    key = message_key(found.message)
+    return key if key[2] else key[:3]
+
+
+def _columns(found: Found, tables: Any, side: str) -> Columns:
     from .long_columns import message_columns
 
     assert found.message is not None
@@ -178,14 +198,48 @@ def _columns(found: Found, tables: TableSource, side: str) -> Columns:
         raise DecodeError(f"{side}: message at offset {found.offset}: {e.reason}") from e
 
 
+class Lazy:
+    """Tables found when a message is first decoded: files alike need none."""
+
+    def __init__(self, find: Callable[[], TableSource]):
+        self.find = find
+        self.found: TableSource | None = None
+
+    def for_message(self, message: Any) -> TableSet:
+        if self.found is None:
+            self.found = self.find()
+        tables: TableSet = self.found.for_message(message)
+        return tables
+
+
+def _same_file_bytes(a: Source, b: Source) -> bool:
+    """Whether two regular files hold the same bytes (read a megabyte at a time)."""
+    if not isinstance(a, (str, os.PathLike)) or not isinstance(b, (str, os.PathLike)):
+        buffers = (bytes, bytearray)
+        return isinstance(a, buffers) and isinstance(b, buffers) and a == b
+    try:
+        sa, sb = os.stat(a), os.stat(b)
+        if not (stat.S_ISREG(sa.st_mode) and stat.S_ISREG(sb.st_mode)) or sa.st_size != sb.st_size:
+            return False
+        with open(a, "rb") as fa, open(b, "rb") as fb:
+            while chunk := fa.read(1 << 20):
+                if chunk != fb.read(1 << 20):
+                    return False
+        return True
+    except OSError:
+        return False  # said by the reading
+
+
 def differences(a: Source, b: Source, *, tolerance: Mapping[str, float] | None = None,
                 relative: Mapping[str, float] | None = None, skip: Iterable[str] = (),
                 tables: TableSet | TableSource | None = None, table_dir: str | os.PathLike[str] | None = None,
                 definitions: str | os.PathLike[str] | None = None,
                 wmo_csv: str | os.PathLike[str] | None = None) -> Iterator[Difference]:
     """The differences between `a` and `b`, message after message, as they are found."""
-    source = find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
+    source = Lazy(lambda: find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv))
     limits = Limits(tolerance, relative, skip)
+    if _same_file_bytes(a, b):
+        return
     with found_messages(a) as in_a, found_messages(b) as in_b:
         for n, (x, y) in enumerate(zip_longest(in_a, in_b)):
             if x is None or y is None:

@@ -11,7 +11,6 @@ import argparse
 import os
 import sys
 from collections.abc import Sequence
-from importlib import metadata
 
 from . import compare, convert, copy, dump, expand, lookup, ls, plot, setkeys, table, tables
 from .options import EXIT_CLOSED, EXIT_OUTPUT, EXIT_USAGE, UsageError
@@ -59,6 +58,8 @@ def build_parser() -> argparse.ArgumentParser:
 
 
 def version() -> str:
+    from importlib import metadata  # a twentieth of a second: only for --version
+
     try:
         return metadata.version("skyrec")
     except metadata.PackageNotFoundError:

@@ -1,6 +1,6 @@
 """Files written by copy and set: whole or not at all. Each output is
-written to a temporary file beside it; the run renames them all into place
-when it ends well and removes them otherwise."""
+written to a temporary file beside it; the run renames them into place when
+it ends well and removes what is left of them otherwise."""
 
 from __future__ import annotations
 
@@ -14,7 +14,9 @@ from .options import UsageError
 from .stdout import OutputError
 
 PLACEHOLDER = re.compile(r"\[([A-Za-z_][A-Za-z0-9_]*)\]")
-ABSENT = "none"  # a placeholder's text for a GTS field that a message lacks
+ABSENT = "none"
+UMASK = os.umask(0o022)
+os.umask(UMASK)  # a placeholder's text for a GTS field that a message lacks
 
 
 class Pattern:
@@ -47,13 +49,14 @@ class Outputs:
             if path not in self.files:
                 folder = os.path.dirname(os.path.abspath(path))
                 fd, temporary = tempfile.mkstemp(prefix=".", suffix=".part", dir=folder)
+                os.chmod(temporary, 0o666 & ~UMASK)  # as open() would make it, not mkstemp's 0600
                 self.files[path] = (temporary, os.fdopen(fd, "wb"))
             self.files[path][1].write(data)
         except OSError as e:
             raise OutputError(f"{path}: {e.strerror or e}") from e
 
     def commit(self) -> None:
-        """Every file into place, or (when one cannot be) none of them."""
+        """Every file into place; when one cannot be closed, none of them."""
         try:
             for path, (_, out) in self.files.items():
                 try:
