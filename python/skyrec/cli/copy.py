@@ -11,10 +11,10 @@ from ..gts import FIELDS as GTS_FIELDS
 from ..gts import Gts
 from ..sources import Found
 from .choosing import ALL, Chooser, message_bytes
-from .dump import Framed, framed
+from .dump import Framed
 from .options import UsageError, add_command, add_progress_option, add_table_options
-from .outputs import Outputs, Pattern
-from .selection import add_selection_options, numbers
+from .outputs import Outputs, Pattern, write_all
+from .selection import add_selection_options
 from .session import Session
 from .where import HEADER_KEYS, header_values
 
@@ -112,25 +112,19 @@ class Copy:
         self.session.report(path, item.decoded(error))
 
     def summary(self) -> str:
-        files = len(self.outputs.files)
+        files = self.outputs.made
         return (f"copy: {self.read} message{'' if self.read == 1 else 's'} read, {self.written} written to {files} "
                 f"file{'' if files == 1 else 's'}, {self.skipped} skipped, {self.failed} failed")
 
 
 def run(args: argparse.Namespace, session: Session) -> int:
     copy = Copy(args, session)
-    chosen = numbers("--message", args.message)
-    try:
-        for path, item in session.messages(args.files, framed, chosen.first_absent):
-            if item.index in chosen:
-                copy.message(path, item)
-            else:
-                copy.skipped += 1
-        summary = copy.summary()
-        copy.outputs.commit()
-    except BaseException:
-        copy.outputs.discard()
-        raise
+
+    def skip(path: str, item: Framed) -> None:
+        copy.read += 1
+        copy.skipped += 1
+
+    write_all(session, args, copy.outputs, copy.message, skip)
     copy.chooser.report_unheld()
-    print(f"skyrec: {summary}", file=session.err)
+    print(f"skyrec: {copy.summary()}", file=session.err)
     return session.status

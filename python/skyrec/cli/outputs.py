@@ -7,11 +7,17 @@ from __future__ import annotations
 import os
 import re
 import tempfile
-from collections.abc import Iterable, Mapping
-from typing import IO, Any
+from collections.abc import Callable, Iterable, Mapping
+from typing import IO, TYPE_CHECKING, Any
 
 from .options import UsageError
 from .stdout import OutputError
+
+if TYPE_CHECKING:
+    import argparse
+
+    from .dump import Framed
+    from .session import Session
 
 PLACEHOLDER = re.compile(r"\[([A-Za-z_][A-Za-z0-9_]*)\]")
 ABSENT = "none"
@@ -43,6 +49,7 @@ class Outputs:
 
     def __init__(self) -> None:
         self.files: dict[str, tuple[str, IO[bytes]]] = {}  # by target: temporary path, open file
+        self.made = 0  # files begun
 
     def write(self, path: str, data: bytes) -> None:
         try:
@@ -51,6 +58,7 @@ class Outputs:
                 fd, temporary = tempfile.mkstemp(prefix=".", suffix=".part", dir=folder)
                 os.chmod(temporary, 0o666 & ~UMASK)  # as open() would make it, not mkstemp's 0600
                 self.files[path] = (temporary, os.fdopen(fd, "wb"))
+                self.made += 1
             self.files[path][1].write(data)
         except OSError as e:
             raise OutputError(f"{path}: {e.strerror or e}") from e
@@ -84,3 +92,20 @@ class Outputs:
             except FileNotFoundError:
                 pass
         self.files.clear()
+
+
+def write_all(session: Session, args: argparse.Namespace, outputs: Outputs,
+              chosen: Callable[[str, Framed], None], others: Callable[[str, Framed], None]) -> None:
+    """Each message of the files to `chosen` or, when --message leaves it out,
+    to `others`; then the outputs into place, or none of them on any error."""
+    from .dump import framed
+    from .selection import numbers
+
+    asked = numbers("--message", args.message)
+    try:
+        for path, item in session.messages(args.files, framed, asked.first_absent):
+            (chosen if item.index in asked else others)(path, item)
+        outputs.commit()
+    except BaseException:
+        outputs.discard()
+        raise

@@ -66,13 +66,18 @@ def value_keys(text: str | None) -> list[str]:
     if not keys:
         raise UsageError("--keys names no keys")
     for key in keys:
-        if not KEY.fullmatch(key):
-            raise UsageError(f"--keys: {key!r} is not a key (write airTemperature or #2#airTemperature)")
-        try:
-            check_rank(key)
-        except RankError as e:
-            raise UsageError(f"--keys: {e}") from e
+        check_key("--keys", key)
     return keys
+
+
+def check_key(option: str, key: str) -> None:
+    """`key` of `option` is key or #n#key, n from 1, or a UsageError."""
+    if not KEY.fullmatch(key):
+        raise UsageError(f"{option}: {key!r} is not a key (write airTemperature or #2#airTemperature)")
+    try:
+        check_rank(key)
+    except RankError as e:
+        raise UsageError(f"{option}: {e}") from e
 
 
 def add_selection_options(parser: argparse.ArgumentParser, *, values: bool) -> None:

@@ -12,10 +12,10 @@ from ..errors import DecodeError, MessageError
 from ..header import EXTRA_KEYS, HEADER_FIELDS
 from ..reader import Decoded
 from .choosing import Chooser, message_bytes
-from .dump import Framed, framed
+from .dump import Framed
 from .options import UsageError, add_command, add_progress_option, add_table_options
-from .outputs import Outputs
-from .selection import add_selection_options, numbers
+from .outputs import Outputs, write_all
+from .selection import add_selection_options
 from .session import Session
 from .where import DATA_KEY, HEADER_KEYS, _scalar
 
@@ -159,15 +159,10 @@ class Setter:
 def run(args: argparse.Namespace, session: Session) -> int:
     split_arguments(args)
     setter = Setter(args, session)
-    chosen = numbers("--message", args.message)
-    try:
-        for path, item in session.messages(args.files, framed, chosen.first_absent):
-            if item.index in chosen:
-                setter.message(path, item)
-            elif item.found.message is not None:  # left as it was
-                setter.outputs.write(setter.target, message_bytes(item.found))
-        setter.outputs.commit()
-    except BaseException:
-        setter.outputs.discard()
-        raise
+
+    def unchanged(path: str, item: Framed) -> None:
+        if item.found.message is not None:
+            setter.outputs.write(setter.target, message_bytes(item.found))
+
+    write_all(session, args, setter.outputs, setter.message, unchanged)
     return session.status

@@ -19,8 +19,8 @@ from _skyrec import BufrMessage
 from ..gts import FIELDS as GTS_KEYS
 from ..gts import Gts
 from ..header import HEADER_FIELDS, header_keys
-from ..ranks import RankError, check_rank
 from .options import UsageError
+from .selection import check_key
 
 if TYPE_CHECKING:
     import numpy as np
@@ -156,12 +156,7 @@ def parse_where(conditions: Sequence[str], *, data: bool = True) -> Where:
             continue
         if not data:
             raise UsageError(f"--where {key}: not a header key; these are " + ", ".join((*HEADER_KEYS, *GTS_KEYS)))
-        if not DATA_KEY.fullmatch(key):
-            raise UsageError(f"--where {key}: not a key (write airTemperature or #2#airTemperature)")
-        try:
-            check_rank(key)
-        except RankError as e:
-            raise UsageError(f"--where: {e}") from e
+        check_key("--where", key)
         values[key] = wanted
     return Where(filters, header, values)
 
