@@ -139,9 +139,13 @@ def test_copy_writes_the_chosen_messages_byte_for_byte(built, capsys, tmp_path, 
     assert (out.read_bytes() if out.exists() else b"") == expected
 
 
-def test_copy_with_gts_keeps_the_headings(built, capsys, tmp_path):
+@pytest.mark.parametrize("how", ["copy --gts", "write_bufr(gts=True)"])
+def test_headings_written_back_as_they_were(built, capsys, tmp_path, how):
     out = tmp_path / "out.bin"
-    assert run(capsys, "copy", built["feed"], "--gts", "-o", out)[0] == 0
+    if how == "copy --gts":
+        assert run(capsys, "copy", built["feed"], "--gts", "-o", out)[0] == 0
+    else:
+        assert skyrec.write_bufr(out, read_messages(built["feed"], tables=built["table_set"]), gts=True) == 4
     assert out.read_bytes() == open(built["feed"], "rb").read()
 
 

@@ -4,10 +4,11 @@ from __future__ import annotations
 
 import os
 import tempfile
-from collections.abc import Iterable
+from collections.abc import Iterable, Iterator
 from typing import BinaryIO
 
 from .encoding import encoded_messages
+from .gts import Gts
 from .reader import Decoded
 
 __all__ = ["write_bufr"]
@@ -15,15 +16,17 @@ __all__ = ["write_bufr"]
 Message = bytes | bytearray | memoryview | Decoded
 
 
-def write_bufr(target: str | os.PathLike[str] | BinaryIO, messages: Iterable[Message]) -> int:
+def write_bufr(target: str | os.PathLike[str] | BinaryIO, messages: Iterable[Message], *, gts: bool = False) -> int:
     """Writes `messages` (bytes of whole messages, or Decoded items, which
-    are encoded again) one after another and returns how many. A path is
+    are encoded again) one after another and returns how many. With
+    gts=True, a Decoded item read with a GTS bulletin heading is written
+    inside its bulletin again (heading and end-of-message bytes). A path is
     written to a temporary file beside it, then renamed over it: on any
     error the temporary file is removed and `target` is left as it was. A
     binary stream is written to as each message is ready."""
     if not isinstance(target, (str, os.PathLike)):
         count = 0
-        for data in encoded_messages(messages):
+        for data in _bulletins(messages, gts):
             target.write(data)
             count += 1
         return count
@@ -33,7 +36,7 @@ def write_bufr(target: str | os.PathLike[str] | BinaryIO, messages: Iterable[Mes
     try:
         count = 0
         with os.fdopen(fd, "wb") as out:
-            for data in encoded_messages(messages):
+            for data in _bulletins(messages, gts):
                 out.write(data)
                 count += 1
         os.replace(temporary, path)
@@ -41,3 +44,16 @@ def write_bufr(target: str | os.PathLike[str] | BinaryIO, messages: Iterable[Mes
         os.unlink(temporary)
         raise
     return count
+
+
+def _bulletins(messages: Iterable[Message], gts: bool) -> Iterator[bytes]:
+    """Each message's bytes, inside its GTS bulletin when asked and it has one."""
+    heading: list[Gts | None] = [None]  # of the message being encoded
+
+    def noted() -> Iterator[Message]:
+        for m in messages:
+            heading[0] = m.gts if gts and isinstance(m, Decoded) else None
+            yield m
+
+    for data in encoded_messages(noted()):
+        yield data if heading[0] is None else heading[0].wrapped(data)
