@@ -16,7 +16,7 @@ from .options import UsageError, add_command, add_progress_option, add_table_opt
 from .outputs import Outputs, Pattern, write_all
 from .selection import add_selection_options
 from .session import Session
-from .where import HEADER_KEYS, header_values
+from .where import HEADER_KEYS, header_value
 
 HELP = "copy the messages that match, byte for byte, into one file or several"
 EXAMPLES = """\
@@ -103,7 +103,8 @@ class Copy:
 
     def write(self, found: Found, gts: Gts | None, data: bytes) -> None:
         assert found.message is not None
-        target = self.pattern.path(header_values(found.message, gts))
+        m = found.message
+        target = self.pattern.path(lambda key: header_value(m, gts, key))
         self.outputs.write(target, gts.wrapped(data) if self.args.gts and gts is not None else data)
         self.written += 1
 

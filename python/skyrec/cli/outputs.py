@@ -7,7 +7,7 @@ from __future__ import annotations
 import os
 import re
 import tempfile
-from collections.abc import Callable, Iterable, Mapping
+from collections.abc import Callable, Iterable
 from typing import IO, TYPE_CHECKING, Any
 
 from .options import UsageError
@@ -37,11 +37,11 @@ class Pattern:
                 raise UsageError(f"-o {text!r}: [{key}] is not a key that names a file; these are "
                                  + ", ".join(sorted(names)))
 
-    def path(self, values: Mapping[str, Any]) -> str:
+    def path(self, value: Callable[[str], Any]) -> str:
+        """The name for a message whose keys `value` gives."""
         if not self.keys:
             return self.text
-        return PLACEHOLDER.sub(lambda m: ABSENT if values[m.group(1)] is None else str(values[m.group(1)]),
-                               self.text)
+        return PLACEHOLDER.sub(lambda m: ABSENT if (v := value(m.group(1))) is None else str(v), self.text)
 
 
 class Outputs:

@@ -81,11 +81,16 @@ def matches(value: Any, wanted: Any) -> bool:
         return False
 
 
-def header_values(m: BufrMessage, gts: Gts | None = None) -> dict[str, Any]:
-    """The message's header keys, as ecCodes names them, and its GTS fields."""
-    values: dict[str, Any] = header_keys(m)
-    values.update(gts.fields() if gts is not None else dict.fromkeys(GTS_KEYS))
-    return values
+ATTRIBUTES = dict(HEADER_FIELDS) | {"numberOfSubsets": "number_of_subsets"}
+
+
+def header_value(m: BufrMessage, gts: Gts | None, key: str) -> Any:
+    """One header key of the message, as ecCodes names it, or one of its GTS fields."""
+    if key in ATTRIBUTES:
+        return int(getattr(m, ATTRIBUTES[key]))
+    if key in GTS_KEYS:
+        return None if gts is None else getattr(gts, key[4:])
+    return header_keys(m)[key]
 
 
 @dataclass(frozen=True)
@@ -97,10 +102,7 @@ class Where:
     data: dict[str, Any] = field(default_factory=dict)  # data keys: the message must be decoded
 
     def keeps_header(self, m: BufrMessage, gts: Gts | None = None) -> bool:
-        if not self.header:
-            return True
-        values = header_values(m, gts)
-        return all(matches(values[key], wanted) for key, wanted in self.header.items())
+        return all(matches(header_value(m, gts, key), wanted) for key, wanted in self.header.items())
 
     def subsets(self, columns: Columns) -> np.ndarray:
         """Which subsets of a decoded message pass every data condition: a
