@@ -74,7 +74,7 @@ def test_quick_start_is_two_lines_and_its_decoding_runs(shell_env):
 
 def test_every_command_has_a_runnable_example():
     commands = {word for content, _, _, _ in runnable_shell() for word in re.findall(r"skyrec (\w+)", content)}
-    assert commands >= {"ls", "dump", "tables", "expand", "lookup", "convert"}
+    assert commands >= {"ls", "dump", "copy", "set", "compare", "tables", "expand", "lookup", "convert"}
 
 
 @pytest.mark.parametrize("content, expected, marks, line", runnable_shell(),
