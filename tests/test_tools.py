@@ -13,6 +13,7 @@ import pytest
 
 import skyrec
 from _skyrec import TableSet
+from bufrgen import build_message
 from conftest import corpus_files
 from skyrec import encode, read_messages
 from skyrec.cli import main
@@ -147,6 +148,15 @@ def test_headings_written_back_as_they_were(built, capsys, tmp_path, how):
     else:
         assert skyrec.write_bufr(out, read_messages(built["feed"], tables=built["table_set"]), gts=True) == 4
     assert out.read_bytes() == open(built["feed"], "rb").read()
+
+
+@pytest.mark.parametrize("where, status, written", [("dataCategory=0", 0, 1), ("airTemperature=0:", 1, 0)])
+def test_header_conditions_decode_nothing(built, capsys, tmp_path, where, status, written):
+    source, out = tmp_path / "in.bufr", tmp_path / "out.bufr"
+    source.write_bytes(build_message([12101], b"\x00"))  # a section 4 too short for its one value
+    got, _, err = run(capsys, "copy", source, "--where", where, "--tables", built["tables"], "-o", out)
+    assert got == status and f"1 message read, {written} written" in err
+    assert (out.read_bytes() if out.exists() else b"") == (source.read_bytes() if written else b"")
 
 
 def test_split_by_pattern_covers_the_input(built, capsys, tmp_path):
