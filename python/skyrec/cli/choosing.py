@@ -37,6 +37,9 @@ class Chooser:
         self._tables = tables
         self.known: frozenset[str] | None = None  # the keys of the first tables used
         self.held: set[str] = set()  # data keys found in some message
+        if self.where.data and self.tables.fixed is not None:  # judged before anything is written
+            self.known = table_keys(self.tables.fixed)
+            known_data_keys(self.where, self.known)
 
     @property
     def tables(self) -> TableSource:

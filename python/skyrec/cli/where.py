@@ -146,6 +146,13 @@ def value_at(columns: Columns, i: int) -> Any:
     return None if number != number else (int(number) if number.is_integer() else number)
 
 
+def _bounds(wanted: Any) -> list[Any]:
+    """The values a filter names: its ends, its list, or itself; None for an open end left out."""
+    if isinstance(wanted, slice):
+        return [b for b in (wanted.start, wanted.stop) if b is not None]
+    return list(wanted) if isinstance(wanted, list) else [wanted]
+
+
 def parse_where(conditions: Sequence[str], *, data: bool = True) -> Where:
     """--where's conditions checked: header keys and GTS fields by name,
     data keys by form (the tables judge them once read)."""
@@ -154,6 +161,8 @@ def parse_where(conditions: Sequence[str], *, data: bool = True) -> Where:
     values: dict[str, Any] = {}
     for key, wanted in filters.items():
         if key in HEADER_KEYS or key in GTS_KEYS:
+            if key in HEADER_KEYS and not all(isinstance(v, (int, float)) for v in _bounds(wanted)):
+                raise UsageError(f"--where {key}: {key} is a number (write {key}=N, {key}=A/B or {key}=LO:HI)")
             header[key] = wanted
             continue
         if not data:
