@@ -16,10 +16,24 @@ import re
 import stat
 from collections.abc import Callable, Iterable, Iterator, Sequence
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any
+from typing import Any, Protocol, TypeVar
 
-if TYPE_CHECKING:
-    from .sources import Found
+
+class Placed(Protocol):
+    """A message found in a stream (skyrec.sources.Found): `data` holds it
+    at `start`; it lies at `offset` of the stream and spans `length` bytes."""
+
+    @property
+    def data(self) -> Any: ...
+    @property
+    def start(self) -> int: ...
+    @property
+    def offset(self) -> int: ...
+    @property
+    def length(self) -> int: ...
+
+
+Item = TypeVar("Item", bound=Placed)
 
 __all__ = ["FIELDS", "Gts", "LOOKBACK", "gts_before", "gts_columns", "gts_header", "headed"]
 
@@ -92,7 +106,7 @@ def gts_header(ttaaii: str, cccc: str, yygggg: str, bbb: str | None = None, sequ
     return Gts(ttaaii, cccc, yygggg, bbb, SOH + LINE_END + number + line.encode("ascii") + LINE_END)
 
 
-def headed(found: Iterable[Found]) -> Iterator[tuple[Found, Gts | None]]:
+def headed(found: Iterable[Item]) -> Iterator[tuple[Item, Gts | None]]:
     """Each message found, with the heading between it and the one before."""
     end = 0  # where the message before ends, in the stream
     for item in found:

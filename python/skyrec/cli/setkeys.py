@@ -17,7 +17,7 @@ from .options import UsageError, add_command, add_progress_option, add_table_opt
 from .outputs import Outputs, write_all
 from .selection import add_selection_options
 from .session import Session
-from .where import DATA_KEY, HEADER_KEYS, _scalar
+from .where import DATA_KEY, HEADER_KEYS, scalar
 
 HELP = "change header keys, data keys, compression or edition of messages"
 EXAMPLES = """\
@@ -88,7 +88,7 @@ def changes_of(assignments: list[str]) -> Changes:
         elif key in HEADER_KEYS:
             raise UsageError(f"{assignment!r}: {key} cannot be set: it follows from the rest of the message")
         elif DATA_KEY.fullmatch(key):
-            changes.values[key] = None if text.upper() == "MISSING" else _scalar(text)
+            changes.values[key] = None if text.upper() == "MISSING" else scalar(text)
         else:
             raise UsageError(f"{assignment!r}: {key} is neither a header key nor a data key")
     return changes

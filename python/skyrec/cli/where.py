@@ -33,7 +33,7 @@ DATE_KEYS = ("typicalDate", "typicalTime")
 HEADER_KEYS = (*(key for key, _ in HEADER_FIELDS), "numberOfSubsets", *DATE_KEYS)
 
 
-def _scalar(text: str) -> Any:
+def scalar(text: str) -> Any:
     try:
         number = float(text)
     except ValueError:
@@ -42,13 +42,13 @@ def _scalar(text: str) -> Any:
 
 
 def _wanted(condition: str, key: str, text: str) -> Any:
-    scalar = str if key in GTS_KEYS else _scalar  # 041200 is a time of day, not 41200
+    read = str if key in GTS_KEYS else scalar  # 041200 is a time of day, not 41200
     if "/" in text:
-        return [scalar(part.strip()) for part in text.split("/") if part.strip()]
+        return [read(part.strip()) for part in text.split("/") if part.strip()]
     if ":" not in text:
-        return scalar(text)
+        return read(text)
     low, high = (part.strip() for part in text.split(":", 1))
-    bounds = slice(scalar(low) if low else None, scalar(high) if high else None)
+    bounds = slice(read(low) if low else None, read(high) if high else None)
     if bounds.start is not None and bounds.stop is not None and type(bounds.start) is type(bounds.stop) \
             and bounds.start > bounds.stop:
         raise UsageError(f"--where {condition!r}: {low}:{high} is an empty range (write LO:HI, LO <= HI)")
