@@ -1,4 +1,4 @@
-"""skyrec, the command line: list, dump and look up BUFR messages and tables.
+"""skyrec, the command line: list, dump and look up BUFR messages and tables, and write tables as BUFR.
 
 Each subcommand lives in its own module of this package and registers its
 parser; main() parses, runs it and turns what happened into the exit status.
@@ -12,7 +12,7 @@ import sys
 from collections.abc import Sequence
 from importlib import metadata
 
-from . import convert, dump, expand, lookup, ls, plot, table, tables
+from . import convert, dump, encode, expand, lookup, ls, plot, table, tables, template
 from .options import EXIT_CLOSED, EXIT_OUTPUT, EXIT_USAGE, UsageError
 from .session import Session
 from .stdout import GuardedOutput, OutputError
@@ -29,6 +29,8 @@ examples:
   skyrec table obs.bufr -c WMO_station_id,data_datetime,airTemperature
   skyrec convert obs/*.bufr --to parquet --partition -o archive
   skyrec plot synop.bufr --map airTemperature -o stations.png
+  skyrec template land-station
+  skyrec encode --template land-station stations.csv -o stations.bufr
 
 Run 'skyrec COMMAND --help' for a command's options and more examples.
 
@@ -41,7 +43,7 @@ output was closed early (as in 'skyrec ls big.bufr | head').
 A FILE of - reads standard input: cat obs.bufr | skyrec ls -
 """
 
-COMMANDS = (ls, dump, expand, lookup, tables, table, convert, plot)
+COMMANDS = (ls, dump, expand, lookup, tables, table, convert, plot, template, encode)
 
 
 def build_parser() -> argparse.ArgumentParser:

@@ -1,0 +1,104 @@
+"""A table's column as the values of one element: parsed, converted to the
+element's unit and checked against what its field holds, a whole column
+at a time. A bad value becomes missing and a Problem says why."""
+
+from __future__ import annotations
+
+import math
+from typing import TYPE_CHECKING, Any
+
+from .frame_mapping import Problem
+from .report_templates import WIGOS
+from .templates import Element
+from .units import UnitError, to_element_unit
+
+if TYPE_CHECKING:
+    import pandas as pd
+
+__all__ = ["element_values", "time_values", "wigos_values"]
+
+
+def _rows(series: pd.Series, bad: Any) -> list[tuple[Any, Any]]:
+    return list(zip(series.index[bad].tolist(), series[bad].tolist()))
+
+
+def _missing(values: list[Any]) -> list[Any]:
+    return [None if isinstance(v, float) and math.isnan(v) else v for v in values]
+
+
+def element_values(series: pd.Series, element: Element, unit: str | None, column: str,
+                   problems: list[Problem]) -> list[Any] | None:
+    """The column's values for `element` (None missing), or None when the
+    whole column cannot be written (an unknown unit)."""
+    import numpy as np
+    import pandas as pd
+
+    given = series.notna().to_numpy()
+    if element.kind == "text":
+        if unit is not None:
+            problems.append(Problem(None, column, unit, "a text takes no unit"))
+            return None
+        texts = series.astype(object).where(series.notna(), None)
+        out = [None if v is None else str(v) for v in texts.tolist()]
+        limit = element.width // 8
+        for i, text in enumerate(out):
+            if text is not None and len(text.encode("latin-1", "replace")) > limit:
+                problems.append(Problem(series.index[i], column, text, f"longer than the {limit} characters "
+                                        f"of {element.key}"))
+                out[i] = None
+        return out
+    numbers = pd.to_numeric(series, errors="coerce").to_numpy(dtype=np.float64, na_value=np.nan)
+    for row, value in _rows(series, given & np.isnan(numbers)):
+        problems.append(Problem(row, column, value, "not a number"))
+    if unit is not None:
+        try:
+            numbers = np.asarray(to_element_unit(numbers, unit, element.unit), dtype=np.float64)
+        except UnitError as e:
+            problems.append(Problem(None, column, unit, str(e)))
+            return None
+    low, high = element.low, element.high
+    assert low is not None and high is not None
+    scaled = np.round(numbers * 10.0 ** element.scale)
+    lowest, highest = round(low * 10 ** element.scale), round(high * 10 ** element.scale)
+    bad = (scaled < lowest) | (scaled > highest)
+    if bad.any():
+        shown = element.unit if unit is None else f"{element.unit}, from {unit}"
+        for row, value in _rows(series, bad):
+            problems.append(Problem(row, column, value, f"outside {low:g} to {high:g} ({shown}) of {element.key}"))
+        numbers = np.where(bad, np.nan, numbers)
+    out = numbers.tolist()
+    if element.kind in ("code", "factor") or element.scale <= 0:
+        return [None if math.isnan(v) else int(round(v)) for v in out]
+    return _missing(out)
+
+
+def time_values(series: pd.Series, column: str, problems: list[Problem]) -> dict[str, pd.Series]:
+    """year to second of each time (naive times are UTC), missing when absent or bad."""
+    import pandas as pd
+
+    given = series.notna().to_numpy()
+    if pd.api.types.is_datetime64_any_dtype(series):
+        times = series
+    else:
+        times = pd.to_datetime(series.astype(object).where(series.notna(), None), errors="coerce", utc=True,
+                               format="mixed")
+    if getattr(times.dt, "tz", None) is not None:
+        times = times.dt.tz_convert("UTC")
+    for row, value in _rows(series, given & times.isna().to_numpy()):
+        problems.append(Problem(row, column, value, "not a time"))
+    return {part: getattr(times.dt, part) for part in ("year", "month", "day", "hour", "minute", "second")}
+
+
+def wigos_values(series: pd.Series, column: str, problems: list[Problem]) -> dict[str, pd.Series]:
+    """The four parts of identifiers written series-issuer-number-local (0-20000-0-06260)."""
+    import pandas as pd
+
+    out: dict[str, list[Any]] = {key: [] for key in WIGOS}
+    for row, value in zip(series.index.tolist(), series.tolist()):
+        parts = value.split("-", 3) if isinstance(value, str) else []
+        ok = len(parts) == 4 and all(p.isdigit() for p in parts[:3]) and 0 < len(parts[3])
+        if not ok and not (value is None or (isinstance(value, float) and math.isnan(value))):
+            problems.append(Problem(row, column, value, "not a WIGOS identifier (series-issuer-number-local)"))
+        for key, part in zip(WIGOS, parts if ok else [None] * 4):
+            out[key].append(part if part is None or key == WIGOS[3] else int(part))
+    return {key: pd.Series(values, index=series.index, dtype=object) for key, values in out.items()}
