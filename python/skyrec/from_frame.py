@@ -118,6 +118,7 @@ def from_dataframe(frame: Any, template: str | ReportTemplate | Sequence[int], *
     groups = [group] if isinstance(group, str) else list(group or [])
     problems: list[Problem] = []
     values = _columns(table, layout, load_mapping(mapping, units), groups, chosen.required, problems)
+    problems.sort(key=_order(table))
     if any(p.row is None for p in problems) or (problems and on_invalid == "raise"):
         raise InvalidFrame(problems)
     keep = None
@@ -166,6 +167,9 @@ def _columns(table: pd.DataFrame, layout: _Layout, mapping: ColumnMapping, group
         else:
             _add(out, label, key, pd.Series([value] * len(table), index=table.index, dtype=object), None, layout,
                  problems, constant=True)
+    for name in mapping.units:
+        if name not in table.columns:
+            problems.append(Problem(None, name, mapping.units[name], "a unit for a column the table lacks"))
     flagged = {(p.row, p.column) for p in problems}
     for key in required:
         label = layout.label(key)
@@ -177,6 +181,13 @@ def _columns(table: pd.DataFrame, layout: _Layout, mapping: ColumnMapping, group
             if value is None and (row, name) not in flagged:
                 problems.append(Problem(row, name, None, f"{key} is required"))
     return out
+
+
+def _order(table: pd.DataFrame) -> Any:
+    """Whole columns first, then by row and column as the table has them."""
+    rows = {row: i for i, row in enumerate(table.index.tolist())}
+    columns = {str(c): i for i, c in enumerate(table.columns)}
+    return lambda p: (p.row is not None, rows.get(p.row, -1), columns.get(p.column, len(columns)))
 
 
 def _add(out: dict[str, tuple[str, list[Any]]], label: str, column: str, series: pd.Series, unit: str | None,
