@@ -171,6 +171,7 @@ def _columns(table: pd.DataFrame, layout: _Layout, mapping: ColumnMapping, group
         if name not in table.columns:
             problems.append(Problem(None, name, mapping.units[name], "a unit for a column the table lacks"))
     flagged = {(p.row, p.column) for p in problems}
+    absent: dict[tuple[Any, str], list[str]] = {}  # one problem per cell, naming the keys it lacks
     for key in required:
         label = layout.label(key)
         if label is None or label not in out:
@@ -179,7 +180,8 @@ def _columns(table: pd.DataFrame, layout: _Layout, mapping: ColumnMapping, group
         name, column_values = out[label]
         for row, value in zip(table.index.tolist(), column_values):
             if value is None and (row, name) not in flagged:
-                problems.append(Problem(row, name, None, f"{key} is required"))
+                absent.setdefault((row, name), []).append(key)
+    problems.extend(Problem(row, name, None, f"required: {', '.join(keys)}") for (row, name), keys in absent.items())
     return out
 
 
