@@ -110,6 +110,7 @@ def test_soundings_of_any_number_of_levels_are_one_subset_each(levels):
 BAD = [
     ("drop", "latitude", (None, "latitude", "a required key without a column")),
     ("set", ("t2m", 1, 400.0), (1, "t2m", "outside")),
+    ("set", ("latitude", 2, 95.0), (2, "latitude", "outside -90 to 90")),
     ("set", ("time", 2, "yesterday noon"), (2, "time", "not a time")),
     ("set", ("mslp", 0, "n/a"), (0, "mslp", "not a number")),
     ("set", ("wigosIdentifier", 1, "06260"), (1, "wigosIdentifier", "not a WIGOS identifier")),

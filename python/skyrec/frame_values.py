@@ -33,6 +33,10 @@ def _listed(numbers: np.ndarray, integers: bool) -> list[Any]:
     return listed
 
 
+# Keys whose fields hold more than the earth has.
+LIMITS = {"latitude": (-90.0, 90.0), "longitude": (-180.0, 180.0)}
+
+
 def element_values(series: pd.Series, element: Element, unit: str | None, column: str,
                    problems: list[Problem]) -> list[Any] | None:
     """The column's values for `element` (None missing), or None when the
@@ -65,6 +69,8 @@ def element_values(series: pd.Series, element: Element, unit: str | None, column
             return None
     low, high = element.low, element.high
     assert low is not None and high is not None
+    if element.key in LIMITS:
+        low, high = max(low, LIMITS[element.key][0]), min(high, LIMITS[element.key][1])
     scaled = np.round(numbers * 10.0 ** element.scale)
     lowest, highest = round(low * 10 ** element.scale), round(high * 10 ** element.scale)
     bad = (scaled < lowest) | (scaled > highest)

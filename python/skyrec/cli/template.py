@@ -38,8 +38,8 @@ def run(args: argparse.Namespace, session: Session) -> int:
     if args.list == (args.name is not None):
         raise UsageError("give a template NAME or --list")
     if args.list:
-        rows = [(t.name, " ".join(f"{d:06d}" for d in t.descriptors), t.title) for t in REPORT_TEMPLATES.values()]
-        for line in aligned_lines([("NAME", "SEQUENCES", "REPORT"), *rows]):
+        names = [(t.name, " ".join(f"{d:06d}" for d in t.descriptors), t.title) for t in REPORT_TEMPLATES.values()]
+        for line in aligned_lines([("NAME", "SEQUENCES", "REPORT"), *names]):
             print(line, file=session.out)
         return session.status
     with usage_errors("-", session):
