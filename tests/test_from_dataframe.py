@@ -211,3 +211,34 @@ def test_the_template_command_shows_what_to_fill(capsys):
                         "longitude"}
     levels = {r[0] for r in rows if r[5] == "true"}
     assert {"airTemperature", "#1#pressure", "windSpeed"} <= levels and "latitude" not in levels
+
+
+REQUIRED = {"wigosIdentifier": ["0-20000-0-06260", "0-22000-0-6201234"], "time": ["2024-03-01T06:30Z"] * 2,
+            "latitude": [-33.5, 61.25], "longitude": [151.2, -3.75]}
+
+
+@pytest.mark.parametrize("name, extra, category", [
+    ("land-station", {"#1#airTemperature": [280.15, 270.0], "totalSnowDepth": [0.12, None]}, 0),
+    ("upper-air", {"radiosondeSerialNumber": ["A1", "B22"], "airTemperature": [300.0, 210.5]}, 2),
+    ("drifting-buoy", {"airTemperature": [280.15, 270.0], "#1#oceanographicWaterTemperature": [285.0, 279.5]}, 1),
+])
+def test_every_bundled_report_is_read_by_eccodes(name, extra, category):
+    """A column within a delayed replication runs it once; section 1 is the report's, the time the row's."""
+    frame = pd.DataFrame({**REQUIRED, **extra})
+    messages = from_dataframe(frame, name, header={"bufrHeaderCentre": 98})
+    for key, column in [("wigosIssuerOfIdentifier", [20000, 22000]), ("wigosLocalIdentifierCharacter",
+                        ["06260", "6201234"]), ("latitude", REQUIRED["latitude"]), ("minute", [30, 30]),
+                        *((k.removeprefix("#1#"), v) for k, v in extra.items())]:
+        assert all(map(same, [eccodes_values(m, key)[0] for m in messages], column)), key
+    for m in messages:
+        assert [eccodes_values(m, k)[0] for k in ("dataCategory", "bufrHeaderCentre", "typicalHour")] == \
+            [category, 98, 6]
+
+
+def test_a_polars_frame_and_a_mapping_of_constants():
+    pl = pytest.importorskip("polars")
+    frame = pl.DataFrame({k: v for k, v in REQUIRED.items()})
+    messages = from_dataframe(frame, "land-station", mapping={"constants": {"stationType": 1, "blockNumber": 6}})
+    assert [eccodes_values(m, "stationType")[0] for m in messages] == [1, 1]
+    with pytest.raises(InvalidFrame, match="column 'blockNumber': 1000: the constant: outside 0 to 126"):
+        from_dataframe(frame, "land-station", mapping={"constants": {"blockNumber": 1000}})

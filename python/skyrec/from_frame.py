@@ -204,7 +204,7 @@ def _add(out: dict[str, tuple[str, list[Any]]], label: str, column: str, series:
     mine: list[Problem] = []
     values = element_values(series, element, unit, column, mine)
     if constant:  # a bad constant spoils every row alike
-        mine = [p._replace(row=None) for p in mine[:1]]
+        mine = [p._replace(row=None, why=f"the constant: {p.why}") for p in mine[:1]]
     problems.extend(mine)
     if values is not None:
         out[label] = (column, values)
