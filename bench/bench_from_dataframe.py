@@ -16,14 +16,12 @@ its rate given per row; the ratio is of rows per second.
 from __future__ import annotations
 
 import argparse
-import statistics
-import time
-from collections.abc import Callable
 from typing import Any
 
 import eccodes
 import numpy as np
 import pandas as pd
+from bench_encode import median_seconds
 
 import skyrec
 
@@ -52,15 +50,6 @@ def synop_rows(n: int, seed: int = 1) -> pd.DataFrame:
         "relativeHumidity": rng.uniform(5, 100, n).round(0), "windDirection": rng.integers(0, 360, n),
         "windSpeed": rng.uniform(0, 60, n).round(0), "maximumWindGustSpeed": rng.uniform(0, 90, n).round(0),
     })
-
-
-def median_seconds(work: Callable[[], Any], runs: int) -> float:
-    times = []
-    for _ in range(runs):
-        start = time.process_time()
-        work()
-        times.append(time.process_time() - start)
-    return statistics.median(times)
 
 
 class PerKey:

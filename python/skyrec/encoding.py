@@ -76,7 +76,8 @@ def encode(what: Any, subsets: Any = None, *, header: Mapping[str, Any] | None =
       every subset, or a sequence of such mappings, one per subset).
     - encode(wide): a Wide of read_wide or wide_from_array, compressed.
     - encode(descriptors, subsets): each subset a mapping from `key` or
-      `#rank#key` to its value (a list for a key repeated in replications),
+      `#rank#key` to its value (a list for a key repeated in replications;
+      under a delayed replication's factor, a list of mappings, one per pass),
       a sequence of values in expanded order (replication factors and
       operator markers included, as DecodedValue lists hold them), or a
       pandas DataFrame with one row per subset.
