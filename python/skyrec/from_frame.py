@@ -24,6 +24,7 @@ from .header import DEFAULT_HEADER, KEYS, header_fields, merged
 from .report_templates import COMPOSITE, Delayed, ReportTemplate, Slot, report_template, skeleton
 from .tables import TableSource
 from .templates import Element, Template, writing_tables
+from .templates import template as layout_of
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -100,7 +101,7 @@ def from_dataframe(frame: Any, template: str | ReportTemplate | Sequence[int], *
     with all of them, "missing" writes the bad values missing, "skip-row"
     leaves their rows out. A column that cannot be written at all (a key
     the template lacks, an unknown unit, a required key without a column)
-    raises whatever on_invalid says. The problems of rows written are in
+    raises, whatever on_invalid is. The problems of rows written are in
     the result's `problems`."""
     if on_invalid not in ("raise", "missing", "skip-row"):
         raise ValueError(f'on_invalid must be "raise", "missing" or "skip-row", not {on_invalid!r}')
@@ -111,8 +112,6 @@ def from_dataframe(frame: Any, template: str | ReportTemplate | Sequence[int], *
         ReportTemplate("", "", tuple(int(d) for d in template), {}, ())  # type: ignore[union-attr]
     full = merged(merged(DEFAULT_HEADER, chosen.header), header)
     table_set = writing_tables(tables, table_dir, definitions, wmo_csv, None, full)
-    from .templates import template as layout_of
-
     layout = _Layout(layout_of(chosen.descriptors, tables=table_set))
     table = frame.to_pandas() if hasattr(frame, "to_pandas") else frame
     groups = [group] if isinstance(group, str) else list(group or [])
@@ -130,12 +129,12 @@ def from_dataframe(frame: Any, template: str | ReportTemplate | Sequence[int], *
     out = Messages()
     out.problems = problems
     step = per_message or max(1, len(subsets))
-    try:
-        for start in range(0, len(subsets), step):
+    for start in range(0, len(subsets), step):
+        try:
             out.append(bytes(_native.encode_values(chosen.descriptors, subsets[start:start + step], table_set,
                                                    fields(start), None, False)))
-    except ValueError as e:
-        raise EncodeError(str(e)) from None
+        except ValueError as e:
+            raise EncodeError(f"the message from row {table.index[firsts[start]]!r}: {e}") from None
     return out
 
 
