@@ -7,7 +7,8 @@ NumPy columns (skyrec.columns, needs NumPy), pandas DataFrames
 (skyrec.frames and, a block at a time, skyrec.blocks: need pandas), compressed
 messages as wide tables (skyrec.wide), Dask
 DataFrames (skyrec.dask, needs Dask), conversions to Parquet, Arrow, GeoJSON,
-NetCDF and CSV (convert, skyrec.formats) and pictures (skyrec.plot).
+NetCDF and CSV (convert, skyrec.formats), pictures (skyrec.plot), and
+tables written as BUFR reports (from_dataframe, report_template).
 """
 
 import importlib as _importlib
@@ -28,6 +29,7 @@ __all__ += ["DecodeError", "Decoded", "MessageError", "read_messages", "TableSou
             "find_definitions_root", "find_tables", "Columns", "read_dataframe", "message_dataframe",
             "read_headers", "read_block", "read_observations", "Wide", "read_wide", "set_threads", "encode",
             "EncodeError", "wide_from_array", "template", "write_bufr", "compare",
+            "from_dataframe", "report_template", "InvalidFrame",
             "convert", "to_geojson", "to_xarray", "values_table", "observations_table", "headers_table"]
 
 # Imported on first use, so that NumPy and pandas stay optional.
@@ -39,6 +41,8 @@ _LAZY = {"Columns": ("columns", "Columns"), "read_dataframe": ("frames", "read_d
          "encode": ("encoding", "encode"), "EncodeError": ("encoding", "EncodeError"),
          "wide_from_array": ("encoding", "wide_from_array"), "template": ("templates", "template"),
          "write_bufr": ("write", "write_bufr"), "compare": ("comparing", "compare"),
+         "from_dataframe": ("from_frame", "from_dataframe"),
+         "report_template": ("report_templates", "report_template"), "InvalidFrame": ("frame_mapping", "InvalidFrame"),
          **{name: ("formats", name) for name in ("convert", "to_geojson", "to_xarray", "values_table",
                                                   "observations_table", "headers_table")}}
 
@@ -49,8 +53,11 @@ if _typing.TYPE_CHECKING:  # what __getattr__ gives, for type checkers
     from .comparing import compare
     from .encoding import EncodeError, encode, wide_from_array
     from .formats import convert, headers_table, observations_table, to_geojson, to_xarray, values_table
+    from .frame_mapping import InvalidFrame
     from .frames import message_dataframe, read_dataframe
+    from .from_frame import from_dataframe
     from .observations import read_observations
+    from .report_templates import report_template
     from .templates import template
     from .wide import Wide, read_wide, set_threads
     from .write import write_bufr

@@ -76,7 +76,8 @@ def encode(what: Any, subsets: Any = None, *, header: Mapping[str, Any] | None =
       every subset, or a sequence of such mappings, one per subset).
     - encode(wide): a Wide of read_wide or wide_from_array, compressed.
     - encode(descriptors, subsets): each subset a mapping from `key` or
-      `#rank#key` to its value (a list for a key repeated in replications),
+      `#rank#key` to its value (a list for a key repeated in replications;
+      under a delayed replication's factor, a list of mappings, one per pass),
       a sequence of values in expanded order (replication factors and
       operator markers included, as DecodedValue lists hold them), or a
       pandas DataFrame with one row per subset.
@@ -230,13 +231,26 @@ def _value(entry: Element, mapping: Mapping[str, Any], ranks: dict[str, int], us
     return _plain(value) if rank == 1 else None
 
 
+def _passes(rep: Replication, mapping: Mapping[str, Any], ranks: dict[str, int]) -> tuple[str, list[Any]] | None:
+    """The repetitions given as a list of mappings under the factor's label
+    (or its key, for its first occurrence), one mapping per pass."""
+    assert rep.factor is not None and rep.factor.key is not None
+    key = rep.factor.key
+    label = f"#{ranks.get(key, 0) + 1}#{key}"
+    name = label if label in mapping else key if label == f"#1#{key}" and key in mapping else None
+    if name is None or not _is_list(mapping[name]) or not all(isinstance(p, Mapping) for p in mapping[name]):
+        return None
+    return name, list(mapping[name])
+
+
 def _count(rep: Replication, mapping: Mapping[str, Any], ranks: dict[str, int]) -> int:
     assert rep.factor is not None and rep.factor.key is not None
     label = f"#{ranks.get(rep.factor.key, 0) + 1}#{rep.factor.key}"
     if label in mapping:
         return int(mapping[label])
-    counts = [len(mapping[e.key]) - ranks.get(e.key, 0) for e in rep.body
-              if isinstance(e, Element) and e.key is not None and _is_list(mapping.get(e.key))]
+    # A list asks for a pass per value; a single value of a key not met yet, for one.
+    counts = [len(mapping[e.key]) - ranks.get(e.key, 0) if _is_list(mapping[e.key]) else int(e.key not in ranks)
+              for e in rep.body if isinstance(e, Element) and e.key is not None and e.key in mapping]
     return max([0, *counts])
 
 
@@ -248,12 +262,36 @@ def _lay(items: Sequence[Element | Replication], mapping: Mapping[str, Any], ran
             continue
         count = item.count
         if count is None:
-            assert item.factor is not None
+            assert item.factor is not None and item.factor.key is not None
+            given = _passes(item, mapping, ranks)
+            if given is not None:
+                used.add(given[0])
+                _lay_passes(item, given[1], ranks, out)
+                continue
             count = _count(item, mapping, ranks)
             _value(item.factor, mapping, ranks, used)
             out.append(count)
         for _ in range(count):
             _lay(item.body, mapping, ranks, used, out)
+
+
+def _lay_passes(rep: Replication, passes: list[Mapping[str, Any]], ranks: dict[str, int], out: list[Any]) -> None:
+    """Each pass's keys counted from its own start; the ranks after it as if
+    the values had been given flat."""
+    assert rep.factor is not None and rep.factor.key is not None
+    key = rep.factor.key
+    ranks[key] = ranks.get(key, 0) + 1
+    out.append(len(passes))
+    for j, one in enumerate(passes):
+        own: dict[str, int] = {}
+        own_used: set[str] = set()
+        _lay(rep.body, one, own, own_used, out)
+        unused = [k for k in one if k not in own_used]
+        if unused:
+            raise EncodeError(f"pass {j} of replication {rep.descriptor:06d}: {', '.join(map(repr, unused))} "
+                              "matches no value of its body")
+        for k, n in own.items():
+            ranks[k] = ranks.get(k, 0) + n
 
 
 def _encode_wide(wide: Wide, header: Mapping[str, Any] | None, compressed: bool | None, edition: int | None,

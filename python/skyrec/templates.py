@@ -9,7 +9,9 @@ can hold, and where the replications are.
 skyrec.encode lays subsets given as mappings out by it: each element takes
 `#rank#key`, `key` (its first occurrence, or a list, one value per
 occurrence) or is missing; a delayed replication repeats as often as the
-longest list given for an element of its body asks.
+longest list given for an element of its body asks (once for a single value
+of a key not met before it), or once per mapping of a list of mappings
+given under its factor's key.
 """
 
 from __future__ import annotations

@@ -1,5 +1,5 @@
 """skyrec, the command line: list, dump, copy, change, compare and look up
-BUFR messages and tables.
+BUFR messages and tables, and write tables as BUFR.
 
 Each subcommand lives in its own module of this package and registers its
 parser; main() parses, runs it and turns what happened into the exit status.
@@ -12,7 +12,7 @@ import os
 import sys
 from collections.abc import Sequence
 
-from . import compare, convert, copy, dump, expand, lookup, ls, plot, setkeys, table, tables
+from . import compare, convert, copy, dump, encode, expand, lookup, ls, plot, setkeys, table, tables, template
 from .options import EXIT_CLOSED, EXIT_OUTPUT, EXIT_USAGE, UsageError
 from .session import Session
 from .stdout import GuardedOutput, OutputError
@@ -32,6 +32,8 @@ examples:
   skyrec copy day.bufr --where dataCategory=2 -o 'temp_[bufrHeaderCentre].bufr'
   skyrec set dataSubCategory=7 obs.bufr -o fixed.bufr
   skyrec compare old.bufr new.bufr --tolerance airTemperature=0.05
+  skyrec template land-station
+  skyrec encode --template land-station stations.csv -o stations.bufr
 
 Run 'skyrec COMMAND --help' for a command's options and more examples.
 
@@ -44,7 +46,7 @@ output was closed early (as in 'skyrec ls big.bufr | head').
 A FILE of - reads standard input: cat obs.bufr | skyrec ls -
 """
 
-COMMANDS = (ls, dump, copy, setkeys, compare, expand, lookup, tables, table, convert, plot)
+COMMANDS = (ls, dump, copy, setkeys, compare, expand, lookup, tables, table, convert, plot, template, encode)
 
 
 def build_parser() -> argparse.ArgumentParser:
