@@ -1,18 +1,14 @@
-// decode_block(pieces, columns=None): the messages of several pieces as one set of columns.
-// Each piece is a tuple (data, file, offsets, messages, tables[, base]): the
-// messages of `data` that start at `offsets` (file offsets, data holding the
-// file's bytes from `base` on, 0 when not given), each decoded with the TableSet at the
-// same place in `tables`, their rows tagged with the piece's `file` code, the
-// message's number from `messages` and its offset. Framing, decoding and
+// decode_block(pieces, columns=None, memory_limit=None): the messages of
+// several pieces (see message_pieces.hpp) as one set of columns. Decoding and
 // filling the columns run while other threads run; the columns go to Python
 // without a copy (as OwnedBuffer objects, codes narrowed to the bytes their
 // categories need), categories merged across every message. A message that
-// fails adds no rows and is listed in "errors" as (piece, position in its
-// offsets, reason); "rows" holds each message's number of values, piece after
-// piece. `columns` names the arrays to make (see arrays_arg): the others are
-// left out of the dict, and cost nothing. `memory_limit` bounds the bytes of
-// the columns (kDefaultBlockMemory when None): a message that would pass it
-// is left out with its reason.
+// fails adds no rows and is listed in "errors" (see failure_tuple); "rows"
+// holds each message's number of values, piece after piece. `columns` names
+// the arrays to make (see arrays_arg): the others are left out of the dict,
+// and cost nothing. `memory_limit` bounds the bytes of the columns
+// (kDefaultBlockMemory when None): a message that would pass it is left out
+// with its reason.
 #include <new>
 #include <string>
 #include <vector>
@@ -31,7 +27,6 @@
 #include "binding_native/result_dict.hpp"
 #include "binding_native/value_columns.hpp"
 #include "columns/block_columns.hpp"
-#include "message/message_cursor.hpp"
 
 namespace skyrec::py {
 namespace {
@@ -39,14 +34,14 @@ namespace {
 struct Block {
     BlockColumns columns;
     std::vector<std::uint64_t> rows;
-    std::vector<PieceFailure> errors;
+    std::vector<MessageFailure> errors;
 };
 
-Block decode_all(const std::vector<Piece>& pieces, ArraySet arrays, std::uint64_t memory_limit) {
+Block decode_all(const std::vector<FramedPiece>& pieces, ArraySet arrays, std::uint64_t memory_limit) {
     Block block;
     BlockBuilder builder(arrays);
     builder.set_memory_limit(memory_limit);
-    block.errors = for_each_message(
+    block.errors = run_messages(
         pieces,
         [&](const BufrMessage& message, const TableSet& tables, ByteView section4, std::size_t length,
             const MessageTag& tag) -> Result<std::size_t> {
@@ -98,13 +93,12 @@ PyObject* decode_block(PyObject*, PyObject* args, PyObject* kwargs) {
     if (limit_obj != Py_None && !memory_limit_arg(limit_obj, &memory_limit)) return nullptr;
     // The tables must live while the lock is released, whatever happens
     // to the sequences meanwhile.
-    std::vector<Ref> held;
-    auto pieces = pieces_arg(pieces_obj, held);
+    auto pieces = pieces_arg(pieces_obj);
     if (!pieces) return nullptr;
     SignalWatch watch;
     Block block = [&] {
         WithoutGil unlocked;
-        return decode_all(*pieces, *arrays, memory_limit);
+        return decode_all(pieces->pieces, *arrays, memory_limit);
     }();
     if (watch.raised()) return nullptr;
     return block_dict(block);

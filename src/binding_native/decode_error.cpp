@@ -29,16 +29,20 @@ bool create_decode_error(PyObject* module) {
     return true;
 }
 
+PyObject* decode_error_class() noexcept { return decode_error_type; }
+
 PyObject* raise_decode_error(const BufrError& error) {
     const std::string reason_text = error.reason();
     const std::string where_text = error.where();
     Ref reason = Ref::steal(lossy_str(reason_text));
     Ref where = Ref::steal(lossy_str(where_text));
     Ref text = Ref::steal(lossy_str(where_text.empty() ? reason_text : where_text + ": " + reason_text));
-    if (!reason || !where || !text) return nullptr;
+    Ref kind = Ref::steal(PyUnicode_FromString(error.kind_name()));
+    if (!reason || !where || !text || !kind) return nullptr;
     Ref exception = Ref::steal(PyObject_CallOneArg(decode_error_type, text.get()));
     if (!exception || PyObject_SetAttrString(exception.get(), "reason", reason.get()) != 0 ||
-        PyObject_SetAttrString(exception.get(), "where", where.get()) != 0) {
+        PyObject_SetAttrString(exception.get(), "where", where.get()) != 0 ||
+        PyObject_SetAttrString(exception.get(), "kind", kind.get()) != 0) {
         return nullptr;
     }
     PyErr_SetObject(decode_error_type, exception.get());

@@ -10,8 +10,12 @@ namespace skyrec::py {
 // Creates the class and adds it to `module`, at import; false with an error set.
 bool create_decode_error(PyObject* module);
 
-// Raises `error` as DecodeError("{where}: {reason}"), its `reason` and `where`
-// attributes set ("" when the error says nothing of where). Returns nullptr.
+// The class, borrowed (after create_decode_error).
+PyObject* decode_error_class() noexcept;
+
+// Raises `error` as DecodeError("{where}: {reason}"), its `reason`, `where`
+// ("" when the error says nothing of where) and `kind` (BufrError::kind_name)
+// attributes set. Returns nullptr.
 PyObject* raise_decode_error(const BufrError& error);
 
 }  // namespace skyrec::py

@@ -16,6 +16,7 @@ extern PyMethodDef tables_from_texts_def;
 extern PyMethodDef tables_from_wmo_csv_def;
 extern PyMethodDef csv_records_def;
 extern PyMethodDef message_headers_def;
+extern PyMethodDef messages_framed_def;
 extern PyMethodDef decode_block_def;
 extern PyMethodDef observation_rows_def;
 extern PyMethodDef release_buffers_def;

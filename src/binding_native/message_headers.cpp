@@ -1,8 +1,10 @@
-// message_headers(data, position=0, end=None): the header fields of every
-// message whose "BUFR" lies in [position, end), one array per field, found
-// while other threads run; messages that cannot be framed are listed in
+// message_headers(data, position=0, end=None, keep=False): the header fields
+// of every message whose "BUFR" lies in [position, end), one array per field,
+// found while other threads run; messages that cannot be framed are listed in
 // "errors" as (row, reason), and "resume" says where a scan of these bytes
 // with more after them would go on. No Python object is made per message.
+// With `keep`, "framing" holds the framed messages and their bytes, for
+// decode_block and observation_rows to decode without framing them again.
 #include <limits>
 
 #include "binding/args.hpp"
@@ -12,9 +14,10 @@
 #include "binding/signal_watch.hpp"
 #include "binding_native/buffer_arg.hpp"
 #include "binding_native/functions.hpp"
+#include "binding_native/message_pieces.hpp"
 #include "binding_native/owned_buffer.hpp"
 #include "binding_native/result_dict.hpp"
-#include "columns/header_columns.hpp"
+#include "message/header_pass.hpp"
 
 namespace skyrec::py {
 namespace {
@@ -49,11 +52,14 @@ PyObject* headers_dict(const HeaderColumns& h) {
 }
 
 PyObject* message_headers(PyObject*, PyObject* args, PyObject* kwargs) {
-    static const char* const names[] = {"data", "position", "end", nullptr};
+    static const char* const names[] = {"data", "position", "end", "keep", nullptr};
     PyObject* data_obj = nullptr;
     PyObject* position_obj = nullptr;
     PyObject* end_obj = Py_None;
-    if (!parse_args(args, kwargs, "O|OO:message_headers", names, &data_obj, &position_obj, &end_obj)) return nullptr;
+    int keep = 0;
+    if (!parse_args(args, kwargs, "O|OOp:message_headers", names, &data_obj, &position_obj, &end_obj, &keep)) {
+        return nullptr;
+    }
     auto buffer = HeldBuffer::of(data_obj, "data");
     if (!buffer) return nullptr;
     std::uint64_t position = 0;
@@ -62,18 +68,26 @@ PyObject* message_headers(PyObject*, PyObject* args, PyObject* kwargs) {
     if (end_obj != Py_None && !uint_arg(end_obj, "end", PY_SSIZE_T_MAX, &end)) return nullptr;
     const ByteView bytes = buffer->bytes();
     SignalWatch watch;
-    const HeaderColumns headers = [&] {
+    HeaderColumns headers = [&] {
         WithoutGil unlocked;
         return scan_headers(bytes, static_cast<std::size_t>(std::min<std::uint64_t>(position, bytes.size)),
-                            static_cast<std::size_t>(std::min<std::uint64_t>(end, bytes.size)));
+                            static_cast<std::size_t>(std::min<std::uint64_t>(end, bytes.size)), keep != 0);
     }();
     if (watch.raised()) return nullptr;
-    return headers_dict(headers);
+    Ref dict = Ref::steal(headers_dict(headers));
+    if (!dict || !keep) return dict.release();
+    if (!set_item(dict.get(), "framing", framing_capsule({std::move(*buffer), std::move(headers)}))) return nullptr;
+    return dict.release();
 }
+
+// How many messages this process has framed: for tests that a read frames each once.
+PyObject* messages_framed(PyObject*, PyObject*) { return PyLong_FromUnsignedLongLong(skyrec::messages_framed()); }
 
 }  // namespace
 
+PyMethodDef messages_framed_def = {"messages_framed", messages_framed, METH_NOARGS, "messages_framed()\n--\n\n"};
+
 PyMethodDef message_headers_def = {"message_headers", kw_method(guard<message_headers>), METH_VARARGS | METH_KEYWORDS,
-                                   "message_headers(data, position=0, end=None)\n--\n\n"};
+                                   "message_headers(data, position=0, end=None, keep=False)\n--\n\n"};
 
 }  // namespace skyrec::py

@@ -25,6 +25,7 @@ PyMethodDef* const kFunctions[] = {
     &tables_from_wmo_csv_def,
     &csv_records_def,
     &message_headers_def,
+    &messages_framed_def,
     &decode_block_def,
     &observation_rows_def,
     &release_buffers_def,

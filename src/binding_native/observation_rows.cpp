@@ -1,5 +1,5 @@
 // observation_rows(pieces, keys, conditions=()): the rows per observation of
-// the messages of `pieces` (as decode_block takes them), for `keys`, a
+// the messages of `pieces` (see message_pieces.hpp), for `keys`, a
 // sequence of (key, rank) pairs (rank 0 for every occurrence), keeping only
 // the rows that pass every condition, a pair (key index, ranges): the key
 // found and, unless `ranges` is empty, a text or a value in one of its
@@ -7,8 +7,8 @@
 // the rows run while other threads run; only the asked keys' values are
 // kept. The result: "count" rows, their "file" codes, "message" numbers and
 // 0-based "subset"s, one (values, found, texts) triple per key in "columns"
-// (texts codes into "texts", None when the key gave no text), and "errors"
-// as decode_block lists them.
+// (texts codes into "texts", None when the key gave no text), "errors"
+// as decode_block lists them, and the TableSets of the messages in "tables".
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -95,7 +95,7 @@ PyObject* column_tuple(ObservationColumn& c, std::size_t count) {
     return PyTuple_Pack(3, value.get(), found.get(), text.get());
 }
 
-PyObject* rows_dict(ObservationRows& rows, const std::vector<PieceFailure>& errors) {
+PyObject* rows_dict(ObservationRows& rows, const std::vector<MessageFailure>& errors, const std::vector<Ref>& tables) {
     const std::size_t n = rows.count;
     Ref dict = Ref::steal(PyDict_New());
     if (!dict) return nullptr;
@@ -112,7 +112,8 @@ PyObject* rows_dict(ObservationRows& rows, const std::vector<PieceFailure>& erro
                     set_item(d, "subset", buffer_of(rows.subset, n, item_format<std::uint32_t>())) &&
                     set_item(d, "columns", columns.release()) &&
                     set_item(d, "texts", list_of(rows.texts, [](const std::string& t) { return lossy_str(t); })) &&
-                    set_item(d, "errors", list_of(errors, failure_tuple));
+                    set_item(d, "errors", list_of(errors, failure_tuple)) &&
+                    set_item(d, "tables", list_of(tables, [](const Ref& t) { return Ref::borrow(t.get()).release(); }));
     return ok ? dict.release() : nullptr;
 }
 
@@ -128,18 +129,17 @@ PyObject* observation_rows(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!keys) return nullptr;
     auto conditions = conditions_arg(conditions_obj, keys->size());
     if (!conditions) return nullptr;
-    std::vector<Ref> held;  // the tables, alive while the lock is released
-    auto pieces = pieces_arg(pieces_obj, held);
+    auto pieces = pieces_arg(pieces_obj);
     if (!pieces) return nullptr;
     SignalWatch watch;
     ObservationRows rows;
-    std::vector<PieceFailure> errors;
+    std::vector<MessageFailure> errors;
     {
         WithoutGil unlocked;
         ObservationPicker picker(*keys, std::move(*conditions));
         std::vector<std::uint64_t> counts;
-        errors = for_each_message(
-            *pieces,
+        errors = run_messages(
+            pieces->pieces,
             [&](const BufrMessage& message, const TableSet& tables, ByteView section4, std::size_t,
                 const MessageTag& tag) -> Result<std::size_t> {
                 const std::size_t before = picker.size();
@@ -150,7 +150,7 @@ PyObject* observation_rows(PyObject*, PyObject* args, PyObject* kwargs) {
         rows = picker.take();
     }
     if (watch.raised()) return nullptr;
-    return rows_dict(rows, errors);
+    return rows_dict(rows, errors, pieces->tables);
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "columns/growing_array.hpp"
 #include "decode/decode_section4.hpp"
 #include "message/message.hpp"
+#include "pipeline/message_tag.hpp"
 #include "tables/table_set.hpp"
 
 namespace skyrec {
@@ -43,12 +44,6 @@ private:
     std::unordered_map<std::string_view, std::int32_t> codes_;
 };
 
-// Where a message's rows come from.
-struct MessageTag {
-    std::int32_t file = 0;  // a code of the caller's, at least 0
-    std::int64_t message = 0;
-    std::int64_t offset = 0;
-};
 
 // The arrays of BlockColumns, named to choose which a block makes.
 enum class BlockArray : unsigned {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/bytes.hpp"
+#include "message/message.hpp"
 
 namespace skyrec {
 
@@ -44,12 +45,15 @@ struct HeaderColumns {
     // Where a scan of the same bytes with more after them would go on: at
     // the first marker from `end` on, or where a marker could still begin.
     std::size_t resume = 0;
+    // With keep_records, each row's framed record (a blank one where
+    // `framed` is 0), so that decoding them later frames nothing again.
+    std::vector<BufrMessage> records;
 
     std::size_t size() const noexcept { return offset.size(); }
 };
 
 // The messages of `buffer` whose "BUFR" lies in [position, end), found as
 // MessageCursor finds them: past bad ones, which are reported in `errors`.
-HeaderColumns scan_headers(ByteView buffer, std::size_t position, std::size_t end);
+HeaderColumns scan_headers(ByteView buffer, std::size_t position, std::size_t end, bool keep_records = false);
 
 }  // namespace skyrec

@@ -1,4 +1,4 @@
-#include "columns/header_columns.hpp"
+#include "message/header_pass.hpp"
 
 #include <algorithm>
 
@@ -33,7 +33,7 @@ void add(HeaderColumns& h, const BufrMessage& m) {
 
 }  // namespace
 
-HeaderColumns scan_headers(ByteView buffer, std::size_t position, std::size_t end) {
+HeaderColumns scan_headers(ByteView buffer, std::size_t position, std::size_t end, bool keep_records) {
     HeaderColumns h;
     MessageCursor cursor(buffer, position);
     constexpr std::size_t kMarkerTail = 3;  // a marker cut by the buffer's end shows at most 3 bytes
@@ -52,12 +52,14 @@ HeaderColumns scan_headers(ByteView buffer, std::size_t position, std::size_t en
         h.length.push_back(found->length);
         if (found->framed) {
             add(h, found->framed.value());
+            if (keep_records) h.records.push_back(std::move(found->framed).value());
         } else {
             // A blank row keeps the arrays aligned with `offset`.
             add(h, BufrMessage{});
             h.framed.back() = 0;
             h.edition.back() = 0;
             h.errors.push_back({h.size() - 1, found->framed.error().reason()});
+            if (keep_records) h.records.emplace_back();
         }
     }
     return h;
