@@ -5,7 +5,7 @@
 
 The same question as pdbufr's `read_bufr(path, columns=..., filters=...)`.
 The core decodes with the interpreter lock released and keeps only the asked
-keys' values, laid out in rows (src/columns/observation_rows.hpp says how);
+keys' values, laid out in rows (src/sinks/observation_rows.hpp says how);
 it drops the rows that lack a required key or fail a numeric filter before
 they take room. Here the rows' arrays become the computed keys, the other
 filters are applied and the frame is built once.

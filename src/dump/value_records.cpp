@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "base/utf8.hpp"
-#include "columns/shown_values.hpp"
-#include "columns/value_keys.hpp"
 #include "decode/decode_section4.hpp"
 #include "decode/walker.hpp"
+#include "sinks/shown_values.hpp"
+#include "sinks/value_keys.hpp"
 
 namespace skyrec {
 namespace {
@@ -111,7 +111,7 @@ public:
         return decoded;
     }
 
-    bool take_values(std::vector<DecodedValue>& batch) override {
+    Status take_values(std::vector<DecodedValue>& batch) override {
         for (const DecodedValue& v : batch) {
             while (subset_ + 1 < subset_starts_.size() && subset_starts_[subset_ + 1] <= seen_)
                 ++subset_;
@@ -119,21 +119,23 @@ public:
             add(element(v.descriptor, v.name), v, v.text.present(), v.text.view(), position);
             ++seen_;
         }
-        return true;
+        return Ok{};
     }
 
-    bool take_columns(const CompressedSection& section) override {
+    Status take_columns(const CompressedSection& section) override {
         const std::size_t width = section.columns.size();
         if (options_.format == RecordFormat::Text) rows_.reserve(section.value_count());
         // A column's values share their element.
         std::vector<const ElementShown*> elements(width, nullptr);
-        return visit_values(section, [&](std::size_t column, const ValueView& v) {
+        const bool visited = visit_values(section, [&](std::size_t column, const ValueView& v) {
             const ElementShown*& e = elements[column];
             if (e == nullptr) e = &element(v.descriptor, v.name);
             add(*e, v, v.has_text, v.text, column);
             if (column + 1 == width) ++subset_;
             return spill();
         });
+        if (!visited) return stopped_by_sink();
+        return Ok{};
     }
 
 private:
