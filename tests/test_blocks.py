@@ -166,6 +166,7 @@ def test_categories_merge_by_text_across_table_sets(tmp_path):
     lambda path, tables: read_block(path, tables=tables, filter={"centre": [98, 7]}),
     lambda path, tables: skyrec.read_dataframe(path, tables=tables),
     lambda path, tables: skyrec.read_observations(path, ["blockNumber"], tables=tables, required_columns=False),
+    lambda path, tables: list(skyrec.read_messages(path, tables=tables)),
 ])
 @pytest.mark.filterwarnings("ignore:no key")  # the test tables name no keys
 def test_a_read_frames_each_message_once(archive, tables, read):

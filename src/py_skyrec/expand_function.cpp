@@ -3,8 +3,8 @@
 #include "py_common/boxed.hpp"
 #include "py_common/errors.hpp"
 #include "py_common/module_types.hpp"
+#include "tables/display_expansion.hpp"
 #include "tables/eccodes_tables.hpp"
-#include "tables/expand.hpp"
 
 namespace skyrec::py {
 namespace {

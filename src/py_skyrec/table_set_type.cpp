@@ -6,8 +6,8 @@
 #include "py_common/errors.hpp"
 #include "py_common/module_types.hpp"
 #include "tables/definitions_root.hpp"
+#include "tables/display_expansion.hpp"
 #include "tables/eccodes_tables.hpp"
-#include "tables/expand.hpp"
 #include "tables/wmo_csv_tables.hpp"
 
 namespace skyrec::py {

@@ -1,4 +1,4 @@
-#include "tables/expand.hpp"
+#include "tables/display_expansion.hpp"
 
 #include <cstdint>
 #include <string>
