@@ -219,11 +219,15 @@ class Block(Wide):
         m, message, tables = self.found[i]
         if tables is None:
             raise ValueError("no message or no tables")
-        return self.native.decode_block([(m, 0, [0], [0], [tables])])["count"]
+        framing = self.native.message_headers(m, keep=True)["framing"]
+        return self.native.decode_block([(framing, 0, [0], [0], tables, 0)])["count"]
 
     def run(self):
-        kept = [(o, t) for o, (_, _, t) in zip(self.offsets, self.found) if t is not None]
-        piece = (self.data, 0, [o for o, _ in kept], list(range(len(kept))), [t for _, t in kept])
+        # The header pass frames the messages, as read_block does.
+        headers = self.native.message_headers(self.data, keep=True)
+        row_of = {int(o): r for r, o in enumerate(memoryview(headers["offset"]).tolist())}
+        kept = [(row_of[o], t) for o, (_, _, t) in zip(self.offsets, self.found) if t is not None]
+        piece = (headers["framing"], 0, [r for r, _ in kept], list(range(len(kept))), [t for _, t in kept], 0)
         return self.native.decode_block([piece])["count"]
 
 

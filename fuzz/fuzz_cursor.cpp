@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "columns/header_columns.hpp"
+#include "message/header_pass.hpp"
 #include "message/message_cursor.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

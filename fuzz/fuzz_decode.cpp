@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "base/limits.hpp"
-#include "columns/block_columns.hpp"
-#include "columns/shown_values.hpp"
 #include "decode/decode_section4.hpp"
 #include "fixed_tables.hpp"
 #include "message/scan.hpp"
+#include "sinks/block_columns.hpp"
+#include "sinks/shown_values.hpp"
 
 namespace {
 
@@ -46,7 +46,7 @@ public:
     explicit CheckingSink(const std::vector<DecodedValue>& expected) : expected_(expected) {}
     bool shows_values() const noexcept override { return false; }  // the values as the flat list holds them
 
-    bool take_values(std::vector<DecodedValue>& batch) override {
+    skyrec::Status take_values(std::vector<DecodedValue>& batch) override {
         for (const DecodedValue& v : batch) {
             if (seen_ >= expected_.size() || !same(expected_[seen_], v.value, v.raw, v.text.view(), v.text.present(),
                                                    v.descriptor, v.has_value, v.has_raw)) {
@@ -54,10 +54,10 @@ public:
             }
             ++seen_;
         }
-        return true;
+        return skyrec::Ok{};
     }
-    bool take_columns(const skyrec::CompressedSection& section) override {
-        return skyrec::visit_values(section, [&](std::size_t, const skyrec::ValueView& v) {
+    skyrec::Status take_columns(const skyrec::CompressedSection& section) override {
+        skyrec::visit_values(section, [&](std::size_t, const skyrec::ValueView& v) {
             if (seen_ >= expected_.size() ||
                 !same(expected_[seen_], v.value, v.raw, v.text, v.has_text, v.descriptor, v.has_value, v.has_raw)) {
                 __builtin_trap();
@@ -65,6 +65,7 @@ public:
             ++seen_;
             return true;
         });
+        return skyrec::Ok{};
     }
     std::size_t seen() const noexcept { return seen_; }
 

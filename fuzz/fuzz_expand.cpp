@@ -6,7 +6,7 @@
 
 #include "base/limits.hpp"
 #include "fixed_tables.hpp"
-#include "tables/expand.hpp"
+#include "tables/display_expansion.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::vector<skyrec::DescriptorCode> descriptors;

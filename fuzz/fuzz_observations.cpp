@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "columns/observation_rows.hpp"
-#include "columns/shown_values.hpp"
-#include "columns/value_keys.hpp"
 #include "decode/decode_section4.hpp"
 #include "fixed_tables.hpp"
 #include "message/scan.hpp"
+#include "sinks/observation_rows.hpp"
+#include "sinks/shown_values.hpp"
+#include "sinks/value_keys.hpp"
 
 namespace {
 

@@ -33,6 +33,16 @@ def write_archive(path: Path, parts: list[bytes]) -> Path:
     return path
 
 
+def native_piece(data: bytes, file: int, offsets: list[int], messages: list[int], tables, base: int = 0) -> tuple:
+    """A piece of decode_block and observation_rows: the messages of `data`
+    at `offsets`, framed by one header pass."""
+    from skyrec import _native
+
+    headers = _native.message_headers(data, keep=True)
+    row_of = {o: row for row, o in enumerate(memoryview(headers["offset"]).tolist())}
+    return (headers["framing"], file, [row_of[o] for o in offsets], messages, tables, base)
+
+
 def rows_of(frame) -> list[tuple]:
     """A frame's rows as plain tuples (missing values None), to compare
     frames whatever their dtypes and categories."""

@@ -12,10 +12,22 @@ pd = pytest.importorskip("pandas")
 np = pytest.importorskip("numpy")
 
 import skyrec  # noqa: E402
-from blockfiles import KIND, SITE, A, assert_same_frame, bad_decode, bad_frame, good, rows_of, write_archive  # noqa: E402
+from blockfiles import (  # noqa: E402
+    KIND,
+    SITE,
+    A,
+    assert_same_frame,
+    bad_decode,
+    bad_frame,
+    good,
+    native_piece,
+    rows_of,
+    write_archive,
+)
 from decodekit import make_tables  # noqa: E402
 from skyrec import _native  # noqa: E402
 from skyrec.blocks import Piece, read_block, read_headers, read_pieces, typical_time, values_frame  # noqa: E402
+from skyrec.errors import decode_error  # noqa: E402
 from skyrec.frames import read_by_message  # noqa: E402
 from skyrec.tables import find_tables  # noqa: E402
 from tablegen import Element, write_table_dir  # noqa: E402
@@ -139,7 +151,8 @@ def test_categories_merge_by_text_across_table_sets(tmp_path):
 
     one = build_message([12101], BitWriter().uint(3132, 12).to_bytes())
     data = one + one + one
-    block = _native.decode_block([(data, 0, [0, len(one)], [0, 1], sets), (one, 1, [0], [7], [sets[0]])])
+    block = _native.decode_block([native_piece(data, 0, [0, len(one)], [0, 1], sets),
+                                  native_piece(one, 1, [0], [7], [sets[0]])])
     assert block["names"] == ["TEMPERATURE"] and block["units"] == ["K", "C"]
     frame = values_frame(block, ["x", "y"])
     assert list(frame["name"].cat.categories) == ["TEMPERATURE"]
@@ -148,13 +161,38 @@ def test_categories_merge_by_text_across_table_sets(tmp_path):
     assert frame["offset"].tolist() == [0, len(one), 0]
 
 
-def test_decode_block_reports_offsets_without_a_message(tables):
-    data = good(1, "ONE", 0)
-    block = _native.decode_block([(data, 0, [1, 0], [5, 6], [tables, tables]),
-                                  (data, 0, [10**6], [0], [tables])])
-    assert [(piece, position) for piece, position, *_ in block["errors"]] == [(0, 0), (1, 0)]
-    assert np.frombuffer(block["rows"], np.uint64).tolist() == [0, 3, 0]
-    assert np.frombuffer(block["message"], np.int64).tolist() == [6] * 3
+@pytest.mark.parametrize("read", [
+    lambda path, tables: read_block(path, tables=tables),
+    lambda path, tables: read_block(path, tables=tables, filter={"centre": [98, 7]}),
+    lambda path, tables: skyrec.read_dataframe(path, tables=tables),
+    lambda path, tables: skyrec.read_observations(path, ["blockNumber"], tables=tables, required_columns=False),
+    lambda path, tables: list(skyrec.read_messages(path, tables=tables)),
+])
+@pytest.mark.filterwarnings("ignore:no key")  # the test tables name no keys
+def test_a_read_frames_each_message_once(archive, tables, read):
+    found = len(read_headers(archive))
+    before = _native.messages_framed()
+    read(archive, find_tables(tables))
+    assert _native.messages_framed() - before == found
+
+
+@pytest.mark.parametrize("refuse", [False, True])
+def test_tables_are_asked_once_per_key_and_a_refusal_is_each_message_status(tables, refuse):
+    asked = []
+
+    def resolver(message):
+        asked.append(message.originating_centre)
+        if refuse:
+            raise decode_error("no tables", "file t")
+        return tables
+
+    parts = [good(1, "ONE", 0, centre=98), good(2, "TWO", 1, centre=7), good(3, "SIX", 2, centre=98)]
+    offsets = [0, len(parts[0]), len(parts[0]) + len(parts[1])]
+    block = _native.decode_block([native_piece(b"".join(parts), 0, offsets, [0, 1, 2], resolver)])
+    assert sorted(asked) == [7, 98]
+    assert [tuple(e[1:5]) for e in block["errors"]] == ([(i, "no tables", "file t", "tables") for i in range(3)]
+                                                        if refuse else [])
+    assert block["count"] == (0 if refuse else 9)
 
 
 def test_a_message_failing_midway_leaves_no_rows_or_categories(tables):
@@ -164,8 +202,8 @@ def test_a_message_failing_midway_leaves_no_rows_or_categories(tables):
     from bufrgen import BitWriter, build_message
 
     short = build_message([A, SITE, KIND], BitWriter().uint(2, 7).text("TWO", 24).uint(1, 2).to_bytes(), subsets=2)
-    block = _native.decode_block([(whole + short + cut, 0, [0, len(whole), len(whole) + len(short)], [0, 1, 2],
-                                   [tables] * 3)])
+    block = _native.decode_block([native_piece(whole + short + cut, 0, [0, len(whole), len(whole) + len(short)],
+                                               [0, 1, 2], [tables] * 3)])
     assert [position for _, position, *_ in block["errors"]] == [1]
     frame = values_frame(block, with_file=False)
     assert rows_of(frame.drop(columns="offset")) == rows_of(
@@ -196,7 +234,7 @@ def test_compressed_and_uncompressed_messages_share_a_block(tables, reverse):
     if reverse:
         parts.reverse()
     offsets = [sum(map(len, parts[:i])) for i in range(len(parts))]
-    block = _native.decode_block([(b"".join(parts), 0, offsets, list(range(len(parts))), [tables] * len(parts))])
+    block = _native.decode_block([native_piece(b"".join(parts), 0, offsets, list(range(len(parts))), tables)])
     failed = [parts.index(short)]
     assert [position for _, position, *_ in block["errors"]] == failed
     frame = values_frame(block, with_file=False)
@@ -250,7 +288,7 @@ def test_a_block_of_chosen_columns_has_those_of_the_whole_frame(tmp_path, millio
     assert whole["meaning"].notna().any() and whole["text"].notna().any()
     # Natively, the arrays not asked for are never made.
     offsets = [sum(map(len, later[:i])) for i in range(len(later))]
-    block = _native.decode_block([(b"".join(later), 0, offsets, list(range(len(later))), [tables] * len(later))],
+    block = _native.decode_block([native_piece(b"".join(later), 0, offsets, list(range(len(later))), tables)],
                                  columns)
     assert block["count"] == (whole["file"] == str(second)).sum()
     made = {key for key, item in block.items() if isinstance(item, _native.OwnedBuffer)}
@@ -265,7 +303,7 @@ def test_read_block_refuses_columns_it_has_not(archive, tables, columns, named):
 
 
 def test_block_columns_say_their_item_types(tables):
-    block = _native.decode_block([(good(1, "ONE", 0, subsets=2), 0, [0], [0], [tables])])
+    block = _native.decode_block([native_piece(good(1, "ONE", 0, subsets=2), 0, [0], [0], tables)])
     expected = {"message": np.int64, "offset": np.int64, "subset": np.uint32, "descriptor": np.uint32,
                 "value": np.float64, "raw": np.uint64, "raw_present": np.bool_}
     for key, dtype in expected.items():
@@ -283,7 +321,7 @@ def test_code_columns_are_as_narrow_as_pandas_keeps_them(tables, sites, dtype):
     for name in names:
         bits.uint(1, 7).text(name, 24).uint(0, 2)
     data = build_message([A, SITE, KIND], bits.to_bytes(), subsets=sites)
-    block = _native.decode_block([(data, 0, [0], [0], [tables])])
+    block = _native.decode_block([native_piece(data, 0, [0], [0], tables)])
     assert len(block["texts"]) == sites
     frame = values_frame(block, ["f"])
     assert frame["text"].cat.codes.dtype == dtype and frame["file"].cat.codes.dtype == np.int8
@@ -294,20 +332,24 @@ def test_code_columns_are_as_narrow_as_pandas_keeps_them(tables, sites, dtype):
 
 
 @pytest.mark.parametrize("pieces, error", [
-    ([(b"", 0, [0], [0], [])], ValueError),
-    ([(b"", 0, [0], [], [None])], ValueError),
-    ([(b"", 0, [0], [0], [None])], TypeError),
-    ([(b"", 0, [-1], [0], ["x"])], OverflowError),
-    ([(b"", -1, [], [], [])], OverflowError),
-    ([(b"", 0, 5, [], [])], TypeError),
-    ([("text", 0, [], [], [])], TypeError),
-    ([[b"", 0, [], [], []]], TypeError),
-    ([(b"", 0, [], [])], TypeError),
-    (5, TypeError),
+    (lambda f, t: [(f, 0, [0], [0], [], 0)], ValueError),
+    (lambda f, t: [(f, 0, [0], [], t, 0)], ValueError),
+    (lambda f, t: [(f, 0, [0], [0], [None], 0)], TypeError),
+    (lambda f, t: [(f, 0, [0], [0], "x", 0)], TypeError),
+    (lambda f, t: [(f, 0, [-1], [0], t, 0)], OverflowError),
+    (lambda f, t: [(f, 0, [2], [0], t, 0)], ValueError),  # past the rows
+    (lambda f, t: [(f, 0, [1], [0], t, 0)], ValueError),  # a message that did not frame
+    (lambda f, t: [(f, -1, [], [], t, 0)], OverflowError),
+    (lambda f, t: [(f, 0, 5, [], t, 0)], TypeError),
+    (lambda f, t: [(good(1, "ONE", 0), 0, [0], [0], t, 0)], TypeError),
+    (lambda f, t: [[f, 0, [], [], t, 0]], TypeError),
+    (lambda f, t: [(f, 0, [], [], t)], TypeError),
+    (lambda f, t: 5, TypeError),
 ])
-def test_decode_block_checks_its_arguments(pieces, error):
+def test_decode_block_checks_its_arguments(tables, pieces, error):
+    framing = _native.message_headers(good(1, "ONE", 0) + bad_frame(), keep=True)["framing"]
     with pytest.raises(error):
-        _native.decode_block(pieces)
+        _native.decode_block(pieces(framing, tables))
 
 
 def test_message_headers_bounds(archive):
@@ -341,7 +383,7 @@ def big_piece(tables):
     for k in range(100):
         column(bits, 7, [k, k + 1] * 1000)  # one bit a value: as dense as real data may be
     data = build_message([101100, A], bits.to_bytes(), subsets=2000, compressed=True)
-    return [(data, 0, [0], [0], [tables])]
+    return [native_piece(data, 0, [0], [0], tables)]
 
 
 def signature(block: dict) -> tuple:

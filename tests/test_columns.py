@@ -15,6 +15,7 @@ np = pytest.importorskip("numpy")
 from test_decode_compressed import DESCRIPTORS, compressed_bits, uncompressed_bits  # noqa: E402
 
 import _skyrec  # noqa: E402
+from blockfiles import native_piece  # noqa: E402
 from bufrgen import BitWriter, build_message  # noqa: E402
 from decodekit import as_read, column, decode, make_tables, shown_meaning  # noqa: E402
 from skyrec import _native, read_messages  # noqa: E402
@@ -223,7 +224,7 @@ def test_native_columns_say_their_item_types(tables, call):
     data = build_message(DESCRIPTORS, compressed_bits().to_bytes(), subsets=3, compressed=True)
     message = _skyrec.parse_bytes(data)
     result = {"decode_columns": lambda: _native.decode_columns(data, 0, message, tables),
-              "decode_block": lambda: _native.decode_block([(data, 0, [0], [0], [tables])]),
+              "decode_block": lambda: _native.decode_block([native_piece(data, 0, [0], [0], tables)]),
               "message_headers": lambda: _native.message_headers(data)}[call]()
     arrays = {key: memoryview(item) for key, item in result.items() if isinstance(item, _native.OwnedBuffer)}
     assert "subset" in arrays or "offset" in arrays

@@ -12,6 +12,7 @@ import textwrap
 import pytest
 
 import _skyrec
+from blockfiles import native_piece
 from bufrgen import BitWriter, build_message, offsets
 from decodekit import CODE_TABLES, ELEMENTS, SEQUENCES, bound_error, column, decode, make_tables, message_length
 from tablegen import Element
@@ -131,15 +132,16 @@ def test_a_block_of_many_bombs_stays_bounded(tables):
     data = bits.to_bytes()
     data += bytes((32000 - 1024) // 64 + 1 - message_length([10005] * 32, data, subsets=1000, compressed=True))
     bomb = build_message([10005] * 32, data, subsets=1000, compressed=True)
-    alone = _native.decode_block([(bomb, 0, [0], [0], [tables])])
+    alone = _native.decode_block([native_piece(bomb, 0, [0], [0], tables)])
     assert list(memoryview(alone["rows"]).cast("Q")) == [32000] and alone["errors"] == []
-    block = _native.decode_block([(bomb * 5, 0, [i * len(bomb) for i in range(5)], list(range(5)), [tables] * 5)])
+    block = _native.decode_block([native_piece(bomb * 5, 0, [i * len(bomb) for i in range(5)], list(range(5)), tables)])
     rows = list(memoryview(block["rows"]).cast("Q"))
     # Each message fits alone, but the block holds one floor, not five.
     assert 0 in rows and sum(rows) <= 1024 + 64 * 5 * len(bomb) and block["count"] == sum(rows)
     refused = [i for i, r in enumerate(rows) if r == 0]
-    assert [(p, i) for p, i, _, _ in block["errors"]] == [(0, i) for i in refused]
-    assert all(e.startswith("decoded block exceeded ") for _, _, e, _ in block["errors"])
+    assert [(p, i) for p, i, *_ in block["errors"]] == [(0, i) for i in refused]
+    assert all(reason.startswith("decoded block exceeded ") and kind == "limit_exceeded"
+               for _, _, reason, _, kind, *_ in block["errors"])
 
 
 # --- widths beyond 64 bits through operators ---------------------------------

@@ -20,6 +20,7 @@ try:
     from skyrec import _native
 except ImportError:  # the package's module is not built here
     _native = None
+from blockfiles import native_piece
 from bufrgen import BitWriter, build_message
 from decodekit import CODE_TABLES, ELEMENTS, SEQUENCES
 from tablegen import write_table_dir
@@ -37,6 +38,15 @@ PACKED = build_message([1015, 2001, 12101], BitWriter().text("", 48).uint(6, 6).
 HEADER = (4, 0, 98, 0, 0, 0, 0, 0, 38, 0, 2024, 1, 2, 3, 4, 5, 1, 0)
 COMPRESSED = HEADER[:-1] + (1,)
 ARRAY = memoryview(bytes(32)).cast("d", (2, 2))  # two subsets of two values, all zero
+
+
+def refused(message):
+    """A table resolver that has no tables for any message."""
+    from skyrec.errors import decode_error
+
+    raise decode_error("no tables for it")
+
+
 RUN_OUT = build_message([12101, 12101], BitWriter().uint(1, 12).to_bytes())  # data end inside the second
 
 
@@ -194,14 +204,28 @@ def plain_cases(e, t, m):
             ("_native.resolve_table_dir", lambda: _native.resolve_table_dir(e["dir"]), None),
             ("_native.resolve_table_dir missing", lambda: _native.resolve_table_dir(e["missing"]), ValueError),
             ("_native.message_headers", lambda: _native.message_headers(b"junk" + DATA + BAD), None),
+            ("_native.message_headers kept", lambda: _native.message_headers(b"junk" + DATA + BAD, keep=True),
+             None),
+            ("_native.messages_framed", lambda: _native.messages_framed(), None),
             ("_native.message_headers range", lambda: _native.message_headers(DATA, 0, -1), OverflowError),
-            ("_native.decode_block", lambda: _native.decode_block([(DATA + RUN_OUT, 0, [0, len(DATA), 3], [0, 1, 2],
-                                                                    [t, t, t]), (DATA, 1, [0], [0], [t])]), None),
-            ("_native.decode_block lengths", lambda: _native.decode_block([(DATA, 0, [0], [0], [])]), ValueError),
-            ("_native.decode_block type", lambda: _native.decode_block([(DATA, 0, [0], [0], [1])]), TypeError),
+            ("_native.decode_block",
+             lambda: _native.decode_block([native_piece(DATA + RUN_OUT, 0, [0, len(DATA)], [0, 1], [t, t]),
+                                           native_piece(DATA, 1, [0], [0], t)]), None),
+            ("_native.decode_block resolver",
+             lambda: _native.decode_block([native_piece(DATA, 0, [0], [0], lambda m: t)]), None),
+            ("_native.decode_block refused",
+             lambda: _native.decode_block([native_piece(DATA, 0, [0], [0], refused)]), None),
+            ("_native.decode_block resolver fails",
+             lambda: _native.decode_block([native_piece(DATA, 0, [0], [0], len)]), TypeError),
+            ("_native.decode_block lengths",
+             lambda: _native.decode_block([native_piece(DATA, 0, [0], [0], [])]), ValueError),
+            ("_native.decode_block row",
+             lambda: _native.decode_block([(native_piece(DATA, 0, [0], [0], t)[0], 0, [1], [0], t, 0)]), ValueError),
+            ("_native.decode_block type",
+             lambda: _native.decode_block([native_piece(DATA, 0, [0], [0], [1])]), TypeError),
             ("_native.decode_block shape", lambda: _native.decode_block([(DATA, 0)]), TypeError),
             ("_native.observation_rows",
-             lambda: _native.observation_rows([(DATA + RUN_OUT, 0, [0, len(DATA), 3], [0, 1, 2], [t, t, t])],
+             lambda: _native.observation_rows([native_piece(DATA + RUN_OUT, 0, [0, len(DATA)], [0, 1], t)],
                                               [("blockNumber", 0), ("blockNumber", 2)], [(0, [(0.0, 9.0)]), (1, [])]),
              None),
             ("_native.observation_rows key", lambda: _native.observation_rows([], [("blockNumber",)]), TypeError),
@@ -209,7 +233,7 @@ def plain_cases(e, t, m):
             ("_native.observation_rows range", lambda: _native.observation_rows([], [("a", 0)], [(0, [(1.0,)])]),
              TypeError),
             ("_native.OwnedBuffer",
-             lambda: memoryview(_native.decode_block([(DATA, 0, [0], [0], [t])])["value"]).tolist(),
+             lambda: memoryview(_native.decode_block([native_piece(DATA, 0, [0], [0], t)])["value"]).tolist(),
              None),
             ("_native.OwnedBuffer made", lambda: _native.OwnedBuffer(), TypeError),
             ("_native.tables_from_texts", lambda: _native.tables_from_texts(TEXTS, TEXT_LAYERS), None),

@@ -120,15 +120,28 @@ class MessageHeaders(TypedDict):
     count: int
     resume: int  # where a header pass over the bytes that follow goes on
     errors: list[tuple[int, str]]  # (row, reason)
+    framing: Framing  # with keep=True only
 
-def message_headers(data: Buffer, position: int = 0, end: int | None = None) -> MessageHeaders:
+@type_check_only
+class Framing:
+    """The messages of one header pass, framed, with the bytes they were framed from."""
+
+def message_headers(data: Buffer, position: int = 0, end: int | None = None, keep: bool = False) -> MessageHeaders:
     """The header fields of every message (of edition 2, 3 or 4) whose marker lies in [position, end),
     as typed buffers by field name, with "errors": (row,
-    reason) for messages that cannot be framed."""
+    reason) for messages that cannot be framed. With keep, "framing" holds
+    the framed messages, which decode_block and observation_rows decode
+    without framing them again."""
 
-# (data, file code, offsets, message numbers, table sets), one each per offset.
-_Piece = (tuple[Buffer, int, Sequence[int], Sequence[int], Sequence[TableSet]]
-          | tuple[Buffer, int, Sequence[int], Sequence[int], Sequence[TableSet], int])
+def messages_framed() -> int:
+    """How many messages this process has framed so far."""
+
+# (framing, file code, rows of the framing, message numbers, tables, base): tables is
+# one TableSet, or a callable giving a message's (called once per table key and call).
+_Tables = TableSet | Callable[[BufrMessage], TableSet]
+_Piece = tuple[Framing, int, Sequence[int], Sequence[int], _Tables, int]
+# (piece, position, reason, where, kind, subset or None, descriptor path outermost first)
+_Failure = tuple[int, int, str, str, str, int | None, tuple[int, ...]]
 
 @type_check_only
 class BlockColumns(ValueColumns):
@@ -140,7 +153,7 @@ class BlockColumns(ValueColumns):
     message: Buffer
     offset: Buffer
     rows: bytearray  # values per message, uint64 items
-    errors: list[tuple[int, int, str, str]]  # (piece, position, reason, where)
+    errors: list[_Failure]
 
 def decode_block(pieces: Sequence[_Piece], columns: Sequence[str] | None = None,
                  memory_limit: int | None = None) -> BlockColumns:
@@ -149,7 +162,7 @@ def decode_block(pieces: Sequence[_Piece], columns: Sequence[str] | None = None,
     pandas keeps codes for that many categories), with the category lists
     "names", "units", "texts", "meanings" and "keys" (with the "key" and
     "rank" columns), "rows" per message, and
-    "errors": (piece, position, reason, where) for messages left out.
+    "errors" (see _Failure) for messages left out.
     `columns` (file, message, offset, subset, descriptor, name, unit, value,
     raw, text, meaning, key, rank; raw brings raw_present) makes only those
     arrays: the others are absent, and the category lists of absent code
@@ -166,7 +179,8 @@ class ObservationRows(TypedDict):
     subset: OwnedBuffer
     columns: list[tuple[OwnedBuffer, OwnedBuffer, OwnedBuffer | None]]
     texts: list[str]
-    errors: list[tuple[int, int, str, str]]  # (piece, position, reason, where)
+    errors: list[_Failure]
+    tables: list[TableSet]  # those of the messages, each once
 
 def observation_rows(pieces: Sequence[_Piece], keys: Sequence[tuple[str, int]],
                      conditions: Sequence[tuple[int, Sequence[tuple[float, float]]]] = ()) -> ObservationRows:

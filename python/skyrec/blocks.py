@@ -27,7 +27,7 @@ from _skyrec import TableSet
 
 from . import _native
 from .columns import FRAME_COLUMNS, categorical, value_frame_columns
-from .errors import NO_MESSAGES, DecodeError, NoMessages, decode_error
+from .errors import NO_MESSAGES, NoMessages
 from .gts import gts_columns
 from .optional import pandas
 from .paths import expand_sources, is_many
@@ -213,17 +213,29 @@ def selected(headers: pd.DataFrame, filter: Filter) -> np.ndarray:
 
 @dataclass(slots=True)
 class _Prepared:
-    """One piece ready to decode: its messages chosen, their tables found, and
+    """One piece ready to decode: its messages framed once and chosen, and
     the messages left out so far as (file, message, offset, reason)."""
 
     label: str
-    data: Any
-    base: int  # where data starts in the file
+    framing: Any  # message_headers(..., keep=True)["framing"]
+    base: int  # where the framed bytes start in the file
+    rows: list[int]  # of the framing
     offsets: list[int]
     messages: list[int]
-    tables: list[TableSet]
     keys: list[TableKey]
     errors: list[ErrorRow]
+
+    def native(self, file: int, source: TableSource) -> tuple[Any, ...]:
+        """The piece as decode_block and observation_rows take it; they
+        load each table key's tables once per call."""
+        return (self.framing, file, self.rows, self.messages, source.for_message, self.base)
+
+    def add_failures(self, failures: Iterable[tuple[Any, ...]], source: TableSource, piece: int) -> None:
+        """The messages of this piece that a native decode left out."""
+        for k, i, reason, where, *_ in failures:
+            if k == piece:
+                self.errors.append((self.label, self.messages[i], self.offsets[i],
+                                    source.explain(self.keys[i], reason), where))
 
 
 def source_span(source: Source, start: int = 0, end: int | None = None) -> Span:
@@ -278,7 +290,7 @@ def prepare_piece(piece: Piece, source: TableSource, filter: Filter) -> _Prepare
         indices = indices if indices is not None else range(len(wanted))
     elif piece.expected is not None:
         wanted, indices = piece.expected, range(first_index, first_index + len(piece.expected))
-    h = _native.message_headers(data, max(0, start - base), None if end is None else max(0, end - base))
+    h = _native.message_headers(data, max(0, start - base), None if end is None else max(0, end - base), keep=True)
     local = np.asarray(h["offset"]).astype(np.int64)
     offsets = local + base
     messages = np.arange(first_index, first_index + h["count"], dtype=np.int64)
@@ -303,27 +315,10 @@ def prepare_piece(piece: Piece, source: TableSource, filter: Filter) -> _Prepare
     keep &= asked
     if filter is not None and keep.any():
         keep &= selected(headers_frame(h, first_index, base=base).assign(message=messages), filter)
-
-    # The tables of each distinct key, loaded (or failed) once per source.
-    keys = _table_key(h)
     chosen = np.flatnonzero(keep)
-    distinct, first_rows, inverse = np.unique(keys[chosen], return_index=True, return_inverse=True)
-    table_of = np.empty(len(distinct), dtype=object)
-    for k, row in enumerate(chosen[first_rows]):
-        found = _native.next_message(data, int(local[row]))
-        message = found[3] if found is not None else None
-        try:
-            if message is None:  # the header pass framed it: not expected
-                raise decode_error(found[4] if found is not None and found[4] else "message cannot be framed")
-            table_of[k] = source.for_message(message)
-        except DecodeError as e:
-            table_of[k] = None
-            failed = chosen[inverse == k]
-            errors.extend((label, int(messages[i]), int(offsets[i]), e.reason, e.where) for i in failed)
-    loaded = np.array([table_of[k] is not None for k in range(len(distinct))], bool)[inverse]
-    chosen, inverse = chosen[loaded], inverse[loaded]
-    return _Prepared(label, data, base, offsets[chosen].tolist(), messages[chosen].tolist(),
-                     table_of[inverse].tolist(), [_unpacked_key(k) for k in keys[chosen].tolist()], errors)
+    keys = [_unpacked_key(k) for k in _table_key(h)[chosen].tolist()]
+    return _Prepared(label, h["framing"], base, chosen.tolist(), offsets[chosen].tolist(), messages[chosen].tolist(),
+                     keys, errors)
 
 
 class Categories:
@@ -399,11 +394,9 @@ def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = N
     names = chosen_columns(columns, with_file)
     files = Categories()
     prepared = [prepare_piece(piece, tables, filter) for piece in pieces]
-    block = _native.decode_block([(p.data, files.code(p.label), p.offsets, p.messages, p.tables, p.base)
-                                  for p in prepared], names, memory_limit)
-    for k, i, reason, where in block["errors"]:
-        p = prepared[k]
-        p.errors.append((p.label, p.messages[i], p.offsets[i], tables.explain(p.keys[i], reason), where))
+    block = _native.decode_block([p.native(files.code(p.label), tables) for p in prepared], names, memory_limit)
+    for k, p in enumerate(prepared):
+        p.add_failures(block["errors"], tables, k)
     errors = [e for p in prepared for e in sorted(p.errors, key=lambda e: e[1])]
     if warn:
         warn_stopped(errors)

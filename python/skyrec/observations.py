@@ -5,7 +5,7 @@
 
 The same question as pdbufr's `read_bufr(path, columns=..., filters=...)`.
 The core decodes with the interpreter lock released and keeps only the asked
-keys' values, laid out in rows (src/columns/observation_rows.hpp says how);
+keys' values, laid out in rows (src/sinks/observation_rows.hpp says how);
 it drops the rows that lack a required key or fail a numeric filter before
 they take room. Here the rows' arrays become the computed keys, the other
 filters are applied and the frame is built once.
@@ -387,13 +387,11 @@ def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource
     prepared = [prepare_piece(piece, source, None) for piece in pieces]
     conditions = query.conditions()
     file_of = {id(item): number for number, item in enumerate(items)}
-    block = _native.observation_rows([(p.data, file_of[id(piece.path)], p.offsets, p.messages, p.tables, p.base)
-                                      for p, piece in zip(prepared, pieces)], query.native_keys(),
-                                     conditions)
-    failed = [list(p.errors) for p in prepared]
-    for k, i, reason, where in block["errors"]:
-        p = prepared[k]
-        failed[k].append((p.label, p.messages[i], p.offsets[i], source.explain(p.keys[i], reason), where))
+    block = _native.observation_rows([p.native(file_of[id(piece.path)], source) for p, piece in zip(prepared, pieces)],
+                                     query.native_keys(), conditions)
+    for k, p in enumerate(prepared):
+        p.add_failures(block["errors"], source, k)
+    failed = [p.errors for p in prepared]
     if warn:
         warn_stopped([e for rows in failed for e in rows])
     errors, error_files = [], []
@@ -428,7 +426,7 @@ def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource
             keep &= _matches(pd.Series(values, copy=False), query.filters[key])
         result[key] = values
     decoded = sum(len(p.messages) for p in prepared) > len(block["errors"])
-    _check_keys(query, [t for p in prepared for t in p.tables] if decoded else [], data, count, warn)
+    _check_keys(query, block["tables"] if decoded else [], data, count, warn)
     every = bool(keep.all())
     frame = pd.DataFrame({key: result[key] if every else result[key][keep] for key in query.columns}, copy=False)
     if len(frame.columns) != len(query.columns):  # a column asked twice

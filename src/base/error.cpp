@@ -70,6 +70,50 @@ std::string BufrError::reason() const {
     }
 }
 
+const char* BufrError::kind_name() const noexcept {
+    switch (kind_) {
+        case Kind::TooShort:
+            return "too_short";
+        case Kind::MissingMarker:
+            return "missing_marker";
+        case Kind::UnsupportedEdition:
+            return "unsupported_edition";
+        case Kind::LengthMismatch:
+            return "length_mismatch";
+        case Kind::TruncatedSection:
+            return "truncated_section";
+        case Kind::BadTerminator:
+            return "bad_terminator";
+        case Kind::OddDescriptorArea:
+            return "odd_descriptor_area";
+        case Kind::SequenceNotFound:
+            return "sequence_not_found";
+        case Kind::IncompleteDelayedReplication:
+            return "incomplete_delayed_replication";
+        case Kind::UnsupportedReplication:
+            return "unsupported_replication";
+        case Kind::ElementNotFound:
+            return "element_not_found";
+        case Kind::CutShort:
+            return "cut_short";
+        case Kind::BitsExhausted:
+            return "bits_exhausted";
+        case Kind::LimitExceeded:
+            return "limit_exceeded";
+        case Kind::InvalidDescriptor:
+            return "invalid_descriptor";
+        case Kind::TableSyntax:
+            return "table_syntax";
+        case Kind::Unsupported:
+            return "unsupported";
+        case Kind::Text:
+            return "text";
+        case Kind::Io:
+            return "io";
+    }
+    return "text";
+}
+
 std::string BufrError::where() const {
     std::string out = file_.empty() ? "" : "file " + file_;
     if (subset_) out += (out.empty() ? "subset " : ", subset ") + std::to_string(*subset_);

@@ -78,6 +78,9 @@ public:
     static BufrError io(std::string system_text) { return BufrError(Kind::Io, 0, 0, std::move(system_text)); }
 
     Kind kind() const noexcept { return kind_; }
+    // The kind as callers name it: "element_not_found", "cut_short", ... (the
+    // enumerators above in snake case).
+    const char* kind_name() const noexcept;
     // The free text of Text, or the system text of Io; empty otherwise.
     const std::string& detail() const noexcept { return text_; }
     // The full message, as _skyrec shows it.
@@ -97,6 +100,9 @@ public:
     // "subset 12, 303054 > 012101" or "file .../element.table"; "" when the
     // error says nothing of where.
     std::string where() const;
+    const std::optional<std::uint32_t>& subset() const noexcept { return subset_; }
+    // Outermost first.
+    std::vector<DescriptorCode> path() const { return {path_.rbegin(), path_.rend()}; }
 
 private:
     explicit BufrError(Kind k, std::uint64_t a = 0, std::uint64_t b = 0, std::string t = {})

@@ -9,6 +9,6 @@ BufrError limit_error(std::string_view what, std::uint64_t bound, std::string_vi
                                      std::string(units) + " for its " + std::to_string(bytes) + " bytes of input");
 }
 
-BufrError memory_error() { return BufrError::text("not enough memory to decode the message"); }
+BufrError memory_error() { return BufrError::limit_exceeded("not enough memory to decode the message"); }
 
 }  // namespace skyrec

@@ -85,8 +85,7 @@ Status decode_section4_into(const BufrMessage& message, const TableSet& tables, 
     auto section = walk_compressed(message, tables, data, sink.shows_values());
     if (!section) return std::move(section).error();
     if (subset_starts != nullptr) push_compressed_starts(*section, *subset_starts);
-    if (!sink.take_columns(*section)) return stopped_by_sink();
-    return Ok{};
+    return sink.take_columns(*section);
 }
 
 }  // namespace skyrec

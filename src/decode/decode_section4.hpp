@@ -30,26 +30,30 @@ Result<std::vector<DecodedValue>> decode_section4(const BufrMessage& message, co
                                                   RawCapture* capture = nullptr);
 
 // Takes the values of a decode as they are made, for callers that turn them
-// into something else and need not hold them all as records.
+// into something else and need not hold them all as records. A sink's error
+// (a bound it keeps, data it cannot place) ends the decode and is its error.
 class Section4Sink {
 public:
     virtual ~Section4Sink() = default;
     // Uncompressed data: the next values in order, a batch at a time; the
-    // sink may move from them. False stops the decode.
-    virtual bool take_values(std::vector<DecodedValue>& batch) = 0;
+    // sink may move from them.
+    virtual Status take_values(std::vector<DecodedValue>& batch) = 0;
     // Compressed data: every column, once the walk has read them all; the
-    // section borrows `data` and `tables`. False stops the decode.
-    virtual bool take_columns(const CompressedSection& section) = 0;
+    // section borrows `data` and `tables`.
+    virtual Status take_columns(const CompressedSection& section) = 0;
     // Whether values are read as the package's outputs show them: an
     // all-ones 031021 (associated field significance) is then missing, as
     // ecCodes reads it, where the flat list keeps it as a number.
     virtual bool shows_values() const noexcept { return true; }
 };
 
+// What a sink returns when its output (a host's callback) failed with an
+// error of the host's own, which the host raises instead.
+inline BufrError stopped_by_sink() { return BufrError::text("decoding stopped by its output"); }
+
 // decode_section4 that hands its values to `sink` instead of returning them.
-// The first error ends the decode, possibly after some batches were taken.
-// A sink that stops the decode gets an error back that it can ignore: it
-// knows why it stopped. `subset_starts`, when given, is filled as decode_section4
+// The first error, the walk's or the sink's, ends the decode, possibly after
+// some batches were taken. `subset_starts`, when given, is filled as decode_section4
 // fills it; for uncompressed data each start is there before the sink takes
 // a value of its subset.
 Status decode_section4_into(const BufrMessage& message, const TableSet& tables, ByteView data, Section4Sink& sink,

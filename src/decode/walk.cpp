@@ -1,6 +1,7 @@
 // The walk over a descriptor list: elements, replications, sequences.
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "decode/bitmap.hpp"
 #include "decode/descriptor_steps.hpp"
@@ -39,7 +40,7 @@ Walker::Walker(const TableSet& tables, BitReader& reader, std::uint16_t subsets,
 
 bool Walker::flush() {
     if (sink_ == nullptr || values_->empty()) return true;
-    if (!sink_->take_values(*values_)) return fail(stopped_by_sink());
+    if (Status taken = sink_->take_values(*values_); !taken) return fail(std::move(taken).error());
     taken_ += values_->size();
     values_->clear();
     return true;

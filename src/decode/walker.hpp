@@ -165,6 +165,5 @@ private:
 inline constexpr std::size_t kBatchValues = 2048;
 
 // What a decode returns when its sink stopped it.
-inline BufrError stopped_by_sink() { return BufrError::text("decoding stopped by its output"); }
 
 }  // namespace skyrec

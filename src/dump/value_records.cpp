@@ -9,17 +9,14 @@
 #include <vector>
 
 #include "base/utf8.hpp"
-#include "columns/shown_values.hpp"
-#include "columns/value_keys.hpp"
 #include "decode/decode_section4.hpp"
 #include "decode/walker.hpp"
+#include "dump/text_records.hpp"
+#include "sinks/shown_values.hpp"
+#include "sinks/value_keys.hpp"
 
 namespace skyrec {
 namespace {
-
-constexpr std::size_t kWidest = 64;  // a longer text cell pushes the rest of its line right
-constexpr std::string_view kGap = "  ";
-constexpr std::string_view kIndent = "    ";
 
 // What no element names gets a fixed key, unranked.
 const std::string* fixed_key(const std::string& name) {
@@ -32,29 +29,6 @@ const std::string* fixed_key(const std::string& name) {
 // Texts as str() shows them: invalid UTF-8 replaced.
 std::string readable(const std::string& text) { return is_valid_utf8(text) ? text : utf8_lossy(text); }
 
-// A text shown in the current format: itself (with its width) in text
-// lines, a JSON string or a CSV field.
-struct Shown {
-    std::string form;
-    std::size_t width = 0;
-};
-
-// What every value of one (descriptor, name) shares.
-struct ElementShown {
-    Shown name;
-    Shown unit;
-    Shown key;  // empty when the value has no key
-    bool has_key = false;
-    bool ranked = false;
-    std::int32_t key_number = kNoCategory;    // for ranks
-    bool operator_code = false;               // F = 2: a value with a raw is a marker
-    bool all_chosen = true;                   // every value of its key is printed
-    std::vector<std::uint32_t> chosen_ranks;  // else these
-    std::string code;                         // the descriptor as the tables write it: 012101
-    std::string head;  // jsonl and csv: the fields from descriptor up to the value; text: the line up to it
-    std::string tail;  // jsonl and csv: from the meaning's end up to the rank
-};
-
 struct ElementId {
     DescriptorCode descriptor;
     const std::string* name;
@@ -64,17 +38,6 @@ struct ElementIdHash {
     std::size_t operator()(const ElementId& id) const noexcept {
         return std::hash<const void*>{}(id.name) ^ (std::size_t{id.descriptor} * 0x9E3779B97F4A7C15ULL);
     }
-};
-
-// A text line of the text format, kept until the message's widths are known.
-struct TextRow {
-    const ElementShown* element;
-    const Shown* meaning;  // nullptr when none
-    std::uint32_t rank;
-    std::uint32_t value_at;  // the value cell in the cell arena
-    std::uint32_t value_size;
-    std::uint32_t value_width;  // in characters: a text's bytes may be UTF-8
-    std::uint32_t subset;
 };
 
 // What lies between the varying fields of a jsonl or csv record.
@@ -111,7 +74,7 @@ public:
         return decoded;
     }
 
-    bool take_values(std::vector<DecodedValue>& batch) override {
+    Status take_values(std::vector<DecodedValue>& batch) override {
         for (const DecodedValue& v : batch) {
             while (subset_ + 1 < subset_starts_.size() && subset_starts_[subset_ + 1] <= seen_)
                 ++subset_;
@@ -119,21 +82,23 @@ public:
             add(element(v.descriptor, v.name), v, v.text.present(), v.text.view(), position);
             ++seen_;
         }
-        return true;
+        return Ok{};
     }
 
-    bool take_columns(const CompressedSection& section) override {
+    Status take_columns(const CompressedSection& section) override {
         const std::size_t width = section.columns.size();
         if (options_.format == RecordFormat::Text) rows_.reserve(section.value_count());
         // A column's values share their element.
         std::vector<const ElementShown*> elements(width, nullptr);
-        return visit_values(section, [&](std::size_t column, const ValueView& v) {
+        const bool visited = visit_values(section, [&](std::size_t column, const ValueView& v) {
             const ElementShown*& e = elements[column];
             if (e == nullptr) e = &element(v.descriptor, v.name);
             add(*e, v, v.has_text, v.text, column);
             if (column + 1 == width) ++subset_;
             return spill();
         });
+        if (!visited) return stopped_by_sink();
+        return Ok{};
     }
 
 private:
@@ -282,13 +247,6 @@ private:
                            [j](const auto& range) { return range.first <= j && j <= range.second; });
     }
 
-    static std::size_t key_width(const TextRow& row) {
-        if (!row.element->has_key) return 0;
-        std::size_t width = row.element->key.width;
-        if (row.rank != 0) width += 2 + std::to_string(row.rank).size();
-        return width;
-    }
-
     // Hands the records so far to the flush, once they are many.
     bool spill() {
         if (!options_.flush || out_.size() < options_.flush_bytes) return true;
@@ -299,71 +257,15 @@ private:
     }
 
     bool write_text() {
-        // One layout for the whole message: each column as wide as its widest cell, up to kWidest.
-        std::array<std::size_t, 6> widths{};
-        for (const TextRow& row : rows_) {
-            const ElementShown& e = *row.element;
-            const std::array<std::size_t, 6> cells = {e.code.size(),
-                                                      e.name.width,
-                                                      row.value_width,
-                                                      e.unit.width,
-                                                      row.meaning != nullptr ? row.meaning->width : 0,
-                                                      key_width(row)};
-            for (std::size_t c = 0; c < widths.size(); ++c)
-                widths[c] = std::max(widths[c], std::min(kWidest, cells[c]));
-        }
-        // Indent, descriptor and name are the same on every line of an element.
-        for (auto& [id, shown] : elements_) {
-            ElementShown& e = *shown;
-            e.head.assign(kIndent);
-            e.head += e.code;
-            e.head.append(widths[0] - std::min(widths[0], e.code.size()) + kGap.size(), ' ');
-            e.head += e.name.form;
-            e.head.append(widths[1] - std::min(widths[1], e.name.width) + kGap.size(), ' ');
-        }
-        std::size_t row_index = 0;
-        for (std::size_t j = 0; j < subset_starts_.size(); ++j) {
-            if (!subset_is_chosen(j)) continue;
-            out_ += "  subset ";
-            append_unsigned(out_, j);
-            out_ += '\n';
-            subset_ = j;
-            for (; row_index < rows_.size() && rows_[row_index].subset == j; ++row_index) {
-                const TextRow& row = rows_[row_index];
-                const ElementShown& e = *row.element;
-                const std::size_t line_start = out_.size();
-                out_ += e.head;
-                // Padding is written only before a cell that has text: the
-                // line ends without it, as str.rstrip() would leave it.
-                std::size_t pending = 0;
-                const auto cell = [&](std::string_view text, std::size_t width, std::size_t column) {
-                    if (!text.empty()) {
-                        out_.append(pending, ' ');
-                        out_ += text;
-                        pending = 0;
-                    }
-                    pending += (width < widths[column] ? widths[column] - width : 0) + kGap.size();
-                };
-                cell(std::string_view(cells_).substr(row.value_at, row.value_size), row.value_width, 2);
-                cell(e.unit.form, e.unit.width, 3);
-                cell(row.meaning != nullptr ? std::string_view(row.meaning->form) : std::string_view{},
-                     row.meaning != nullptr ? row.meaning->width : 0, 4);
-                if (e.has_key) {
-                    out_.append(pending, ' ');
-                    if (row.rank != 0) {
-                        out_ += '#';
-                        append_unsigned(out_, row.rank);
-                        out_ += '#';
-                    }
-                    out_ += e.key.form;
-                }
-                const std::string_view line(out_.data() + line_start, out_.size() - line_start);
-                out_.resize(line_start + rstripped_size(line));
-                out_ += '\n';
-                if (!spill()) return false;
-            }
-        }
-        return true;
+        std::vector<ElementShown*> elements;
+        for (auto& [id, shown] : elements_)
+            elements.push_back(shown.get());
+        return write_text_lines(
+            elements, rows_, cells_, subset_starts_.size(), out_, [this](std::size_t j) { return subset_is_chosen(j); },
+            [this](std::size_t j) {
+                subset_ = j;
+                return spill();
+            });
     }
 
     const TableSet& tables_;

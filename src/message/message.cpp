@@ -1,5 +1,6 @@
 #include "message/message.hpp"
 
+#include <atomic>
 #include <cstring>
 
 #include "message/section1.hpp"
@@ -82,11 +83,22 @@ Result<BufrMessage> frame(ByteView bytes, bool older_too) {
     return m;
 }
 
+// Relaxed: a count for tests, ordered by nothing.
+std::atomic<std::uint64_t> framings{0};
+
 }  // namespace
 
-Result<BufrMessage> frame_message(ByteView bytes) { return frame(bytes, false); }
+Result<BufrMessage> frame_message(ByteView bytes) {
+    framings.fetch_add(1, std::memory_order_relaxed);
+    return frame(bytes, false);
+}
 
-Result<BufrMessage> frame_any_edition(ByteView bytes) { return frame(bytes, true); }
+Result<BufrMessage> frame_any_edition(ByteView bytes) {
+    framings.fetch_add(1, std::memory_order_relaxed);
+    return frame(bytes, true);
+}
+
+std::uint64_t messages_framed() noexcept { return framings.load(std::memory_order_relaxed); }
 
 bool framed_from(ByteView bytes, const BufrMessage& m) noexcept {
     const std::uint8_t* p = bytes.data;

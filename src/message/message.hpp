@@ -63,4 +63,8 @@ Result<BufrMessage> frame_any_edition(ByteView bytes);
 // garbage; this costs no allocation.
 bool framed_from(ByteView bytes, const BufrMessage& m) noexcept;
 
+// How many times the two framings above have run in this process: lets a
+// test see that a read frames each message once.
+std::uint64_t messages_framed() noexcept;
+
 }  // namespace skyrec

@@ -1,0 +1,57 @@
+// The layout of a DecodedValue object, and making one. Each object is one
+// allocation: its numbers and references to its name and meaning, which
+// values of the same table entry share (str objects, so that they outlive the
+// TableSet), then the text of character data inline. Inline, because the
+// value lists make one per value.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <string_view>
+
+#include "decode/compressed_section.hpp"
+#include "py_common/boxed.hpp"
+#include "py_common/module_types.hpp"
+
+namespace skyrec::py {
+
+struct ValueFields {
+    double value;
+    std::uint64_t raw;
+    PyObject* name;     // owned
+    PyObject* meaning;  // owned; nullptr when absent
+    DescriptorCode descriptor;
+    std::uint32_t text_size;
+    bool has_value;
+    bool has_raw;
+    bool has_text;
+};
+
+using ValueObject = Boxed<ValueFields>;
+
+// Texts are far below 4 GiB; a longer one is cut.
+inline std::string_view capped(std::string_view text) noexcept { return text.substr(0, 0xFFFFFFFFu); }
+
+// A new DecodedValue holding a copy of `value`'s numbers and text and a
+// reference to each of `name` and `meaning` (nullptr when absent), the str
+// objects of the value's name and meaning; nullptr with MemoryError set.
+inline PyObject* new_decoded_value(const ValueView& value, PyObject* name, PyObject* meaning) {
+    const std::string_view text = value.has_text ? capped(value.text) : std::string_view();
+    auto* self = static_cast<PyObject*>(PyObject_Malloc(sizeof(ValueObject) + text.size()));
+    if (self == nullptr) return PyErr_NoMemory();
+    PyObject_Init(self, types.decoded_value);
+    new (&reinterpret_cast<ValueObject*>(self)->value)
+        ValueFields{value.value,         value.raw,        Py_NewRef(name),
+                    Py_XNewRef(meaning), value.descriptor, static_cast<std::uint32_t>(text.size()),
+                    value.has_value,     value.has_raw,    value.has_text};
+    if (!text.empty()) {
+        char* kept = reinterpret_cast<char*>(self) + sizeof(ValueObject);
+        // Kept for compatibility: a DecodedValue's text shows each byte of 0x80 and above as '?'.
+        for (std::size_t i = 0; i < text.size(); ++i)
+            kept[i] = static_cast<unsigned char>(text[i]) >= 0x80 ? '?' : text[i];
+    }
+    return self;
+}
+
+}  // namespace skyrec::py

@@ -1,0 +1,32 @@
+#include "py_common/module_common.hpp"
+
+#include "py_common/module_types.hpp"
+
+namespace skyrec::py {
+
+ModuleTypes types;
+
+namespace {
+
+const ClassEntry kClasses[] = {
+    {"BufrMessage", create_bufr_message_type, &types.bufr_message},
+    {"DecodedValue", create_decoded_value_type, &types.decoded_value},
+    {"Descriptor", create_descriptor_type, &types.descriptor},
+    {"ElementDefinition", create_element_definition_type, &types.element_definition},
+    {"SequenceDefinition", create_sequence_definition_type, &types.sequence_definition},
+    {"TableSet", create_table_set_type, &types.table_set},
+};
+
+}  // namespace
+
+std::span<const ClassEntry> module_classes() noexcept { return kClasses; }
+
+PyObject* new_module(PyModuleDef* def) {
+    PyObject* module = PyModule_Create(def);
+#ifdef Py_GIL_DISABLED
+    if (module != nullptr) PyUnstable_Module_SetGIL(module, Py_MOD_GIL_USED);
+#endif
+    return module;
+}
+
+}  // namespace skyrec::py

@@ -1,0 +1,23 @@
+// What the entries of both modules in the binary share: the classes in
+// registration order, with where each is kept once created (_skyrec creates
+// them; skyrec._native uses them), and making the module object.
+#pragma once
+
+#include <span>
+
+#include "py_common/python.hpp"
+
+namespace skyrec::py {
+
+struct ClassEntry {
+    const char* name;
+    PyObject* (*create)(PyObject* module);
+    PyTypeObject** store;
+};
+
+std::span<const ClassEntry> module_classes() noexcept;
+
+// A new module object for `def`, or nullptr with an error set.
+PyObject* new_module(PyModuleDef* def);
+
+}  // namespace skyrec::py

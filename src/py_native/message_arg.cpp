@@ -1,0 +1,46 @@
+#include "py_native/message_arg.hpp"
+
+#include "decode/decode_section4.hpp"
+#include "py_common/args.hpp"
+#include "py_common/module_types.hpp"
+
+namespace skyrec::py {
+
+Result<std::vector<DecodedValue>> MessageArgs::decode(std::vector<std::size_t>& subset_starts) const {
+    WithoutGil unlocked;
+    return decode_section4(*message, *tables, section4_data(), &subset_starts);
+}
+
+std::optional<MessageArgs> message_args(PyObject* args, PyObject* kwargs, const char* format) {
+    static const char* const names[] = {"data", "start", "message", "tables", nullptr};
+    PyObject *data_obj, *start_obj, *message_obj, *tables_obj;
+    if (!parse_args(args, kwargs, format, names, &data_obj, &start_obj, &message_obj, &tables_obj)) {
+        return std::nullopt;
+    }
+    auto buffer = HeldBuffer::of(data_obj, "data");
+    if (!buffer) return std::nullopt;
+    std::uint64_t start = 0;
+    if (!uint_arg(start_obj, "start", PY_SSIZE_T_MAX, &start)) return std::nullopt;
+    const BufrMessage* message = bufr_message_arg(message_obj, "message");
+    if (message == nullptr) return std::nullopt;
+    const TableSet* tables = table_set_arg(tables_obj, "tables");
+    if (tables == nullptr) return std::nullopt;
+
+    const ByteView whole = buffer->bytes();
+    const std::uint64_t length = message->total_length;
+    const bool inside = start <= whole.size && length <= whole.size - start &&
+                        message->section4_data_offset <= length &&
+                        message->section4_data_length <= length - message->section4_data_offset;
+    if (!inside) {
+        PyErr_SetString(PyExc_ValueError, "the message does not lie within data at start");
+        return std::nullopt;
+    }
+    const ByteView bytes = whole.subview(static_cast<std::size_t>(start), static_cast<std::size_t>(length));
+    if (!framed_from(bytes, *message)) {
+        PyErr_SetString(PyExc_ValueError, "the message was not framed from data at start");
+        return std::nullopt;
+    }
+    return MessageArgs{std::move(*buffer), bytes, message, tables};
+}
+
+}  // namespace skyrec::py

@@ -1,0 +1,33 @@
+// The arguments shared by the decoding functions of skyrec._native: a buffer,
+// the offset of one message in it, that message's BufrMessage and a TableSet.
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "decode/decoded_value.hpp"
+#include "message/message.hpp"
+#include "py_common/python.hpp"
+#include "py_native/buffer_arg.hpp"
+#include "tables/table_set.hpp"
+
+namespace skyrec::py {
+
+struct MessageArgs {
+    HeldBuffer buffer;
+    ByteView bytes;  // the message's own bytes within the buffer
+    const BufrMessage* message;
+    const TableSet* tables;
+
+    ByteView section4_data() const noexcept { return message->section4_data(bytes); }
+
+    // The message's values and where each subset starts, decoded while other
+    // threads run.
+    Result<std::vector<DecodedValue>> decode(std::vector<std::size_t>& subset_starts) const;
+};
+
+// Parses (data, start, message, tables); nullopt with an exception set. The
+// message must lie within the buffer at `start`, as framed from it.
+std::optional<MessageArgs> message_args(PyObject* args, PyObject* kwargs, const char* format);
+
+}  // namespace skyrec::py

@@ -1,0 +1,60 @@
+#include "py_skyrec/value_list.hpp"
+
+#include "py_common/decoded_value_object.hpp"
+
+namespace skyrec::py {
+
+bool ValueListBuilder::add_values(const std::vector<DecodedValue>& batch) {
+    if (items_.empty()) items_.reserve(batch.size());
+    for (const DecodedValue& value : batch) {
+        PyObject* name = strings_.get(value.name);
+        if (name == nullptr) return false;
+        PyObject* meaning = nullptr;
+        if (value.meaning != nullptr && (meaning = strings_.get(value.meaning)) == nullptr) return false;
+        const ValueView view{value.value,      value.raw,       value.name,    value.meaning,       value.text.view(),
+                             value.descriptor, value.has_value, value.has_raw, value.text.present()};
+        Ref object = Ref::steal(new_decoded_value(view, name, meaning));
+        if (!object) return false;
+        items_.push_back(std::move(object));
+    }
+    return true;
+}
+
+bool ValueListBuilder::add_columns(const CompressedSection& section) {
+    list_ = Ref::steal(PyList_New(static_cast<Py_ssize_t>(section.value_count())));
+    if (!list_) return false;
+    // Each column's name, found once.
+    std::vector<PyObject*> names(section.columns.size());
+    for (std::size_t c = 0; c < names.size(); ++c) {
+        if ((names[c] = strings_.get(section.columns[c].name)) == nullptr) return false;
+    }
+    PyObject** items = reinterpret_cast<PyListObject*>(list_.get())->ob_item;
+    std::size_t next = 0;
+    return visit_values(section, [&](std::size_t c, const ValueView& value) {
+        PyObject* meaning = nullptr;
+        if (value.meaning != nullptr && (meaning = strings_.get(value.meaning)) == nullptr) return false;
+        PyObject* object = new_decoded_value(value, names[c], meaning);
+        if (object == nullptr) return false;
+        items[next++] = object;
+        return true;
+    });
+}
+
+PyObject* ValueListBuilder::finish() {
+    if (list_) return list_.release();
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(items_.size())));
+    if (!list) return nullptr;
+    PyObject** items = reinterpret_cast<PyListObject*>(list.get())->ob_item;
+    for (std::size_t i = 0; i < items_.size(); ++i)
+        items[i] = items_[i].release();
+    items_.clear();
+    return list.release();
+}
+
+PyObject* decoded_value_list(const std::vector<DecodedValue>& values) {
+    ValueListBuilder builder;
+    if (!builder.add_values(values)) return nullptr;
+    return builder.finish();
+}
+
+}  // namespace skyrec::py
