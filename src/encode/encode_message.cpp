@@ -113,14 +113,13 @@ Status check_descriptors(std::span<const DescriptorCode> descriptors) {
     return Ok{};
 }
 
-// Section 4's data, the walk's work bounded by what it is given.
-Status put_data(std::vector<std::uint8_t>& out, const BufrMessage& f, std::span<const DescriptorCode> descriptors,
+// Section 4's data from slots, the walk's work bounded by what it is given.
+Status put_data(BitWriter& writer, const BufrMessage& f, std::span<const DescriptorCode> descriptors,
                 const TableSet& tables, const SlotSource& slots, const EncodeOptions& options) {
     std::uint64_t given = descriptors.size();
     for (std::size_t j = 0; j < slots.subsets(); ++j)
         given += slots.size(j);
     const std::uint64_t allowance = kStepFloor + kStepsPerSlot * given;
-    BitWriter writer(out);
     if (!f.compressed_data) {
         EncodeWalker walker(tables, slots, options, writer, allowance);
         for (std::size_t j = 0; j < slots.subsets(); ++j)
@@ -141,26 +140,52 @@ Status put_data(std::vector<std::uint8_t>& out, const BufrMessage& f, std::span<
         SKYREC_CHECK(walker.subset(descriptors, 0));
         SKYREC_CHECK(write_compressed(plan, slots, options, writer));
     }
-    writer.finish();
     return Ok{};
 }
+
+class SlotData final : public SectionData {
+public:
+    SlotData(const BufrMessage& fields, std::span<const DescriptorCode> descriptors, const TableSet& tables,
+             const SlotSource& slots, const EncodeOptions& options)
+        : fields_(fields), descriptors_(descriptors), tables_(tables), slots_(slots), options_(options) {}
+    std::size_t subsets() const override { return slots_.subsets(); }
+    Status write(BitWriter& writer) const override {
+        return put_data(writer, fields_, descriptors_, tables_, slots_, options_);
+    }
+
+private:
+    const BufrMessage& fields_;
+    std::span<const DescriptorCode> descriptors_;
+    const TableSet& tables_;
+    const SlotSource& slots_;
+    const EncodeOptions& options_;
+};
 
 }  // namespace
 
 Result<std::vector<std::uint8_t>> encode_message(const MessageHeader& header,
                                                  std::span<const DescriptorCode> descriptors, const TableSet& tables,
                                                  const SlotSource& slots, const EncodeOptions& options) {
+    return encode_message(header, descriptors, SlotData(header.fields, descriptors, tables, slots, options));
+}
+
+Result<std::vector<std::uint8_t>> encode_message(const MessageHeader& header,
+                                                 std::span<const DescriptorCode> descriptors, const SectionData& data) {
     const BufrMessage& f = header.fields;
-    SKYREC_CHECK(check_header(f, slots.subsets()));
+    SKYREC_CHECK(check_header(f, data.subsets()));
     SKYREC_CHECK(check_descriptors(descriptors));
     const bool ed3 = f.edition == 3;
     std::vector<std::uint8_t> out = {'B', 'U', 'F', 'R', 0, 0, 0, f.edition};
+    const std::size_t sections = 8 + 64 + header.section1_extra.size() + 2 * descriptors.size() + 4;
+    out.reserve(sections + (header.section2 ? header.section2->size() : 0) + data.size_hint());
     put_section1(out, header);
     if (header.section2) put_section2(out, *header.section2, ed3);
-    put_section3(out, f, descriptors, slots.subsets(), header.even_section3.value_or(ed3));
+    put_section3(out, f, descriptors, data.subsets(), header.even_section3.value_or(ed3));
     const std::size_t s4 = out.size();
     out.resize(s4 + 4);
-    SKYREC_CHECK(put_data(out, f, descriptors, tables, slots, options));
+    BitWriter writer(out);
+    SKYREC_CHECK(data.write(writer));
+    writer.finish();
     if (header.even_section4.value_or(ed3) && (out.size() - s4) % 2 != 0) out.push_back(0);
     put_u24(out, s4, out.size() - s4);
     out.insert(out.end(), {'7', '7', '7', '7'});
