@@ -127,11 +127,10 @@ PyObject* reencode(PyObject*, PyObject* args, PyObject*) {
     if (!message_args_tuple) return nullptr;
     auto in = message_args(message_args_tuple.get(), nullptr, "OOOO:reencode");
     if (!in) return nullptr;
-    // Without a header of its own, the message's, in its edition where that is written.
+    // Without a header of its own, the message's, in its own edition.
     MessageHeader header;
     if (header_fields != Py_None && !header_arg(header_fields, header)) return nullptr;
-    const std::uint8_t own = in->message->edition == 3 ? 3 : 4;
-    header = header_of(*in->message, in->bytes, header_fields == Py_None ? own : header.fields.edition);
+    header = header_of(*in->message, in->bytes, header_fields == Py_None ? in->message->edition : header.fields.edition);
     if (header_fields != Py_None && !header_arg(header_fields, header)) return nullptr;
     if (!section2_arg(section2, header)) return nullptr;
     // Uncompressed to uncompressed in one pass; compressing or expanding needs whole columns first.

@@ -21,22 +21,27 @@ void put_u24(std::vector<std::uint8_t>& out, std::size_t at, std::uint64_t v) {
 }
 
 Status check_header(const BufrMessage& f, std::size_t subsets) {
-    if (f.edition != 3 && f.edition != 4) {
-        return BufrError::text("cannot write BUFR edition " + std::to_string(f.edition) + "; only 3 and 4");
+    if (f.edition < 2 || f.edition > 4) {
+        return BufrError::text("cannot write BUFR edition " + std::to_string(f.edition) + "; only 2, 3 and 4");
     }
     if (subsets > 0xFFFF) return BufrError::text(std::to_string(subsets) + " subsets are more than 65535");
-    if (f.edition == 3) {
-        if (f.originating_centre > 255 || f.originating_subcentre > 255) {
-            return BufrError::text("edition 3 holds centres and sub-centres up to 255");
-        }
+    if (f.edition == 2 && f.originating_subcentre != 0) {
+        return BufrError::text("edition 2 holds no sub-centre: its centre takes both octets");
+    }
+    if (f.edition == 3 && (f.originating_centre > 255 || f.originating_subcentre > 255)) {
+        return BufrError::text("edition 3 holds centres and sub-centres up to 255");
+    }
+    if (f.edition < 4) {
         if (f.typical_year < 2000 || f.typical_year > 2255) {
-            return BufrError::text("edition 3 holds typical years 2000 to 2255, not " + std::to_string(f.typical_year));
+            return BufrError::text("edition " + std::to_string(f.edition) + " holds typical years 2000 to 2255, not " +
+                                   std::to_string(f.typical_year));
         }
     }
     return Ok{};
 }
 
-// Section 1 as framing reads it (message/section1.cpp), then its extra octets.
+// Section 1 as framing reads it (message/section1.cpp), then its extra
+// octets. Edition 2 is edition 3 with a 16-bit centre in octets 5 and 6.
 void put_section1(std::vector<std::uint8_t>& out, const MessageHeader& header) {
     const BufrMessage& f = header.fields;
     const std::size_t at = out.size();
@@ -64,8 +69,12 @@ void put_section1(std::vector<std::uint8_t>& out, const MessageHeader& header) {
         out.resize(at + 18);
         std::uint8_t* p = out.data() + at;
         p[3] = f.master_table_number;
-        p[4] = static_cast<std::uint8_t>(f.originating_subcentre);
-        p[5] = static_cast<std::uint8_t>(f.originating_centre);
+        if (f.edition == 2) {
+            put_u16(out, at + 4, f.originating_centre);
+        } else {
+            p[4] = static_cast<std::uint8_t>(f.originating_subcentre);
+            p[5] = static_cast<std::uint8_t>(f.originating_centre);
+        }
         p[6] = f.update_sequence_number;
         p[7] = local ? 0x80 : 0;
         p[8] = f.data_category;
@@ -80,7 +89,7 @@ void put_section1(std::vector<std::uint8_t>& out, const MessageHeader& header) {
         if (!header.section1_extra.empty()) out.resize(at + 17);  // octet 18 only pads
     }
     out.insert(out.end(), header.section1_extra.begin(), header.section1_extra.end());
-    if (f.edition == 3 && (out.size() - at) % 2 != 0) out.push_back(0);
+    if (f.edition < 4 && (out.size() - at) % 2 != 0) out.push_back(0);
     put_u24(out, at, out.size() - at);
 }
 
@@ -174,7 +183,7 @@ Result<std::vector<std::uint8_t>> encode_message(const MessageHeader& header,
     const BufrMessage& f = header.fields;
     SKYREC_CHECK(check_header(f, data.subsets()));
     SKYREC_CHECK(check_descriptors(descriptors));
-    const bool ed3 = f.edition == 3;
+    const bool ed3 = f.edition < 4;  // editions 2 and 3 pad every section to an even length
     std::vector<std::uint8_t> out = {'B', 'U', 'F', 'R', 0, 0, 0, f.edition};
     const std::size_t sections = 8 + 64 + header.section1_extra.size() + 2 * descriptors.size() + 4;
     out.reserve(sections + (header.section2 ? header.section2->size() : 0) + data.size_hint());
