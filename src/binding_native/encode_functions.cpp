@@ -130,7 +130,8 @@ PyObject* reencode(PyObject*, PyObject* args, PyObject*) {
     // Without a header of its own, the message's, in its own edition.
     MessageHeader header;
     if (header_fields != Py_None && !header_arg(header_fields, header)) return nullptr;
-    header = header_of(*in->message, in->bytes, header_fields == Py_None ? in->message->edition : header.fields.edition);
+    header =
+        header_of(*in->message, in->bytes, header_fields == Py_None ? in->message->edition : header.fields.edition);
     if (header_fields != Py_None && !header_arg(header_fields, header)) return nullptr;
     if (!section2_arg(section2, header)) return nullptr;
     // Uncompressed to uncompressed in one pass; compressing or expanding needs whole columns first.

@@ -104,8 +104,8 @@ bool Walker::read_character(DescriptorCode code, const std::string& name, std::u
         // 1000 plus its width in bytes, which callers see as its raw_value.
         const std::uint64_t index = ++state_.string_counter;
         values_->push_back(DecodedValue{static_cast<double>(index * 1000 + width_bytes), 0, &name, nullptr,
-                                        raw_only() ? OwnedText() : decode_ia5(scratch_.data(), nbytes), code,
-                                        true, false});
+                                        raw_only() ? OwnedText() : decode_ia5(scratch_.data(), nbytes), code, true,
+                                        false});
         return copy_ == nullptr || copy_->text(code, scratch_.data(), width) || fail_copy();
     }
 

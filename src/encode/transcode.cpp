@@ -115,8 +115,8 @@ private:
 // Section 4 of the message, walked and written field by field.
 class CopiedData final : public SectionData {
 public:
-    CopiedData(const BufrMessage& message, ByteView bytes, const TableSet& tables,
-               std::span<const ValueChange> changes, const EncodeOptions& options)
+    CopiedData(const BufrMessage& message, ByteView bytes, const TableSet& tables, std::span<const ValueChange> changes,
+               const EncodeOptions& options)
         : message_(message), bytes_(bytes), tables_(tables), changes_(changes), options_(options) {}
 
     std::size_t subsets() const override { return message_.number_of_subsets; }

@@ -30,7 +30,6 @@ struct ValueChange {
 // their bits: they shape what follows them.
 Result<std::vector<std::uint8_t>> transcode_message(const MessageHeader& header, const BufrMessage& message,
                                                     ByteView bytes, const TableSet& tables,
-                                                    std::span<const ValueChange> changes,
-                                                    const EncodeOptions& options);
+                                                    std::span<const ValueChange> changes, const EncodeOptions& options);
 
 }  // namespace skyrec
