@@ -10,7 +10,7 @@ import argparse
 import os
 import sys
 from collections.abc import Sequence
-from importlib import metadata
+from typing import Any
 
 from . import convert, dump, expand, lookup, ls, plot, table, tables
 from .options import EXIT_CLOSED, EXIT_OUTPUT, EXIT_USAGE, UsageError
@@ -47,7 +47,7 @@ COMMANDS = (ls, dump, expand, lookup, tables, table, convert, plot)
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(prog="skyrec", description=DESCRIPTION, epilog=EPILOG,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--version", action="version", version=f"skyrec {version()}")
+    parser.add_argument("--version", action=_Version, help="show the version of skyrec and exit")
     commands = parser.add_subparsers(title="commands", metavar="COMMAND", required=True)
     for command in COMMANDS:
         command.register(commands)
@@ -55,10 +55,24 @@ def build_parser() -> argparse.ArgumentParser:
 
 
 def version() -> str:
+    from importlib import metadata  # slow to import and to ask: only for --version
+
     try:
         return metadata.version("skyrec")
     except metadata.PackageNotFoundError:
         return "(not installed)"
+
+
+class _Version(argparse.Action):
+    """--version, its answer looked up only when asked."""
+
+    def __init__(self, option_strings: Sequence[str], dest: str = argparse.SUPPRESS, **kwargs: Any):
+        super().__init__(option_strings, dest, nargs=0, default=argparse.SUPPRESS, **kwargs)
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace, values: Any,
+                 option_string: str | None = None) -> None:
+        sys.stdout.write(f"skyrec {version()}\n")
+        parser.exit()
 
 
 def silence_stdout() -> None:
