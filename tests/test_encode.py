@@ -186,16 +186,19 @@ def test_decoded_message_written_again_with_changes(tables, edition, output):
         encode(item, values={"#2#airTemperature": 1.0})
 
 
+@pytest.mark.parametrize("compressed", [None, True])
 @pytest.mark.parametrize("edition", [2, 3, 4])
-def test_uncompressed_message_changed_in_its_edition(tables, edition):
+def test_uncompressed_message_changed_in_its_edition(tables, edition, compressed):
     # Built here, not by skyrec: block number, a text with a byte above 0x7F, a 203 reference, a temperature.
     bits = BitWriter().uint(6, 7).text(b"DE BILT\xe9", 80).uint(2000 | 1 << 13, 14).uint(27315, 16)
     data = build_message([1001, 1015, 203014, 12101, 203255, 12101, 203000], bits.to_bytes(), edition=edition,
                          centre=300 if edition == 2 else 98, category=2)
     item = next(read_messages(data, tables=tables))
     assert encode(item) == data
-    out = encode(item, header={"dataCategory": 7}, values={"#1#airTemperature": 261.0, "stationOrSiteName": "PARIS"})
+    out = encode(item, header={"dataCategory": 7}, compressed=compressed,
+                 values={"#1#airTemperature": 261.0, "stationOrSiteName": "PARIS"})
     back = next(read_messages(out, tables=tables))
+    assert back.message.compressed_data == bool(compressed)
     assert (back.message.edition, back.message.originating_centre, back.message.data_category) == \
         (edition, item.message.originating_centre, 7)
     temperature = next(v for v in back.values if v.descriptor == 12101)

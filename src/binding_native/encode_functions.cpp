@@ -49,27 +49,6 @@ PyObject* encoded(const SlotSource& slots, const MessageHeader& header, std::spa
         [&] { return encode_message(header, descriptors, tables, slots, EncodeOptions{out_of_range_missing}); });
 }
 
-bool apply_changes(PyObject* changes, FlatSlots& slots) {
-    if (changes == Py_None) return true;
-    Ref items = Ref::steal(PySequence_Fast(changes, "changes must be a sequence"));
-    if (!items) return false;
-    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(items.get()); ++i) {
-        Py_ssize_t subset, position;
-        PyObject* value;
-        if (!PyArg_ParseTuple(PySequence_Fast_GET_ITEM(items.get(), i), "nnO", &subset, &position, &value)) {
-            return false;
-        }
-        if (subset < 0 || static_cast<std::size_t>(subset) >= slots.subsets() || position < 0 ||
-            static_cast<std::size_t>(position) >= slots.size(static_cast<std::size_t>(subset))) {
-            PyErr_Format(PyExc_IndexError, "no value %zd in subset %zd", position, subset);
-            return false;
-        }
-        if (!add_slot(value, slots)) return false;
-        slots.replace_with_last(static_cast<std::size_t>(subset), static_cast<std::size_t>(position));
-    }
-    return true;
-}
-
 // The changes as the transcoding walk takes them: in order of subset and
 // position, the last of several for one value. Their texts stay in `held`.
 bool change_list(PyObject* changes, FlatSlots& held, std::vector<ValueChange>& out) {
@@ -107,15 +86,6 @@ bool change_list(PyObject* changes, FlatSlots& held, std::vector<ValueChange>& o
     return true;
 }
 
-PyObject* transcoded(const MessageArgs& in, const MessageHeader& header, PyObject* changes, bool out_of_range_missing) {
-    FlatSlots held;
-    std::vector<ValueChange> list;
-    if (!change_list(changes, held, list)) return nullptr;
-    return written([&] {
-        return transcode_message(header, *in.message, in.bytes, *in.tables, list, EncodeOptions{out_of_range_missing});
-    });
-}
-
 PyObject* reencode(PyObject*, PyObject* args, PyObject*) {
     PyObject *data, *start, *message, *tables, *header_fields, *section2, *changes;
     int out_of_range_missing = 0;
@@ -134,18 +104,19 @@ PyObject* reencode(PyObject*, PyObject* args, PyObject*) {
         header_of(*in->message, in->bytes, header_fields == Py_None ? in->message->edition : header.fields.edition);
     if (header_fields != Py_None && !header_arg(header_fields, header)) return nullptr;
     if (!section2_arg(section2, header)) return nullptr;
+    FlatSlots held;
+    std::vector<ValueChange> list;
+    if (!change_list(changes, held, list)) return nullptr;
+    const EncodeOptions options{out_of_range_missing != 0};
     // Uncompressed to uncompressed in one pass; compressing or expanding needs whole columns first.
     if (!in->message->compressed_data && !header.fields.compressed_data) {
-        return transcoded(*in, header, changes, out_of_range_missing != 0);
+        return written([&] { return transcode_message(header, *in->message, in->bytes, *in->tables, list, options); });
     }
-    Result<FlatSlots> slots = BufrError::text("");
-    {
-        WithoutGil unlocked;
-        slots = slots_of(*in->message, in->bytes, *in->tables);
-    }
-    if (!slots) return raise_encode_error(slots.error());
-    if (!apply_changes(changes, *slots)) return nullptr;
-    return encoded(*slots, header, in->message->unexpanded_descriptors, *in->tables, out_of_range_missing != 0);
+    return written([&]() -> Result<std::vector<std::uint8_t>> {
+        auto slots = slots_of(*in->message, in->bytes, *in->tables, list);
+        if (!slots) return std::move(slots).error();
+        return encode_message(header, in->message->unexpanded_descriptors, *in->tables, *slots, options);
+    });
 }
 
 // What a message from scratch is written as: its descriptors, tables and header.

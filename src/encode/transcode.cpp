@@ -49,8 +49,7 @@ public:
     // Every change used, or the first that named no value.
     Status finish() const {
         if (next_ == changes_.size()) return Ok{};
-        const ValueChange& c = changes_[next_];
-        return BufrError::text("subset " + std::to_string(c.subset) + " has no value " + std::to_string(c.position));
+        return no_such_value(changes_[next_]);
     }
 
 private:
@@ -136,6 +135,11 @@ private:
 };
 
 }  // namespace
+
+BufrError no_such_value(const ValueChange& change) {
+    return BufrError::text("subset " + std::to_string(change.subset) + " has no value " +
+                           std::to_string(change.position));
+}
 
 Result<std::vector<std::uint8_t>> transcode_message(const MessageHeader& header, const BufrMessage& message,
                                                     ByteView bytes, const TableSet& tables,

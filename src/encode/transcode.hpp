@@ -24,6 +24,9 @@ struct ValueChange {
     Slot slot;
 };
 
+// The refusal of a change that names no value of the message.
+BufrError no_such_value(const ValueChange& change);
+
 // `message` (framed from `bytes`, uncompressed) under `header`, with
 // `changes` in order of subset and position, each value at most once.
 // Replication factors, bitmap entries and other class 31 values keep
