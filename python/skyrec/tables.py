@@ -284,7 +284,8 @@ class TableSource:
 
     @property
     def loads(self) -> int:
-        """How many table versions have been loaded (or tried) so far."""
+        """How many keys have had their tables loaded (or tried) so far; keys
+        that read the same directories count each, sharing one load."""
         return len(self._loaded)
 
     def __repr__(self) -> str:
