@@ -227,9 +227,9 @@ class TableSource:
         leads to and the local one where it is, or the bundle's layers.
         Most keys differ by centre alone and read the same master tables."""
         if self.root is None:
-            local = bundle.local_key_of(message)
+            layer = bundle.local_key_of(message)
             return (bundle.master_key(message),
-                    local if message.local_tables_version_number != 0 and bundle.has(local) else None)
+                    layer if message.local_tables_version_number != 0 and bundle.has(layer) else None)
         read = []
         for root in self.roots:
             _, master, local = _native.table_directories(root, message)
