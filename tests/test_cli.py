@@ -547,3 +547,13 @@ def test_an_asked_for_bar_draws_on_stderr_and_errors_still_show(tmp_path, large_
 def test_expand_and_lookup_refuse_what_they_cannot_do(capsys, tables, args, says):
     status, out, err = run(capsys, *args[:1], "--tables", tables, *args[1:])
     assert status in (1, 2) and out == "" and says in err
+
+
+def test_version_is_looked_up_only_when_asked():
+    done = run_process("--version")
+    assert done.returncode == 0 and done.stdout.decode().startswith("skyrec ")
+    # Its lookup is slow to import: every other command starts without it.
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    probe = "import sys, skyrec.cli; print('importlib.metadata' in sys.modules)"
+    imported = subprocess.run([sys.executable, "-c", probe], capture_output=True, env=env, timeout=300)
+    assert imported.stdout.decode().strip() == "False"

@@ -11,6 +11,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 from _skyrec import TableSet
+from bufrgen import BitWriter, build_message
 from skyrec import EncodeError, encode, read_messages, read_wide, template, wide_from_array, write_bufr
 from tablegen import Element, write_table_dir
 
@@ -183,6 +184,41 @@ def test_decoded_message_written_again_with_changes(tables, edition, output):
     assert [v.raw_text.rstrip() for v in back.values if v.raw is None] == ["DE BILT", "PARIS"]
     with pytest.raises(EncodeError, match="subset 0 has no value '#2#airTemperature'"):
         encode(item, values={"#2#airTemperature": 1.0})
+
+
+@pytest.mark.parametrize("compressed", [None, True])
+@pytest.mark.parametrize("edition", [2, 3, 4])
+def test_uncompressed_message_changed_in_its_edition(tables, edition, compressed):
+    # Built here, not by skyrec: block number, a text with a byte above 0x7F, a 203 reference, a temperature.
+    bits = BitWriter().uint(6, 7).text(b"DE BILT\xe9", 80).uint(2000 | 1 << 13, 14).uint(27315, 16)
+    data = build_message([1001, 1015, 203014, 12101, 203255, 12101, 203000], bits.to_bytes(), edition=edition,
+                         centre=300 if edition == 2 else 98, category=2)
+    item = next(read_messages(data, tables=tables))
+    assert encode(item) == data
+    out = encode(item, header={"dataCategory": 7}, compressed=compressed,
+                 values={"#1#airTemperature": 261.0, "stationOrSiteName": "PARIS"})
+    back = next(read_messages(out, tables=tables))
+    assert back.message.compressed_data == bool(compressed)
+    assert (back.message.edition, back.message.originating_centre, back.message.data_category) == \
+        (edition, item.message.originating_centre, 7)
+    temperature = next(v for v in back.values if v.descriptor == 12101)
+    # The value is written over the reference that 203014 defined (-2000): raw 28100 - 2000.
+    assert (temperature.raw_value, temperature.raw) == (261.0, 28100)
+    assert [v.raw_text.rstrip() for v in back.values if v.raw is None] == ["PARIS"]
+
+
+@pytest.mark.parametrize(("values", "message"), [
+    ({"delayedDescriptorReplicationFactor": 3}, "031001 delayedDescriptorReplicationFactor in subset 1 cannot change"),
+    ({"#2#airTemperature": 700.0}, "value 700 is out of range for 012101 airTemperature in subset 1"),
+    ({"stationOrSiteName": "A NAME TOO LONG"}, "text of 15 bytes is too long for 001015 stationOrSiteName"),
+    ({9: 1.0}, "subset 1 has no value 9"),
+])
+def test_uncompressed_changes_refused(tables, values, message):
+    data = encode([301001, 101000, 31001, 12101], [[6, "DE BILT", 1, 273.15], [7, "LONDON", 2, 274.0, 275.0]],
+                  tables=tables)
+    item = next(read_messages(data, tables=tables))
+    with pytest.raises(EncodeError, match=message):
+        encode(item, values=[{}, values])
 
 
 def test_wide_from_array_and_back(tables):

@@ -183,6 +183,23 @@ def test_each_table_version_is_loaded_once(tmp_path):
     assert source.loads == 5
 
 
+@pytest.mark.parametrize(("other", "shared", "name"), [
+    (message(38, centre=74), True, "MASTER 38"),
+    (message(38, local=1, centre=98), True, "MASTER 38"),  # no local tables of that centre: the master's alone
+    (message(38, local=1, centre=74), False, "LOCAL 74"),
+    (message(39), False, "MASTER 39"),
+])
+def test_keys_that_read_the_same_directories_share_their_tables(tmp_path, other, shared, name):
+    root = make_root(tmp_path, versions=(38, 39))
+    write_table_dir(root / "bufr" / "tables" / "0" / "local" / "1" / "74" / "0",
+                    elements=[Element(1001, "LOCAL 74", width=7)])
+    source = TableSource(root=str(root))
+    first = source.for_message(message(38))
+    tables = source.for_message(other)
+    assert (tables is first, tables.get_element(1001).name) == (shared, name)
+    assert first.get_element(1001).name == "MASTER 38"
+
+
 def test_a_version_that_fails_is_not_loaded_again(tmp_path):
     source = TableSource(root=str(make_root(tmp_path)))
     for _ in range(3):

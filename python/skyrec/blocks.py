@@ -162,6 +162,14 @@ def read_headers(source: Source, *, start: int = 0, end: int | None = None, firs
     return frame
 
 
+def message_count(source: Source) -> int:
+    """How many messages `source` holds, bad ones included: the rows of
+    read_headers(source), without making its frame."""
+    if isinstance(source, (str, os.PathLike)):
+        return int(file_headers(source)["count"])
+    return int(_native.message_headers(source_span(source).data, 0, None)["count"])
+
+
 def file_headers(path: str | os.PathLike[str], start: int = 0, end: int | None = None) -> MessageHeaders:
     """_native.message_headers' dict for the file at `path`, made a chunk at
     a time (see skyrec.sources.scan_file_headers), offsets in the file."""

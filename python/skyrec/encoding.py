@@ -58,8 +58,8 @@ def _fields(base: Mapping[str, int], header: Mapping[str, Any] | None, compresse
         full["compressedData"] = int(compressed)
     if edition is not None:
         full["edition"] = edition
-    elif full["edition"] not in (3, 4):
-        full["edition"] = 4  # edition 2 is read, not written
+    elif full["edition"] not in (2, 3, 4):
+        full["edition"] = 4
     return header_fields(full)
 
 
@@ -85,7 +85,7 @@ def encode(what: Any, subsets: Any = None, *, header: Mapping[str, Any] | None =
     None, NaN and masked values are missing. A value the field cannot hold is
     refused (EncodeError) or, with on_out_of_range="missing", written missing.
     `header` sets section 1 by ecCodes' key names (typicalDate as YYYYMMDD,
-    section2 as bytes or None), `compressed` and `edition` (3 or 4) the rest."""
+    section2 as bytes or None), `compressed` and `edition` (2, 3 or 4) the rest."""
     missing = _out_of_range(on_out_of_range)
     try:
         if isinstance(what, Decoded):

@@ -240,7 +240,8 @@ def scan_file_headers(source: Any, start: int = 0,
                 data = read_whole_stream(stream)
             return [(_native.message_headers(data, start, end), -1, 0)]
         chunks = []
-        buffer = bytearray(HEADER_CHUNK)
+        # No larger than the file (and a byte, so that one read sees its end): most files are small.
+        buffer = bytearray(max(1, min(HEADER_CHUNK, os.fstat(fd).st_size - start + 1)))
         base = start
         while True:
             held = _pread_into(fd, buffer, base)

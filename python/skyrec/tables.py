@@ -180,6 +180,8 @@ class TableSource:
                                  else f"definitions root {shown_path(root)}" if root else
                                  f"tables bundled with skyrec ({bundle.PATH})" if bundled else "given tables")
         self._loaded: dict[TableKey, _skyrec.TableSet | DecodeError] = {}
+        # Good loads by the directories (or bundle layers) they read: keys that read the same share one.
+        self._shared: dict[tuple[Any, ...], _skyrec.TableSet] = {}
         self._retry_at: dict[TableKey, float] = {}  # loads that are not kept for good
         self._loading = threading.Lock()  # threads share a source: each version is still loaded once
 
@@ -202,19 +204,37 @@ class TableSource:
         return found
 
     def _load(self, key: TableKey, message: _skyrec.BufrMessage) -> _skyrec.TableSet | DecodeError:
-        found: _skyrec.TableSet | DecodeError
+        found: _skyrec.TableSet | DecodeError | None
         before = self._files_state(message)
-        try:
-            found = self._load_tables(message)
-        except DecodeError as e:
-            where = shown_path(self.root) if self.root is not None else bundle.PATH
-            found = decode_error(f"{e.reason} (tables {key_text(key)} under {where})", e.where)
+        read = self._read_from(message)
+        found = self._shared.get(read)
+        if found is None:
+            try:
+                found = self._load_tables(message)
+            except DecodeError as e:
+                where = shown_path(self.root) if self.root is not None else bundle.PATH
+                found = decode_error(f"{e.reason} (tables {key_text(key)} under {where})", e.where)
         self._loaded[key] = found
         if isinstance(found, DecodeError) or self._files_state(message) != before:
             self._retry_at[key] = time.monotonic() + RETRY_SECONDS
         else:
             self._retry_at.pop(key, None)
+            self._shared[read] = found
         return found
+
+    def _read_from(self, message: _skyrec.BufrMessage) -> tuple[Any, ...]:
+        """What a load for `message` reads: the master directory each root
+        leads to and the local one where it is, or the bundle's layers.
+        Most keys differ by centre alone and read the same master tables."""
+        if self.root is None:
+            layer = bundle.local_key_of(message)
+            return (bundle.master_key(message),
+                    layer if message.local_tables_version_number != 0 and bundle.has(layer) else None)
+        read = []
+        for root in self.roots:
+            _, master, local = _native.table_directories(root, message)
+            read.append((master, local if local is not None and os.path.lexists(local) else None))
+        return tuple(read)
 
     def _files_state(self, message: _skyrec.BufrMessage) -> tuple[tuple[str, int, int], ...]:
         return tuple(state for root in self.roots for state in _table_files_state(root, message))
@@ -264,7 +284,8 @@ class TableSource:
 
     @property
     def loads(self) -> int:
-        """How many table versions have been loaded (or tried) so far."""
+        """How many keys have had their tables loaded (or tried) so far; keys
+        that read the same directories count each, sharing one load."""
         return len(self._loaded)
 
     def __repr__(self) -> str:

@@ -15,6 +15,7 @@ Status walk_uncompressed(const BufrMessage& message, Walker& walker, std::vector
     for (std::uint32_t subset = 0; subset < message.number_of_subsets; ++subset) {
         if (subset != 0) walker.state().start_subset();
         if (RawCapture* capture = walker.capture()) capture->subset = subset;
+        if (FieldCopy* copy = walker.copy()) copy->start_subset(subset);
         if (subset_starts != nullptr) subset_starts->push_back(walker.value_count());
         if (!walker.walk(message.unexpanded_descriptors, 0)) {
             BufrError error = walker.take_error();
@@ -86,6 +87,21 @@ Status decode_section4_into(const BufrMessage& message, const TableSet& tables, 
     if (!section) return std::move(section).error();
     if (subset_starts != nullptr) push_compressed_starts(*section, *subset_starts);
     return sink.take_columns(*section);
+}
+
+Status copy_section4(const BufrMessage& message, const TableSet& tables, ByteView data, FieldCopy& copy) {
+    if (message.compressed_data) return BufrError::text("a field by field copy takes uncompressed data");
+    // Values are made as the walk needs them (bitmaps, counts) and dropped a batch at a time.
+    struct Dropped final : Section4Sink {
+        bool take_values(std::vector<DecodedValue>&) override { return true; }
+        bool take_columns(const CompressedSection&) override { return false; }
+    } dropped;
+    BitReader reader(data);
+    std::vector<DecodedValue> batch;
+    batch.reserve(kBatchValues + 64);
+    Walker walker(tables, reader, batch, &dropped, message.total_length, false);
+    walker.copy_into(&copy);
+    return walk_uncompressed(message, walker, nullptr);
 }
 
 }  // namespace skyrec

@@ -59,4 +59,9 @@ inline BufrError stopped_by_sink() { return BufrError::text("decoding stopped by
 Status decode_section4_into(const BufrMessage& message, const TableSet& tables, ByteView data, Section4Sink& sink,
                             std::vector<std::size_t>* subset_starts = nullptr);
 
+// Walks uncompressed `data` as decode_section4 does, handing every field
+// read to `copy` (decode/field_copy.hpp) and keeping no values.
+class FieldCopy;
+Status copy_section4(const BufrMessage& message, const TableSet& tables, ByteView data, FieldCopy& copy);
+
 }  // namespace skyrec

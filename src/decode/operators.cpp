@@ -19,7 +19,7 @@ bool Walker::append_markers(DescriptorCode code) {
     v.has_raw = true;
     v.name = &operator_name();
     v.descriptor = code;
-    return true;
+    return copy_ == nullptr || copy_->marker(code) || fail_copy();
 }
 
 bool Walker::operator_step(DescriptorCode code) {

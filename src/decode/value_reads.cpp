@@ -36,6 +36,7 @@ bool Walker::define_reference(const ElementRef& element) {
         capture_->references.push_back({capture_->subset, compressed_ ? columns_->size() : value_count(), reference});
     }
     define_new_reference(state_, element.def->code, reference);
+    if (copy_ != nullptr && !compressed_) copy_->reference(raw, width);
     return true;
 }
 
@@ -53,11 +54,11 @@ bool Walker::read_numeric(const ElementRef& element, std::uint32_t width, double
         if (!base_missing) v.value = scaled_value(r0, reference, divisor);
         v.raw = r0;
         v.name = element.name;
-        if (capture_ == nullptr) v.meaning = element.meaning(r0);  // a writer needs none
+        if (!raw_only()) v.meaning = element.meaning(r0);
         v.descriptor = element.def->code;
         v.has_value = !base_missing;
         v.has_raw = true;
-        return true;
+        return copy_ == nullptr || copy_->numeric(element, FieldShape{width, divisor, reference}, r0) || fail_copy();
     }
 
     std::uint64_t nbinc = 0;
@@ -103,9 +104,9 @@ bool Walker::read_character(DescriptorCode code, const std::string& name, std::u
         // 1000 plus its width in bytes, which callers see as its raw_value.
         const std::uint64_t index = ++state_.string_counter;
         values_->push_back(DecodedValue{static_cast<double>(index * 1000 + width_bytes), 0, &name, nullptr,
-                                        capture_ == nullptr ? decode_ia5(scratch_.data(), nbytes) : OwnedText(), code,
-                                        true, false});
-        return true;
+                                        raw_only() ? OwnedText() : decode_ia5(scratch_.data(), nbytes), code, true,
+                                        false});
+        return copy_ == nullptr || copy_->text(code, scratch_.data(), width) || fail_copy();
     }
 
     std::uint64_t nbinc = 0;

@@ -20,6 +20,7 @@
 #include "decode/decoded_value.hpp"
 #include "decode/decoder_state.hpp"
 #include "decode/element_ref.hpp"
+#include "decode/field_copy.hpp"
 #include "decode/field_rules.hpp"
 
 namespace skyrec {
@@ -66,6 +67,9 @@ public:
     DecoderState& state() noexcept { return state_; }
     void capture_into(RawCapture* capture) noexcept { capture_ = capture; }
     RawCapture* capture() const noexcept { return capture_; }
+    // Uncompressed data: every field read is handed to `copy` too.
+    void copy_into(FieldCopy* copy) noexcept { copy_ = copy; }
+    FieldCopy* copy() const noexcept { return copy_; }
 
     // Hands the values still held to the sink, if there is one.
     bool flush();
@@ -119,6 +123,10 @@ private:
         return false;
     }
     bool fail_read(std::uint32_t width) { return fail(reader_.read_error(width)); }
+    bool fail_copy() { return fail(copy_->take_error()); }
+    // Whether values are kept as raw integers and bytes only: a writer
+    // needs no meanings and no decoded texts.
+    bool raw_only() const noexcept { return capture_ != nullptr || copy_ != nullptr; }
     // A step of `code` failed: the error notes it on its way up, so that the
     // descriptor path costs nothing until something fails.
     bool failed_in(DescriptorCode code) {
@@ -158,6 +166,7 @@ private:
     std::vector<std::uint8_t> scratch_;  // bytes of character data
     std::optional<BufrError> error_;
     RawCapture* capture_ = nullptr;
+    FieldCopy* copy_ = nullptr;
 };
 
 // Values held before a sink takes them: enough to make each hand-over cheap,

@@ -21,22 +21,27 @@ void put_u24(std::vector<std::uint8_t>& out, std::size_t at, std::uint64_t v) {
 }
 
 Status check_header(const BufrMessage& f, std::size_t subsets) {
-    if (f.edition != 3 && f.edition != 4) {
-        return BufrError::text("cannot write BUFR edition " + std::to_string(f.edition) + "; only 3 and 4");
+    if (f.edition < 2 || f.edition > 4) {
+        return BufrError::text("cannot write BUFR edition " + std::to_string(f.edition) + "; only 2, 3 and 4");
     }
     if (subsets > 0xFFFF) return BufrError::text(std::to_string(subsets) + " subsets are more than 65535");
-    if (f.edition == 3) {
-        if (f.originating_centre > 255 || f.originating_subcentre > 255) {
-            return BufrError::text("edition 3 holds centres and sub-centres up to 255");
-        }
+    if (f.edition == 2 && f.originating_subcentre != 0) {
+        return BufrError::text("edition 2 holds no sub-centre: its centre takes both octets");
+    }
+    if (f.edition == 3 && (f.originating_centre > 255 || f.originating_subcentre > 255)) {
+        return BufrError::text("edition 3 holds centres and sub-centres up to 255");
+    }
+    if (f.edition < 4) {
         if (f.typical_year < 2000 || f.typical_year > 2255) {
-            return BufrError::text("edition 3 holds typical years 2000 to 2255, not " + std::to_string(f.typical_year));
+            return BufrError::text("edition " + std::to_string(f.edition) + " holds typical years 2000 to 2255, not " +
+                                   std::to_string(f.typical_year));
         }
     }
     return Ok{};
 }
 
-// Section 1 as framing reads it (message/section1.cpp), then its extra octets.
+// Section 1 as framing reads it (message/section1.cpp), then its extra
+// octets. Edition 2 is edition 3 with a 16-bit centre in octets 5 and 6.
 void put_section1(std::vector<std::uint8_t>& out, const MessageHeader& header) {
     const BufrMessage& f = header.fields;
     const std::size_t at = out.size();
@@ -64,8 +69,12 @@ void put_section1(std::vector<std::uint8_t>& out, const MessageHeader& header) {
         out.resize(at + 18);
         std::uint8_t* p = out.data() + at;
         p[3] = f.master_table_number;
-        p[4] = static_cast<std::uint8_t>(f.originating_subcentre);
-        p[5] = static_cast<std::uint8_t>(f.originating_centre);
+        if (f.edition == 2) {
+            put_u16(out, at + 4, f.originating_centre);
+        } else {
+            p[4] = static_cast<std::uint8_t>(f.originating_subcentre);
+            p[5] = static_cast<std::uint8_t>(f.originating_centre);
+        }
         p[6] = f.update_sequence_number;
         p[7] = local ? 0x80 : 0;
         p[8] = f.data_category;
@@ -80,7 +89,7 @@ void put_section1(std::vector<std::uint8_t>& out, const MessageHeader& header) {
         if (!header.section1_extra.empty()) out.resize(at + 17);  // octet 18 only pads
     }
     out.insert(out.end(), header.section1_extra.begin(), header.section1_extra.end());
-    if (f.edition == 3 && (out.size() - at) % 2 != 0) out.push_back(0);
+    if (f.edition < 4 && (out.size() - at) % 2 != 0) out.push_back(0);
     put_u24(out, at, out.size() - at);
 }
 
@@ -113,14 +122,13 @@ Status check_descriptors(std::span<const DescriptorCode> descriptors) {
     return Ok{};
 }
 
-// Section 4's data, the walk's work bounded by what it is given.
-Status put_data(std::vector<std::uint8_t>& out, const BufrMessage& f, std::span<const DescriptorCode> descriptors,
+// Section 4's data from slots, the walk's work bounded by what it is given.
+Status put_data(BitWriter& writer, const BufrMessage& f, std::span<const DescriptorCode> descriptors,
                 const TableSet& tables, const SlotSource& slots, const EncodeOptions& options) {
     std::uint64_t given = descriptors.size();
     for (std::size_t j = 0; j < slots.subsets(); ++j)
         given += slots.size(j);
     const std::uint64_t allowance = kStepFloor + kStepsPerSlot * given;
-    BitWriter writer(out);
     if (!f.compressed_data) {
         EncodeWalker walker(tables, slots, options, writer, allowance);
         for (std::size_t j = 0; j < slots.subsets(); ++j)
@@ -141,26 +149,52 @@ Status put_data(std::vector<std::uint8_t>& out, const BufrMessage& f, std::span<
         SKYREC_CHECK(walker.subset(descriptors, 0));
         SKYREC_CHECK(write_compressed(plan, slots, options, writer));
     }
-    writer.finish();
     return Ok{};
 }
+
+class SlotData final : public SectionData {
+public:
+    SlotData(const BufrMessage& fields, std::span<const DescriptorCode> descriptors, const TableSet& tables,
+             const SlotSource& slots, const EncodeOptions& options)
+        : fields_(fields), descriptors_(descriptors), tables_(tables), slots_(slots), options_(options) {}
+    std::size_t subsets() const override { return slots_.subsets(); }
+    Status write(BitWriter& writer) const override {
+        return put_data(writer, fields_, descriptors_, tables_, slots_, options_);
+    }
+
+private:
+    const BufrMessage& fields_;
+    std::span<const DescriptorCode> descriptors_;
+    const TableSet& tables_;
+    const SlotSource& slots_;
+    const EncodeOptions& options_;
+};
 
 }  // namespace
 
 Result<std::vector<std::uint8_t>> encode_message(const MessageHeader& header,
                                                  std::span<const DescriptorCode> descriptors, const TableSet& tables,
                                                  const SlotSource& slots, const EncodeOptions& options) {
+    return encode_message(header, descriptors, SlotData(header.fields, descriptors, tables, slots, options));
+}
+
+Result<std::vector<std::uint8_t>> encode_message(const MessageHeader& header,
+                                                 std::span<const DescriptorCode> descriptors, const SectionData& data) {
     const BufrMessage& f = header.fields;
-    SKYREC_CHECK(check_header(f, slots.subsets()));
+    SKYREC_CHECK(check_header(f, data.subsets()));
     SKYREC_CHECK(check_descriptors(descriptors));
-    const bool ed3 = f.edition == 3;
+    const bool ed3 = f.edition < 4;  // editions 2 and 3 pad every section to an even length
     std::vector<std::uint8_t> out = {'B', 'U', 'F', 'R', 0, 0, 0, f.edition};
+    const std::size_t sections = 8 + 64 + header.section1_extra.size() + 2 * descriptors.size() + 4;
+    out.reserve(sections + (header.section2 ? header.section2->size() : 0) + data.size_hint());
     put_section1(out, header);
     if (header.section2) put_section2(out, *header.section2, ed3);
-    put_section3(out, f, descriptors, slots.subsets(), header.even_section3.value_or(ed3));
+    put_section3(out, f, descriptors, data.subsets(), header.even_section3.value_or(ed3));
     const std::size_t s4 = out.size();
     out.resize(s4 + 4);
-    SKYREC_CHECK(put_data(out, f, descriptors, tables, slots, options));
+    BitWriter writer(out);
+    SKYREC_CHECK(data.write(writer));
+    writer.finish();
     if (header.even_section4.value_or(ed3) && (out.size() - s4) % 2 != 0) out.push_back(0);
     put_u24(out, s4, out.size() - s4);
     out.insert(out.end(), {'7', '7', '7', '7'});

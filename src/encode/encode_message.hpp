@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/result.hpp"
+#include "encode/bit_writer.hpp"
 #include "encode/encode_walk.hpp"
 #include "encode/slots.hpp"
 #include "message/message.hpp"
@@ -24,6 +25,20 @@ struct MessageHeader {
     std::optional<bool> even_section3;
     std::optional<bool> even_section4;
 };
+
+// Section 4's data bits, however they are made.
+class SectionData {
+public:
+    virtual ~SectionData() = default;
+    virtual std::size_t subsets() const = 0;
+    // The bytes the data will likely take, to spare regrowth.
+    virtual std::size_t size_hint() const { return 0; }
+    virtual Status write(BitWriter& writer) const = 0;
+};
+
+// The message holding `data` under `descriptors`.
+Result<std::vector<std::uint8_t>> encode_message(const MessageHeader& header,
+                                                 std::span<const DescriptorCode> descriptors, const SectionData& data);
 
 // The message holding `slots` (one subset each) under `descriptors`.
 Result<std::vector<std::uint8_t>> encode_message(const MessageHeader& header,

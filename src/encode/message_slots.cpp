@@ -13,6 +13,42 @@ std::vector<std::uint8_t> octets(ByteView bytes, std::uint64_t from, std::uint64
     return {bytes.data + from, bytes.data + to};
 }
 
+// The changes, met in order as values are added.
+class Changes {
+public:
+    explicit Changes(std::span<const ValueChange> changes) : changes_(changes) {}
+    // Adds the change for value `position` of `subset`, if one names it.
+    bool add(FlatSlots& slots, std::size_t subset, std::size_t position) {
+        if (next_ == changes_.size() || changes_[next_].subset != subset || changes_[next_].position != position) {
+            return false;
+        }
+        const Slot& s = changes_[next_++].slot;
+        switch (s.kind) {
+            case Slot::Kind::Missing:
+                slots.add_missing();
+                break;
+            case Slot::Kind::Raw:
+                slots.add_raw(s.raw);
+                break;
+            case Slot::Kind::Number:
+                slots.add_number(s.number);
+                break;
+            case Slot::Kind::Text:
+                slots.add_text(s.text);
+                break;
+        }
+        return true;
+    }
+    Status finish() const {
+        if (next_ == changes_.size()) return Ok{};
+        return no_such_value(changes_[next_]);
+    }
+
+private:
+    std::span<const ValueChange> changes_;
+    std::size_t next_ = 0;
+};
+
 void add_value(FlatSlots& slots, const DecodedValue& v, const RawCapture& capture, std::size_t text) {
     if (!v.has_raw) {
         const std::size_t start = text == 0 ? 0 : capture.text_ends[text - 1];
@@ -44,7 +80,9 @@ MessageHeader header_of(const BufrMessage& message, ByteView bytes, std::uint8_t
     return header;
 }
 
-Result<FlatSlots> slots_of(const BufrMessage& message, ByteView bytes, const TableSet& tables) {
+Result<FlatSlots> slots_of(const BufrMessage& message, ByteView bytes, const TableSet& tables,
+                           std::span<const ValueChange> changes) {
+    Changes changed(changes);
     RawCapture capture;
     std::vector<std::size_t> starts;
     auto values = decode_section4(message, tables, message.section4_data(bytes), &starts, &capture);
@@ -66,10 +104,11 @@ Result<FlatSlots> slots_of(const BufrMessage& message, ByteView bytes, const Tab
                 }
                 if (i == end) break;
                 const DecodedValue& v = (*values)[i];
-                add_value(slots, v, capture, text);
+                if (!changed.add(slots, j, i - starts[j])) add_value(slots, v, capture, text);
                 if (!v.has_raw) ++text;
             }
         }
+        SKYREC_CHECK(changed.finish());
         return slots;
     }
     // Compressed: subset j's k-th text is the capture's text k * n + j.
@@ -84,10 +123,11 @@ Result<FlatSlots> slots_of(const BufrMessage& message, ByteView bytes, const Tab
             }
             if (c == columns) break;
             const DecodedValue& v = (*values)[j * columns + c];
-            add_value(slots, v, capture, k * n + j);
+            if (!changed.add(slots, j, c)) add_value(slots, v, capture, k * n + j);
             if (!v.has_raw) ++k;
         }
     }
+    SKYREC_CHECK(changed.finish());
     return slots;
 }
 

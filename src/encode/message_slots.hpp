@@ -4,12 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "base/bytes.hpp"
 #include "base/result.hpp"
 #include "encode/encode_message.hpp"
 #include "encode/slots.hpp"
+#include "encode/transcode.hpp"
 #include "message/message.hpp"
 #include "tables/table_set.hpp"
 
@@ -20,7 +22,9 @@ namespace skyrec {
 MessageHeader header_of(const BufrMessage& message, ByteView bytes, std::uint8_t edition);
 
 // Every value of the message, subset by subset, with the references that
-// 203YYY defines in their own slots.
-Result<FlatSlots> slots_of(const BufrMessage& message, ByteView bytes, const TableSet& tables);
+// 203YYY defines in their own slots, and `changes` (in order of subset and
+// position, as transcode_message takes them) in place of the values they name.
+Result<FlatSlots> slots_of(const BufrMessage& message, ByteView bytes, const TableSet& tables,
+                           std::span<const ValueChange> changes = {});
 
 }  // namespace skyrec

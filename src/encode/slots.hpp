@@ -50,11 +50,6 @@ public:
         slots_.push_back({Slot::Kind::Text, 0, 0.0, texts_.size(), text.size()});
         texts_.append(text);
     }
-    // Replaces slot `index` of `subset` by the last slot added, which is then dropped.
-    void replace_with_last(std::size_t subset, std::size_t index) {
-        slots_[starts_[subset] + index] = slots_.back();
-        slots_.pop_back();
-    }
 
     std::size_t subsets() const override { return starts_.size(); }
     std::size_t size(std::size_t subset) const override {

@@ -2,11 +2,13 @@
 // encode_values (subsets of Python values) and encode_array (a float64 array).
 // Arguments become the encoder's input under the interpreter lock; the core
 // writes without it.
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "encode/message_slots.hpp"
+#include "encode/transcode.hpp"
 #include "py_common/args.hpp"
 #include "py_common/errors.hpp"
 #include "py_common/module_types.hpp"
@@ -27,37 +29,60 @@ PyObject* raise_encode_error(const BufrError& error) {
     return nullptr;
 }
 
-PyObject* encoded(const SlotSource& slots, const MessageHeader& header, std::span<const DescriptorCode> descriptors,
-                  const TableSet& tables, bool out_of_range_missing) {
+// The bytes that `write` makes without the interpreter lock, or its refusal.
+template <class Write>
+PyObject* written(Write&& write) {
     SignalWatch watch;
     Result<std::vector<std::uint8_t>> out = BufrError::text("");
     {
         WithoutGil unlocked;
-        out = encode_message(header, descriptors, tables, slots, EncodeOptions{out_of_range_missing});
+        out = write();
     }
     if (watch.raised()) return nullptr;
     if (!out) return raise_encode_error(out.error());
     return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(out->data()), static_cast<Py_ssize_t>(out->size()));
 }
 
-bool apply_changes(PyObject* changes, FlatSlots& slots) {
+PyObject* encoded(const SlotSource& slots, const MessageHeader& header, std::span<const DescriptorCode> descriptors,
+                  const TableSet& tables, bool out_of_range_missing) {
+    return written(
+        [&] { return encode_message(header, descriptors, tables, slots, EncodeOptions{out_of_range_missing}); });
+}
+
+// The changes as the transcoding walk takes them: in order of subset and
+// position, the last of several for one value. Their texts stay in `held`.
+bool change_list(PyObject* changes, FlatSlots& held, std::vector<ValueChange>& out) {
     if (changes == Py_None) return true;
     Ref items = Ref::steal(PySequence_Fast(changes, "changes must be a sequence"));
     if (!items) return false;
+    held.start_subset();
     for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(items.get()); ++i) {
         Py_ssize_t subset, position;
         PyObject* value;
         if (!PyArg_ParseTuple(PySequence_Fast_GET_ITEM(items.get(), i), "nnO", &subset, &position, &value)) {
             return false;
         }
-        if (subset < 0 || static_cast<std::size_t>(subset) >= slots.subsets() || position < 0 ||
-            static_cast<std::size_t>(position) >= slots.size(static_cast<std::size_t>(subset))) {
+        if (subset < 0 || position < 0) {
             PyErr_Format(PyExc_IndexError, "no value %zd in subset %zd", position, subset);
             return false;
         }
-        if (!add_slot(value, slots)) return false;
-        slots.replace_with_last(static_cast<std::size_t>(subset), static_cast<std::size_t>(position));
+        if (!add_slot(value, held)) return false;
+        out.push_back({static_cast<std::size_t>(subset), static_cast<std::size_t>(position), {}});
     }
+    // Slots are taken once all are held: the texts' buffer no longer moves.
+    for (std::size_t k = 0; k < out.size(); ++k)
+        out[k].slot = held.at(0, k);
+    const auto before = [](const ValueChange& a, const ValueChange& b) {
+        return a.subset != b.subset ? a.subset < b.subset : a.position < b.position;
+    };
+    std::stable_sort(out.begin(), out.end(), before);
+    const auto same = [](const ValueChange& a, const ValueChange& b) {
+        return a.subset == b.subset && a.position == b.position;
+    };
+    // Keep the last of equal ones: reversed, unique keeps the first.
+    std::reverse(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end(), same), out.end());
+    std::reverse(out.begin(), out.end());
     return true;
 }
 
@@ -72,21 +97,26 @@ PyObject* reencode(PyObject*, PyObject* args, PyObject*) {
     if (!message_args_tuple) return nullptr;
     auto in = message_args(message_args_tuple.get(), nullptr, "OOOO:reencode");
     if (!in) return nullptr;
-    // Without a header of its own, the message's, in its edition where that is written.
+    // Without a header of its own, the message's, in its own edition.
     MessageHeader header;
     if (header_fields != Py_None && !header_arg(header_fields, header)) return nullptr;
-    const std::uint8_t own = in->message->edition == 3 ? 3 : 4;
-    header = header_of(*in->message, in->bytes, header_fields == Py_None ? own : header.fields.edition);
+    header =
+        header_of(*in->message, in->bytes, header_fields == Py_None ? in->message->edition : header.fields.edition);
     if (header_fields != Py_None && !header_arg(header_fields, header)) return nullptr;
     if (!section2_arg(section2, header)) return nullptr;
-    Result<FlatSlots> slots = BufrError::text("");
-    {
-        WithoutGil unlocked;
-        slots = slots_of(*in->message, in->bytes, *in->tables);
+    FlatSlots held;
+    std::vector<ValueChange> list;
+    if (!change_list(changes, held, list)) return nullptr;
+    const EncodeOptions options{out_of_range_missing != 0};
+    // Uncompressed to uncompressed in one pass; compressing or expanding needs whole columns first.
+    if (!in->message->compressed_data && !header.fields.compressed_data) {
+        return written([&] { return transcode_message(header, *in->message, in->bytes, *in->tables, list, options); });
     }
-    if (!slots) return raise_encode_error(slots.error());
-    if (!apply_changes(changes, *slots)) return nullptr;
-    return encoded(*slots, header, in->message->unexpanded_descriptors, *in->tables, out_of_range_missing != 0);
+    return written([&]() -> Result<std::vector<std::uint8_t>> {
+        auto slots = slots_of(*in->message, in->bytes, *in->tables, list);
+        if (!slots) return std::move(slots).error();
+        return encode_message(header, in->message->unexpanded_descriptors, *in->tables, *slots, options);
+    });
 }
 
 // What a message from scratch is written as: its descriptors, tables and header.

@@ -11,6 +11,7 @@ import argparse
 import os
 import sys
 from collections.abc import Sequence
+from typing import Any
 
 from . import compare, convert, copy, dump, encode, expand, lookup, ls, plot, setkeys, table, tables, template
 from .options import EXIT_CLOSED, EXIT_OUTPUT, EXIT_USAGE, UsageError
@@ -52,7 +53,7 @@ COMMANDS = (ls, dump, copy, setkeys, compare, expand, lookup, tables, table, con
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(prog="skyrec", description=DESCRIPTION, epilog=EPILOG,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--version", action="version", version=f"skyrec {version()}")
+    parser.add_argument("--version", action=_Version, help="show the version of skyrec and exit")
     commands = parser.add_subparsers(title="commands", metavar="COMMAND", required=True)
     for command in COMMANDS:
         command.register(commands)
@@ -66,6 +67,18 @@ def version() -> str:
         return metadata.version("skyrec")
     except metadata.PackageNotFoundError:
         return "(not installed)"
+
+
+class _Version(argparse.Action):
+    """--version, its answer looked up only when asked."""
+
+    def __init__(self, option_strings: Sequence[str], dest: str = argparse.SUPPRESS, **kwargs: Any):
+        super().__init__(option_strings, dest, nargs=0, default=argparse.SUPPRESS, **kwargs)
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace, values: Any,
+                 option_string: str | None = None) -> None:
+        sys.stdout.write(f"skyrec {version()}\n")
+        parser.exit()
 
 
 def silence_stdout() -> None:
