@@ -93,8 +93,10 @@ Status copy_section4(const BufrMessage& message, const TableSet& tables, ByteVie
     if (message.compressed_data) return BufrError::text("a field by field copy takes uncompressed data");
     // Values are made as the walk needs them (bitmaps, counts) and dropped a batch at a time.
     struct Dropped final : Section4Sink {
-        bool take_values(std::vector<DecodedValue>&) override { return true; }
-        bool take_columns(const CompressedSection&) override { return false; }
+        Status take_values(std::vector<DecodedValue>&) override { return Ok{}; }
+        Status take_columns(const CompressedSection&) override {
+            return BufrError::text("a field by field copy takes uncompressed data");
+        }
     } dropped;
     BitReader reader(data);
     std::vector<DecodedValue> batch;
