@@ -77,7 +77,7 @@ def test_a_block_gives_the_rows_and_errors_of_message_by_message_reading(archive
     values, errors = read_block(archive, tables=tables)
     expected = read_by_message(archive, tables=tables)
     assert rows_of(values.drop(columns="offset")) == rows_of(expected)
-    assert list(errors.itertuples(index=False, name=None)) == [(e.index, e.offset, e.reason, e.where)
+    assert list(errors.itertuples(index=False, name=None)) == [(e.index, e.offset, e.reason, e.where, e.kind)
                                                                for e in expected.attrs["errors"]]
     offsets = dict(read_headers(archive)[["message", "offset"]].itertuples(index=False, name=None))
     assert values["offset"].tolist() == [offsets[m] for m in values["message"]]
@@ -246,7 +246,7 @@ def test_a_block_of_chosen_columns_has_those_of_the_whole_frame(tmp_path, millio
     chosen, errors = read_pieces(pieces, find_tables(tables), columns=columns)
     assert list(chosen.columns) == [name for name in whole.columns if name in columns]
     assert_same_frame(chosen, whole[list(chosen.columns)])
-    assert_same_frame(errors, whole_errors)
+    assert [(str(e), e.kind) for e in errors] == [(str(e), e.kind) for e in whole_errors]
     assert whole["meaning"].notna().any() and whole["text"].notna().any()
     # Natively, the arrays not asked for are never made.
     offsets = [sum(map(len, later[:i])) for i in range(len(later))]

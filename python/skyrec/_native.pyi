@@ -58,6 +58,7 @@ VALUES_PER_BYTE: int
 class DecodeError(ValueError):
     """A message that could not be framed or decoded."""
 
+    kind: str  # the cause, one of skyrec.errors.KINDS
     reason: str  # why, without where
     where: str  # "subset 12, 303054 > 012101"; "" when not known
 
@@ -140,7 +141,7 @@ class BlockColumns(ValueColumns):
     message: Buffer
     offset: Buffer
     rows: bytearray  # values per message, uint64 items
-    errors: list[tuple[int, int, str, str]]  # (piece, position, reason, where)
+    errors: list[tuple[int, int, str, str, str]]  # (piece, position, reason, where, kind)
 
 def decode_block(pieces: Sequence[_Piece], columns: Sequence[str] | None = None,
                  memory_limit: int | None = None) -> BlockColumns:
@@ -149,7 +150,7 @@ def decode_block(pieces: Sequence[_Piece], columns: Sequence[str] | None = None,
     pandas keeps codes for that many categories), with the category lists
     "names", "units", "texts", "meanings" and "keys" (with the "key" and
     "rank" columns), "rows" per message, and
-    "errors": (piece, position, reason, where) for messages left out.
+    "errors": (piece, position, reason, where, kind) for messages left out.
     `columns` (file, message, offset, subset, descriptor, name, unit, value,
     raw, text, meaning, key, rank; raw brings raw_present) makes only those
     arrays: the others are absent, and the category lists of absent code
@@ -166,7 +167,7 @@ class ObservationRows(TypedDict):
     subset: OwnedBuffer
     columns: list[tuple[OwnedBuffer, OwnedBuffer, OwnedBuffer | None]]
     texts: list[str]
-    errors: list[tuple[int, int, str, str]]  # (piece, position, reason, where)
+    errors: list[tuple[int, int, str, str, str]]  # (piece, position, reason, where, kind)
 
 def observation_rows(pieces: Sequence[_Piece], keys: Sequence[tuple[str, int]],
                      conditions: Sequence[tuple[int, Sequence[tuple[float, float]]]] = ()) -> ObservationRows:

@@ -27,12 +27,25 @@ from _skyrec import TableSet
 
 from . import _native
 from .columns import FRAME_COLUMNS, categorical, value_frame_columns
-from .errors import NO_MESSAGES, DecodeError, NoMessages, decode_error
+from .cores import use_threads
+from .errors import (
+    CHANGED,
+    MISSING_ENTRY,
+    NO_MESSAGES,
+    DecodeError,
+    ErrorPolicy,
+    MessageError,
+    NoMessages,
+    collected,
+    decode_error,
+    message_error,
+    raise_policy,
+)
+from .filters import Filters, block_filter
 from .optional import pandas
 from .paths import expand_sources, is_many
 from .reader import BUFFER_TYPES, Source
 from .sources import (
-    CHANGED,
     Span,
     check_bytes_source,
     is_stream,
@@ -55,9 +68,9 @@ TIME_UNIT = "datetime64[s]"  # seconds reach every year section 1 can hold
 
 # A callable takes the header frame and returns a mask; a mapping is by column.
 Filter = Callable[[Any], Any] | Mapping[str, Any] | None
-# (file, message, offset, reason, where) of a message left out; `where` is the
-# subset and descriptor path of a failed decode, "" when not known.
-ErrorRow = tuple[str, int, int, str, str]
+# (file, message, offset, reason, where[, kind]) of a message left out; `where`
+# is the subset and descriptor path of a failed decode, "" when not known.
+ErrorRow = tuple[Any, ...]
 # The columns of the values frame, in its order.
 VALUE_COLUMNS = ("file", "message", "offset", *FRAME_COLUMNS[1:])
 
@@ -138,22 +151,64 @@ def check_span(start: Any, end: Any) -> None:
         raise ValueError(f"end ({end}) must not come before start ({start})")
 
 
-def read_headers(source: Source, *, start: int = 0, end: int | None = None, first_index: int = 0,
-                 file: str | None = None) -> pd.DataFrame:
-    """The headers of the messages of `source` (a path or bytes-like) whose
-    "BUFR" lies in [start, end), without decoding any: a DataFrame with one
-    row per message found, bad ones included (their `error` says why). With
-    `file`, a first column names where the rows come from. Input that holds
-    no message at all is said in frame.attrs["errors"] (a NoMessages), as
-    read_dataframe says it; the list is empty otherwise."""
+def read_headers(source: Any, *, start: int = 0, end: int | None = None, first_index: int = 0,
+                 file: str | None = None, filters: Filters | None = None,
+                 errors: ErrorPolicy = "collect") -> pd.DataFrame:
+    """The headers of the messages of `source` (a path, a directory, a glob,
+    a list of them, bytes-like data or a binary stream) whose "BUFR" lies in
+    [start, end), without decoding any: a DataFrame with one row per message
+    found, bad ones included (their `error` says why), those that `filters`
+    drops left out. With `file`, or a source naming several files, a first
+    column says where each row comes from. The messages that cannot be
+    framed are listed in frame.attrs["errors"] as MessageError (input
+    without any message as a NoMessages); errors="raise" raises the first."""
+    raising = raise_policy(errors)
     check_span(start, end)
+    mask = block_filter(filters, None)
+    if is_many(source):
+        if start or end is not None or first_index:
+            raise ValueError("start, end and first_index pick messages of one file, and source names several "
+                             "(a directory, a glob or a list)")
+        items = expand_sources(source)
+        labels = [os.fspath(item) if isinstance(item, (str, os.PathLike)) else "<buffer>" for item in items]
+        frames = [_headers_of(item, 0, None, 0, label, mask) for item, label in zip(items, labels)]
+        frame = _joined(frames, labels)
+        found = [e for f in frames for e in f.attrs["errors"]]
+    else:
+        frame = _headers_of(source, start, end, first_index, file, mask, whole=start == 0 and end is None)
+        found = frame.attrs["errors"]
+    frame.attrs["errors"] = collected(found, raising)
+    return frame
+
+
+def _headers_of(source: Any, start: int, end: int | None, first_index: int, file: str | None,
+                mask: Filter, whole: bool = True) -> pd.DataFrame:
     if isinstance(source, (str, os.PathLike)):
         frame = headers_frame(file_headers(source, start, end), first_index, file)
     else:
         span = source_span(source, start, end)
         frame = headers_frame(_native.message_headers(span.data, start, end), first_index, file)
-    whole = start == 0 and end is None
-    frame.attrs["errors"] = [NoMessages()] if whole and frame.empty else []
+    named = file if file != "<buffer>" else None
+    if whole and frame.empty:
+        errors: list[MessageError] = [NoMessages(file=named)]
+    else:
+        bad = frame[frame["error"].notna()]
+        errors = [message_error(reason, int(index), int(offset), file=named) for index, offset, reason in
+                  bad[["message", "offset", "error"]].itertuples(index=False, name=None)]
+    if mask is not None and len(frame):
+        # Filters judge headers: a message that cannot be framed stays, as its error does.
+        frame = frame[selected(frame, mask) | frame["error"].notna().to_numpy(bool)].reset_index(drop=True)
+    frame.attrs["errors"] = errors
+    return frame
+
+
+def _joined(frames: list[pd.DataFrame], labels: list[str]) -> pd.DataFrame:
+    """Header frames of several files as one, its file column one categorical."""
+    pd = pandas()
+    files = Categories()
+    codes = np.concatenate([np.full(len(f), files.code(label), np.int32) for f, label in zip(frames, labels)])
+    frame = pd.concat([f.drop(columns="file") for f in frames], ignore_index=True)
+    frame.insert(0, "file", files.categorical(pd, codes))
     return frame
 
 
@@ -314,7 +369,7 @@ def prepare_piece(piece: Piece, source: TableSource, filter: Filter) -> _Prepare
         except DecodeError as e:
             table_of[k] = None
             failed = chosen[inverse == k]
-            errors.extend((label, int(messages[i]), int(offsets[i]), e.reason, e.where) for i in failed)
+            errors.extend((label, int(messages[i]), int(offsets[i]), e.reason, e.where, e.kind) for i in failed)
     loaded = np.array([table_of[k] is not None for k in range(len(distinct))], bool)[inverse]
     chosen, inverse = chosen[loaded], inverse[loaded]
     return _Prepared(label, data, base, offsets[chosen].tolist(), messages[chosen].tolist(),
@@ -368,50 +423,66 @@ def values_frame(block: BlockColumns | None, files: Sequence[str] = (), with_fil
     return pd.DataFrame(frame, copy=False)
 
 
-def errors_frame(errors: Iterable[ErrorRow], with_file: bool) -> pd.DataFrame:
-    """A DataFrame of (file, message, offset, reason, where) tuples."""
+def errors_frame(errors: Iterable[MessageError], with_file: bool) -> pd.DataFrame:
+    """The older errors DataFrame (file, message, offset, error, where, kind) of a list of MessageError."""
     pd = pandas()
     errors = list(errors)
     columns: dict[str, Any] = {}
     if with_file:
         files = Categories()
-        codes = np.array([files.code(e[0]) for e in errors], np.int32)
+        codes = np.array([files.code(e.file or "<buffer>") for e in errors], np.int32)
         columns["file"] = files.categorical(pd, codes)
-    columns.update({"message": np.array([e[1] for e in errors], np.int64),
-                    "offset": np.array([e[2] for e in errors], np.int64),
-                    "error": np.array([e[3] for e in errors], dtype=object),
-                    "where": np.array([e[4] for e in errors], dtype=object)})
+    columns.update({"message": np.array([e.index for e in errors], np.int64),
+                    "offset": np.array([e.offset for e in errors], np.int64),
+                    "error": np.array([e.reason for e in errors], dtype=object),
+                    "where": np.array([e.where for e in errors], dtype=object),
+                    "kind": np.array([e.kind for e in errors], dtype=object)})
     return pd.DataFrame(columns, copy=False)
+
+
+def piece_errors(prepared: Sequence[_Prepared], failed: Iterable[Sequence[Any]], tables: TableSource,
+                 with_file: bool) -> list[MessageError]:
+    """The MessageErrors of decoded pieces, in order: those found preparing
+    them and `failed`, the decoder's (piece, position, reason, where[, kind])."""
+    rows: list[list[tuple[TableKey | None, ErrorRow]]] = [[(None, e) for e in p.errors] for p in prepared]
+    for k, i, reason, where, *kind in failed:
+        p = prepared[k]
+        rows[k].append((p.keys[i], (p.label, p.messages[i], p.offsets[i], reason, where, *kind)))
+    found = []
+    for piece_rows in rows:
+        for key, (label, index, offset, reason, where, *kind) in sorted(piece_rows, key=lambda r: r[1][1]):
+            file = label if with_file and label != "<buffer>" else None
+            found.append(tables.message_error(key, reason, int(index), int(offset), where, kind[0] if kind else None,
+                                              file))
+    return found
 
 
 def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = None, *,
                 with_file: bool = True, columns: Iterable[str] | None = None,
-                warn: bool = True, memory_limit: int | None = None) -> tuple[pd.DataFrame, pd.DataFrame]:
-    """The values and errors DataFrames of several pieces, in order (see
-    read_block); what one partition of skyrec.dask.read_bufr computes. The
-    pieces are decoded together, into one set of columns. `warn`: see
-    warn_stopped (not for one partition of many)."""
+                warn: bool = True, memory_limit: int | None = None) -> tuple[pd.DataFrame, list[MessageError]]:
+    """The values DataFrame of several pieces, in order, and the messages
+    left out (see read_values); what one partition of skyrec.dask.read_bufr
+    computes. The pieces are decoded together, into one set of columns.
+    `warn`: see warn_stopped (not for one partition of many)."""
     names = chosen_columns(columns, with_file)
     files = Categories()
     prepared = [prepare_piece(piece, tables, filter) for piece in pieces]
     block = _native.decode_block([(p.data, files.code(p.label), p.offsets, p.messages, p.tables, p.base)
                                   for p in prepared], names, memory_limit)
-    for k, i, reason, where in block["errors"]:
-        p = prepared[k]
-        p.errors.append((p.label, p.messages[i], p.offsets[i], tables.explain(p.keys[i], reason), where))
-    errors = [e for p in prepared for e in sorted(p.errors, key=lambda e: e[1])]
+    errors = piece_errors(prepared, block["errors"], tables, with_file)
     if warn:
         warn_stopped(errors)
-    return values_frame(block, list(files.index), with_file, names), errors_frame(errors, with_file)
+    return values_frame(block, list(files.index), with_file, names), errors
 
 
-def warn_stopped(errors: Iterable[ErrorRow]) -> None:
+def warn_stopped(errors: Iterable[MessageError]) -> None:
     """One warning per file and table entry lacking that stopped several
     messages, with their count: the errors list them one by one."""
     counts: dict[tuple[str, str], int] = {}
-    for file, _, _, reason, _ in errors:
-        if "was not found in Table" in reason:
-            counts[(file, reason)] = counts.get((file, reason), 0) + 1
+    for e in errors:
+        if e.kind in MISSING_ENTRY:
+            place = (e.file or "<buffer>", e.reason)
+            counts[place] = counts.get(place, 0) + 1
     for (file, reason), count in counts.items():
         if count > 1:
             warnings.warn(f"{file}: {count} messages stopped: {reason}", stacklevel=3)
@@ -426,32 +497,18 @@ def release_memory() -> int:
     return _native.release_buffers()
 
 
-def read_block(source: Source, *, tables: TableSet | TableSource | None = None,
-               table_dir: str | os.PathLike[str] | None = None, definitions: str | os.PathLike[str] | None = None,
-               wmo_csv: str | os.PathLike[str] | None = None, start: int = 0, end: int | None = None,
-               first_index: int = 0, offsets: Iterable[int] | None = None, indices: Iterable[int] | None = None,
-               filter: Filter = None, columns: Iterable[str] | None = None,
-               memory_limit: int | None = None) -> tuple[pd.DataFrame, pd.DataFrame]:
-    """Decodes the messages of `source` (a path or bytes-like) whose "BUFR" lies in
-    [start, end) and returns two DataFrames: the values, one row per value
-    (columns message, offset, subset, descriptor, name, unit, value, raw,
-    text, meaning, key, rank: read_dataframe's rows, with where each message starts),
-    and the errors, one row per message left out (message, offset, error, and
-    where: the subset and descriptor path of a failed decode, "" if not known).
-
-    start must be where a message starts (or 0); `message` counts from
-    first_index there. `offsets` (with their message `indices`) picks exact
-    messages instead. `filter` picks messages by their headers (see
-    `selected`; the frame is read_headers'); messages it drops are neither
-    decoded nor reported. Tables are chosen as in read_messages.
-
-    `columns` (a name or several, of those above) makes the values frame
-    hold only those, in the order above: the others are never made, which
-    spares most of the time and memory of a frame of numbers alone.
-
-    `memory_limit` bounds the bytes of the values' columns (4 GiB when None):
-    a message that would take them past it is left out, its error saying so."""
+def read_values(source: Any, *, tables: TableSet | TableSource | None = None,
+                table_dir: str | os.PathLike[str] | None = None, definitions: str | os.PathLike[str] | None = None,
+                wmo_csv: str | os.PathLike[str] | None = None, start: int = 0, end: int | None = None,
+                first_index: int = 0, offsets: Iterable[int] | None = None, indices: Iterable[int] | None = None,
+                filters: Filters | None = None, filter: Filter = None, columns: Iterable[str] | None = None,
+                memory_limit: int | None = None, threads: int | None = None,
+                stacklevel: int = 4) -> tuple[pd.DataFrame, list[MessageError], bool]:
+    """The values frame of read_dataframe, the messages left out and
+    whether the frame says which file each row is of (see read_dataframe)."""
     check_span(start, end)
+    selection = block_filter(filters, filter, stacklevel)
+    use_threads(threads)
     source_tables = find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
     if is_many(source):
         if start or end is not None or first_index or offsets is not None or indices is not None:
@@ -459,7 +516,29 @@ def read_block(source: Source, *, tables: TableSet | TableSource | None = None,
                              "names several (a directory, a glob or a list)")
         # Several files: the frames say which file each row comes from.
         pieces = [Piece(path) for path in expand_sources(source)]
-        return read_pieces(pieces, source_tables, filter, columns=columns, memory_limit=memory_limit)
+        values, errors = read_pieces(pieces, source_tables, selection, columns=columns, memory_limit=memory_limit)
+        return values, errors, True
     piece = Piece(source, start, end, first_index, None if offsets is None else tuple(int(o) for o in offsets),
                   None if indices is None else tuple(int(i) for i in indices))
-    return read_pieces([piece], source_tables, filter, with_file=False, columns=columns, memory_limit=memory_limit)
+    values, errors = read_pieces([piece], source_tables, selection, with_file=False, columns=columns,
+                                 memory_limit=memory_limit)
+    return values, errors, False
+
+
+def read_block(source: Source, *, tables: TableSet | TableSource | None = None,
+               table_dir: str | os.PathLike[str] | None = None, definitions: str | os.PathLike[str] | None = None,
+               wmo_csv: str | os.PathLike[str] | None = None, start: int = 0, end: int | None = None,
+               first_index: int = 0, offsets: Iterable[int] | None = None, indices: Iterable[int] | None = None,
+               filters: Filters | None = None, filter: Filter = None, columns: Iterable[str] | None = None,
+               memory_limit: int | None = None, errors: ErrorPolicy = "collect",
+               threads: int | None = None) -> tuple[pd.DataFrame, pd.DataFrame]:
+    """read_dataframe's values with the offset of each message, and its
+    errors as a second DataFrame (file, message, offset, error, where, kind):
+    the older form of read_dataframe(..., columns=...), kept for code that
+    relies on it. See skyrec.read_dataframe for the arguments."""
+    raising = raise_policy(errors)
+    values, found, with_file = read_values(source, tables=tables, table_dir=table_dir, definitions=definitions,
+                                           wmo_csv=wmo_csv, start=start, end=end, first_index=first_index,
+                                           offsets=offsets, indices=indices, filters=filters, filter=filter,
+                                           columns=columns, memory_limit=memory_limit, threads=threads)
+    return values, errors_frame(collected(found, raising), with_file)

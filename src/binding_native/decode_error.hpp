@@ -10,8 +10,8 @@ namespace skyrec::py {
 // Creates the class and adds it to `module`, at import; false with an error set.
 bool create_decode_error(PyObject* module);
 
-// Raises `error` as DecodeError("{where}: {reason}"), its `reason` and `where`
-// attributes set ("" when the error says nothing of where). Returns nullptr.
+// Raises `error` as DecodeError through the one raise function (binding/errors.hpp):
+// "{where}: {reason}", `kind`, `reason` and `where` set. Returns nullptr.
 PyObject* raise_decode_error(const BufrError& error);
 
 }  // namespace skyrec::py

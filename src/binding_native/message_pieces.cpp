@@ -90,8 +90,8 @@ PyObject* failure_tuple(const PieceFailure& f) {
     Ref reason = Ref::steal(lossy_str(f.reason));
     Ref where = Ref::steal(lossy_str(f.where));
     if (!reason || !where) return nullptr;
-    return Py_BuildValue("(nnOO)", static_cast<Py_ssize_t>(f.piece), static_cast<Py_ssize_t>(f.position), reason.get(),
-                         where.get());
+    return Py_BuildValue("(nnOOs)", static_cast<Py_ssize_t>(f.piece), static_cast<Py_ssize_t>(f.position), reason.get(),
+                         where.get(), kind_name(f.kind));
 }
 
 Result<FramedAt> frame_at(ByteView bytes, std::size_t offset) {

@@ -37,13 +37,14 @@ struct PieceFailure {
     std::size_t position;
     std::string reason;
     std::string where;
+    BufrError::Kind kind;
 };
 
 // The pieces of the sequence `obj`; `held` keeps their tables alive while the
 // lock is released. nullopt with an error set.
 std::optional<std::vector<Piece>> pieces_arg(PyObject* obj, std::vector<Ref>& held);
 
-// A new tuple (piece, position, reason, where).
+// A new tuple (piece, position, reason, where, kind name).
 PyObject* failure_tuple(const PieceFailure& failure);
 
 // The framed message at `offset` of `bytes`, and its whole bytes.
@@ -80,7 +81,9 @@ std::vector<PieceFailure> for_each_message(const std::vector<Piece>& pieces, Dec
             } catch (const std::bad_alloc&) {
             }
             rows.push_back(added ? *added : 0);
-            if (!added) failures.push_back({p, i, added.error().reason(), added.error().where()});
+            if (!added) {
+                failures.push_back({p, i, added.error().reason(), added.error().where(), added.error().kind()});
+            }
         }
     }
     return failures;
