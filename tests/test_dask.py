@@ -174,7 +174,7 @@ def test_read_bufr_refuses(archive, arguments, error):
 @pytest.mark.parametrize("blocksize, memory", [(150, None), (None, 100_000)])
 def test_file_pieces_cover_each_message_once(archive, blocksize, memory):
     offsets_of = {}
-    pieces = sd._file_pieces(archive[0], blocksize, offsets_of, memory)
+    pieces = sd.file_pieces(archive[0], blocksize, offsets_of, memory)
     headers = read_headers(archive[0])
     assert len(pieces) > 1 and pieces[0][0].start == 0 and pieces[-1][0].end is None
     # Each piece starts where the one before it ends, at a message, numbered as in the file.
@@ -200,4 +200,4 @@ def test_partitions_of_compressed_data_stay_within_their_memory(tmp_path, defini
     held = frames.values.map_partitions(lambda f: pd.Series([f.memory_usage(deep=True).sum()])).compute()
     assert len(held) > 1 and held.max() <= memory
     values, errors = dask.compute(*frames, scheduler="threads")
-    assert len(values) == 12 * 40000 and errors == []
+    assert len(values) == 12 * 40000 and errors.tolist() == []

@@ -138,8 +138,9 @@ def test_a_block_of_many_bombs_stays_bounded(tables):
     # Each message fits alone, but the block holds one floor, not five.
     assert 0 in rows and sum(rows) <= 1024 + 64 * 5 * len(bomb) and block["count"] == sum(rows)
     refused = [i for i, r in enumerate(rows) if r == 0]
-    assert [(p, i) for p, i, _, _ in block["errors"]] == [(0, i) for i in refused]
-    assert all(e.startswith("decoded block exceeded ") for _, _, e, _ in block["errors"])
+    assert [(p, i) for p, i, *_ in block["errors"]] == [(0, i) for i in refused]
+    assert all(e.startswith("decoded block exceeded ") and kind == "limit_exceeded"
+               for _, _, e, _, kind in block["errors"])
 
 
 # --- widths beyond 64 bits through operators ---------------------------------

@@ -64,16 +64,18 @@ if TYPE_CHECKING:
 # The header pass's time fields, which the frame shows as one column "time"
 # where the first of them stands.
 TIME_PARTS = ("year", "month", "day", "hour", "minute", "second")
+
 TIME_UNIT = "datetime64[s]"  # seconds reach every year section 1 can hold
 
 # A callable takes the header frame and returns a mask; a mapping is by column.
 Filter = Callable[[Any], Any] | Mapping[str, Any] | None
+
 # (file, message, offset, reason, where[, kind]) of a message left out; `where`
 # is the subset and descriptor path of a failed decode, "" when not known.
 ErrorRow = tuple[Any, ...]
+
 # The columns of the values frame, in its order.
 VALUE_COLUMNS = ("file", "message", "offset", *FRAME_COLUMNS[1:])
-
 
 @dataclass(frozen=True, slots=True)
 class Piece:
@@ -92,7 +94,6 @@ class Piece:
     indices: tuple[int, ...] | None = None
     expected: tuple[int, ...] | None = None
 
-
 def typical_time(year: np.ndarray, month: np.ndarray, day: np.ndarray, hour: np.ndarray, minute: np.ndarray,
                  second: np.ndarray) -> np.ndarray:
     """Section 1's typical times as datetime64[s], NaT where not a date."""
@@ -106,7 +107,6 @@ def typical_time(year: np.ndarray, month: np.ndarray, day: np.ndarray, hour: np.
     time: np.ndarray = first.astype(TIME_UNIT) + seconds.astype("timedelta64[s]")
     time[~valid] = np.datetime64("NaT")
     return time
-
 
 def headers_frame(d: MessageHeaders, first_index: int = 0, file: str | None = None, base: int = 0) -> pd.DataFrame:
     """The DataFrame of a skyrec._native.message_headers dict: one row per
@@ -133,10 +133,8 @@ def headers_frame(d: MessageHeaders, first_index: int = 0, file: str | None = No
         frame.insert(0, "file", _one_file(pd, file, len(frame)))
     return frame
 
-
 def _one_file(pd: Any, file: str, count: int) -> pd.Categorical:
     return categorical(pd, np.zeros(count, np.int8), [file])
-
 
 def check_span(start: Any, end: Any) -> None:
     """start and end as offsets into a source: ints, start at least 0, end None or past start."""
@@ -149,68 +147,6 @@ def check_span(start: Any, end: Any) -> None:
             raise ValueError(f"{name} must be an offset of 0 or more, not {value}")
     if end is not None and end < start:
         raise ValueError(f"end ({end}) must not come before start ({start})")
-
-
-def read_headers(source: Any, *, start: int = 0, end: int | None = None, first_index: int = 0,
-                 file: str | None = None, filters: Filters | None = None,
-                 errors: ErrorPolicy = "collect") -> pd.DataFrame:
-    """The headers of the messages of `source` (a path, a directory, a glob,
-    a list of them, bytes-like data or a binary stream) whose "BUFR" lies in
-    [start, end), without decoding any: a DataFrame with one row per message
-    found, bad ones included (their `error` says why), those that `filters`
-    drops left out. With `file`, or a source naming several files, a first
-    column says where each row comes from. The messages that cannot be
-    framed are listed in frame.attrs["errors"] as MessageError (input
-    without any message as a NoMessages); errors="raise" raises the first."""
-    raising = raise_policy(errors)
-    check_span(start, end)
-    mask = block_filter(filters, None)
-    if is_many(source):
-        if start or end is not None or first_index:
-            raise ValueError("start, end and first_index pick messages of one file, and source names several "
-                             "(a directory, a glob or a list)")
-        items = expand_sources(source)
-        labels = [os.fspath(item) if isinstance(item, (str, os.PathLike)) else "<buffer>" for item in items]
-        frames = [_headers_of(item, 0, None, 0, label, mask) for item, label in zip(items, labels)]
-        frame = _joined(frames, labels)
-        found = [e for f in frames for e in f.attrs["errors"]]
-    else:
-        frame = _headers_of(source, start, end, first_index, file, mask, whole=start == 0 and end is None)
-        found = frame.attrs["errors"]
-    frame.attrs["errors"] = collected(found, raising)
-    return frame
-
-
-def _headers_of(source: Any, start: int, end: int | None, first_index: int, file: str | None,
-                mask: Filter, whole: bool = True) -> pd.DataFrame:
-    if isinstance(source, (str, os.PathLike)):
-        frame = headers_frame(file_headers(source, start, end), first_index, file)
-    else:
-        span = source_span(source, start, end)
-        frame = headers_frame(_native.message_headers(span.data, start, end), first_index, file)
-    named = file if file != "<buffer>" else None
-    if whole and frame.empty:
-        errors: list[MessageError] = [NoMessages(file=named)]
-    else:
-        bad = frame[frame["error"].notna()]
-        errors = [message_error(reason, int(index), int(offset), file=named) for index, offset, reason in
-                  bad[["message", "offset", "error"]].itertuples(index=False, name=None)]
-    if mask is not None and len(frame):
-        # Filters judge headers: a message that cannot be framed stays, as its error does.
-        frame = frame[selected(frame, mask) | frame["error"].notna().to_numpy(bool)].reset_index(drop=True)
-    frame.attrs["errors"] = errors
-    return frame
-
-
-def _joined(frames: list[pd.DataFrame], labels: list[str]) -> pd.DataFrame:
-    """Header frames of several files as one, its file column one categorical."""
-    pd = pandas()
-    files = Categories()
-    codes = np.concatenate([np.full(len(f), files.code(label), np.int32) for f, label in zip(frames, labels)])
-    frame = pd.concat([f.drop(columns="file") for f in frames], ignore_index=True)
-    frame.insert(0, "file", files.categorical(pd, codes))
-    return frame
-
 
 def file_headers(path: str | os.PathLike[str], start: int = 0, end: int | None = None) -> MessageHeaders:
     """_native.message_headers' dict for the file at `path`, made a chunk at
@@ -231,7 +167,6 @@ def file_headers(path: str | os.PathLike[str], start: int = 0, end: int | None =
     merged.update(count=count, errors=errors)
     return cast("MessageHeaders", merged)
 
-
 def _header_columns(h: MessageHeaders) -> Iterator[tuple[str, np.ndarray]]:
     """The per-message arrays of a message_headers dict, in its order, typed
     by their buffers."""
@@ -239,7 +174,6 @@ def _header_columns(h: MessageHeaders) -> Iterator[tuple[str, np.ndarray]]:
     for name, column in fields.items():
         if isinstance(column, (np.ndarray, _native.OwnedBuffer)):
             yield name, np.asarray(column)
-
 
 def selected(headers: pd.DataFrame, filter: Filter) -> np.ndarray:
     """Which rows of the header frame `filter` keeps, as a boolean array: a
@@ -260,7 +194,6 @@ def selected(headers: pd.DataFrame, filter: Filter) -> np.ndarray:
         raise ValueError(f"filter gave {keep.size} answers for {len(headers)} messages")
     return keep
 
-
 @dataclass(slots=True)
 class _Prepared:
     """One piece ready to decode: its messages chosen, their tables found, and
@@ -275,7 +208,6 @@ class _Prepared:
     keys: list[TableKey]
     errors: list[ErrorRow]
 
-
 def source_span(source: Source, start: int = 0, end: int | None = None) -> Span:
     """The bytes of `source` that hold its messages starting in [start,
     end): a buffer as it is, a file read now (see skyrec.sources)."""
@@ -289,7 +221,6 @@ def source_span(source: Source, start: int = 0, end: int | None = None) -> Span:
                         f"not {type(source).__name__}")
     return read_span(source, start, end)
 
-
 def _table_key(h: MessageHeaders) -> np.ndarray:
     # tables.message_key packed in one integer: 8 + 8 + 8 + 16 + 16 bits.
     fields: Mapping[str, Any] = h
@@ -297,10 +228,8 @@ def _table_key(h: MessageHeaders) -> np.ndarray:
              ("master_table", "master_version", "local_version", "centre", "subcentre")]
     return (parts[0] << 48) | (parts[1] << 40) | (parts[2] << 32) | (parts[3] << 16) | parts[4]
 
-
 def _unpacked_key(packed: int) -> TableKey:
     return (packed >> 48 & 0xFF, packed >> 40 & 0xFF, packed >> 32 & 0xFF, packed >> 16 & 0xFFFF, packed & 0xFFFF)
-
 
 def _piece_span(piece: Piece) -> Span:
     if piece.offsets is not None:
@@ -309,10 +238,8 @@ def _piece_span(piece: Piece) -> Span:
         return source_span(piece.path, min(piece.offsets), max(piece.offsets) + 1)
     return source_span(piece.path, piece.start, piece.end)
 
-
 def _missing_reason(offset: int, span: Span) -> str:
     return CHANGED if span.short or offset >= span.base + len(span.data) else f"no message starts at offset {offset}"
-
 
 def prepare_piece(piece: Piece, source: TableSource, filter: Filter) -> _Prepared:
     """Finds the messages of one piece and the tables of each."""
@@ -375,7 +302,6 @@ def prepare_piece(piece: Piece, source: TableSource, filter: Filter) -> _Prepare
     return _Prepared(label, data, base, offsets[chosen].tolist(), messages[chosen].tolist(),
                      table_of[inverse].tolist(), [_unpacked_key(k) for k in keys[chosen].tolist()], errors)
 
-
 class Categories:
     """Distinct texts numbered in the order first seen."""
 
@@ -387,7 +313,6 @@ class Categories:
 
     def categorical(self, pd: Any, codes: np.ndarray) -> pd.Categorical:
         return categorical(pd, codes, list(self.index))
-
 
 def chosen_columns(columns: Iterable[str] | None, with_file: bool = True) -> tuple[str, ...]:
     """The values frame's columns that `columns` names (one name or several),
@@ -402,7 +327,6 @@ def chosen_columns(columns: Iterable[str] | None, with_file: bool = True) -> tup
     if not asked:
         raise ValueError(f"columns names none of the values frame's columns ({', '.join(valid)})")
     return tuple(name for name in valid if name in asked)
-
 
 def values_frame(block: BlockColumns | None, files: Sequence[str] = (), with_file: bool = True,
                  columns: Iterable[str] | None = None) -> pd.DataFrame:
@@ -422,6 +346,121 @@ def values_frame(block: BlockColumns | None, files: Sequence[str] = (), with_fil
     frame.update(value_frame_columns(pd, buffers, [name for name in names if name in FRAME_COLUMNS[1:]]))
     return pd.DataFrame(frame, copy=False)
 
+def piece_errors(prepared: Sequence[_Prepared], failed: Iterable[Sequence[Any]], tables: TableSource,
+                 with_file: bool, warn: bool = True) -> list[MessageError]:
+    """The MessageErrors of decoded pieces, in order: those found preparing
+    them and `failed`, the decoder's (piece, position, reason, where[, kind]).
+    `warn`: see warn_stopped."""
+    rows: list[list[tuple[TableKey | None, ErrorRow]]] = [[(None, e) for e in p.errors] for p in prepared]
+    for k, i, reason, where, *kind in failed:
+        p = prepared[k]
+        rows[k].append((p.keys[i], (p.label, p.messages[i], p.offsets[i], reason, where, *kind)))
+    found = []
+    labels = []
+    for piece_rows in rows:
+        for key, (label, index, offset, reason, where, *kind) in sorted(piece_rows, key=lambda r: r[1][1]):
+            file = label if with_file and label != "<buffer>" else None
+            found.append(tables.message_error(key, reason, int(index), int(offset), where, kind[0] if kind else None,
+                                              file))
+            labels.append(label)
+    if warn:
+        warn_stopped(found, labels)
+    return found
+
+def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = None, *,
+                with_file: bool = True, columns: Iterable[str] | None = None,
+                warn: bool = True, memory_limit: int | None = None) -> tuple[pd.DataFrame, list[MessageError]]:
+    """The values DataFrame of several pieces, in order, and the messages
+    left out (see read_values); what one partition of skyrec.dask.read_bufr
+    computes. The pieces are decoded together, into one set of columns.
+    `warn`: see warn_stopped (not for one partition of many)."""
+    names = chosen_columns(columns, with_file)
+    files = Categories()
+    prepared = [prepare_piece(piece, tables, filter) for piece in pieces]
+    block = _native.decode_block([(p.data, files.code(p.label), p.offsets, p.messages, p.tables, p.base)
+                                  for p in prepared], names, memory_limit)
+    errors = piece_errors(prepared, block["errors"], tables, with_file, warn)
+    return values_frame(block, list(files.index), with_file, names), errors
+
+def warn_stopped(errors: Iterable[MessageError], labels: Iterable[str]) -> None:
+    """One warning per file (`labels`, one per error) and table entry
+    lacking that stopped several messages, with their count: the errors list
+    them one by one."""
+    counts: dict[tuple[str, str], int] = {}
+    for e, label in zip(errors, labels):
+        if e.kind in MISSING_ENTRY:
+            place = (label, e.reason)
+            counts[place] = counts.get(place, 0) + 1
+    for (file, reason), count in counts.items():
+        if count > 1:
+            warnings.warn(f"{file}: {count} messages stopped: {reason}", stacklevel=3)
+
+def release_memory() -> int:
+    """Frees the column memory that skyrec keeps once the frames using it are
+    gone, and returns its bytes. Blocks decode into kept buffers when they
+    can (up to 512 MiB in all), so that decoding block after block fills
+    pages already mapped instead of faulting in fresh ones; call this when
+    done decoding to give that memory back."""
+    return _native.release_buffers()
+
+
+def read_headers(source: Any, *, start: int = 0, end: int | None = None, first_index: int = 0,
+                 file: str | None = None, filters: Filters | None = None,
+                 errors: ErrorPolicy = "collect") -> pd.DataFrame:
+    """The headers of the messages of `source` (a path, a directory, a glob,
+    a list of them, bytes-like data or a binary stream) whose "BUFR" lies in
+    [start, end), without decoding any: a DataFrame with one row per message
+    found, bad ones included (their `error` says why), those that `filters`
+    drops left out. With `file`, or a source naming several files, a first
+    column says where each row comes from. The messages that cannot be
+    framed are listed in frame.attrs["errors"] as MessageError (input
+    without any message as a NoMessages); errors="raise" raises the first."""
+    raising = raise_policy(errors)
+    check_span(start, end)
+    mask = block_filter(filters, None)
+    if is_many(source):
+        if start or end is not None or first_index:
+            raise ValueError("start, end and first_index pick messages of one file, and source names several "
+                             "(a directory, a glob or a list)")
+        items = expand_sources(source)
+        labels = [os.fspath(item) if isinstance(item, (str, os.PathLike)) else "<buffer>" for item in items]
+        frames = [headers_of(item, 0, None, 0, label, mask) for item, label in zip(items, labels)]
+        frame = joined_headers(frames, labels)
+        found = [e for f in frames for e in f.attrs["errors"]]
+    else:
+        frame = headers_of(source, start, end, first_index, file, mask, whole=start == 0 and end is None)
+        found = frame.attrs["errors"]
+    frame.attrs["errors"] = collected(found, raising)
+    return frame
+
+def headers_of(source: Any, start: int, end: int | None, first_index: int, file: str | None,
+                mask: Filter, whole: bool = True) -> pd.DataFrame:
+    if isinstance(source, (str, os.PathLike)):
+        frame = headers_frame(file_headers(source, start, end), first_index, file)
+    else:
+        span = source_span(source, start, end)
+        frame = headers_frame(_native.message_headers(span.data, start, end), first_index, file)
+    named = file if file != "<buffer>" else None
+    if whole and frame.empty:
+        errors: list[MessageError] = [NoMessages(file=named)]
+    else:
+        bad = frame[frame["error"].notna()]
+        errors = [message_error(reason, int(index), int(offset), file=named) for index, offset, reason in
+                  bad[["message", "offset", "error"]].itertuples(index=False, name=None)]
+    if mask is not None and len(frame):
+        # Filters judge headers: a message that cannot be framed stays, as its error does.
+        frame = frame[selected(frame, mask) | frame["error"].notna().to_numpy(bool)].reset_index(drop=True)
+    frame.attrs["errors"] = errors
+    return frame
+
+def joined_headers(frames: list[pd.DataFrame], labels: list[str]) -> pd.DataFrame:
+    """Header frames of several files as one, its file column one categorical."""
+    pd = pandas()
+    files = Categories()
+    codes = np.concatenate([np.full(len(f), files.code(label), np.int32) for f, label in zip(frames, labels)])
+    frame = pd.concat([f.drop(columns="file") for f in frames], ignore_index=True)
+    frame.insert(0, "file", files.categorical(pd, codes))
+    return frame
 
 def errors_frame(errors: Iterable[MessageError], with_file: bool) -> pd.DataFrame:
     """The older errors DataFrame (file, message, offset, error, where, kind) of a list of MessageError."""
@@ -438,64 +477,6 @@ def errors_frame(errors: Iterable[MessageError], with_file: bool) -> pd.DataFram
                     "where": np.array([e.where for e in errors], dtype=object),
                     "kind": np.array([e.kind for e in errors], dtype=object)})
     return pd.DataFrame(columns, copy=False)
-
-
-def piece_errors(prepared: Sequence[_Prepared], failed: Iterable[Sequence[Any]], tables: TableSource,
-                 with_file: bool) -> list[MessageError]:
-    """The MessageErrors of decoded pieces, in order: those found preparing
-    them and `failed`, the decoder's (piece, position, reason, where[, kind])."""
-    rows: list[list[tuple[TableKey | None, ErrorRow]]] = [[(None, e) for e in p.errors] for p in prepared]
-    for k, i, reason, where, *kind in failed:
-        p = prepared[k]
-        rows[k].append((p.keys[i], (p.label, p.messages[i], p.offsets[i], reason, where, *kind)))
-    found = []
-    for piece_rows in rows:
-        for key, (label, index, offset, reason, where, *kind) in sorted(piece_rows, key=lambda r: r[1][1]):
-            file = label if with_file and label != "<buffer>" else None
-            found.append(tables.message_error(key, reason, int(index), int(offset), where, kind[0] if kind else None,
-                                              file))
-    return found
-
-
-def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = None, *,
-                with_file: bool = True, columns: Iterable[str] | None = None,
-                warn: bool = True, memory_limit: int | None = None) -> tuple[pd.DataFrame, list[MessageError]]:
-    """The values DataFrame of several pieces, in order, and the messages
-    left out (see read_values); what one partition of skyrec.dask.read_bufr
-    computes. The pieces are decoded together, into one set of columns.
-    `warn`: see warn_stopped (not for one partition of many)."""
-    names = chosen_columns(columns, with_file)
-    files = Categories()
-    prepared = [prepare_piece(piece, tables, filter) for piece in pieces]
-    block = _native.decode_block([(p.data, files.code(p.label), p.offsets, p.messages, p.tables, p.base)
-                                  for p in prepared], names, memory_limit)
-    errors = piece_errors(prepared, block["errors"], tables, with_file)
-    if warn:
-        warn_stopped(errors)
-    return values_frame(block, list(files.index), with_file, names), errors
-
-
-def warn_stopped(errors: Iterable[MessageError]) -> None:
-    """One warning per file and table entry lacking that stopped several
-    messages, with their count: the errors list them one by one."""
-    counts: dict[tuple[str, str], int] = {}
-    for e in errors:
-        if e.kind in MISSING_ENTRY:
-            place = (e.file or "<buffer>", e.reason)
-            counts[place] = counts.get(place, 0) + 1
-    for (file, reason), count in counts.items():
-        if count > 1:
-            warnings.warn(f"{file}: {count} messages stopped: {reason}", stacklevel=3)
-
-
-def release_memory() -> int:
-    """Frees the column memory that skyrec keeps once the frames using it are
-    gone, and returns its bytes. Blocks decode into kept buffers when they
-    can (up to 512 MiB in all), so that decoding block after block fills
-    pages already mapped instead of faulting in fresh ones; call this when
-    done decoding to give that memory back."""
-    return _native.release_buffers()
-
 
 def read_values(source: Any, *, tables: TableSet | TableSource | None = None,
                 table_dir: str | os.PathLike[str] | None = None, definitions: str | os.PathLike[str] | None = None,
@@ -523,7 +504,6 @@ def read_values(source: Any, *, tables: TableSet | TableSource | None = None,
     values, errors = read_pieces([piece], source_tables, selection, with_file=False, columns=columns,
                                  memory_limit=memory_limit)
     return values, errors, False
-
 
 def read_block(source: Source, *, tables: TableSet | TableSource | None = None,
                table_dir: str | os.PathLike[str] | None = None, definitions: str | os.PathLike[str] | None = None,

@@ -13,7 +13,7 @@ skyrec.dask_pieces) with skyrec.blocks, whose decoding releases the
 interpreter lock: threads, processes and dask.distributed workers all scale.
 Tables are found, and each version loaded, once per worker process. With
 errors="collect" a message that cannot be decoded is one MessageError of the
-errors bag (computed: the list that read_dataframe keeps in
+errors Series (computed, `.tolist()` is the list that read_dataframe keeps in
 frame.attrs["errors"]), never a failed task; with errors="raise" the task
 that meets it raises it. Needs `pip install 'skyrec[dask]'`.
 """
@@ -29,19 +29,18 @@ from typing import TYPE_CHECKING, Any, NamedTuple, cast
 from .optional import needs
 
 with needs("skyrec.dask", "dask"):
-    import dask.bag as db
+    import dask
     import dask.dataframe as dd
     import numpy as np
     from dask.base import tokenize
     from dask.dataframe.utils import clear_known_categories
-    from dask.delayed import delayed
 
 from _skyrec import TableSet
 
 from . import _native, blocks, observations
 from .blocks import Filter, Piece
 from .cores import use_threads
-from .dask_pieces import _file_pieces, _header_pieces, _partitions
+from .dask_pieces import file_pieces, header_pieces, partitions_of
 from .errors import ErrorPolicy, MessageError, collected, raise_policy
 from .filters import Filters, block_filter
 from .optional import pandas
@@ -67,12 +66,14 @@ TablePaths = tuple[tuple[str, str], ...]
 
 class BufrFrames(NamedTuple):
     """What read_bufr and read_observations give: the values and the
-    messages left out, a Dask Bag of MessageError. A worker that decoded a
-    partition's values keeps its errors (they are few), so computing both
-    mostly decodes once; errors alone decode everything."""
+    messages left out, a Dask Series of MessageError (computed,
+    `.tolist()` is the list that read_dataframe keeps in attrs["errors"]).
+    A worker that decoded a partition's values keeps its errors (they are
+    few), so computing both mostly decodes once; errors alone decode
+    everything."""
 
     values: dd.DataFrame
-    errors: db.Bag
+    errors: dd.Series
 
 
 def expand_paths(paths: Paths) -> list[Any]:
@@ -162,8 +163,15 @@ def _partition_errors(part: _Partition) -> list[MessageError]:
     return collected(errors, part.raising)
 
 
-def _errors_bag(function: Any, parts: list[Any]) -> db.Bag:
-    return cast(db.Bag, db.from_delayed([delayed(function, pure=True)(part) for part in parts]))
+def _errors_series(function: Any, parts: list[Any]) -> dd.Series:
+    """A Dask Series of the MessageErrors that `function` gives per partition:
+    objects, which Dask must not turn into strings."""
+    def partition(part: Any) -> pd.Series:
+        return pandas().Series(function(part), dtype=object, name="error")
+
+    with dask.config.set({"dataframe.convert-string": False}):
+        return cast(dd.Series, dd.from_map(partition, parts, meta=pandas().Series([], dtype=object, name="error"),
+                                           enforce_metadata=False))
 
 
 def _header_partition(pieces: list[Piece], header_types: dict[str, Any], mask: Filter) -> pd.DataFrame:
@@ -171,9 +179,9 @@ def _header_partition(pieces: list[Piece], header_types: dict[str, Any], mask: F
     if not items:
         return _conformed(blocks.headers_frame(_native.message_headers(b""), file=""), header_types)
     labels = [os.fspath(p) if isinstance(p, (str, os.PathLike)) else "<buffer>" for p in items]
-    frames = [blocks._headers_of(item, 0, None, 0, label, mask) for item, label in zip(items, labels)]
+    frames = [blocks.headers_of(item, 0, None, 0, label, mask) for item, label in zip(items, labels)]
     # One file per frame: concat would turn differing categories into objects.
-    return _conformed(blocks._joined(frames, labels), header_types)
+    return _conformed(blocks.joined_headers(frames, labels), header_types)
 
 
 def _check_sizes(**sizes: Any) -> None:
@@ -192,7 +200,7 @@ def _sizes(path: Any) -> int:
 def _pieces_of(source: Any, blocksize: int | None, partition_memory: int | None) -> list[tuple[Piece, int, int]]:
     offsets_of: dict[str, np.ndarray] = {}
     return [p for item in expand_paths(source)
-            for p in (_file_pieces(item, blocksize, offsets_of, partition_memory) if isinstance(item, str)
+            for p in (file_pieces(item, blocksize, offsets_of, partition_memory) if isinstance(item, str)
                       else [(Piece(item), len(item), 0)])]
 
 
@@ -209,7 +217,7 @@ def read_headers(paths: Paths, *, blocksize: int | None = HEADER_BLOCKSIZE,
     _check_sizes(blocksize=blocksize)
     mask = block_filter(filters, None)
     files = expand_paths(paths)
-    partitions = _partitions([(Piece(path), _sizes(path), 0) for path in files], blocksize)
+    partitions = partitions_of([(Piece(path), _sizes(path), 0) for path in files], blocksize)
     empty = blocks.headers_frame(_native.message_headers(b""), file="")
     meta = _as_meta(empty)
     types = meta.dtypes.to_dict()
@@ -226,7 +234,7 @@ def read_bufr(paths: Paths | None = None, *, headers: pd.DataFrame | None = None
     """Every message of `paths` (the sources of skyrec.read_dataframe),
     decoded into a Dask DataFrame of values, one row per value: file,
     message (its index in the file), offset (of its "BUFR"), subset,
-    descriptor, name, unit, value, raw, text, meaning, key, rank; and a Bag
+    descriptor, name, unit, value, raw, text, meaning, key, rank; and a Series
     of the messages left out (MessageError). Rows come in the order of the
     files and of the messages in them: per file, those of
     skyrec.read_dataframe.
@@ -254,10 +262,10 @@ def read_bufr(paths: Paths | None = None, *, headers: pd.DataFrame | None = None
     if headers is not None and not isinstance(headers, pandas().DataFrame):
         raise TypeError(f"headers must be a pandas DataFrame of read_headers' rows, not {type(headers).__name__}")
     if paths is None:
-        pieces = _header_pieces(headers, blocksize, partition_memory)
+        pieces = header_pieces(headers, blocksize, partition_memory)
     else:
         pieces = _pieces_of(paths, blocksize, partition_memory)
-    partitions = _partitions(pieces, blocksize, partition_memory) or [[]]
+    partitions = partitions_of(pieces, blocksize, partition_memory) or [[]]
     values_meta = _as_meta(blocks.values_frame(None, with_file=True, columns=names))
     value_types = values_meta.dtypes.to_dict()
     parts = [_Partition(tokenize(pieces, spec, selection, raising), pieces, spec, selection, names, value_types,
@@ -265,7 +273,7 @@ def read_bufr(paths: Paths | None = None, *, headers: pd.DataFrame | None = None
     # Plain partitions, so that what follows each fuses with it (the process
     # scheduler then sends back only what is asked).
     return BufrFrames(dd.from_map(_partition_values, parts, meta=values_meta, enforce_metadata=False),
-                      _errors_bag(_partition_errors, parts))
+                      _errors_series(_partition_errors, parts))
 
 
 # Rows per observation (skyrec.read_observations), partitioned as read_bufr.
@@ -309,7 +317,7 @@ def read_observations(source: Paths | bytes, columns: list[str] | str, *, filter
                       tables: TableSet | TableSource | None = None, table_dir: str | os.PathLike[str] | None = None,
                       definitions: str | os.PathLike[str] | None = None,
                       wmo_csv: str | os.PathLike[str] | None = None, threads: int | None = None) -> BufrFrames:
-    """skyrec.read_observations as a Dask DataFrame and a Bag of the messages
+    """skyrec.read_observations as a Dask DataFrame and a Series of the messages
     left out (as read_bufr gives them): the same columns, meta and rows, in
     the order of the files and of the messages in them, each partition a
     block of files or of a large file's messages as read_bufr makes them
@@ -321,11 +329,11 @@ def read_observations(source: Paths | bytes, columns: list[str] | str, *, filter
     raising = raise_policy(errors)
     query = observations.make_query(columns, filters, required_columns)
     spec = _table_spec(tables, table_dir, definitions, wmo_csv)
-    partitions = _partitions(_pieces_of(source, blocksize, partition_memory), blocksize, partition_memory) or [[]]
+    partitions = partitions_of(_pieces_of(source, blocksize, partition_memory), blocksize, partition_memory) or [[]]
     empty, _ = observations.read_rows([], [], table_source(spec), query, warn=False)
     meta = _as_meta(empty)
     types = meta.dtypes.to_dict()
     parts = [_ObservationPartition(tokenize(pieces, spec, query, raising), pieces, spec, query, types, raising,
                                    threads) for pieces in partitions]
     rows = cast(dd.DataFrame, dd.from_map(_observation_rows, parts, meta=meta, enforce_metadata=False))
-    return BufrFrames(rows, _errors_bag(_observation_errors, parts))
+    return BufrFrames(rows, _errors_series(_observation_errors, parts))

@@ -46,7 +46,7 @@ def _runs(starts: np.ndarray, rows_bytes: np.ndarray, blocksize: int | None,
         first = last
     return runs
 
-def _file_pieces(path: str, blocksize: int | None, offsets_of: dict[str, np.ndarray],
+def file_pieces(path: str, blocksize: int | None, offsets_of: dict[str, np.ndarray],
                  memory: int | None = None) -> list[tuple[Piece, int, int]]:
     """`path` as (piece, bytes, most bytes of rows) triples: whole, or split at
     message offsets into blocks of about blocksize bytes whose rows stay
@@ -71,7 +71,7 @@ def _file_pieces(path: str, blocksize: int | None, offsets_of: dict[str, np.ndar
                        (end if end is not None else size) - start, int(rows[first:last].sum())))
     return pieces or [(Piece(path), size, most)]
 
-def _header_pieces(headers: pd.DataFrame, blocksize: int | None,
+def header_pieces(headers: pd.DataFrame, blocksize: int | None,
                    memory: int | None = None) -> list[tuple[Piece, int, int]]:
     """The messages that rows of a header frame name (file, message, offset,
     length), as pieces of about blocksize bytes whose rows stay within
@@ -97,7 +97,7 @@ def _header_pieces(headers: pd.DataFrame, blocksize: int | None,
                            int(held[first:last].sum())))
     return pieces
 
-def _partitions(pieces: list[tuple[Piece, int, int]], blocksize: int | None,
+def partitions_of(pieces: list[tuple[Piece, int, int]], blocksize: int | None,
                 memory: int | None = None) -> list[list[Piece]]:
     """Consecutive pieces gathered into partitions of about blocksize bytes
     whose rows stay within `memory` bytes (one piece each without a

@@ -49,7 +49,7 @@ def _datetimes(parts: list[np.ndarray], ok: np.ndarray) -> np.ndarray:
     times[~good] = np.datetime64("NaT")
     return times
 
-def _computed(pd: Any, data: dict[str, tuple[Any, np.ndarray]], key: str) -> tuple[Any, np.ndarray]:
+def computed_key(pd: Any, data: dict[str, tuple[Any, np.ndarray]], key: str) -> tuple[Any, np.ndarray]:
     """A computed key's values and where they are found."""
     def number(name: str) -> np.ndarray:
         values = data[name][0]

@@ -45,13 +45,13 @@ with needs("skyrec.observations", "pandas"):
 from _skyrec import TableSet
 
 from . import _native
-from .blocks import Piece, piece_errors, prepare_piece, read_headers, warn_stopped
+from .blocks import Piece, piece_errors, prepare_piece, read_headers
 from .cores import use_threads
 from .errors import ErrorPolicy, MessageError, collected, error_files, raise_policy
 from .filters import HEADER_KEYS, series_mask
 from .known_keys import plain_key, table_keys, unknown_key_text
 from .observation_query import COMPUTED, HEADER_ONLY, TIME_PARTS, TYPICAL_PARTS, Filter, Query, make_query
-from .observation_values import _computed
+from .observation_values import computed_key
 from .optional import pandas
 from .paths import expand_sources, is_many
 from .table_cache import cached_tables
@@ -61,7 +61,7 @@ if TYPE_CHECKING:
     import pandas as pd
 
 __all__ = ["COMPUTED", "HEADER_KEYS", "HEADER_ONLY", "TIME_PARTS", "TYPICAL_PARTS", "Query", "cached_tables",
-           "make_query", "read_observations", "read_rows"]
+           "make_query", "read_observations", "read_rows", "source_items"]
 
 def _sources(source: Any) -> list[Any]:
     return expand_sources(source)
@@ -145,9 +145,7 @@ def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource
     block = _native.observation_rows([(p.data, file_of[id(piece.path)], p.offsets, p.messages, p.tables, p.base)
                                       for p, piece in zip(prepared, pieces)], query.native_keys(),
                                      conditions)
-    errors = piece_errors(prepared, block["errors"], source, with_file)
-    if warn:
-        warn_stopped(errors)
+    errors = piece_errors(prepared, block["errors"], source, with_file, warn)
 
     count = block["count"]
     texts = np.array([*block["texts"], None], dtype=object)  # code -1 is None
@@ -164,7 +162,7 @@ def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource
     for key in query.asked:
         plain = key in checked and data[key][0].dtype == float
         if key in COMPUTED:
-            values, found = _computed(pd, data, key)
+            values, found = computed_key(pd, data, key)
         elif key in headers:
             values, found = headers[key], np.ones(count, bool)
         else:

@@ -27,7 +27,7 @@ from _skyrec import BufrMessage, DecodedValue, TableSet
 from . import _native
 from .cores import use_threads
 from .errors import NO_MEMORY as NO_MEMORY
-from .errors import DecodeError, ErrorPolicy, MessageError, NoMessages, message_error, raise_policy
+from .errors import NO_MESSAGES, DecodeError, ErrorPolicy, MessageError, message_error, raise_policy
 from .filters import Filters, check_filters, message_passes
 from .paths import expand_sources, is_many
 from .sources import Found, check_bytes_source, is_stream, path_of, stream_messages
@@ -138,11 +138,11 @@ def read_messages(source: Source | list[Any], *, tables: TableSet | TableSource 
     source_tables = None
     if output != "messages":
         source_tables = find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
-    return read_each(source, filters, raising, threads, partial(_decode, tables=source_tables, output=output),
-                     _failed)
+    return read_each(source, filters, raising, threads, source_tables,
+                     partial(_decode, tables=source_tables, output=output), _failed)
 
 
-def read_each(source: Any, filters: Filters | None, raising: bool, threads: int | None,
+def read_each(source: Any, filters: Filters | None, raising: bool, threads: int | None, tables: TableSource | None,
               decode: Decode[Item], failed: Callable[[MessageError], Item]) -> Iterator[Item]:
     """What `decode(found, index, file)` makes of each message of `source`
     that passes `filters`; `failed(error)` for input without any message.
@@ -153,10 +153,10 @@ def read_each(source: Any, filters: Filters | None, raising: bool, threads: int 
     items = expand_sources(source) if many else [source]
     for item in items:
         check_bytes_source(item)
-    return _read_all(items, many, raising, picked, decode, failed)
+    return _read_all(items, many, raising, picked, tables, decode, failed)
 
 
-def _read_all(items: list[Any], many: bool, raising: bool, filters: Filters,
+def _read_all(items: list[Any], many: bool, raising: bool, filters: Filters, tables: TableSource | None,
               decode: Decode[Item], failed: Callable[[MessageError], Item]) -> Iterator[Item]:
     for source in items:
         file = os.fspath(source) if many and isinstance(source, (str, os.PathLike)) else None
@@ -171,9 +171,18 @@ def _read_all(items: list[Any], many: bool, raising: bool, filters: Filters,
                     raise made.error
                 yield made
         if index < 0:  # not one "BUFR": say so rather than give nothing
+            error = failure(tables, NO_MESSAGES, 0, 0, file)
             if raising:
-                raise NoMessages(file=file)
-            yield failed(NoMessages(file=file))
+                raise error
+            yield failed(error)
+
+
+def failure(tables: TableSource | None, reason: str, index: int, offset: int, file: str | None) -> MessageError:
+    """The MessageError of a message that could not be framed (or of input
+    without any), naming the reading's tables when it has some."""
+    if tables is None:
+        return message_error(reason, index, offset, file=file)
+    return tables.message_error(None, reason, index, offset, file=file)
 
 
 def _failed(error: MessageError) -> Decoded:
@@ -184,7 +193,7 @@ def _decode(found: Found, index: int, file: str | None, *, tables: TableSource |
     data, start, message, error = found.data, found.start, found.message, found.error
     offset, length = found.offset, found.length
     if error is not None:
-        return Decoded(index, offset, length, error=message_error(error, index, offset, file=file), file=file)
+        return Decoded(index, offset, length, error=failure(tables, error, index, offset, file), file=file)
     assert message is not None  # framed when there is no error
     if output == "messages":
         return Decoded(index, offset, length, message=message, file=file)

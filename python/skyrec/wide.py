@@ -27,7 +27,7 @@ from .columns import Columns, columns_wide
 from .errors import NO_MEMORY, DecodeError, ErrorPolicy, raise_policy
 from .filters import Filters
 from .long_columns import decoded_wide, held
-from .reader import Source, read_each
+from .reader import Source, failure, read_each
 from .sources import Found
 from .tables import TableSource, find_tables, message_key
 from .wide_table import Wide
@@ -36,12 +36,10 @@ __all__ = ["Wide", "columns_wide", "message_wide", "read_wide", "set_threads", "
 
 
 def set_threads(count: int | None = None) -> None:
-    """Deprecated, and without effect: every reader takes threads= (None,
-    the default, for every core)."""
-    warnings.warn("set_threads is deprecated and does nothing: pass threads= to the reader", DeprecationWarning,
-                  stacklevel=2)
-    if count is not None and (isinstance(count, bool) or not isinstance(count, int) or count < 1):
-        raise ValueError(f"threads must be a positive int or None, not {count!r}")
+    """Deprecated: every reader takes threads= (None, the default, for
+    every core) and sets it as it starts, so that this changes nothing."""
+    warnings.warn("set_threads is deprecated: pass threads= to the reader", DeprecationWarning, stacklevel=2)
+    _native.set_wide_threads(count if count is not None else os.cpu_count() or 1)
 
 
 def threads() -> int:
@@ -67,14 +65,15 @@ def read_wide(source: Source | list[Any], *, filters: Filters | None = None, err
     (errors="raise"). Tables are chosen as in read_messages."""
     raising = raise_policy(errors)
     source_tables = find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
-    return read_each(source, filters, raising, threads, partial(_found_wide, tables=source_tables), Wide.failed)
+    return read_each(source, filters, raising, threads, source_tables, partial(_found_wide, tables=source_tables),
+                     Wide.failed)
 
 
 def _found_wide(found: Found, index: int, file: str | None, *, tables: TableSource) -> Wide:
     """The Wide of one message found, or the empty one of its error."""
     message, offset = found.message, found.offset
     if message is None:
-        return Wide.failed(tables.message_error(None, found.error or "", index, offset, file=file))
+        return Wide.failed(failure(tables, found.error or "", index, offset, file))
     try:
         table_set = tables.for_message(message)
         if message.compressed_data:
