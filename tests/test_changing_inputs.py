@@ -108,12 +108,13 @@ def test_messages_gone_before_their_block_is_read_are_error_rows(tmp_path, table
     path = write_archive(tmp_path / "a.bufr", parts)
     import skyrec.dask as sd
 
-    pieces = [piece for piece, *_ in sd._file_pieces(str(path), 150, {})]
+    pieces = [piece for piece, *_ in sd.file_pieces(str(path), 150, {})]
     offsets = read_headers(path)["offset"].tolist()
     os.truncate(path, offsets[3] + 20)  # message 3 cut, 4 and 5 gone
     values, errors = read_pieces(pieces, find_tables(tables))
     assert sorted(set(values["message"])) == [0, 1, 2]
-    assert errors["message"].tolist() == [3, 4, 5] and set(errors["error"]) == {sources.CHANGED}
+    assert [e.index for e in errors] == [3, 4, 5] and {e.reason for e in errors} == {sources.CHANGED}
+    assert {e.kind for e in errors} == {"file_changed"}
 
 
 @pytest.mark.parametrize("where, reason", [(1, "no message starts at offset"), (10**6, sources.CHANGED)])

@@ -60,6 +60,9 @@ def test_a_failed_decode_says_where(tables, reader, data, where):
     assert isinstance(error, DecodeError) and isinstance(error, ValueError)
     assert error.where == where
     assert str(raised.value) in (error.reason, PREFIX + error.reason)  # the same reason, without the prefix
+    # One kind, whichever module raised it; _skyrec's text keeps its prefix.
+    assert raised.value.kind == error.kind and error.kind in skyrec.errors.KINDS and error.kind != "text"
+    assert error.descriptor_path[-1] == where.split(" > ")[-1].split(", ")[-1]
     assert str(error) == f"message 0 at offset 5, {where}: {error.reason}"
 
 

@@ -230,7 +230,7 @@ def test_ranked_and_required_keys_in_compressed_data(scans, kind):
     (1900, 2, 29, 0, 0, 0), (2000, 2, 29, 6, 30, 0), (2024, 13, 1, 0, 0, 0), (2024.5, 1, 1, 0, 0, 0),
 ])
 def test_data_datetime_is_the_time_pandas_makes(parts):
-    from skyrec.observations import _datetimes
+    from skyrec.observation_values import _datetimes
 
     ok = np.ones(1, bool)
     ours = _datetimes([np.array([float(p)]) for p in parts], ok)[0]
@@ -297,12 +297,14 @@ def test_table_command_refuses_a_bad_query(setup, capsys, args):
 @pytest.mark.parametrize("blocksize", [None, 1])
 def test_dask_rows_and_meta_are_the_eager_ones(corpus, definitions, blocksize):
     sd = pytest.importorskip("skyrec.dask")
+    import dask
     query = QUERIES[2]  # TEMP profiles: many levels, a station filter
     paths = [str(p) for p in query.files(corpus)]
     eager = read_observations(paths, query.columns, filters=query.filters, definitions=definitions)
-    lazy = sd.read_observations(paths, query.columns, filters=query.filters, definitions=definitions,
-                                blocksize=blocksize)
-    computed = lazy.compute(scheduler="threads")
+    lazy, errors = sd.read_observations(paths, query.columns, filters=query.filters, definitions=definitions,
+                                        blocksize=blocksize)
+    computed, found = dask.compute(lazy, errors, scheduler="threads")
+    assert [str(e) for e in found] == [str(e) for e in eager.attrs["errors"]]
     # One partition a file, or a large file's messages split among several.
     assert lazy.npartitions == len(paths) if blocksize is None else lazy.npartitions > len(paths)
     assert (lazy._meta.dtypes == eager.dtypes).all() and len(eager) > 0
@@ -314,10 +316,10 @@ def test_dask_on_bytes_and_on_an_empty_result(setup):
     path, tables = setup
     columns = ["WMO_station_id", "data_datetime", "pressure", "stationOrSiteName"]
     eager = read_observations(path.read_bytes(), columns, table_dir=tables, required_columns=False)
-    lazy = sd.read_observations(path.read_bytes(), columns, table_dir=tables, required_columns=False)
+    lazy, _ = sd.read_observations(path.read_bytes(), columns, table_dir=tables, required_columns=False)
     # Dask holds texts in its own string type.
     pd.testing.assert_frame_equal(lazy.compute().reset_index(drop=True), eager, check_dtype=False)
-    none = sd.read_observations(path.read_bytes(), columns, table_dir=tables, filters={"pressure": 1})
+    none, _ = sd.read_observations(path.read_bytes(), columns, table_dir=tables, filters={"pressure": 1})
     empty = none.compute()
     assert len(empty) == 0 and list(empty.columns) == columns
     assert list(empty.dtypes.astype(str)) == list(none._meta.dtypes.astype(str)), (empty.dtypes, none._meta.dtypes)

@@ -1,18 +1,22 @@
 """skyrec: fast, exact decoding of WMO BUFR messages of editions 2, 3 and 4.
 
-Everything of _skyrec (which reads edition 4 only), plus reading whole files
-of any of the three editions past bad messages
-(read_messages), tables found by themselves (find_tables), values by subset,
-NumPy columns (skyrec.columns, needs NumPy), pandas DataFrames
-(skyrec.frames and, a block at a time, skyrec.blocks: need pandas), compressed
-messages as wide tables (skyrec.wide), Dask
-DataFrames (skyrec.dask, needs Dask), conversions to Parquet, Arrow, GeoJSON,
-NetCDF and CSV (convert, skyrec.formats), pictures (skyrec.plot), and
-tables written as BUFR reports (from_dataframe, report_template).
+One reader per shape, each taking the same sources, filters=, errors=,
+threads= and table keywords: read_messages (an iterator of messages),
+read_dataframe (one row per value), read_observations (one row per
+observation), read_wide (a table per compressed message), read_headers
+(nothing decoded) and, for archives, skyrec.dask.read_bufr and
+skyrec.dask.read_observations. Tables are found by themselves (find_tables).
+Conversions to Parquet, Arrow, GeoJSON, NetCDF and CSV (convert,
+skyrec.formats), pictures (skyrec.plot), and tables written as BUFR
+reports (from_dataframe, report_template).
+
+The names of _skyrec are here too, for compatibility: they read edition 4
+only, where the readers above read every edition.
 """
 
 import importlib as _importlib
 import typing as _typing
+import warnings as _warnings
 
 import _skyrec
 from _skyrec import *  # noqa: F403
@@ -26,18 +30,17 @@ from .tables import TablesNotFound, TableSource, find_definitions_root, find_tab
 __all__ = []
 __all__ += _skyrec.__all__
 __all__ += ["DecodeError", "Decoded", "MessageError", "read_messages", "TableSource", "TablesNotFound",
-            "find_definitions_root", "find_tables", "Columns", "read_dataframe", "message_dataframe",
-            "read_headers", "read_block", "read_observations", "Wide", "read_wide", "set_threads", "encode",
+            "find_definitions_root", "find_tables", "Columns", "read_dataframe",
+            "read_headers", "read_observations", "Wide", "read_wide", "encode",
             "EncodeError", "wide_from_array", "template", "write_bufr", "compare",
             "from_dataframe", "report_template", "InvalidFrame",
             "convert", "to_geojson", "to_xarray", "values_table", "observations_table", "headers_table"]
 
 # Imported on first use, so that NumPy and pandas stay optional.
 _LAZY = {"Columns": ("columns", "Columns"), "read_dataframe": ("frames", "read_dataframe"),
-         "message_dataframe": ("frames", "message_dataframe"), "read_headers": ("blocks", "read_headers"),
-         "read_block": ("blocks", "read_block"),
+         "read_headers": ("blocks", "read_headers"),
          "read_observations": ("observations", "read_observations"), "Wide": ("wide", "Wide"),
-         "read_wide": ("wide", "read_wide"), "set_threads": ("wide", "set_threads"),
+         "read_wide": ("wide", "read_wide"),
          "encode": ("encoding", "encode"), "EncodeError": ("encoding", "EncodeError"),
          "wide_from_array": ("encoding", "wide_from_array"), "template": ("templates", "template"),
          "write_bufr": ("write", "write_bufr"), "compare": ("comparing", "compare"),
@@ -45,21 +48,25 @@ _LAZY = {"Columns": ("columns", "Columns"), "read_dataframe": ("frames", "read_d
          "report_template": ("report_templates", "report_template"), "InvalidFrame": ("frame_mapping", "InvalidFrame"),
          **{name: ("formats", name) for name in ("convert", "to_geojson", "to_xarray", "values_table",
                                                   "observations_table", "headers_table")}}
+# Names that left the top level, still found here for a release, with the reader that replaces each.
+_MOVED = {"read_block": ("blocks", "read_dataframe(..., columns=...)"),
+          "message_dataframe": ("frames", "read_dataframe or Columns"),
+          "set_threads": ("wide", "the readers' threads= argument")}
 
 
 if _typing.TYPE_CHECKING:  # what __getattr__ gives, for type checkers
-    from .blocks import read_block, read_headers
+    from .blocks import read_headers
     from .columns import Columns
     from .comparing import compare
     from .encoding import EncodeError, encode, wide_from_array
     from .formats import convert, headers_table, observations_table, to_geojson, to_xarray, values_table
     from .frame_mapping import InvalidFrame
-    from .frames import message_dataframe, read_dataframe
+    from .frames import read_dataframe
     from .from_frame import from_dataframe
     from .observations import read_observations
     from .report_templates import report_template
     from .templates import template
-    from .wide import Wide, read_wide, set_threads
+    from .wide import Wide, read_wide
     from .write import write_bufr
 
 
@@ -67,6 +74,11 @@ def __getattr__(name: str) -> _typing.Any:
     if name in _LAZY:
         module, attribute = _LAZY[name]
         return getattr(_importlib.import_module(f"{__name__}.{module}"), attribute)
+    if name in _MOVED:
+        module, instead = _MOVED[name]
+        _warnings.warn(f"skyrec.{name} is deprecated: use {instead} (or skyrec.{module}.{name})",
+                       DeprecationWarning, stacklevel=2)
+        return getattr(_importlib.import_module(f"{__name__}.{module}"), name)
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 

@@ -58,6 +58,7 @@ VALUES_PER_BYTE: int
 class DecodeError(ValueError):
     """A message that could not be framed or decoded."""
 
+    kind: str  # the cause, one of skyrec.errors.KINDS
     reason: str  # why, without where
     where: str  # "subset 12, 303054 > 012101"; "" when not known
 

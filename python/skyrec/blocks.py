@@ -27,13 +27,24 @@ from _skyrec import TableSet
 
 from . import _native
 from .columns import FRAME_COLUMNS, categorical, value_frame_columns
-from .errors import NO_MESSAGES, NoMessages
+from .cores import use_threads
+from .errors import (
+    CHANGED,
+    MISSING_ENTRY,
+    NO_MESSAGES,
+    ErrorPolicy,
+    MessageError,
+    NoMessages,
+    collected,
+    message_error,
+    raise_policy,
+)
+from .filters import Filters, block_filter
 from .gts import gts_columns
 from .optional import pandas
 from .paths import expand_sources, is_many
 from .reader import BUFFER_TYPES, Source
 from .sources import (
-    CHANGED,
     Span,
     check_bytes_source,
     is_stream,
@@ -52,16 +63,18 @@ if TYPE_CHECKING:
 # The header pass's time fields, which the frame shows as one column "time"
 # where the first of them stands.
 TIME_PARTS = ("year", "month", "day", "hour", "minute", "second")
+
 TIME_UNIT = "datetime64[s]"  # seconds reach every year section 1 can hold
 
 # A callable takes the header frame and returns a mask; a mapping is by column.
 Filter = Callable[[Any], Any] | Mapping[str, Any] | None
-# (file, message, offset, reason, where) of a message left out; `where` is the
-# subset and descriptor path of a failed decode, "" when not known.
-ErrorRow = tuple[str, int, int, str, str]
+
+# (file, message, offset, reason, where[, kind]) of a message left out; `where`
+# is the subset and descriptor path of a failed decode, "" when not known.
+ErrorRow = tuple[Any, ...]
+
 # The columns of the values frame, in its order.
 VALUE_COLUMNS = ("file", "message", "offset", *FRAME_COLUMNS[1:])
-
 
 @dataclass(frozen=True, slots=True)
 class Piece:
@@ -80,7 +93,6 @@ class Piece:
     indices: tuple[int, ...] | None = None
     expected: tuple[int, ...] | None = None
 
-
 def typical_time(year: np.ndarray, month: np.ndarray, day: np.ndarray, hour: np.ndarray, minute: np.ndarray,
                  second: np.ndarray) -> np.ndarray:
     """Section 1's typical times as datetime64[s], NaT where not a date."""
@@ -94,7 +106,6 @@ def typical_time(year: np.ndarray, month: np.ndarray, day: np.ndarray, hour: np.
     time: np.ndarray = first.astype(TIME_UNIT) + seconds.astype("timedelta64[s]")
     time[~valid] = np.datetime64("NaT")
     return time
-
 
 def headers_frame(d: MessageHeaders, first_index: int = 0, file: str | None = None, base: int = 0) -> pd.DataFrame:
     """The DataFrame of a skyrec._native.message_headers dict: one row per
@@ -121,10 +132,8 @@ def headers_frame(d: MessageHeaders, first_index: int = 0, file: str | None = No
         frame.insert(0, "file", _one_file(pd, file, len(frame)))
     return frame
 
-
 def _one_file(pd: Any, file: str, count: int) -> pd.Categorical:
     return categorical(pd, np.zeros(count, np.int8), [file])
-
 
 def check_span(start: Any, end: Any) -> None:
     """start and end as offsets into a source: ints, start at least 0, end None or past start."""
@@ -137,30 +146,6 @@ def check_span(start: Any, end: Any) -> None:
             raise ValueError(f"{name} must be an offset of 0 or more, not {value}")
     if end is not None and end < start:
         raise ValueError(f"end ({end}) must not come before start ({start})")
-
-
-def read_headers(source: Source, *, start: int = 0, end: int | None = None, first_index: int = 0,
-                 file: str | None = None) -> pd.DataFrame:
-    """The headers of the messages of `source` (a path or bytes-like) whose
-    "BUFR" lies in [start, end), without decoding any: a DataFrame with one
-    row per message found, bad ones included (their `error` says why). With
-    `file`, a first column names where the rows come from. Input that holds
-    no message at all is said in frame.attrs["errors"] (a NoMessages), as
-    read_dataframe says it; the list is empty otherwise."""
-    check_span(start, end)
-    if isinstance(source, (str, os.PathLike)):
-        frame = headers_frame(file_headers(source, start, end), first_index, file)
-    else:
-        span = source_span(source, start, end)
-        frame = headers_frame(_native.message_headers(span.data, start, end), first_index, file)
-    gts = gts_columns(source if isinstance(source, (str, os.PathLike)) else span.data, frame["offset"].tolist(),
-                      frame["length"].tolist())
-    for name, column in gts.items():
-        frame[name] = pandas().Series(column, dtype=object, index=frame.index)  # None where none, as elsewhere
-    whole = start == 0 and end is None
-    frame.attrs["errors"] = [NoMessages()] if whole and frame.empty else []
-    return frame
-
 
 def message_count(source: Source) -> int:
     """How many messages `source` holds, bad ones included: the rows of
@@ -189,7 +174,6 @@ def file_headers(path: str | os.PathLike[str], start: int = 0, end: int | None =
     merged.update(count=count, errors=errors)
     return cast("MessageHeaders", merged)
 
-
 def _header_columns(h: MessageHeaders) -> Iterator[tuple[str, np.ndarray]]:
     """The per-message arrays of a message_headers dict, in its order, typed
     by their buffers."""
@@ -197,7 +181,6 @@ def _header_columns(h: MessageHeaders) -> Iterator[tuple[str, np.ndarray]]:
     for name, column in fields.items():
         if isinstance(column, (np.ndarray, _native.OwnedBuffer)):
             yield name, np.asarray(column)
-
 
 def selected(headers: pd.DataFrame, filter: Filter) -> np.ndarray:
     """Which rows of the header frame `filter` keeps, as a boolean array: a
@@ -218,7 +201,6 @@ def selected(headers: pd.DataFrame, filter: Filter) -> np.ndarray:
         raise ValueError(f"filter gave {keep.size} answers for {len(headers)} messages")
     return keep
 
-
 @dataclass(slots=True)
 class _Prepared:
     """One piece ready to decode: its messages framed once and chosen, and
@@ -238,14 +220,6 @@ class _Prepared:
         load each table key's tables once per call."""
         return (self.framing, file, self.rows, self.messages, source.for_message, self.base)
 
-    def add_failures(self, failures: Iterable[tuple[Any, ...]], source: TableSource, piece: int) -> None:
-        """The messages of this piece that a native decode left out."""
-        for k, i, reason, where, *_ in failures:
-            if k == piece:
-                self.errors.append((self.label, self.messages[i], self.offsets[i],
-                                    source.explain(self.keys[i], reason), where))
-
-
 def source_span(source: Source, start: int = 0, end: int | None = None) -> Span:
     """The bytes of `source` that hold its messages starting in [start,
     end): a buffer as it is, a file read now (see skyrec.sources)."""
@@ -259,7 +233,6 @@ def source_span(source: Source, start: int = 0, end: int | None = None) -> Span:
                         f"not {type(source).__name__}")
     return read_span(source, start, end)
 
-
 def _table_key(h: MessageHeaders) -> np.ndarray:
     # tables.message_key packed in one integer: 8 + 8 + 8 + 16 + 16 bits.
     fields: Mapping[str, Any] = h
@@ -267,10 +240,8 @@ def _table_key(h: MessageHeaders) -> np.ndarray:
              ("master_table", "master_version", "local_version", "centre", "subcentre")]
     return (parts[0] << 48) | (parts[1] << 40) | (parts[2] << 32) | (parts[3] << 16) | parts[4]
 
-
 def _unpacked_key(packed: int) -> TableKey:
     return (packed >> 48 & 0xFF, packed >> 40 & 0xFF, packed >> 32 & 0xFF, packed >> 16 & 0xFFFF, packed & 0xFFFF)
-
 
 def _piece_span(piece: Piece) -> Span:
     if piece.offsets is not None:
@@ -279,10 +250,8 @@ def _piece_span(piece: Piece) -> Span:
         return source_span(piece.path, min(piece.offsets), max(piece.offsets) + 1)
     return source_span(piece.path, piece.start, piece.end)
 
-
 def _missing_reason(offset: int, span: Span) -> str:
     return CHANGED if span.short or offset >= span.base + len(span.data) else f"no message starts at offset {offset}"
-
 
 def prepare_piece(piece: Piece, source: TableSource, filter: Filter) -> _Prepared:
     """Finds the messages of one piece and the tables of each."""
@@ -328,7 +297,6 @@ def prepare_piece(piece: Piece, source: TableSource, filter: Filter) -> _Prepare
     return _Prepared(label, h["framing"], base, chosen.tolist(), offsets[chosen].tolist(), messages[chosen].tolist(),
                      keys, errors)
 
-
 class Categories:
     """Distinct texts numbered in the order first seen."""
 
@@ -340,7 +308,6 @@ class Categories:
 
     def categorical(self, pd: Any, codes: np.ndarray) -> pd.Categorical:
         return categorical(pd, codes, list(self.index))
-
 
 def chosen_columns(columns: Iterable[str] | None, with_file: bool = True) -> tuple[str, ...]:
     """The values frame's columns that `columns` names (one name or several),
@@ -355,7 +322,6 @@ def chosen_columns(columns: Iterable[str] | None, with_file: bool = True) -> tup
     if not asked:
         raise ValueError(f"columns names none of the values frame's columns ({', '.join(valid)})")
     return tuple(name for name in valid if name in asked)
-
 
 def values_frame(block: BlockColumns | None, files: Sequence[str] = (), with_file: bool = True,
                  columns: Iterable[str] | None = None) -> pd.DataFrame:
@@ -375,53 +341,53 @@ def values_frame(block: BlockColumns | None, files: Sequence[str] = (), with_fil
     frame.update(value_frame_columns(pd, buffers, [name for name in names if name in FRAME_COLUMNS[1:]]))
     return pd.DataFrame(frame, copy=False)
 
-
-def errors_frame(errors: Iterable[ErrorRow], with_file: bool) -> pd.DataFrame:
-    """A DataFrame of (file, message, offset, reason, where) tuples."""
-    pd = pandas()
-    errors = list(errors)
-    columns: dict[str, Any] = {}
-    if with_file:
-        files = Categories()
-        codes = np.array([files.code(e[0]) for e in errors], np.int32)
-        columns["file"] = files.categorical(pd, codes)
-    columns.update({"message": np.array([e[1] for e in errors], np.int64),
-                    "offset": np.array([e[2] for e in errors], np.int64),
-                    "error": np.array([e[3] for e in errors], dtype=object),
-                    "where": np.array([e[4] for e in errors], dtype=object)})
-    return pd.DataFrame(columns, copy=False)
-
+def piece_errors(prepared: Sequence[_Prepared], failed: Iterable[Sequence[Any]], tables: TableSource,
+                 with_file: bool, warn: bool = True) -> list[MessageError]:
+    """The MessageErrors of decoded pieces, in order: those found preparing
+    them and `failed`, the decoder's (piece, position, reason, where[, kind]).
+    `warn`: see warn_stopped."""
+    rows: list[list[tuple[TableKey | None, ErrorRow]]] = [[(None, e) for e in p.errors] for p in prepared]
+    for k, i, reason, where, *kind in failed:
+        p = prepared[k]
+        rows[k].append((p.keys[i], (p.label, p.messages[i], p.offsets[i], reason, where, *kind)))
+    found = []
+    labels = []
+    for piece_rows in rows:
+        for key, (label, index, offset, reason, where, *kind) in sorted(piece_rows, key=lambda r: r[1][1]):
+            file = label if with_file and label != "<buffer>" else None
+            found.append(tables.message_error(key, reason, int(index), int(offset), where, kind[0] if kind else None,
+                                              file))
+            labels.append(label)
+    if warn:
+        warn_stopped(found, labels)
+    return found
 
 def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = None, *,
                 with_file: bool = True, columns: Iterable[str] | None = None,
-                warn: bool = True, memory_limit: int | None = None) -> tuple[pd.DataFrame, pd.DataFrame]:
-    """The values and errors DataFrames of several pieces, in order (see
-    read_block); what one partition of skyrec.dask.read_bufr computes. The
-    pieces are decoded together, into one set of columns. `warn`: see
-    warn_stopped (not for one partition of many)."""
+                warn: bool = True, memory_limit: int | None = None) -> tuple[pd.DataFrame, list[MessageError]]:
+    """The values DataFrame of several pieces, in order, and the messages
+    left out (see read_values); what one partition of skyrec.dask.read_bufr
+    computes. The pieces are decoded together, into one set of columns.
+    `warn`: see warn_stopped (not for one partition of many)."""
     names = chosen_columns(columns, with_file)
     files = Categories()
     prepared = [prepare_piece(piece, tables, filter) for piece in pieces]
     block = _native.decode_block([p.native(files.code(p.label), tables) for p in prepared], names, memory_limit)
-    for k, p in enumerate(prepared):
-        p.add_failures(block["errors"], tables, k)
-    errors = [e for p in prepared for e in sorted(p.errors, key=lambda e: e[1])]
-    if warn:
-        warn_stopped(errors)
-    return values_frame(block, list(files.index), with_file, names), errors_frame(errors, with_file)
+    errors = piece_errors(prepared, block["errors"], tables, with_file, warn)
+    return values_frame(block, list(files.index), with_file, names), errors
 
-
-def warn_stopped(errors: Iterable[ErrorRow]) -> None:
-    """One warning per file and table entry lacking that stopped several
-    messages, with their count: the errors list them one by one."""
+def warn_stopped(errors: Iterable[MessageError], labels: Iterable[str]) -> None:
+    """One warning per file (`labels`, one per error) and table entry
+    lacking that stopped several messages, with their count: the errors list
+    them one by one."""
     counts: dict[tuple[str, str], int] = {}
-    for file, _, _, reason, _ in errors:
-        if "was not found in Table" in reason:
-            counts[(file, reason)] = counts.get((file, reason), 0) + 1
+    for e, label in zip(errors, labels):
+        if e.kind in MISSING_ENTRY:
+            place = (label, e.reason)
+            counts[place] = counts.get(place, 0) + 1
     for (file, reason), count in counts.items():
         if count > 1:
             warnings.warn(f"{file}: {count} messages stopped: {reason}", stacklevel=3)
-
 
 def release_memory() -> int:
     """Frees the column memory that skyrec keeps once the frames using it are
@@ -432,32 +398,96 @@ def release_memory() -> int:
     return _native.release_buffers()
 
 
-def read_block(source: Source, *, tables: TableSet | TableSource | None = None,
-               table_dir: str | os.PathLike[str] | None = None, definitions: str | os.PathLike[str] | None = None,
-               wmo_csv: str | os.PathLike[str] | None = None, start: int = 0, end: int | None = None,
-               first_index: int = 0, offsets: Iterable[int] | None = None, indices: Iterable[int] | None = None,
-               filter: Filter = None, columns: Iterable[str] | None = None,
-               memory_limit: int | None = None) -> tuple[pd.DataFrame, pd.DataFrame]:
-    """Decodes the messages of `source` (a path or bytes-like) whose "BUFR" lies in
-    [start, end) and returns two DataFrames: the values, one row per value
-    (columns message, offset, subset, descriptor, name, unit, value, raw,
-    text, meaning, key, rank: read_dataframe's rows, with where each message starts),
-    and the errors, one row per message left out (message, offset, error, and
-    where: the subset and descriptor path of a failed decode, "" if not known).
-
-    start must be where a message starts (or 0); `message` counts from
-    first_index there. `offsets` (with their message `indices`) picks exact
-    messages instead. `filter` picks messages by their headers (see
-    `selected`; the frame is read_headers'); messages it drops are neither
-    decoded nor reported. Tables are chosen as in read_messages.
-
-    `columns` (a name or several, of those above) makes the values frame
-    hold only those, in the order above: the others are never made, which
-    spares most of the time and memory of a frame of numbers alone.
-
-    `memory_limit` bounds the bytes of the values' columns (4 GiB when None):
-    a message that would take them past it is left out, its error saying so."""
+def read_headers(source: Any, *, start: int = 0, end: int | None = None, first_index: int = 0,
+                 file: str | None = None, filters: Filters | None = None,
+                 errors: ErrorPolicy = "collect") -> pd.DataFrame:
+    """The headers of the messages of `source` (a path, a directory, a glob,
+    a list of them, bytes-like data or a binary stream) whose "BUFR" lies in
+    [start, end), without decoding any: a DataFrame with one row per message
+    found, bad ones included (their `error` says why), those that `filters`
+    drops left out. With `file`, or a source naming several files, a first
+    column says where each row comes from. The messages that cannot be
+    framed are listed in frame.attrs["errors"] as MessageError (input
+    without any message as a NoMessages); errors="raise" raises the first."""
+    raising = raise_policy(errors)
     check_span(start, end)
+    mask = block_filter(filters, None)
+    if is_many(source):
+        if start or end is not None or first_index:
+            raise ValueError("start, end and first_index pick messages of one file, and source names several "
+                             "(a directory, a glob or a list)")
+        items = expand_sources(source)
+        labels = [os.fspath(item) if isinstance(item, (str, os.PathLike)) else "<buffer>" for item in items]
+        frames = [headers_of(item, 0, None, 0, label, mask) for item, label in zip(items, labels)]
+        frame = joined_headers(frames, labels)
+        found = [e for f in frames for e in f.attrs["errors"]]
+    else:
+        frame = headers_of(source, start, end, first_index, file, mask, whole=start == 0 and end is None)
+        found = frame.attrs["errors"]
+    frame.attrs["errors"] = collected(found, raising)
+    return frame
+
+def headers_of(source: Any, start: int, end: int | None, first_index: int, file: str | None,
+                mask: Filter, whole: bool = True) -> pd.DataFrame:
+    if isinstance(source, (str, os.PathLike)):
+        frame = headers_frame(file_headers(source, start, end), first_index, file)
+    else:
+        span = source_span(source, start, end)
+        frame = headers_frame(_native.message_headers(span.data, start, end), first_index, file)
+    gts = gts_columns(source if isinstance(source, (str, os.PathLike)) else span.data, frame["offset"].tolist(),
+                      frame["length"].tolist())
+    for name, column in gts.items():
+        frame[name] = pandas().Series(column, dtype=object, index=frame.index)  # None where none, as elsewhere
+    named = file if file != "<buffer>" else None
+    if whole and frame.empty:
+        errors: list[MessageError] = [NoMessages(file=named)]
+    else:
+        bad = frame[frame["error"].notna()]
+        errors = [message_error(reason, int(index), int(offset), file=named) for index, offset, reason in
+                  bad[["message", "offset", "error"]].itertuples(index=False, name=None)]
+    if mask is not None and len(frame):
+        # Filters judge headers: a message that cannot be framed stays, as its error does.
+        frame = frame[selected(frame, mask) | frame["error"].notna().to_numpy(bool)].reset_index(drop=True)
+    frame.attrs["errors"] = errors
+    return frame
+
+def joined_headers(frames: list[pd.DataFrame], labels: list[str]) -> pd.DataFrame:
+    """Header frames of several files as one, its file column one categorical."""
+    pd = pandas()
+    files = Categories()
+    codes = np.concatenate([np.full(len(f), files.code(label), np.int32) for f, label in zip(frames, labels)])
+    frame = pd.concat([f.drop(columns="file") for f in frames], ignore_index=True)
+    frame.insert(0, "file", files.categorical(pd, codes))
+    return frame
+
+def errors_frame(errors: Iterable[MessageError], with_file: bool) -> pd.DataFrame:
+    """The older errors DataFrame (file, message, offset, error, where, kind) of a list of MessageError."""
+    pd = pandas()
+    errors = list(errors)
+    columns: dict[str, Any] = {}
+    if with_file:
+        files = Categories()
+        codes = np.array([files.code(e.file or "<buffer>") for e in errors], np.int32)
+        columns["file"] = files.categorical(pd, codes)
+    columns.update({"message": np.array([e.index for e in errors], np.int64),
+                    "offset": np.array([e.offset for e in errors], np.int64),
+                    "error": np.array([e.reason for e in errors], dtype=object),
+                    "where": np.array([e.where for e in errors], dtype=object),
+                    "kind": np.array([e.kind for e in errors], dtype=object)})
+    return pd.DataFrame(columns, copy=False)
+
+def read_values(source: Any, *, tables: TableSet | TableSource | None = None,
+                table_dir: str | os.PathLike[str] | None = None, definitions: str | os.PathLike[str] | None = None,
+                wmo_csv: str | os.PathLike[str] | None = None, start: int = 0, end: int | None = None,
+                first_index: int = 0, offsets: Iterable[int] | None = None, indices: Iterable[int] | None = None,
+                filters: Filters | None = None, filter: Filter = None, columns: Iterable[str] | None = None,
+                memory_limit: int | None = None, threads: int | None = None,
+                stacklevel: int = 4) -> tuple[pd.DataFrame, list[MessageError], bool]:
+    """The values frame of read_dataframe, the messages left out and
+    whether the frame says which file each row is of (see read_dataframe)."""
+    check_span(start, end)
+    selection = block_filter(filters, filter, stacklevel)
+    use_threads(threads)
     source_tables = find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
     if is_many(source):
         if start or end is not None or first_index or offsets is not None or indices is not None:
@@ -465,7 +495,28 @@ def read_block(source: Source, *, tables: TableSet | TableSource | None = None,
                              "names several (a directory, a glob or a list)")
         # Several files: the frames say which file each row comes from.
         pieces = [Piece(path) for path in expand_sources(source)]
-        return read_pieces(pieces, source_tables, filter, columns=columns, memory_limit=memory_limit)
+        values, errors = read_pieces(pieces, source_tables, selection, columns=columns, memory_limit=memory_limit)
+        return values, errors, True
     piece = Piece(source, start, end, first_index, None if offsets is None else tuple(int(o) for o in offsets),
                   None if indices is None else tuple(int(i) for i in indices))
-    return read_pieces([piece], source_tables, filter, with_file=False, columns=columns, memory_limit=memory_limit)
+    values, errors = read_pieces([piece], source_tables, selection, with_file=False, columns=columns,
+                                 memory_limit=memory_limit)
+    return values, errors, False
+
+def read_block(source: Source, *, tables: TableSet | TableSource | None = None,
+               table_dir: str | os.PathLike[str] | None = None, definitions: str | os.PathLike[str] | None = None,
+               wmo_csv: str | os.PathLike[str] | None = None, start: int = 0, end: int | None = None,
+               first_index: int = 0, offsets: Iterable[int] | None = None, indices: Iterable[int] | None = None,
+               filters: Filters | None = None, filter: Filter = None, columns: Iterable[str] | None = None,
+               memory_limit: int | None = None, errors: ErrorPolicy = "collect",
+               threads: int | None = None) -> tuple[pd.DataFrame, pd.DataFrame]:
+    """read_dataframe's values with the offset of each message, and its
+    errors as a second DataFrame (file, message, offset, error, where, kind):
+    the older form of read_dataframe(..., columns=...), kept for code that
+    relies on it. See skyrec.read_dataframe for the arguments."""
+    raising = raise_policy(errors)
+    values, found, with_file = read_values(source, tables=tables, table_dir=table_dir, definitions=definitions,
+                                           wmo_csv=wmo_csv, start=start, end=end, first_index=first_index,
+                                           offsets=offsets, indices=indices, filters=filters, filter=filter,
+                                           columns=columns, memory_limit=memory_limit, threads=threads)
+    return values, errors_frame(collected(found, raising), with_file)

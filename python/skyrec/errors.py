@@ -1,57 +1,148 @@
 """The package's own errors: a message that cannot be read is a DecodeError
 (a ValueError), and the package catches nothing else, so that a fault of
-skyrec's own is never reported as a bad message."""
+skyrec's own is never reported as a bad message.
+
+Every error says its `kind`, one of KINDS: the core's kinds, which the native
+modules set on what they raise, and the package's own (no_messages,
+file_changed, no_memory, no_wide_table)."""
 
 from __future__ import annotations
 
+import re
+import warnings
+from collections.abc import Iterable, Sequence
+from typing import Literal
+
 from ._native import DecodeError
 
-__all__ = ["DecodeError", "MessageError", "NoMessages", "decode_error", "message_error"]
+__all__ = ["KINDS", "DecodeError", "ErrorPolicy", "MessageError", "NoMessages", "decode_error", "message_error",
+           "raise_policy"]
 
 # _skyrec shows every free-text error behind this, whatever its cause.
 SHARED_PREFIX = "csv/table parse error: "
 
+# The core's kinds (src/base/error.hpp), then the package's.
+CORE_KINDS = ("too_short", "missing_marker", "unsupported_edition", "length_mismatch", "truncated_section",
+              "bad_terminator", "odd_descriptor_area", "sequence_not_found", "incomplete_delayed_replication",
+              "unsupported_replication", "element_not_found", "cut_short", "bits_exhausted", "limit_exceeded",
+              "invalid_descriptor", "table_syntax", "unsupported", "text", "io")
+KINDS = (*CORE_KINDS, "no_messages", "file_changed", "no_memory", "no_wide_table")
+MISSING_ENTRY = ("element_not_found", "sequence_not_found")
 
-def decode_error(reason: str, where: str = "") -> DecodeError:
+NO_MESSAGES = "no BUFR messages found"
+CHANGED = "file changed while reading"
+NO_MEMORY = "not enough memory to decode the message"
+
+# The header pass and the block decoder report a failed message by its text
+# alone: its kind, read from the core's wording, until they carry it.
+_TEXT_KINDS = (("message is too short", "too_short"), ("missing BUFR marker", "missing_marker"),
+               ("unsupported BUFR edition", "unsupported_edition"), ("does not match buffer", "length_mismatch"),
+               ("bytes left", "cut_short"), ("is truncated", "truncated_section"), ("not 7777", "bad_terminator"),
+               ("odd byte count", "odd_descriptor_area"), ("not found in Table D", "sequence_not_found"),
+               ("not found in Table B", "element_not_found"),
+               ("delayed replication descriptor", "incomplete_delayed_replication"),
+               ("unsupported replication", "unsupported_replication"), (NO_MESSAGES, "no_messages"),
+               (CHANGED, "file_changed"), (NO_MEMORY, "no_memory"), ("io error: ", "io"))
+
+ErrorPolicy = Literal["collect", "raise"]
+POLICIES = ("collect", "raise")
+_SUBSET = re.compile(r"subset (\d+)")
+
+
+def kind_of(reason: str, kind: str | None = None) -> str:
+    """`kind` when given, else the kind that `reason`'s wording names."""
+    if kind:
+        return kind
+    return next((k for text, k in _TEXT_KINDS if text in reason), "text")
+
+
+def decode_error(reason: str, where: str = "", kind: str | None = None) -> DecodeError:
     """A DecodeError made here, shaped as those that skyrec._native raises."""
     reason = reason.removeprefix(SHARED_PREFIX)
     error = DecodeError(f"{where}: {reason}" if where else reason)
     error.reason = reason
     error.where = where
+    error.kind = kind_of(reason, kind)
     return error
 
 
 class MessageError(DecodeError):
     """One message that could not be framed, or whose tables or values could
-    not be read: `reason` says why, `offset` is where its "BUFR" starts and
-    `where` (subset, descriptor path) where in the message, when known."""
+    not be read. `kind` names the cause (one of KINDS), `reason` says why,
+    `index` and `offset` (of its "BUFR") say which message, `where` (subset,
+    descriptor path) where in it when known, `tables` which table source it
+    was read with ("" before tables were chosen) and `file` which file (None
+    for a buffer or stream)."""
 
-    def __init__(self, reason: str, index: int, offset: int, where: str = ""):
-        super().__init__(reason, index, offset, where)  # all in args, so that copies and pickles work
+    def __init__(self, reason: str, index: int, offset: int, where: str = "", kind: str | None = None,
+                 tables: str = "", file: str | None = None):
+        kind = kind_of(reason, kind)
+        super().__init__(reason, index, offset, where, kind, tables, file)  # all in args: copies and pickles work
         self.reason = reason
         self.index = index
         self.offset = offset
         self.where = where
+        self.kind = kind
+        self.tables = tables
+        self.file = file
+
+    @property
+    def subset(self) -> int | None:
+        """The subset (from 1) of an uncompressed message where decoding failed."""
+        found = _SUBSET.search(self.where)
+        return int(found.group(1)) if found else None
+
+    @property
+    def descriptor_path(self) -> tuple[str, ...]:
+        """The descriptors from the outermost down to the one that failed."""
+        path = self.where.rsplit(", ", 1)[-1] if not self.where.startswith("file ") else ""
+        return tuple(part for part in path.split(" > ") if part.isdigit() and len(part) == 6)
 
     def __str__(self) -> str:
         place = f", {self.where}" if self.where else ""
-        return f"message {self.index} at offset {self.offset}{place}: {self.reason}"
-
-
-NO_MESSAGES = "no BUFR messages found"
+        file = f"{self.file}: " if self.file else ""
+        return f"{file}message {self.index} at offset {self.offset}{place}: {self.reason}"
 
 
 class NoMessages(MessageError):
     """Input that holds no BUFR message at all (random bytes, an empty file,
     a picture): one error for the whole input, not one per message."""
 
-    def __init__(self, reason: str = NO_MESSAGES, index: int = 0, offset: int = 0, where: str = ""):
-        super().__init__(reason, index, offset, where)
+    def __init__(self, reason: str = NO_MESSAGES, index: int = 0, offset: int = 0, where: str = "",
+                 kind: str | None = "no_messages", tables: str = "", file: str | None = None):
+        super().__init__(reason, index, offset, where, kind, tables, file)
 
     def __str__(self) -> str:
-        return self.reason
+        return f"{self.file}: {self.reason}" if self.file else self.reason
 
 
-def message_error(reason: str, index: int, offset: int, where: str = "") -> MessageError:
-    """The MessageError of an error row (see skyrec.blocks)."""
-    return NoMessages() if reason == NO_MESSAGES else MessageError(reason, index, offset, where)
+def message_error(reason: str, index: int, offset: int, where: str = "", kind: str | None = None,
+                  tables: str = "", file: str | None = None) -> MessageError:
+    """The MessageError of a failed message, NoMessages for input without any."""
+    make = NoMessages if reason == NO_MESSAGES else MessageError
+    return make(reason, index, offset, where, kind, tables, file)
+
+
+def raise_policy(errors: str, strict: bool | None = None, stacklevel: int = 3) -> bool:
+    """Whether a reader called with errors= (and the older strict=) raises
+    the first bad message's error."""
+    if errors not in POLICIES:
+        raise ValueError(f"errors must be 'collect' or 'raise', not {errors!r}")
+    if strict is not None:
+        warnings.warn("strict= is deprecated: pass errors='raise' (or 'collect')", DeprecationWarning,
+                      stacklevel=stacklevel)
+        return bool(strict)
+    return errors == "raise"
+
+
+def collected(found: Iterable[MessageError], raising: bool) -> list[MessageError]:
+    """The errors of a reading, or the first of them raised."""
+    errors = list(found)
+    if raising and errors:
+        raise errors[0]
+    return errors
+
+
+def error_files(errors: Sequence[MessageError]) -> list[str]:
+    """The files of `errors`, as the older attrs["error_files"] listed them."""
+    return [e.file if e.file is not None else "<buffer>" for e in errors]

@@ -5,12 +5,19 @@ pandas is optional: `pip install 'skyrec[pandas]'`.
 
 from __future__ import annotations
 
+import os
+from collections.abc import Iterable
 from typing import TYPE_CHECKING, Any
 
-from .blocks import read_block
+from _skyrec import TableSet
+
+from .blocks import VALUE_COLUMNS, Filter, read_values
 from .columns import FRAME_COLUMNS, Columns, columns_frame
-from .errors import message_error
+from .errors import ErrorPolicy, collected, error_files, raise_policy
+from .filters import Filters
+from .paths import is_many
 from .reader import Source, read_messages
+from .tables import TableSource
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -25,35 +32,55 @@ def message_dataframe(columns: Columns, message_index: int = 0) -> pd.DataFrame:
     return columns_frame([(message_index, columns)])
 
 
-def read_dataframe(source: Source, *, strict: bool = False, **table_source: Any) -> pd.DataFrame:
-    """Every message of `source` in one DataFrame. Messages that fail are
-    left out and listed, as MessageError objects, in frame.attrs["errors"]
-    (with strict=True the first one is raised). Keyword arguments choose the
-    tables as in read_messages."""
-    if not strict:
-        # The whole file as one block: framed, decoded and laid out with the
-        # lock released, each value written once.
-        values, failed = read_block(source, **table_source)
-        frame = values.drop(columns="offset")
-        frame.attrs["errors"] = [message_error(reason, int(index), int(offset), where) for index, offset, reason, where
-                                 in failed[["message", "offset", "error", "where"]].itertuples(index=False,
-                                                                                              name=None)]
-        if "file" in failed:  # a directory, a glob or a list: which file each error is of
-            frame.attrs["error_files"] = failed["file"].astype(str).tolist()
-        return frame
-    return read_by_message(source, strict=True, **table_source)
+def read_dataframe(source: Source | list[Any], *, columns: Iterable[str] | None = None,
+                   offsets: Iterable[int] | None = None, indices: Iterable[int] | None = None, start: int = 0,
+                   end: int | None = None, first_index: int = 0, filters: Filters | None = None,
+                   errors: ErrorPolicy = "collect", tables: TableSet | TableSource | None = None,
+                   table_dir: str | os.PathLike[str] | None = None, definitions: str | os.PathLike[str] | None = None,
+                   wmo_csv: str | os.PathLike[str] | None = None, memory_limit: int | None = None,
+                   threads: int | None = None, strict: bool | None = None, filter: Filter = None) -> pd.DataFrame:
+    """Every message of `source` (a path, a directory, a glob, a list of
+    them, bytes-like data or a binary stream) in one DataFrame, one row per
+    value: file (when the source names several), message, subset,
+    descriptor, name, unit, value, raw, text, meaning, key, rank; and offset,
+    where its message starts, when `columns` asks for it.
+
+    columns: a name or several of those: the others are never made, which
+    spares most of the time and memory of a frame of numbers alone.
+    offsets (with their message `indices`) picks exact messages of one file;
+    start and end the messages whose "BUFR" lies in [start, end) (start where
+    a message starts, `message` counted from first_index there).
+    filters: messages picked by header keys (see skyrec.filters).
+    errors="collect" leaves out the messages that fail and lists them, as
+    MessageError objects, in frame.attrs["errors"]; errors="raise" raises the
+    first (strict=True is the older spelling). memory_limit bounds the bytes
+    of the values' columns (4 GiB when None): a message that would pass it is
+    one of the errors. Tables: tables=, table_dir=, definitions= or
+    wmo_csv=, or found (see find_tables). threads: see skyrec.cores."""
+    raising = raise_policy(errors, strict)
+    if columns is None:
+        columns = [name for name in VALUE_COLUMNS if name != "offset" and (name != "file" or is_many(source))]
+    # The whole file as one block: framed, decoded and laid out with the
+    # lock released, each value written once.
+    frame, found, _ = read_values(source, tables=tables, table_dir=table_dir, definitions=definitions,
+                                  wmo_csv=wmo_csv, start=start, end=end, first_index=first_index, offsets=offsets,
+                                  indices=indices, filters=filters, filter=filter, columns=columns,
+                                  memory_limit=memory_limit, threads=threads)
+    frame.attrs["errors"] = collected(found, raising)
+    frame.attrs["error_files"] = error_files(found)  # the older form: MessageError.file says it now
+    return frame
 
 
-def read_by_message(source: Source, *, strict: bool = False, **table_source: Any) -> pd.DataFrame:
+def read_by_message(source: Source, *, errors: ErrorPolicy = "collect", **table_source: Any) -> pd.DataFrame:
     """read_dataframe's frame made message by message: each message's
     columns, joined. The reading that decoding a file as one block agrees with."""
     parts: list[tuple[int, Columns]] = []
-    errors = []
-    for item in read_messages(source, strict=strict, output="columns", **table_source):
+    found = []
+    for item in read_messages(source, errors=errors, output="columns", **table_source):
         if item.error is not None:
-            errors.append(item.error)
+            found.append(item.error)
         elif item.columns is not None:
             parts.append((item.index, item.columns))
     frame = columns_frame(parts)
-    frame.attrs["errors"] = errors
+    frame.attrs["errors"] = found
     return frame

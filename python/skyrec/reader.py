@@ -1,6 +1,6 @@
 """Reading every message of a file or buffer, past the bad ones.
 
-    for item in read_messages("obs.bufr"):
+    for item in read_messages("obs.bufr"):      # or a directory, a glob, a list, bytes, a stream
         if item.error:
             print(item.offset, item.error)     # the others still come
             continue
@@ -17,16 +17,21 @@ from __future__ import annotations
 import dataclasses
 import mmap
 import os
-from collections.abc import Iterator
+from collections.abc import Callable, Iterator
 from contextlib import contextmanager
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, BinaryIO, Literal
+from functools import partial
+from typing import TYPE_CHECKING, Any, BinaryIO, Literal, Protocol, TypeVar
 
 from _skyrec import BufrMessage, DecodedValue, TableSet
 
 from . import _native
-from .errors import DecodeError, MessageError, NoMessages
+from .cores import use_threads
+from .errors import NO_MEMORY as NO_MEMORY
+from .errors import NO_MESSAGES, DecodeError, ErrorPolicy, MessageError, message_error, raise_policy
+from .filters import Filters, check_filters, message_passes
 from .gts import Gts, headed
+from .paths import expand_sources, is_many
 from .sources import Found, check_bytes_source, is_stream, path_of, stream_messages
 from .tables import TableSource, find_tables, message_key
 
@@ -38,6 +43,16 @@ BUFFER_TYPES = (bytes, bytearray, memoryview, mmap.mmap)
 # What read_messages reads: a path, or the bytes themselves.
 Source = str | os.PathLike[str] | bytes | bytearray | memoryview | mmap.mmap | BinaryIO
 Output = Literal["values", "columns", "messages"]
+
+
+class _HasError(Protocol):
+    @property
+    def error(self) -> MessageError | None: ...
+
+
+Item = TypeVar("Item", bound=_HasError)
+# What a reader makes of (a message found, its index, its file).
+Decode = Callable[[Found, int, str | None], Item]
 
 
 @dataclass(frozen=True, slots=True)
@@ -55,6 +70,7 @@ class Decoded:
     error: MessageError | None = None
     data: bytes | None = None  # the message's own bytes, for skyrec.encode
     table_set: TableSet | None = None  # the tables it was decoded with
+    file: str | None = None  # the file it is of, when the source names several
     gts: Gts | None = None  # the GTS bulletin heading before it, if any
 
     gts_ttaaii = property(lambda self: self.gts and self.gts.ttaaii)
@@ -107,55 +123,90 @@ def found_messages(source: Source) -> Iterator[Iterator[Found]]:
         yield stream_messages(f)
 
 
-NO_MEMORY = "not enough memory to decode the message"
-
-
-def read_messages(source: Source, *, tables: TableSet | TableSource | None = None,
+def read_messages(source: Source | list[Any], *, tables: TableSet | TableSource | None = None,
                   table_dir: str | os.PathLike[str] | None = None, definitions: str | os.PathLike[str] | None = None,
-                  wmo_csv: str | os.PathLike[str] | None = None, strict: bool = False,
-                  output: Output = "values") -> Iterator[Decoded]:
-    """Every message of `source` (a path, a binary stream such as
-    sys.stdin.buffer, or bytes-like), in order, as
-    Decoded records. A message that fails comes back with its error and the
-    reading goes on; with strict=True its MessageError is raised instead.
+                  wmo_csv: str | os.PathLike[str] | None = None, filters: Filters | None = None,
+                  errors: ErrorPolicy = "collect", output: Output = "values", threads: int | None = None,
+                  strict: bool | None = None) -> Iterator[Decoded]:
+    """Every message of `source` (a path, a directory, a glob, a list of
+    them, bytes-like data or a binary stream such as sys.stdin.buffer), in
+    order, as Decoded records. With errors="collect" a message that fails
+    comes back with its error and the reading goes on; with errors="raise"
+    its MessageError is raised instead (strict=True is the older spelling).
+    `filters` picks messages by their header keys (see skyrec.filters);
+    the others are neither decoded nor given.
 
     output: "values" (lists of DecodedValue), "columns" (NumPy Columns) or
     "messages" (headers only, no tables needed). Tables come from find_tables
     with the given source, and are looked for before the first message is
-    read: TablesNotFound is raised by this call."""
+    read: TablesNotFound is raised by this call. `threads`: see skyrec.cores."""
     if output not in OUTPUTS:
         raise ValueError(f"output must be one of {', '.join(OUTPUTS)}, not {output!r}")
-    check_bytes_source(source)
+    raising = raise_policy(errors, strict)
     source_tables = None
     if output != "messages":
         source_tables = find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
-    return _read(source, source_tables, strict, output)
+    return read_each(source, filters, raising, threads, source_tables,
+                     partial(_decode, tables=source_tables, output=output), _failed)
 
 
-def _read(source: Source, tables: TableSource | None, strict: bool, output: str) -> Iterator[Decoded]:
-    with found_messages(source) as messages:
-        index = -1
-        for index, (found, gts) in enumerate(headed(messages)):
-            item = _decode(found, index, tables, output)
-            if gts is not None:
-                item = dataclasses.replace(item, gts=gts)
-            if strict and item.error is not None:
-                raise item.error
-            yield item
-    if index < 0:  # not one "BUFR": say so rather than give nothing
-        if strict:
-            raise NoMessages()
-        yield Decoded(0, 0, 0, error=NoMessages())
+def read_each(source: Any, filters: Filters | None, raising: bool, threads: int | None, tables: TableSource | None,
+              decode: Decode[Item], failed: Callable[[MessageError], Item]) -> Iterator[Item]:
+    """What `decode(found, index, file)` makes of each message of `source`
+    that passes `filters`; `failed(error)` for input without any message.
+    The sources are checked by this call, the messages read as asked."""
+    picked = check_filters(filters)
+    use_threads(threads)
+    many = is_many(source)
+    items = expand_sources(source) if many else [source]
+    for item in items:
+        check_bytes_source(item)
+    return _read_all(items, many, raising, picked, tables, decode, failed)
 
 
-def _decode(found: Found, index: int, tables: TableSource | None, output: str) -> Decoded:
+def _read_all(items: list[Any], many: bool, raising: bool, filters: Filters, tables: TableSource | None,
+              decode: Decode[Item], failed: Callable[[MessageError], Item]) -> Iterator[Item]:
+    for source in items:
+        file = os.fspath(source) if many and isinstance(source, (str, os.PathLike)) else None
+        with found_messages(source) as messages:
+            index = -1
+            for index, (found, gts) in enumerate(headed(messages)):
+                # Filters judge headers: a message that cannot be framed is still said.
+                if filters and found.message is not None and not message_passes(found.message, filters):
+                    continue
+                made = decode(found, index, file)
+                if gts is not None and isinstance(made, Decoded):
+                    made = dataclasses.replace(made, gts=gts)
+                if raising and made.error is not None:
+                    raise made.error
+                yield made
+        if index < 0:  # not one "BUFR": say so rather than give nothing
+            error = failure(tables, NO_MESSAGES, 0, 0, file)
+            if raising:
+                raise error
+            yield failed(error)
+
+
+def failure(tables: TableSource | None, reason: str, index: int, offset: int, file: str | None) -> MessageError:
+    """The MessageError of a message that could not be framed (or of input
+    without any), naming the reading's tables when it has some."""
+    if tables is None:
+        return message_error(reason, index, offset, file=file)
+    return tables.message_error(None, reason, index, offset, file=file)
+
+
+def _failed(error: MessageError) -> Decoded:
+    return Decoded(error.index, error.offset, 0, error=error, file=error.file)
+
+
+def _decode(found: Found, index: int, file: str | None, *, tables: TableSource | None, output: str) -> Decoded:
     data, start, message, error = found.data, found.start, found.message, found.error
     offset, length = found.offset, found.length
     if error is not None:
-        return Decoded(index, offset, length, error=MessageError(error, index=index, offset=offset))
+        return Decoded(index, offset, length, error=failure(tables, error, index, offset, file), file=file)
     assert message is not None  # framed when there is no error
     if output == "messages":
-        return Decoded(index, offset, length, message=message)
+        return Decoded(index, offset, length, message=message, file=file)
     assert tables is not None
     try:
         table_set = tables.for_message(message)
@@ -163,15 +214,15 @@ def _decode(found: Found, index: int, tables: TableSource | None, output: str) -
         if output == "values":
             values, starts = _native.decode_subsets(data, start, message, table_set)
             return Decoded(index, offset, length, message=message, values=values, subset_starts=tuple(starts),
-                           data=own, table_set=table_set)
+                           data=own, table_set=table_set, file=file)
         from .long_columns import message_columns
 
         columns = message_columns(data, start, message, table_set)
         return Decoded(index, offset, length, message=message, columns=columns,
-                       subset_starts=tuple(columns.subset_starts.tolist()), data=own, table_set=table_set)
+                       subset_starts=tuple(columns.subset_starts.tolist()), data=own, table_set=table_set, file=file)
     except DecodeError as e:
-        return Decoded(index, offset, length, message=message,
-                       error=MessageError(tables.explain(message_key(message), e.reason), index, offset, e.where))
+        failed = tables.message_error(message_key(message), e.reason, index, offset, e.where, e.kind, file)
     except MemoryError:
         # This message's failure: the ones after it may be smaller.
-        return Decoded(index, offset, length, message=message, error=MessageError(NO_MEMORY, index, offset))
+        failed = tables.message_error(message_key(message), NO_MEMORY, index, offset, kind="no_memory", file=file)
+    return Decoded(index, offset, length, message=message, error=failed, file=file)

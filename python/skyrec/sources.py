@@ -33,7 +33,8 @@ MAX_MESSAGE = (1 << 24) - 1  # section 0 declares the length in 24 bits
 SECTION0 = 8
 WINDOW = 1 << 20  # bytes read at a time
 STREAM_LIMIT = 1 << 28  # a stream read whole: beyond this, read_messages is the way
-CHANGED = "file changed while reading"
+from .errors import CHANGED  # noqa: E402  (one wording for every reader)
+
 PROBE_BYTES = 4096  # longer bytes are never taken for a path
 
 

@@ -26,7 +26,7 @@ from typing import Any
 import _skyrec
 
 from . import _native, bundle
-from .errors import DecodeError, decode_error
+from .errors import MISSING_ENTRY, NO_MEMORY, DecodeError, MessageError, decode_error, kind_of, message_error
 
 ENVIRONMENT_VARIABLE = "ECCODES_DEFINITION_PATH"
 # After an installed ecCodes Python package's tree and sys.prefix's (conda's), in this order.
@@ -213,7 +213,8 @@ class TableSource:
                 found = self._load_tables(message)
             except DecodeError as e:
                 where = shown_path(self.root) if self.root is not None else bundle.PATH
-                found = decode_error(f"{e.reason} (tables {key_text(key)} under {where})", e.where)
+                found = decode_error(f"{e.reason} (tables {key_text(key)} under {where})", e.where,
+                                     getattr(e, "kind", None))
         self._loaded[key] = found
         if isinstance(found, DecodeError) or self._files_state(message) != before:
             self._retry_at[key] = time.monotonic() + RETRY_SECONDS
@@ -246,7 +247,7 @@ class TableSource:
         try:
             return bundle.for_message(message)
         except (ValueError, OSError) as e:  # the bundled texts, parsed as table files are
-            raise decode_error(str(e)) from None
+            raise decode_error(str(e), kind=getattr(e, "kind", None)) from None
 
     def has_local_tables(self, key: TableKey) -> bool:
         """Whether this source holds the local tables that the message_key `key` names."""
@@ -254,17 +255,26 @@ class TableSource:
             return any(os.path.isdir(os.path.join(root, "bufr", "tables", _local_path(key))) for root in self.roots)
         return self.bundled and bundle.has(bundle.local_key(*key))
 
-    def explain(self, key: TableKey, error: str) -> str:
-        """`error`, a failure to decode a message of message_key `key` with
-        these tables, with what is likely missing when a descriptor was not found."""
+    def explain(self, key: TableKey, error: str, kind: str | None = None) -> str:
+        """`error`, a failure of `kind` to decode a message of message_key
+        `key` with these tables, with what is likely missing when a
+        descriptor was not found."""
         table, master, local, centre, subcentre = key
-        if "was not found in Table" not in error:
+        if kind_of(error, kind) not in MISSING_ENTRY:
             return error
         if self.wmo_version is not None and master != self.wmo_version:
             return f"{error} (the message names master tables version {master}, the WMO CSV tables are version " \
                    f"{self.wmo_version})"
         missing = self.missing_tables(key)
         return error if missing is None else f"{error} ({missing})"
+
+    def message_error(self, key: TableKey | None, reason: str, index: int, offset: int, where: str = "",
+                      kind: str | None = None, file: str | None = None) -> MessageError:
+        """The MessageError of message `index` of a reading with these tables
+        (`key` its message_key, None when not known): explained, naming this source."""
+        kind = "no_memory" if reason == NO_MEMORY else kind_of(reason, kind)
+        text = reason if key is None else self.explain(key, reason, kind)
+        return message_error(text, index, offset, where, kind, self.origin, file)
 
     def missing_tables(self, key: TableKey) -> str | None:
         """What to say of the local tables that message_key `key` names when

@@ -15,34 +15,36 @@ same descriptors in the same order (Columns.wide); otherwise ValueError.
 from __future__ import annotations
 
 import os
+import warnings
 from collections.abc import Iterator
+from functools import partial
 from typing import Any
 
 from _skyrec import BufrMessage, TableSet
 
 from . import _native
 from .columns import Columns, columns_wide
-from .errors import DecodeError, MessageError, NoMessages
+from .errors import NO_MEMORY, DecodeError, ErrorPolicy, raise_policy
+from .filters import Filters
 from .long_columns import decoded_wide, held
-from .reader import NO_MEMORY, Source, found_messages
-from .sources import check_bytes_source
-from .tables import find_tables, message_key
+from .reader import Source, failure, read_each
+from .sources import Found
+from .tables import TableSource, find_tables, message_key
 from .wide_table import Wide
 
 __all__ = ["Wide", "columns_wide", "message_wide", "read_wide", "set_threads", "threads"]
 
 
 def set_threads(count: int | None = None) -> None:
-    """The threads that unpack the columns of a large compressed message:
-    `count`, or os.cpu_count() when None. Small messages take one."""
+    """Deprecated: every reader takes threads= (None, the default, for
+    every core) and sets it as it starts, so that this changes nothing."""
+    warnings.warn("set_threads is deprecated: pass threads= to the reader", DeprecationWarning, stacklevel=2)
     _native.set_wide_threads(count if count is not None else os.cpu_count() or 1)
 
 
 def threads() -> int:
+    """The threads the last reading unpacked large messages with."""
     return int(_native.wide_threads())
-
-
-set_threads()
 
 
 def message_wide(data: Any, start: int, message: BufrMessage, tables: TableSet) -> Wide:
@@ -51,34 +53,40 @@ def message_wide(data: Any, start: int, message: BufrMessage, tables: TableSet) 
     return decoded_wide(_native.decode_wide(data, start, message, tables), *held(data, start, message), message, tables)
 
 
-def read_wide(source: Source, **table_source: Any) -> Iterator[Wide]:
-    """Every message of `source` as a Wide, in order. A message that cannot
-    be decoded, or that has no wide table (uncompressed, its subsets
-    differing), raises MessageError. Keyword arguments choose the tables as
-    in read_messages."""
-    check_bytes_source(source)
-    tables = find_tables(table_source.pop("tables", None), **table_source)
-    with found_messages(source) as messages:
-        index = -1
-        for index, found in enumerate(messages):
-            offset = found.offset
-            if found.error is not None:
-                raise MessageError(found.error, index, offset)
-            message = found.message
-            assert message is not None
-            try:
-                table_set = tables.for_message(message)
-                if message.compressed_data:
-                    yield message_wide(found.data, found.start, message, table_set)
-                    continue
-                columns = Columns.from_native(_native.decode_columns(found.data, found.start, message, table_set))
-                wide = columns_wide(columns)
-            except DecodeError as e:
-                raise MessageError(tables.explain(message_key(message), e.reason), index, offset, e.where) from None
-            except MemoryError:
-                raise MessageError(NO_MEMORY, index, offset) from None
-            except ValueError as e:
-                raise MessageError(str(e), index, offset) from None
-            yield wide
-    if index < 0:  # this reading raises its errors: no message is one
-        raise NoMessages()
+def read_wide(source: Source | list[Any], *, filters: Filters | None = None, errors: ErrorPolicy = "collect",
+              tables: TableSet | TableSource | None = None, table_dir: str | os.PathLike[str] | None = None,
+              definitions: str | os.PathLike[str] | None = None, wmo_csv: str | os.PathLike[str] | None = None,
+              threads: int | None = None) -> Iterator[Wide]:
+    """Every message of `source` (the sources and filters read_messages
+    takes) as a Wide, in order, each with its `index`, `offset` and `file`.
+    A message that cannot be decoded, or that has no wide table
+    (uncompressed, its subsets differing), comes as an empty Wide whose
+    `error` says why (errors="collect"), or raises its MessageError
+    (errors="raise"). Tables are chosen as in read_messages."""
+    raising = raise_policy(errors)
+    source_tables = find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
+    return read_each(source, filters, raising, threads, source_tables, partial(_found_wide, tables=source_tables),
+                     Wide.failed)
+
+
+def _found_wide(found: Found, index: int, file: str | None, *, tables: TableSource) -> Wide:
+    """The Wide of one message found, or the empty one of its error."""
+    message, offset = found.message, found.offset
+    if message is None:
+        return Wide.failed(failure(tables, found.error or "", index, offset, file))
+    try:
+        table_set = tables.for_message(message)
+        if message.compressed_data:
+            wide = message_wide(found.data, found.start, message, table_set)
+        else:
+            columns = Columns.from_native(_native.decode_columns(found.data, found.start, message, table_set))
+            wide = columns_wide(columns)
+    except DecodeError as e:
+        return Wide.failed(tables.message_error(message_key(message), e.reason, index, offset, e.where, e.kind, file))
+    except MemoryError:
+        return Wide.failed(tables.message_error(message_key(message), NO_MEMORY, index, offset, kind="no_memory",
+                                                file=file))
+    except ValueError as e:
+        return Wide.failed(tables.message_error(None, str(e), index, offset, kind="no_wide_table", file=file))
+    wide.index, wide.offset, wide.file = index, offset, file
+    return wide

@@ -16,6 +16,7 @@ with needs("skyrec.wide", "numpy"):
 
 from _skyrec import BufrMessage, TableSet
 
+from .errors import MessageError
 from .optional import pandas
 
 if TYPE_CHECKING:
@@ -60,6 +61,22 @@ class Wide:
     # What skyrec.encode writes it back with: the message it was read from and its tables.
     message: BufrMessage | None = field(default=None, repr=False)
     table_set: TableSet | None = field(default=None, repr=False)
+    # Which message of a reading it is, and (errors="collect") why it has no table.
+    index: int = 0
+    offset: int = 0
+    file: str | None = None
+    error: MessageError | None = None
+
+    @classmethod
+    def failed(cls, error: MessageError) -> Wide:
+        """The empty table of a message that could not be read, `error` saying why."""
+        return cls(values=np.empty((0, 0)), descriptor=np.empty(0, np.uint32), rank=np.empty(0, np.uint32),
+                   scale=None, names=(), units=(), keys=(), texts={}, details_source=partial(_given, _NO_DETAILS),
+                   details_made=_NO_DETAILS, index=error.index, offset=error.offset, file=error.file, error=error)
+
+    @property
+    def ok(self) -> bool:
+        return self.error is None
 
     @property
     def subset_count(self) -> int:
@@ -104,6 +121,8 @@ class Wide:
         return pd.DataFrame(data, copy=False)
 
     def __repr__(self) -> str:
+        if self.error is not None:
+            return f"Wide(error={str(self.error)!r})"
         return f"Wide(subsets={self.subset_count}, columns={self.column_count})"
 
     def __reduce__(self) -> tuple[Any, tuple[Any, ...]]:
@@ -114,6 +133,9 @@ class Wide:
 
 def _given(details: Details) -> Details:
     return details
+
+
+_NO_DETAILS: Details = (np.empty((0, 0), np.uint64), {})
 
 
 def _rebuilt(values: np.ndarray, descriptor: np.ndarray, rank: np.ndarray, scale: np.ndarray | None,

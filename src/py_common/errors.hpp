@@ -10,8 +10,11 @@
 
 namespace skyrec::py {
 
-// Raises `error` as ValueError(message). Always returns nullptr.
-PyObject* raise(const BufrError& error);
+// The one way a core error becomes an exception, its `kind` attribute set.
+// Without `decode_error` (the specified module): ValueError(message). With
+// it (the package's class): decode_error("{where}: {reason}"), `reason` and
+// `where` set too ("" when the error says nothing of where). Returns nullptr.
+PyObject* raise(const BufrError& error, PyObject* decode_error = nullptr);
 
 // Raises a failure to read a message file as plain OSError(system text).
 PyObject* raise_os_error(const BufrError& error);

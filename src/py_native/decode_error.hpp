@@ -13,9 +13,8 @@ bool create_decode_error(PyObject* module);
 // The class, borrowed (after create_decode_error).
 PyObject* decode_error_class() noexcept;
 
-// Raises `error` as DecodeError("{where}: {reason}"), its `reason`, `where`
-// ("" when the error says nothing of where) and `kind` (BufrError::kind_name)
-// attributes set. Returns nullptr.
+// Raises `error` as DecodeError through the one raise function (py_common/errors.hpp):
+// "{where}: {reason}", `kind`, `reason` and `where` set. Returns nullptr.
 PyObject* raise_decode_error(const BufrError& error);
 
 }  // namespace skyrec::py

@@ -47,7 +47,7 @@ def _tables(options: Mapping[str, Any]) -> Any:
 
 def _values(sources: Sequence[Any], options: Mapping[str, Any], errors: list[dict[str, Any]]) -> Iterator[Any]:
     for values, failed in gather.each_file_values(sources, _tables(options)):
-        errors.extend(left_out.frame_errors(failed))
+        errors.extend(left_out.message_errors(failed))
         yield values
 
 

@@ -10,6 +10,7 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 
 from ..blocks import Piece, read_headers, read_pieces
+from ..errors import MessageError
 from ..observations import read_observations, source_items
 from ..optional import pandas
 from ..tables import TableSource
@@ -35,7 +36,7 @@ def day_texts(time: np.ndarray) -> np.ndarray:
     return days
 
 
-def file_values(source: Any, tables: TableSource) -> tuple[pd.DataFrame, pd.DataFrame]:
+def file_values(source: Any, tables: TableSource) -> tuple[pd.DataFrame, list[MessageError]]:
     """One file's long values with `file` first and, last, its messages'
     category and date; and the messages left out."""
     pd = pandas()
@@ -48,7 +49,7 @@ def file_values(source: Any, tables: TableSource) -> tuple[pd.DataFrame, pd.Data
     return values, errors
 
 
-def each_file_values(sources: Sequence[Any], tables: TableSource) -> Iterator[tuple[pd.DataFrame, pd.DataFrame]]:
+def each_file_values(sources: Sequence[Any], tables: TableSource) -> Iterator[tuple[pd.DataFrame, list[MessageError]]]:
     for source in sources:
         yield file_values(source, tables)
 

@@ -15,10 +15,9 @@ def error_row(file: str, error: Any) -> dict[str, Any]:
             "where": error.where}
 
 
-def frame_errors(frame: pd.DataFrame) -> list[dict[str, Any]]:
-    """The rows of an errors frame (read_pieces')."""
-    return [{"file": str(f), "message": int(m), "offset": int(o), "error": e, "where": w}
-            for f, m, o, e, w in frame[["file", "message", "offset", "error", "where"]].itertuples(index=False)]
+def message_errors(errors: list[Any]) -> list[dict[str, Any]]:
+    """The rows of read_pieces' MessageErrors."""
+    return [error_row(e.file or "<buffer>", e) for e in errors]
 
 
 def observation_errors(frame: pd.DataFrame) -> list[dict[str, Any]]:
