@@ -26,9 +26,16 @@ std::uint64_t table_key(const BufrMessage& m) {
            m.originating_subcentre;
 }
 
-// The text attribute `name` of `obj`, "" when it has none.
+// The text attribute `name` of `obj`, "" when it has none. The name is
+// interned: the interpreter's attribute cache keeps the name objects it sees,
+// so a new str per call would fill it with copies.
 std::string text_attr(PyObject* obj, const char* name) {
-    Ref value = Ref::steal(PyObject_GetAttrString(obj, name));
+    Ref interned = Ref::steal(PyUnicode_InternFromString(name));
+    if (!interned) {
+        PyErr_Clear();
+        return {};
+    }
+    Ref value = Ref::steal(PyObject_GetAttr(obj, interned.get()));
     if (!value || !PyUnicode_Check(value.get())) {
         PyErr_Clear();
         return {};
