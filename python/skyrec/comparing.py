@@ -20,17 +20,17 @@ from _skyrec import TableSet
 from .errors import DecodeError
 from .header import header_keys
 from .known_keys import plain_key
-from .reader import Source, found_messages
-from .sources import Found
-from .tables import TableSource, find_tables, message_key
+from .sources import Found, found_messages
 
-if TYPE_CHECKING:
+if TYPE_CHECKING:  # the readers' and the tables' modules are imported once a message must be decoded
     import numpy as np
     import pandas as pd
 
     from .columns import Columns
+    from .reader import Source
+    from .tables import TableSource
 
-__all__ = ["Difference", "compare", "differences"]
+__all__ = ["Difference", "compare", "differences", "each_difference"]
 
 COLUMNS = ("message", "subset", "key", "a", "b")
 
@@ -183,6 +183,8 @@ def _data(found: Found) -> memoryview:
 
 def _table_key(found: Found) -> tuple[int, ...]:
     """What picks a message's tables: its master tables, and its centre when it has local ones."""
+    from .tables import message_key
+
     assert found.message is not None
     key = message_key(found.message)
     return key if key[2] else key[:3]
@@ -213,7 +215,8 @@ class Lazy:
 
 
 def _same_file_bytes(a: Source, b: Source) -> bool:
-    """Whether two regular files hold the same bytes (read a megabyte at a time)."""
+    """Whether two regular files hold the same bytes (one file is that at
+    once; others are read a megabyte at a time)."""
     if not isinstance(a, (str, os.PathLike)) or not isinstance(b, (str, os.PathLike)):
         buffers = (bytes, bytearray)
         return isinstance(a, buffers) and isinstance(b, buffers) and a == b
@@ -221,6 +224,8 @@ def _same_file_bytes(a: Source, b: Source) -> bool:
         sa, sb = os.stat(a), os.stat(b)
         if not (stat.S_ISREG(sa.st_mode) and stat.S_ISREG(sb.st_mode)) or sa.st_size != sb.st_size:
             return False
+        if os.path.samestat(sa, sb):
+            return True
         with open(a, "rb") as fa, open(b, "rb") as fb:
             while chunk := fa.read(1 << 20):
                 if chunk != fb.read(1 << 20):
@@ -236,8 +241,17 @@ def differences(a: Source, b: Source, *, tolerance: Mapping[str, float] | None =
                 definitions: str | os.PathLike[str] | None = None,
                 wmo_csv: str | os.PathLike[str] | None = None) -> Iterator[Difference]:
     """The differences between `a` and `b`, message after message, as they are found."""
-    source = Lazy(lambda: find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv))
-    limits = Limits(tolerance, relative, skip)
+    def found_tables() -> TableSource:
+        from .tables import find_tables
+
+        return find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
+
+    return each_difference(a, b, Limits(tolerance, relative, skip), Lazy(found_tables))
+
+
+def each_difference(a: Source, b: Source, limits: Limits, source: Lazy) -> Iterator[Difference]:
+    """The differences of `a` and `b` as `limits` judge them, with tables
+    from `source` once a message must be decoded."""
     if _same_file_bytes(a, b):
         return
     with found_messages(a) as in_a, found_messages(b) as in_b:

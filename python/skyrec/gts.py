@@ -15,8 +15,7 @@ import os
 import re
 import stat
 from collections.abc import Callable, Iterable, Iterator, Sequence
-from dataclasses import dataclass
-from typing import Any, Protocol, TypeVar
+from typing import Any, NamedTuple, Protocol, TypeVar
 
 
 class Placed(Protocol):
@@ -54,8 +53,7 @@ _HEADING = re.compile(
 )
 
 
-@dataclass(frozen=True, slots=True)
-class Gts:
+class Gts(NamedTuple):
     """One bulletin heading: its fields, and its bytes as they stood before
     the message (written again as they were)."""
 

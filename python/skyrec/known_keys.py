@@ -4,7 +4,6 @@ an error rather than an empty answer."""
 
 from __future__ import annotations
 
-import difflib
 import threading
 from collections.abc import Iterable
 
@@ -42,6 +41,8 @@ def suggestions(key: str, known: Iterable[str], count: int = 3) -> list[str]:
     known = sorted(set(known))
     lower = key.lower()
     containing = sorted((k for k in known if lower in k.lower() and k != key), key=len)
+    import difflib  # only when a key is not known
+
     alike = difflib.get_close_matches(key, known, n=count, cutoff=0.6)
     return list(dict.fromkeys(containing[:count] + alike))[:count]
 

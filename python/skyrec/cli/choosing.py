@@ -11,13 +11,13 @@ from ..errors import DecodeError, MessageError
 from ..gts import Gts
 from ..known_keys import plain_key, table_keys
 from ..sources import Found
-from ..tables import TableSource, message_key
 from .options import table_source
 from .where import Where, known_data_keys, parse_where, plain_rank
 
 if TYPE_CHECKING:
     import numpy as np
 
+    from ..tables import TableSource
     from .session import Session
 
 ALL = "all"  # every subset passes
@@ -75,6 +75,8 @@ class Chooser:
         return mask
 
     def error(self, index: int, found: Found, e: DecodeError) -> MessageError:
+        from ..tables import message_key
+
         assert found.message is not None
         return MessageError(self.tables.explain(message_key(found.message), e.reason), index, found.offset, e.where)
 

@@ -11,7 +11,7 @@ from ..gts import FIELDS as GTS_FIELDS
 from ..gts import Gts
 from ..sources import Found
 from .choosing import ALL, Chooser, message_bytes
-from .dump import Framed
+from .framing import Framed
 from .options import UsageError, add_command, add_progress_option, add_table_options
 from .outputs import Outputs, Pattern, write_all
 from .selection import add_selection_options
@@ -110,7 +110,7 @@ class Copy:
 
     def fail(self, path: str, item: Framed, error: MessageError) -> None:
         self.failed += 1
-        self.session.report(path, item.decoded(error))
+        self.session.fail(f"{path}: {error}")
 
     def summary(self) -> str:
         files = self.outputs.made

@@ -6,12 +6,14 @@ from __future__ import annotations
 import os
 import sys
 from collections.abc import Callable, Iterator, Sequence
-from typing import Any, Protocol, TextIO, TypeVar
+from typing import TYPE_CHECKING, Any, Protocol, TextIO, TypeVar
 
 from ..errors import NO_MESSAGES, NoMessages
-from ..reader import Decoded
 from .options import EXIT_FAILED, EXIT_OK
 from .progress import Progress, progress_for
+
+if TYPE_CHECKING:
+    from ..reader import Decoded
 
 STDIN = "-"
 
