@@ -107,28 +107,28 @@ def _same_layout(a: Columns, b: Columns) -> bool:
     return bool(np.array_equal(a.key_code, in_a[b.key_code]))
 
 
-def _differing(a: Columns, b: Columns) -> np.ndarray:
-    """The positions whose values differ, when both hold the same keys in the same order."""
+def _differing(a: Columns, b: Columns) -> list[int]:
+    """The positions whose values differ, in order, when both hold the same keys in the same order."""
     import numpy as np
 
     va, vb = a.value, b.value
     numbers = ~((va == vb) | (np.isnan(va) & np.isnan(vb)))
     texts = (a.text_code >= 0) | (b.text_code >= 0)
-    found: np.ndarray = np.flatnonzero(numbers & ~texts)
+    found: list[int] = np.flatnonzero(numbers & ~texts).tolist()
     text_at = np.flatnonzero(texts)
     text_a = [a.texts[c] if c >= 0 else None for c in a.text_code[text_at].tolist()]
     text_b = [b.texts[c] if c >= 0 else None for c in b.text_code[text_at].tolist()]
     unequal = [i for i, x, y in zip(text_at.tolist(), text_a, text_b) if x != y]
-    return np.union1d(found, np.asarray(unequal, dtype=np.int64))
+    return sorted(set(found).union(unequal)) if unequal else found  # not np.union1d: it imports numpy.ma
 
 
 def value_differences(n: int, a: Columns, b: Columns, limits: Limits) -> Iterator[Difference]:
     if _same_layout(a, b):
         keep = _differing(a, b)
-        if not len(keep):
+        if not keep:
             return
         keys, subset, rank = a.keys, a.subset, a.rank
-        for i in keep.tolist():
+        for i in keep:
             code = int(a.key_code[i])
             if code < 0 or rank[i] == 0:
                 continue

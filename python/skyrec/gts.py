@@ -11,6 +11,7 @@ introduces, as far as the message before it ends.
 
 from __future__ import annotations
 
+import functools
 import os
 import re
 import stat
@@ -44,13 +45,19 @@ LINE_END = b"\r\r\n"
 TRAILER = LINE_END + ETX
 
 # Read on the reversed bytes: line ends, then the heading line, then
-# optionally the sequence number's line and the start-of-heading.
-_HEADING = re.compile(
+# optionally the sequence number's line and the start-of-heading. Compiled
+# when a message first has a line end before it: most files have none.
+_HEADING = (
     rb"[\r\n ]*?[\r\n] *"  # the heading line's end (and stray blank lines after it)
     rb"(?:([A-Z]{3}) +)?"  # BBB, reversed
     rb"([0-9]{6}) +([A-Z0-9]{4}) +([0-9]{2}[A-Z]{4})"  # YYGGgg CCCC TTAAii, reversed
     rb"(?:[\r\n]+(?:[0-9]{3,5}[\r\n]+)?(\x01))?"  # the sequence number's line and the start-of-heading
 )
+
+
+@functools.cache
+def _heading() -> re.Pattern[bytes]:
+    return re.compile(_HEADING)
 
 
 class Gts(NamedTuple):
@@ -83,7 +90,7 @@ def gts_before(data: Any, start: int, floor: int = 0) -> Gts | None:
     if start - low < 20 or data[start - 1] not in (0x0A, 0x0D):
         return None  # a heading line takes 18 bytes and its end at least one
     window = bytes(data[low:start])[::-1]
-    match = _HEADING.match(window)
+    match = _heading().match(window)
     if match is None:
         return None
     bbb, yygggg, cccc, ttaaii, _ = match.groups()
