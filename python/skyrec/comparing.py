@@ -23,7 +23,6 @@ from .known_keys import plain_key
 from .sources import Found, found_messages
 
 if TYPE_CHECKING:  # the readers' and the tables' modules are imported once a message must be decoded
-    import numpy as np
     import pandas as pd
 
     from .columns import Columns
