@@ -35,7 +35,7 @@ class Placed(Protocol):
 
 Item = TypeVar("Item", bound=Placed)
 
-__all__ = ["FIELDS", "Gts", "LOOKBACK", "gts_before", "gts_columns", "gts_header", "headed"]
+__all__ = ["FIELDS", "Gts", "LOOKBACK", "as_heading", "gts_before", "gts_columns", "gts_header", "headed"]
 
 # The columns and Decoded attributes a heading fills, in order.
 FIELDS = ("gts_ttaaii", "gts_cccc", "gts_yygggg", "gts_bbb")
@@ -109,6 +109,17 @@ def gts_header(ttaaii: str, cccc: str, yygggg: str, bbb: str | None = None, sequ
     line = f"{ttaaii} {cccc} {yygggg}" + (f" {bbb}" if bbb else "")
     number = b"" if sequence is None else f"{sequence % 1000:03d}".encode() + LINE_END
     return Gts(ttaaii, cccc, yygggg, bbb, SOH + LINE_END + number + line.encode("ascii") + LINE_END)
+
+
+def as_heading(given: Gts | str) -> Gts:
+    """A heading given as it was read, or as its text "TTAAii CCCC YYGGgg
+    [BBB]" (written in the full form)."""
+    if isinstance(given, Gts):
+        return given
+    fields = given.split() if isinstance(given, str) else []
+    if len(fields) not in (3, 4):
+        raise ValueError(f"a GTS heading is 'TTAAii CCCC YYGGgg [BBB]' or a skyrec.gts.Gts, not {given!r}")
+    return gts_header(*fields)
 
 
 def headed(found: Iterable[Item]) -> Iterator[tuple[Item, Gts | None]]:
