@@ -322,8 +322,7 @@ def chosen_columns(columns: Iterable[str] | None, with_file: bool = True) -> tup
     valid = VALUE_COLUMNS if with_file else VALUE_COLUMNS[1:]
     if columns is None:
         return valid
-    at = valid.index("offset") + 1
-    valid = (*valid[:at], *GTS_FIELDS, *valid[at:])  # the headings' fields: only when asked for
+    valid = (*valid, *GTS_FIELDS)  # the headings' fields: only when asked for
     asked = [columns] if isinstance(columns, str) else list(columns)
     for name in asked:
         if name not in valid:

@@ -74,6 +74,7 @@ class Session:
         A path of - is standard input, read as it comes."""
         sizes = [file_size(path) for path in paths]
         self.progress = progress_for(self.wanted_progress, sum(sizes), self.out, self.err)
+        moving = getattr(self.progress, "shown", True)  # the silent one is not moved message by message
         try:
             self._before = 0
             for path, size in zip(paths, sizes):
@@ -85,7 +86,8 @@ class Session:
                             continue  # said below, as for dump's framing alone
                         found += 1
                         yield path, item
-                        self.advance_within(item, 1.0)
+                        if moving:
+                            self.advance_within(item, 1.0)
                 except OSError as e:
                     self.fail(f"{path}: {e.strerror or e}")
                     found = -1

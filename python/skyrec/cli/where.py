@@ -101,7 +101,10 @@ class Where:
         self.filters, self.header, self.data = filters, header, data
 
     def keeps_header(self, m: BufrMessage, gts: Gts | None = None) -> bool:
-        return all(matches(header_value(m, gts, key), wanted) for key, wanted in self.header.items())
+        for key, wanted in self.header.items():  # a loop, not all(): once per message of a copy
+            if not matches(header_value(m, gts, key), wanted):
+                return False
+        return True
 
     def subsets(self, columns: Columns) -> np.ndarray:
         """Which subsets of a decoded message pass every data condition: a
