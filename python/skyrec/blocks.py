@@ -409,8 +409,8 @@ def with_headings(frame: pd.DataFrame, prepared: Sequence[_Prepared], codes: Seq
     for name in names:
         texts = [v for p in prepared for v in (p.gts or {}).get(name, [])]
         index = {text: i for i, text in enumerate(dict.fromkeys(t for t in texts if t is not None))}
-        codes = np.array([index.get(t, -1) for t in texts] + [-1], np.int64)
-        frame[name] = categorical(pd, codes[at] if len(frame) else codes[:0], list(index))
+        numbers = np.array([-1 if t is None else index[t] for t in texts] + [-1], np.int64)
+        frame[name] = categorical(pd, numbers[at] if len(frame) else numbers[:0], list(index))
     return frame
 
 def warn_stopped(errors: Iterable[MessageError], labels: Iterable[str]) -> None:

@@ -119,7 +119,7 @@ def as_heading(given: Gts | str) -> Gts:
     fields = given.split() if isinstance(given, str) else []
     if len(fields) not in (3, 4):
         raise ValueError(f"a GTS heading is 'TTAAii CCCC YYGGgg [BBB]' or a skyrec.gts.Gts, not {given!r}")
-    return gts_header(*fields)
+    return gts_header(fields[0], fields[1], fields[2], fields[3] if len(fields) == 4 else None)
 
 
 def headed(found: Iterable[Item]) -> Iterator[tuple[Item, Gts | None]]:

@@ -52,7 +52,7 @@ def write_bufr(target: str | os.PathLike[str] | BinaryIO, messages: Iterable[Mes
     return count
 
 
-def _bulletins(messages: Iterable[Message], gts: bool) -> Iterator[bytes]:
+def _bulletins(messages: Iterable[Message | Headed], gts: bool) -> Iterator[bytes]:
     """Each message's bytes, inside its GTS bulletin when asked and it has one."""
     heading: list[Gts | None] = [None]  # of the message being encoded
 
