@@ -18,7 +18,7 @@ from typing import TYPE_CHECKING, Any, NamedTuple
 from _skyrec import TableSet
 
 from .errors import DecodeError
-from .header import header_keys
+from .header import header_keys, message_key
 from .known_keys import plain_key
 from .sources import Found, found_messages
 
@@ -182,8 +182,6 @@ def _data(found: Found) -> memoryview:
 
 def _table_key(found: Found) -> tuple[int, ...]:
     """What picks a message's tables: its master tables, and its centre when it has local ones."""
-    from .tables import message_key
-
     assert found.message is not None
     key = message_key(found.message)
     return key if key[2] else key[:3]

@@ -9,6 +9,7 @@ from typing import TYPE_CHECKING, Any
 
 from ..errors import DecodeError, MessageError
 from ..gts import Gts
+from ..header import message_key
 from ..known_keys import plain_key, table_keys
 from ..sources import Found
 from .options import table_source
@@ -75,8 +76,6 @@ class Chooser:
         return mask
 
     def error(self, index: int, found: Found, e: DecodeError) -> MessageError:
-        from ..tables import message_key
-
         assert found.message is not None
         return MessageError(self.tables.explain(message_key(found.message), e.reason), index, found.offset, e.where)
 
