@@ -80,6 +80,8 @@ def main(category: str) -> None:
         ENVIRONMENT["PYTHONPYCACHEPREFIX"] = f"{folder}/bytecode"
         floor = best_seconds(process(sys.executable, "-c", "pass"))
         print(f"the interpreter alone (python -c pass): {floor * 1e3:.1f} ms")
+        start = best_seconds(process(sys.executable, "-m", "skyrec", "copy", "--help"))
+        print(f"skyrec's start (skyrec copy --help, fresh): {start * 1e3:.1f} ms")
         ours_out, theirs_out = f"{folder}/ours.bufr", f"{folder}/theirs.bufr"
         print(f"copy --where dataCategory={category}: {len(files)} files, {size / 1e6:.1f} MB")
         copy = ("copy", *files, "--where", f"dataCategory={category}", "-o", ours_out)
