@@ -4,7 +4,7 @@ these), the best of a few runs: each tool as a user runs it (a fresh
 process, the package's bytecode compiled as an installed package has it)
 and skyrec also in-process once imported (what a service, a notebook or a
 loop over files pays). The interpreter's own start is shown as the floor
-of any fresh process:
+of any fresh process, and skyrec's (`skyrec copy --help`) beside it:
 
 - `skyrec copy --where dataCategory=N` of the whole corpus in one run
   against `bufr_copy -f -w dataCategory=N` (header-only: skyrec decodes no
