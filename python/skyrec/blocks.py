@@ -40,6 +40,7 @@ from .errors import (
     raise_policy,
 )
 from .filters import Filters, block_filter
+from .gts import FIELDS as GTS_FIELDS
 from .gts import gts_columns
 from .optional import pandas
 from .paths import expand_sources, is_many
@@ -214,6 +215,7 @@ class _Prepared:
     messages: list[int]
     keys: list[TableKey]
     errors: list[ErrorRow]
+    gts: dict[str, list[str | None]] | None = None  # the chosen messages' heading fields, when asked
 
     def native(self, file: int, source: TableSource) -> tuple[Any, ...]:
         """The piece as decode_block and observation_rows take it; they
@@ -253,8 +255,9 @@ def _piece_span(piece: Piece) -> Span:
 def _missing_reason(offset: int, span: Span) -> str:
     return CHANGED if span.short or offset >= span.base + len(span.data) else f"no message starts at offset {offset}"
 
-def prepare_piece(piece: Piece, source: TableSource, filter: Filter) -> _Prepared:
-    """Finds the messages of one piece and the tables of each."""
+def prepare_piece(piece: Piece, source: TableSource, filter: Filter, gts: bool = False) -> _Prepared:
+    """Finds the messages of one piece and the tables of each (and with
+    `gts`, the GTS heading before each)."""
     label = os.fspath(piece.path) if isinstance(piece.path, (str, os.PathLike)) else "<buffer>"
     span = _piece_span(piece)
     data, base = span.data, span.base
@@ -294,8 +297,12 @@ def prepare_piece(piece: Piece, source: TableSource, filter: Filter) -> _Prepare
         keep &= selected(headers_frame(h, first_index, base=base).assign(message=messages), filter)
     chosen = np.flatnonzero(keep)
     keys = [_unpacked_key(k) for k in _table_key(h)[chosen].tolist()]
+    headings = None
+    if gts:
+        every = gts_columns(data, local.tolist(), np.asarray(h["length"]).tolist())
+        headings = {name: [column[i] for i in chosen.tolist()] for name, column in every.items()}
     return _Prepared(label, h["framing"], base, chosen.tolist(), offsets[chosen].tolist(), messages[chosen].tolist(),
-                     keys, errors)
+                     keys, errors, headings)
 
 class Categories:
     """Distinct texts numbered in the order first seen."""
@@ -315,6 +322,7 @@ def chosen_columns(columns: Iterable[str] | None, with_file: bool = True) -> tup
     valid = VALUE_COLUMNS if with_file else VALUE_COLUMNS[1:]
     if columns is None:
         return valid
+    valid = (*valid, *GTS_FIELDS)  # the headings' fields: only when asked for
     asked = [columns] if isinstance(columns, str) else list(columns)
     for name in asked:
         if name not in valid:
@@ -331,7 +339,7 @@ def values_frame(block: BlockColumns | None, files: Sequence[str] = (), with_fil
     pd = pandas()
     names = chosen_columns(columns, with_file)
     if block is None:
-        block = _native.decode_block([], names)
+        block = _native.decode_block([], [name for name in names if name not in GTS_FIELDS])
     # Each column's buffer says its item type: the dtypes are the decoder's.
     buffers: Mapping[str, Any] = block
     frame: dict[str, Any] = {}
@@ -339,7 +347,12 @@ def values_frame(block: BlockColumns | None, files: Sequence[str] = (), with_fil
         frame["file"] = categorical(pd, np.asarray(buffers["file"]), files)
     frame.update((name, np.asarray(buffers[name])) for name in ("message", "offset") if name in names)
     frame.update(value_frame_columns(pd, buffers, [name for name in names if name in FRAME_COLUMNS[1:]]))
-    return pd.DataFrame(frame, copy=False)
+    values = pd.DataFrame(frame, copy=False)
+    if any(name in GTS_FIELDS for name in names):  # not the decoder's: none here, with_headings fills them
+        for name in GTS_FIELDS:
+            values[name] = categorical(pd, np.full(len(values), -1, np.int8), [])
+        values = values[list(names)]
+    return values
 
 def piece_errors(prepared: Sequence[_Prepared], failed: Iterable[Sequence[Any]], tables: TableSource,
                  with_file: bool, warn: bool = True) -> list[MessageError]:
@@ -370,11 +383,35 @@ def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = N
     computes. The pieces are decoded together, into one set of columns.
     `warn`: see warn_stopped (not for one partition of many)."""
     names = chosen_columns(columns, with_file)
+    headings = [name for name in names if name in GTS_FIELDS]
+    decoded = tuple(name for name in names if name not in GTS_FIELDS)
+    if headings:  # each row's message by its file and offset
+        decoded = tuple(dict.fromkeys((*decoded, "file", "offset")))
     files = Categories()
-    prepared = [prepare_piece(piece, tables, filter) for piece in pieces]
-    block = _native.decode_block([p.native(files.code(p.label), tables) for p in prepared], names, memory_limit)
+    prepared = [prepare_piece(piece, tables, filter, bool(headings)) for piece in pieces]
+    block = _native.decode_block([p.native(files.code(p.label), tables) for p in prepared], decoded, memory_limit)
     errors = piece_errors(prepared, block["errors"], tables, with_file, warn)
-    return values_frame(block, list(files.index), with_file, names), errors
+    frame = values_frame(block, list(files.index), True, decoded)
+    if headings:
+        frame = with_headings(frame, prepared, [files.code(p.label) for p in prepared], headings)[list(names)]
+    return frame, errors
+
+
+def with_headings(frame: pd.DataFrame, prepared: Sequence[_Prepared], codes: Sequence[int],
+                  names: Sequence[str]) -> pd.DataFrame:
+    """`frame` with the GTS heading fields `names` of each row's message (by
+    its file code and offset), as categoricals: missing where none."""
+    pd = pandas()
+    keys = np.array([(code << 40) + offset for p, code in zip(prepared, codes) for offset in p.offsets], np.int64)
+    order = np.argsort(keys, kind="stable")
+    row_keys = (frame["file"].cat.codes.to_numpy(np.int64) << 40) + frame["offset"].to_numpy(np.int64)
+    at = order[np.searchsorted(keys, row_keys, sorter=order)] if len(keys) else np.zeros(0, np.int64)
+    for name in names:
+        texts = [v for p in prepared for v in (p.gts or {}).get(name, [])]
+        index = {text: i for i, text in enumerate(dict.fromkeys(t for t in texts if t is not None))}
+        numbers = np.array([-1 if t is None else index[t] for t in texts] + [-1], np.int64)
+        frame[name] = categorical(pd, numbers[at] if len(frame) else numbers[:0], list(index))
+    return frame
 
 def warn_stopped(errors: Iterable[MessageError], labels: Iterable[str]) -> None:
     """One warning per file (`labels`, one per error) and table entry

@@ -19,8 +19,10 @@ next start (a TEMP level's pressure, temperature and dew point). A subset
 whose requested keys all occur once makes one row.
 
 Keys: an element's ecCodes key, "#n#key" for its n-th occurrence in the
-subset, header keys (HEADER_KEYS) and the computed keys data_datetime,
-typical_datetime, WMO_station_id and WIGOS_station_id.
+subset, header keys (HEADER_KEYS), the GTS heading's fields (gts_ttaaii,
+gts_cccc, gts_yygggg, gts_bbb: None where a message has none) and the
+computed keys data_datetime, typical_datetime, WMO_station_id and
+WIGOS_station_id.
 
 Where this differs from pdbufr on purpose: columns come in the order asked
 (pdbufr puts header keys first); numbers are float64 (NaN when missing)
@@ -49,6 +51,7 @@ from .blocks import Piece, piece_errors, prepare_piece, read_headers
 from .cores import use_threads
 from .errors import ErrorPolicy, MessageError, collected, error_files, raise_policy
 from .filters import HEADER_KEYS, series_mask
+from .gts import FIELDS as GTS_FIELDS
 from .known_keys import plain_key, table_keys, unknown_key_text
 from .observation_query import COMPUTED, HEADER_ONLY, TIME_PARTS, TYPICAL_PARTS, Filter, Query, make_query
 from .observation_values import computed_key
@@ -87,6 +90,8 @@ def _header_frame(pd: Any, source: Any, keys: set[str]) -> pd.DataFrame:
         frame["typicalTime"] = time.dt.strftime("%H%M%S").to_numpy(object)
     if "typical_datetime" in keys:
         frame["typical_datetime"] = time.to_numpy()
+    for key in keys & set(GTS_FIELDS):
+        frame[key] = headers[key].to_numpy(object)  # None where a message has no heading
     return frame
 
 def _as_array(values: Any) -> Any:
