@@ -107,16 +107,12 @@ def typical_time(year: np.ndarray, month: np.ndarray, day: np.ndarray, hour: np.
     time[~valid] = np.datetime64("NaT")
     return time
 
-def headers_frame(d: MessageHeaders, first_index: int = 0, file: str | None = None, base: int = 0) -> pd.DataFrame:
-    """The DataFrame of a skyrec._native.message_headers dict: one row per
-    message found, `message` counted from first_index, `error` the reason a
-    message could not be framed (its other fields are then 0). `base` is
-    where the scanned bytes start in the file."""
-    pd = pandas()
+def header_arrays(d: MessageHeaders, first_index: int = 0, base: int = 0) -> dict[str, np.ndarray]:
+    """headers_frame's columns before `error`, as NumPy arrays: what the
+    routes that make no frame read."""
     columns = dict(_header_columns(d))
-    # The native columns in their order; the frame counts offsets and lengths
-    # as pandas counts positions.
-    data: dict[str, Any] = {"message": np.arange(first_index, first_index + d["count"], dtype=np.int64)}
+    # The native columns in their order; offsets and lengths counted as pandas counts positions.
+    data: dict[str, np.ndarray] = {"message": np.arange(first_index, first_index + d["count"], dtype=np.int64)}
     for name, column in columns.items():
         if name == TIME_PARTS[0]:
             data["time"] = typical_time(*(columns[part] for part in TIME_PARTS))
@@ -124,6 +120,21 @@ def headers_frame(d: MessageHeaders, first_index: int = 0, file: str | None = No
             data[name] = column.astype(np.int64) + (base if name == "offset" else 0)
         elif name not in TIME_PARTS and name != "framed":
             data[name] = column
+    return data
+
+def source_header_arrays(source: Source) -> dict[str, np.ndarray]:
+    """header_arrays of a whole file or buffer."""
+    if isinstance(source, (str, os.PathLike)):
+        return header_arrays(file_headers(source))
+    return header_arrays(_native.message_headers(source_span(source).data, 0, None))
+
+def headers_frame(d: MessageHeaders, first_index: int = 0, file: str | None = None, base: int = 0) -> pd.DataFrame:
+    """The DataFrame of a skyrec._native.message_headers dict: one row per
+    message found, `message` counted from first_index, `error` the reason a
+    message could not be framed (its other fields are then 0). `base` is
+    where the scanned bytes start in the file."""
+    pd = pandas()
+    data = header_arrays(d, first_index, base)
     data["error"] = np.full(d["count"], None, dtype=object)
     for row, reason in d["errors"]:
         data["error"][row] = reason

@@ -25,7 +25,7 @@ from typing import Any, TextIO
 
 from ..format_names import FORMATS, TEXT_FORMATS
 from ..observations import cached_tables
-from . import arrow, gather, geojson, left_out, netcdf
+from . import arrow, gather, geojson, left_out, netcdf, partitions
 
 __all__ = ["FORMATS", "Converted", "convert", "headers_table", "observations_table", "values_table", "to_geojson",
            "to_xarray"]
@@ -62,7 +62,8 @@ def values_table(sources: Any, **tables: Any) -> Any:
 def observations_table(sources: Any, columns: Sequence[str], *, filters: Mapping[str, Any] | None = None,
                        **tables: Any) -> Any:
     """read_observations' rows as a pyarrow Table."""
-    return arrow.observations_arrow(gather.observations(gather.paths(sources), columns, filters, _tables(tables)))
+    found, order, errors = gather.observation_columns(gather.paths(sources), columns, filters, _tables(tables))
+    return arrow.columns_table(found, order, errors)
 
 
 def headers_table(sources: Any) -> Any:
@@ -130,6 +131,13 @@ def convert(sources: Any, out: str | os.PathLike[str] | TextIO, to: str = "parqu
         return Converted(target, sum(d.sizes.get("subset", d.sizes.get("station", 0)) for d in found),
                          empty + errors)
     errors.extend(empty)
+    if columns is not None and to not in TEXT_FORMATS:  # straight to Arrow, no frame made
+        rows, order, failed = gather.observation_columns(items, columns, filters, _tables(tables), partition)
+        errors.extend(left_out.read_errors(failed))
+        if partition:
+            return Converted(target, partitions.write_partitioned(rows, order, target, errors), errors)
+        return Converted(target, arrow.write_tables(iter([arrow.columns_arrow(rows, order)]), target, to, errors),
+                         errors)
     frames: Iterator[Any]
     if headers:
         frames = iter([gather.headers(items)])

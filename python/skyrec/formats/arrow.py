@@ -9,9 +9,11 @@ from __future__ import annotations
 
 import json
 import os
-from collections.abc import Iterable, Sequence
+from collections.abc import Iterable, Mapping, Sequence
 from typing import TYPE_CHECKING, Any
 
+from .arrow_columns import columns_arrow as columns_arrow
+from .arrow_columns import pyarrow as pyarrow
 from .extras import need
 
 if TYPE_CHECKING:
@@ -21,10 +23,6 @@ if TYPE_CHECKING:
 PARTITIONS = ("category", "date")
 # Schema metadata holding the messages a table leaves out, as JSON.
 ERRORS_KEY = b"skyrec.errors"
-
-
-def pyarrow() -> Any:
-    return need("pyarrow", "arrow", "Arrow and Parquet output")
 
 
 def to_arrow(frame: pd.DataFrame, errors: Sequence[Any] | None = None) -> Any:
@@ -42,11 +40,12 @@ def to_arrow(frame: pd.DataFrame, errors: Sequence[Any] | None = None) -> Any:
     return table if errors is None else with_errors(table, errors)
 
 
-def observations_arrow(frame: pd.DataFrame) -> Any:
-    """read_observations' frame as a Table, its messages left out kept."""
-    from .left_out import observation_errors
+def columns_table(columns: Mapping[str, Any], order: Sequence[str], errors: list[Any]) -> Any:
+    """read_observations' columns (see row_columns) as a Table, the messages
+    left out (MessageErrors) kept."""
+    from .left_out import read_errors
 
-    return to_arrow(frame, observation_errors(frame))
+    return columns_arrow(columns, order, {ERRORS_KEY: errors_json(read_errors(errors))})
 
 
 def errors_json(errors: Iterable[dict[str, Any]]) -> bytes:
@@ -80,6 +79,18 @@ def errors_of(written: Any) -> list[dict[str, Any]]:
     return found
 
 
+def new_dataset(out: str | os.PathLike[str]) -> None:
+    if os.path.isdir(out) and os.listdir(out):  # its files would mix with those of another archive
+        raise ValueError(f"{os.fspath(out)} is a directory that holds files already: name a new one")
+
+
+def dataset_errors(out: str | os.PathLike[str], errors: list[Any]) -> None:
+    """A dataset's messages left out, in its _errors.json."""
+    os.makedirs(out, exist_ok=True)
+    with open(os.path.join(out, "_errors.json"), "wb") as f:
+        f.write(errors_json(errors))
+
+
 def write_tables(tables: Iterable[Any], out: str | os.PathLike[str], to: str, errors: list[Any]) -> int:
     """Writes the tables (one schema) to `out` as `to` ("parquet", "arrow" or
     "dataset"), with the messages left out (`errors`, filled while `tables`
@@ -91,16 +102,13 @@ def write_tables(tables: Iterable[Any], out: str | os.PathLike[str], to: str, er
     rows = 0
     if to == "dataset":
         ds = need("pyarrow.dataset", "arrow", "Parquet datasets")
-        if os.path.isdir(out) and os.listdir(out):  # its files would mix with those of another archive
-            raise ValueError(f"{os.fspath(out)} is a directory that holds files already: name a new one")
+        new_dataset(out)
         for number, table in enumerate(tables):
             rows += table.num_rows
             ds.write_dataset(table, out, format="parquet", partitioning=list(PARTITIONS), partitioning_flavor="hive",
                              basename_template=f"part-{number}-{{i}}.parquet",
                              existing_data_behavior="overwrite_or_ignore")
-        os.makedirs(out, exist_ok=True)
-        with open(os.path.join(out, "_errors.json"), "wb") as f:
-            f.write(errors_json(errors))
+        dataset_errors(out, errors)
         return rows
     if to == "arrow":  # an IPC file keeps one dictionary per column
         whole = pa.concat_tables(list(tables)).unify_dictionaries().combine_chunks()

@@ -11,9 +11,12 @@ import numpy as np
 
 from ..blocks import Piece, read_headers, read_pieces
 from ..errors import MessageError
-from ..observations import read_observations, source_items
+from ..observation_query import make_query
+from ..observations import columns_frame, source_items
+from ..observations import observation_columns as observation_columns_of
 from ..optional import pandas
 from ..tables import TableSource
+from .arrow_columns import Coded
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -54,17 +57,43 @@ def each_file_values(sources: Sequence[Any], tables: TableSource) -> Iterator[tu
         yield file_values(source, tables)
 
 
-def observations(sources: Sequence[Any], keys: Sequence[str], filters: Mapping[str, Any] | None,
-                 tables: TableSource, partition: bool = False) -> pd.DataFrame:
-    """read_observations' rows; for a partitioned dataset, with each row's
+def day_codes(time: np.ndarray) -> Coded:
+    """Times as their dates YYYY-MM-DD, a category each (sorted, as pandas
+    sorts them); -1 where a time is NaT."""
+    nat = np.isnat(time)
+    days, codes = np.unique(time[~nat].astype("datetime64[D]"), return_inverse=True)
+    every = np.full(len(time), -1, np.int32)
+    every[~nat] = codes.reshape(-1)
+    return Coded(every, days.astype(str).tolist())
+
+
+def observation_columns(sources: Sequence[Any], keys: Sequence[str], filters: Mapping[str, Any] | None,
+                        tables: TableSource, partition: bool = False) -> tuple[dict[str, Any], list[str],
+                                                                                list[MessageError]]:
+    """read_observations' rows as columns (see row_columns), their order and
+    the messages left out; for a partitioned dataset, with each row's
     message category and date besides."""
     extra = ["dataCategory", "typical_datetime"] if partition else []
-    frame = read_observations(sources, [*keys, *extra], filters=filters, required_columns=list(keys), tables=tables)
+    query = make_query([*keys, *extra], filters, list(keys))
+    columns, errors = observation_columns_of(sources, query, tables)
+    if not partition:
+        return columns, query.columns, errors
+    time = columns.pop("typical_datetime")
+    columns["category"] = columns.pop("dataCategory").astype(np.int16)
+    columns["date"] = day_codes(time)
+    return columns, [*keys, "category", "date"], errors
+
+
+def observations(sources: Sequence[Any], keys: Sequence[str], filters: Mapping[str, Any] | None,
+                 tables: TableSource, partition: bool = False) -> pd.DataFrame:
+    """observation_columns as read_observations' frame."""
+    pd = pandas()
+    columns, order, errors = observation_columns(sources, keys, filters, tables, partition)
     if partition:
-        pd = pandas()
-        time = frame.pop("typical_datetime").to_numpy()
-        frame["category"] = frame.pop("dataCategory").to_numpy().astype(np.int16)
-        frame["date"] = pd.Categorical(day_texts(time))
+        date = columns["date"]
+        columns["date"] = pd.Categorical.from_codes(date.codes, date.texts)
+    frame = columns_frame(columns, order)
+    frame.attrs["errors"] = errors
     return frame
 
 
