@@ -101,17 +101,22 @@ def test_arrow_rows_are_the_frame_pyarrow_would_make(corpus, name):
     pd.testing.assert_frame_equal(table.to_pandas(), frame)
 
 
-@pytest.mark.parametrize("options", [["--to", "parquet"], ["--to", "arrow"], ["--to", "parquet", "--partition"]])
-def test_rows_reach_arrow_without_pandas(corpus, tmp_path, options):
+ROWS = ["-c", "WMO_station_id,data_datetime,airTemperature,typicalDate"]
+
+
+@pytest.mark.parametrize("options", [["--to", "parquet", *ROWS], ["--to", "arrow", *ROWS],
+                                     ["--to", "parquet", "--partition", *ROWS], ["--to", "arrow"],
+                                     ["--to", "parquet", "--partition"], ["--to", "parquet", "--headers"]],
+                         ids=["rows", "rows-arrow", "rows-dataset", "values-arrow", "values-dataset", "headers"])
+def test_tables_reach_arrow_without_pandas(corpus, tmp_path, options):
     import subprocess
 
     out = tmp_path / "out"
     files = [str(corpus / n) for n in (SYNOP, TEMP)]
     probe = ("import runpy, sys; sys.argv = ['skyrec', *sys.argv[1:]]\ntry:\n runpy.run_module('skyrec', "
              "run_name='__main__')\nfinally:\n print('pandas' in sys.modules)")
-    keys = ["WMO_station_id", "data_datetime", "airTemperature", "typicalDate"]
-    done = subprocess.run([sys.executable, "-c", probe, "convert", *files, *options, "-c", ",".join(keys),
-                           "-o", str(out)], capture_output=True, text=True)
+    done = subprocess.run([sys.executable, "-c", probe, "convert", *files, *options, "-o", str(out)],
+                          capture_output=True, text=True)
     assert done.stdout.strip() == "False", done.stderr
     if "--partition" in options:
         import pyarrow.dataset as ds
@@ -119,10 +124,13 @@ def test_rows_reach_arrow_without_pandas(corpus, tmp_path, options):
         table = ds.dataset(out, format="parquet", partitioning="hive").to_table()
     else:
         table = read_back(out, options[1])
-    expected = skyrec.read_observations(files, keys)
+    if "--headers" in options:
+        assert table.num_rows == len(skyrec.read_headers(files))
+        return
+    expected = skyrec.read_observations(files, ROWS[1].split(",")) if "-c" in options else skyrec.read_dataframe(files)
+    name = "airTemperature" if "-c" in options else "value"
     assert table.num_rows == len(expected) > 0
-    np.testing.assert_array_equal(np.sort(table.column("airTemperature").to_numpy()),
-                                  np.sort(expected["airTemperature"].to_numpy()))
+    np.testing.assert_array_equal(np.sort(table.column(name).to_numpy()), np.sort(expected[name].to_numpy()))
 
 
 @pytest.fixture(scope="module")

@@ -26,7 +26,8 @@ with needs("skyrec.blocks", "pandas"):
 from _skyrec import TableSet
 
 from . import _native
-from .columns import FRAME_COLUMNS, categorical, value_frame_columns
+from .column_kinds import Coded, categorical, pandas_column
+from .columns import FRAME_COLUMNS, value_columns
 from .cores import use_threads
 from .errors import (
     CHANGED,
@@ -340,17 +341,23 @@ def values_frame(block: BlockColumns | None, files: Sequence[str] = (), with_fil
     (`columns`, as chosen_columns takes them) wrapped as they are; `files`
     names its file codes."""
     pd = pandas()
+    found = block_columns(block, files, with_file, columns)
+    return pd.DataFrame({name: pandas_column(pd, column) for name, column in found.items()}, copy=False)
+
+def block_columns(block: BlockColumns | None, files: Sequence[str] = (), with_file: bool = True,
+                  columns: Iterable[str] | None = None) -> dict[str, Any]:
+    """values_frame's columns, as column_kinds has them."""
     names = chosen_columns(columns, with_file)
     if block is None:
         block = _native.decode_block([], names)
     # Each column's buffer says its item type: the dtypes are the decoder's.
     buffers: Mapping[str, Any] = block
-    frame: dict[str, Any] = {}
+    found: dict[str, Any] = {}
     if "file" in names:
-        frame["file"] = categorical(pd, np.asarray(buffers["file"]), files)
-    frame.update((name, np.asarray(buffers[name])) for name in ("message", "offset") if name in names)
-    frame.update(value_frame_columns(pd, buffers, [name for name in names if name in FRAME_COLUMNS[1:]]))
-    return pd.DataFrame(frame, copy=False)
+        found["file"] = Coded(np.asarray(buffers["file"]), files)
+    found.update((name, np.asarray(buffers[name])) for name in ("message", "offset") if name in names)
+    found.update(value_columns(buffers, [name for name in names if name in FRAME_COLUMNS[1:]]))
+    return found
 
 def piece_errors(prepared: Sequence[_Prepared], failed: Iterable[Sequence[Any]], tables: TableSource,
                  with_file: bool, warn: bool = True) -> list[MessageError]:
@@ -380,12 +387,21 @@ def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = N
     left out (see read_values); what one partition of skyrec.dask.read_bufr
     computes. The pieces are decoded together, into one set of columns.
     `warn`: see warn_stopped (not for one partition of many)."""
+    found, errors = read_piece_columns(pieces, tables, filter, with_file=with_file, columns=columns, warn=warn,
+                                       memory_limit=memory_limit)
+    pd = pandas()
+    return pd.DataFrame({name: pandas_column(pd, column) for name, column in found.items()}, copy=False), errors
+
+def read_piece_columns(pieces: Iterable[Piece], tables: TableSource, filter: Filter = None, *,
+                       with_file: bool = True, columns: Iterable[str] | None = None, warn: bool = True,
+                       memory_limit: int | None = None) -> tuple[dict[str, Any], list[MessageError]]:
+    """read_pieces' columns, as block_columns has them."""
     names = chosen_columns(columns, with_file)
     files = Categories()
     prepared = [prepare_piece(piece, tables, filter) for piece in pieces]
     block = _native.decode_block([p.native(files.code(p.label), tables) for p in prepared], names, memory_limit)
     errors = piece_errors(prepared, block["errors"], tables, with_file, warn)
-    return values_frame(block, list(files.index), with_file, names), errors
+    return block_columns(block, list(files.index), with_file, names), errors
 
 def warn_stopped(errors: Iterable[MessageError], labels: Iterable[str]) -> None:
     """One warning per file (`labels`, one per error) and table entry
@@ -438,17 +454,34 @@ def read_headers(source: Any, *, start: int = 0, end: int | None = None, first_i
     frame.attrs["errors"] = collected(found, raising)
     return frame
 
-def headers_of(source: Any, start: int, end: int | None, first_index: int, file: str | None,
-                mask: Filter, whole: bool = True) -> pd.DataFrame:
+def header_columns_of(source: Any, start: int = 0, end: int | None = None,
+                      first_index: int = 0) -> dict[str, np.ndarray]:
+    """read_headers' columns of one file or buffer (but `file`) as NumPy
+    arrays: `error` and the GTS heading fields as objects, None where none."""
     if isinstance(source, (str, os.PathLike)):
-        frame = headers_frame(file_headers(source, start, end), first_index, file)
+        where, h = source, file_headers(source, start, end)
     else:
         span = source_span(source, start, end)
-        frame = headers_frame(_native.message_headers(span.data, start, end), first_index, file)
-    gts = gts_columns(source if isinstance(source, (str, os.PathLike)) else span.data, frame["offset"].tolist(),
-                      frame["length"].tolist())
-    for name, column in gts.items():
-        frame[name] = pandas().Series(column, dtype=object, index=frame.index)  # None where none, as elsewhere
+        where, h = span.data, _native.message_headers(span.data, start, end)
+    found = header_arrays(h, first_index)
+    found["error"] = np.full(h["count"], None, dtype=object)
+    for row, reason in h["errors"]:
+        found["error"][row] = reason
+    for name, column in gts_columns(where, found["offset"].tolist(), found["length"].tolist()).items():
+        found[name] = np.empty(len(column), dtype=object)
+        found[name][:] = column
+    return found
+
+def headers_of(source: Any, start: int, end: int | None, first_index: int, file: str | None,
+                mask: Filter, whole: bool = True) -> pd.DataFrame:
+    pd = pandas()
+    found = header_columns_of(source, start, end, first_index)
+    gts = list(found)[list(found).index("error") + 1:]
+    frame = pd.DataFrame({name: column for name, column in found.items() if name not in gts}, copy=False)
+    if file is not None:
+        frame.insert(0, "file", _one_file(pd, file, len(frame)))
+    for name in gts:
+        frame[name] = pd.Series(found[name], dtype=object, index=frame.index)  # None where none, as elsewhere
     named = file if file != "<buffer>" else None
     if whole and frame.empty:
         errors: list[MessageError] = [NoMessages(file=named)]

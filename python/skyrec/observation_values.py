@@ -3,10 +3,11 @@ WIGOS_station_id), made from the data keys they stand for."""
 
 from __future__ import annotations
 
-from typing import Any, NamedTuple
+from typing import Any
 
 import numpy as np
 
+from .column_kinds import Column, Nullable, missing_of
 from .observation_query import TIME_PARTS, WIGOS_PARTS
 
 _DAYS_IN_MONTH = np.array([31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31, 0], float)
@@ -48,38 +49,6 @@ def _datetimes(parts: list[np.ndarray], ok: np.ndarray) -> np.ndarray:
     times = nanos.view("datetime64[ns]")
     times[~good] = np.datetime64("NaT")
     return times
-
-class Nullable(NamedTuple):
-    """Integers and the rows where they are missing: pandas' Int64, Arrow's
-    int64 with nulls."""
-
-    values: np.ndarray
-    missing: np.ndarray
-
-
-Column = Any  # a NumPy array (NaN, NaT or None where missing) or a Nullable
-
-
-def rows_of(column: Column, keep: np.ndarray) -> Column:
-    """The rows of `column` where `keep` holds."""
-    return Nullable(column.values[keep], column.missing[keep]) if isinstance(column, Nullable) else column[keep]
-
-
-def missing_of(column: Column) -> np.ndarray:
-    """Where `column` holds no value."""
-    missing: np.ndarray
-    if isinstance(column, Nullable):
-        missing = column.missing
-    elif column.dtype.kind == "f":
-        missing = np.isnan(column)
-    elif column.dtype.kind == "M":
-        missing = np.isnat(column)
-    elif column.dtype == object:
-        missing = np.fromiter((v is None or v != v for v in column), bool, count=len(column))
-    else:
-        missing = np.zeros(len(column), bool)
-    return missing
-
 
 def _float(value: Any) -> float:
     try:

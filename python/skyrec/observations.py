@@ -46,13 +46,14 @@ from _skyrec import TableSet
 
 from . import _native
 from .blocks import Piece, piece_errors, prepare_piece
+from .column_kinds import Column, pandas_column, rows_of
 from .cores import use_threads
 from .errors import ErrorPolicy, MessageError, collected, error_files, raise_policy
 from .filters import HEADER_KEYS
 from .known_keys import plain_key, table_keys, unknown_key_text
 from .observation_headers import header_columns
 from .observation_query import COMPUTED, HEADER_ONLY, TIME_PARTS, TYPICAL_PARTS, Filter, Query, make_query
-from .observation_values import Column, Nullable, computed_key, rows_of
+from .observation_values import computed_key
 from .optional import pandas
 from .paths import expand_sources, is_many
 from .row_filters import rows_passing
@@ -143,8 +144,7 @@ def row_columns(items: Sequence[Any], pieces: Sequence[Piece], source: TableSour
 def columns_frame(columns: dict[str, Column], order: Sequence[str]) -> pd.DataFrame:
     """row_columns' columns as a DataFrame, a column asked twice shown twice."""
     pd = pandas()
-    frame = pd.DataFrame({key: pd.arrays.IntegerArray(*column) if isinstance(column, Nullable) else column
-                          for key, column in columns.items()}, copy=False)
+    frame = pd.DataFrame({key: pandas_column(pd, column) for key, column in columns.items()}, copy=False)
     return frame if len(frame.columns) == len(order) else frame[list(order)]
 
 

@@ -8,7 +8,7 @@ from typing import Any
 
 import numpy as np
 
-from .observation_values import Column, Nullable, missing_of
+from .column_kinds import Column, Nullable, missing_of
 
 
 def _passes(value: Any, wanted: Any) -> bool:

@@ -1,43 +1,22 @@
-"""Frames as Arrow tables, written as Parquet, Arrow IPC files or a
-partitioned Parquet dataset.
-
-pyarrow takes the frames' NumPy arrays as they are: categorical columns
-become dictionary arrays of their codes and distinct texts, nullable integer
-columns keep their mask, so no Python object is made per value."""
+"""Tables written as Parquet or Arrow IPC files, with the messages they
+leave out in their schema metadata (the tables themselves are made from
+NumPy columns: see arrow_columns)."""
 
 from __future__ import annotations
 
 import json
 import os
 from collections.abc import Iterable, Mapping, Sequence
-from typing import TYPE_CHECKING, Any
+from typing import Any
 
 from .arrow_columns import columns_arrow as columns_arrow
 from .arrow_columns import pyarrow as pyarrow
 from .extras import need
 
-if TYPE_CHECKING:
-    import pandas as pd
-
 # The columns a partitioned dataset is split by, from each message's header.
 PARTITIONS = ("category", "date")
 # Schema metadata holding the messages a table leaves out, as JSON.
 ERRORS_KEY = b"skyrec.errors"
-
-
-def to_arrow(frame: pd.DataFrame, errors: Sequence[Any] | None = None) -> Any:
-    """`frame` as a pyarrow Table; `errors` (dicts), when given, kept as JSON
-    in its schema metadata (see errors_of)."""
-    pa = pyarrow()
-    if frame.attrs:  # the errors are kept as errors, not as pandas' attributes
-        frame = frame.copy(deep=False)
-        frame.attrs = {}
-    table = pa.Table.from_pandas(frame, preserve_index=False)
-    # Dictionary indices as one type, so that tables of several files share a schema.
-    fields = [field.with_type(pa.dictionary(pa.int32(), field.type.value_type))
-              if pa.types.is_dictionary(field.type) else field for field in table.schema]
-    table = table.cast(pa.schema(fields, metadata=table.schema.metadata))
-    return table if errors is None else with_errors(table, errors)
 
 
 def columns_table(columns: Mapping[str, Any], order: Sequence[str], errors: list[Any]) -> Any:
@@ -79,37 +58,12 @@ def errors_of(written: Any) -> list[dict[str, Any]]:
     return found
 
 
-def new_dataset(out: str | os.PathLike[str]) -> None:
-    if os.path.isdir(out) and os.listdir(out):  # its files would mix with those of another archive
-        raise ValueError(f"{os.fspath(out)} is a directory that holds files already: name a new one")
-
-
-def dataset_errors(out: str | os.PathLike[str], errors: list[Any]) -> None:
-    """A dataset's messages left out, in its _errors.json."""
-    os.makedirs(out, exist_ok=True)
-    with open(os.path.join(out, "_errors.json"), "wb") as f:
-        f.write(errors_json(errors))
-
-
 def write_tables(tables: Iterable[Any], out: str | os.PathLike[str], to: str, errors: list[Any]) -> int:
-    """Writes the tables (one schema) to `out` as `to` ("parquet", "arrow" or
-    "dataset"), with the messages left out (`errors`, filled while `tables`
-    is consumed), and returns the rows written. A dataset is a directory of
-    Parquet files split by category and date (category=0/date=2024-01-02/),
-    hive style, which DuckDB and Polars read as it is; its errors are in
-    _errors.json there, which readers of datasets pass over."""
+    """Writes the tables (one schema) to `out` as `to` ("parquet" or
+    "arrow"), with the messages left out (`errors`, filled while `tables` is
+    consumed), and returns the rows written. (Datasets: see partitions.)"""
     pa = pyarrow()
     rows = 0
-    if to == "dataset":
-        ds = need("pyarrow.dataset", "arrow", "Parquet datasets")
-        new_dataset(out)
-        for number, table in enumerate(tables):
-            rows += table.num_rows
-            ds.write_dataset(table, out, format="parquet", partitioning=list(PARTITIONS), partitioning_flavor="hive",
-                             basename_template=f"part-{number}-{{i}}.parquet",
-                             existing_data_behavior="overwrite_or_ignore")
-        dataset_errors(out, errors)
-        return rows
     if to == "arrow":  # an IPC file keeps one dictionary per column
         whole = pa.concat_tables(list(tables)).unify_dictionaries().combine_chunks()
         whole = with_errors(whole, errors)

@@ -9,19 +9,12 @@ from __future__ import annotations
 
 import json
 from collections.abc import Mapping, Sequence
-from typing import Any, NamedTuple
+from typing import Any
 
 import numpy as np
 
-from ..observation_values import Nullable, missing_of
+from ..column_kinds import Coded, Nullable, missing_of
 from .extras import need
-
-
-class Coded(NamedTuple):
-    """A categorical column: codes into `texts`, -1 where missing."""
-
-    codes: np.ndarray
-    texts: Sequence[str]
 
 
 def pyarrow() -> Any:
@@ -72,7 +65,9 @@ def _texts(pa: Any, values: np.ndarray) -> tuple[Any, str, str]:
 def column_array(pa: Any, name: str, column: Any) -> tuple[Any, dict[str, Any]]:
     """One column as a pyarrow array and its pandas description."""
     if isinstance(column, Nullable):
-        return _fixed(pa, pa.int64(), column.values, column.missing), _described(name, "int64", "Int64")
+        kind = column.values.dtype  # pandas names its nullable integers Int64, UInt64...
+        masked = str(kind).capitalize().replace("Uint", "UInt")
+        return _fixed(pa, pa.from_numpy_dtype(kind), column.values, column.missing), _described(name, str(kind), masked)
     if isinstance(column, Coded):
         codes = np.asarray(column.codes, np.int32)
         texts = _large_strings(pa, column.texts, np.zeros(len(column.texts), bool))

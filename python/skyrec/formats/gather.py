@@ -9,14 +9,14 @@ from typing import TYPE_CHECKING, Any
 
 import numpy as np
 
-from ..blocks import Piece, read_headers, read_pieces
+from ..blocks import Piece, header_columns_of, read_piece_columns, source_header_arrays
+from ..column_kinds import Coded
 from ..errors import MessageError
 from ..observation_query import make_query
 from ..observations import columns_frame, source_items
 from ..observations import observation_columns as observation_columns_of
 from ..optional import pandas
 from ..tables import TableSource
-from .arrow_columns import Coded
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -32,24 +32,22 @@ def label(source: Any) -> str:
     return os.fspath(source) if isinstance(source, (str, os.PathLike)) else "<bytes>"
 
 
-def day_texts(time: np.ndarray) -> np.ndarray:
-    """Times as the dates YYYY-MM-DD, None where a time is NaT."""
-    days: np.ndarray = time.astype("datetime64[D]").astype(str).astype(object)
-    days[np.isnat(time)] = None
-    return days
+def file_columns(source: Any, tables: TableSource) -> tuple[dict[str, Any], list[MessageError]]:
+    """One file's long values (as column_kinds has them) with `file` first
+    and, last, its messages' category and date; and the messages left out."""
+    values, errors = read_piece_columns([Piece(source)], tables)
+    headers = source_header_arrays(source)
+    where = headers["message"].searchsorted(values["message"])
+    values["category"] = headers["category"][where].astype(np.int16)
+    values["date"] = day_codes(headers["time"][where])
+    values["file"] = Coded(values["file"].codes, [label(source)])
+    return values, errors
 
 
 def file_values(source: Any, tables: TableSource) -> tuple[pd.DataFrame, list[MessageError]]:
-    """One file's long values with `file` first and, last, its messages'
-    category and date; and the messages left out."""
-    pd = pandas()
-    values, errors = read_pieces([Piece(source)], tables)
-    headers = read_headers(source)
-    where = headers["message"].to_numpy().searchsorted(values["message"].to_numpy())
-    values["category"] = headers["category"].to_numpy()[where].astype(np.int16)
-    values["date"] = pd.Categorical(day_texts(headers["time"].to_numpy())[where])
-    values["file"] = values["file"].cat.rename_categories([label(source)])
-    return values, errors
+    """file_columns as a frame."""
+    values, errors = file_columns(source, tables)
+    return columns_frame(values, list(values)), errors
 
 
 def each_file_values(sources: Sequence[Any], tables: TableSource) -> Iterator[tuple[pd.DataFrame, list[MessageError]]]:
@@ -97,10 +95,18 @@ def observations(sources: Sequence[Any], keys: Sequence[str], filters: Mapping[s
     return frame
 
 
-def headers(sources: Sequence[Any]) -> pd.DataFrame:
-    pd = pandas()
-    frames = [read_headers(source, file=label(source)) for source in sources]
-    frame = pd.concat(frames, ignore_index=True)
-    frame["file"] = frame["file"].astype("category")
-    return frame
+def header_columns(sources: Sequence[Any]) -> dict[str, Any]:
+    """read_headers' rows of every file, one after another, as column_kinds
+    has them; `file` first, its texts sorted."""
+    found = [header_columns_of(source) for source in sources]
+    labels = [label(source) for source in sources]
+    names = sorted(set(labels))
+    codes = [np.full(len(f["message"]), names.index(name), np.int32) for f, name in zip(found, labels)]
+    empty = header_columns_of(b"")
+    joined = {name: np.concatenate([f[name] for f in found]) if found else empty[name] for name in empty}
+    return {"file": Coded(np.concatenate(codes) if codes else np.zeros(0, np.int32), names), **joined}
 
+
+def headers(sources: Sequence[Any]) -> pd.DataFrame:
+    columns = header_columns(sources)
+    return columns_frame(columns, list(columns))

@@ -1,18 +1,18 @@
-"""Observation columns written as a partitioned Parquet dataset, split by
-their messages' category and date on the NumPy side, so that no pandas (which
-pyarrow's dataset writer brings in) is needed."""
+"""Columns (values or observation rows) written as a partitioned Parquet
+dataset, split by their messages' category and date on the NumPy side, so
+that no pandas (which pyarrow's dataset writer brings in) is needed."""
 
 from __future__ import annotations
 
 import os
-from collections.abc import Iterator, Mapping, Sequence
+from collections.abc import Iterable, Iterator, Mapping, Sequence
 from typing import Any
 
 import numpy as np
 
-from ..observation_values import rows_of
-from .arrow import PARTITIONS, dataset_errors, new_dataset
-from .arrow_columns import Coded, columns_arrow
+from ..column_kinds import Coded, rows_of
+from .arrow import PARTITIONS, errors_json
+from .arrow_columns import columns_arrow
 from .extras import need
 
 # The directory name of a partition whose value is missing, as hive (and pyarrow) name it.
@@ -36,16 +36,24 @@ def partition_tables(columns: Mapping[str, Any], order: Sequence[str]) -> Iterat
         yield where, columns_arrow({name: rows_of(columns[name], rows) for name in rest}, rest)
 
 
-def write_partitioned(columns: Mapping[str, Any], order: Sequence[str], out: str | os.PathLike[str],
+def write_partitioned(parts: Iterable[tuple[Mapping[str, Any], Sequence[str]]], out: str | os.PathLike[str],
                       errors: list[Any]) -> int:
-    """Writes the columns as a hive-style dataset at `out` (see
-    write_tables) and returns the rows written."""
+    """Writes each part (columns and their order; its files numbered) as
+    a directory of Parquet files split by category and date
+    (category=0/date=2024-01-02/part-0-0.parquet), hive style, which DuckDB
+    and Polars read as it is; its messages left out (`errors`, filled while
+    `parts` is consumed) in _errors.json there, which readers of datasets
+    pass over. Returns the rows written."""
     pq = need("pyarrow.parquet", "arrow", "Parquet output")
-    new_dataset(out)
+    if os.path.isdir(out) and os.listdir(out):  # its files would mix with those of another archive
+        raise ValueError(f"{os.fspath(out)} is a directory that holds files already: name a new one")
     rows = 0
-    for where, table in partition_tables(columns, order):
-        os.makedirs(os.path.join(out, where), exist_ok=True)
-        pq.write_table(table, os.path.join(out, where, "part-0-0.parquet"))
-        rows += table.num_rows
-    dataset_errors(out, errors)
+    for number, (columns, order) in enumerate(parts):
+        for where, table in partition_tables(columns, order):
+            os.makedirs(os.path.join(out, where), exist_ok=True)
+            pq.write_table(table, os.path.join(out, where, f"part-{number}-0.parquet"))
+            rows += table.num_rows
+    os.makedirs(out, exist_ok=True)
+    with open(os.path.join(out, "_errors.json"), "wb") as f:
+        f.write(errors_json(errors))
     return rows
