@@ -9,7 +9,7 @@ import pytest
 pd = pytest.importorskip("pandas")
 np = pytest.importorskip("numpy")
 
-from skyrec.column_kinds import Nullable  # noqa: E402
+from skyrec.column_kinds import Nullable, Texts, pandas_column  # noqa: E402
 from skyrec.filters import TYPICAL_FIELDS, series_mask  # noqa: E402
 from skyrec.observation_headers import _formatted, _typical_parts  # noqa: E402
 from skyrec.observation_values import numbers  # noqa: E402
@@ -19,7 +19,8 @@ TIMES = np.array(["2024-02-29T23:59:59", "NaT", "1999-12-31T00:00:00", "2024-01-
 COLUMNS = {"numbers": np.array([1.5, np.nan, -2.0, 1e9]),
            "integers": Nullable(np.array([7, 0, -3, 12]), np.array([False, True, False, False])),
            "times": TIMES,
-           "texts": np.array(["DE BILT", None, "UCCLE", "10"], dtype=object)}
+           "texts": np.array(["DE BILT", None, "UCCLE", "10"], dtype=object),
+           "coded texts": Texts(np.array([2, -1, 0, 1]), ["UCCLE", "10", "DE BILT"])}
 FILTERS = [1.5, 10, [1.5, -2.0], slice(None, 0), slice(-3, 7), "UCCLE", ["UCCLE", "10"], slice("A", "E"),
            "2024-01-02T12:00:00", slice("2000-01-01", None), [np.datetime64("1999-12-31")]]
 
@@ -28,7 +29,7 @@ FILTERS = [1.5, 10, [1.5, -2.0], slice(None, 0), slice(-3, 7), "UCCLE", ["UCCLE"
 @pytest.mark.parametrize("name", COLUMNS)
 def test_filters_pass_the_rows_pandas_passes(name, wanted):
     column = COLUMNS[name]
-    series = pd.Series(pd.arrays.IntegerArray(*column) if isinstance(column, Nullable) else column)
+    series = pd.Series(pandas_column(pd, column))
     try:
         expected = series_mask(series, wanted)
     except (TypeError, ValueError):  # pandas refuses to compare them: nothing passes

@@ -7,7 +7,7 @@ from typing import Any
 
 import numpy as np
 
-from .column_kinds import Column, Nullable, missing_of
+from .column_kinds import Column, Nullable, missing_of, plain
 from .observation_query import TIME_PARTS, WIGOS_PARTS
 
 _DAYS_IN_MONTH = np.array([31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31, 0], float)
@@ -60,6 +60,7 @@ def _float(value: Any) -> float:
 def numbers(values: np.ndarray) -> np.ndarray:
     """Values as floats: texts where numbers were expected are read as
     numbers, NaN where they are none."""
+    values = plain(values)
     if values.dtype != object:
         return np.asarray(values, float)
     return np.fromiter((_float(v) for v in values), float, count=len(values))
@@ -79,7 +80,7 @@ def computed_key(data: dict[str, tuple[Any, np.ndarray]], key: str) -> tuple[Col
         values = Nullable(np.round(np.where(known, ident, 0)).astype(np.int64), ~known)
         return values, found("blockNumber") & found("stationNumber") & known
     if key == "WIGOS_station_id":
-        parts = [data[p][0] for p in WIGOS_PARTS]
+        parts = [plain(data[p][0]) for p in WIGOS_PARTS]
         ok = ~np.logical_or.reduce([missing_of(p) for p in parts]) if len(parts[0]) else np.zeros(0, bool)
         ident = np.full(len(ok), None, dtype=object)
         rows = np.flatnonzero(ok)

@@ -46,7 +46,7 @@ from _skyrec import TableSet
 
 from . import _native
 from .blocks import Piece, piece_errors, prepare_piece
-from .column_kinds import Column, pandas_column, rows_of
+from .column_kinds import Column, Texts, pandas_column, rows_of
 from .cores import use_threads
 from .errors import ErrorPolicy, MessageError, collected, error_files, raise_policy
 from .filters import HEADER_KEYS
@@ -111,10 +111,10 @@ def row_columns(items: Sequence[Any], pieces: Sequence[Piece], source: TableSour
     errors = piece_errors(prepared, block["errors"], source, with_file, warn)
 
     count = block["count"]
-    texts = np.array([*block["texts"], None], dtype=object)  # code -1 is None
     # A key is texts where some row holds one (no rows: numbers, as the meta of skyrec.dask has it).
-    data = {key: (np.asarray(v) if t is None or not count else texts[np.asarray(t)], np.asarray(f))
-            for key, (v, f, t) in zip(query.data_keys, block["columns"])}
+    data: dict[str, tuple[Column, np.ndarray]] = {
+        key: (np.asarray(v) if t is None or not count else Texts(np.asarray(t), block["texts"]), np.asarray(f))
+        for key, (v, f, t) in zip(query.data_keys, block["columns"])}
     file, message = np.asarray(block["file"]), np.asarray(block["message"])
     headers = header_columns(items, query.header_keys, file, message)
     # What the decoder checked already needs no second look: a data key
@@ -123,7 +123,7 @@ def row_columns(items: Sequence[Any], pieces: Sequence[Piece], source: TableSour
     keep = np.ones(count, bool)
     result: dict[str, Column] = {}
     for key in query.asked:
-        plain = key in checked and data[key][0].dtype == float
+        numeric = key in checked and not isinstance(data[key][0], Texts) and data[key][0].dtype == float
         if key in COMPUTED:
             values, found = computed_key(data, key)
         elif key in headers:
@@ -132,7 +132,7 @@ def row_columns(items: Sequence[Any], pieces: Sequence[Piece], source: TableSour
             values, found = data[key]
         if key in query.required and key not in checked:
             keep &= found
-        if key in query.filters and not (plain and checked[key]):
+        if key in query.filters and not (numeric and checked[key]):
             keep &= rows_passing(values, query.filters[key])
         result[key] = values
     decoded = sum(len(p.messages) for p in prepared) > len(block["errors"])

@@ -8,7 +8,7 @@ from typing import Any
 
 import numpy as np
 
-from .column_kinds import Column, Nullable, missing_of
+from .column_kinds import Column, Nullable, missing_of, plain
 
 
 def _passes(value: Any, wanted: Any) -> bool:
@@ -49,6 +49,7 @@ def rows_passing(column: Column, wanted: Any) -> np.ndarray:
     """Where `column` passes one filter (a value, a collection of values, an
     inclusive slice or a callable); missing values never pass."""
     present = ~missing_of(column)
+    column = plain(column)
     if callable(wanted):
         from .filters import series_mask
         from .optional import pandas

@@ -13,7 +13,7 @@ from typing import Any
 
 import numpy as np
 
-from ..column_kinds import Coded, Nullable, missing_of
+from ..column_kinds import Coded, Nullable, Texts, missing_of
 from .extras import need
 
 
@@ -49,17 +49,20 @@ def _large_strings(pa: Any, texts: Sequence[Any], missing: np.ndarray) -> Any:
                                  [validity, pa.py_buffer(offsets), pa.py_buffer(b"".join(encoded))], null_count=count)
 
 
-def _texts(pa: Any, values: np.ndarray) -> tuple[Any, str, str]:
+def _dictionary(pa: Any, codes: np.ndarray, texts: Sequence[str]) -> Any:
+    """Codes (-1 where missing) into `texts`, each distinct text encoded once."""
+    codes = np.asarray(codes, np.int32)
+    indices = _fixed(pa, pa.int32(), codes, codes < 0)
+    return pa.DictionaryArray.from_arrays(indices, _large_strings(pa, texts, np.zeros(len(texts), bool)))
+
+
+def _as_texts(values: np.ndarray) -> Texts:
+    """Texts made one by one (WIGOS identifiers, dates) as Texts, each distinct one numbered once."""
     missing = missing_of(values)
-    if missing.all():  # no text at all, as pandas has it: a column of nothing
-        return pa.nulls(len(values)), "empty", "object"
-    # Rows share few texts (station names, units): each distinct one is encoded once.
-    codes = np.full(len(values), -1, np.int32)
     index: dict[Any, int] = {}
+    codes = np.full(len(values), -1, np.int32)
     codes[~missing] = [index.setdefault(v, len(index)) for v in values[~missing]]
-    texts = _large_strings(pa, list(index), np.zeros(len(index), bool))
-    decoded = pa.DictionaryArray.from_arrays(_fixed(pa, pa.int32(), codes, missing), texts).dictionary_decode()
-    return decoded, "unicode", "object"
+    return Texts(codes, list(index))
 
 
 def column_array(pa: Any, name: str, column: Any) -> tuple[Any, dict[str, Any]]:
@@ -68,15 +71,16 @@ def column_array(pa: Any, name: str, column: Any) -> tuple[Any, dict[str, Any]]:
         kind = column.values.dtype  # pandas names its nullable integers Int64, UInt64...
         masked = str(kind).capitalize().replace("Uint", "UInt")
         return _fixed(pa, pa.from_numpy_dtype(kind), column.values, column.missing), _described(name, str(kind), masked)
+    if isinstance(column, Texts):
+        if (column.codes < 0).all():  # no text at all, as pandas has it: a column of nothing
+            return pa.nulls(len(column.codes)), _described(name, "empty", "object")
+        return _dictionary(pa, column.codes, column.texts).dictionary_decode(), _described(name, "unicode", "object")
     if isinstance(column, Coded):
-        codes = np.asarray(column.codes, np.int32)
-        texts = _large_strings(pa, column.texts, np.zeros(len(column.texts), bool))
-        array = pa.DictionaryArray.from_arrays(_fixed(pa, pa.int32(), codes, codes < 0), texts)
+        array = _dictionary(pa, column.codes, column.texts)
         return array, _described(name, "categorical", "int32", {"num_categories": len(column.texts),
                                                                 "ordered": False})
     if column.dtype == object:
-        array, pandas_type, numpy_type = _texts(pa, column)
-        return array, _described(name, pandas_type, numpy_type)
+        return column_array(pa, name, _as_texts(column))
     kind = column.dtype.kind
     if kind == "M":  # NaT is a missing value, as it is in the frame
         unit = np.datetime_data(column.dtype)[0]
