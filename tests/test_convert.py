@@ -167,6 +167,21 @@ def test_dataset_reads_in_query_engines(dataset, counts):
         skyrec.convert(SAMPLE, out, partition=True, table_dir=TABLES)
 
 
+def test_observation_dataset_splits_rows_by_their_messages(corpus, tmp_path):
+    import pyarrow.dataset as ds
+
+    files = [str(corpus / n) for n in (SYNOP, TEMP, "synop.bufr", "temp-huge.bufr")]
+    keys = ["WMO_station_id", "airTemperature"]
+    done = skyrec.convert(files, tmp_path / "rows", columns=keys, partition=True)
+    read = ds.dataset(tmp_path / "rows", format="parquet", partitioning="hive").to_table().to_pandas()
+    rows = skyrec.read_observations(files, [*keys, "dataCategory", "typical_datetime"], required_columns=keys)
+    expected = rows.groupby(["dataCategory", rows["typical_datetime"].dt.strftime("%Y-%m-%d")])["airTemperature"]
+    got = read.groupby(["category", read["date"].astype(str)], observed=True)["airTemperature"]
+    assert done.rows == len(read) == len(rows) and len(expected) >= 2
+    assert got.size().to_dict() == expected.size().to_dict()
+    assert got.sum().to_dict() == pytest.approx(expected.sum().to_dict())
+
+
 def test_geojson_holds_every_observed_value(corpus, tmp_path):
     path = str(corpus / SYNOP)
     out = tmp_path / "synop.geojson"
