@@ -26,7 +26,8 @@ with needs("skyrec.blocks", "pandas"):
 from _skyrec import TableSet
 
 from . import _native
-from .columns import FRAME_COLUMNS, categorical, value_frame_columns
+from .column_kinds import Coded, categorical, pandas_column
+from .columns import FRAME_COLUMNS, value_columns
 from .cores import use_threads
 from .errors import (
     CHANGED,
@@ -108,16 +109,12 @@ def typical_time(year: np.ndarray, month: np.ndarray, day: np.ndarray, hour: np.
     time[~valid] = np.datetime64("NaT")
     return time
 
-def headers_frame(d: MessageHeaders, first_index: int = 0, file: str | None = None, base: int = 0) -> pd.DataFrame:
-    """The DataFrame of a skyrec._native.message_headers dict: one row per
-    message found, `message` counted from first_index, `error` the reason a
-    message could not be framed (its other fields are then 0). `base` is
-    where the scanned bytes start in the file."""
-    pd = pandas()
+def header_arrays(d: MessageHeaders, first_index: int = 0, base: int = 0) -> dict[str, np.ndarray]:
+    """headers_frame's columns before `error`, as NumPy arrays: what the
+    routes that make no frame read."""
     columns = dict(_header_columns(d))
-    # The native columns in their order; the frame counts offsets and lengths
-    # as pandas counts positions.
-    data: dict[str, Any] = {"message": np.arange(first_index, first_index + d["count"], dtype=np.int64)}
+    # The native columns in their order; offsets and lengths counted as pandas counts positions.
+    data: dict[str, np.ndarray] = {"message": np.arange(first_index, first_index + d["count"], dtype=np.int64)}
     for name, column in columns.items():
         if name == TIME_PARTS[0]:
             data["time"] = typical_time(*(columns[part] for part in TIME_PARTS))
@@ -125,6 +122,21 @@ def headers_frame(d: MessageHeaders, first_index: int = 0, file: str | None = No
             data[name] = column.astype(np.int64) + (base if name == "offset" else 0)
         elif name not in TIME_PARTS and name != "framed":
             data[name] = column
+    return data
+
+def source_header_arrays(source: Source) -> dict[str, np.ndarray]:
+    """header_arrays of a whole file or buffer."""
+    if isinstance(source, (str, os.PathLike)):
+        return header_arrays(file_headers(source))
+    return header_arrays(_native.message_headers(source_span(source).data, 0, None))
+
+def headers_frame(d: MessageHeaders, first_index: int = 0, file: str | None = None, base: int = 0) -> pd.DataFrame:
+    """The DataFrame of a skyrec._native.message_headers dict: one row per
+    message found, `message` counted from first_index, `error` the reason a
+    message could not be framed (its other fields are then 0). `base` is
+    where the scanned bytes start in the file."""
+    pd = pandas()
+    data = header_arrays(d, first_index, base)
     data["error"] = np.full(d["count"], None, dtype=object)
     for row, reason in d["errors"]:
         data["error"][row] = reason
@@ -337,22 +349,28 @@ def values_frame(block: BlockColumns | None, files: Sequence[str] = (), with_fil
     (`columns`, as chosen_columns takes them) wrapped as they are; `files`
     names its file codes."""
     pd = pandas()
+    found = block_columns(block, files, with_file, columns)
+    return pd.DataFrame({name: pandas_column(pd, column) for name, column in found.items()}, copy=False)
+
+def block_columns(block: BlockColumns | None, files: Sequence[str] = (), with_file: bool = True,
+                  columns: Iterable[str] | None = None) -> dict[str, Any]:
+    """values_frame's columns, as column_kinds has them."""
     names = chosen_columns(columns, with_file)
     if block is None:
         block = _native.decode_block([], [name for name in names if name not in GTS_FIELDS])
     # Each column's buffer says its item type: the dtypes are the decoder's.
     buffers: Mapping[str, Any] = block
-    frame: dict[str, Any] = {}
+    found: dict[str, Any] = {}
     if "file" in names:
-        frame["file"] = categorical(pd, np.asarray(buffers["file"]), files)
-    frame.update((name, np.asarray(buffers[name])) for name in ("message", "offset") if name in names)
-    frame.update(value_frame_columns(pd, buffers, [name for name in names if name in FRAME_COLUMNS[1:]]))
-    values = pd.DataFrame(frame, copy=False)
+        found["file"] = Coded(np.asarray(buffers["file"]), files)
+    found.update((name, np.asarray(buffers[name])) for name in ("message", "offset") if name in names)
+    found.update(value_columns(buffers, [name for name in names if name in FRAME_COLUMNS[1:]]))
     if any(name in GTS_FIELDS for name in names):  # not the decoder's: none here, with_headings fills them
+        rows = int(np.frombuffer(buffers["rows"], np.uint64).sum())
         for name in GTS_FIELDS:
-            values[name] = categorical(pd, np.full(len(values), -1, np.int8), [])
-        values = values[list(names)]
-    return values
+            found[name] = Coded(np.full(rows, -1, np.int8), [])
+        found = {name: found[name] for name in names}
+    return found
 
 def piece_errors(prepared: Sequence[_Prepared], failed: Iterable[Sequence[Any]], tables: TableSource,
                  with_file: bool, warn: bool = True) -> list[MessageError]:
@@ -382,6 +400,15 @@ def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = N
     left out (see read_values); what one partition of skyrec.dask.read_bufr
     computes. The pieces are decoded together, into one set of columns.
     `warn`: see warn_stopped (not for one partition of many)."""
+    found, errors = read_piece_columns(pieces, tables, filter, with_file=with_file, columns=columns, warn=warn,
+                                       memory_limit=memory_limit)
+    pd = pandas()
+    return pd.DataFrame({name: pandas_column(pd, column) for name, column in found.items()}, copy=False), errors
+
+def read_piece_columns(pieces: Iterable[Piece], tables: TableSource, filter: Filter = None, *,
+                       with_file: bool = True, columns: Iterable[str] | None = None, warn: bool = True,
+                       memory_limit: int | None = None) -> tuple[dict[str, Any], list[MessageError]]:
+    """read_pieces' columns, as block_columns has them."""
     names = chosen_columns(columns, with_file)
     headings = [name for name in names if name in GTS_FIELDS]
     decoded = tuple(name for name in names if name not in GTS_FIELDS)
@@ -391,27 +418,28 @@ def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = N
     prepared = [prepare_piece(piece, tables, filter, bool(headings)) for piece in pieces]
     block = _native.decode_block([p.native(files.code(p.label), tables) for p in prepared], decoded, memory_limit)
     errors = piece_errors(prepared, block["errors"], tables, with_file, warn)
-    frame = values_frame(block, list(files.index), True, decoded)
+    found = block_columns(block, list(files.index), True, decoded)
     if headings:
-        frame = with_headings(frame, prepared, [files.code(p.label) for p in prepared], headings)[list(names)]
-    return frame, errors
+        found = with_headings(found, prepared, [files.code(p.label) for p in prepared], headings)
+        found = {name: found[name] for name in names}
+    return found, errors
 
 
-def with_headings(frame: pd.DataFrame, prepared: Sequence[_Prepared], codes: Sequence[int],
-                  names: Sequence[str]) -> pd.DataFrame:
-    """`frame` with the GTS heading fields `names` of each row's message (by
-    its file code and offset), as categoricals: missing where none."""
-    pd = pandas()
+def with_headings(found: dict[str, Any], prepared: Sequence[_Prepared], codes: Sequence[int],
+                  names: Sequence[str]) -> dict[str, Any]:
+    """`found` with the GTS heading fields `names` of each row's message (by
+    its file code and offset), as coded columns: missing where none."""
     keys = np.array([(code << 40) + offset for p, code in zip(prepared, codes) for offset in p.offsets], np.int64)
     order = np.argsort(keys, kind="stable")
-    row_keys = (frame["file"].cat.codes.to_numpy(np.int64) << 40) + frame["offset"].to_numpy(np.int64)
+    row_keys = (found["file"].codes.astype(np.int64) << 40) + found["offset"].astype(np.int64)
+    rows = len(row_keys)
     at = order[np.searchsorted(keys, row_keys, sorter=order)] if len(keys) else np.zeros(0, np.int64)
     for name in names:
         texts = [v for p in prepared for v in (p.gts or {}).get(name, [])]
         index = {text: i for i, text in enumerate(dict.fromkeys(t for t in texts if t is not None))}
         numbers = np.array([-1 if t is None else index[t] for t in texts] + [-1], np.int64)
-        frame[name] = categorical(pd, numbers[at] if len(frame) else numbers[:0], list(index))
-    return frame
+        found[name] = Coded(numbers[at] if rows else numbers[:0], list(index))
+    return found
 
 def warn_stopped(errors: Iterable[MessageError], labels: Iterable[str]) -> None:
     """One warning per file (`labels`, one per error) and table entry
@@ -464,17 +492,34 @@ def read_headers(source: Any, *, start: int = 0, end: int | None = None, first_i
     frame.attrs["errors"] = collected(found, raising)
     return frame
 
-def headers_of(source: Any, start: int, end: int | None, first_index: int, file: str | None,
-                mask: Filter, whole: bool = True) -> pd.DataFrame:
+def header_columns_of(source: Any, start: int = 0, end: int | None = None,
+                      first_index: int = 0) -> dict[str, np.ndarray]:
+    """read_headers' columns of one file or buffer (but `file`) as NumPy
+    arrays: `error` and the GTS heading fields as objects, None where none."""
     if isinstance(source, (str, os.PathLike)):
-        frame = headers_frame(file_headers(source, start, end), first_index, file)
+        where, h = source, file_headers(source, start, end)
     else:
         span = source_span(source, start, end)
-        frame = headers_frame(_native.message_headers(span.data, start, end), first_index, file)
-    gts = gts_columns(source if isinstance(source, (str, os.PathLike)) else span.data, frame["offset"].tolist(),
-                      frame["length"].tolist())
-    for name, column in gts.items():
-        frame[name] = pandas().Series(column, dtype=object, index=frame.index)  # None where none, as elsewhere
+        where, h = span.data, _native.message_headers(span.data, start, end)
+    found = header_arrays(h, first_index)
+    found["error"] = np.full(h["count"], None, dtype=object)
+    for row, reason in h["errors"]:
+        found["error"][row] = reason
+    for name, column in gts_columns(where, found["offset"].tolist(), found["length"].tolist()).items():
+        found[name] = np.empty(len(column), dtype=object)
+        found[name][:] = column
+    return found
+
+def headers_of(source: Any, start: int, end: int | None, first_index: int, file: str | None,
+                mask: Filter, whole: bool = True) -> pd.DataFrame:
+    pd = pandas()
+    found = header_columns_of(source, start, end, first_index)
+    gts = list(found)[list(found).index("error") + 1:]
+    frame = pd.DataFrame({name: column for name, column in found.items() if name not in gts}, copy=False)
+    if file is not None:
+        frame.insert(0, "file", _one_file(pd, file, len(frame)))
+    for name in gts:
+        frame[name] = pd.Series(found[name], dtype=object, index=frame.index)  # None where none, as elsewhere
     named = file if file != "<buffer>" else None
     if whole and frame.empty:
         errors: list[MessageError] = [NoMessages(file=named)]
