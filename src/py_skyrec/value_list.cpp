@@ -23,19 +23,30 @@ bool ValueListBuilder::add_values(const std::vector<DecodedValue>& batch) {
 bool ValueListBuilder::add_columns(const CompressedSection& section) {
     list_ = Ref::steal(PyList_New(static_cast<Py_ssize_t>(section.value_count())));
     if (!list_) return false;
-    // Each column's name, found once.
-    std::vector<PyObject*> names(section.columns.size());
-    for (std::size_t c = 0; c < names.size(); ++c) {
-        if ((names[c] = strings_.get(section.columns[c].name)) == nullptr) return false;
+    // Each column's name, found once, and the str of its last meaning: a
+    // column's meanings repeat from subset to subset.
+    struct Strs {
+        PyObject* name;
+        const std::string* meaning;
+        PyObject* meaning_str;
+    };
+    std::vector<Strs> strs(section.columns.size());
+    for (std::size_t c = 0; c < strs.size(); ++c) {
+        if ((strs[c].name = strings_.get(section.columns[c].name)) == nullptr) return false;
     }
     PyObject** items = reinterpret_cast<PyListObject*>(list_.get())->ob_item;
-    std::size_t next = 0;
     return visit_values(section, [&](std::size_t c, const ValueView& value) {
-        PyObject* meaning = nullptr;
-        if (value.meaning != nullptr && (meaning = strings_.get(value.meaning)) == nullptr) return false;
-        PyObject* object = new_decoded_value(value, names[c], meaning);
+        Strs& s = strs[c];
+        if (value.meaning != s.meaning) {
+            if ((s.meaning_str = value.meaning == nullptr ? nullptr : strings_.get(value.meaning)) == nullptr &&
+                value.meaning != nullptr) {
+                return false;
+            }
+            s.meaning = value.meaning;
+        }
+        PyObject* object = new_decoded_value(value, s.name, s.meaning_str);
         if (object == nullptr) return false;
-        items[next++] = object;
+        *items++ = object;
         return true;
     });
 }
