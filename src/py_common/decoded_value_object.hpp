@@ -40,7 +40,8 @@ inline PyObject* new_decoded_value(const ValueView& value, PyObject* name, PyObj
     // Most values are numbers, made without looking at any text.
     const std::string_view text = value.has_text ? capped(value.text) : std::string_view();
     auto* self = static_cast<PyObject*>(PyObject_Malloc(sizeof(ValueObject) + text.size()));
-    if (self == nullptr) [[unlikely]] return PyErr_NoMemory();
+    if (self == nullptr) [[unlikely]]
+        return PyErr_NoMemory();
     PyObject_Init(self, types.decoded_value);
     new (&reinterpret_cast<ValueObject*>(self)->value)
         ValueFields{value.value,         value.raw,        Py_NewRef(name),

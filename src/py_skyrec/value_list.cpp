@@ -1,11 +1,22 @@
 #include "py_skyrec/value_list.hpp"
 
+#include <algorithm>
+#include <cstring>
+
 #include "py_common/decoded_value_object.hpp"
 
 namespace skyrec::py {
 
+ValueListBuilder::~ValueListBuilder() {
+    for (PyObject* item : items_)
+        Py_DECREF(item);
+}
+
 bool ValueListBuilder::add_values(const std::vector<DecodedValue>& batch) {
-    if (items_.empty()) items_.reserve(batch.size());
+    // Room for the batch, growing geometrically over many batches.
+    if (items_.capacity() - items_.size() < batch.size()) {
+        items_.reserve(std::max(items_.size() + batch.size(), 2 * items_.capacity()));
+    }
     for (const DecodedValue& value : batch) {
         PyObject* name = strings_.get(value.name);
         if (name == nullptr) return false;
@@ -13,9 +24,9 @@ bool ValueListBuilder::add_values(const std::vector<DecodedValue>& batch) {
         if (value.meaning != nullptr && (meaning = strings_.get(value.meaning)) == nullptr) return false;
         const ValueView view{value.value,      value.raw,       value.name,    value.meaning,       value.text.view(),
                              value.descriptor, value.has_value, value.has_raw, value.text.present()};
-        Ref object = Ref::steal(new_decoded_value(view, name, meaning));
-        if (!object) return false;
-        items_.push_back(std::move(object));
+        PyObject* object = new_decoded_value(view, name, meaning);
+        if (object == nullptr) return false;
+        items_.push_back(object);
     }
     return true;
 }
@@ -53,13 +64,14 @@ bool ValueListBuilder::add_columns(const CompressedSection& section) {
 
 PyObject* ValueListBuilder::finish() {
     if (list_) return list_.release();
-    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(items_.size())));
-    if (!list) return nullptr;
-    PyObject** items = reinterpret_cast<PyListObject*>(list.get())->ob_item;
-    for (std::size_t i = 0; i < items_.size(); ++i)
-        items[i] = items_[i].release();
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(items_.size()));
+    if (list == nullptr) return nullptr;
+    // The list takes the references the builder held.
+    if (!items_.empty()) {
+        std::memcpy(reinterpret_cast<PyListObject*>(list)->ob_item, items_.data(), items_.size() * sizeof(PyObject*));
+    }
     items_.clear();
-    return list.release();
+    return list;
 }
 
 PyObject* decoded_value_list(const std::vector<DecodedValue>& values) {
