@@ -198,3 +198,36 @@ def test_compressed_and_uncompressed_encodings_agree(tables):
     assert [seen(v) for v in plain] == [seen(v) for v in packed]
     assert plain[3].raw_text == "AB" and packed[3 + 19].raw_text == "CD"
     assert [v.raw for v in packed[-2:]] == [3003, 7] and packed[-4].raw_meaning == "MANNED"
+
+
+CODED_RAWS = {  # per element: its raws in four subsets, None for missing
+    2001: {"same": [1] * 4, "missing": [None] * 4, "changing": [0, 2, None, 1]},
+    8042: {"same": [1 << 17] * 4, "missing": [None] * 4, "changing": [1 << 17, 3, None, (1 << 17) + 1]},
+}
+CODED_WIDTHS = {2001: 2, 8042: 18}
+
+
+@pytest.mark.parametrize("first, second", [("same", "changing"), ("changing", "same"), ("missing", "changing"),
+                                           ("same", "missing")])
+def test_coded_columns_with_and_without_increments_read_as_uncompressed(tmp_path, first, second):
+    t = make_tables(tmp_path, code_tables={2001: {0: "AUTOMATIC", 1: "MANNED"}, 8042: {1: "FIRST", 18: "LAST"}})
+    columns = [(code, CODED_RAWS[code][shape]) for shape in (first, second) for code in (2001, 8042)]
+    plain = BitWriter()
+    for j in range(4):
+        for code, raws in columns:
+            width = CODED_WIDTHS[code]
+            plain.missing(width) if raws[j] is None else plain.uint(raws[j], width)
+    packed = BitWriter()
+    for code, raws in columns:
+        column(packed, CODED_WIDTHS[code], raws)
+    descriptors = [code for code, _ in columns]
+    expected = decode(t, descriptors, plain, subsets=4)
+    values = compressed(t, descriptors, packed, 4)
+
+    # A missing value's raw and meaning differ by encoding; the rest is the same.
+    def seen(v):
+        present = v.raw_value is not None
+        return v.descriptor, v.raw_value, v.raw if present else None, v.raw_meaning if present else None
+
+    assert [seen(v) for v in values] == [seen(v) for v in expected]
+    assert {"MANNED", "FIRST"} <= {v.raw_meaning for v in values}

@@ -4,7 +4,7 @@ character data, subsets, and the errors of the walk and the bit reader."""
 import pytest
 
 from bufrgen import BitWriter
-from decodekit import bound_error, decode, make_tables, message_length, shown
+from decodekit import FLOOR, PER_BYTE, bound_error, decode, make_tables, message_length, shown
 from tablegen import Element
 
 
@@ -214,3 +214,31 @@ def test_error_after_many_values_returns_none_of_them(tables):
         bits.uint(i % 4000, 12)
     with pytest.raises(ValueError, match="not enough bits while reading section 4 at bit 59988 for width 12"):
         decode(tables, [12101], bits, subsets=5000)
+
+
+def walk_of(steps_over: int, bits: BitWriter, compressed: bool):
+    """Descriptors whose walk takes `steps_over` steps more than a message of
+    their length may: Y1 passes of Y2 width changes, then 201000 and 1001."""
+    for k in range(64):
+        tail = [201000] * (k + 1) + [1001]
+        length = message_length([102001, 101001, 201129] + tail, bits, compressed=compressed)
+        allowance = FLOOR["descriptor steps"] + PER_BYTE["descriptor steps"] * length
+        for y1 in range(1, 256):
+            # 1 + Y1 * (1 + Y2) + len(tail) steps
+            passes, rest = divmod(allowance + steps_over - 1 - len(tail), y1)
+            if rest == 0 and 2 <= passes <= 256:
+                return [102000 + y1, 101000 + passes - 1, 201129] + tail, length
+    raise AssertionError("no such walk")
+
+
+@pytest.mark.parametrize("compressed", [False, True])
+@pytest.mark.parametrize("steps_over", [0, 1])
+def test_the_step_bound_holds_to_the_step(tables, steps_over, compressed):
+    bits = BitWriter().uint(5, 7)
+    if compressed:
+        bits.uint(0, 6)
+    descriptors, length = walk_of(steps_over, bits, compressed)
+    if steps_over == 0:
+        assert shown(decode(tables, descriptors, bits, compressed=compressed)) == [(1001, 5.0)]
+    else:
+        assert error_of(tables, descriptors, bits, compressed=compressed) == bound_error("descriptor steps", length)

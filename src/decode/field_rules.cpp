@@ -24,7 +24,7 @@ auto new_reference_at(References& refs, DescriptorCode code) {
 
 }  // namespace
 
-FieldShape numeric_shape(const DecoderState& state, const ElementRef& element, std::uint32_t width,
+FieldShape changed_shape(const DecoderState& state, const ElementRef& element, std::uint32_t width,
                          std::int64_t reference) noexcept {
     FieldShape shape{width, element.divisor, reference};
     if (state.local_width_active) {
@@ -41,9 +41,8 @@ FieldShape numeric_shape(const DecoderState& state, const ElementRef& element, s
     return shape;
 }
 
-std::int64_t reference_of(const DecoderState& state, const ElementRef& element) noexcept {
+std::int64_t defined_reference_of(const DecoderState& state, const ElementRef& element) noexcept {
     const std::vector<NewReference>& refs = state.new_references;
-    if (refs.empty()) return element.def->reference;
     const auto it = new_reference_at(refs, element.def->code);
     return it != refs.end() && it->code == element.def->code ? it->reference : element.def->reference;
 }

@@ -21,8 +21,17 @@ struct FieldShape {
 
 // A numeric element (or code or flag table) at the current state, from the
 // width and reference it would have without 201, 202, 206 and 207.
-FieldShape numeric_shape(const DecoderState& state, const ElementRef& element, std::uint32_t width,
+FieldShape changed_shape(const DecoderState& state, const ElementRef& element, std::uint32_t width,
                          std::int64_t reference) noexcept;
+inline FieldShape numeric_shape(const DecoderState& state, const ElementRef& element, std::uint32_t width,
+                                std::int64_t reference) noexcept {
+    // Most elements are read while none of those operators is in force.
+    if (!state.local_width_active && state.width_change == 0 && state.scale_change == 0 &&
+        state.reference_multiplier == 1) [[likely]] {
+        return {width, element.divisor, reference};
+    }
+    return changed_shape(state, element, width, reference);
+}
 
 // The bits of a character element (208YYY overrides its entry).
 inline std::uint32_t character_width(const DecoderState& state, std::uint32_t width) noexcept {
@@ -41,7 +50,12 @@ inline bool plain_under_local_width(const DecoderState& state, const ElementRef*
 Result<const ElementRef*> bitmap_value_target(DecoderState& state);
 
 // The reference 203YYY gave the element, else its entry's.
-std::int64_t reference_of(const DecoderState& state, const ElementRef& element) noexcept;
+std::int64_t defined_reference_of(const DecoderState& state, const ElementRef& element) noexcept;
+inline std::int64_t reference_of(const DecoderState& state, const ElementRef& element) noexcept {
+    if (state.new_references.empty()) [[likely]]
+        return element.def->reference;
+    return defined_reference_of(state, element);
+}
 
 // Records a reference defined under 203YYY, kept in code order.
 void define_new_reference(DecoderState& state, DescriptorCode code, std::int64_t reference);

@@ -16,15 +16,6 @@ constexpr std::uint32_t kIncrementWidthBits = 6;
 
 }  // namespace
 
-bool Walker::read_element(const ElementRef& element, std::uint32_t width, std::int64_t reference) {
-    const ElementDefinition& def = *element.def;
-    if (element.kind == ElementKind::Character) {
-        return read_character(def.code, def.name, character_width(state_, width));
-    }
-    const FieldShape shape = numeric_shape(state_, element, width, reference);
-    return read_numeric(element, shape.width, shape.divisor, shape.reference);
-}
-
 bool Walker::define_reference(const ElementRef& element) {
     const std::uint32_t width = state_.new_reference_width;
     std::uint64_t raw = 0;
@@ -42,24 +33,30 @@ bool Walker::define_reference(const ElementRef& element) {
 
 bool Walker::read_associated_field() { return read_numeric(associated_field_ref(), state_.associated_width, 1.0, 0); }
 
-bool Walker::read_numeric(const ElementRef& element, std::uint32_t width, double divisor, std::int64_t reference) {
+bool Walker::read_value(const ElementRef& element, std::uint32_t width, double divisor, std::int64_t reference) {
+    if (!make_room()) [[unlikely]]
+        return false;
+    std::uint64_t raw = 0;
+    if (!reader_.read(width, raw)) [[unlikely]]
+        return fail_read(width);
+    const bool missing = element.missing_recognised && width < 64 && raw == all_ones(width);
+    DecodedValue& v = values_->emplace_back();
+    if (!missing) v.value = scaled_value(raw, reference, divisor);
+    v.raw = raw;
+    v.name = element.name;
+    if (!raw_only_) v.meaning = element.meaning(raw);
+    v.descriptor = element.def->code;
+    v.has_value = !missing;
+    v.has_raw = true;
+    return copy_ == nullptr || copy_->numeric(element, FieldShape{width, divisor, reference}, raw) || fail_copy();
+}
+
+bool Walker::read_column(const ElementRef& element, std::uint32_t width, double divisor, std::int64_t reference) {
     if (!make_room()) return false;
     std::uint64_t r0 = 0;
     if (!reader_.read(width, r0)) return fail_read(width);
     const bool missing_recognised = element.missing_recognised;
     const bool base_missing = missing_recognised && width < 64 && r0 == all_ones(width);
-
-    if (!compressed_) {
-        DecodedValue& v = values_->emplace_back();
-        if (!base_missing) v.value = scaled_value(r0, reference, divisor);
-        v.raw = r0;
-        v.name = element.name;
-        if (!raw_only()) v.meaning = element.meaning(r0);
-        v.descriptor = element.def->code;
-        v.has_value = !base_missing;
-        v.has_raw = true;
-        return copy_ == nullptr || copy_->numeric(element, FieldShape{width, divisor, reference}, r0) || fail_copy();
-    }
 
     std::uint64_t nbinc = 0;
     if (!reader_.read(kIncrementWidthBits, nbinc)) return fail_read(kIncrementWidthBits);

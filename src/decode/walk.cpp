@@ -1,4 +1,5 @@
 // The walk over a descriptor list: elements, replications, sequences.
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <utility>
@@ -54,11 +55,11 @@ bool Walker::walk(std::span<const DescriptorCode> list, unsigned depth) {
     return walk_steps(*this, list, depth);
 }
 
-bool Walker::before_step() {
-    // Every step counts, data or not, so no input walks without end.
-    if (++steps_ > allowance_.steps) return over(allowance_.steps, "descriptor steps");
+bool Walker::step_checkpoint() {
+    if (steps_ > allowance_.steps) return over(allowance_.steps, "descriptor steps");
     if ((steps_ & kInterruptStepMask) == 0 && interrupt_requested()) return fail(interrupted_error());
-    return sink_ == nullptr || values_->size() < kBatchValues || flush();
+    next_check_ = std::min(allowance_.steps + 1, (steps_ | kInterruptStepMask) + 1);
+    return true;
 }
 
 bool Walker::element_step(DescriptorCode code) {

@@ -47,6 +47,10 @@ struct RawCapture {
     }
 };
 
+// Values held before a sink takes them: enough to make each hand-over cheap,
+// few enough to stay in the processor's caches.
+inline constexpr std::size_t kBatchValues = 2048;
+
 class Walker {
 public:
     // Uncompressed data: `values` receives the values; with a sink, it is a
@@ -65,10 +69,16 @@ public:
     BufrError take_error() { return std::move(*error_); }
 
     DecoderState& state() noexcept { return state_; }
-    void capture_into(RawCapture* capture) noexcept { capture_ = capture; }
+    void capture_into(RawCapture* capture) noexcept {
+        capture_ = capture;
+        raw_only_ = capture_ != nullptr || copy_ != nullptr;
+    }
     RawCapture* capture() const noexcept { return capture_; }
     // Uncompressed data: every field read is handed to `copy` too.
-    void copy_into(FieldCopy* copy) noexcept { copy_ = copy; }
+    void copy_into(FieldCopy* copy) noexcept {
+        copy_ = copy;
+        raw_only_ = capture_ != nullptr || copy_ != nullptr;
+    }
     FieldCopy* copy() const noexcept { return copy_; }
 
     // Hands the values still held to the sink, if there is one.
@@ -86,7 +96,16 @@ private:
     friend bool walk_steps(W& w, std::span<const DescriptorCode> list, unsigned depth);
 
     // walk.cpp: the structure.
-    bool before_step();
+    // Every step counts against the allowance, data or not, so no input walks
+    // without end, and a long walk asks for interrupts; both checks wait for
+    // one threshold, the nearer of the two.
+    bool before_step() {
+        if (++steps_ >= next_check_) [[unlikely]] {
+            if (!step_checkpoint()) return false;
+        }
+        return sink_ == nullptr || values_->size() < kBatchValues || flush();
+    }
+    bool step_checkpoint();
     bool element_step(DescriptorCode code);
     bool replication_step(std::span<const DescriptorCode> list, std::size_t& i, unsigned depth);
     bool repeat(std::span<const DescriptorCode> body, std::uint64_t count, unsigned depth);
@@ -98,7 +117,13 @@ private:
     bool append_markers(DescriptorCode code);
 
     // value_reads.cpp: one element's value(s) at the current state.
-    bool read_element(const ElementRef& element, std::uint32_t width, std::int64_t reference);
+    bool read_element(const ElementRef& element, std::uint32_t width, std::int64_t reference) {
+        if (element.kind == ElementKind::Character) {
+            return read_character(element.def->code, element.def->name, character_width(state_, width));
+        }
+        const FieldShape shape = numeric_shape(state_, element, width, reference);
+        return read_numeric(element, shape.width, shape.divisor, shape.reference);
+    }
     bool read_element(const ElementRef& element) {
         return read_element(element, element.def->width, reference_of(element));
     }
@@ -110,7 +135,13 @@ private:
     bool read_associated_field();
     bool read_character(DescriptorCode code, const std::string& name, std::uint32_t width);
     void capture_text_column(const Column& column);
-    bool read_numeric(const ElementRef& element, std::uint32_t width, double divisor, std::int64_t reference);
+    bool read_numeric(const ElementRef& element, std::uint32_t width, double divisor, std::int64_t reference) {
+        return compressed_ ? read_column(element, width, divisor, reference)
+                           : read_value(element, width, divisor, reference);
+    }
+    // One value of uncompressed data; one column of compressed data.
+    bool read_value(const ElementRef& element, std::uint32_t width, double divisor, std::int64_t reference);
+    bool read_column(const ElementRef& element, std::uint32_t width, double divisor, std::int64_t reference);
 
     // The value of subset `j` (0 for uncompressed data) appended by the last read.
     std::optional<double> last_value(std::size_t j) const noexcept {
@@ -126,7 +157,7 @@ private:
     bool fail_copy() { return fail(copy_->take_error()); }
     // Whether values are kept as raw integers and bytes only: a writer
     // needs no meanings and no decoded texts.
-    bool raw_only() const noexcept { return capture_ != nullptr || copy_ != nullptr; }
+    bool raw_only() const noexcept { return raw_only_; }
     // A step of `code` failed: the error notes it on its way up, so that the
     // descriptor path costs nothing until something fails.
     bool failed_in(DescriptorCode code) {
@@ -161,17 +192,15 @@ private:
     const std::size_t column_size_;  // 1, or the number of subsets
     const std::uint64_t input_bytes_;
     const Allowance allowance_;
-    std::uint64_t steps_ = 0;  // descriptor steps
+    std::uint64_t steps_ = 0;       // descriptor steps
+    std::uint64_t next_check_ = 0;  // the step at which step_checkpoint runs next
     std::uint64_t text_bytes_ = 0;
     std::vector<std::uint8_t> scratch_;  // bytes of character data
     std::optional<BufrError> error_;
     RawCapture* capture_ = nullptr;
     FieldCopy* copy_ = nullptr;
+    bool raw_only_ = false;
 };
-
-// Values held before a sink takes them: enough to make each hand-over cheap,
-// few enough to stay in the processor's caches.
-inline constexpr std::size_t kBatchValues = 2048;
 
 // What a decode returns when its sink stopped it.
 

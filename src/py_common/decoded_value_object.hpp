@@ -37,15 +37,17 @@ inline std::string_view capped(std::string_view text) noexcept { return text.sub
 // reference to each of `name` and `meaning` (nullptr when absent), the str
 // objects of the value's name and meaning; nullptr with MemoryError set.
 inline PyObject* new_decoded_value(const ValueView& value, PyObject* name, PyObject* meaning) {
+    // Most values are numbers, made without looking at any text.
     const std::string_view text = value.has_text ? capped(value.text) : std::string_view();
     auto* self = static_cast<PyObject*>(PyObject_Malloc(sizeof(ValueObject) + text.size()));
-    if (self == nullptr) return PyErr_NoMemory();
+    if (self == nullptr) [[unlikely]]
+        return PyErr_NoMemory();
     PyObject_Init(self, types.decoded_value);
     new (&reinterpret_cast<ValueObject*>(self)->value)
         ValueFields{value.value,         value.raw,        Py_NewRef(name),
                     Py_XNewRef(meaning), value.descriptor, static_cast<std::uint32_t>(text.size()),
                     value.has_value,     value.has_raw,    value.has_text};
-    if (!text.empty()) {
+    if (value.has_text) [[unlikely]] {
         char* kept = reinterpret_cast<char*>(self) + sizeof(ValueObject);
         // Kept for compatibility: a DecodedValue's text shows each byte of 0x80 and above as '?'.
         for (std::size_t i = 0; i < text.size(); ++i)

@@ -1,11 +1,22 @@
 #include "py_skyrec/value_list.hpp"
 
+#include <algorithm>
+#include <cstring>
+
 #include "py_common/decoded_value_object.hpp"
 
 namespace skyrec::py {
 
+ValueListBuilder::~ValueListBuilder() {
+    for (PyObject* item : items_)
+        Py_DECREF(item);
+}
+
 bool ValueListBuilder::add_values(const std::vector<DecodedValue>& batch) {
-    if (items_.empty()) items_.reserve(batch.size());
+    // Room for the batch, growing geometrically over many batches.
+    if (items_.capacity() - items_.size() < batch.size()) {
+        items_.reserve(std::max(items_.size() + batch.size(), 2 * items_.capacity()));
+    }
     for (const DecodedValue& value : batch) {
         PyObject* name = strings_.get(value.name);
         if (name == nullptr) return false;
@@ -13,9 +24,9 @@ bool ValueListBuilder::add_values(const std::vector<DecodedValue>& batch) {
         if (value.meaning != nullptr && (meaning = strings_.get(value.meaning)) == nullptr) return false;
         const ValueView view{value.value,      value.raw,       value.name,    value.meaning,       value.text.view(),
                              value.descriptor, value.has_value, value.has_raw, value.text.present()};
-        Ref object = Ref::steal(new_decoded_value(view, name, meaning));
-        if (!object) return false;
-        items_.push_back(std::move(object));
+        PyObject* object = new_decoded_value(view, name, meaning);
+        if (object == nullptr) return false;
+        items_.push_back(object);
     }
     return true;
 }
@@ -23,32 +34,44 @@ bool ValueListBuilder::add_values(const std::vector<DecodedValue>& batch) {
 bool ValueListBuilder::add_columns(const CompressedSection& section) {
     list_ = Ref::steal(PyList_New(static_cast<Py_ssize_t>(section.value_count())));
     if (!list_) return false;
-    // Each column's name, found once.
-    std::vector<PyObject*> names(section.columns.size());
-    for (std::size_t c = 0; c < names.size(); ++c) {
-        if ((names[c] = strings_.get(section.columns[c].name)) == nullptr) return false;
+    // Each column's name, found once, and the str of its last meaning: a
+    // column's meanings repeat from subset to subset.
+    struct Strs {
+        PyObject* name;
+        const std::string* meaning;
+        PyObject* meaning_str;
+    };
+    std::vector<Strs> strs(section.columns.size());
+    for (std::size_t c = 0; c < strs.size(); ++c) {
+        if ((strs[c].name = strings_.get(section.columns[c].name)) == nullptr) return false;
     }
     PyObject** items = reinterpret_cast<PyListObject*>(list_.get())->ob_item;
-    std::size_t next = 0;
     return visit_values(section, [&](std::size_t c, const ValueView& value) {
-        PyObject* meaning = nullptr;
-        if (value.meaning != nullptr && (meaning = strings_.get(value.meaning)) == nullptr) return false;
-        PyObject* object = new_decoded_value(value, names[c], meaning);
+        Strs& s = strs[c];
+        if (value.meaning != s.meaning) {
+            if ((s.meaning_str = value.meaning == nullptr ? nullptr : strings_.get(value.meaning)) == nullptr &&
+                value.meaning != nullptr) {
+                return false;
+            }
+            s.meaning = value.meaning;
+        }
+        PyObject* object = new_decoded_value(value, s.name, s.meaning_str);
         if (object == nullptr) return false;
-        items[next++] = object;
+        *items++ = object;
         return true;
     });
 }
 
 PyObject* ValueListBuilder::finish() {
     if (list_) return list_.release();
-    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(items_.size())));
-    if (!list) return nullptr;
-    PyObject** items = reinterpret_cast<PyListObject*>(list.get())->ob_item;
-    for (std::size_t i = 0; i < items_.size(); ++i)
-        items[i] = items_[i].release();
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(items_.size()));
+    if (list == nullptr) return nullptr;
+    // The list takes the references the builder held.
+    if (!items_.empty()) {
+        std::memcpy(reinterpret_cast<PyListObject*>(list)->ob_item, items_.data(), items_.size() * sizeof(PyObject*));
+    }
     items_.clear();
-    return list.release();
+    return list;
 }
 
 PyObject* decoded_value_list(const std::vector<DecodedValue>& values) {

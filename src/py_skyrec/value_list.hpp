@@ -13,6 +13,11 @@ namespace skyrec::py {
 
 class ValueListBuilder final : public Section4Sink {
 public:
+    ValueListBuilder() = default;
+    ~ValueListBuilder() override;
+    ValueListBuilder(const ValueListBuilder&) = delete;
+    ValueListBuilder& operator=(const ValueListBuilder&) = delete;
+
     Status take_values(std::vector<DecodedValue>& batch) override { return ok(add_values(batch)); }
     Status take_columns(const CompressedSection& section) override { return ok(add_columns(section)); }
     bool shows_values() const noexcept override { return false; }  // the flat list keeps class 31's numbers
@@ -34,10 +39,11 @@ private:
         return Ok{};
     }
 
-    // Uncompressed values, made before their number is known, then moved
-    // into a list of the right size. Grown, not chunked: most messages are
-    // small, and a fixed chunk costs more to clear than they hold.
-    std::vector<Ref> items_;
+    // Uncompressed values (a reference each), made before their number is
+    // known, then moved into a list of the right size. Grown, not chunked:
+    // most messages are small, and a fixed chunk costs more to clear than
+    // they hold.
+    std::vector<PyObject*> items_;
 
     SharedStrings strings_;
     Ref list_;  // compressed data, made whole by take_columns
