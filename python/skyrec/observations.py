@@ -45,10 +45,11 @@ with needs("skyrec.observations", "pandas"):
 from _skyrec import TableSet
 
 from . import _native
-from .blocks import Piece, piece_errors, prepare_piece, read_headers
+from .blocks import Piece, piece_errors, prepare_piece
 from .cores import use_threads
 from .errors import ErrorPolicy, MessageError, collected, error_files, raise_policy
 from .filters import HEADER_KEYS, series_mask
+from .header_frames import read_headers
 from .known_keys import plain_key, table_keys, unknown_key_text
 from .observation_query import COMPUTED, HEADER_ONLY, TIME_PARTS, TYPICAL_PARTS, Filter, Query, make_query
 from .observation_values import computed_key

@@ -9,8 +9,9 @@ from typing import TYPE_CHECKING, Any
 
 import numpy as np
 
-from ..blocks import Piece, read_headers, read_pieces
+from ..blocks import Piece, read_pieces
 from ..errors import MessageError
+from ..header_frames import read_headers
 from ..observations import read_observations, source_items
 from ..optional import pandas
 from ..tables import TableSource
