@@ -239,6 +239,14 @@ class KeptColumns:
     def details(self) -> WideDetails:
         """The wide table's raw integers and meanings."""
 
+@type_check_only
+class WholeWide(WideTable, WideDetails):
+    """What decode_wide gives: a wide table with its details."""
+
+def decode_wide(data: Buffer, start: int, message: BufrMessage, tables: TableSet) -> WholeWide:
+    """The message framed at `start` as a wide table, every part decoded at
+    once (ValueError for an uncompressed one whose subsets differ)."""
+
 def keep_columns(data: Buffer, start: int, message: BufrMessage, tables: TableSet) -> KeptColumns:
     """The compressed message framed at `start`, walked (ValueError for an
     uncompressed one)."""

@@ -38,11 +38,12 @@ with needs("skyrec.dask", "dask"):
 from _skyrec import TableSet
 
 from . import _native, blocks, header_frames, observations
-from .blocks import Filter, Piece
+from .blocks import Piece
 from .cores import use_threads
 from .dask_pieces import file_pieces, header_pieces, partitions_of
 from .errors import ErrorPolicy, MessageError, collected, raise_policy
 from .filters import Filters, block_filter
+from .header_frames import Filter
 from .optional import pandas
 from .paths import expand_sources
 from .table_cache import cached_tables

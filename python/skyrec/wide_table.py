@@ -5,7 +5,7 @@ its walked columns (KeptColumns), an uncompressed one's as it decodes."""
 
 from __future__ import annotations
 
-from collections.abc import Callable
+from collections.abc import Callable, Mapping
 from dataclasses import dataclass, field
 from functools import partial
 from typing import TYPE_CHECKING, Any, TypeVar
@@ -24,7 +24,7 @@ from .optional import pandas
 if TYPE_CHECKING:
     import pandas as pd
 
-    from ._native import KeptColumns, WideDetails, WideTable
+    from ._native import KeptColumns
 
 __all__ = ["Details", "Wide"]
 
@@ -96,8 +96,8 @@ class Wide:
         return cls.laid_out(d, partial(_given, d), message, table_set)
 
     @classmethod
-    def laid_out(cls, d: WideTable, details: Callable[[], WideDetails], message: BufrMessage, table_set: TableSet,
-                 values: np.ndarray | None = None) -> Wide:
+    def laid_out(cls, d: Mapping[str, Any], details: Callable[[], Mapping[str, Any]], message: BufrMessage,
+                 table_set: TableSet, values: np.ndarray | None = None) -> Wide:
         """A Wide of skyrec._native's table `d`, its numbers `values` where
         given, its raw integers and meanings from `details` when first asked for."""
         subsets, columns = d["subsets"], d["columns"]

@@ -21,7 +21,9 @@
 // differ. The kept columns hold the message's bytes (the caller's bytes object, or a copy
 // of a buffer that may change) and its TableSet. set_wide_threads(n) and
 // wide_threads(): the threads that unpack a large message's numbers.
+#include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "decode/decode_section4.hpp"
@@ -29,6 +31,7 @@
 #include "py_common/args.hpp"
 #include "py_common/boxed.hpp"
 #include "py_common/errors.hpp"
+#include "py_common/module_common.hpp"
 #include "py_common/pyref.hpp"
 #include "py_common/signal_watch.hpp"
 #include "py_native/decode_error.hpp"
@@ -53,21 +56,23 @@ struct KeptColumns {
 
 PyTypeObject* kept_columns_type = nullptr;
 
-// Runs `lay_out` on `sink` and the kept section without the lock; false with
-// an exception set when it fails or is interrupted.
-template <class Lay>
-bool laid_out(Lay&& lay_out) {
+// Runs `work` (giving a Result) without the lock, Ctrl-C watched: its value,
+// or nullopt with an exception set when it fails or is interrupted.
+template <class Work>
+auto unlocked(Work&& work) {
     SignalWatch watch;
-    const Status done = [&] {
-        WithoutGil unlocked;
-        return lay_out();
+    auto done = [&] {
+        WithoutGil released;
+        return work();
     }();
-    if (watch.raised()) return false;
+    std::optional<std::remove_cvref_t<decltype(*done)>> value;
+    if (watch.raised()) return value;
     if (!done) {
         raise_decode_error(done.error());
-        return false;
+        return value;
     }
-    return true;
+    value.emplace(std::move(*done));
+    return value;
 }
 
 PyObject* pointed(const std::string* text) { return lossy_str(*text); }
@@ -124,7 +129,7 @@ PyObject* kept_wide(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (!parse_args(args, kwargs, "|p:wide", names, &numbers)) return nullptr;
     const KeptColumns& kept = unbox<KeptColumns>(self);
     WideBuilder builder(*kept.table_set, WideParts{true, numbers != 0, false});
-    if (!laid_out([&] { return builder.take_columns(kept.section); })) return nullptr;
+    if (!unlocked([&] { return builder.take_columns(kept.section); })) return nullptr;
     WideColumns wide = builder.take();
     return wide_table(wide, numbers != 0);
 }
@@ -132,7 +137,7 @@ PyObject* kept_wide(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyObject* kept_details(PyObject* self, PyObject*) {
     const KeptColumns& kept = unbox<KeptColumns>(self);
     WideBuilder builder(*kept.table_set, WideParts{false, false, true});
-    if (!laid_out([&] { return builder.take_columns(kept.section); })) return nullptr;
+    if (!unlocked([&] { return builder.take_columns(kept.section); })) return nullptr;
     WideColumns wide = builder.take();
     return wide_details(wide);
 }
@@ -145,7 +150,7 @@ PyObject* kept_long(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (!arrays) return nullptr;
     const KeptColumns& kept = unbox<KeptColumns>(self);
     BlockBuilder builder(arrays->without(BlockArray::file).without(BlockArray::message).without(BlockArray::offset));
-    if (!laid_out(
+    if (!unlocked(
             [&] { return builder.append_columns(kept.section, *kept.table_set, kept.message_bytes, MessageTag{}); })) {
         return nullptr;
     }
@@ -214,13 +219,8 @@ PyObject* keep_columns(PyObject*, PyObject* args, PyObject* kwargs) {
     }
     const BufrMessage& message = *in->message;
     const TableSet& tables = *in->tables;
-    SignalWatch watch;
-    Result<CompressedSection> walked = [&] {
-        WithoutGil unlocked;
-        return walk_columns(message, tables, message.section4_data(bytes));
-    }();
-    if (watch.raised()) return nullptr;
-    if (!walked) return raise_decode_error(walked.error());
+    auto walked = unlocked([&] { return walk_columns(message, tables, message.section4_data(bytes)); });
+    if (!walked) return nullptr;
     kept.section = std::move(*walked);
     return box(kept_columns_type, std::move(kept));
 }
@@ -228,13 +228,8 @@ PyObject* keep_columns(PyObject*, PyObject* args, PyObject* kwargs) {
 PyObject* decode_wide(PyObject*, PyObject* args, PyObject* kwargs) {
     auto in = message_args(args, kwargs, "OOOO:decode_wide");
     if (!in) return nullptr;
-    SignalWatch watch;
-    Result<WideColumns> wide = [&] {
-        WithoutGil unlocked;
-        return skyrec::decode_wide(*in->message, *in->tables, in->section4_data());
-    }();
-    if (watch.raised()) return nullptr;
-    if (!wide) return raise_decode_error(wide.error());
+    auto wide = unlocked([&] { return skyrec::decode_wide(*in->message, *in->tables, in->section4_data()); });
+    if (!wide) return nullptr;
     if (wide->subsets_differ) {
         PyErr_SetString(PyExc_ValueError, "the subsets hold different descriptors: the message has no wide table");
         return nullptr;
@@ -267,15 +262,7 @@ PyObject* threads(PyObject*, PyObject*) { return PyLong_FromUnsignedLong(wide_th
 }  // namespace
 
 bool create_kept_columns_type(PyObject* module) {
-    PyObject* type = PyType_FromModuleAndSpec(module, &kept_spec, nullptr);
-    if (type == nullptr) return false;
-    if (PyModule_AddObjectRef(module, "KeptColumns", type) != 0) {
-        Py_DECREF(type);
-        return false;
-    }
-    // Kept for the life of the process, as the module's other classes are.
-    Py_XDECREF(std::exchange(kept_columns_type, reinterpret_cast<PyTypeObject*>(type)));
-    return true;
+    return add_class(module, &kept_spec, "KeptColumns", &kept_columns_type);
 }
 
 PyMethodDef keep_columns_def = {"keep_columns", kw_method(guard<keep_columns>), METH_VARARGS | METH_KEYWORDS,

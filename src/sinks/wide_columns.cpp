@@ -1,9 +1,7 @@
 #include "sinks/wide_columns.hpp"
 
-#include <algorithm>
 #include <cmath>
 #include <string_view>
-#include <unordered_map>
 
 #include "decode/column_kernel.hpp"
 #include "decode/wide_values.hpp"
@@ -31,17 +29,19 @@ Status WideBuilder::take_columns(const CompressedSection& section) {
     return Ok{};
 }
 
+void WideBuilder::describe(DescriptorCode descriptor, const std::string* name) {
+    const std::int32_t code = names_.code(tables_, descriptor, name);
+    const auto at = static_cast<std::size_t>(code);
+    out_.descriptor.push_back(descriptor);
+    out_.name.push_back(name);
+    out_.unit.push_back(names_.units()[at]);
+    out_.key.push_back(names_.keys()[at]);
+    out_.rank.push_back(ranks_.next(names_.key_number(code)));
+}
+
 void WideBuilder::describe(const CompressedSection& section) {
-    ElementCategories names;
-    KeyRanks ranks;
     for (const Column& column : section.columns) {
-        const std::int32_t code = names.code(tables_, column.code, column.name);
-        const auto at = static_cast<std::size_t>(code);
-        out_.descriptor.push_back(column.code);
-        out_.name.push_back(column.name);
-        out_.unit.push_back(names.units()[at]);
-        out_.key.push_back(names.keys()[at]);
-        out_.rank.push_back(ranks.next(names.key_number(code)));
+        describe(column.code, column.name);
         // divisor is a tabulated power of ten: its logarithm is exact enough to round.
         out_.scale.push_back(static_cast<std::int32_t>(std::lround(std::log10(column.divisor))));
     }
@@ -61,30 +61,25 @@ bool WideBuilder::unpack_raws(const CompressedSection& section) {
     return true;
 }
 
-struct WideBuilder::FirstMet {
-    std::size_t subset;
-    std::size_t meanings;  // index into out_.meanings
-    std::int32_t own;      // the number within that column
-    const std::string* text;
-};
+std::int32_t WideBuilder::meaning_code(const std::string* text) {
+    const auto [it, added] = meaning_codes_.try_emplace(text, static_cast<std::int32_t>(meaning_codes_.size()));
+    if (added) out_.meaning_texts.push_back(text);
+    return it->second;
+}
 
 // A missing value has no meaning (nor set bits), where the flat list
 // gives a compressed one its raw value's. Most columns repeat their raw values
 // from subset to subset: each column looks up a value only when it
-// changes. Codes are first numbered within their column, each number
-// noting where it was first met, then renumbered in long order.
+// changes.
 void WideBuilder::look_up_meanings(const CompressedSection& section) {
-    std::vector<FirstMet> firsts;
     for (std::size_t c = 0; c < section.columns.size(); ++c) {
         const Column& column = section.columns[c];
         if (column.kind != Column::Kind::Numeric || column.codes == nullptr) continue;
-        const std::size_t own = out_.meanings.size();
         WideColumns::Meanings& m = out_.meanings.emplace_back();
         m.column = c;
         m.codes.assign(section.subsets, -1);
         const std::uint64_t* raw = out_.raw.data() + c * section.subsets;
         const double* value = out_.values.data() + c * section.subsets;
-        std::unordered_map<const std::string*, std::int32_t> numbers;
         std::int32_t last = -1;
         for (std::size_t j = 0; j < section.subsets; ++j) {
             if (std::isnan(value[j])) continue;  // a missing value has no meaning, whatever raw it shows
@@ -96,35 +91,9 @@ void WideBuilder::look_up_meanings(const CompressedSection& section) {
                     const auto it = column.codes->find(raw[j]);
                     text = it == column.codes->end() ? nullptr : &it->second;
                 }
-                last = -1;
-                if (text != nullptr) {
-                    const auto [it, added] = numbers.try_emplace(text, static_cast<std::int32_t>(numbers.size()));
-                    if (added) firsts.push_back({j, own, it->second, text});
-                    last = it->second;
-                }
+                last = text != nullptr ? meaning_code(text) : -1;
             }
             m.codes[j] = last;
-        }
-    }
-    number_meanings(firsts);
-}
-
-void WideBuilder::number_meanings(std::vector<FirstMet>& firsts) {
-    std::sort(firsts.begin(), firsts.end(), [](const FirstMet& a, const FirstMet& b) {
-        return a.subset != b.subset ? a.subset < b.subset : a.meanings < b.meanings;
-    });
-    std::vector<std::vector<std::int32_t>> renumbered(out_.meanings.size());
-    std::unordered_map<std::string_view, std::int32_t> by_text;
-    for (const FirstMet& f : firsts) {
-        const auto [it, added] = by_text.try_emplace(*f.text, static_cast<std::int32_t>(by_text.size()));
-        if (added) out_.meaning_texts.push_back(f.text);
-        std::vector<std::int32_t>& own = renumbered[f.meanings];
-        if (own.size() <= static_cast<std::size_t>(f.own)) own.resize(static_cast<std::size_t>(f.own) + 1);
-        own[static_cast<std::size_t>(f.own)] = it->second;
-    }
-    for (std::size_t k = 0; k < out_.meanings.size(); ++k) {
-        for (std::int32_t& code : out_.meanings[k].codes) {
-            if (code >= 0) code = renumbered[k][static_cast<std::size_t>(code)];
         }
     }
 }

@@ -41,9 +41,7 @@ struct WideColumns {
     };
     std::vector<Texts> texts;
     // When asked for with the raw integers: for each code or flag table
-    // column, one code per subset into meaning_texts (-1 for none). The texts
-    // are distinct and numbered as a long reading meets them: subset after
-    // subset, column after column within one.
+    // column, one code per subset into meaning_texts (-1 for none).
     struct Meanings {
         std::size_t column = 0;
         std::vector<std::int32_t> codes;
@@ -84,11 +82,13 @@ public:
     Status take_columns(const CompressedSection& section) override;
 
 private:
+    // Names the next column, of `descriptor` named `name`.
+    void describe(DescriptorCode descriptor, const std::string* name);
     void describe(const CompressedSection& section);
     bool unpack_raws(const CompressedSection& section);
     void look_up_meanings(const CompressedSection& section);
-    struct FirstMet;
-    void number_meanings(std::vector<FirstMet>& firsts);
+    // The code of meaning `text` among the table's meaning_texts.
+    std::int32_t meaning_code(const std::string* text);
     void read_texts(const CompressedSection& section);
     // Uncompressed data: subset 0's value `v` as column `c`.
     void add_column(const DecodedValue& v, std::size_t c);
@@ -98,17 +98,17 @@ private:
     const TableSet& tables_;
     WideParts parts_;
     WideColumns out_;
+    ElementCategories names_;
+    KeyRanks ranks_;  // of subset 0, or of a compressed message's columns
+    std::unordered_map<const std::string*, std::int32_t> meaning_codes_;
     // Uncompressed data: where each subset starts, the values met, row after
     // row, and the subset they are in.
     const std::vector<std::size_t>* starts_ = nullptr;
     std::vector<double> row_values_;
     std::vector<std::uint64_t> row_raws_;
     std::size_t subset_ = 0;
-    ElementCategories names_;
-    KeyRanks ranks_;
     std::vector<std::int32_t> text_of_;     // per column: its index in out_.texts, or -1
     std::vector<std::int32_t> meaning_of_;  // per column: its index in out_.meanings, or -1
-    std::unordered_map<const std::string*, std::int32_t> meaning_codes_;
 };
 
 // The wide table of the message framed in `section4` (its data), decoded

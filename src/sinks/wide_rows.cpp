@@ -1,7 +1,6 @@
 // The wide table of an uncompressed message: its values come subset after
 // subset, each placed in its row as it comes, the first subset's naming the
 // columns that every later one must repeat.
-#include <algorithm>
 #include <limits>
 #include <new>
 
@@ -19,13 +18,7 @@ BufrError subsets_differ() { return BufrError::text("the subsets hold different 
 }  // namespace
 
 void WideBuilder::add_column(const DecodedValue& v, std::size_t c) {
-    const std::int32_t code = names_.code(tables_, v.descriptor, v.name);
-    const auto at = static_cast<std::size_t>(code);
-    out_.descriptor.push_back(v.descriptor);
-    out_.name.push_back(v.name);
-    out_.unit.push_back(names_.units()[at]);
-    out_.key.push_back(names_.keys()[at]);
-    out_.rank.push_back(ranks_.next(names_.key_number(code)));
+    describe(v.descriptor, v.name);
     // Texts are the values without a raw integer that are not markers.
     const bool character = !shows_raw(v.has_raw, v.name) && v.name != &operator_name();
     text_of_.push_back(character ? static_cast<std::int32_t>(out_.texts.size()) : -1);
@@ -65,10 +58,7 @@ Status WideBuilder::take_values(std::vector<DecodedValue>& batch) {
                 meaning_of_[c] = static_cast<std::int32_t>(out_.meanings.size());
                 out_.meanings.push_back({c, std::vector<std::int32_t>(out_.subsets, -1)});
             }
-            const auto [it, added] =
-                meaning_codes_.try_emplace(meaning, static_cast<std::int32_t>(meaning_codes_.size()));
-            if (added) out_.meaning_texts.push_back(meaning);
-            out_.meanings[static_cast<std::size_t>(meaning_of_[c])].codes[subset_] = it->second;
+            out_.meanings[static_cast<std::size_t>(meaning_of_[c])].codes[subset_] = meaning_code(meaning);
         }
     }
     return Ok{};
