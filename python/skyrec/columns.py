@@ -42,11 +42,12 @@ NATIVE_CATEGORIES = ("names", "units", "texts", "meanings", "keys")
 CODE_CATEGORIES = {"name": "names", "unit": "units", "text": "texts", "meaning": "meanings", "key": "keys"}
 # Every part of a Columns.
 PARTS = {*NATIVE_ARRAYS, *NATIVE_CATEGORIES, "subset_starts"}
-# The native array that each part of a Columns is laid out with, alone or
-# with the others of the same array.
-LAID_OUT_WITH = {**{name: "raw" if key == "raw_present" else key for name, key in NATIVE_ARRAYS.items()},
-                 **{names: key for key, names in {"name": "names", "unit": "units", "text": "texts",
-                                                  "meaning": "meanings", "key": "keys"}.items()}}
+# The native arrays that each part of a Columns is laid out with, with the
+# other parts of the same arrays: meanings are looked up by raw value, so
+# that both come from one unpacking.
+_ALONE = {**NATIVE_ARRAYS, **{names: key for key, names in CODE_CATEGORIES.items()}}
+LAID_OUT_WITH = {name: ("raw", "meaning") if key in ("raw", "raw_present", "meaning") else (key,)
+                 for name, key in _ALONE.items()}
 
 
 def _decoded_texts(categories: tuple[str, ...], codes: np.ndarray) -> np.ndarray:
@@ -211,8 +212,8 @@ class Columns:
         def make(name: str) -> dict[str, Any]:
             if name == "subset_starts":
                 return {name: np.arange(subsets, dtype=np.int64) * width}
-            array = LAID_OUT_WITH[name]
-            return _native_parts(kept.long((array,)), {part for part, key in LAID_OUT_WITH.items() if key == array})
+            arrays = LAID_OUT_WITH[name]
+            return _native_parts(kept.long(arrays), {part for part, key in LAID_OUT_WITH.items() if key == arrays})
 
         value = make("value")["value"]
         # The wide table's rows are views of the numbers in long order.
