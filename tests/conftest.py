@@ -20,6 +20,34 @@ DEFINITION_CANDIDATES = [
 ]
 
 
+# Under the sanitizer, comparing a file of megabytes with ecCodes takes minutes
+# per test. Tests marked `compares_corpus` compare such files in the plain run
+# only; the reading tests (test_corpus_reading, test_wide) still read them
+# under the sanitizer.
+SANITIZED = bool(os.environ.get("SKYREC_SANITIZED"))
+SANITIZED_FILE_BYTES = 1 << 20
+
+
+def too_large_to_sanitize(path: Path) -> bool:
+    return SANITIZED and path.is_file() and path.stat().st_size > SANITIZED_FILE_BYTES
+
+
+def pytest_configure(config: pytest.Config) -> None:
+    config.addinivalue_line("markers", "compares_corpus: compares whole corpus files with a peer")
+
+
+def pytest_collection_modifyitems(config: pytest.Config, items: list[pytest.Item]) -> None:
+    if not SANITIZED:
+        return
+    for item in items:
+        params = getattr(item, "callspec", None)
+        if item.get_closest_marker("compares_corpus") is None or params is None:
+            continue
+        if any(isinstance(v, (str, Path)) and too_large_to_sanitize(CORPUS / v) for v in params.params.values()):
+            item.add_marker(pytest.mark.skip(reason=f"files above {SANITIZED_FILE_BYTES} bytes are compared "
+                                             "with peers in the plain run, read under the sanitizer"))
+
+
 def corpus_dir() -> Path | None:
     return CORPUS if (CORPUS / "MANIFEST.tsv").is_file() else None
 

@@ -83,6 +83,58 @@ def test_observations_as_arrow_keep_their_errors():
     assert [e["offset"] for e in errors_of(table)] == [e.offset for e in frame.attrs["errors"]]
 
 
+# Every kind of column the rows hold: nullable integers, times with NaT,
+# texts with gaps (and none at all), header integers and typical parts.
+EVERY_KIND = ["WMO_station_id", "data_datetime", "stationOrSiteName", "WIGOS_station_id", "pressure",
+              "airTemperature", "dataCategory", "typicalHour", "typicalDate", "typical_datetime"]
+
+
+@pytest.mark.parametrize("name, filters", [(SYNOP, None), (TEMP, None), ("synop.bufr", None),
+                                           (TEMP, {"airTemperature": slice(1000, None)})])
+def test_arrow_rows_are_the_frame_pyarrow_would_make(corpus, name, filters):
+    path = str(corpus / name)
+    table = skyrec.read_observations(path, EVERY_KIND, filters=filters, required_columns=False, output="arrow")
+    frame = skyrec.read_observations(path, EVERY_KIND, filters=filters, required_columns=False)
+    # Gaps for the bitmaps to carry; or no row at all.
+    assert (len(frame) and frame.isna().any().any()) if filters is None else len(frame) == 0
+    # The types pandas' own route to Arrow gives, missing values as nulls.
+    assert table.schema.types == pa.Table.from_pandas(frame, preserve_index=False).schema.types
+    assert [table.column(c).null_count for c in EVERY_KIND] == frame.isna().sum().tolist()
+    pd.testing.assert_frame_equal(table.to_pandas(), frame)
+
+
+ROWS = ["-c", "WMO_station_id,data_datetime,airTemperature,typicalDate"]
+
+
+@pytest.mark.parametrize("options", [["--to", "parquet", *ROWS], ["--to", "arrow", *ROWS],
+                                     ["--to", "parquet", "--partition", *ROWS], ["--to", "arrow"],
+                                     ["--to", "parquet", "--partition"], ["--to", "parquet", "--headers"]],
+                         ids=["rows", "rows-arrow", "rows-dataset", "values-arrow", "values-dataset", "headers"])
+def test_tables_reach_arrow_without_pandas(corpus, tmp_path, options):
+    import subprocess
+
+    out = tmp_path / "out"
+    files = [str(corpus / n) for n in (SYNOP, TEMP)]
+    probe = ("import runpy, sys; sys.argv = ['skyrec', *sys.argv[1:]]\ntry:\n runpy.run_module('skyrec', "
+             "run_name='__main__')\nfinally:\n print('pandas' in sys.modules)")
+    done = subprocess.run([sys.executable, "-c", probe, "convert", *files, *options, "-o", str(out)],
+                          capture_output=True, text=True)
+    assert done.stdout.strip() == "False", done.stderr
+    if "--partition" in options:
+        import pyarrow.dataset as ds
+
+        table = ds.dataset(out, format="parquet", partitioning="hive").to_table()
+    else:
+        table = read_back(out, options[1])
+    if "--headers" in options:
+        assert table.num_rows == len(skyrec.read_headers(files))
+        return
+    expected = skyrec.read_observations(files, ROWS[1].split(",")) if "-c" in options else skyrec.read_dataframe(files)
+    name = "airTemperature" if "-c" in options else "value"
+    assert table.num_rows == len(expected) > 0
+    np.testing.assert_array_equal(np.sort(table.column(name).to_numpy()), np.sort(expected[name].to_numpy()))
+
+
 @pytest.fixture(scope="module")
 def dataset(corpus, tmp_path_factory):
     files = [str(corpus / n) for n in (SYNOP, TEMP, "synop.bufr", "temp-huge.bufr")]
@@ -113,6 +165,21 @@ def test_dataset_reads_in_query_engines(dataset, counts):
     assert (out / "category=2").is_dir() and json.loads((out / "_errors.json").read_text()) == []
     with pytest.raises(ValueError, match="holds files already"):
         skyrec.convert(SAMPLE, out, partition=True, table_dir=TABLES)
+
+
+def test_observation_dataset_splits_rows_by_their_messages(corpus, tmp_path):
+    import pyarrow.dataset as ds
+
+    files = [str(corpus / n) for n in (SYNOP, TEMP, "synop.bufr", "temp-huge.bufr")]
+    keys = ["WMO_station_id", "airTemperature"]
+    done = skyrec.convert(files, tmp_path / "rows", columns=keys, partition=True)
+    read = ds.dataset(tmp_path / "rows", format="parquet", partitioning="hive").to_table().to_pandas()
+    rows = skyrec.read_observations(files, [*keys, "dataCategory", "typical_datetime"], required_columns=keys)
+    expected = rows.groupby(["dataCategory", rows["typical_datetime"].dt.strftime("%Y-%m-%d")])["airTemperature"]
+    got = read.groupby(["category", read["date"].astype(str)], observed=True)["airTemperature"]
+    assert done.rows == len(read) == len(rows) and len(expected) >= 2
+    assert got.size().to_dict() == expected.size().to_dict()
+    assert got.sum().to_dict() == pytest.approx(expected.sum().to_dict())
 
 
 def test_geojson_holds_every_observed_value(corpus, tmp_path):

@@ -173,6 +173,7 @@ def check_shown(columns, msg: bytes, where: str, every: int) -> None:
     assert mine - {text_shape(t.rstrip("\0 ")) for t in texts} <= {""}, where
 
 
+@pytest.mark.compares_corpus
 @pytest.mark.parametrize("name", edition4_files() or ["no-corpus"])
 def test_corpus_file_decodes_like_eccodes(name, corpus, table_cache):
     data = (corpus / name).read_bytes()
@@ -190,6 +191,7 @@ def test_corpus_file_decodes_like_eccodes(name, corpus, table_cache):
         check_message(msg, tables, f"{name} message {k}")
 
 
+@pytest.mark.compares_corpus
 @pytest.mark.parametrize("name", edition4_files() or ["no-corpus"])
 def test_corpus_file_decodes_with_definitions_root(name, corpus, definitions):
     data = (corpus / name).read_bytes()
@@ -251,6 +253,7 @@ def package_source(definitions):
     return TableSource(root=str(definitions))
 
 
+@pytest.mark.compares_corpus
 @pytest.mark.parametrize("name", corpus_files() or ["no-corpus"])
 def test_every_message_reads_through_the_package_like_eccodes(name, corpus, package_source):
     data = (corpus / name).read_bytes()

@@ -56,6 +56,7 @@ def padded_section3(data):
     return data[7] == 4 and (o["s4"] - o["s3"]) % 2 == 0
 
 
+@pytest.mark.compares_corpus
 @pytest.mark.parametrize("path", corpus_files(), ids=lambda p: p.name)
 def test_messages_write_back_whole(corpus, source, path):
     for item in read_messages(path, tables=source):

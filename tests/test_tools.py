@@ -5,9 +5,11 @@ installed), and their refusals."""
 from __future__ import annotations
 
 import errno
+import os
 import re
 import shutil
 import subprocess
+import sys
 
 import pytest
 
@@ -17,7 +19,7 @@ from bufrgen import build_message
 from conftest import corpus_files
 from skyrec import encode, read_messages
 from skyrec.cli import main
-from skyrec.gts import gts_header
+from skyrec.gts import FIELDS, gts_header
 from tablegen import Element, write_table_dir
 
 np = pytest.importorskip("numpy")
@@ -140,14 +142,69 @@ def test_copy_writes_the_chosen_messages_byte_for_byte(built, capsys, tmp_path, 
     assert (out.read_bytes() if out.exists() else b"") == expected
 
 
-@pytest.mark.parametrize("how", ["copy --gts", "write_bufr(gts=True)"])
+@pytest.mark.parametrize("how", ["copy --gts", "write_bufr(gts=True)", "write_bufr((message, heading))"])
 def test_headings_written_back_as_they_were(built, capsys, tmp_path, how):
     out = tmp_path / "out.bin"
     if how == "copy --gts":
         assert run(capsys, "copy", built["feed"], "--gts", "-o", out)[0] == 0
-    else:
+    elif how == "write_bufr(gts=True)":
         assert skyrec.write_bufr(out, read_messages(built["feed"], tables=built["table_set"]), gts=True) == 4
+    else:
+        pairs = [(m, heading and gts_header(*heading, sequence=n))
+                 for n, (m, (_, _, heading, _)) in enumerate(zip(built["messages"], MESSAGES))]
+        assert skyrec.write_bufr(out, pairs) == 4
     assert out.read_bytes() == open(built["feed"], "rb").read()
+
+
+@pytest.mark.parametrize("how, ttaaii, yygggg", [
+    ("copy --gts-heading", ["IUSN01"] * 4, None),  # the time of each message
+    ("copy --gts --gts-heading", ["ISMD01", "IUSN01", "ISMD02", "IUSD01"], None),  # read headings kept
+    ("write_bufr((message, text))", ["IUSN01"] * 4, "151230"),
+])
+def test_given_headings_are_written(built, capsys, tmp_path, how, ttaaii, yygggg):
+    out = tmp_path / "out.bin"
+    if how.startswith("copy"):
+        options = how.split()[1:-1]
+        assert run(capsys, "copy", built["feed"], *options, "--gts-heading", "IUSN01 KWBC CCB", "-o", out)[0] == 0
+    else:
+        skyrec.write_bufr(out, [(m, f"IUSN01 KWBC {yygggg} CCB") for m in built["messages"]])
+    frame = skyrec.read_headers(out)
+    given = frame["gts_ttaaii"] == "IUSN01"
+    assert frame["gts_ttaaii"].tolist() == ttaaii and set(frame["gts_cccc"][given]) == {"KWBC"}
+    times = frame["time"].dt.strftime("%d%H%M")
+    assert frame["gts_yygggg"][given].tolist() == (times[given].tolist() if yygggg is None else [yygggg] * 4)
+    assert messages_of(out.read_bytes()) == built["messages"]
+    if how == "copy --gts-heading":  # numbered in the file
+        assert [out.read_bytes().count(b"\x01\r\r\n%03d\r\r\nIUSN01" % n) for n in range(1, 5)] == [1] * 4
+
+
+def test_frames_carry_the_headings(built):
+    headers = skyrec.read_headers(built["feed"])
+    of_message = {row[0]: row[1:] for row in headers[["message", *FIELDS]].itertuples(index=False, name=None)}
+    frame = skyrec.read_dataframe(built["feed"], columns=["message", *FIELDS, "value"], tables=built["table_set"])
+    rows = frame[["message", *FIELDS]].astype(object).where(frame[["message", *FIELDS]].notna(), None)
+    assert {row[0] for row in rows.itertuples(index=False, name=None)} == set(of_message)
+    assert all(row[1:] == of_message[row[0]] for row in rows.itertuples(index=False, name=None))
+    stations = skyrec.read_observations(built["feed"], ["stationNumber", "gts_bbb"], tables=built["table_set"],
+                                        filters={"gts_cccc": "EGRR"}, required_columns=False)
+    assert stations["stationNumber"].tolist() == [772, 150, 151]
+    assert [b if isinstance(b, str) else None for b in stations["gts_bbb"]] == ["CCA", None, None]
+
+
+@pytest.mark.parametrize("args", [
+    ["copy", "{feed}", "--where", "dataCategory=2", "--where", "gts_cccc=EGRR", "-o", "{out}"],
+    ["compare", "{feed}", "{feed}"],
+    ["ls", "{feed}"],
+])
+def test_header_only_commands_import_no_reader_of_values(built, tmp_path, args):
+    probe = ("import sys; from skyrec.cli import main; status = main(sys.argv[1:]); print(status, sorted(m for m in "
+             "('numpy', 'pandas', 'dataclasses', 'skyrec.tables', 'skyrec.reader', 'skyrec.cli.dump') "
+             "if m in sys.modules))")
+    names = {"feed": built["feed"], "out": tmp_path / "out.bufr"}
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    done = subprocess.run([sys.executable, "-c", probe, *[a.format(**names) for a in args]], capture_output=True,
+                          text=True, env=env, timeout=300)
+    assert done.stdout.split("\n")[-2] == "0 []", done.stderr
 
 
 @pytest.mark.parametrize("where, status, written", [("dataCategory=0", 0, 1), ("airTemperature=0:", 1, 0)])

@@ -22,9 +22,6 @@ import _skyrec
 from _skyrec import *  # noqa: F403
 
 from . import pickling as _pickling  # noqa: F401  (registers _skyrec's classes with copyreg)
-from .errors import DecodeError, MessageError
-from .reader import Decoded, read_messages
-from .tables import TablesNotFound, TableSource, find_definitions_root, find_tables
 
 # Built with += so that type checkers follow it too.
 __all__ = []
@@ -36,8 +33,13 @@ __all__ += ["DecodeError", "Decoded", "MessageError", "read_messages", "TableSou
             "from_dataframe", "report_template", "InvalidFrame",
             "convert", "to_geojson", "to_xarray", "values_table", "observations_table", "headers_table"]
 
-# Imported on first use, so that NumPy and pandas stay optional.
-_LAZY = {"Columns": ("columns", "Columns"), "read_dataframe": ("frames", "read_dataframe"),
+# Imported on first use, so that NumPy and pandas stay optional and a command
+# line imports only what its command needs.
+_LAZY = {"DecodeError": ("errors", "DecodeError"), "MessageError": ("errors", "MessageError"),
+         "Decoded": ("reader", "Decoded"), "read_messages": ("reader", "read_messages"),
+         **{name: ("tables", name) for name in ("TablesNotFound", "TableSource", "find_definitions_root",
+                                                 "find_tables")},
+         "Columns": ("columns", "Columns"), "read_dataframe": ("frames", "read_dataframe"),
          "read_headers": ("header_frames", "read_headers"),
          "read_observations": ("observations", "read_observations"), "Wide": ("wide", "Wide"),
          "read_wide": ("wide", "read_wide"),
@@ -58,13 +60,16 @@ if _typing.TYPE_CHECKING:  # what __getattr__ gives, for type checkers
     from .columns import Columns
     from .comparing import compare
     from .encoding import EncodeError, encode, wide_from_array
+    from .errors import DecodeError, MessageError
     from .formats import convert, headers_table, observations_table, to_geojson, to_xarray, values_table
     from .frame_mapping import InvalidFrame
     from .frames import read_dataframe
     from .from_frame import from_dataframe
     from .header_frames import read_headers
     from .observations import read_observations
+    from .reader import Decoded, read_messages
     from .report_templates import report_template
+    from .tables import TablesNotFound, TableSource, find_definitions_root, find_tables
     from .templates import template
     from .wide import Wide, read_wide
     from .write import write_bufr

@@ -26,17 +26,24 @@ with needs("skyrec.blocks", "pandas"):
 from _skyrec import TableSet
 
 from . import _native
-from .columns import FRAME_COLUMNS, categorical, value_frame_columns
+from .column_kinds import Coded, pandas_column
+from .columns import FRAME_COLUMNS, value_columns
 from .cores import use_threads
 from .errors import CHANGED, MISSING_ENTRY, NO_MESSAGES, ErrorPolicy, MessageError, collected, raise_policy
 from .filters import Filters, block_filter
+from .gts import FIELDS as GTS_FIELDS
+from .gts import gts_columns
 from .header_frames import (  # noqa: F401 (reached from here too)
     Categories,
     Filter,
     check_span,
+    file_headers,
+    header_arrays,
+    header_columns_of,
     headers_frame,
     read_headers,
     selected,
+    source_header_arrays,
     source_span,
     typical_time,
 )
@@ -88,6 +95,7 @@ class _Prepared:
     messages: list[int]
     keys: list[TableKey]
     errors: list[ErrorRow]
+    gts: dict[str, list[str | None]] | None = None  # the chosen messages' heading fields, when asked
 
     def native(self, file: int, source: TableSource) -> tuple[Any, ...]:
         """The piece as decode_block and observation_rows take it; they
@@ -114,8 +122,9 @@ def _piece_span(piece: Piece) -> Span:
 def _missing_reason(offset: int, span: Span) -> str:
     return CHANGED if span.short or offset >= span.base + len(span.data) else f"no message starts at offset {offset}"
 
-def prepare_piece(piece: Piece, source: TableSource, filter: Filter) -> _Prepared:
-    """Finds the messages of one piece and the tables of each."""
+def prepare_piece(piece: Piece, source: TableSource, filter: Filter, gts: bool = False) -> _Prepared:
+    """Finds the messages of one piece and the tables of each (and with
+    `gts`, the GTS heading before each)."""
     label = os.fspath(piece.path) if isinstance(piece.path, (str, os.PathLike)) else "<buffer>"
     span = _piece_span(piece)
     data, base = span.data, span.base
@@ -155,8 +164,12 @@ def prepare_piece(piece: Piece, source: TableSource, filter: Filter) -> _Prepare
         keep &= selected(headers_frame(h, first_index, base=base).assign(message=messages), filter)
     chosen = np.flatnonzero(keep)
     keys = [_unpacked_key(k) for k in _table_key(h)[chosen].tolist()]
+    headings = None
+    if gts:
+        every = gts_columns(data, local.tolist(), np.asarray(h["length"]).tolist())
+        headings = {name: [column[i] for i in chosen.tolist()] for name, column in every.items()}
     return _Prepared(label, h["framing"], base, chosen.tolist(), offsets[chosen].tolist(), messages[chosen].tolist(),
-                     keys, errors)
+                     keys, errors, headings)
 
 def chosen_columns(columns: Iterable[str] | None, with_file: bool = True) -> tuple[str, ...]:
     """The values frame's columns that `columns` names (one name or several),
@@ -164,6 +177,7 @@ def chosen_columns(columns: Iterable[str] | None, with_file: bool = True) -> tup
     valid = VALUE_COLUMNS if with_file else VALUE_COLUMNS[1:]
     if columns is None:
         return valid
+    valid = (*valid, *GTS_FIELDS)  # the headings' fields: only when asked for
     asked = [columns] if isinstance(columns, str) else list(columns)
     for name in asked:
         if name not in valid:
@@ -178,17 +192,28 @@ def values_frame(block: BlockColumns | None, files: Sequence[str] = (), with_fil
     (`columns`, as chosen_columns takes them) wrapped as they are; `files`
     names its file codes."""
     pd = pandas()
+    found = block_columns(block, files, with_file, columns)
+    return pd.DataFrame({name: pandas_column(pd, column) for name, column in found.items()}, copy=False)
+
+def block_columns(block: BlockColumns | None, files: Sequence[str] = (), with_file: bool = True,
+                  columns: Iterable[str] | None = None) -> dict[str, Any]:
+    """values_frame's columns, as column_kinds has them."""
     names = chosen_columns(columns, with_file)
     if block is None:
-        block = _native.decode_block([], names)
+        block = _native.decode_block([], [name for name in names if name not in GTS_FIELDS])
     # Each column's buffer says its item type: the dtypes are the decoder's.
     buffers: Mapping[str, Any] = block
-    frame: dict[str, Any] = {}
+    found: dict[str, Any] = {}
     if "file" in names:
-        frame["file"] = categorical(pd, np.asarray(buffers["file"]), files)
-    frame.update((name, np.asarray(buffers[name])) for name in ("message", "offset") if name in names)
-    frame.update(value_frame_columns(pd, buffers, [name for name in names if name in FRAME_COLUMNS[1:]]))
-    return pd.DataFrame(frame, copy=False)
+        found["file"] = Coded(np.asarray(buffers["file"]), files)
+    found.update((name, np.asarray(buffers[name])) for name in ("message", "offset") if name in names)
+    found.update(value_columns(buffers, [name for name in names if name in FRAME_COLUMNS[1:]]))
+    if any(name in GTS_FIELDS for name in names):  # not the decoder's: none here, with_headings fills them
+        rows = int(np.frombuffer(buffers["rows"], np.uint64).sum())
+        for name in GTS_FIELDS:
+            found[name] = Coded(np.full(rows, -1, np.int8), [])
+        found = {name: found[name] for name in names}
+    return found
 
 def piece_errors(prepared: Sequence[_Prepared], failed: Iterable[Sequence[Any]], tables: TableSource,
                  with_file: bool, warn: bool = True) -> list[MessageError]:
@@ -218,12 +243,45 @@ def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = N
     left out (see read_values); what one partition of skyrec.dask.read_bufr
     computes. The pieces are decoded together, into one set of columns.
     `warn`: see warn_stopped (not for one partition of many)."""
+    found, errors = read_piece_columns(pieces, tables, filter, with_file=with_file, columns=columns, warn=warn,
+                                       memory_limit=memory_limit)
+    pd = pandas()
+    return pd.DataFrame({name: pandas_column(pd, column) for name, column in found.items()}, copy=False), errors
+
+def read_piece_columns(pieces: Iterable[Piece], tables: TableSource, filter: Filter = None, *,
+                       with_file: bool = True, columns: Iterable[str] | None = None, warn: bool = True,
+                       memory_limit: int | None = None) -> tuple[dict[str, Any], list[MessageError]]:
+    """read_pieces' columns, as block_columns has them."""
     names = chosen_columns(columns, with_file)
+    headings = [name for name in names if name in GTS_FIELDS]
+    decoded = tuple(name for name in names if name not in GTS_FIELDS)
+    if headings:  # each row's message by its file and offset
+        decoded = tuple(dict.fromkeys((*decoded, "file", "offset")))
     files = Categories()
-    prepared = [prepare_piece(piece, tables, filter) for piece in pieces]
-    block = _native.decode_block([p.native(files.code(p.label), tables) for p in prepared], names, memory_limit)
+    prepared = [prepare_piece(piece, tables, filter, bool(headings)) for piece in pieces]
+    block = _native.decode_block([p.native(files.code(p.label), tables) for p in prepared], decoded, memory_limit)
     errors = piece_errors(prepared, block["errors"], tables, with_file, warn)
-    return values_frame(block, list(files.index), with_file, names), errors
+    found = block_columns(block, list(files.index), True, decoded)
+    if headings:
+        found = with_headings(found, prepared, [files.code(p.label) for p in prepared], headings)
+        found = {name: found[name] for name in names}
+    return found, errors
+
+def with_headings(found: dict[str, Any], prepared: Sequence[_Prepared], codes: Sequence[int],
+                  names: Sequence[str]) -> dict[str, Any]:
+    """`found` with the GTS heading fields `names` of each row's message (by
+    its file code and offset), as coded columns: missing where none."""
+    keys = np.array([(code << 40) + offset for p, code in zip(prepared, codes) for offset in p.offsets], np.int64)
+    order = np.argsort(keys, kind="stable")
+    row_keys = (found["file"].codes.astype(np.int64) << 40) + found["offset"].astype(np.int64)
+    rows = len(row_keys)
+    at = order[np.searchsorted(keys, row_keys, sorter=order)] if len(keys) else np.zeros(0, np.int64)
+    for name in names:
+        texts = [v for p in prepared for v in (p.gts or {}).get(name, [])]
+        index = {text: i for i, text in enumerate(dict.fromkeys(t for t in texts if t is not None))}
+        numbers = np.array([-1 if t is None else index[t] for t in texts] + [-1], np.int64)
+        found[name] = Coded(numbers[at] if rows else numbers[:0], list(index))
+    return found
 
 def warn_stopped(errors: Iterable[MessageError], labels: Iterable[str]) -> None:
     """One warning per file (`labels`, one per error) and table entry

@@ -19,6 +19,7 @@ with needs("skyrec.columns", "numpy"):
     import numpy as np
 
 from . import _native
+from .column_kinds import Coded, Column, Nullable, categorical, pandas_column
 from .optional import pandas
 from .wide_table import Wide
 
@@ -58,26 +59,25 @@ def _decoded_texts(categories: tuple[str, ...], codes: np.ndarray) -> np.ndarray
     return found
 
 
-def categorical(pd: Any, codes: np.ndarray, categories: Sequence[str]) -> pd.Categorical:
-    """Codes (-1 for none) into distinct texts as a pandas Categorical, the
-    codes taken as they are: skyrec._native made them for these categories."""
-    return pd.Categorical.from_codes(codes, categories=pd.Index(list(categories), dtype=object), validate=False)
+def value_columns(native: Mapping[str, Any], names: Sequence[str] = FRAME_COLUMNS[1:]) -> dict[str, Column]:
+    """The frame columns `names` (of subset to rank, in that order) of a
+    skyrec._native result (decode_block's or decode_columns'), its arrays
+    wrapped as they are: texts as Coded, raw as Nullable."""
+    columns: dict[str, Column] = {}
+    for name in names:
+        if name in CODE_CATEGORIES:
+            columns[name] = Coded(np.asarray(native[name]), native[CODE_CATEGORIES[name]])
+        elif name == "raw":
+            columns[name] = Nullable(np.asarray(native["raw"]), ~np.asarray(native["raw_present"]))
+        else:
+            columns[name] = np.asarray(native[name])
+    return columns
 
 
 def value_frame_columns(pd: Any, native: Mapping[str, Any],
                         names: Sequence[str] = FRAME_COLUMNS[1:]) -> dict[str, Any]:
-    """The frame columns `names` (of subset to rank, in that order) of a
-    skyrec._native result (decode_block's or decode_columns'), its arrays
-    wrapped as they are."""
-    columns: dict[str, Any] = {}
-    for name in names:
-        if name in CODE_CATEGORIES:
-            columns[name] = categorical(pd, np.asarray(native[name]), native[CODE_CATEGORIES[name]])
-        elif name == "raw":
-            columns[name] = pd.arrays.IntegerArray(np.asarray(native["raw"]), ~np.asarray(native["raw_present"]))
-        else:
-            columns[name] = np.asarray(native[name])
-    return columns
+    """value_columns as the frame holds them."""
+    return {name: pandas_column(pd, column) for name, column in value_columns(native, names).items()}
 
 
 T = TypeVar("T")

@@ -18,19 +18,18 @@ from typing import TYPE_CHECKING, Any, NamedTuple
 from _skyrec import TableSet
 
 from .errors import DecodeError
-from .header import header_keys
+from .header import header_keys, message_key
 from .known_keys import plain_key
-from .reader import Source, found_messages
-from .sources import Found
-from .tables import TableSource, find_tables, message_key
+from .sources import Found, found_messages
 
-if TYPE_CHECKING:
-    import numpy as np
+if TYPE_CHECKING:  # the readers' and the tables' modules are imported once a message must be decoded
     import pandas as pd
 
     from .columns import Columns
+    from .reader import Source
+    from .tables import TableSource
 
-__all__ = ["Difference", "compare", "differences"]
+__all__ = ["Difference", "compare", "differences", "each_difference"]
 
 COLUMNS = ("message", "subset", "key", "a", "b")
 
@@ -107,28 +106,28 @@ def _same_layout(a: Columns, b: Columns) -> bool:
     return bool(np.array_equal(a.key_code, in_a[b.key_code]))
 
 
-def _differing(a: Columns, b: Columns) -> np.ndarray:
-    """The positions whose values differ, when both hold the same keys in the same order."""
+def _differing(a: Columns, b: Columns) -> list[int]:
+    """The positions whose values differ, in order, when both hold the same keys in the same order."""
     import numpy as np
 
     va, vb = a.value, b.value
     numbers = ~((va == vb) | (np.isnan(va) & np.isnan(vb)))
     texts = (a.text_code >= 0) | (b.text_code >= 0)
-    found: np.ndarray = np.flatnonzero(numbers & ~texts)
+    found: list[int] = np.flatnonzero(numbers & ~texts).tolist()
     text_at = np.flatnonzero(texts)
     text_a = [a.texts[c] if c >= 0 else None for c in a.text_code[text_at].tolist()]
     text_b = [b.texts[c] if c >= 0 else None for c in b.text_code[text_at].tolist()]
     unequal = [i for i, x, y in zip(text_at.tolist(), text_a, text_b) if x != y]
-    return np.union1d(found, np.asarray(unequal, dtype=np.int64))
+    return sorted(set(found).union(unequal)) if unequal else found  # not np.union1d: it imports numpy.ma
 
 
 def value_differences(n: int, a: Columns, b: Columns, limits: Limits) -> Iterator[Difference]:
     if _same_layout(a, b):
         keep = _differing(a, b)
-        if not len(keep):
+        if not keep:
             return
         keys, subset, rank = a.keys, a.subset, a.rank
-        for i in keep.tolist():
+        for i in keep:
             code = int(a.key_code[i])
             if code < 0 or rank[i] == 0:
                 continue
@@ -213,7 +212,8 @@ class Lazy:
 
 
 def _same_file_bytes(a: Source, b: Source) -> bool:
-    """Whether two regular files hold the same bytes (read a megabyte at a time)."""
+    """Whether two regular files hold the same bytes (one file is that at
+    once; others are read a megabyte at a time)."""
     if not isinstance(a, (str, os.PathLike)) or not isinstance(b, (str, os.PathLike)):
         buffers = (bytes, bytearray)
         return isinstance(a, buffers) and isinstance(b, buffers) and a == b
@@ -221,6 +221,8 @@ def _same_file_bytes(a: Source, b: Source) -> bool:
         sa, sb = os.stat(a), os.stat(b)
         if not (stat.S_ISREG(sa.st_mode) and stat.S_ISREG(sb.st_mode)) or sa.st_size != sb.st_size:
             return False
+        if os.path.samestat(sa, sb):
+            return True
         with open(a, "rb") as fa, open(b, "rb") as fb:
             while chunk := fa.read(1 << 20):
                 if chunk != fb.read(1 << 20):
@@ -236,8 +238,17 @@ def differences(a: Source, b: Source, *, tolerance: Mapping[str, float] | None =
                 definitions: str | os.PathLike[str] | None = None,
                 wmo_csv: str | os.PathLike[str] | None = None) -> Iterator[Difference]:
     """The differences between `a` and `b`, message after message, as they are found."""
-    source = Lazy(lambda: find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv))
-    limits = Limits(tolerance, relative, skip)
+    def found_tables() -> TableSource:
+        from .tables import find_tables
+
+        return find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
+
+    return each_difference(a, b, Limits(tolerance, relative, skip), Lazy(found_tables))
+
+
+def each_difference(a: Source, b: Source, limits: Limits, source: Lazy) -> Iterator[Difference]:
+    """The differences of `a` and `b` as `limits` judge them, with tables
+    from `source` once a message must be decoded."""
     if _same_file_bytes(a, b):
         return
     with found_messages(a) as in_a, found_messages(b) as in_b:

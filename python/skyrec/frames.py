@@ -44,7 +44,9 @@ def read_dataframe(source: Source | list[Any], *, columns: Iterable[str] | None 
     them, bytes-like data or a binary stream) in one DataFrame, one row per
     value: file (when the source names several), message, subset,
     descriptor, name, unit, value, raw, text, meaning, key, rank; and offset,
-    where its message starts, when `columns` asks for it.
+    where its message starts, and the fields of the GTS heading before it
+    (gts_ttaaii, gts_cccc, gts_yygggg, gts_bbb: categoricals, missing where
+    there is none), when `columns` asks for them.
 
     columns: a name or several of those: the others are never made, which
     spares most of the time and memory of a frame of numbers alone.

@@ -11,12 +11,12 @@ introduces, as far as the message before it ends.
 
 from __future__ import annotations
 
+import functools
 import os
 import re
 import stat
 from collections.abc import Callable, Iterable, Iterator, Sequence
-from dataclasses import dataclass
-from typing import Any, Protocol, TypeVar
+from typing import Any, NamedTuple, Protocol, TypeVar
 
 
 class Placed(Protocol):
@@ -35,7 +35,7 @@ class Placed(Protocol):
 
 Item = TypeVar("Item", bound=Placed)
 
-__all__ = ["FIELDS", "Gts", "LOOKBACK", "gts_before", "gts_columns", "gts_header", "headed"]
+__all__ = ["FIELDS", "Gts", "LOOKBACK", "as_heading", "gts_before", "gts_columns", "gts_header", "headed"]
 
 # The columns and Decoded attributes a heading fills, in order.
 FIELDS = ("gts_ttaaii", "gts_cccc", "gts_yygggg", "gts_bbb")
@@ -45,8 +45,9 @@ LINE_END = b"\r\r\n"
 TRAILER = LINE_END + ETX
 
 # Read on the reversed bytes: line ends, then the heading line, then
-# optionally the sequence number's line and the start-of-heading.
-_HEADING = re.compile(
+# optionally the sequence number's line and the start-of-heading. Compiled
+# when a message first has a line end before it: most files have none.
+_HEADING = (
     rb"[\r\n ]*?[\r\n] *"  # the heading line's end (and stray blank lines after it)
     rb"(?:([A-Z]{3}) +)?"  # BBB, reversed
     rb"([0-9]{6}) +([A-Z0-9]{4}) +([0-9]{2}[A-Z]{4})"  # YYGGgg CCCC TTAAii, reversed
@@ -54,8 +55,12 @@ _HEADING = re.compile(
 )
 
 
-@dataclass(frozen=True, slots=True)
-class Gts:
+@functools.cache
+def _heading() -> re.Pattern[bytes]:
+    return re.compile(_HEADING)
+
+
+class Gts(NamedTuple):
     """One bulletin heading: its fields, and its bytes as they stood before
     the message (written again as they were)."""
 
@@ -85,7 +90,7 @@ def gts_before(data: Any, start: int, floor: int = 0) -> Gts | None:
     if start - low < 20 or data[start - 1] not in (0x0A, 0x0D):
         return None  # a heading line takes 18 bytes and its end at least one
     window = bytes(data[low:start])[::-1]
-    match = _HEADING.match(window)
+    match = _heading().match(window)
     if match is None:
         return None
     bbb, yygggg, cccc, ttaaii, _ = match.groups()
@@ -104,6 +109,17 @@ def gts_header(ttaaii: str, cccc: str, yygggg: str, bbb: str | None = None, sequ
     line = f"{ttaaii} {cccc} {yygggg}" + (f" {bbb}" if bbb else "")
     number = b"" if sequence is None else f"{sequence % 1000:03d}".encode() + LINE_END
     return Gts(ttaaii, cccc, yygggg, bbb, SOH + LINE_END + number + line.encode("ascii") + LINE_END)
+
+
+def as_heading(given: Gts | str) -> Gts:
+    """A heading given as it was read, or as its text "TTAAii CCCC YYGGgg
+    [BBB]" (written in the full form)."""
+    if isinstance(given, Gts):
+        return given
+    fields = given.split() if isinstance(given, str) else []
+    if len(fields) not in (3, 4):
+        raise ValueError(f"a GTS heading is 'TTAAii CCCC YYGGgg [BBB]' or a skyrec.gts.Gts, not {given!r}")
+    return gts_header(fields[0], fields[1], fields[2], fields[3] if len(fields) == 4 else None)
 
 
 def headed(found: Iterable[Item]) -> Iterator[tuple[Item, Gts | None]]:

@@ -11,7 +11,17 @@ from _skyrec import BufrMessage
 
 from . import _native
 
-__all__ = ["DEFAULT_HEADER", "HEADER_FIELDS", "header_fields", "header_message"]
+__all__ = ["DEFAULT_HEADER", "HEADER_FIELDS", "TableKey", "header_fields", "header_message", "message_key"]
+
+# What picks a message's tables: master table, master and local versions, centre and sub-centre.
+TableKey = tuple[int, int, int, int, int]
+
+
+def message_key(message: BufrMessage) -> TableKey:
+    """What picks a message's tables out of a definitions tree."""
+    return (message.master_table_number, message.master_tables_version_number,
+            message.local_tables_version_number, message.originating_centre, message.originating_subcentre)
+
 
 # ecCodes' key and the BufrMessage attribute of each field, in the writers' order.
 HEADER_FIELDS = (

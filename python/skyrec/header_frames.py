@@ -19,7 +19,7 @@ with needs("skyrec.header_frames", "pandas"):
     import numpy as np
 
 from . import _native
-from .columns import categorical
+from .column_kinds import categorical
 from .errors import ErrorPolicy, MessageError, NoMessages, collected, message_error, raise_policy
 from .filters import Filters, block_filter
 from .gts import gts_columns
@@ -56,16 +56,12 @@ def typical_time(year: np.ndarray, month: np.ndarray, day: np.ndarray, hour: np.
     time[~valid] = np.datetime64("NaT")
     return time
 
-def headers_frame(d: MessageHeaders, first_index: int = 0, file: str | None = None, base: int = 0) -> pd.DataFrame:
-    """The DataFrame of a skyrec._native.message_headers dict: one row per
-    message found, `message` counted from first_index, `error` the reason a
-    message could not be framed (its other fields are then 0). `base` is
-    where the scanned bytes start in the file."""
-    pd = pandas()
+def header_arrays(d: MessageHeaders, first_index: int = 0, base: int = 0) -> dict[str, np.ndarray]:
+    """headers_frame's columns before `error`, as NumPy arrays: what the
+    routes that make no frame read."""
     columns = dict(_header_columns(d))
-    # The native columns in their order; the frame counts offsets and lengths
-    # as pandas counts positions.
-    data: dict[str, Any] = {"message": np.arange(first_index, first_index + d["count"], dtype=np.int64)}
+    # The native columns in their order; offsets and lengths counted as pandas counts positions.
+    data: dict[str, np.ndarray] = {"message": np.arange(first_index, first_index + d["count"], dtype=np.int64)}
     for name, column in columns.items():
         if name == TIME_PARTS[0]:
             data["time"] = typical_time(*(columns[part] for part in TIME_PARTS))
@@ -73,6 +69,21 @@ def headers_frame(d: MessageHeaders, first_index: int = 0, file: str | None = No
             data[name] = column.astype(np.int64) + (base if name == "offset" else 0)
         elif name not in TIME_PARTS and name != "framed":
             data[name] = column
+    return data
+
+def source_header_arrays(source: Source) -> dict[str, np.ndarray]:
+    """header_arrays of a whole file or buffer."""
+    if isinstance(source, (str, os.PathLike)):
+        return header_arrays(file_headers(source))
+    return header_arrays(_native.message_headers(source_span(source).data, 0, None))
+
+def headers_frame(d: MessageHeaders, first_index: int = 0, file: str | None = None, base: int = 0) -> pd.DataFrame:
+    """The DataFrame of a skyrec._native.message_headers dict: one row per
+    message found, `message` counted from first_index, `error` the reason a
+    message could not be framed (its other fields are then 0). `base` is
+    where the scanned bytes start in the file."""
+    pd = pandas()
+    data = header_arrays(d, first_index, base)
     data["error"] = np.full(d["count"], None, dtype=object)
     for row, reason in d["errors"]:
         data["error"][row] = reason
@@ -203,17 +214,34 @@ def read_headers(source: Any, *, start: int = 0, end: int | None = None, first_i
     frame.attrs["errors"] = collected(found, raising)
     return frame
 
-def headers_of(source: Any, start: int, end: int | None, first_index: int, file: str | None,
-                mask: Filter, whole: bool = True) -> pd.DataFrame:
+def header_columns_of(source: Any, start: int = 0, end: int | None = None,
+                      first_index: int = 0) -> dict[str, np.ndarray]:
+    """read_headers' columns of one file or buffer (but `file`) as NumPy
+    arrays: `error` and the GTS heading fields as objects, None where none."""
     if isinstance(source, (str, os.PathLike)):
-        frame = headers_frame(file_headers(source, start, end), first_index, file)
+        where, h = source, file_headers(source, start, end)
     else:
         span = source_span(source, start, end)
-        frame = headers_frame(_native.message_headers(span.data, start, end), first_index, file)
-    gts = gts_columns(source if isinstance(source, (str, os.PathLike)) else span.data, frame["offset"].tolist(),
-                      frame["length"].tolist())
-    for name, column in gts.items():
-        frame[name] = pandas().Series(column, dtype=object, index=frame.index)  # None where none, as elsewhere
+        where, h = span.data, _native.message_headers(span.data, start, end)
+    found = header_arrays(h, first_index)
+    found["error"] = np.full(h["count"], None, dtype=object)
+    for row, reason in h["errors"]:
+        found["error"][row] = reason
+    for name, column in gts_columns(where, found["offset"].tolist(), found["length"].tolist()).items():
+        found[name] = np.empty(len(column), dtype=object)
+        found[name][:] = column
+    return found
+
+def headers_of(source: Any, start: int, end: int | None, first_index: int, file: str | None,
+                mask: Filter, whole: bool = True) -> pd.DataFrame:
+    pd = pandas()
+    found = header_columns_of(source, start, end, first_index)
+    gts = list(found)[list(found).index("error") + 1:]
+    frame = pd.DataFrame({name: column for name, column in found.items() if name not in gts}, copy=False)
+    if file is not None:
+        frame.insert(0, "file", _one_file(pd, file, len(frame)))
+    for name in gts:
+        frame[name] = pd.Series(found[name], dtype=object, index=frame.index)  # None where none, as elsewhere
     named = file if file != "<buffer>" else None
     if whole and frame.empty:
         errors: list[MessageError] = [NoMessages(file=named)]

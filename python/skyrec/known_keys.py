@@ -4,8 +4,7 @@ an error rather than an empty answer."""
 
 from __future__ import annotations
 
-import difflib
-import threading
+import _thread
 from collections.abc import Iterable
 
 from _skyrec import BufrMessage, TableSet
@@ -15,7 +14,7 @@ VALUE_KEYS = frozenset({"operator", "text", "associatedField"})
 # Table B codes are F=0, X (6 bits), Y (8 bits).
 ELEMENT_CODES = range(1 << 14)
 _KNOWN: dict[int, tuple[TableSet, frozenset[str]]] = {}  # by id, holding the TableSet so the id stays its own
-_LOCK = threading.Lock()
+_LOCK = _thread.allocate_lock()  # _thread: threading itself is not needed here
 
 
 def table_keys(tables: TableSet) -> frozenset[str]:
@@ -42,6 +41,8 @@ def suggestions(key: str, known: Iterable[str], count: int = 3) -> list[str]:
     known = sorted(set(known))
     lower = key.lower()
     containing = sorted((k for k in known if lower in k.lower() and k != key), key=len)
+    import difflib  # only when a key is not known
+
     alike = difflib.get_close_matches(key, known, n=count, cutoff=0.6)
     return list(dict.fromkeys(containing[:count] + alike))[:count]
 

@@ -10,6 +10,7 @@ from typing import Any, NamedTuple
 import numpy as np
 
 from .filters import HEADER_KEYS
+from .gts import FIELDS as GTS_FIELDS
 from .ranks import check_rank
 
 TYPICAL_PARTS = ("typicalYear", "typicalMonth", "typicalDay", "typicalHour", "typicalMinute", "typicalSecond")
@@ -22,7 +23,8 @@ WIGOS_PARTS = ("wigosIdentifierSeries", "wigosIssuerOfIdentifier", "wigosIssueNu
 COMPUTED = {"data_datetime": TIME_PARTS, "WMO_station_id": ("blockNumber", "stationNumber"),
             "WIGOS_station_id": WIGOS_PARTS}
 
-HEADER_ONLY = set(HEADER_KEYS) | set(TYPICAL_PARTS) | {"typicalDate", "typicalTime", "typical_datetime"}
+HEADER_ONLY = (set(HEADER_KEYS) | set(TYPICAL_PARTS) | {"typicalDate", "typicalTime", "typical_datetime"}
+               | set(GTS_FIELDS))
 
 RANKED = re.compile(r"#([1-9][0-9]*)#([A-Za-z_][A-Za-z0-9_]*)")
 

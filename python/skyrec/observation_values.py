@@ -7,6 +7,7 @@ from typing import Any
 
 import numpy as np
 
+from .column_kinds import Column, Nullable, missing_of, plain
 from .observation_query import TIME_PARTS, WIGOS_PARTS
 
 _DAYS_IN_MONTH = np.array([31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31, 0], float)
@@ -49,13 +50,26 @@ def _datetimes(parts: list[np.ndarray], ok: np.ndarray) -> np.ndarray:
     times[~good] = np.datetime64("NaT")
     return times
 
-def computed_key(pd: Any, data: dict[str, tuple[Any, np.ndarray]], key: str) -> tuple[Any, np.ndarray]:
+def _float(value: Any) -> float:
+    try:
+        return float(value)
+    except (TypeError, ValueError):
+        return np.nan
+
+
+def numbers(values: np.ndarray) -> np.ndarray:
+    """Values as floats: texts where numbers were expected are read as
+    numbers, NaN where they are none."""
+    values = plain(values)
+    if values.dtype != object:
+        return np.asarray(values, float)
+    return np.fromiter((_float(v) for v in values), float, count=len(values))
+
+
+def computed_key(data: dict[str, tuple[Any, np.ndarray]], key: str) -> tuple[Column, np.ndarray]:
     """A computed key's values and where they are found."""
     def number(name: str) -> np.ndarray:
-        values = data[name][0]
-        if values.dtype != float:  # texts where numbers were expected
-            values = pd.to_numeric(pd.Series(values), errors="coerce").to_numpy(float)
-        return np.asarray(values, float)
+        return numbers(data[name][0])
 
     def found(name: str) -> np.ndarray:
         return data[name][1]
@@ -63,11 +77,11 @@ def computed_key(pd: Any, data: dict[str, tuple[Any, np.ndarray]], key: str) -> 
     if key == "WMO_station_id":
         ident = number("blockNumber") * 1000 + number("stationNumber")
         known = np.isfinite(ident)
-        values = pd.arrays.IntegerArray(np.round(np.where(known, ident, 0)).astype(np.int64), ~known)
+        values = Nullable(np.round(np.where(known, ident, 0)).astype(np.int64), ~known)
         return values, found("blockNumber") & found("stationNumber") & known
     if key == "WIGOS_station_id":
-        parts = [data[p][0] for p in WIGOS_PARTS]
-        ok = ~np.logical_or.reduce([pd.isna(p) for p in parts]) if len(parts[0]) else np.zeros(0, bool)
+        parts = [plain(data[p][0]) for p in WIGOS_PARTS]
+        ok = ~np.logical_or.reduce([missing_of(p) for p in parts]) if len(parts[0]) else np.zeros(0, bool)
         ident = np.full(len(ok), None, dtype=object)
         rows = np.flatnonzero(ok)
         ident[rows] = [f"{round(a)}-{round(b)}-{round(c)}-{d}" for a, b, c, d in

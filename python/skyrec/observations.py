@@ -19,8 +19,10 @@ next start (a TEMP level's pressure, temperature and dew point). A subset
 whose requested keys all occur once makes one row.
 
 Keys: an element's ecCodes key, "#n#key" for its n-th occurrence in the
-subset, header keys (HEADER_KEYS) and the computed keys data_datetime,
-typical_datetime, WMO_station_id and WIGOS_station_id.
+subset, header keys (HEADER_KEYS), the GTS heading's fields (gts_ttaaii,
+gts_cccc, gts_yygggg, gts_bbb: None where a message has none) and the
+computed keys data_datetime, typical_datetime, WMO_station_id and
+WIGOS_station_id.
 
 Where this differs from pdbufr on purpose: columns come in the order asked
 (pdbufr puts header keys first); numbers are float64 (NaN when missing)
@@ -46,15 +48,17 @@ from _skyrec import TableSet
 
 from . import _native
 from .blocks import Piece, piece_errors, prepare_piece
+from .column_kinds import Column, Texts, pandas_column, rows_of
 from .cores import use_threads
 from .errors import ErrorPolicy, MessageError, collected, error_files, raise_policy
-from .filters import HEADER_KEYS, series_mask
-from .header_frames import read_headers
+from .filters import HEADER_KEYS
 from .known_keys import plain_key, table_keys, unknown_key_text
+from .observation_headers import header_columns
 from .observation_query import COMPUTED, HEADER_ONLY, TIME_PARTS, TYPICAL_PARTS, Filter, Query, make_query
 from .observation_values import computed_key
 from .optional import pandas
 from .paths import expand_sources, is_many
+from .row_filters import rows_passing
 from .table_cache import cached_tables
 from .tables import TableSource
 
@@ -62,53 +66,14 @@ if TYPE_CHECKING:
     import pandas as pd
 
 __all__ = ["COMPUTED", "HEADER_KEYS", "HEADER_ONLY", "TIME_PARTS", "TYPICAL_PARTS", "Query", "cached_tables",
-           "make_query", "read_observations", "read_rows", "source_items"]
+           "make_query", "observation_columns", "read_observations", "read_rows", "row_columns",
+           "source_items"]
 
 def _sources(source: Any) -> list[Any]:
     return expand_sources(source)
 
 # The paths (globs expanded) and buffers that a source names, one by one.
 source_items = _sources
-
-def _header_frame(pd: Any, source: Any, keys: set[str]) -> pd.DataFrame:
-    headers = read_headers(source)
-    frame = pd.DataFrame({"message": headers["message"].to_numpy()})
-    for key in keys:
-        if key in HEADER_KEYS:
-            column = headers[HEADER_KEYS[key]]
-            frame[key] = column.to_numpy(np.int64) if column.dtype != bool else column.to_numpy(np.int64)
-    time = headers["time"]
-    parts = {"typicalYear": time.dt.year, "typicalMonth": time.dt.month, "typicalDay": time.dt.day,
-             "typicalHour": time.dt.hour, "typicalMinute": time.dt.minute, "typicalSecond": time.dt.second}
-    for key in keys & set(TYPICAL_PARTS):
-        frame[key] = parts[key].astype("Int64").to_numpy()
-    if "typicalDate" in keys:
-        frame["typicalDate"] = time.dt.strftime("%Y%m%d").to_numpy(object)
-    if "typicalTime" in keys:
-        frame["typicalTime"] = time.dt.strftime("%H%M%S").to_numpy(object)
-    if "typical_datetime" in keys:
-        frame["typical_datetime"] = time.to_numpy()
-    return frame
-
-def _as_array(values: Any) -> Any:
-    return values.array if hasattr(values, "array") else values
-
-def _header_columns(pd: Any, items: Sequence[Any], keys: list[str], file: np.ndarray,
-                    message: np.ndarray) -> dict[str, Any]:
-    """The header keys of each row, from its file's headers."""
-    if not keys:
-        return {}
-    parts: dict[str, list[Any]] = {key: [] for key in keys}
-    # The rows come file after file.
-    cuts = np.flatnonzero(np.diff(file)) + 1
-    for rows in np.split(np.arange(len(file)), cuts) if len(file) else []:
-        frame = _header_frame(pd, items[int(file[rows[0]])], set(keys)).set_index("message")
-        where = frame.index.get_indexer(message[rows])
-        for key in keys:
-            parts[key].append(_as_array(frame[key]).take(where))
-    empty = _header_frame(pd, b"", set(keys))
-    return {key: (pd.concat([pd.Series(p) for p in parts[key]], ignore_index=True).array if len(parts[key]) > 1
-                  else parts[key][0] if parts[key] else _as_array(empty[key])) for key in keys}
 
 def _check_keys(query: Query, tables: Sequence[Any], data: dict[str, tuple[Any, np.ndarray]], count: int,
                 warn: bool) -> None:
@@ -133,13 +98,13 @@ def _check_keys(query: Query, tables: Sequence[Any], data: dict[str, tuple[Any, 
         warnings.warn(f"no rows: no message read holds {', '.join(map(repr, missing))} (keys of its tables) with "
                       "the filters given", stacklevel=4)
 
-def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource, query: Query,
-              warn: bool = True, with_file: bool = True) -> tuple[pd.DataFrame, list[MessageError]]:
-    """The rows of `query` over `pieces`, each a Piece of one of `items` (the
-    paths or bytes they read, in the same order), and the messages left out
-    (their files named with_file). `warn`: a key absent from every row is a
-    warning (not for one partition of many, where that is no news)."""
-    pd = pandas()
+def row_columns(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource, query: Query,
+                warn: bool = True, with_file: bool = True) -> tuple[dict[str, Column], list[MessageError]]:
+    """The columns of `query` over `pieces`, each a Piece of one of `items`
+    (the paths or bytes they read, in the same order), as NumPy arrays (and
+    Nullable integers), in the order asked; and the messages left out (their
+    files named with_file). `warn`: a key absent from every row is a warning
+    (not for one partition of many, where that is no news)."""
     prepared = [prepare_piece(piece, source, None) for piece in pieces]
     conditions = query.conditions()
     file_of = {id(item): number for number, item in enumerate(items)}
@@ -148,37 +113,56 @@ def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource
     errors = piece_errors(prepared, block["errors"], source, with_file, warn)
 
     count = block["count"]
-    texts = np.array([*block["texts"], None], dtype=object)  # code -1 is None
     # A key is texts where some row holds one (no rows: numbers, as the meta of skyrec.dask has it).
-    data = {key: (np.asarray(v) if t is None or not count else texts[np.asarray(t)], np.asarray(f))
-            for key, (v, f, t) in zip(query.data_keys, block["columns"])}
+    data: dict[str, tuple[Column, np.ndarray]] = {
+        key: (np.asarray(v) if t is None or not count else Texts(np.asarray(t), block["texts"]), np.asarray(f))
+        for key, (v, f, t) in zip(query.data_keys, block["columns"])}
     file, message = np.asarray(block["file"]), np.asarray(block["message"])
-    headers = _header_columns(pd, items, query.header_keys, file, message)
+    headers = header_columns(items, query.header_keys, file, message)
     # What the decoder checked already needs no second look: a data key
     # found, a numeric filter on a key that gave no text.
     checked = {query.data_keys[i]: bool(ranges) for i, ranges in conditions}
     keep = np.ones(count, bool)
-    result: dict[str, Any] = {}
+    result: dict[str, Column] = {}
     for key in query.asked:
-        plain = key in checked and data[key][0].dtype == float
+        numeric = key in checked and not isinstance(data[key][0], Texts) and data[key][0].dtype == float
         if key in COMPUTED:
-            values, found = computed_key(pd, data, key)
+            values, found = computed_key(data, key)
         elif key in headers:
             values, found = headers[key], np.ones(count, bool)
         else:
             values, found = data[key]
         if key in query.required and key not in checked:
             keep &= found
-        if key in query.filters and not (plain and checked[key]):
-            keep &= series_mask(pd.Series(values, copy=False), query.filters[key])
+        if key in query.filters and not (numeric and checked[key]):
+            keep &= rows_passing(values, query.filters[key])
         result[key] = values
     decoded = sum(len(p.messages) for p in prepared) > len(block["errors"])
     _check_keys(query, block["tables"] if decoded else [], data, count, warn)
     every = bool(keep.all())
-    frame = pd.DataFrame({key: result[key] if every else result[key][keep] for key in query.columns}, copy=False)
-    if len(frame.columns) != len(query.columns):  # a column asked twice
-        frame = frame[query.columns]
-    return frame, errors
+    return {key: result[key] if every else rows_of(result[key], keep) for key in query.columns}, errors
+
+
+def columns_frame(columns: dict[str, Column], order: Sequence[str]) -> pd.DataFrame:
+    """row_columns' columns as a DataFrame, a column asked twice shown twice."""
+    pd = pandas()
+    frame = pd.DataFrame({key: pandas_column(pd, column) for key, column in columns.items()}, copy=False)
+    return frame if len(frame.columns) == len(order) else frame[list(order)]
+
+
+def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource, query: Query,
+              warn: bool = True, with_file: bool = True) -> tuple[pd.DataFrame, list[MessageError]]:
+    """row_columns' rows as a DataFrame."""
+    columns, errors = row_columns(items, pieces, source, query, warn, with_file)
+    return columns_frame(columns, query.columns), errors
+
+
+def observation_columns(source: Any, query: Query, tables: TableSource,
+                        threads: int | None = None) -> tuple[dict[str, Column], list[MessageError]]:
+    """row_columns of every file or buffer that `source` names."""
+    use_threads(threads)
+    items = _sources(source)
+    return row_columns(items, [Piece(item) for item in items], tables, query, with_file=is_many(source))
 
 
 def read_observations(source: Any, columns: Sequence[str] | str, *, filters: Mapping[str, Filter] | None = None,
@@ -209,13 +193,13 @@ def read_observations(source: Any, columns: Sequence[str] | str, *, filters: Map
     raising = raise_policy(errors)
     query = make_query(columns, filters, required_columns)
     source_tables = cached_tables(tables, table_dir, definitions, wmo_csv)
-    use_threads(threads)
-    items = _sources(source)
-    frame, found = read_rows(items, [Piece(item) for item in items], source_tables, query, with_file=is_many(source))
-    frame.attrs["errors"] = collected(found, raising)
-    frame.attrs["error_files"] = error_files(found)  # the older form: MessageError.file says it now
+    rows, found = observation_columns(source, query, source_tables, threads)
+    left_out = collected(found, raising)
     if output == "arrow":
-        from .formats.arrow import observations_arrow
+        from .formats.arrow import columns_table
 
-        return observations_arrow(frame)
+        return columns_table(rows, query.columns, left_out)
+    frame = columns_frame(rows, query.columns)
+    frame.attrs["errors"] = left_out
+    frame.attrs["error_files"] = error_files(found)  # the older form: MessageError.file says it now
     return frame

@@ -18,7 +18,6 @@ import dataclasses
 import mmap
 import os
 from collections.abc import Callable, Iterator
-from contextlib import contextmanager
 from dataclasses import dataclass
 from functools import partial
 from typing import TYPE_CHECKING, Any, BinaryIO, Literal, Protocol, TypeVar
@@ -32,14 +31,15 @@ from .errors import NO_MESSAGES, DecodeError, ErrorPolicy, MessageError, message
 from .filters import Filters, check_filters, message_passes
 from .gts import Gts, headed
 from .paths import expand_sources, is_many
-from .sources import Found, check_bytes_source, is_stream, path_of, stream_messages
+from .sources import BUFFER_TYPES as BUFFER_TYPES
+from .sources import Found, check_bytes_source
+from .sources import found_messages as found_messages
 from .tables import TableSource, find_tables, message_key
 
 if TYPE_CHECKING:
     from .columns import Columns
 
 OUTPUTS = ("values", "columns", "messages")
-BUFFER_TYPES = (bytes, bytearray, memoryview, mmap.mmap)
 # What read_messages reads: a path, or the bytes themselves.
 Source = str | os.PathLike[str] | bytes | bytearray | memoryview | mmap.mmap | BinaryIO
 Output = Literal["values", "columns", "messages"]
@@ -97,30 +97,6 @@ class Decoded:
         from .html import decoded_html
 
         return decoded_html(self)
-
-
-def _found_in(data: Any) -> Iterator[Found]:
-    position = 0
-    while (found := _native.next_message(data, position)) is not None:
-        start, length, position, message, error = found
-        yield Found(data, start, start, length, message, error)
-
-
-@contextmanager
-def found_messages(source: Source) -> Iterator[Iterator[Found]]:
-    """The messages of `source`: a buffer as it is, a path or a binary
-    stream read a window at a time."""
-    if isinstance(source, BUFFER_TYPES):
-        yield _found_in(source)
-        return
-    if is_stream(source):
-        yield stream_messages(source)  # type: ignore[arg-type]
-        return
-    if not isinstance(source, (str, os.PathLike)):
-        raise TypeError("source must be a path or a bytes-like object (or a binary stream), "
-                        f"not {type(source).__name__}")
-    with open(path_of(source), "rb") as f:
-        yield stream_messages(f)
 
 
 def read_messages(source: Source | list[Any], *, tables: TableSet | TableSource | None = None,

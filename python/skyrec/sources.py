@@ -15,11 +15,12 @@ block) is bounded by STREAM_LIMIT.
 from __future__ import annotations
 
 import io
+import mmap
 import os
 import stat
 from collections.abc import Iterator
-from dataclasses import dataclass
-from typing import IO, TYPE_CHECKING, Any
+from contextlib import contextmanager
+from typing import IO, TYPE_CHECKING, Any, BinaryIO
 
 from _skyrec import BufrMessage
 
@@ -99,17 +100,19 @@ class _Chunks:
         return self.ended and self.read_so_far < self.expected
 
 
-@dataclass(slots=True)
 class Found:
     """One message found in a stream: `data` holds it at `start`; `offset`
-    is where it lies in the stream."""
+    is where it lies in the stream. (A plain class: one is made per message.)"""
 
-    data: bytes
-    start: int
-    offset: int
-    length: int
-    message: BufrMessage | None
-    error: str | None
+    __slots__ = ("data", "start", "offset", "length", "message", "error")
+
+    def __init__(self, data: bytes, start: int, offset: int, length: int, message: BufrMessage | None,
+                 error: str | None):
+        self.data, self.start, self.offset, self.length = data, start, offset, length
+        self.message, self.error = message, error
+
+    def __repr__(self) -> str:
+        return f"Found(offset={self.offset}, length={self.length}, message={self.message!r}, error={self.error!r})"
 
 
 def stream_messages(stream: IO[bytes]) -> Iterator[Found]:
@@ -177,14 +180,14 @@ def read_whole_stream(stream: IO[bytes]) -> bytes:
     return b"".join(parts)
 
 
-@dataclass(slots=True)
 class Span:
     """Bytes of a file read from `base` on; `short` when the file ended
     before the bytes asked for (it changed since it was measured)."""
 
-    data: Any  # bytes-like
-    base: int
-    short: bool
+    __slots__ = ("data", "base", "short")
+
+    def __init__(self, data: Any, base: int, short: bool):  # data: bytes-like
+        self.data, self.base, self.short = data, base, short
 
 
 def _pread_all(fd: int, offset: int, size: int) -> bytes:
@@ -294,3 +297,31 @@ def read_span(source: Any, start: int = 0, end: int | None = None) -> Span:
         return Span(data, start, short)
     finally:
         os.close(fd)
+
+
+BUFFER_TYPES = (bytes, bytearray, memoryview, mmap.mmap)
+
+
+def _found_in(data: Any) -> Iterator[Found]:
+    position = 0
+    while (found := _native.next_message(data, position)) is not None:
+        start, length, position, message, error = found
+        yield Found(data, start, start, length, message, error)
+
+
+@contextmanager
+def found_messages(source: Any) -> Iterator[Iterator[Found]]:
+    """The messages of `source`: a buffer as it is, a path or a binary
+    stream read a window at a time."""
+    if isinstance(source, BUFFER_TYPES):
+        yield _found_in(source)
+        return
+    if is_stream(source):
+        stream: BinaryIO = source
+        yield stream_messages(stream)
+        return
+    if not isinstance(source, (str, os.PathLike)):
+        raise TypeError("source must be a path or a bytes-like object (or a binary stream), "
+                        f"not {type(source).__name__}")
+    with open(path_of(source), "rb") as f:
+        yield stream_messages(f)

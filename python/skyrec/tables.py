@@ -27,6 +27,8 @@ import _skyrec
 
 from . import _native, bundle
 from .errors import MISSING_ENTRY, NO_MEMORY, DecodeError, MessageError, decode_error, kind_of, message_error
+from .header import TableKey as TableKey
+from .header import message_key as message_key
 
 ENVIRONMENT_VARIABLE = "ECCODES_DEFINITION_PATH"
 # After an installed ecCodes Python package's tree and sys.prefix's (conda's), in this order.
@@ -41,8 +43,6 @@ PACKAGE_SUBPATHS = (("share", "eccodes", "definitions"), ("definitions",))
 
 # A file-system path, as the os module takes one.
 PathArg = str | bytes | os.PathLike[str] | os.PathLike[bytes]
-# (master table, master version, local version, centre, sub-centre)
-TableKey = tuple[int, int, int, int, int]
 
 
 class TablesNotFound(LookupError):
@@ -113,12 +113,6 @@ def find_definitions_root() -> str:
                              "definitions for one); the tables bundled with skyrec serve find_tables() and every "
                              "reader without it")
     raise TablesNotFound(not_found_text())
-
-
-def message_key(message: _skyrec.BufrMessage) -> TableKey:
-    """What picks a message's tables out of a definitions tree."""
-    return (message.master_table_number, message.master_tables_version_number,
-            message.local_tables_version_number, message.originating_centre, message.originating_subcentre)
 
 
 def _local_path(key: TableKey) -> str:

@@ -8,19 +8,25 @@ from collections.abc import Iterable, Iterator
 from typing import BinaryIO
 
 from .encoding import encoded_messages
-from .gts import Gts
+from .gts import Gts, as_heading
 from .reader import Decoded
 
 __all__ = ["write_bufr"]
 
 Message = bytes | bytearray | memoryview | Decoded
+# A message with the GTS heading to write it under: a Gts, its text, or None for none.
+Headed = tuple[Message, Gts | str | None]
 
 
-def write_bufr(target: str | os.PathLike[str] | BinaryIO, messages: Iterable[Message], *, gts: bool = False) -> int:
+def write_bufr(target: str | os.PathLike[str] | BinaryIO, messages: Iterable[Message | Headed], *,
+               gts: bool = False) -> int:
     """Writes `messages` (bytes of whole messages, or Decoded items, which
     are encoded again) one after another and returns how many. With
     gts=True, a Decoded item read with a GTS bulletin heading is written
-    inside its bulletin again (heading and end-of-message bytes). A path is
+    inside its bulletin again (heading and end-of-message bytes). A message
+    given as a pair (message, heading) is written under that heading
+    whatever `gts` says: a skyrec.gts.Gts, its text "TTAAii CCCC YYGGgg
+    [BBB]" (ValueError when it is not of that form), or None for none. A path is
     written to a temporary file beside it, then renamed over it: on any
     error the temporary file is removed and `target` is left as it was. A
     binary stream is written to as each message is ready."""
@@ -46,13 +52,17 @@ def write_bufr(target: str | os.PathLike[str] | BinaryIO, messages: Iterable[Mes
     return count
 
 
-def _bulletins(messages: Iterable[Message], gts: bool) -> Iterator[bytes]:
+def _bulletins(messages: Iterable[Message | Headed], gts: bool) -> Iterator[bytes]:
     """Each message's bytes, inside its GTS bulletin when asked and it has one."""
     heading: list[Gts | None] = [None]  # of the message being encoded
 
     def noted() -> Iterator[Message]:
         for m in messages:
-            heading[0] = m.gts if gts and isinstance(m, Decoded) else None
+            if isinstance(m, tuple):
+                m, given = m
+                heading[0] = None if given is None else as_heading(given)
+            else:
+                heading[0] = m.gts if gts and isinstance(m, Decoded) else None
             yield m
 
     for data in encoded_messages(noted()):

@@ -8,13 +8,13 @@ parser; main() parses, runs it and turns what happened into the exit status.
 from __future__ import annotations
 
 import argparse
+import importlib
 import os
 import sys
 from collections.abc import Sequence
 from typing import Any
 
-from . import compare, convert, copy, dump, encode, expand, lookup, ls, plot, setkeys, table, tables, template
-from .options import EXIT_CLOSED, EXIT_OUTPUT, EXIT_USAGE, UsageError
+from .options import EXIT_CLOSED, EXIT_OUTPUT, EXIT_USAGE, Formatter, UsageError
 from .session import Session
 from .stdout import GuardedOutput, OutputError
 
@@ -47,17 +47,31 @@ output was closed early (as in 'skyrec ls big.bufr | head').
 A FILE of - reads standard input: cat obs.bufr | skyrec ls -
 """
 
-COMMANDS = (ls, dump, copy, setkeys, compare, expand, lookup, tables, table, convert, plot, template, encode)
+# Each command's name and the module that registers and runs it, in the order --help lists them.
+COMMANDS = {"ls": "ls", "dump": "dump", "copy": "copy", "set": "setkeys", "compare": "compare", "expand": "expand",
+            "lookup": "lookup", "tables": "tables", "table": "table", "convert": "convert", "plot": "plot",
+            "template": "template", "encode": "encode"}
 
 
-def build_parser() -> argparse.ArgumentParser:
+def build_parser(only: str | None = None) -> argparse.ArgumentParser:
+    """The parser of every command, or only of the one named `only`: a run
+    imports the module of its own command and no other's."""
     parser = argparse.ArgumentParser(prog="skyrec", description=DESCRIPTION, epilog=EPILOG,
-                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+                                     formatter_class=Formatter)
     parser.add_argument("--version", action=_Version, help="show the version of skyrec and exit")
     commands = parser.add_subparsers(title="commands", metavar="COMMAND", required=True)
-    for command in COMMANDS:
-        command.register(commands)
+    for name, module in COMMANDS.items():
+        if only is None or name == only:
+            importlib.import_module(f"{__name__}.{module}").register(commands)
     return parser
+
+
+def named_command(argv: Sequence[str]) -> str | None:
+    """The command that `argv` runs, when it names one before anything else
+    ("" for --version, which needs none); None to build every command's parser."""
+    if argv and argv[0] == "--version":
+        return ""
+    return argv[0] if argv and argv[0] in COMMANDS else None
 
 
 def version() -> str:
@@ -96,7 +110,8 @@ def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command line `argv` (sys.argv[1:] by default) and returns its
     exit status."""
     out, err = sys.stdout, sys.stderr
-    parser = build_parser()
+    argv = sys.argv[1:] if argv is None else list(argv)
+    parser = build_parser(named_command(argv))
     try:
         args = parser.parse_args(argv)
     except SystemExit as e:  # --help, --version, or a usage error already reported

@@ -9,15 +9,16 @@ from typing import TYPE_CHECKING, Any
 
 from ..errors import DecodeError, MessageError
 from ..gts import Gts
+from ..header import message_key
 from ..known_keys import plain_key, table_keys
 from ..sources import Found
-from ..tables import TableSource, message_key
 from .options import table_source
 from .where import Where, known_data_keys, parse_where, plain_rank
 
 if TYPE_CHECKING:
     import numpy as np
 
+    from ..tables import TableSource
     from .session import Session
 
 ALL = "all"  # every subset passes

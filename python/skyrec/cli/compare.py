@@ -54,7 +54,7 @@ def _limits(option: str, given: list[str]) -> dict[str, float]:
 
 
 def run(args: argparse.Namespace, session: Session) -> int:
-    from ..comparing import differences
+    from ..comparing import Lazy, Limits, each_difference
 
     tolerance, relative = _limits("--tolerance", args.tolerance), _limits("--relative", args.relative)
     for key in args.skip:
@@ -68,8 +68,8 @@ def run(args: argparse.Namespace, session: Session) -> int:
             raise UsageError(f"{path}: {e.strerror or e}") from e
     found = 0
     try:
-        for difference in differences(args.a, args.b, tolerance=tolerance, relative=relative, skip=args.skip,
-                                      tables=table_source(args)):
+        for difference in each_difference(args.a, args.b, Limits(tolerance, relative, args.skip),
+                                          Lazy(lambda: table_source(args))):
             session.out.write(f"{difference}\n")
             found += 1
     except DecodeError as e:

@@ -8,10 +8,10 @@ from typing import Any
 from .. import _native
 from ..errors import DecodeError, MessageError
 from ..gts import FIELDS as GTS_FIELDS
-from ..gts import Gts
+from ..gts import Gts, gts_header
 from ..sources import Found
 from .choosing import ALL, Chooser, message_bytes
-from .dump import Framed
+from .framing import Framed
 from .options import UsageError, add_command, add_progress_option, add_table_options
 from .outputs import Outputs, Pattern, write_all
 from .selection import add_selection_options
@@ -26,6 +26,7 @@ examples:
   skyrec copy feed/*.bin --where gts_ttaaii=ISMD01/ISMD02 --gts -o synop.bin
   skyrec copy obs.bufr --where '#1#stationNumber=100:200' -o some.bufr   # messages with such a subset
   skyrec copy obs.bufr --where airTemperature=250:300 --subsets -o warm.bufr   # only those subsets
+  skyrec copy synop.bufr --gts-heading 'ISMD01 EDZW' -o bulletins.bin   # each message in a bulletin
 
 A message is copied byte for byte unless --subsets drops some of its
 subsets (it is then encoded again with the others). -o names one file, or
@@ -45,6 +46,10 @@ def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> N
                         help="the file to write, or a pattern such as out_[dataCategory].bufr")
     parser.add_argument("--gts", action="store_true",
                         help="write each message's GTS bulletin heading (and end-of-message bytes) with it")
+    parser.add_argument("--gts-heading", metavar="'TTAAii CCCC [YYGGgg] [BBB]'",
+                        help="write each message in a bulletin under this heading (numbered 001, 002, ... in each "
+                        "file; YYGGgg left out: the message's typical day, hour and minute); with --gts, messages "
+                        "read with a heading keep theirs")
     parser.add_argument("--subsets", action="store_true",
                         help="with data keys in --where: keep only the subsets that match (re-encodes)")
     add_selection_options(parser, values=False)
@@ -67,6 +72,29 @@ def subsets_only(found: Found, mask: Any, tables: Any) -> bytes:
     return encode(list(m.unexpanded_descriptors), kept, header=header, tables=tables)
 
 
+class Heading:
+    """The heading --gts-heading gives each message: its fields, the time
+    from the message when not given, and a sequence number per file."""
+
+    def __init__(self, text: str):
+        fields = text.split()
+        day_time = next((f for f in fields[2:] if f.isdigit()), None)
+        bbb = next((f for f in fields[2:] if not f.isdigit()), None)
+        if len(fields) not in (2, 3, 4) or len(fields) != 2 + (day_time is not None) + (bbb is not None):
+            raise UsageError(f"--gts-heading {text!r}: write 'TTAAii CCCC [YYGGgg] [BBB]'")
+        try:
+            gts_header(fields[0], fields[1], day_time or "000000", bbb)
+        except ValueError as e:
+            raise UsageError(f"--gts-heading {text!r}: {e}") from e
+        self.ttaaii, self.cccc, self.day_time, self.bbb = fields[0], fields[1], day_time, bbb
+        self.numbers: dict[str, int] = {}  # the last sequence number given in each file
+
+    def of(self, m: Any, target: str) -> Gts:
+        number = self.numbers[target] = self.numbers.get(target, 0) % 999 + 1
+        day_time = self.day_time or f"{m.typical_day:02d}{m.typical_hour:02d}{m.typical_minute:02d}"
+        return gts_header(self.ttaaii, self.cccc, day_time, self.bbb, number)
+
+
 class Copy:
     def __init__(self, args: argparse.Namespace, session: Session):
         self.session, self.args = session, args
@@ -74,6 +102,7 @@ class Copy:
         if args.subsets and not self.chooser.where.data:
             raise UsageError("--subsets keeps the subsets that data keys in --where choose, and --where names none")
         self.pattern = Pattern(args.output, (*HEADER_KEYS, *GTS_FIELDS))
+        self.heading = None if args.gts_heading is None else Heading(args.gts_heading)
         self.outputs = Outputs()
         self.read = self.written = self.skipped = self.failed = 0
 
@@ -105,12 +134,14 @@ class Copy:
         assert found.message is not None
         m = found.message
         target = self.pattern.path(lambda key: header_value(m, gts, key))
-        self.outputs.write(target, gts.wrapped(data) if self.args.gts and gts is not None else data)
+        if not (self.args.gts and gts is not None):
+            gts = None if self.heading is None else self.heading.of(m, target)
+        self.outputs.write(target, data if gts is None else gts.wrapped(data))
         self.written += 1
 
     def fail(self, path: str, item: Framed, error: MessageError) -> None:
         self.failed += 1
-        self.session.report(path, item.decoded(error))
+        self.session.fail(f"{path}: {error}")
 
     def summary(self) -> str:
         files = self.outputs.made

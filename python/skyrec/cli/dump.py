@@ -14,12 +14,11 @@ from _skyrec import BufrMessage
 
 from .. import _native
 from ..errors import DecodeError, MessageError
-from ..gts import Gts, headed
 from ..known_keys import message_keys, plain_key, table_keys, unknown_key_text
-from ..reader import NO_MEMORY, Decoded, found_messages
-from ..sources import Found
+from ..reader import NO_MEMORY, Decoded
 from ..tables import TableSource, message_key
 from .choosing import Chooser
+from .framing import Framed, framed
 from .missing_tables import StoppedByTables
 from .options import UsageError, add_command, add_file_options, table_source
 from .output import CSV_QUOTING_TERMINATOR, RecordWriter, typical_time
@@ -97,23 +96,6 @@ def message_line(path: str, item: Decoded, m: BufrMessage, origin: str) -> str:
             f"{'' if m.number_of_subsets == 1 else 's'}, {'compressed' if m.compressed_data else 'not compressed'}, "
             f"{typical_time(m)}, tables {m.master_table_number}/{m.master_tables_version_number}/"
             f"{m.local_tables_version_number} from {origin}")
-
-
-class Framed:
-    """A message as found, not yet decoded: where it lies and its bytes."""
-
-    def __init__(self, index: int, found: Found, gts: Gts | None = None):
-        self.index, self.found, self.gts = index, found, gts
-        self.offset, self.length = found.offset, found.length
-
-    def decoded(self, error: MessageError | None = None) -> Decoded:
-        return Decoded(self.index, self.offset, self.length, message=self.found.message, error=error)
-
-
-def framed(source: Any) -> Iterator[Framed]:
-    with found_messages(source) as found:
-        for index, (item, gts) in enumerate(headed(found)):
-            yield Framed(index, item, gts)
 
 
 class Dump:

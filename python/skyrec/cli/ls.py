@@ -7,7 +7,7 @@ import argparse
 from ..errors import DecodeError, MessageError
 from ..gts import FIELDS as GTS_FIELDS
 from .choosing import Chooser
-from .dump import framed
+from .framing import framed
 from .options import add_command, add_file_options
 from .output import Column, Record, RecordWriter, first_codes, fixed_line, header_record
 from .selection import add_selection_options, numbers

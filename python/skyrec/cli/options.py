@@ -6,15 +6,15 @@ from __future__ import annotations
 import argparse
 import os
 import re
+import sys
 import textwrap
 from collections.abc import Callable
+from typing import TYPE_CHECKING
 
 from _skyrec import BufrMessage, TableSet
 
-from .. import bundle
-from .._native import resolve_table_dir
-from ..reader import read_messages
-from ..tables import TablesNotFound, TableSource, find_definitions_root, find_tables
+if TYPE_CHECKING:  # the tables' modules are imported by the commands that read tables, when they do
+    from ..tables import TableSource
 
 EXIT_OK = 0  # every message decoded
 EXIT_FAILED = 1  # some message, file or lookup failed; the others were printed
@@ -56,11 +56,34 @@ FOUND_BY_THEMSELVES = ("Without one of these, the tables come from $ECCODES_DEFI
 NOT_READ = "This command reads no tables: these options are taken so that every command takes the same ones."
 
 
+class Formatter(argparse.RawDescriptionHelpFormatter):
+    """Descriptions and examples laid out as written, as wide as the terminal
+    (measured here: argparse would import shutil, and its imports, for it)."""
+
+    def __init__(self, prog: str, indent_increment: int = 2, max_help_position: int = 24, width: int | None = None):
+        if width is None:
+            width = terminal_columns() - 2
+        super().__init__(prog, indent_increment, max_help_position, width)
+
+
+def terminal_columns() -> int:
+    """$COLUMNS, else the width of the terminal on stdout, else 80."""
+    try:
+        if (columns := int(os.environ.get("COLUMNS", "0"))) > 0:
+            return columns
+    except ValueError:
+        pass
+    try:
+        return os.get_terminal_size(sys.__stdout__.fileno()).columns or 80  # type: ignore[union-attr]
+    except (AttributeError, ValueError, OSError):
+        return 80
+
+
 def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser], name: str, help: str,
                 examples: str, run: Callable[..., int]) -> argparse.ArgumentParser:
     """A subcommand with its help, its examples laid out as written, and what runs it."""
     parser = commands.add_parser(name, help=help, description=help + ".", epilog=examples,
-                                 formatter_class=argparse.RawDescriptionHelpFormatter)
+                                 formatter_class=Formatter)
     parser.set_defaults(run=run)
     return parser
 
@@ -106,6 +129,8 @@ def add_progress_option(parser: argparse.ArgumentParser) -> None:
 
 def table_source(args: argparse.Namespace) -> TableSource:
     """The tables that the options name, or those found by themselves."""
+    from ..tables import TablesNotFound, find_tables
+
     given = [(option, value) for option, value in
              (("--tables", args.tables), ("--definitions", args.definitions), ("--wmo-csv", args.wmo_csv))
              if value is not None]
@@ -122,6 +147,10 @@ def lookup_tables(args: argparse.Namespace) -> tuple[TableSet, str]:
     """One TableSet for looking descriptors up, and where it came from: the
     given directory, the tables of --like FILE's first message, or a master
     version of a definitions tree."""
+    from .. import bundle
+    from .._native import resolve_table_dir
+    from ..tables import TablesNotFound, find_definitions_root
+
     if args.tables is not None or args.wmo_csv is not None:
         # Those tables are one version already: a version asked for besides would be ignored.
         for option, value in (("--master-version", args.master_version), ("--like", args.like)):
@@ -149,6 +178,8 @@ def lookup_tables(args: argparse.Namespace) -> tuple[TableSet, str]:
 
 
 def bundled_master(version: int | None) -> tuple[TableSet, str]:
+    from .. import bundle
+
     versions = [int(key.split("/")[2]) for key in bundle.keys() if key.startswith("wmo/0/")]
     version = max(versions) if version is None else version
     if version not in versions:
@@ -167,6 +198,8 @@ def newest_version(wmo: str) -> int:
 
 
 def _tables_like(args: argparse.Namespace) -> tuple[TableSet, str]:
+    from ..reader import read_messages
+
     first: BufrMessage | None = None
     try:
         for item in read_messages(args.like, output="messages"):

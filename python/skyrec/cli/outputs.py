@@ -4,9 +4,9 @@ it ends well and removes what is left of them otherwise."""
 
 from __future__ import annotations
 
+import itertools
 import os
 import re
-import tempfile
 from collections.abc import Callable, Iterable
 from typing import IO, TYPE_CHECKING, Any
 
@@ -16,13 +16,11 @@ from .stdout import OutputError
 if TYPE_CHECKING:
     import argparse
 
-    from .dump import Framed
+    from .framing import Framed
     from .session import Session
 
 PLACEHOLDER = re.compile(r"\[([A-Za-z_][A-Za-z0-9_]*)\]")
-ABSENT = "none"
-UMASK = os.umask(0o022)
-os.umask(UMASK)  # a placeholder's text for a GTS field that a message lacks
+ABSENT = "none"  # a placeholder's text for a GTS field that a message lacks
 
 
 class Pattern:
@@ -44,6 +42,20 @@ class Pattern:
         return PLACEHOLDER.sub(lambda m: ABSENT if (v := value(m.group(1))) is None else str(v), self.text)
 
 
+def _beside(path: str) -> tuple[int, str]:
+    """A new file in the folder of `path`, with the permissions open() gives
+    (the umask's): its descriptor and name. Named by this process, and by a
+    number where an earlier run's file of that name was left."""
+    folder, name = os.path.split(os.path.abspath(path))
+    for n in itertools.count():
+        temporary = os.path.join(folder, f".{name}.{os.getpid()}.{n}.part")
+        try:
+            return os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666), temporary
+        except FileExistsError:
+            continue
+    raise AssertionError("unreachable")
+
+
 class Outputs:
     """The files of one run, open until commit() or discard()."""
 
@@ -54,9 +66,7 @@ class Outputs:
     def write(self, path: str, data: bytes) -> None:
         try:
             if path not in self.files:
-                folder = os.path.dirname(os.path.abspath(path))
-                fd, temporary = tempfile.mkstemp(prefix=".", suffix=".part", dir=folder)
-                os.chmod(temporary, 0o666 & ~UMASK)  # as open() would make it, not mkstemp's 0600
+                fd, temporary = _beside(path)
                 self.files[path] = (temporary, os.fdopen(fd, "wb"))
                 self.made += 1
             self.files[path][1].write(data)
@@ -98,7 +108,7 @@ def write_all(session: Session, args: argparse.Namespace, outputs: Outputs,
               chosen: Callable[[str, Framed], None], others: Callable[[str, Framed], None]) -> None:
     """Each message of the files to `chosen` or, when --message leaves it out,
     to `others`; then the outputs into place, or none of them on any error."""
-    from .dump import framed
+    from .framing import framed
     from .selection import numbers
 
     asked = numbers("--message", args.message)

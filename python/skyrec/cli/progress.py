@@ -24,6 +24,8 @@ def is_terminal(stream: Any) -> bool:
 class Progress:
     """No bar: text goes straight to its stream."""
 
+    shown = False  # whether advancing it shows anything
+
     def advance(self, done: int) -> None:
         """`done` bytes of the input are read."""
 
@@ -35,6 +37,8 @@ class Progress:
 
 
 class Bar(Progress):
+    shown = True
+
     def __init__(self, total: int, stream: TextIO, delay: float):
         from tqdm import tqdm
 

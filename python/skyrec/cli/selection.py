@@ -5,7 +5,6 @@ from __future__ import annotations
 
 import argparse
 import re
-from dataclasses import dataclass
 
 from ..ranks import RankError, check_rank
 from .options import UsageError
@@ -14,11 +13,11 @@ NUMBERS = re.compile(r"(\d+)(?:-(\d*))?")
 KEY = re.compile(r"(#[1-9][0-9]*#)?[A-Za-z_][A-Za-z0-9_]*")
 
 
-@dataclass(frozen=True)
 class Numbers:
     """Numbers chosen as N, N-M or N- (from N on), comma-separated; None for all."""
 
-    ranges: tuple[tuple[int, int | None], ...] | None = None
+    def __init__(self, ranges: tuple[tuple[int, int | None], ...] | None = None):
+        self.ranges = ranges
 
     def __contains__(self, n: int) -> bool:
         return self.ranges is None or any(lo <= n and (hi is None or n <= hi) for lo, hi in self.ranges)

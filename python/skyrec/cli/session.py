@@ -6,12 +6,14 @@ from __future__ import annotations
 import os
 import sys
 from collections.abc import Callable, Iterator, Sequence
-from typing import Any, Protocol, TextIO, TypeVar
+from typing import TYPE_CHECKING, Any, Protocol, TextIO, TypeVar
 
 from ..errors import NO_MESSAGES, NoMessages
-from ..reader import Decoded
 from .options import EXIT_FAILED, EXIT_OK
 from .progress import Progress, progress_for
+
+if TYPE_CHECKING:
+    from ..reader import Decoded
 
 STDIN = "-"
 
@@ -72,6 +74,7 @@ class Session:
         A path of - is standard input, read as it comes."""
         sizes = [file_size(path) for path in paths]
         self.progress = progress_for(self.wanted_progress, sum(sizes), self.out, self.err)
+        moving = getattr(self.progress, "shown", True)  # the silent one is not moved message by message
         try:
             self._before = 0
             for path, size in zip(paths, sizes):
@@ -83,7 +86,8 @@ class Session:
                             continue  # said below, as for dump's framing alone
                         found += 1
                         yield path, item
-                        self.advance_within(item, 1.0)
+                        if moving:
+                            self.advance_within(item, 1.0)
                 except OSError as e:
                     self.fail(f"{path}: {e.strerror or e}")
                     found = -1

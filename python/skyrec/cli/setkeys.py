@@ -12,7 +12,7 @@ from ..errors import DecodeError, MessageError
 from ..header import EXTRA_KEYS, HEADER_FIELDS
 from ..reader import Decoded
 from .choosing import Chooser, message_bytes
-from .dump import Framed
+from .framing import Framed
 from .options import UsageError, add_command, add_progress_option, add_table_options
 from .outputs import Outputs, write_all
 from .selection import add_selection_options
@@ -118,7 +118,7 @@ class Setter:
 
         found, m = item.found, item.found.message
         if found.error is not None or m is None:
-            self.session.report(path, item.decoded(MessageError(found.error or "", item.index, item.offset)))
+            self.session.fail(f"{path}: {MessageError(found.error or '', item.index, item.offset)}")
             return
         own = message_bytes(found)
         try:
@@ -138,8 +138,8 @@ class Setter:
 
     def unchanged(self, path: str, item: Framed, own: bytes, error: MessageError) -> None:
         """A message that cannot be changed is written as it was, and said."""
-        self.session.report(path, item.decoded(MessageError(f"{error.reason}; written unchanged", error.index,
-                                                            error.offset, error.where)))
+        unchanged = MessageError(f"{error.reason}; written unchanged", error.index, error.offset, error.where)
+        self.session.fail(f"{path}: {unchanged}")
         self.outputs.write(self.target, own)
 
     def encoded(self, item: Framed, own: bytes) -> bytes:

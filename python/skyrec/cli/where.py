@@ -11,7 +11,6 @@ from __future__ import annotations
 
 import re
 from collections.abc import Mapping, Sequence
-from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any
 
 from _skyrec import BufrMessage
@@ -93,16 +92,19 @@ def header_value(m: BufrMessage, gts: Gts | None, key: str) -> Any:
     return header_keys(m)[key]
 
 
-@dataclass(frozen=True)
 class Where:
-    """Parsed --where conditions, split by what judging them needs."""
+    """Parsed --where conditions, split by what judging them needs: `filters`
+    all of them, as the readers take them; `header` the header keys and GTS
+    fields; `data` the data keys, for which the message must be decoded."""
 
-    filters: dict[str, Any] = field(default_factory=dict)  # all of them, as the readers take them
-    header: dict[str, Any] = field(default_factory=dict)  # header keys and GTS fields
-    data: dict[str, Any] = field(default_factory=dict)  # data keys: the message must be decoded
+    def __init__(self, filters: dict[str, Any], header: dict[str, Any], data: dict[str, Any]):
+        self.filters, self.header, self.data = filters, header, data
 
     def keeps_header(self, m: BufrMessage, gts: Gts | None = None) -> bool:
-        return all(matches(header_value(m, gts, key), wanted) for key, wanted in self.header.items())
+        for key, wanted in self.header.items():  # a loop, not all(): once per message of a copy
+            if not matches(header_value(m, gts, key), wanted):
+                return False
+        return True
 
     def subsets(self, columns: Columns) -> np.ndarray:
         """Which subsets of a decoded message pass every data condition: a

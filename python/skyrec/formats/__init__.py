@@ -25,7 +25,7 @@ from typing import Any, TextIO
 
 from ..format_names import FORMATS, TEXT_FORMATS
 from ..observations import cached_tables
-from . import arrow, gather, geojson, left_out, netcdf
+from . import arrow, gather, geojson, left_out, netcdf, partitions
 
 __all__ = ["FORMATS", "Converted", "convert", "headers_table", "observations_table", "values_table", "to_geojson",
            "to_xarray"]
@@ -51,23 +51,39 @@ def _values(sources: Sequence[Any], options: Mapping[str, Any], errors: list[dic
         yield values
 
 
+def _value_columns(sources: Sequence[Any], options: Mapping[str, Any],
+                   errors: list[dict[str, Any]]) -> Iterator[dict[str, Any]]:
+    """Each file's values, as column_kinds has them."""
+    tables = _tables(options)
+    for source in sources:
+        values, failed = gather.file_columns(source, tables)
+        errors.extend(left_out.message_errors(failed))
+        yield values
+
+
+def _value_tables(sources: Sequence[Any], options: Mapping[str, Any], errors: list[dict[str, Any]]) -> Iterator[Any]:
+    """Each file's values as a Table, straight from its columns."""
+    return (arrow.columns_arrow(values) for values in _value_columns(sources, options, errors))
+
+
 def values_table(sources: Any, **tables: Any) -> Any:
     """Every value of `sources` (paths, globs or bytes) as one pyarrow Table:
     read_block's columns, each message's file, category and date."""
     errors: list[dict[str, Any]] = []
-    parts = [arrow.to_arrow(frame) for frame in _values(gather.paths(sources), tables, errors)]
+    parts = list(_value_tables(gather.paths(sources), tables, errors))
     return arrow.with_errors(arrow.pyarrow().concat_tables(parts).unify_dictionaries(), errors)
 
 
 def observations_table(sources: Any, columns: Sequence[str], *, filters: Mapping[str, Any] | None = None,
                        **tables: Any) -> Any:
     """read_observations' rows as a pyarrow Table."""
-    return arrow.observations_arrow(gather.observations(gather.paths(sources), columns, filters, _tables(tables)))
+    found, order, errors = gather.observation_columns(gather.paths(sources), columns, filters, _tables(tables))
+    return arrow.columns_table(found, order, errors)
 
 
 def headers_table(sources: Any) -> Any:
     """read_headers' rows of every file as a pyarrow Table."""
-    return arrow.to_arrow(gather.headers(gather.paths(sources)))
+    return arrow.columns_arrow(gather.header_columns(gather.paths(sources)))
 
 
 def to_geojson(sources: Any, **tables: Any) -> dict[str, Any]:
@@ -130,6 +146,19 @@ def convert(sources: Any, out: str | os.PathLike[str] | TextIO, to: str = "parqu
         return Converted(target, sum(d.sizes.get("subset", d.sizes.get("station", 0)) for d in found),
                          empty + errors)
     errors.extend(empty)
+    if columns is not None and to not in TEXT_FORMATS:  # straight to Arrow, no frame made
+        rows, order, failed = gather.observation_columns(items, columns, filters, _tables(tables), partition)
+        errors.extend(left_out.read_errors(failed))
+        if partition:
+            return Converted(target, partitions.write_partitioned(iter([(rows, order)]), target, errors), errors)
+        return Converted(target, arrow.write_tables(iter([arrow.columns_arrow(rows, order)]), target, to, errors),
+                         errors)
+    if partition:
+        parts = ((values, list(values)) for values in _value_columns(items, tables, errors))
+        return Converted(target, partitions.write_partitioned(parts, target, errors), errors)
+    if to not in TEXT_FORMATS:
+        tables_out = iter([headers_table(items)]) if headers else _value_tables(items, tables, errors)
+        return Converted(target, arrow.write_tables(tables_out, target, to, errors), errors)
     frames: Iterator[Any]
     if headers:
         frames = iter([gather.headers(items)])
@@ -139,12 +168,9 @@ def convert(sources: Any, out: str | os.PathLike[str] | TextIO, to: str = "parqu
         frames = iter([frame])
     else:
         frames = _values(items, tables, errors)
-    if to in TEXT_FORMATS:
-        with _text_output(stream, target) as f:
-            write = geojson.write_collection if to == "geojson" else _write_csv
-            return Converted(target, write(frames, f), errors)
-    tables_out = (arrow.to_arrow(frame) for frame in frames)
-    return Converted(target, arrow.write_tables(tables_out, target, "dataset" if partition else to, errors), errors)
+    with _text_output(stream, target) as f:
+        write = geojson.write_collection if to == "geojson" else _write_csv
+        return Converted(target, write(frames, f), errors)
 
 
 @contextmanager

@@ -1,21 +1,17 @@
-"""Frames as Arrow tables, written as Parquet, Arrow IPC files or a
-partitioned Parquet dataset.
-
-pyarrow takes the frames' NumPy arrays as they are: categorical columns
-become dictionary arrays of their codes and distinct texts, nullable integer
-columns keep their mask, so no Python object is made per value."""
+"""Tables written as Parquet or Arrow IPC files, with the messages they
+leave out in their schema metadata (the tables themselves are made from
+NumPy columns: see arrow_columns)."""
 
 from __future__ import annotations
 
 import json
 import os
-from collections.abc import Iterable, Sequence
-from typing import TYPE_CHECKING, Any
+from collections.abc import Iterable, Mapping, Sequence
+from typing import Any
 
+from .arrow_columns import columns_arrow as columns_arrow
+from .arrow_columns import pyarrow as pyarrow
 from .extras import need
-
-if TYPE_CHECKING:
-    import pandas as pd
 
 # The columns a partitioned dataset is split by, from each message's header.
 PARTITIONS = ("category", "date")
@@ -23,30 +19,12 @@ PARTITIONS = ("category", "date")
 ERRORS_KEY = b"skyrec.errors"
 
 
-def pyarrow() -> Any:
-    return need("pyarrow", "arrow", "Arrow and Parquet output")
+def columns_table(columns: Mapping[str, Any], order: Sequence[str], errors: list[Any]) -> Any:
+    """read_observations' columns (see row_columns) as a Table, the messages
+    left out (MessageErrors) kept."""
+    from .left_out import read_errors
 
-
-def to_arrow(frame: pd.DataFrame, errors: Sequence[Any] | None = None) -> Any:
-    """`frame` as a pyarrow Table; `errors` (dicts), when given, kept as JSON
-    in its schema metadata (see errors_of)."""
-    pa = pyarrow()
-    if frame.attrs:  # the errors are kept as errors, not as pandas' attributes
-        frame = frame.copy(deep=False)
-        frame.attrs = {}
-    table = pa.Table.from_pandas(frame, preserve_index=False)
-    # Dictionary indices as one type, so that tables of several files share a schema.
-    fields = [field.with_type(pa.dictionary(pa.int32(), field.type.value_type))
-              if pa.types.is_dictionary(field.type) else field for field in table.schema]
-    table = table.cast(pa.schema(fields, metadata=table.schema.metadata))
-    return table if errors is None else with_errors(table, errors)
-
-
-def observations_arrow(frame: pd.DataFrame) -> Any:
-    """read_observations' frame as a Table, its messages left out kept."""
-    from .left_out import observation_errors
-
-    return to_arrow(frame, observation_errors(frame))
+    return columns_arrow(columns, order, {ERRORS_KEY: errors_json(read_errors(errors))})
 
 
 def errors_json(errors: Iterable[dict[str, Any]]) -> bytes:
@@ -81,27 +59,11 @@ def errors_of(written: Any) -> list[dict[str, Any]]:
 
 
 def write_tables(tables: Iterable[Any], out: str | os.PathLike[str], to: str, errors: list[Any]) -> int:
-    """Writes the tables (one schema) to `out` as `to` ("parquet", "arrow" or
-    "dataset"), with the messages left out (`errors`, filled while `tables`
-    is consumed), and returns the rows written. A dataset is a directory of
-    Parquet files split by category and date (category=0/date=2024-01-02/),
-    hive style, which DuckDB and Polars read as it is; its errors are in
-    _errors.json there, which readers of datasets pass over."""
+    """Writes the tables (one schema) to `out` as `to` ("parquet" or
+    "arrow"), with the messages left out (`errors`, filled while `tables` is
+    consumed), and returns the rows written. (Datasets: see partitions.)"""
     pa = pyarrow()
     rows = 0
-    if to == "dataset":
-        ds = need("pyarrow.dataset", "arrow", "Parquet datasets")
-        if os.path.isdir(out) and os.listdir(out):  # its files would mix with those of another archive
-            raise ValueError(f"{os.fspath(out)} is a directory that holds files already: name a new one")
-        for number, table in enumerate(tables):
-            rows += table.num_rows
-            ds.write_dataset(table, out, format="parquet", partitioning=list(PARTITIONS), partitioning_flavor="hive",
-                             basename_template=f"part-{number}-{{i}}.parquet",
-                             existing_data_behavior="overwrite_or_ignore")
-        os.makedirs(out, exist_ok=True)
-        with open(os.path.join(out, "_errors.json"), "wb") as f:
-            f.write(errors_json(errors))
-        return rows
     if to == "arrow":  # an IPC file keeps one dictionary per column
         whole = pa.concat_tables(list(tables)).unify_dictionaries().combine_chunks()
         whole = with_errors(whole, errors)

@@ -20,8 +20,13 @@ def message_errors(errors: list[Any]) -> list[dict[str, Any]]:
     return [error_row(e.file or "<buffer>", e) for e in errors]
 
 
+def read_errors(errors: list[Any]) -> list[dict[str, Any]]:
+    """The rows of a reader's MessageErrors, a buffer's named <buffer>."""
+    return [error_row(e.file if e.file is not None else "<buffer>", e) for e in errors]
+
+
 def observation_errors(frame: pd.DataFrame) -> list[dict[str, Any]]:
-    return [error_row(file, error) for file, error in zip(frame.attrs["error_files"], frame.attrs["errors"])]
+    return read_errors(frame.attrs["errors"])
 
 
 NO_MESSAGES = "no BUFR messages found"
