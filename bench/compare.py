@@ -17,7 +17,7 @@ tests/bufrgen.py), and table loading. The decoders are
   core        the C++ decode into records (bench/decode_core.cpp), no Python
 The workload "compressed values only" (the corpus's compressed messages, and
 its largest file, the HIRS one, alone) compares the numbers alone:
-  wide        skyrec._native.decode_wide: one 2-D float64 array per message
+  wide        skyrec._native.keep_columns(...).wide(): one 2-D float64 array per message
   block       skyrec._native.decode_block: read_block's long columns, one row per value
   columns     read_messages(output="columns") per message: its Columns and their value array
   columns-all the same, every array of the Columns made (one item per value)

@@ -6,7 +6,7 @@
 
 DECODER is skyrec, eccodes, pybufrkit or objects (bare objects of
 DecodedValue's size in lists of the sizes given, the object-creation limit);
-for compressed numbers alone: wide (skyrec._native.decode_wide), columns
+for compressed numbers alone: wide (skyrec._native.keep_columns(...).wide()), columns
 (read_messages(output="columns") per message and each Columns' value array),
 columns-all (the same, every array of the Columns made), block (skyrec._native.decode_block, as
 read_block decodes), block-values (read_block of the value column alone), numeric (eccodes'
@@ -151,7 +151,7 @@ class Wide:
             self.found.append((m, message, tables))
 
     def count(self, m, message, tables):
-        return memoryview(self.native.decode_wide(m, 0, message, tables)["values"]).nbytes // 8
+        return memoryview(self.native.keep_columns(m, 0, message, tables).wide()["values"]).nbytes // 8
 
     def one(self, i):
         m, message, tables = self.found[i]
@@ -265,7 +265,7 @@ class Numeric(Eccodes):
 
 
 class Fill:
-    """A float64 array of each message's value count (as decode_wide counts
+    """A float64 array of each message's value count (as a wide table counts
     them), made and filled: what writing the numbers alone costs."""
 
     def __init__(self, args, messages):

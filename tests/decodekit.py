@@ -122,3 +122,31 @@ def assert_same_columns(derived, long) -> None:
         else:
             assert got.dtype == expected.dtype, name
             np.testing.assert_array_equal(got, expected, err_msg=name)
+
+
+def long_wide(columns):
+    """The long `columns` of a message whose subsets hold the same
+    descriptors, reshaped as a wide table: what the wide tables must equal;
+    None when the subsets differ."""
+    import numpy as np
+
+    from skyrec.wide_table import Wide
+
+    subsets = columns.subset_count
+    width = len(columns) // subsets if subsets else 0
+    if subsets * width != len(columns) or not np.array_equal(columns.subset_starts, np.arange(subsets) * width):
+        return None
+    descriptor = columns.descriptor.reshape(subsets, width)
+    if not (descriptor == descriptor[:1]).all():
+        return None
+    head = columns.descriptor[:width]
+    marker = (head // 100000 == 2) & (head // 1000 % 100 != 5)
+    character = ~columns.raw_present[:width] & ~marker
+    text, meaning = columns.text.reshape(subsets, width), columns.meaning.reshape(subsets, width)
+    meant = (columns.meaning_code.reshape(subsets, width) >= 0).any(axis=0)
+    details = (columns.raw.reshape(subsets, width), {c: meaning[:, c] for c in np.flatnonzero(meant).tolist()})
+    return Wide(values=columns.value.reshape(subsets, width), descriptor=head, rank=columns.rank[:width], scale=None,
+                names=tuple(columns.name[:width]), units=tuple(columns.unit[:width]),
+                keys=tuple(k or None for k in columns.key[:width]),
+                texts={c: text[:, c] for c in np.flatnonzero(character).tolist()},
+                details_made=details, details_source=lambda: details)

@@ -40,7 +40,7 @@ _LAZY = {"DecodeError": ("errors", "DecodeError"), "MessageError": ("errors", "M
          **{name: ("tables", name) for name in ("TablesNotFound", "TableSource", "find_definitions_root",
                                                  "find_tables")},
          "Columns": ("columns", "Columns"), "read_dataframe": ("frames", "read_dataframe"),
-         "read_headers": ("blocks", "read_headers"),
+         "read_headers": ("header_frames", "read_headers"),
          "read_observations": ("observations", "read_observations"), "Wide": ("wide", "Wide"),
          "read_wide": ("wide", "read_wide"),
          "encode": ("encoding", "encode"), "EncodeError": ("encoding", "EncodeError"),
@@ -57,7 +57,6 @@ _MOVED = {"read_block": ("blocks", "read_dataframe(..., columns=...)"),
 
 
 if _typing.TYPE_CHECKING:  # what __getattr__ gives, for type checkers
-    from .blocks import read_headers
     from .columns import Columns
     from .comparing import compare
     from .encoding import EncodeError, encode, wide_from_array
@@ -66,6 +65,7 @@ if _typing.TYPE_CHECKING:  # what __getattr__ gives, for type checkers
     from .frame_mapping import InvalidFrame
     from .frames import read_dataframe
     from .from_frame import from_dataframe
+    from .header_frames import read_headers
     from .observations import read_observations
     from .reader import Decoded, read_messages
     from .report_templates import report_template

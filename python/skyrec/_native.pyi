@@ -197,32 +197,59 @@ def pooled_bytes() -> int:
     """Bytes of column buffers kept for the next blocks."""
 
 @type_check_only
-class WideColumns(TypedDict, total=False):
-    """What decode_wide gives: "values" (and "raw", with details) hold
-    subsets x columns items, column after column; "texts" one list per
-    character column; with details, "meanings" int32 codes into
-    "meaning_texts" (-1 for none), one per subset, for each code or flag
-    table column; the rest one item per column."""
+class WideTable(TypedDict, total=False):
+    """What KeptColumns.wide gives: "values" (when asked for) holds subsets
+    x columns items, column after column; "texts" one list per character
+    column; the rest one item per column."""
 
     subsets: int
     columns: int
     values: OwnedBuffer
-    raw: OwnedBuffer
     descriptor: bytearray
     rank: bytearray
     scale: bytearray
-    numeric: bytearray
     names: list[str]
     units: list[str]
     keys: list[str]
     texts: list[tuple[int, list[str | None]]]
+
+@type_check_only
+class WideDetails(TypedDict):
+    """What KeptColumns.details gives: "raw" laid out as a wide table's
+    values, and for each code or flag table column int32 codes into
+    "meaning_texts" (-1 for none), one per subset."""
+
+    raw: OwnedBuffer
     meanings: list[tuple[int, bytearray]]
     meaning_texts: list[str]
 
-def decode_wide(data: Buffer, start: int, message: BufrMessage, tables: TableSet,
-                details: bool = False) -> WideColumns:
-    """The compressed message framed at `start` as a wide table (ValueError
-    for an uncompressed one)."""
+@final
+class KeptColumns:
+    """A compressed message walked once, its columns kept: each output is
+    laid out from them when asked for, never by walking it again."""
+
+    @property
+    def subsets(self) -> int: ...
+    @property
+    def columns(self) -> int: ...
+    def long(self, columns: Sequence[str] | None = None) -> ValueColumns:
+        """The long value columns named (all for None), codes 32 bits wide."""
+    def wide(self, numbers: bool = True) -> WideTable:
+        """The wide table, its numbers when asked for."""
+    def details(self) -> WideDetails:
+        """The wide table's raw integers and meanings."""
+
+@type_check_only
+class WholeWide(WideTable, WideDetails):
+    """What decode_wide gives: a wide table with its details."""
+
+def decode_wide(data: Buffer, start: int, message: BufrMessage, tables: TableSet) -> WholeWide:
+    """The message framed at `start` as a wide table, every part decoded at
+    once (ValueError for an uncompressed one whose subsets differ)."""
+
+def keep_columns(data: Buffer, start: int, message: BufrMessage, tables: TableSet) -> KeptColumns:
+    """The compressed message framed at `start`, walked (ValueError for an
+    uncompressed one)."""
 
 def set_wide_threads(threads: int, /) -> None:
     """The threads that unpack a large compressed message's columns, at least 1."""

@@ -1,22 +1,22 @@
-"""Many messages at a time, as pandas DataFrames: the header pass and block
-decoding that skyrec.dask runs in each partition, usable on their own.
+"""Many messages at a time, as pandas DataFrames: the block decoding that
+skyrec.dask runs in each partition, usable on its own.
 
-    headers = read_headers("obs.bufr")                     # one row per message, nothing decoded
     values, errors = read_block("obs.bufr", filter={"centre": 98, "category": [0, 1]})
 
 skyrec._native frames, decodes and fills the columns of a whole block with
 the interpreter lock released and makes the Python results after taking it
 back: a handful of arrays per block, no object per value or message. Threads
-therefore decode side by side. Needs pandas (`pip install 'skyrec[pandas]'`).
+therefore decode side by side. The messages are chosen from the header pass
+(skyrec.header_frames). Needs pandas (`pip install 'skyrec[pandas]'`).
 """
 
 from __future__ import annotations
 
 import os
 import warnings
-from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
+from collections.abc import Iterable, Mapping, Sequence
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, cast
+from typing import TYPE_CHECKING, Any
 
 from .optional import needs
 
@@ -26,50 +26,37 @@ with needs("skyrec.blocks", "pandas"):
 from _skyrec import TableSet
 
 from . import _native
-from .column_kinds import Coded, categorical, pandas_column
+from .column_kinds import Coded, pandas_column
 from .columns import FRAME_COLUMNS, value_columns
 from .cores import use_threads
-from .errors import (
-    CHANGED,
-    MISSING_ENTRY,
-    NO_MESSAGES,
-    ErrorPolicy,
-    MessageError,
-    NoMessages,
-    collected,
-    message_error,
-    raise_policy,
-)
+from .errors import CHANGED, MISSING_ENTRY, NO_MESSAGES, ErrorPolicy, MessageError, collected, raise_policy
 from .filters import Filters, block_filter
 from .gts import FIELDS as GTS_FIELDS
 from .gts import gts_columns
+from .header_frames import (  # noqa: F401 (reached from here too)
+    Categories,
+    Filter,
+    check_span,
+    file_headers,
+    header_arrays,
+    header_columns_of,
+    headers_frame,
+    read_headers,
+    selected,
+    source_header_arrays,
+    source_span,
+    typical_time,
+)
 from .optional import pandas
 from .paths import expand_sources, is_many
-from .reader import BUFFER_TYPES, Source
-from .sources import (
-    Span,
-    check_bytes_source,
-    is_stream,
-    read_span,
-    read_whole_stream,
-    runs_past_end,
-    scan_file_headers,
-)
+from .reader import Source
+from .sources import Span, runs_past_end
 from .tables import TableKey, TableSource, find_tables
 
 if TYPE_CHECKING:
     import pandas as pd
 
     from ._native import BlockColumns, MessageHeaders
-
-# The header pass's time fields, which the frame shows as one column "time"
-# where the first of them stands.
-TIME_PARTS = ("year", "month", "day", "hour", "minute", "second")
-
-TIME_UNIT = "datetime64[s]"  # seconds reach every year section 1 can hold
-
-# A callable takes the header frame and returns a mask; a mapping is by column.
-Filter = Callable[[Any], Any] | Mapping[str, Any] | None
 
 # (file, message, offset, reason, where[, kind]) of a message left out; `where`
 # is the subset and descriptor path of a failed decode, "" when not known.
@@ -95,125 +82,6 @@ class Piece:
     indices: tuple[int, ...] | None = None
     expected: tuple[int, ...] | None = None
 
-def typical_time(year: np.ndarray, month: np.ndarray, day: np.ndarray, hour: np.ndarray, minute: np.ndarray,
-                 second: np.ndarray) -> np.ndarray:
-    """Section 1's typical times as datetime64[s], NaT where not a date."""
-    year, month, day, hour, minute, second = (np.asarray(a, np.int64) for a in (year, month, day, hour, minute, second))
-    valid_month = (year >= 1) & (year <= 9999) & (month >= 1) & (month <= 12)
-    months = np.where(valid_month, (year - 1970) * 12 + month - 1, 0)
-    first = months.astype("datetime64[M]").astype("datetime64[D]")
-    days_in_month = ((months + 1).astype("datetime64[M]").astype("datetime64[D]") - first).astype(np.int64)
-    valid = valid_month & (day >= 1) & (day <= days_in_month) & (hour < 24) & (minute < 60) & (second < 60)
-    seconds = (day - 1) * 86400 + hour * 3600 + minute * 60 + second
-    time: np.ndarray = first.astype(TIME_UNIT) + seconds.astype("timedelta64[s]")
-    time[~valid] = np.datetime64("NaT")
-    return time
-
-def header_arrays(d: MessageHeaders, first_index: int = 0, base: int = 0) -> dict[str, np.ndarray]:
-    """headers_frame's columns before `error`, as NumPy arrays: what the
-    routes that make no frame read."""
-    columns = dict(_header_columns(d))
-    # The native columns in their order; offsets and lengths counted as pandas counts positions.
-    data: dict[str, np.ndarray] = {"message": np.arange(first_index, first_index + d["count"], dtype=np.int64)}
-    for name, column in columns.items():
-        if name == TIME_PARTS[0]:
-            data["time"] = typical_time(*(columns[part] for part in TIME_PARTS))
-        elif name in ("offset", "length"):
-            data[name] = column.astype(np.int64) + (base if name == "offset" else 0)
-        elif name not in TIME_PARTS and name != "framed":
-            data[name] = column
-    return data
-
-def source_header_arrays(source: Source) -> dict[str, np.ndarray]:
-    """header_arrays of a whole file or buffer."""
-    if isinstance(source, (str, os.PathLike)):
-        return header_arrays(file_headers(source))
-    return header_arrays(_native.message_headers(source_span(source).data, 0, None))
-
-def headers_frame(d: MessageHeaders, first_index: int = 0, file: str | None = None, base: int = 0) -> pd.DataFrame:
-    """The DataFrame of a skyrec._native.message_headers dict: one row per
-    message found, `message` counted from first_index, `error` the reason a
-    message could not be framed (its other fields are then 0). `base` is
-    where the scanned bytes start in the file."""
-    pd = pandas()
-    data = header_arrays(d, first_index, base)
-    data["error"] = np.full(d["count"], None, dtype=object)
-    for row, reason in d["errors"]:
-        data["error"][row] = reason
-    frame = pd.DataFrame(data, copy=False)
-    if file is not None:
-        frame.insert(0, "file", _one_file(pd, file, len(frame)))
-    return frame
-
-def _one_file(pd: Any, file: str, count: int) -> pd.Categorical:
-    return categorical(pd, np.zeros(count, np.int8), [file])
-
-def check_span(start: Any, end: Any) -> None:
-    """start and end as offsets into a source: ints, start at least 0, end None or past start."""
-    for name, value in (("start", start), ("end", end)):
-        if value is None and name == "end":
-            continue
-        if not isinstance(value, (int, np.integer)) or isinstance(value, bool):
-            raise TypeError(f"{name} must be an int offset, not {type(value).__name__}")
-        if value < 0:
-            raise ValueError(f"{name} must be an offset of 0 or more, not {value}")
-    if end is not None and end < start:
-        raise ValueError(f"end ({end}) must not come before start ({start})")
-
-def message_count(source: Source) -> int:
-    """How many messages `source` holds, bad ones included: the rows of
-    read_headers(source), without making its frame."""
-    if isinstance(source, (str, os.PathLike)):
-        return int(file_headers(source)["count"])
-    return int(_native.message_headers(source_span(source).data, 0, None)["count"])
-
-
-def file_headers(path: str | os.PathLike[str], start: int = 0, end: int | None = None) -> MessageHeaders:
-    """_native.message_headers' dict for the file at `path`, made a chunk at
-    a time (see skyrec.sources.scan_file_headers), offsets in the file."""
-    chunks = scan_file_headers(path, start, end)
-    if len(chunks) == 1 and chunks[0][1] in (-1, chunks[0][0]["count"]) and chunks[0][2] == 0:
-        return chunks[0][0]
-    arrays: dict[str, list[np.ndarray]] = {}
-    errors: list[tuple[int, str]] = []
-    count = 0
-    for h, cut, base in chunks:
-        for name, column in _header_columns(h):
-            part: np.ndarray = column[:cut]
-            arrays.setdefault(name, []).append(part + np.uint64(base) if name == "offset" else part)
-        errors.extend((row + count, reason) for row, reason in h["errors"] if row < cut)
-        count += cut
-    merged: dict[str, Any] = {name: np.concatenate(parts) for name, parts in arrays.items()}
-    merged.update(count=count, errors=errors)
-    return cast("MessageHeaders", merged)
-
-def _header_columns(h: MessageHeaders) -> Iterator[tuple[str, np.ndarray]]:
-    """The per-message arrays of a message_headers dict, in its order, typed
-    by their buffers."""
-    fields: Mapping[str, Any] = h
-    for name, column in fields.items():
-        if isinstance(column, (np.ndarray, _native.OwnedBuffer)):
-            yield name, np.asarray(column)
-
-def selected(headers: pd.DataFrame, filter: Filter) -> np.ndarray:
-    """Which rows of the header frame `filter` keeps, as a boolean array: a
-    callable takes the frame and returns a mask; a mapping keeps rows whose
-    column equals its value, or is among its values for a list, tuple or set."""
-    if callable(filter):
-        keep = np.asarray(filter(headers), dtype=bool)
-    elif isinstance(filter, Mapping):
-        keep = np.ones(len(headers), dtype=bool)
-        for column, wanted in filter.items():
-            if column not in headers.columns:
-                raise KeyError(f"filter names {column!r}, which is not a header column")
-            many = isinstance(wanted, (list, tuple, set, frozenset))
-            keep &= (headers[column].isin(list(wanted)) if many else headers[column] == wanted).to_numpy(bool)
-    else:
-        raise TypeError(f"filter must be a callable or a mapping, not {type(filter).__name__}")
-    if keep.shape != (len(headers),):
-        raise ValueError(f"filter gave {keep.size} answers for {len(headers)} messages")
-    return keep
-
 @dataclass(slots=True)
 class _Prepared:
     """One piece ready to decode: its messages framed once and chosen, and
@@ -233,19 +101,6 @@ class _Prepared:
         """The piece as decode_block and observation_rows take it; they
         load each table key's tables once per call."""
         return (self.framing, file, self.rows, self.messages, source.for_message, self.base)
-
-def source_span(source: Source, start: int = 0, end: int | None = None) -> Span:
-    """The bytes of `source` that hold its messages starting in [start,
-    end): a buffer as it is, a file read now (see skyrec.sources)."""
-    if isinstance(source, BUFFER_TYPES):
-        check_bytes_source(source)
-        return Span(source, 0, False)
-    if is_stream(source):
-        return Span(read_whole_stream(source), 0, False)  # type: ignore[arg-type]
-    if not isinstance(source, (str, os.PathLike)):
-        raise TypeError("source must be a path or a bytes-like object (or a binary stream), "
-                        f"not {type(source).__name__}")
-    return read_span(source, start, end)
 
 def _table_key(h: MessageHeaders) -> np.ndarray:
     # tables.message_key packed in one integer: 8 + 8 + 8 + 16 + 16 bits.
@@ -315,18 +170,6 @@ def prepare_piece(piece: Piece, source: TableSource, filter: Filter, gts: bool =
         headings = {name: [column[i] for i in chosen.tolist()] for name, column in every.items()}
     return _Prepared(label, h["framing"], base, chosen.tolist(), offsets[chosen].tolist(), messages[chosen].tolist(),
                      keys, errors, headings)
-
-class Categories:
-    """Distinct texts numbered in the order first seen."""
-
-    def __init__(self) -> None:
-        self.index: dict[str, int] = {}
-
-    def code(self, text: str) -> int:
-        return self.index.setdefault(text, len(self.index))
-
-    def categorical(self, pd: Any, codes: np.ndarray) -> pd.Categorical:
-        return categorical(pd, codes, list(self.index))
 
 def chosen_columns(columns: Iterable[str] | None, with_file: bool = True) -> tuple[str, ...]:
     """The values frame's columns that `columns` names (one name or several),
@@ -424,7 +267,6 @@ def read_piece_columns(pieces: Iterable[Piece], tables: TableSource, filter: Fil
         found = {name: found[name] for name in names}
     return found, errors
 
-
 def with_headings(found: dict[str, Any], prepared: Sequence[_Prepared], codes: Sequence[int],
                   names: Sequence[str]) -> dict[str, Any]:
     """`found` with the GTS heading fields `names` of each row's message (by
@@ -461,86 +303,6 @@ def release_memory() -> int:
     pages already mapped instead of faulting in fresh ones; call this when
     done decoding to give that memory back."""
     return _native.release_buffers()
-
-
-def read_headers(source: Any, *, start: int = 0, end: int | None = None, first_index: int = 0,
-                 file: str | None = None, filters: Filters | None = None,
-                 errors: ErrorPolicy = "collect") -> pd.DataFrame:
-    """The headers of the messages of `source` (a path, a directory, a glob,
-    a list of them, bytes-like data or a binary stream) whose "BUFR" lies in
-    [start, end), without decoding any: a DataFrame with one row per message
-    found, bad ones included (their `error` says why), those that `filters`
-    drops left out. With `file`, or a source naming several files, a first
-    column says where each row comes from. The messages that cannot be
-    framed are listed in frame.attrs["errors"] as MessageError (input
-    without any message as a NoMessages); errors="raise" raises the first."""
-    raising = raise_policy(errors)
-    check_span(start, end)
-    mask = block_filter(filters, None)
-    if is_many(source):
-        if start or end is not None or first_index:
-            raise ValueError("start, end and first_index pick messages of one file, and source names several "
-                             "(a directory, a glob or a list)")
-        items = expand_sources(source)
-        labels = [os.fspath(item) if isinstance(item, (str, os.PathLike)) else "<buffer>" for item in items]
-        frames = [headers_of(item, 0, None, 0, label, mask) for item, label in zip(items, labels)]
-        frame = joined_headers(frames, labels)
-        found = [e for f in frames for e in f.attrs["errors"]]
-    else:
-        frame = headers_of(source, start, end, first_index, file, mask, whole=start == 0 and end is None)
-        found = frame.attrs["errors"]
-    frame.attrs["errors"] = collected(found, raising)
-    return frame
-
-def header_columns_of(source: Any, start: int = 0, end: int | None = None,
-                      first_index: int = 0) -> dict[str, np.ndarray]:
-    """read_headers' columns of one file or buffer (but `file`) as NumPy
-    arrays: `error` and the GTS heading fields as objects, None where none."""
-    if isinstance(source, (str, os.PathLike)):
-        where, h = source, file_headers(source, start, end)
-    else:
-        span = source_span(source, start, end)
-        where, h = span.data, _native.message_headers(span.data, start, end)
-    found = header_arrays(h, first_index)
-    found["error"] = np.full(h["count"], None, dtype=object)
-    for row, reason in h["errors"]:
-        found["error"][row] = reason
-    for name, column in gts_columns(where, found["offset"].tolist(), found["length"].tolist()).items():
-        found[name] = np.empty(len(column), dtype=object)
-        found[name][:] = column
-    return found
-
-def headers_of(source: Any, start: int, end: int | None, first_index: int, file: str | None,
-                mask: Filter, whole: bool = True) -> pd.DataFrame:
-    pd = pandas()
-    found = header_columns_of(source, start, end, first_index)
-    gts = list(found)[list(found).index("error") + 1:]
-    frame = pd.DataFrame({name: column for name, column in found.items() if name not in gts}, copy=False)
-    if file is not None:
-        frame.insert(0, "file", _one_file(pd, file, len(frame)))
-    for name in gts:
-        frame[name] = pd.Series(found[name], dtype=object, index=frame.index)  # None where none, as elsewhere
-    named = file if file != "<buffer>" else None
-    if whole and frame.empty:
-        errors: list[MessageError] = [NoMessages(file=named)]
-    else:
-        bad = frame[frame["error"].notna()]
-        errors = [message_error(reason, int(index), int(offset), file=named) for index, offset, reason in
-                  bad[["message", "offset", "error"]].itertuples(index=False, name=None)]
-    if mask is not None and len(frame):
-        # Filters judge headers: a message that cannot be framed stays, as its error does.
-        frame = frame[selected(frame, mask) | frame["error"].notna().to_numpy(bool)].reset_index(drop=True)
-    frame.attrs["errors"] = errors
-    return frame
-
-def joined_headers(frames: list[pd.DataFrame], labels: list[str]) -> pd.DataFrame:
-    """Header frames of several files as one, its file column one categorical."""
-    pd = pandas()
-    files = Categories()
-    codes = np.concatenate([np.full(len(f), files.code(label), np.int32) for f, label in zip(frames, labels)])
-    frame = pd.concat([f.drop(columns="file") for f in frames], ignore_index=True)
-    frame.insert(0, "file", files.categorical(pd, codes))
-    return frame
 
 def errors_frame(errors: Iterable[MessageError], with_file: bool) -> pd.DataFrame:
     """The older errors DataFrame (file, message, offset, error, where, kind) of a list of MessageError."""

@@ -3,7 +3,9 @@
 Decoded by skyrec._native as it decodes a block of many (see skyrec.blocks):
 the arrays wrap its buffers without copying, typed by the buffers, and names,
 units, texts, meanings and keys travel as integer codes into short tuples of
-distinct texts.
+distinct texts. A compressed message is walked once and its columns kept:
+its numbers are laid out at once, every other array on first access, and its
+wide table from the same columns.
 """
 
 from __future__ import annotations
@@ -24,7 +26,9 @@ from .wide_table import Wide
 if TYPE_CHECKING:
     import pandas as pd
 
-    from ._native import NativeColumns
+    from _skyrec import BufrMessage, TableSet
+
+    from ._native import KeptColumns, NativeColumns
 
 # The columns of message_dataframe and read_dataframe.
 FRAME_COLUMNS = ("message", "subset", "descriptor", "name", "unit", "value", "raw", "text", "meaning", "key", "rank")
@@ -39,6 +43,12 @@ NATIVE_CATEGORIES = ("names", "units", "texts", "meanings", "keys")
 CODE_CATEGORIES = {"name": "names", "unit": "units", "text": "texts", "meaning": "meanings", "key": "keys"}
 # Every part of a Columns.
 PARTS = {*NATIVE_ARRAYS, *NATIVE_CATEGORIES, "subset_starts"}
+# The native arrays that each part of a Columns is laid out with, with the
+# other parts of the same arrays: meanings are looked up by raw value, so
+# that both come from one unpacking.
+_ALONE = {**NATIVE_ARRAYS, **{names: key for key, names in CODE_CATEGORIES.items()}}
+LAID_OUT_WITH = {name: ("raw", "meaning") if key in ("raw", "raw_present", "meaning") else (key,)
+                 for name, key in _ALONE.items()}
 
 
 def _decoded_texts(categories: tuple[str, ...], codes: np.ndarray) -> np.ndarray:
@@ -95,6 +105,8 @@ class _Part(Generic[T]):
         columns.parts[self.name] = value
 
 
+# Where a message's Columns were read from: bytes, start, message, tables.
+Source = tuple[bytes, int, "BufrMessage", "TableSet"]
 # What makes the parts of a Columns that it was not given: called with the
 # name of one, it returns that part and any made with it.
 Maker = Callable[[str], dict[str, Any]]
@@ -122,11 +134,12 @@ class Columns:
                          values without a key
 
     Built with every part given as a keyword, or (made_by) with some of them
-    and a maker of the others, which are then made on first access and kept,
-    and perhaps a maker of the Wide that wide() gives.
+    and a maker of the others, which are then made on first access and kept.
+    Columns read from a message keep it (`source`: bytes, start, message and
+    tables) for wide().
     """
 
-    __slots__ = ("parts", "maker", "wide_source")
+    __slots__ = ("parts", "maker", "wide_source", "source")
 
     descriptor = _Part[np.ndarray]()
     value = _Part[np.ndarray]()
@@ -153,21 +166,23 @@ class Columns:
         self.parts: dict[str, Any] = parts
         self.maker: Maker | None = None
         self.wide_source: Callable[[], Wide] | None = None
+        self.source: Source | None = None
 
     @classmethod
-    def made_by(cls, maker: Maker, wide: Callable[[], Wide] | None = None, **known: Any) -> Columns:
+    def made_by(cls, maker: Maker, source: Source, wide: Callable[[], Wide] | None = None, **known: Any) -> Columns:
         """Columns holding `known`, the other parts made by `maker` when first
-        asked for; wide() made by `wide` where given."""
+        asked for, read from `source`; wide() made by `wide` where given."""
         columns = cls.__new__(cls)
-        columns.parts, columns.maker, columns.wide_source = dict(known), maker, wide
+        columns.parts, columns.maker, columns.wide_source, columns.source = dict(known), maker, wide, source
         return columns
 
-    def __getstate__(self) -> dict[str, Any]:
-        # The maker holds the message: what it makes travels instead.
-        return {name: self.part(name) for name in PARTS}
+    def __getstate__(self) -> tuple[dict[str, Any], Source | None]:
+        # The maker holds the walked message: what it makes travels instead.
+        return {name: self.part(name) for name in PARTS}, self.source
 
-    def __setstate__(self, parts: dict[str, Any]) -> None:
-        self.parts, self.maker, self.wide_source = parts, None, None
+    def __setstate__(self, state: tuple[dict[str, Any], Source | None]) -> None:
+        self.parts, self.source = state
+        self.maker, self.wide_source = None, None
 
     def part(self, name: str) -> Any:
         found = self.parts.get(name, self)
@@ -183,9 +198,27 @@ class Columns:
     def from_native(cls, native: NativeColumns) -> Columns:
         """From the dict of skyrec._native.decode_columns."""
         d: Mapping[str, Any] = native
-        arrays: dict[str, Any] = {name: np.asarray(d[key]) for name, key in NATIVE_ARRAYS.items()}
-        texts: dict[str, Any] = {name: tuple(d[name]) for name in NATIVE_CATEGORIES}
-        return cls(subset_starts=np.asarray(d["subset_starts"]).astype(np.int64), **arrays, **texts)
+        parts = _native_parts(d, [*NATIVE_ARRAYS, *NATIVE_CATEGORIES])
+        return cls(subset_starts=np.asarray(d["subset_starts"]).astype(np.int64), **parts)
+
+    @classmethod
+    def from_kept(cls, kept: KeptColumns, source: Source) -> Columns:
+        """The Columns of a compressed message's kept columns, walked from
+        `source`: the numbers laid out now, so that a message whose columns
+        do not lie within its data fails here, the other parts on first access."""
+        subsets, width = kept.subsets, kept.columns
+        _, _, message, table_set = source
+
+        def make(name: str) -> dict[str, Any]:
+            if name == "subset_starts":
+                return {name: np.arange(subsets, dtype=np.int64) * width}
+            arrays = LAID_OUT_WITH[name]
+            return _native_parts(kept.long(arrays), {part for part, key in LAID_OUT_WITH.items() if key == arrays})
+
+        value = make("value")["value"]
+        # The wide table's rows are views of the numbers in long order.
+        rows = value.reshape(subsets, width)
+        return cls.made_by(make, source, lambda: Wide.from_kept(kept, message, table_set, rows), value=value)
 
     def __len__(self) -> int:
         return len(self.value)
@@ -253,9 +286,15 @@ class Columns:
         return [self.subset_columns(j) for j in range(self.subset_count)]
 
     def wide(self) -> Wide:
-        """One row per subset, one column per value of a subset (skyrec.wide);
-        ValueError when the subsets hold different descriptors."""
-        return columns_wide(self) if self.wide_source is None else self.wide_source()
+        """One row per subset, one column per value of a subset (skyrec.wide),
+        laid out from the message these columns were read from; ValueError
+        when the subsets hold different descriptors, or for columns not read
+        from a message."""
+        if self.wide_source is not None:
+            return self.wide_source()
+        if self.source is None:
+            raise ValueError("these columns were not read from a message: they have no wide table")
+        return Wide.decoded(*self.source)
 
     def to_wide_frame(self) -> pd.DataFrame:
         return self.wide().to_frame()
@@ -274,6 +313,25 @@ class Columns:
         return f"Columns(values={len(self)}, subsets={self.subset_count})"
 
 
+def _native_parts(d: Mapping[str, Any], parts: Iterable[str]) -> dict[str, Any]:
+    """The parts `parts` of a Columns from a dict of skyrec._native's value columns."""
+    return {name: tuple(d[name]) if name in NATIVE_CATEGORIES else np.asarray(d[NATIVE_ARRAYS[name]])
+            for name in parts}
+
+
+def message_columns(data: Any, start: int, message: BufrMessage, tables: TableSet) -> Columns:
+    """The Columns of the message framed at `start` of `data`; a buffer that
+    may change or close (bytearray, mmap, ...) is copied for what is laid out later."""
+    if not isinstance(data, bytes):
+        data, start = bytes(memoryview(data)[start:start + message.total_length]), 0
+    source = (data, start, message, tables)
+    if message.compressed_data:
+        return Columns.from_kept(_native.keep_columns(*source), source)
+    columns = Columns.from_native(_native.decode_columns(*source))
+    columns.source = source
+    return columns
+
+
 def columns_frame(parts: Iterable[tuple[int, Columns]]) -> pd.DataFrame:
     """A DataFrame of (message index, Columns) pairs, rows in order (needs
     pandas): arrays of its own, and the categories of several messages
@@ -288,30 +346,3 @@ def columns_frame(parts: Iterable[tuple[int, Columns]]) -> pd.DataFrame:
         joined[key], joined[categories] = union.codes, union.categories
     message = np.concatenate([np.full(len(c), i, np.int64) for i, c in parts] or [np.zeros(0, np.int64)])
     return pd.DataFrame({"message": message, **value_frame_columns(pd, joined)}, copy=False)
-
-
-def columns_wide(columns: Columns) -> Wide:
-    """`columns` as a Wide, when every subset holds the same descriptors in the same order;
-    ValueError otherwise."""
-    subsets = columns.subset_count
-    width = len(columns) // subsets if subsets else 0
-    descriptor = columns.descriptor.reshape(subsets, width) if subsets * width == len(columns) else None
-    if (descriptor is None or not np.array_equal(columns.subset_starts, np.arange(subsets) * width)
-            or not (descriptor == descriptor[:1]).all()):
-        raise ValueError("the subsets hold different descriptors: the message has no wide table")
-    first = slice(0, width)
-    element = columns.element_code[first]
-    head = columns.descriptor[first]  # without subsets, no columns
-    marker = (head // 100000 == 2) & (head // 1000 % 100 != 5)
-    character = ~columns.raw_present[first] & ~marker
-    text = columns.text.reshape(subsets, width)
-    meaning = columns.meaning.reshape(subsets, width)
-    details = (columns.raw.reshape(subsets, width),
-               {c: meaning[:, c] for c in np.flatnonzero((columns.meaning_code.reshape(subsets, width) >= 0)
-                                                         .any(axis=0)).tolist()})
-    keys = [columns.keys[k] or None if k >= 0 else None for k in columns.key_code[first].tolist()]
-    return Wide(values=columns.value.reshape(subsets, width), descriptor=head.copy(),
-                rank=columns.rank[first].copy(), scale=None, names=tuple(columns.names[e] for e in element.tolist()),
-                units=tuple(columns.units[u] for u in columns.unit_code[first].tolist()), keys=tuple(keys),
-                texts={c: text[:, c] for c in np.flatnonzero(character).tolist()},
-                details_made=details, details_source=lambda: details)

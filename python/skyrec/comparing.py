@@ -188,7 +188,7 @@ def _table_key(found: Found) -> tuple[int, ...]:
 
 
 def _columns(found: Found, tables: Any, side: str) -> Columns:
-    from .long_columns import message_columns
+    from .columns import message_columns
 
     assert found.message is not None
     try:

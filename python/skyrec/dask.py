@@ -37,12 +37,13 @@ with needs("skyrec.dask", "dask"):
 
 from _skyrec import TableSet
 
-from . import _native, blocks, observations
-from .blocks import Filter, Piece
+from . import _native, blocks, header_frames, observations
+from .blocks import Piece
 from .cores import use_threads
 from .dask_pieces import file_pieces, header_pieces, partitions_of
 from .errors import ErrorPolicy, MessageError, collected, raise_policy
 from .filters import Filters, block_filter
+from .header_frames import Filter
 from .optional import pandas
 from .paths import expand_sources
 from .table_cache import cached_tables
@@ -177,11 +178,11 @@ def _errors_series(function: Any, parts: list[Any]) -> dd.Series:
 def _header_partition(pieces: list[Piece], header_types: dict[str, Any], mask: Filter) -> pd.DataFrame:
     items = [piece.path for piece in pieces]
     if not items:
-        return _conformed(blocks.headers_frame(_native.message_headers(b""), file=""), header_types)
+        return _conformed(header_frames.headers_frame(_native.message_headers(b""), file=""), header_types)
     labels = [os.fspath(p) if isinstance(p, (str, os.PathLike)) else "<buffer>" for p in items]
-    frames = [blocks.headers_of(item, 0, None, 0, label, mask) for item, label in zip(items, labels)]
+    frames = [header_frames.headers_of(item, 0, None, 0, label, mask) for item, label in zip(items, labels)]
     # One file per frame: concat would turn differing categories into objects.
-    return _conformed(blocks.joined_headers(frames, labels), header_types)
+    return _conformed(header_frames.joined_headers(frames, labels), header_types)
 
 
 def _check_sizes(**sizes: Any) -> None:
@@ -218,7 +219,7 @@ def read_headers(paths: Paths, *, blocksize: int | None = HEADER_BLOCKSIZE,
     mask = block_filter(filters, None)
     files = expand_paths(paths)
     partitions = partitions_of([(Piece(path), _sizes(path), 0) for path in files], blocksize)
-    empty = blocks.headers_frame(_native.message_headers(b""), file="")
+    empty = header_frames.headers_frame(_native.message_headers(b""), file="")
     meta = _as_meta(empty)
     types = meta.dtypes.to_dict()
     return cast(dd.DataFrame, dd.from_map(_header_partition, partitions, args=[types, mask], meta=meta,

@@ -9,7 +9,7 @@ from typing import TYPE_CHECKING
 
 import numpy as np
 
-from . import _native, blocks
+from . import _native, header_frames
 from .blocks import Piece
 
 if TYPE_CHECKING:
@@ -56,7 +56,7 @@ def file_pieces(path: str, blocksize: int | None, offsets_of: dict[str, np.ndarr
     if (blocksize is None or size <= blocksize) and (memory is None or most <= memory):
         return [(Piece(path), size, most)]
     if path not in offsets_of:
-        h = blocks.file_headers(path)
+        h = header_frames.file_headers(path)
         offsets_of[path] = np.stack([np.asarray(h[name]).astype(np.int64) for name in ("offset", "length",
                                                                                      "compressed")])
     offsets, lengths, compressed = offsets_of[path]

@@ -11,10 +11,11 @@ from typing import TYPE_CHECKING, Any
 
 from _skyrec import TableSet
 
-from .blocks import VALUE_COLUMNS, Filter, read_values
+from .blocks import VALUE_COLUMNS, read_values
 from .columns import FRAME_COLUMNS, Columns, columns_frame
 from .errors import ErrorPolicy, collected, error_files, raise_policy
 from .filters import Filters
+from .header_frames import Filter
 from .paths import is_many
 from .reader import Source, read_messages
 from .tables import TableSource

@@ -9,10 +9,10 @@ from typing import Any
 
 import numpy as np
 
-from .blocks import source_header_arrays
 from .filters import HEADER_KEYS
 from .gts import FIELDS as GTS_FIELDS
 from .gts import gts_columns
+from .header_frames import source_header_arrays
 from .observation_query import TYPICAL_PARTS
 
 

@@ -191,9 +191,9 @@ def _decode(found: Found, index: int, file: str | None, *, tables: TableSource |
             values, starts = _native.decode_subsets(data, start, message, table_set)
             return Decoded(index, offset, length, message=message, values=values, subset_starts=tuple(starts),
                            data=own, table_set=table_set, file=file)
-        from .long_columns import message_columns
+        from .columns import message_columns
 
-        columns = message_columns(data, start, message, table_set)
+        columns = message_columns(own, 0, message, table_set)
         return Decoded(index, offset, length, message=message, columns=columns,
                        subset_starts=tuple(columns.subset_starts.tolist()), data=own, table_set=table_set, file=file)
     except DecodeError as e:

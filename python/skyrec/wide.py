@@ -9,7 +9,7 @@ A compressed message holds its data column by column, so its wide table is
 made by unpacking each column straight into its place; what describes a
 column (descriptor, name, unit, key, rank, scale) is kept once per column.
 An uncompressed message has a wide table only when every subset holds the
-same descriptors in the same order (Columns.wide); otherwise ValueError.
+same descriptors in the same order; otherwise ValueError.
 """
 
 from __future__ import annotations
@@ -23,16 +23,14 @@ from typing import Any
 from _skyrec import BufrMessage, TableSet
 
 from . import _native
-from .columns import Columns, columns_wide
 from .errors import NO_MEMORY, DecodeError, ErrorPolicy, raise_policy
 from .filters import Filters
-from .long_columns import decoded_wide, held
 from .reader import Source, failure, read_each
 from .sources import Found
 from .tables import TableSource, find_tables, message_key
 from .wide_table import Wide
 
-__all__ = ["Wide", "columns_wide", "message_wide", "read_wide", "set_threads", "threads"]
+__all__ = ["Wide", "message_wide", "read_wide", "set_threads", "threads"]
 
 
 def set_threads(count: int | None = None) -> None:
@@ -48,9 +46,12 @@ def threads() -> int:
 
 
 def message_wide(data: Any, start: int, message: BufrMessage, tables: TableSet) -> Wide:
-    """The compressed message framed at `start` of `data` as a Wide; its raw
-    integers and meanings are decoded again when first asked for."""
-    return decoded_wide(_native.decode_wide(data, start, message, tables), *held(data, start, message), message, tables)
+    """The message framed at `start` of `data` as a Wide: a compressed one's
+    raw integers and meanings are laid out from the same walk when first
+    asked for; ValueError for an uncompressed one whose subsets differ."""
+    if message.compressed_data:
+        return Wide.from_kept(_native.keep_columns(data, start, message, tables), message, tables)
+    return Wide.decoded(data, start, message, tables)
 
 
 def read_wide(source: Source | list[Any], *, filters: Filters | None = None, errors: ErrorPolicy = "collect",
@@ -75,12 +76,7 @@ def _found_wide(found: Found, index: int, file: str | None, *, tables: TableSour
     if message is None:
         return Wide.failed(failure(tables, found.error or "", index, offset, file))
     try:
-        table_set = tables.for_message(message)
-        if message.compressed_data:
-            wide = message_wide(found.data, found.start, message, table_set)
-        else:
-            columns = Columns.from_native(_native.decode_columns(found.data, found.start, message, table_set))
-            wide = columns_wide(columns)
+        wide = message_wide(found.data, found.start, message, tables.for_message(message))
     except DecodeError as e:
         return Wide.failed(tables.message_error(message_key(message), e.reason, index, offset, e.where, e.kind, file))
     except MemoryError:

@@ -1,13 +1,14 @@
 """One message as a wide table: one row per subset, one column per value
 of a subset, what describes a column kept once per column (see skyrec.wide,
-which makes them, and skyrec.columns.columns_wide)."""
+which reads them). skyrec._native lays them out: a compressed message's from
+its walked columns (KeptColumns), an uncompressed one's as it decodes."""
 
 from __future__ import annotations
 
-from collections.abc import Callable
+from collections.abc import Callable, Mapping
 from dataclasses import dataclass, field
 from functools import partial
-from typing import TYPE_CHECKING, Any
+from typing import TYPE_CHECKING, Any, TypeVar
 
 from .optional import needs
 
@@ -16,13 +17,18 @@ with needs("skyrec.wide", "numpy"):
 
 from _skyrec import BufrMessage, TableSet
 
+from . import _native
 from .errors import MessageError
 from .optional import pandas
 
 if TYPE_CHECKING:
     import pandas as pd
 
+    from ._native import KeptColumns
+
 __all__ = ["Details", "Wide"]
+
+T = TypeVar("T")
 
 # The raw integers and the meanings of code and flag table columns.
 Details = tuple[np.ndarray, dict[int, np.ndarray]]
@@ -39,8 +45,7 @@ class Wide:
     rank        uint32 per column: of its key among the columns, from 1 ("#rank#key");
                 0 for markers, 205YYY texts, associated fields and keyless values
     scale       int32 per column, the power of ten the number was divided by
-                (None when made from the long Columns of an
-                uncompressed message, which do not keep it)
+                (None for an uncompressed message, which does not keep it per column)
     texts       {column: object array of str or None per subset} for character columns
     raw         uint64 (subsets x columns), made on first use: raw integers,
                 R0 where a compressed value is missing, 0 where a column holds no number
@@ -73,6 +78,45 @@ class Wide:
         return cls(values=np.empty((0, 0)), descriptor=np.empty(0, np.uint32), rank=np.empty(0, np.uint32),
                    scale=None, names=(), units=(), keys=(), texts={}, details_source=partial(_given, _NO_DETAILS),
                    details_made=_NO_DETAILS, index=error.index, offset=error.offset, file=error.file, error=error)
+
+    @classmethod
+    def from_kept(cls, kept: KeptColumns, message: BufrMessage, table_set: TableSet,
+                  values: np.ndarray | None = None) -> Wide:
+        """The wide table of a compressed message's kept columns (its numbers
+        `values` where given, subsets x columns); raw integers and meanings
+        laid out from them when first asked for."""
+        return cls.laid_out(kept.wide(values is None), kept.details, message, table_set, values)
+
+    @classmethod
+    def decoded(cls, data: Any, start: int, message: BufrMessage, table_set: TableSet) -> Wide:
+        """The wide table of the message framed at `start` of `data`, every
+        part decoded at once; ValueError for an uncompressed message whose
+        subsets hold different descriptors."""
+        d = _native.decode_wide(data, start, message, table_set)
+        return cls.laid_out(d, partial(_given, d), message, table_set)
+
+    @classmethod
+    def laid_out(cls, d: Mapping[str, Any], details: Callable[[], Mapping[str, Any]], message: BufrMessage,
+                 table_set: TableSet, values: np.ndarray | None = None) -> Wide:
+        """A Wide of skyrec._native's table `d`, its numbers `values` where
+        given, its raw integers and meanings from `details` when first asked for."""
+        subsets, columns = d["subsets"], d["columns"]
+        if values is None:
+            values = np.frombuffer(d["values"], np.float64).reshape(columns, subsets).T
+
+        def made() -> Details:
+            found = details()
+            texts = text_array([*found["meaning_texts"], None])  # code -1 picks the None after the texts
+            return (np.frombuffer(found["raw"], np.uint64).reshape(columns, subsets).T,
+                    {c: texts[np.frombuffer(codes, np.int32)] for c, codes in found["meanings"]})
+
+        # An uncompressed message keeps no scale per column: each value has its own.
+        scale = np.frombuffer(d["scale"], np.int32) if message.compressed_data else None
+        return cls(values=values, descriptor=np.frombuffer(d["descriptor"], np.uint32),
+                   rank=np.frombuffer(d["rank"], np.uint32), scale=scale, names=tuple(d["names"]),
+                   units=tuple(d["units"]), keys=tuple(k or None for k in d["keys"]),
+                   texts={c: text_array(texts) for c, texts in d["texts"]}, details_source=made,
+                   message=message, table_set=table_set)
 
     @property
     def ok(self) -> bool:
@@ -131,7 +175,13 @@ class Wide:
                           self.texts, self.details())
 
 
-def _given(details: Details) -> Details:
+def text_array(texts: list[str | None]) -> np.ndarray:
+    out = np.empty(len(texts), dtype=object)
+    out[:] = texts
+    return out
+
+
+def _given(details: T) -> T:
     return details
 
 

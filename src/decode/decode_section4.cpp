@@ -39,13 +39,17 @@ Result<CompressedSection> walk_compressed(const BufrMessage& message, const Tabl
     return section;
 }
 
-// Every subset has one value per column: replication counts are common to all.
+}  // namespace
+
 void push_compressed_starts(const CompressedSection& section, std::vector<std::size_t>& starts) {
+    // Every subset has one value per column: replication counts are common to all.
     for (std::size_t j = 0; j < section.subsets; ++j)
         starts.push_back(j * section.columns.size());
 }
 
-}  // namespace
+Result<CompressedSection> walk_columns(const BufrMessage& message, const TableSet& tables, ByteView data) {
+    return walk_compressed(message, tables, data, true);
+}
 
 Result<std::vector<DecodedValue>> decode_section4(const BufrMessage& message, const TableSet& tables, ByteView data,
                                                   std::vector<std::size_t>* subset_starts, RawCapture* capture) {

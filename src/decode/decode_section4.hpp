@@ -59,6 +59,15 @@ inline BufrError stopped_by_sink() { return BufrError::text("decoding stopped by
 Status decode_section4_into(const BufrMessage& message, const TableSet& tables, ByteView data, Section4Sink& sink,
                             std::vector<std::size_t>* subset_starts = nullptr);
 
+// The columns of compressed `data` as the walk leaves them, read as the
+// package's outputs show values (see Section4Sink::shows_values), for a
+// caller that lays them out later, perhaps several ways; the section borrows
+// `data` and `tables`.
+Result<CompressedSection> walk_columns(const BufrMessage& message, const TableSet& tables, ByteView data);
+
+// Appends where each subset of `section` starts: one value per column each.
+void push_compressed_starts(const CompressedSection& section, std::vector<std::size_t>& starts);
+
 // Walks uncompressed `data` as decode_section4 does, handing every field
 // read to `copy` (decode/field_copy.hpp) and keeping no values.
 class FieldCopy;

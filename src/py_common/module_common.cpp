@@ -1,5 +1,7 @@
 #include "py_common/module_common.hpp"
 
+#include <utility>
+
 #include "py_common/module_types.hpp"
 
 namespace skyrec::py {
@@ -20,6 +22,17 @@ const ClassEntry kClasses[] = {
 }  // namespace
 
 std::span<const ClassEntry> module_classes() noexcept { return kClasses; }
+
+bool add_class(PyObject* module, PyType_Spec* spec, const char* name, PyTypeObject** store) {
+    PyObject* type = PyType_FromModuleAndSpec(module, spec, nullptr);
+    if (type == nullptr) return false;
+    if (PyModule_AddObjectRef(module, name, type) != 0) {
+        Py_DECREF(type);
+        return false;
+    }
+    Py_XDECREF(std::exchange(*store, reinterpret_cast<PyTypeObject*>(type)));
+    return true;
+}
 
 PyObject* new_module(PyModuleDef* def) {
     PyObject* module = PyModule_Create(def);

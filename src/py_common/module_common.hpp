@@ -20,4 +20,9 @@ std::span<const ClassEntry> module_classes() noexcept;
 // A new module object for `def`, or nullptr with an error set.
 PyObject* new_module(PyModuleDef* def);
 
+// Creates the class of `spec` for `module`, adds it as `name` and keeps it in
+// `*store` for the life of the process, as the modules' other classes are;
+// false with an error set.
+bool add_class(PyObject* module, PyType_Spec* spec, const char* name, PyTypeObject** store);
+
 }  // namespace skyrec::py

@@ -22,6 +22,7 @@ extern PyMethodDef observation_rows_def;
 extern PyMethodDef release_buffers_def;
 extern PyMethodDef pooled_bytes_def;
 extern PyMethodDef dump_records_def;
+extern PyMethodDef keep_columns_def;
 extern PyMethodDef decode_wide_def;
 extern PyMethodDef set_wide_threads_def;
 extern PyMethodDef wide_threads_def;
@@ -31,5 +32,9 @@ extern PyMethodDef reencode_def;
 extern PyMethodDef header_message_def;
 extern PyMethodDef encode_values_def;
 extern PyMethodDef encode_array_def;
+
+// Creates the class skyrec._native.KeptColumns (what keep_columns gives) and
+// adds it to `module`, at import; false with an error set.
+bool create_kept_columns_type(PyObject* module);
 
 }  // namespace skyrec::py

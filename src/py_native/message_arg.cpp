@@ -40,7 +40,7 @@ std::optional<MessageArgs> message_args(PyObject* args, PyObject* kwargs, const 
         PyErr_SetString(PyExc_ValueError, "the message was not framed from data at start");
         return std::nullopt;
     }
-    return MessageArgs{std::move(*buffer), bytes, message, tables};
+    return MessageArgs{std::move(*buffer), bytes, message, tables, data_obj, tables_obj};
 }
 
 }  // namespace skyrec::py

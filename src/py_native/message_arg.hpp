@@ -18,6 +18,8 @@ struct MessageArgs {
     ByteView bytes;  // the message's own bytes within the buffer
     const BufrMessage* message;
     const TableSet* tables;
+    PyObject* data_obj;  // the arguments themselves, borrowed for the call
+    PyObject* tables_obj;
 
     ByteView section4_data() const noexcept { return message->section4_data(bytes); }
 

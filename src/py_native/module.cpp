@@ -32,6 +32,7 @@ PyMethodDef* const kFunctions[] = {
     &pooled_bytes_def,
     &definitions_tables_def,
     &dump_records_def,
+    &keep_columns_def,
     &decode_wide_def,
     &set_wide_threads_def,
     &wide_threads_def,
@@ -54,7 +55,10 @@ PyObject* create_module() {
     // The classes are _skyrec's, created by its import in this same binary.
     Ref skyrec = Ref::steal(PyImport_ImportModule("_skyrec"));
     if (!skyrec) return nullptr;
-    if (!create_owned_buffer_type(module.get()) || !create_decode_error(module.get())) return nullptr;
+    if (!create_owned_buffer_type(module.get()) || !create_kept_columns_type(module.get()) ||
+        !create_decode_error(module.get())) {
+        return nullptr;
+    }
     Ref module_name = Ref::steal(PyUnicode_FromString(module_def.m_name));
     if (!module_name) return nullptr;
     for (PyMethodDef* def : kFunctions) {

@@ -5,6 +5,7 @@
 
 #include "py_common/boxed.hpp"
 #include "py_common/errors.hpp"
+#include "py_common/module_common.hpp"
 
 namespace skyrec::py {
 namespace {
@@ -65,15 +66,7 @@ PyType_Spec owned_buffer_spec = {
 }  // namespace
 
 bool create_owned_buffer_type(PyObject* module) {
-    PyObject* type = PyType_FromModuleAndSpec(module, &owned_buffer_spec, nullptr);
-    if (type == nullptr) return false;
-    if (PyModule_AddObjectRef(module, "OwnedBuffer", type) != 0) {
-        Py_DECREF(type);
-        return false;
-    }
-    // Kept for the life of the process, as the module's other classes are.
-    Py_XDECREF(std::exchange(owned_buffer_type, reinterpret_cast<PyTypeObject*>(type)));
-    return true;
+    return add_class(module, &owned_buffer_spec, "OwnedBuffer", &owned_buffer_type);
 }
 
 PyObject* owned_buffer(PooledBuffer buffer, std::size_t count, char format, std::size_t item_size) {

@@ -35,8 +35,7 @@ BlockBuilder::~BlockBuilder() {
     std::free(unpacked_raws_.release().data);
 }
 
-Status BlockBuilder::append(const BufrMessage& message, const TableSet& tables, ByteView section4,
-                            std::size_t message_bytes, const MessageTag& tag) {
+void BlockBuilder::start_message(const TableSet& tables, std::size_t message_bytes, const MessageTag& tag) {
     block_bytes_ += message_bytes;
     tables_ = &tables;
     tag_ = tag;
@@ -48,6 +47,20 @@ Status BlockBuilder::append(const BufrMessage& message, const TableSet& tables, 
     own_meanings_.clear();
     texts_before_ = texts_.size();
     runs_before_ = runs_.size();
+}
+
+Status BlockBuilder::end_message(Status decoded) {
+    if (!decoded) {
+        drop_message();
+        return decoded;
+    }
+    finish_message();
+    return Ok{};
+}
+
+Status BlockBuilder::append(const BufrMessage& message, const TableSet& tables, ByteView section4,
+                            std::size_t message_bytes, const MessageTag& tag) {
+    start_message(tables, message_bytes, tag);
     Status decoded = Ok{};
     try {
         // Uncompressed values come in batches: room for the likely count
@@ -61,12 +74,21 @@ Status BlockBuilder::append(const BufrMessage& message, const TableSet& tables, 
     } catch (const std::bad_alloc&) {
         decoded = memory_error();
     }
-    if (!decoded) {
-        drop_message();
-        return decoded;
+    return end_message(std::move(decoded));
+}
+
+Status BlockBuilder::append_columns(const CompressedSection& section, const TableSet& tables, std::size_t message_bytes,
+                                    const MessageTag& tag) {
+    start_message(tables, message_bytes, tag);
+    Status decoded = Ok{};
+    try {
+        subset_starts_.clear();
+        push_compressed_starts(section, subset_starts_);
+        decoded = take_columns(section);
+    } catch (const std::bad_alloc&) {
+        decoded = memory_error();
     }
-    finish_message();
-    return Ok{};
+    return end_message(std::move(decoded));
 }
 
 std::uint64_t BlockBuilder::row_bytes(bool compressed) noexcept {

@@ -172,6 +172,10 @@ public:
     // the block is as it was.
     Status append(const BufrMessage& message, const TableSet& tables, ByteView section4, std::size_t message_bytes,
                   const MessageTag& tag);
+    // The rows of a compressed message whose walk is done (`section`, as
+    // take_columns takes it), added as append adds them.
+    Status append_columns(const CompressedSection& section, const TableSet& tables, std::size_t message_bytes,
+                          const MessageTag& tag);
 
     // The most bytes the columns may take (kDefaultBlockMemory unless set).
     void set_memory_limit(std::uint64_t bytes) noexcept { memory_limit_ = bytes; }
@@ -188,6 +192,9 @@ public:
     Status take_columns(const CompressedSection& section) override;
 
 private:
+    void start_message(const TableSet& tables, std::size_t message_bytes, const MessageTag& tag);
+    // The message kept when `decoded` is Ok, else its rows dropped; `decoded` returned.
+    Status end_message(Status decoded);
     // Room for `count` more rows of the current message, within the bounds.
     Status admit(std::size_t count, bool compressed);
     // The bytes each row takes, `compressed` counting the numbers unpacked first.

@@ -1,182 +1,120 @@
 #include "sinks/wide_columns.hpp"
 
-#include <algorithm>
 #include <cmath>
-#include <new>
-#include <optional>
 #include <string_view>
-#include <unordered_map>
 
-#include "base/limits.hpp"
 #include "decode/column_kernel.hpp"
 #include "decode/wide_values.hpp"
 #include "sinks/element_categories.hpp"
 #include "sinks/shown_values.hpp"
 
 namespace skyrec {
-namespace {
 
-class WideBuilder final : public Section4Sink {
-public:
-    WideBuilder(const TableSet& tables, bool with_raw) : tables_(tables), with_raw_(with_raw) {}
-
-    WideColumns take() { return std::move(out_); }
-
-    // Only compressed messages come here; see decode_wide.
-    Status take_values(std::vector<DecodedValue>&) override {
-        return BufrError::unsupported("a wide table is made of compressed data only");
-    }
-
-    Status take_columns(const CompressedSection& section) override {
-        out_.subsets = section.subsets;
-        out_.columns = section.columns.size();
-        describe(section);
+Status WideBuilder::take_columns(const CompressedSection& section) {
+    out_.subsets = section.subsets;
+    out_.columns = section.columns.size();
+    if (parts_.table) describe(section);
+    // The meanings of missing values are left out: they need the numbers.
+    if (parts_.numbers || parts_.details) {
         out_.values.extend(section.value_count());
-        if (!unpack_section(section, out_.values.data()) || (with_raw_ && !unpack_raws(section))) {
+        if (!unpack_section(section, out_.values.data())) {
             return BufrError::text("a column of section 4 lies past its end");
         }
-        if (with_raw_) look_up_meanings(section);
-        read_texts(section);
-        return Ok{};
     }
+    if (parts_.details) {
+        if (!unpack_raws(section)) return BufrError::text("a column of section 4 lies past its end");
+        look_up_meanings(section);
+    }
+    if (parts_.table) read_texts(section);
+    return Ok{};
+}
 
-private:
-    void describe(const CompressedSection& section) {
-        ElementCategories names;
-        KeyRanks ranks;
-        for (const Column& column : section.columns) {
-            const std::int32_t code = names.code(tables_, column.code, column.name);
-            const auto at = static_cast<std::size_t>(code);
-            out_.descriptor.push_back(column.code);
-            out_.name.push_back(column.name);
-            out_.unit.push_back(names.units()[at]);
-            out_.key.push_back(names.keys()[at]);
-            out_.rank.push_back(ranks.next(names.key_number(code)));
-            // divisor is a tabulated power of ten: its logarithm is exact enough to round.
-            out_.scale.push_back(static_cast<std::int32_t>(std::lround(std::log10(column.divisor))));
-            out_.numeric.push_back(column.kind == Column::Kind::Numeric ? 1 : 0);
+void WideBuilder::describe(DescriptorCode descriptor, const std::string* name) {
+    const std::int32_t code = names_.code(tables_, descriptor, name);
+    const auto at = static_cast<std::size_t>(code);
+    out_.descriptor.push_back(descriptor);
+    out_.name.push_back(name);
+    out_.unit.push_back(names_.units()[at]);
+    out_.key.push_back(names_.keys()[at]);
+    out_.rank.push_back(ranks_.next(names_.key_number(code)));
+}
+
+void WideBuilder::describe(const CompressedSection& section) {
+    for (const Column& column : section.columns) {
+        describe(column.code, column.name);
+        // divisor is a tabulated power of ten: its logarithm is exact enough to round.
+        out_.scale.push_back(static_cast<std::int32_t>(std::lround(std::log10(column.divisor))));
+    }
+}
+
+bool WideBuilder::unpack_raws(const CompressedSection& section) {
+    const std::size_t subsets = section.subsets;
+    std::uint64_t* raw = out_.raw.extend(section.value_count());
+    for (std::size_t c = 0; c < section.columns.size(); ++c) {
+        const Column& column = section.columns[c];
+        if (column.kind != Column::Kind::Numeric) {
+            std::fill_n(raw + c * subsets, subsets, 0);
+        } else if (!unpack_raw(column, section.data, subsets, raw + c * subsets)) {
+            return false;
         }
     }
+    return true;
+}
 
-    bool unpack_raws(const CompressedSection& section) {
-        const std::size_t subsets = section.subsets;
-        std::uint64_t* raw = out_.raw.extend(section.value_count());
-        for (std::size_t c = 0; c < section.columns.size(); ++c) {
-            const Column& column = section.columns[c];
-            if (column.kind != Column::Kind::Numeric) {
-                std::fill_n(raw + c * subsets, subsets, 0);
-            } else if (!unpack_raw(column, section.data, subsets, raw + c * subsets)) {
-                return false;
-            }
-        }
-        return true;
-    }
+std::int32_t WideBuilder::meaning_code(const std::string* text) {
+    const auto [it, added] = meaning_codes_.try_emplace(text, static_cast<std::int32_t>(meaning_codes_.size()));
+    if (added) out_.meaning_texts.push_back(text);
+    return it->second;
+}
 
-    // A missing value has no meaning (nor set bits), where the flat list
-    // gives a compressed one its raw value's. Most columns repeat their raw values
-    // from subset to subset: each column looks up a value only when it
-    // changes. Codes are first numbered within their column, each number
-    // noting where it was first met, then renumbered in long order.
-    void look_up_meanings(const CompressedSection& section) {
-        std::vector<FirstMet> firsts;
-        for (std::size_t c = 0; c < section.columns.size(); ++c) {
-            const Column& column = section.columns[c];
-            if (column.kind != Column::Kind::Numeric || column.codes == nullptr) continue;
-            const std::size_t own = out_.meanings.size();
-            WideColumns::Meanings& m = out_.meanings.emplace_back();
-            m.column = c;
-            m.codes.assign(section.subsets, -1);
-            const std::uint64_t* raw = out_.raw.data() + c * section.subsets;
-            const double* value = out_.values.data() + c * section.subsets;
-            std::unordered_map<const std::string*, std::int32_t> numbers;
-            std::int32_t last = -1;
-            for (std::size_t j = 0; j < section.subsets; ++j) {
-                if (std::isnan(value[j])) continue;  // a missing value has no meaning, whatever raw it shows
-                if (j == 0 || raw[j] != raw[j - 1] || std::isnan(value[j - 1])) {
-                    const std::string* text = nullptr;
-                    if (column.flags != nullptr) {
-                        text = column.flags->flag_meaning(column.code, column.flag_width, raw[j]);
-                    } else {
-                        const auto it = column.codes->find(raw[j]);
-                        text = it == column.codes->end() ? nullptr : &it->second;
-                    }
-                    last = -1;
-                    if (text != nullptr) {
-                        const auto [it, added] = numbers.try_emplace(text, static_cast<std::int32_t>(numbers.size()));
-                        if (added) firsts.push_back({j, own, it->second, text});
-                        last = it->second;
-                    }
+// A missing value has no meaning (nor set bits), where the flat list
+// gives a compressed one its raw value's. Most columns repeat their raw values
+// from subset to subset: each column looks up a value only when it
+// changes.
+void WideBuilder::look_up_meanings(const CompressedSection& section) {
+    for (std::size_t c = 0; c < section.columns.size(); ++c) {
+        const Column& column = section.columns[c];
+        if (column.kind != Column::Kind::Numeric || column.codes == nullptr) continue;
+        WideColumns::Meanings& m = out_.meanings.emplace_back();
+        m.column = c;
+        m.codes.assign(section.subsets, -1);
+        const std::uint64_t* raw = out_.raw.data() + c * section.subsets;
+        const double* value = out_.values.data() + c * section.subsets;
+        std::int32_t last = -1;
+        for (std::size_t j = 0; j < section.subsets; ++j) {
+            if (std::isnan(value[j])) continue;  // a missing value has no meaning, whatever raw it shows
+            if (j == 0 || raw[j] != raw[j - 1] || std::isnan(value[j - 1])) {
+                const std::string* text = nullptr;
+                if (column.flags != nullptr) {
+                    text = column.flags->flag_meaning(column.code, column.flag_width, raw[j]);
+                } else {
+                    const auto it = column.codes->find(raw[j]);
+                    text = it == column.codes->end() ? nullptr : &it->second;
                 }
-                m.codes[j] = last;
+                last = text != nullptr ? meaning_code(text) : -1;
             }
-        }
-        number_meanings(firsts);
-    }
-
-    struct FirstMet {
-        std::size_t subset;
-        std::size_t meanings;  // index into out_.meanings
-        std::int32_t own;      // the number within that column
-        const std::string* text;
-    };
-
-    void number_meanings(std::vector<FirstMet>& firsts) {
-        std::sort(firsts.begin(), firsts.end(), [](const FirstMet& a, const FirstMet& b) {
-            return a.subset != b.subset ? a.subset < b.subset : a.meanings < b.meanings;
-        });
-        std::vector<std::vector<std::int32_t>> renumbered(out_.meanings.size());
-        std::unordered_map<std::string_view, std::int32_t> by_text;
-        for (const FirstMet& f : firsts) {
-            const auto [it, added] = by_text.try_emplace(*f.text, static_cast<std::int32_t>(by_text.size()));
-            if (added) out_.meaning_texts.push_back(f.text);
-            std::vector<std::int32_t>& own = renumbered[f.meanings];
-            if (own.size() <= static_cast<std::size_t>(f.own)) own.resize(static_cast<std::size_t>(f.own) + 1);
-            own[static_cast<std::size_t>(f.own)] = it->second;
-        }
-        for (std::size_t k = 0; k < out_.meanings.size(); ++k) {
-            for (std::int32_t& code : out_.meanings[k].codes) {
-                if (code >= 0) code = renumbered[k][static_cast<std::size_t>(code)];
-            }
+            m.codes[j] = last;
         }
     }
+}
 
-    void read_texts(const CompressedSection& section) {
-        std::string scratch;
-        for (std::size_t c = 0; c < section.columns.size(); ++c) {
-            const Column& column = section.columns[c];
-            if (column.kind != Column::Kind::Character) continue;
-            scratch.resize(column_text_capacity(column));
-            WideColumns::Texts& t = out_.texts.emplace_back();
-            t.column = c;
-            t.texts.reserve(section.subsets);
-            t.present.reserve(section.subsets);
-            for (std::size_t j = 0; j < section.subsets; ++j) {
-                std::string_view text;
-                const bool present = column_text(column, section.data, j, scratch.data(), text);
-                t.texts.emplace_back(present ? shown_text(text) : std::string_view());
-                t.present.push_back(present ? 1 : 0);
-            }
+void WideBuilder::read_texts(const CompressedSection& section) {
+    std::string scratch;
+    for (std::size_t c = 0; c < section.columns.size(); ++c) {
+        const Column& column = section.columns[c];
+        if (column.kind != Column::Kind::Character) continue;
+        scratch.resize(column_text_capacity(column));
+        WideColumns::Texts& t = out_.texts.emplace_back();
+        t.column = c;
+        t.texts.reserve(section.subsets);
+        t.present.reserve(section.subsets);
+        for (std::size_t j = 0; j < section.subsets; ++j) {
+            std::string_view text;
+            const bool present = column_text(column, section.data, j, scratch.data(), text);
+            t.texts.emplace_back(present ? shown_text(text) : std::string_view());
+            t.present.push_back(present ? 1 : 0);
         }
     }
-
-    const TableSet& tables_;
-    bool with_raw_;
-    WideColumns out_;
-};
-
-}  // namespace
-
-Result<WideColumns> decode_wide(const BufrMessage& message, const TableSet& tables, ByteView section4,
-                                bool with_details) {
-    WideBuilder builder(tables, with_details);
-    Status decoded = Ok{};
-    try {
-        decoded = decode_section4_into(message, tables, section4, builder);
-    } catch (const std::bad_alloc&) {
-        return memory_error();
-    }
-    if (!decoded) return std::move(decoded).error();
-    return builder.take();
 }
 
 }  // namespace skyrec

@@ -62,7 +62,7 @@ class Chooser:
         return mask if mask.any() else None
 
     def subsets(self, found: Found) -> np.ndarray:
-        from ..long_columns import message_columns
+        from ..columns import message_columns
 
         m = found.message
         assert m is not None

@@ -9,9 +9,10 @@ from typing import TYPE_CHECKING, Any
 
 import numpy as np
 
-from ..blocks import Piece, header_columns_of, read_piece_columns, source_header_arrays
+from ..blocks import Piece, read_piece_columns
 from ..column_kinds import Coded
 from ..errors import MessageError
+from ..header_frames import header_columns_of, source_header_arrays
 from ..observation_query import make_query
 from ..observations import columns_frame, source_items
 from ..observations import observation_columns as observation_columns_of

@@ -35,7 +35,7 @@ NO_MESSAGES = "no BUFR messages found"
 def empty_files(sources: list[Any], labels: list[str]) -> list[dict[str, Any]]:
     """A row for each of `sources` that holds no BUFR message (message and
     offset -1): a conversion of it is not an empty answer."""
-    from ..blocks import message_count
+    from ..header_frames import message_count
 
     return [{"file": label, "message": -1, "offset": -1, "error": NO_MESSAGES, "where": ""}
             for source, label in zip(sources, labels) if not message_count(source)]

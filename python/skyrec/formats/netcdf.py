@@ -169,7 +169,7 @@ def profiles(sources: Sequence[Any], tables: TableSource, errors: list[dict[str,
 
 
 def is_upper_air(sources: Sequence[Any]) -> bool:
-    from ..blocks import read_headers
+    from ..header_frames import read_headers
 
     categories = {int(c) for s in sources for c in read_headers(s)["category"][lambda h: h.notna()]}
     return categories == {UPPER_AIR_CATEGORY}

@@ -1,0 +1,103 @@
+// The wide table of an uncompressed message: its values come subset after
+// subset, each placed in its row as it comes, the first subset's naming the
+// columns that every later one must repeat.
+#include <limits>
+#include <new>
+
+#include "base/limits.hpp"
+#include "sinks/block_layout.hpp"
+#include "sinks/shown_values.hpp"
+#include "sinks/wide_columns.hpp"
+
+namespace skyrec {
+namespace {
+
+// Stops the walk of a message without a wide table: not an error of its data.
+BufrError subsets_differ() { return BufrError::text("the subsets hold different descriptors"); }
+
+}  // namespace
+
+void WideBuilder::add_column(const DecodedValue& v, std::size_t c) {
+    describe(v.descriptor, v.name);
+    // Texts are the values without a raw integer that are not markers.
+    const bool character = !shows_raw(v.has_raw, v.name) && v.name != &operator_name();
+    text_of_.push_back(character ? static_cast<std::int32_t>(out_.texts.size()) : -1);
+    meaning_of_.push_back(-1);
+    if (character) {
+        WideColumns::Texts& t = out_.texts.emplace_back();
+        t.column = c;
+        t.texts.resize(out_.subsets);
+        t.present.assign(out_.subsets, 0);
+    }
+}
+
+Status WideBuilder::take_values(std::vector<DecodedValue>& batch) {
+    const std::vector<std::size_t>& starts = *starts_;
+    for (const DecodedValue& v : batch) {
+        const std::size_t i = row_values_.size();
+        while (subset_ + 1 < starts.size() && starts[subset_ + 1] <= i)
+            ++subset_;
+        const std::size_t c = i - starts[subset_];
+        if (subset_ == 0) {
+            add_column(v, c);
+        } else if (c >= out_.descriptor.size() || out_.descriptor[c] != v.descriptor) {
+            out_.subsets_differ = true;
+            return subsets_differ();
+        }
+        row_values_.push_back(shows_number(v.has_value, v.has_raw, v.name) ? v.value
+                                                                           : std::numeric_limits<double>::quiet_NaN());
+        const bool raw = shows_raw(v.has_raw, v.name);
+        row_raws_.push_back(raw ? v.raw : 0);
+        if (const std::int32_t t = text_of_[c]; t >= 0 && v.text.present()) {
+            WideColumns::Texts& texts = out_.texts[static_cast<std::size_t>(t)];
+            texts.texts[subset_] = shown_text(v.text.view());
+            texts.present[subset_] = 1;
+        }
+        if (const std::string* meaning = shown_meaning(v); meaning != nullptr) {
+            if (meaning_of_[c] < 0) {
+                meaning_of_[c] = static_cast<std::int32_t>(out_.meanings.size());
+                out_.meanings.push_back({c, std::vector<std::int32_t>(out_.subsets, -1)});
+            }
+            out_.meanings[static_cast<std::size_t>(meaning_of_[c])].codes[subset_] = meaning_code(meaning);
+        }
+    }
+    return Ok{};
+}
+
+void WideBuilder::finish_rows() {
+    const std::size_t subsets = out_.subsets;
+    const std::size_t width = subsets == 0 ? 0 : out_.descriptor.size();
+    bool same = row_values_.size() == subsets * width && starts_->size() == subsets;
+    for (std::size_t j = 0; same && j < subsets; ++j)
+        same = (*starts_)[j] == j * width;
+    if (!same) {
+        out_.subsets_differ = true;
+        return;
+    }
+    out_.columns = width;
+    // Row after row as they came, column after column as a table holds them.
+    transpose(row_values_.data(), width, subsets, out_.values.extend(row_values_.size()));
+    transpose(row_raws_.data(), width, subsets, out_.raw.extend(row_raws_.size()));
+}
+
+WideColumns WideBuilder::take() {
+    if (starts_ != nullptr && !out_.subsets_differ) finish_rows();
+    return std::move(out_);
+}
+
+Result<WideColumns> decode_wide(const BufrMessage& message, const TableSet& tables, ByteView section4) {
+    std::vector<std::size_t> starts;
+    WideBuilder builder = message.compressed_data ? WideBuilder(tables, WideParts{true, true, true})
+                                                  : WideBuilder(tables, message.number_of_subsets, starts);
+    Status decoded = Ok{};
+    try {
+        decoded = decode_section4_into(message, tables, section4, builder, &starts);
+        WideColumns wide = builder.take();
+        if (decoded || wide.subsets_differ) return wide;
+    } catch (const std::bad_alloc&) {
+        return memory_error();
+    }
+    return std::move(decoded).error();
+}
+
+}  // namespace skyrec
