@@ -44,7 +44,7 @@ bool Walker::read_value(const ElementRef& element, std::uint32_t width, double d
     if (!missing) v.value = scaled_value(raw, reference, divisor);
     v.raw = raw;
     v.name = element.name;
-    if (!raw_only_) v.meaning = element.meaning(raw);
+    if (!raw_only()) v.meaning = element.meaning(raw);
     v.descriptor = element.def->code;
     v.has_value = !missing;
     v.has_raw = true;

@@ -71,13 +71,13 @@ public:
     DecoderState& state() noexcept { return state_; }
     void capture_into(RawCapture* capture) noexcept {
         capture_ = capture;
-        raw_only_ = capture_ != nullptr || copy_ != nullptr;
+        note_raw_only();
     }
     RawCapture* capture() const noexcept { return capture_; }
     // Uncompressed data: every field read is handed to `copy` too.
     void copy_into(FieldCopy* copy) noexcept {
         copy_ = copy;
-        raw_only_ = capture_ != nullptr || copy_ != nullptr;
+        note_raw_only();
     }
     FieldCopy* copy() const noexcept { return copy_; }
 
@@ -158,6 +158,8 @@ private:
     // Whether values are kept as raw integers and bytes only: a writer
     // needs no meanings and no decoded texts.
     bool raw_only() const noexcept { return raw_only_; }
+    // Kept as a flag because every value read asks.
+    void note_raw_only() noexcept { raw_only_ = capture_ != nullptr || copy_ != nullptr; }
     // A step of `code` failed: the error notes it on its way up, so that the
     // descriptor path costs nothing until something fails.
     bool failed_in(DescriptorCode code) {

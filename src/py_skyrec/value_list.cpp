@@ -49,11 +49,9 @@ bool ValueListBuilder::add_columns(const CompressedSection& section) {
     return visit_values(section, [&](std::size_t c, const ValueView& value) {
         Strs& s = strs[c];
         if (value.meaning != s.meaning) {
-            if ((s.meaning_str = value.meaning == nullptr ? nullptr : strings_.get(value.meaning)) == nullptr &&
-                value.meaning != nullptr) {
-                return false;
-            }
             s.meaning = value.meaning;
+            s.meaning_str = s.meaning == nullptr ? nullptr : strings_.get(s.meaning);
+            if (s.meaning != nullptr && s.meaning_str == nullptr) return false;
         }
         PyObject* object = new_decoded_value(value, s.name, s.meaning_str);
         if (object == nullptr) return false;
