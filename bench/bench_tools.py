@@ -42,6 +42,8 @@ LARGEST = "M02-HIRS-HIRxxx1B-NA-1.0-20181122114854.000000000Z-20181122132602-130
 RUNS = 7
 # As an installed package runs: bytecode written once (here to a folder of its own) and read after.
 ENVIRONMENT = {k: v for k, v in os.environ.items() if k != "PYTHONDONTWRITEBYTECODE"}
+# The executable hands what it does not answer to the python3.X on PATH: this one, as in its activated venv.
+ENVIRONMENT["PATH"] = os.pathsep.join((str(Path(sys.executable).parent), os.environ.get("PATH", "")))
 
 
 def executable() -> str:
