@@ -150,6 +150,21 @@ def test_core_copy_and_python_copy_agree(tmp_path, monkeypatch, capsysbinary, ar
     assert results[0] == results[1]
 
 
+def test_a_file_longer_than_the_window_read_at_a_time(tmp_path, monkeypatch, capsysbinary):
+    """Messages across the window's edges (a few megabytes) are found as the Python reader finds them."""
+    long = (b"".join(GOOD) + b"BUF" + damaged(GOOD[1])) * 70_000  # about 12 MB
+    made = []
+    for folder, copy in (("core", _native.copy_files), ("python", lambda *args: None)):
+        (tmp_path / folder).mkdir()
+        (tmp_path / folder / "long.bufr").write_bytes(long)
+        monkeypatch.chdir(tmp_path / folder)
+        monkeypatch.setattr(_native, "copy_files", copy)
+        status = main(["copy", "long.bufr", "-o", "out_[dataCategory].bufr"])
+        made.append((status, capsysbinary.readouterr().err.splitlines()[-1], (Path("out_2.bufr")).read_bytes()))
+    assert made[0] == made[1]
+    assert made[0][1].startswith(b"skyrec: copy: 280000 messages read, 210000 written to 2 files, 0 skipped, 70000")
+
+
 def test_split_files_hold_the_messages_kept(tmp_path):
     """What the executable writes is the input's messages, whole and in order."""
     _, _, err, made = outcome(tmp_path / "run", [str(SKYREC)], "copy a.bufr -o out_[dataCategory].bufr",

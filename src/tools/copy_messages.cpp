@@ -1,10 +1,6 @@
 #include "tools/copy_messages.hpp"
 
-#include <cerrno>
-#include <cstring>
-
-#include "base/file.hpp"
-#include "message/message_cursor.hpp"
+#include "tools/file_messages.hpp"
 
 namespace skyrec {
 namespace {
@@ -12,17 +8,6 @@ namespace {
 constexpr const char* kNoMessages = "no BUFR messages found";
 
 std::string plural(std::size_t n, const char* word) { return std::to_string(n) + " " + word + (n == 1 ? "" : "s"); }
-
-// The bytes of the file at `path`, or the system's text of why not.
-std::optional<std::vector<std::uint8_t>> file_bytes(const std::string& path, std::string& why) {
-    auto fd = open_for_reading(path);
-    if (fd) {
-        auto bytes = read_to_end(*fd);
-        if (bytes) return std::move(bytes).value();
-    }
-    why = std::strerror(errno);  // what open or read left, without the core's "(os error N)"
-    return std::nullopt;
-}
 
 }  // namespace
 
@@ -44,36 +29,29 @@ CopyOutcome copy_messages(const CopyPlan& plan, const std::vector<std::string>& 
         report(text);
     };
     for (const std::string& path : paths) {
-        std::string why;
-        const auto bytes = file_bytes(path, why);
-        if (!bytes) {
-            fail(path + ": " + why);
-            continue;
-        }
-        const ByteView buffer{bytes->data(), bytes->size()};
-        MessageCursor cursor(buffer);
-        std::size_t index = 0;
-        while (auto found = cursor.next()) {
+        const FileScan scan = each_file_message(path, [&](const FileMessage& message) {
             ++counts.read;
-            const std::size_t at = index++;
-            if (!found->framed) {
+            if (!message.found.framed) {
                 ++counts.failed;
-                fail(path + ": message " + std::to_string(at) + " at offset " + std::to_string(found->start) + ": " +
-                     found->framed.error().reason());
-                continue;
+                fail(path + ": message " + std::to_string(message.index) + " at offset " +
+                     std::to_string(message.offset) + ": " + message.found.framed.error().reason());
+                return true;
             }
-            const BufrMessage& m = found->framed.value();
+            const BufrMessage& m = message.found.framed.value();
             if (!plan.where.keep(m)) {
                 ++counts.skipped;
-                continue;
+                return true;
             }
-            if (auto failed = outputs.write(plan.output.name(m), buffer.subview(found->start, m.total_length))) {
-                outcome.output = std::move(failed);
-                return outcome;
-            }
-            ++counts.written;
+            outcome.output = outputs.write(plan.output.name(m), message.bytes);
+            counts.written += outcome.output ? 0 : 1;
+            return !outcome.output;
+        });
+        if (scan.stopped) return outcome;
+        if (scan.failure) {
+            fail(path + ": " + *scan.failure);
+        } else if (scan.messages == 0) {
+            fail(path + ": " + kNoMessages);
         }
-        if (index == 0) fail(path + ": " + kNoMessages);
     }
     counts.files = outputs.made();
     outcome.output = outputs.commit();
