@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/interrupt.hpp"
 #include "launcher/command_line.hpp"
 #include "launcher/handover.hpp"
 #include "launcher/same_bytes.hpp"
@@ -19,6 +21,7 @@ namespace {
 
 constexpr int kFailed = 1;
 constexpr int kOutputFailed = 74;
+constexpr int kInterrupted = 130;
 constexpr off_t kLargeInput = off_t{1} << 20;  // bytes: the Python command may show a progress bar from here on
 
 // Whether the files are ones read here: regular files, or ones that cannot
@@ -36,6 +39,13 @@ bool read_here(const CopyLine& line) {
     return line.no_progress || total < kLargeInput || !::isatty(2) || ::isatty(1);
 }
 
+volatile std::sig_atomic_t interrupt_signal = 0;
+
+// Ctrl-C stops the copy at the next message; the outputs begun are removed
+// and the status is 130, as the Python command's.
+void note_signal(int signal) { interrupt_signal = signal; }
+bool asked_to_stop(void*) noexcept { return interrupt_signal != 0; }
+
 void say(const std::string& text) {
     const std::string line = "skyrec: " + text + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
@@ -47,7 +57,10 @@ std::optional<int> copy(const std::vector<std::string_view>& args) {
     const std::vector<std::string_view> conditions(line->conditions.begin(), line->conditions.end());
     const auto plan = CopyPlan::of(conditions, line->output);
     if (!plan) return std::nullopt;
+    if (std::signal(SIGINT, note_signal) == SIG_IGN) std::signal(SIGINT, SIG_IGN);  // ignored, as Python leaves it
+    const InterruptScope scope(asked_to_stop, nullptr);
     const CopyOutcome outcome = copy_messages(*plan, line->files, say);
+    if (outcome.interrupted) return kInterrupted;
     if (outcome.output) {
         say(outcome.output->text);
         return kOutputFailed;

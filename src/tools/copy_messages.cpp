@@ -46,7 +46,8 @@ CopyOutcome copy_messages(const CopyPlan& plan, const std::vector<std::string>& 
             counts.written += outcome.output ? 0 : 1;
             return !outcome.output;
         });
-        if (scan.stopped) return outcome;
+        outcome.interrupted = scan.interrupted;
+        if (scan.stopped || scan.interrupted) return outcome;
         if (scan.failure) {
             fail(path + ": " + *scan.failure);
         } else if (scan.messages == 0) {

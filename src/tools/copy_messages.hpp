@@ -35,11 +35,12 @@ struct CopyOutcome {
     CopyCounts counts;
     std::size_t failures = 0;             // lines reported: failed messages and files that could not be read
     std::optional<OutputFailure> output;  // an output that could not be written: nothing is left of any
+    bool interrupted = false;             // the host asked to stop: nothing is left of any output
 };
 
 // Runs `plan` over `paths` in order. Each failure is given to `report` as it
 // happens ("PATH: ..."), and the run goes on; an output that cannot be
-// written ends it.
+// written ends it, and so does an interrupt (base/interrupt.hpp).
 CopyOutcome copy_messages(const CopyPlan& plan, const std::vector<std::string>& paths,
                           const std::function<void(const std::string&)>& report);
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/file.hpp"
+#include "base/interrupt.hpp"
 #include "message/scan.hpp"
 
 namespace skyrec {
@@ -82,6 +83,10 @@ FileScan each_file_message(const std::string& path, const std::function<bool(con
     };
     if (!fill(0, 1)) return scan;
     for (;;) {
+        if (interrupt_requested()) {
+            scan.interrupted = true;
+            return scan;
+        }
         ByteView data = window.bytes();
         std::size_t start = find_marker(data, position);
         if (start >= data.size) {

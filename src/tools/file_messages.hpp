@@ -27,6 +27,7 @@ struct FileScan {
     std::size_t messages = 0;
     std::optional<std::string> failure;  // the system's text of why the file could not be read on
     bool stopped = false;                // `each` asked to stop
+    bool interrupted = false;            // the host asked to stop (base/interrupt.hpp)
 };
 
 // Gives each message of the file at `path` to `each`, which returns false to
