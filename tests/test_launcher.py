@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import os
 import resource
+import shutil
 import signal
 import subprocess
 import sys
@@ -16,6 +17,7 @@ import pytest
 
 import _skyrec
 from bufrgen import build_message
+from conftest import corpus_files
 from skyrec import _native
 from skyrec.cli import main
 from skyrec.gts import gts_header
@@ -163,6 +165,51 @@ def test_a_file_longer_than_the_window_read_at_a_time(tmp_path, monkeypatch, cap
         made.append((status, capsysbinary.readouterr().err.splitlines()[-1], (Path("out_2.bufr")).read_bytes()))
     assert made[0] == made[1]
     assert made[0][1].startswith(b"skyrec: copy: 280000 messages read, 210000 written to 2 files, 0 skipped, 70000")
+
+
+@pytest.mark.skipif(not corpus_files(), reason="the real corpus (../shared/corpus/real) is not here")
+def test_core_copy_and_python_copy_agree_on_the_corpus(tmp_path, monkeypatch, capsysbinary):
+    """Real files: GTS headings, bytes between messages, broken and cut-short messages."""
+    paths = [str(p) for p in corpus_files()]
+    results = []
+    for folder, copy in (("core", _native.copy_files), ("python", lambda *args: None)):
+        (tmp_path / folder).mkdir()
+        monkeypatch.chdir(tmp_path / folder)
+        monkeypatch.setattr(_native, "copy_files", copy)
+        status = main(["copy", *paths, "--where", "edition=3/4", "-o", "[dataCategory]_[typicalYear].bufr"])
+        made = {p.name: p.read_bytes() for p in sorted(Path().iterdir())}
+        results.append((status, capsysbinary.readouterr().err, made))
+    assert results[0] == results[1]
+    assert len(results[0][2]) > 10
+
+
+def python_named(folder: Path, code: str) -> None:
+    script = folder / f"python{sys.version_info.major}.{sys.version_info.minor}"
+    script.write_text(f"#!/bin/sh\necho {code} \"$@\"\n")
+    script.chmod(0o755)
+
+
+@pytest.mark.parametrize("beside, on_path, chosen", [(True, True, "beside"), (False, True, "path"),
+                                                     (False, False, "built")])
+def test_the_interpreter_beside_the_executable_comes_first(tmp_path, beside, on_path, chosen):
+    (tmp_path / "bin").mkdir()
+    (tmp_path / "path").mkdir()
+    shutil.copy(SKYREC, tmp_path / "bin" / "skyrec")
+    if beside:
+        python_named(tmp_path / "bin", "beside")
+    if on_path:
+        python_named(tmp_path / "path", "path")
+    stand_in = tmp_path / "stand_in" / "skyrec"  # what the interpreter the build was given runs
+    stand_in.mkdir(parents=True)
+    (stand_in / "__init__.py").write_text("")
+    (stand_in / "__main__.py").write_text("import sys\nprint('built', *sys.argv[1:])\n")
+    env = dict(os.environ, PATH=str(tmp_path / "path"), PYTHONPATH=str(stand_in.parent))
+    result = subprocess.run([tmp_path / "bin" / "skyrec", "ls", "a b.bufr"], capture_output=True, text=True,
+                            env=env, timeout=60)
+    if chosen == "built" and result.returncode == 2:  # that interpreter is gone (a build's own environment)
+        assert result.stderr.startswith("skyrec: no python3.") and result.stderr.count("\n") == 1
+        return
+    assert result.stdout.split() == [chosen, *(["-m", "skyrec"] if chosen != "built" else []), "ls", "a", "b.bufr"]
 
 
 def test_split_files_hold_the_messages_kept(tmp_path):
