@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 #include "base/file.hpp"
 #include "base/interrupt.hpp"
@@ -19,31 +19,43 @@ namespace {
 constexpr std::size_t kWindow = std::size_t{1} << 23;  // bytes read at a time
 constexpr const char* kChanged = "file changed while reading";
 
-// A window of a file: `held` bytes from file offset `base` on.
+// A window of a file: `held` bytes from file offset `base` on. No larger
+// than the file (and a byte, so that one read sees its end) unless a message
+// needs more: most files are small, and a run reads many.
 class Window {
 public:
     explicit Window(int fd) : fd_(fd) {
         struct stat st{};
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) expected_ = static_cast<std::uint64_t>(st.st_size);
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+            expected_ = static_cast<std::uint64_t>(st.st_size);
+            size_ = static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, *expected_ + 1));
+        }
     }
 
-    ByteView bytes() const noexcept { return {data_.data(), held_}; }
+    ByteView bytes() const noexcept { return {data_.get(), held_}; }
     std::uint64_t base() const noexcept { return base_; }
     bool ended() const noexcept { return ended_; }
     // Whether the file ended before the size it had when opened.
     bool short_read() const noexcept { return ended_ && expected_ && read_ < *expected_; }
 
     // Drops what lies before `start`, then reads until `need` bytes from it
-    // are held or the file ends; the new index of `start` (0), or the
+    // are held or the file ends (the new index of `start` is 0); the
     // system's text of a failed read.
     std::optional<std::string> fill(std::size_t start, std::size_t need) {
         if (held_ - start >= need || ended_) return std::nullopt;
-        std::memmove(data_.data(), data_.data() + start, held_ - start);
+        const std::size_t capacity = std::max(need, size_);
+        if (!data_ || capacity > capacity_) {  // not zeroed: every byte used is read first
+            std::unique_ptr<std::uint8_t[]> larger(new std::uint8_t[capacity]);
+            if (held_ > start) std::memcpy(larger.get(), data_.get() + start, held_ - start);
+            data_ = std::move(larger);
+            capacity_ = capacity;
+        } else if (held_ > start) {
+            std::memmove(data_.get(), data_.get() + start, held_ - start);
+        }
         held_ -= start;
         base_ += start;
-        if (data_.size() < std::max(need, kWindow)) data_.resize(std::max(need, kWindow));
         while (held_ < need && !ended_) {
-            const ssize_t n = ::read(fd_, data_.data() + held_, data_.size() - held_);
+            const ssize_t n = ::read(fd_, data_.get() + held_, capacity_ - held_);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) return std::string(std::strerror(errno));
             ended_ = n == 0;
@@ -55,7 +67,9 @@ public:
 
 private:
     int fd_;
-    std::vector<std::uint8_t> data_;
+    std::unique_ptr<std::uint8_t[]> data_;
+    std::size_t capacity_ = 0;
+    std::size_t size_ = kWindow;  // bytes read at a time
     std::size_t held_ = 0;
     std::uint64_t base_ = 0;
     std::uint64_t read_ = 0;
