@@ -67,6 +67,14 @@ def next_message(data: Buffer, position: int) -> tuple[int, int, int, BufrMessag
     length, next position, message or None, error text or None); None when no
     message is left."""
 
+def copy_files(paths: Sequence[str], conditions: Sequence[str],
+               output: str) -> tuple[int, int, int, int, int, list[str], str | None] | None:
+    """copy's run by the core: the messages of `paths` that the --where
+    `conditions` keep, byte for byte, to `output` (a name, or a pattern of
+    [key] placeholders); None when a condition or placeholder is not of
+    header keys alone. (read, written, skipped, failed, files made, each
+    failure's line, why an output could not be written or None)."""
+
 def decode_subsets(data: Buffer, start: int, message: BufrMessage,
                    tables: TableSet) -> tuple[list[DecodedValue], list[int]]:
     """The values of the message framed at `start`, and where each subset starts."""
