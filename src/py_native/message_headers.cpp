@@ -12,7 +12,7 @@
 #include "py_common/boxed.hpp"
 #include "py_common/errors.hpp"
 #include "py_common/pyref.hpp"
-#include "py_common/signal_watch.hpp"
+#include "py_common/unlocked.hpp"
 #include "py_native/buffer_arg.hpp"
 #include "py_native/functions.hpp"
 #include "py_native/message_pieces.hpp"
@@ -67,13 +67,12 @@ PyObject* message_headers(PyObject*, PyObject* args, PyObject* kwargs) {
     if (position_obj != nullptr && !uint_arg(position_obj, "position", PY_SSIZE_T_MAX, &position)) return nullptr;
     if (end_obj != Py_None && !uint_arg(end_obj, "end", PY_SSIZE_T_MAX, &end)) return nullptr;
     const ByteView bytes = buffer->bytes();
-    SignalWatch watch;
-    HeaderColumns headers = [&] {
-        WithoutGil unlocked;
+    auto scanned = unlocked([&] {
         return scan_headers(bytes, static_cast<std::size_t>(std::min<std::uint64_t>(position, bytes.size)),
                             static_cast<std::size_t>(std::min<std::uint64_t>(end, bytes.size)), keep != 0);
-    }();
-    if (watch.raised()) return nullptr;
+    });
+    if (!scanned) return nullptr;
+    HeaderColumns& headers = *scanned;
     Ref dict = Ref::steal(headers_dict(headers));
     if (!dict || !keep) return dict.release();
     if (!set_item(dict.get(), "framing", framing_capsule({std::move(*buffer), std::move(headers)}))) return nullptr;

@@ -6,6 +6,7 @@
 #include "py_common/errors.hpp"
 #include "py_common/module_types.hpp"
 #include "py_common/pyref.hpp"
+#include "py_common/unlocked.hpp"
 #include "py_native/buffer_arg.hpp"
 #include "py_native/functions.hpp"
 
@@ -37,12 +38,10 @@ PyObject* next_message(PyObject*, PyObject* args, PyObject* kwargs) {
     const ByteView bytes = buffer->bytes();
     MessageCursor cursor(bytes, static_cast<std::size_t>(std::min<std::uint64_t>(position, bytes.size)));
     // A search may pass a long stretch of bytes that are not messages.
-    auto found = [&] {
-        WithoutGil unlocked;
-        return cursor.next();
-    }();
-    if (!found) Py_RETURN_NONE;
-    return found_tuple(std::move(*found), cursor.position());
+    auto found = unlocked([&] { return cursor.next(); });
+    if (!found) return nullptr;
+    if (!*found) Py_RETURN_NONE;
+    return found_tuple(std::move(**found), cursor.position());
 }
 
 }  // namespace
