@@ -1,7 +1,7 @@
 // message_headers(data, position=0, end=None, keep=False): the header fields
 // of every message whose "BUFR" lies in [position, end), one array per field,
 // found while other threads run; messages that cannot be framed are listed in
-// "errors" as (row, reason), and "resume" says where a scan of these bytes
+// "errors" as (row, reason, kind), and "resume" says where a scan of these bytes
 // with more after them would go on. No Python object is made per message.
 // With `keep`, "framing" holds the framed messages and their bytes, for
 // decode_block and observation_rows to decode without framing them again.
@@ -25,7 +25,7 @@ namespace {
 PyObject* failure_tuple(const HeaderColumns::Failure& f) {
     Ref reason = Ref::steal(lossy_str(f.reason));
     if (!reason) return nullptr;
-    return Py_BuildValue("(nO)", static_cast<Py_ssize_t>(f.row), reason.get());
+    return Py_BuildValue("(nOs)", static_cast<Py_ssize_t>(f.row), reason.get(), f.kind);
 }
 
 // The one place that names the header columns; each buffer says its item type.
