@@ -12,6 +12,7 @@
 #include "decode/column_kernel.hpp"
 #include "decode/compressed_section.hpp"
 #include "sinks/block_layout.hpp"
+#include "sinks/meaning_memo.hpp"
 #include "sinks/shown_values.hpp"
 
 namespace skyrec {
@@ -202,14 +203,8 @@ Status BlockBuilder::take_columns(const CompressedSection& section) {
     const std::size_t described = run.described.size();
     if (meanings) run.meaning.assign(described * subsets, kNoCategory);
     if (texts) run.text.assign(described * subsets, kNoCategory);
-    // The last meaning looked up per column: most columns repeat their raw
-    // values from subset to subset.
-    struct Memo {
-        std::uint64_t raw = 0;
-        std::int32_t code = kNoCategory;
-        bool valid = false;
-    };
-    std::vector<Memo> memo(described);
+    std::vector<MeaningMemo> memo(described);
+    const auto meaning_code = [this](const std::string* meaning) { return own_meanings_.code(meaning); };
     std::size_t capacity = 0;
     for (const std::size_t k : run.described)
         capacity = std::max(capacity, column_text_capacity(section.columns[k]));
@@ -231,17 +226,7 @@ Status BlockBuilder::take_columns(const CompressedSection& section) {
             const std::uint64_t raw = raws[k * subsets + j];
             // A missing value has no meaning (nor set bits), whatever raw it shows.
             if (std::isnan(values[k * subsets + j])) continue;
-            Memo& m = memo[d];
-            if (!m.valid || m.raw != raw) {
-                const std::string* meaning = nullptr;
-                if (column.flags != nullptr) {
-                    meaning = column.flags->flag_meaning(column.code, column.flag_width, raw);
-                } else if (const auto it = column.codes->find(raw); it != column.codes->end()) {
-                    meaning = &it->second;
-                }
-                m = Memo{raw, meaning != nullptr ? own_meanings_.code(meaning) : kNoCategory, true};
-            }
-            run.meaning[at_code] = m.code;
+            run.meaning[at_code] = memo[d].code(column, raw, meaning_code);
         }
     }
     return Ok{};

@@ -203,7 +203,6 @@ private:
     template <class Value>
     void put(std::size_t row, const Value& value, std::uint32_t subset);
     void finish_message();
-    void finish_run(CompressedRun& run);
     void drop_message() noexcept;
     // Writes the rows of the compressed runs, narrowing the others' codes if asked.
     void lay_out(bool narrowed);
