@@ -102,23 +102,26 @@ PyObject* wide_details(WideColumns& w) {
     return ok ? dict.release() : nullptr;
 }
 
+// The `parts` of the kept columns' wide table, as dict() gives them.
+template <class Dict>
+PyObject* kept_parts(PyObject* self, WideParts parts, Dict&& dict) {
+    const KeptColumns& kept = unbox<KeptColumns>(self);
+    WideBuilder builder(*kept.table_set, parts);
+    if (!unlocked([&] { return builder.take_columns(kept.section); }, raise_decode_error)) return nullptr;
+    WideColumns wide = builder.take();
+    return dict(wide);
+}
+
 PyObject* kept_wide(PyObject* self, PyObject* args, PyObject* kwargs) {
     static const char* const names[] = {"numbers", nullptr};
     int numbers = 1;
     if (!parse_args(args, kwargs, "|p:wide", names, &numbers)) return nullptr;
-    const KeptColumns& kept = unbox<KeptColumns>(self);
-    WideBuilder builder(*kept.table_set, WideParts{true, numbers != 0, false});
-    if (!unlocked([&] { return builder.take_columns(kept.section); }, raise_decode_error)) return nullptr;
-    WideColumns wide = builder.take();
-    return wide_table(wide, numbers != 0);
+    return kept_parts(self, WideParts{true, numbers != 0, false},
+                      [numbers](WideColumns& wide) { return wide_table(wide, numbers != 0); });
 }
 
 PyObject* kept_details(PyObject* self, PyObject*) {
-    const KeptColumns& kept = unbox<KeptColumns>(self);
-    WideBuilder builder(*kept.table_set, WideParts{false, false, true});
-    if (!unlocked([&] { return builder.take_columns(kept.section); }, raise_decode_error)) return nullptr;
-    WideColumns wide = builder.take();
-    return wide_details(wide);
+    return kept_parts(self, WideParts{false, false, true}, wide_details);
 }
 
 PyObject* kept_long(PyObject* self, PyObject* args, PyObject* kwargs) {

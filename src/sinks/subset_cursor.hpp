@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/bytes.hpp"
+#include "base/limits.hpp"
 #include "base/result.hpp"
 #include "decode/decode_section4.hpp"
 #include "message/message.hpp"
@@ -19,9 +20,18 @@ public:
     // Walks section 4 `data` of `message` into `sink`, the starts filled as
     // the walk meets them (before any value of their subset); the cursor
     // begins again at the first value.
-    Status walk(const BufrMessage& message, const TableSet& tables, ByteView data, Section4Sink& sink);
+    Status walk(const BufrMessage& message, const TableSet& tables, ByteView data, Section4Sink& sink) {
+        subset_ = 0;
+        seen_ = 0;
+        return within_memory([&] { return decode_section4_into(message, tables, data, sink, &starts_); });
+    }
     // The starts of compressed columns taken without a walk.
-    void start_columns(const CompressedSection& section);
+    void start_columns(const CompressedSection& section) {
+        subset_ = 0;
+        seen_ = 0;
+        starts_.clear();
+        push_compressed_starts(section, starts_);
+    }
 
     // The subset of the next value, calling `leave()` for each subset it leaves behind.
     template <class Leave>
@@ -40,7 +50,6 @@ public:
     std::uint32_t subset() const noexcept { return subset_; }
     // Where the last value stands in its subset, from 0.
     std::size_t offset() const noexcept { return seen_ - 1 - starts_[subset_]; }
-    std::size_t subsets() const noexcept { return starts_.size(); }
     // Where each subset starts, counted in the message's values.
     const std::vector<std::size_t>& starts() const noexcept { return starts_; }
 
