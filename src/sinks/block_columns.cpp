@@ -12,7 +12,6 @@
 #include "decode/column_kernel.hpp"
 #include "decode/compressed_section.hpp"
 #include "sinks/block_layout.hpp"
-#include "sinks/meaning_memo.hpp"
 #include "sinks/shown_values.hpp"
 
 namespace skyrec {

@@ -6,7 +6,6 @@
 #include "decode/column_kernel.hpp"
 #include "decode/wide_values.hpp"
 #include "sinks/element_categories.hpp"
-#include "sinks/meaning_memo.hpp"
 #include "sinks/shown_values.hpp"
 
 namespace skyrec {
