@@ -26,7 +26,7 @@ from typing import Any
 import _skyrec
 
 from . import _native, bundle
-from .errors import MISSING_ENTRY, NO_MEMORY, DecodeError, MessageError, decode_error, kind_of, message_error
+from .errors import MISSING_ENTRY, NO_MEMORY, DecodeError, MessageError, decode_error, message_error
 from .header import TableKey as TableKey
 from .header import message_key as message_key
 
@@ -207,8 +207,7 @@ class TableSource:
                 found = self._load_tables(message)
             except DecodeError as e:
                 where = shown_path(self.root) if self.root is not None else bundle.PATH
-                found = decode_error(f"{e.reason} (tables {key_text(key)} under {where})", e.where,
-                                     getattr(e, "kind", None))
+                found = decode_error(f"{e.reason} (tables {key_text(key)} under {where})", e.where, e.kind)
         self._loaded[key] = found
         if isinstance(found, DecodeError) or self._files_state(message) != before:
             self._retry_at[key] = time.monotonic() + RETRY_SECONDS
@@ -252,9 +251,9 @@ class TableSource:
     def explain(self, key: TableKey, error: str, kind: str | None = None) -> str:
         """`error`, a failure of `kind` to decode a message of message_key
         `key` with these tables, with what is likely missing when a
-        descriptor was not found."""
+        descriptor was not found (as a caller without a kind knows)."""
         table, master, local, centre, subcentre = key
-        if kind_of(error, kind) not in MISSING_ENTRY:
+        if kind is not None and kind not in MISSING_ENTRY:
             return error
         if self.wmo_version is not None and master != self.wmo_version:
             return f"{error} (the message names master tables version {master}, the WMO CSV tables are version " \
@@ -266,7 +265,7 @@ class TableSource:
                       kind: str | None = None, file: str | None = None) -> MessageError:
         """The MessageError of message `index` of a reading with these tables
         (`key` its message_key, None when not known): explained, naming this source."""
-        kind = "no_memory" if reason == NO_MEMORY else kind_of(reason, kind)
+        kind = "no_memory" if reason == NO_MEMORY else kind or "text"
         text = reason if key is None else self.explain(key, reason, kind)
         return message_error(text, index, offset, where, kind, self.origin, file)
 

@@ -7,7 +7,7 @@
 #include "py_common/boxed.hpp"
 #include "py_common/errors.hpp"
 #include "py_common/pyref.hpp"
-#include "py_common/signal_watch.hpp"
+#include "py_common/unlocked.hpp"
 #include "py_native/buffer_arg.hpp"
 #include "py_native/functions.hpp"
 #include "tools/copy_messages.hpp"
@@ -60,12 +60,11 @@ PyObject* copy_files(PyObject*, PyObject* args, PyObject* kwargs) {
     const auto plan = CopyPlan::of(texts, output);
     if (!plan) Py_RETURN_NONE;
     std::vector<std::string> lines;
-    SignalWatch watch;  // Ctrl-C stops the copy, leaving no output, and raises KeyboardInterrupt
-    const CopyOutcome outcome = [&] {
-        WithoutGil unlocked;
-        return copy_messages(*plan, paths, [&](const std::string& line) { lines.push_back(line); });
-    }();
-    if (watch.raised()) return nullptr;
+    // Ctrl-C stops the copy, leaving no output, and raises KeyboardInterrupt.
+    const auto done =
+        unlocked([&] { return copy_messages(*plan, paths, [&](const std::string& line) { lines.push_back(line); }); });
+    if (!done) return nullptr;
+    const CopyOutcome& outcome = *done;
     Ref reported = Ref::steal(list_of(lines, fs_str));
     Ref failure = outcome.output ? Ref::steal(fs_str(outcome.output->text)) : Ref::borrow(Py_None);
     if (!reported || !failure) return nullptr;

@@ -112,7 +112,7 @@ class Copy:
         found = item.found
         self.read += 1
         if found.error is not None:
-            self.fail(path, item, MessageError(found.error, index=item.index, offset=item.offset))
+            self.fail(path, item, MessageError(found.error, index=item.index, offset=item.offset, kind=found.kind))
             return
         assert found.message is not None
         try:
