@@ -58,11 +58,14 @@ public:
     // `input_bytes`, the length of the message, sets what the walk may
     // spend (base/limits.hpp).
     // `shown`: values read as the package's outputs show them (ElementCache).
+    // `cache`, when given and made for the same tables and `shown`, holds
+    // the element entries instead of one of the walker's own, so that they
+    // are resolved once for many decodes.
     Walker(const TableSet& tables, BitReader& reader, std::vector<DecodedValue>& values, Section4Sink* sink,
-           std::uint64_t input_bytes, bool shown);
+           std::uint64_t input_bytes, bool shown, ElementCache* cache = nullptr);
     // Compressed data: `columns` receives one column per element occurrence.
     Walker(const TableSet& tables, BitReader& reader, std::uint16_t subsets, std::vector<Column>& columns,
-           std::uint64_t input_bytes, bool shown);
+           std::uint64_t input_bytes, bool shown, ElementCache* cache = nullptr);
 
     // Errors are kept in the walker: false means take_error() holds one.
     bool walk(std::span<const DescriptorCode> list, unsigned depth);
@@ -182,7 +185,11 @@ private:
         return fail(limit_error("section 4 decoding", bound, units, input_bytes_));
     }
 
-    ElementCache cache_;
+    // The cache given to the constructor, or else own_cache_.
+    ElementCache& use_cache(ElementCache* given, const TableSet& tables, bool shown);
+
+    std::optional<ElementCache> own_cache_;
+    ElementCache* cache_;
     BitReader& reader_;
     std::vector<DecodedValue>* values_ = nullptr;
     std::vector<Column>* columns_ = nullptr;
@@ -203,7 +210,5 @@ private:
     FieldCopy* copy_ = nullptr;
     bool raw_only_ = false;
 };
-
-// What a decode returns when its sink stopped it.
 
 }  // namespace skyrec
