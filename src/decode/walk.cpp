@@ -13,6 +13,8 @@ namespace skyrec {
 namespace {
 
 constexpr std::uint32_t kClass31 = 31;
+// Room for the history of most messages, so that it does not regrow for each.
+constexpr std::size_t kFirstHistory = 256;
 
 }  // namespace
 
@@ -26,7 +28,9 @@ Walker::Walker(const TableSet& tables, BitReader& reader, std::vector<DecodedVal
       subsets_(1),
       column_size_(1),
       input_bytes_(input_bytes),
-      allowance_(allowance_for(input_bytes)) {}
+      allowance_(allowance_for(input_bytes)) {
+    state_.history.reserve(kFirstHistory);
+}
 
 Walker::Walker(const TableSet& tables, BitReader& reader, std::uint16_t subsets, std::vector<Column>& columns,
                std::uint64_t input_bytes, bool shown, ElementCache* cache)
@@ -37,7 +41,9 @@ Walker::Walker(const TableSet& tables, BitReader& reader, std::uint16_t subsets,
       subsets_(subsets),
       column_size_(subsets),
       input_bytes_(input_bytes),
-      allowance_(allowance_for(input_bytes)) {}
+      allowance_(allowance_for(input_bytes)) {
+    state_.history.reserve(kFirstHistory);
+}
 
 ElementCache& Walker::use_cache(ElementCache* given, const TableSet& tables, bool shown) {
     if (given != nullptr && given->serves(tables, shown)) return *given;

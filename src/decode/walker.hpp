@@ -170,12 +170,17 @@ private:
         return false;
     }
     // Output is bounded (base/limits.hpp): false, with the error held,
-    // when one more value or column, or `text_bytes` more bytes of text in
-    // each subset, would pass the allowance.
-    bool make_room(std::uint64_t text_bytes = 0) {
-        if (value_count() + column_size_ > allowance_.values) [[unlikely]] {
+    // when one more value or column would pass the allowance. Every value
+    // made passes here, so a countdown keeps what is left.
+    bool make_room() {
+        if (values_left_ < column_size_) [[unlikely]]
             return over(allowance_.values, "values");
-        }
+        values_left_ -= column_size_;
+        return true;
+    }
+    // The same for a text, and its `text_bytes` bytes in each subset.
+    bool make_text_room(std::uint64_t text_bytes) {
+        if (!make_room()) return false;
         text_bytes_ += text_bytes * column_size_;
         if (text_bytes_ > allowance_.text_bytes) [[unlikely]]
             return over(allowance_.text_bytes, "bytes of text");
@@ -201,8 +206,9 @@ private:
     const std::size_t column_size_;  // 1, or the number of subsets
     const std::uint64_t input_bytes_;
     const Allowance allowance_;
-    std::uint64_t steps_ = 0;       // descriptor steps
-    std::uint64_t next_check_ = 0;  // the step at which step_checkpoint runs next
+    std::uint64_t values_left_ = allowance_.values;  // what make_room may still make
+    std::uint64_t steps_ = 0;                        // descriptor steps
+    std::uint64_t next_check_ = 0;                   // the step at which step_checkpoint runs next
     std::uint64_t text_bytes_ = 0;
     std::vector<std::uint8_t> scratch_;  // bytes of character data
     std::optional<BufrError> error_;
