@@ -129,6 +129,9 @@ def plain_cases(e, t, m):
         ("decode_values dir", lambda: _skyrec.decode_values(DATA, e["missing"]), ValueError),
         ("decode_values type", lambda: _skyrec.decode_values(DATA, 1), TypeError),
         ("decode_values_with_tables", lambda: _skyrec.decode_values_with_tables(DATA, t), None),
+        # What the tables keep for later decodes goes with them.
+        ("decode_values_with_tables fresh tables",
+         lambda: _skyrec.decode_values_with_tables(PACKED, _skyrec.TableSet.from_eccodes(e["dir"])), None),
         ("decode_values_with_tables run out", lambda: _skyrec.decode_values_with_tables(RUN_OUT, t), ValueError),
         ("decode_values_with_tables element", lambda: _skyrec.decode_values_with_tables(
             build_message([63255], b"\0"), t), ValueError),

@@ -28,12 +28,12 @@ Status walk_uncompressed(const BufrMessage& message, Walker& walker, std::vector
 
 // The walk yields columns, one value per subset each.
 Result<CompressedSection> walk_compressed(const BufrMessage& message, const TableSet& tables, ByteView data, bool shown,
-                                          RawCapture* capture = nullptr) {
+                                          RawCapture* capture = nullptr, ElementCache* cache = nullptr) {
     BitReader reader(data);
     CompressedSection section;
     section.data = data;
     section.subsets = message.number_of_subsets;
-    Walker walker(tables, reader, message.number_of_subsets, section.columns, message.total_length, shown);
+    Walker walker(tables, reader, message.number_of_subsets, section.columns, message.total_length, shown, cache);
     walker.capture_into(capture);
     if (!walker.walk(message.unexpanded_descriptors, 0)) return walker.take_error();
     return section;
@@ -76,18 +76,18 @@ Result<std::vector<DecodedValue>> decode_section4(const BufrMessage& message, co
 }
 
 Status decode_section4_into(const BufrMessage& message, const TableSet& tables, ByteView data, Section4Sink& sink,
-                            std::vector<std::size_t>* subset_starts) {
+                            std::vector<std::size_t>* subset_starts, ElementCache* cache) {
     if (subset_starts != nullptr) subset_starts->clear();
     if (!message.compressed_data) {
         BitReader reader(data);
         std::vector<DecodedValue> batch;
         batch.reserve(std::min(expected_values(reader.total()), kBatchValues + 64));
-        Walker walker(tables, reader, batch, &sink, message.total_length, sink.shows_values());
+        Walker walker(tables, reader, batch, &sink, message.total_length, sink.shows_values(), cache);
         SKYREC_CHECK(walk_uncompressed(message, walker, subset_starts));
         if (!walker.flush()) return walker.take_error();
         return Ok{};
     }
-    auto section = walk_compressed(message, tables, data, sink.shows_values());
+    auto section = walk_compressed(message, tables, data, sink.shows_values(), nullptr, cache);
     if (!section) return std::move(section).error();
     if (subset_starts != nullptr) push_compressed_starts(*section, *subset_starts);
     return sink.take_columns(*section);

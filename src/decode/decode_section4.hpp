@@ -55,9 +55,12 @@ inline BufrError stopped_by_sink() { return BufrError::text("decoding stopped by
 // The first error, the walk's or the sink's, ends the decode, possibly after
 // some batches were taken. `subset_starts`, when given, is filled as decode_section4
 // fills it; for uncompressed data each start is there before the sink takes
-// a value of its subset.
+// a value of its subset. `cache`, when given, is the element cache that a
+// caller keeps for many decodes with `tables` (decode/element_ref.hpp), made
+// with shown set as the sink's shows_values(); another is used as none.
+class ElementCache;
 Status decode_section4_into(const BufrMessage& message, const TableSet& tables, ByteView data, Section4Sink& sink,
-                            std::vector<std::size_t>* subset_starts = nullptr);
+                            std::vector<std::size_t>* subset_starts = nullptr, ElementCache* cache = nullptr);
 
 // The columns of compressed `data` as the walk leaves them, read as the
 // package's outputs show values (see Section4Sink::shows_values), for a

@@ -60,10 +60,12 @@ bool is_flag_table(const std::string& unit) noexcept;
 // "associatedField", no code table, missing values not recognised.
 const ElementRef& associated_field_ref() noexcept;
 
-// Element lookups of one decode. Each entry is resolved once and kept at a
-// fixed place for the decode, found again through an open-addressed table
-// that is at most half full, so a repeated descriptor costs one or two
-// compares and a new one no hash-map node.
+// Element lookups of one decode, or of many decodes with the same tables
+// when a caller keeps the cache. Each entry is resolved once and kept at a
+// fixed place while the cache lives (entries are only ever added, so a walk
+// may share the cache with one that it runs inside it), found again through
+// an open-addressed table that is at most half full, so a repeated
+// descriptor costs one or two compares and a new one no hash-map node.
 class ElementCache {
 public:
     // `shown`: an all-ones 031021 is missing (see Section4Sink::shows_values).
@@ -84,6 +86,8 @@ public:
     const ElementRef* local_width_element(DescriptorCode code, const ElementRef* entry);
 
     const TableSet& tables() const noexcept { return tables_; }
+    // Whether this cache resolves elements as a walk of `tables` with `shown` would.
+    bool serves(const TableSet& tables, bool shown) const noexcept { return &tables == &tables_ && shown == shown_; }
 
 private:
     static constexpr std::size_t kFirstSlots = 128;

@@ -87,7 +87,7 @@ bool Walker::read_column(const ElementRef& element, std::uint32_t width, double 
 
 bool Walker::read_character(DescriptorCode code, const std::string& name, std::uint32_t width) {
     const std::size_t nbytes = (width + 7) / 8;
-    if (!make_room(nbytes)) return false;
+    if (!make_text_room(nbytes)) return false;
     if (scratch_.size() < nbytes) scratch_.resize(nbytes);
     const std::uint64_t start = reader_.position();
     if (const std::uint32_t failed = reader_.read_bytes_into(width, scratch_.data()); failed != 0) {

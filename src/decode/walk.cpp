@@ -13,12 +13,14 @@ namespace skyrec {
 namespace {
 
 constexpr std::uint32_t kClass31 = 31;
+// Room for the history of most messages, so that it does not regrow for each.
+constexpr std::size_t kFirstHistory = 256;
 
 }  // namespace
 
 Walker::Walker(const TableSet& tables, BitReader& reader, std::vector<DecodedValue>& values, Section4Sink* sink,
-               std::uint64_t input_bytes, bool shown)
-    : cache_(tables, shown),
+               std::uint64_t input_bytes, bool shown, ElementCache* cache)
+    : cache_(&use_cache(cache, tables, shown)),
       reader_(reader),
       values_(&values),
       sink_(sink),
@@ -26,18 +28,27 @@ Walker::Walker(const TableSet& tables, BitReader& reader, std::vector<DecodedVal
       subsets_(1),
       column_size_(1),
       input_bytes_(input_bytes),
-      allowance_(allowance_for(input_bytes)) {}
+      allowance_(allowance_for(input_bytes)) {
+    state_.history.reserve(kFirstHistory);
+}
 
 Walker::Walker(const TableSet& tables, BitReader& reader, std::uint16_t subsets, std::vector<Column>& columns,
-               std::uint64_t input_bytes, bool shown)
-    : cache_(tables, shown),
+               std::uint64_t input_bytes, bool shown, ElementCache* cache)
+    : cache_(&use_cache(cache, tables, shown)),
       reader_(reader),
       columns_(&columns),
       compressed_(true),
       subsets_(subsets),
       column_size_(subsets),
       input_bytes_(input_bytes),
-      allowance_(allowance_for(input_bytes)) {}
+      allowance_(allowance_for(input_bytes)) {
+    state_.history.reserve(kFirstHistory);
+}
+
+ElementCache& Walker::use_cache(ElementCache* given, const TableSet& tables, bool shown) {
+    if (given != nullptr && given->serves(tables, shown)) return *given;
+    return own_cache_.emplace(tables, shown);
+}
 
 bool Walker::flush() {
     if (sink_ == nullptr || values_->empty()) return true;
@@ -63,7 +74,7 @@ bool Walker::step_checkpoint() {
 }
 
 bool Walker::element_step(DescriptorCode code) {
-    const ElementRef* element = cache_.find(code);
+    const ElementRef* element = cache_->find(code);
     if (state_.new_reference_width != 0) {
         if (element == nullptr) return fail(BufrError::element_not_found(code));
         return define_reference(*element);
@@ -71,7 +82,7 @@ bool Walker::element_step(DescriptorCode code) {
     if (state_.associated_width != 0 && code_x(code) != kClass31 && !read_associated_field()) return false;
     const bool feeds_bitmap = element_feeds_bitmap(state_, code);
     if (plain_under_local_width(state_, element)) {
-        element = cache_.local_width_element(code, element);
+        element = cache_->local_width_element(code, element);
         if (!read_numeric(*element, state_.local_width, 1.0, 0)) return false;
     } else {
         if (element == nullptr) return fail(BufrError::element_not_found(code));
@@ -108,7 +119,7 @@ bool Walker::replication_step(std::span<const DescriptorCode> list, std::size_t&
     if (!compressed_ && state_.associated_width != 0 && code_x(factor) != kClass31 && !read_associated_field()) {
         return false;
     }
-    const ElementRef* element = cache_.find(factor);
+    const ElementRef* element = cache_->find(factor);
     if (element == nullptr) return fail(BufrError::element_not_found(factor));
     if (!read_element(*element)) return false;
 
@@ -138,7 +149,7 @@ bool Walker::repeat(std::span<const DescriptorCode> body, std::uint64_t count, u
 }
 
 bool Walker::sequence_step(DescriptorCode code, unsigned depth) {
-    const SequenceDefinition* sequence = cache_.tables().sequence(code);
+    const SequenceDefinition* sequence = cache_->tables().sequence(code);
     if (sequence == nullptr) return fail(BufrError::sequence_not_found(code));
     return walk(sequence->members, depth + 1);
 }

@@ -58,11 +58,14 @@ public:
     // `input_bytes`, the length of the message, sets what the walk may
     // spend (base/limits.hpp).
     // `shown`: values read as the package's outputs show them (ElementCache).
+    // `cache`, when given and made for the same tables and `shown`, holds
+    // the element entries instead of one of the walker's own, so that they
+    // are resolved once for many decodes.
     Walker(const TableSet& tables, BitReader& reader, std::vector<DecodedValue>& values, Section4Sink* sink,
-           std::uint64_t input_bytes, bool shown);
+           std::uint64_t input_bytes, bool shown, ElementCache* cache = nullptr);
     // Compressed data: `columns` receives one column per element occurrence.
     Walker(const TableSet& tables, BitReader& reader, std::uint16_t subsets, std::vector<Column>& columns,
-           std::uint64_t input_bytes, bool shown);
+           std::uint64_t input_bytes, bool shown, ElementCache* cache = nullptr);
 
     // Errors are kept in the walker: false means take_error() holds one.
     bool walk(std::span<const DescriptorCode> list, unsigned depth);
@@ -167,12 +170,17 @@ private:
         return false;
     }
     // Output is bounded (base/limits.hpp): false, with the error held,
-    // when one more value or column, or `text_bytes` more bytes of text in
-    // each subset, would pass the allowance.
-    bool make_room(std::uint64_t text_bytes = 0) {
-        if (value_count() + column_size_ > allowance_.values) [[unlikely]] {
+    // when one more value or column would pass the allowance. Every value
+    // made passes here, so a countdown keeps what is left.
+    bool make_room() {
+        if (values_left_ < column_size_) [[unlikely]]
             return over(allowance_.values, "values");
-        }
+        values_left_ -= column_size_;
+        return true;
+    }
+    // The same for a text, and its `text_bytes` bytes in each subset.
+    bool make_text_room(std::uint64_t text_bytes) {
+        if (!make_room()) return false;
         text_bytes_ += text_bytes * column_size_;
         if (text_bytes_ > allowance_.text_bytes) [[unlikely]]
             return over(allowance_.text_bytes, "bytes of text");
@@ -182,7 +190,11 @@ private:
         return fail(limit_error("section 4 decoding", bound, units, input_bytes_));
     }
 
-    ElementCache cache_;
+    // The cache given to the constructor, or else own_cache_.
+    ElementCache& use_cache(ElementCache* given, const TableSet& tables, bool shown);
+
+    std::optional<ElementCache> own_cache_;
+    ElementCache* cache_;
     BitReader& reader_;
     std::vector<DecodedValue>* values_ = nullptr;
     std::vector<Column>* columns_ = nullptr;
@@ -194,8 +206,9 @@ private:
     const std::size_t column_size_;  // 1, or the number of subsets
     const std::uint64_t input_bytes_;
     const Allowance allowance_;
-    std::uint64_t steps_ = 0;       // descriptor steps
-    std::uint64_t next_check_ = 0;  // the step at which step_checkpoint runs next
+    std::uint64_t values_left_ = allowance_.values;  // what make_room may still make
+    std::uint64_t steps_ = 0;                        // descriptor steps
+    std::uint64_t next_check_ = 0;                   // the step at which step_checkpoint runs next
     std::uint64_t text_bytes_ = 0;
     std::vector<std::uint8_t> scratch_;  // bytes of character data
     std::optional<BufrError> error_;
@@ -203,7 +216,5 @@ private:
     FieldCopy* copy_ = nullptr;
     bool raw_only_ = false;
 };
-
-// What a decode returns when its sink stopped it.
 
 }  // namespace skyrec

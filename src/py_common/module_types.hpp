@@ -45,6 +45,9 @@ PyObject* new_table_set(TableSet&& tables);
 // The table set held by a TableSet argument, borrowed for the call; nullptr
 // with TypeError naming the argument for anything else.
 const TableSet* table_set_arg(PyObject* obj, const char* name);
+// The same, with what the object keeps for decodes (py_common/held_tables.hpp).
+struct HeldTables;
+HeldTables* held_tables_arg(PyObject* obj, const char* name);
 // A list of new DecodedValue objects, one per value, in order.
 PyObject* decoded_value_list(const std::vector<DecodedValue>& values);
 

@@ -1,5 +1,7 @@
-// One str per table text for the length of one call: decoded values refer to
-// the names and meanings of their table entries instead of copying them.
+// One str per table text, for one call or kept with the tables across calls
+// (py_common/held_tables.hpp): decoded values refer to the names and meanings
+// of their table entries instead of copying them. The texts are keyed by
+// address, so they must outlive the cache: the tables' own, or static ones.
 #pragma once
 
 #include <cstdint>

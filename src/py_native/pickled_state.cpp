@@ -12,6 +12,7 @@
 #include "py_common/args.hpp"
 #include "py_common/boxed.hpp"
 #include "py_common/decoded_value_object.hpp"
+#include "py_common/held_tables.hpp"
 #include "py_common/module_types.hpp"
 #include "py_common/pyref.hpp"
 #include "py_native/functions.hpp"
@@ -240,7 +241,7 @@ PyObject* state_of(PyObject*, PyObject* obj) {
     PyTypeObject* type = Py_TYPE(obj);
     if (type == types.bufr_message) return pair("message", message_state(unbox<BufrMessage>(obj)));
     if (type == types.decoded_value) return pair("value", value_state(obj));
-    if (type == types.table_set) return pair("tables", tables_state(unbox<TableSet>(obj)));
+    if (type == types.table_set) return pair("tables", tables_state(unbox<HeldTables>(obj).tables));
     if (type == types.element_definition) return pair("element", element_state(unbox<ElementDefinition>(obj)));
     if (type == types.sequence_definition) return pair("sequence", sequence_state(unbox<SequenceDefinition>(obj)));
     PyErr_Format(PyExc_TypeError, "no state for %.200s objects", type->tp_name);

@@ -1,5 +1,6 @@
 // decode_values and decode_values_with_tables: the first message of a buffer,
 // framed, then its section 4 decoded into a list of DecodedValue.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -7,6 +8,7 @@
 #include "message/scan.hpp"
 #include "py_common/args.hpp"
 #include "py_common/errors.hpp"
+#include "py_common/held_tables.hpp"
 #include "py_common/module_types.hpp"
 #include "py_common/pyref.hpp"
 #include "py_common/signal_watch.hpp"
@@ -35,11 +37,15 @@ Result<FirstMessage> frame_first_message(ByteView data) {
 }
 
 // Decodes into new objects while `tables` lives: the records borrow its texts.
-PyObject* decode_to_list(const FirstMessage& message, const TableSet& tables) {
-    ValueListBuilder builder;
+// `cache`, when given, is what the tables' object keeps across calls;
+// tables loaded for one call get a cache of their own.
+PyObject* decode_to_list(const FirstMessage& message, const TableSet& tables, ValueListCache* cache = nullptr) {
+    std::optional<ValueListCache> own;
+    if (cache == nullptr) cache = &own.emplace(tables);
+    ValueListBuilder builder(cache->strings);
     SignalWatch watch;
-    const Status status =
-        decode_section4_into(message.record, tables, message.record.section4_data(message.bytes), builder);
+    const Status status = decode_section4_into(message.record, tables, message.record.section4_data(message.bytes),
+                                               builder, nullptr, &cache->elements);
     if (builder.failed()) return nullptr;  // with its Python error set
     if (watch.raised()) return nullptr;
     if (!status) return raise(status.error());
@@ -83,11 +89,11 @@ PyObject* decode_values_with_tables(PyObject*, PyObject* args, PyObject* kwargs)
     if (!parse_args(args, kwargs, "OO:decode_values_with_tables", names, &data_obj, &tables_obj)) return nullptr;
     auto data = bytes_arg(data_obj, "data");
     if (!data) return nullptr;
-    const TableSet* tables = table_set_arg(tables_obj, "tables");
+    HeldTables* tables = held_tables_arg(tables_obj, "tables");
     if (tables == nullptr) return nullptr;
     auto message = frame_first_message(*data);
     if (!message) return raise(message.error());
-    return decode_to_list(*message, *tables);
+    return decode_to_list(*message, tables->tables, &tables->value_list_cache());
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "py_common/args.hpp"
 #include "py_common/boxed.hpp"
 #include "py_common/errors.hpp"
+#include "py_common/held_tables.hpp"
 #include "py_common/module_types.hpp"
 #include "tables/definitions_root.hpp"
 #include "tables/display_expansion.hpp"
@@ -16,10 +17,12 @@ namespace {
 constexpr std::uint64_t kMaxCode = 0xFFFFFFFFu;
 constexpr std::uint64_t kMaxRaw = 0xFFFFFFFFFFFFFFFFu;
 
+const TableSet& tables_of(PyObject* self) noexcept { return unbox<HeldTables>(self).tables; }
+
 PyObject* table_set_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     static const char* const names[] = {nullptr};
     if (!parse_args(args, kwargs, ":TableSet", names)) return nullptr;
-    return guarded([&] { return box(type, TableSet{}); });
+    return guarded([&] { return box(type, HeldTables{}); });
 }
 
 // A static method that loads a table set from the one `path` argument.
@@ -74,13 +77,13 @@ bool code_only_arg(PyObject* args, PyObject* kwargs, const char* format, Descrip
 PyObject* table_set_get_element(PyObject* self, PyObject* args, PyObject* kwargs) {
     DescriptorCode code = 0;
     if (!code_only_arg(args, kwargs, "O:get_element", &code)) return nullptr;
-    return found_or_none(unbox<TableSet>(self).element(code), new_element_definition);
+    return found_or_none(tables_of(self).element(code), new_element_definition);
 }
 
 PyObject* table_set_get_sequence(PyObject* self, PyObject* args, PyObject* kwargs) {
     DescriptorCode code = 0;
     if (!code_only_arg(args, kwargs, "O:get_sequence", &code)) return nullptr;
-    return found_or_none(unbox<TableSet>(self).sequence(code), new_sequence_definition);
+    return found_or_none(tables_of(self).sequence(code), new_sequence_definition);
 }
 
 PyObject* table_set_get_meaning(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -89,7 +92,7 @@ PyObject* table_set_get_meaning(PyObject* self, PyObject* args, PyObject* kwargs
     if (!parse_args(args, kwargs, "OO:get_meaning", names, &code_obj, &raw_obj)) return nullptr;
     std::uint64_t code = 0, raw = 0;
     if (!uint_arg(code_obj, "code", kMaxCode, &code) || !uint_arg(raw_obj, "raw", kMaxRaw, &raw)) return nullptr;
-    const std::string* meaning = unbox<TableSet>(self).meaning(static_cast<DescriptorCode>(code), raw);
+    const std::string* meaning = tables_of(self).meaning(static_cast<DescriptorCode>(code), raw);
     return found_or_none(meaning, [](const std::string& text) { return to_py(text); });
 }
 
@@ -99,15 +102,15 @@ PyObject* table_set_expand(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (!parse_args(args, kwargs, "O:expand", names, &descriptors_obj)) return nullptr;
     auto descriptors = descriptor_list_arg(descriptors_obj, "descriptors");
     if (!descriptors) return nullptr;
-    return finish(expand_descriptors(unbox<TableSet>(self), *descriptors),
+    return finish(expand_descriptors(tables_of(self), *descriptors),
                   [](const std::vector<DescriptorCode>& codes) { return to_py(codes); });
 }
 
-PyObject* table_set_element_count(PyObject* self, void*) { return to_py(unbox<TableSet>(self).element_count()); }
-PyObject* table_set_sequence_count(PyObject* self, void*) { return to_py(unbox<TableSet>(self).sequence_count()); }
+PyObject* table_set_element_count(PyObject* self, void*) { return to_py(tables_of(self).element_count()); }
+PyObject* table_set_sequence_count(PyObject* self, void*) { return to_py(tables_of(self).sequence_count()); }
 
 PyObject* table_set_repr(PyObject* self) {
-    const TableSet& t = unbox<TableSet>(self);
+    const TableSet& t = tables_of(self);
     return to_py("TableSet(elements=" + std::to_string(t.element_count()) +
                  ", sequences=" + std::to_string(t.sequence_count()) + ")");
 }
@@ -135,7 +138,7 @@ PyGetSetDef table_set_getset[] = {
 
 PyType_Slot table_set_slots[] = {
     {Py_tp_new, slot(table_set_new)},
-    {Py_tp_dealloc, slot(boxed_dealloc<TableSet>)},
+    {Py_tp_dealloc, slot(boxed_dealloc<HeldTables>)},
     {Py_tp_repr, slot(guard<table_set_repr>)},
     {Py_tp_methods, table_set_methods},
     {Py_tp_getset, table_set_getset},
@@ -145,17 +148,22 @@ PyType_Slot table_set_slots[] = {
 
 // Kept for compatibility: the class lives under "builtins", not the module's name.
 PyType_Spec table_set_spec = {
-    "builtins.TableSet", sizeof(Boxed<TableSet>), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, table_set_slots,
+    "builtins.TableSet", sizeof(Boxed<HeldTables>), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, table_set_slots,
 };
 
 }  // namespace
 
 PyObject* create_table_set_type(PyObject* module) { return PyType_FromModuleAndSpec(module, &table_set_spec, nullptr); }
 
-PyObject* new_table_set(TableSet&& tables) { return box(types.table_set, std::move(tables)); }
+PyObject* new_table_set(TableSet&& tables) { return box(types.table_set, HeldTables{std::move(tables), nullptr}); }
+
+HeldTables* held_tables_arg(PyObject* obj, const char* name) {
+    return instance_arg(obj, types.table_set, name) ? &unbox<HeldTables>(obj) : nullptr;
+}
 
 const TableSet* table_set_arg(PyObject* obj, const char* name) {
-    return instance_arg(obj, types.table_set, name) ? &unbox<TableSet>(obj) : nullptr;
+    const HeldTables* held = held_tables_arg(obj, name);
+    return held == nullptr ? nullptr : &held->tables;
 }
 
 }  // namespace skyrec::py

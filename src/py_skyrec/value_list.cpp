@@ -7,16 +7,18 @@
 
 namespace skyrec::py {
 
-ValueListBuilder::~ValueListBuilder() {
-    for (PyObject* item : items_)
-        Py_DECREF(item);
+PyObject* PendingRefs::to_list() {
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(refs_.size()));
+    if (list == nullptr) return nullptr;
+    if (!refs_.empty()) {
+        std::memcpy(reinterpret_cast<PyListObject*>(list)->ob_item, refs_.data(), refs_.size() * sizeof(PyObject*));
+    }
+    refs_.clear();
+    return list;
 }
 
 bool ValueListBuilder::add_values(const std::vector<DecodedValue>& batch) {
-    // Room for the batch, growing geometrically over many batches.
-    if (items_.capacity() - items_.size() < batch.size()) {
-        items_.reserve(std::max(items_.size() + batch.size(), 2 * items_.capacity()));
-    }
+    items_.make_room(batch.size());
     for (const DecodedValue& value : batch) {
         PyObject* name = strings_.get(value.name);
         if (name == nullptr) return false;
@@ -26,7 +28,7 @@ bool ValueListBuilder::add_values(const std::vector<DecodedValue>& batch) {
                              value.descriptor, value.has_value, value.has_raw, value.text.present()};
         PyObject* object = new_decoded_value(view, name, meaning);
         if (object == nullptr) return false;
-        items_.push_back(object);
+        items_.push(object);
     }
     return true;
 }
@@ -62,18 +64,12 @@ bool ValueListBuilder::add_columns(const CompressedSection& section) {
 
 PyObject* ValueListBuilder::finish() {
     if (list_) return list_.release();
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(items_.size()));
-    if (list == nullptr) return nullptr;
-    // The list takes the references the builder held.
-    if (!items_.empty()) {
-        std::memcpy(reinterpret_cast<PyListObject*>(list)->ob_item, items_.data(), items_.size() * sizeof(PyObject*));
-    }
-    items_.clear();
-    return list;
+    return items_.to_list();
 }
 
 PyObject* decoded_value_list(const std::vector<DecodedValue>& values) {
-    ValueListBuilder builder;
+    SharedStrings strings;
+    ValueListBuilder builder(strings);
     if (!builder.add_values(values)) return nullptr;
     return builder.finish();
 }

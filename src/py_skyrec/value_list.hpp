@@ -3,6 +3,7 @@
 // laid out straight into it, and values share their names' str objects.
 #pragma once
 
+#include <algorithm>
 #include <vector>
 
 #include "decode/decode_section4.hpp"
@@ -11,12 +12,38 @@
 
 namespace skyrec::py {
 
+// New references waiting for the list that takes them: released with the
+// holder unless a list took them. Grown, not chunked: most messages are
+// small, and a fixed chunk costs more to clear than they hold.
+class PendingRefs {
+public:
+    PendingRefs() = default;
+    ~PendingRefs() {
+        for (PyObject* p : refs_)
+            Py_DECREF(p);
+    }
+    PendingRefs(const PendingRefs&) = delete;
+    PendingRefs& operator=(const PendingRefs&) = delete;
+
+    // Room for `n` more, growing geometrically over many calls; then push
+    // cannot fail.
+    void make_room(std::size_t n) {
+        if (refs_.capacity() - refs_.size() < n) refs_.reserve(std::max(refs_.size() + n, 2 * refs_.capacity()));
+    }
+    void push(PyObject* owned) noexcept { refs_.push_back(owned); }
+
+    // A new list that takes every reference held, in order; nullptr with an
+    // error set, the references still held.
+    PyObject* to_list();
+
+private:
+    std::vector<PyObject*> refs_;
+};
+
 class ValueListBuilder final : public Section4Sink {
 public:
-    ValueListBuilder() = default;
-    ~ValueListBuilder() override;
-    ValueListBuilder(const ValueListBuilder&) = delete;
-    ValueListBuilder& operator=(const ValueListBuilder&) = delete;
+    // `strings` makes the names' and meanings' str objects; it outlives the builder.
+    explicit ValueListBuilder(SharedStrings& strings) noexcept : strings_(strings) {}
 
     Status take_values(std::vector<DecodedValue>& batch) override { return ok(add_values(batch)); }
     Status take_columns(const CompressedSection& section) override { return ok(add_columns(section)); }
@@ -39,13 +66,10 @@ private:
         return Ok{};
     }
 
-    // Uncompressed values (a reference each), made before their number is
-    // known, then moved into a list of the right size. Grown, not chunked:
-    // most messages are small, and a fixed chunk costs more to clear than
-    // they hold.
-    std::vector<PyObject*> items_;
+    // Uncompressed values, made before their number is known.
+    PendingRefs items_;
 
-    SharedStrings strings_;
+    SharedStrings& strings_;
     Ref list_;  // compressed data, made whole by take_columns
     bool failed_ = false;
 };
