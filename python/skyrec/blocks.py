@@ -97,10 +97,12 @@ class _Prepared:
     errors: list[ErrorRow]
     gts: dict[str, list[str | None]] | None = None  # the chosen messages' heading fields, when asked
 
-    def native(self, file: int, source: TableSource) -> tuple[Any, ...]:
+    def native(self, file: int, source: TableSource, meanings: bool = True) -> tuple[Any, ...]:
         """The piece as decode_block and observation_rows take it; they
-        load each table key's tables once per call."""
-        return (self.framing, file, self.rows, self.messages, source.for_message, self.base)
+        load each table key's tables once per call (without `meanings`,
+        tables that may lack the code tables)."""
+        tables = source.for_message if meanings else source.numbers_for_message
+        return (self.framing, file, self.rows, self.messages, tables, self.base)
 
 def _table_key(h: MessageHeaders) -> np.ndarray:
     # tables.message_key packed in one integer: 8 + 8 + 8 + 16 + 16 bits.
@@ -226,11 +228,12 @@ def piece_errors(prepared: Sequence[_Prepared], failed: Iterable[Sequence[Any]],
         rows[k].append((p.keys[i], (p.label, p.messages[i], p.offsets[i], reason, where, *kind)))
     found = []
     labels = []
+    explained: dict[tuple[Any, ...], str] = {}
     for piece_rows in rows:
         for key, (label, index, offset, reason, where, *kind) in sorted(piece_rows, key=lambda r: r[1][1]):
             file = label if with_file and label != "<buffer>" else None
             found.append(tables.message_error(key, reason, int(index), int(offset), where, kind[0] if kind else None,
-                                              file))
+                                              file, explained))
             labels.append(label)
     if warn:
         warn_stopped(found, labels)
