@@ -32,7 +32,7 @@ from .cores import use_threads
 from .errors import CHANGED, MISSING_ENTRY, NO_MESSAGES, ErrorPolicy, MessageError, collected, raise_policy
 from .filters import Filters, block_filter
 from .gts import FIELDS as GTS_FIELDS
-from .gts import gts_columns
+from .gts import Gts, gts_columns
 from .header_frames import (  # noqa: F401 (reached from here too)
     Categories,
     Filter,
@@ -62,8 +62,9 @@ if TYPE_CHECKING:
 # is the subset and descriptor path of a failed decode, "" when not known.
 ErrorRow = tuple[Any, ...]
 
-# The columns of the values frame, in its order.
-VALUE_COLUMNS = ("file", "message", "offset", *FRAME_COLUMNS[1:])
+# The columns of the values frame, in its order: the GTS heading's fields
+# last, as read_headers has them.
+VALUE_COLUMNS = ("file", "message", "offset", *FRAME_COLUMNS[1:], *GTS_FIELDS)
 
 @dataclass(frozen=True, slots=True)
 class Piece:
@@ -167,11 +168,28 @@ def prepare_piece(piece: Piece, source: TableSource, filter: Filter, gts: bool =
     chosen = np.flatnonzero(keep)
     keys = [_unpacked_key(k) for k in _table_key(h)[chosen].tolist()]
     headings = None
-    if gts:
-        every = gts_columns(data, local.tolist(), np.asarray(h["length"]).tolist())
+    if gts and _may_be_headed(piece.path, span, local[chosen]):
+        lengths = np.asarray(h["length"]).tolist()
+        # A heading may stand before the bytes read: the file is looked at there.
+        every = (gts_columns(piece.path, offsets.tolist(), lengths) if base else
+                 gts_columns(data, local.tolist(), lengths))
         headings = {name: [column[i] for i in chosen.tolist()] for name, column in every.items()}
     return _Prepared(label, h["framing"], base, chosen.tolist(), offsets[chosen].tolist(), messages[chosen].tolist(),
                      keys, errors, headings)
+
+def _may_be_headed(source: Source, span: Span, starts: np.ndarray) -> bool:
+    """Whether a bulletin heading can stand before one of the messages at
+    `starts` of the span's bytes: its line ends in CR or LF right before
+    "BUFR". Most files have none, and are told so at once. (A file read
+    from an offset has the byte before its first message looked at there.)"""
+    inside = starts[starts > 0]
+    before = np.frombuffer(span.data, np.uint8)[inside - 1]
+    if ((before == 0x0A) | (before == 0x0D)).any():
+        return True
+    if not (len(starts) and starts[0] == 0 and span.base and isinstance(source, (str, os.PathLike))):
+        return False
+    with open(source, "rb") as f:
+        return os.pread(f.fileno(), 1, span.base - 1) in (b"\n", b"\r")
 
 def chosen_columns(columns: Iterable[str] | None, with_file: bool = True) -> tuple[str, ...]:
     """The values frame's columns that `columns` names (one name or several),
@@ -179,7 +197,6 @@ def chosen_columns(columns: Iterable[str] | None, with_file: bool = True) -> tup
     valid = VALUE_COLUMNS if with_file else VALUE_COLUMNS[1:]
     if columns is None:
         return valid
-    valid = (*valid, *GTS_FIELDS)  # the headings' fields: only when asked for
     asked = [columns] if isinstance(columns, str) else list(columns)
     for name in asked:
         if name not in valid:
@@ -257,15 +274,17 @@ def read_piece_columns(pieces: Iterable[Piece], tables: TableSource, filter: Fil
     """read_pieces' columns, as block_columns has them."""
     names = chosen_columns(columns, with_file)
     headings = [name for name in names if name in GTS_FIELDS]
-    decoded = tuple(name for name in names if name not in GTS_FIELDS)
-    if headings:  # each row's message by its file and offset
-        decoded = tuple(dict.fromkeys((*decoded, "file", "offset")))
     files = Categories()
     prepared = [prepare_piece(piece, tables, filter, bool(headings)) for piece in pieces]
-    block = _native.decode_block([p.native(files.code(p.label), tables) for p in prepared], decoded, memory_limit)
+    headed = any(p.gts is not None for p in prepared)
+    decoded = tuple(name for name in names if name not in GTS_FIELDS or not headed)
+    if headed:  # each row's message by its file and offset
+        decoded = tuple(dict.fromkeys((*decoded, "file", "offset")))
+    block = _native.decode_block([p.native(files.code(p.label), tables) for p in prepared],
+                                 [name for name in decoded if name not in GTS_FIELDS], memory_limit)
     errors = piece_errors(prepared, block["errors"], tables, with_file, warn)
-    found = block_columns(block, list(files.index), True, decoded)
-    if headings:
+    found = block_columns(block, list(files.index), True, decoded)  # no heading: missing, as block_columns has it
+    if headed:
         found = with_headings(found, prepared, [files.code(p.label) for p in prepared], headings)
         found = {name: found[name] for name in names}
     return found, errors
@@ -280,11 +299,25 @@ def with_headings(found: dict[str, Any], prepared: Sequence[_Prepared], codes: S
     rows = len(row_keys)
     at = order[np.searchsorted(keys, row_keys, sorter=order)] if len(keys) else np.zeros(0, np.int64)
     for name in names:
-        texts = [v for p in prepared for v in (p.gts or {}).get(name, [])]
-        index = {text: i for i, text in enumerate(dict.fromkeys(t for t in texts if t is not None))}
-        numbers = np.array([-1 if t is None else index[t] for t in texts] + [-1], np.int64)
-        found[name] = Coded(numbers[at] if rows else numbers[:0], list(index))
+        column = heading_column([v for p in prepared for v in (p.gts or {}).get(name, [])])
+        numbers = np.append(column.codes, -1)
+        found[name] = Coded(numbers[at] if rows else numbers[:0], column.texts)
     return found
+
+def message_headings(headings: Sequence[Gts | None], rows: Sequence[int]) -> dict[str, Coded]:
+    """The heading fields of messages (`headings`, None where a message has
+    none) on each of their `rows`, as coded columns."""
+    found = {}
+    for name in GTS_FIELDS:
+        column = heading_column([None if gts is None else gts.fields()[name] for gts in headings])
+        found[name] = Coded(np.repeat(column.codes, rows), column.texts)
+    return found
+
+def heading_column(texts: Sequence[str | None]) -> Coded:
+    """One heading field of each message (None where it has no heading) as
+    codes into its distinct texts, in the order they first come."""
+    index = {text: i for i, text in enumerate(dict.fromkeys(t for t in texts if t is not None))}
+    return Coded(np.array([-1 if t is None else index[t] for t in texts], np.int64), list(index))
 
 def warn_stopped(errors: Iterable[MessageError], labels: Iterable[str]) -> None:
     """One warning per file (`labels`, one per error) and table entry

@@ -143,8 +143,8 @@ def convert(sources: Any, out: str | os.PathLike[str] | TextIO, to: str = "parqu
     if to == "netcdf" or headers:  # these readers do not report input without messages
         errors.extend(left_out.empty_files(items, [gather.label(item) for item in items]))
     if to == "netcdf":
-        found, failed = netcdf.datasets(items, _tables(tables), kind)
-        errors.extend(row for row in failed if row not in errors)
+        found, unwritten = netcdf.datasets(items, _tables(tables), kind)
+        errors.extend(row for row in unwritten if row not in errors)
         if not found:
             raise ValueError("no message of the input could be written as NetCDF"
                              + "".join(f"; {e['file']}: {e['error']}" for e in errors if e["message"] < 0))
