@@ -32,7 +32,7 @@ from .cores import use_threads
 from .errors import CHANGED, MISSING_ENTRY, NO_MESSAGES, ErrorPolicy, MessageError, collected, raise_policy
 from .filters import Filters, block_filter
 from .gts import FIELDS as GTS_FIELDS
-from .gts import Gts, gts_columns
+from .gts import gts_columns
 from .header_frames import (  # noqa: F401 (reached from here too)
     Categories,
     Filter,
@@ -227,7 +227,7 @@ def block_columns(block: BlockColumns | None, files: Sequence[str] = (), with_fi
         found["file"] = Coded(np.asarray(buffers["file"]), files)
     found.update((name, np.asarray(buffers[name])) for name in ("message", "offset") if name in names)
     found.update(value_columns(buffers, [name for name in names if name in FRAME_COLUMNS[1:]]))
-    if any(name in GTS_FIELDS for name in names):  # not the decoder's: none here, with_headings fills them
+    if any(name in GTS_FIELDS for name in names):  # not the decoder's: missing here, read_piece_columns fills them
         rows = int(np.frombuffer(buffers["rows"], np.uint64).sum())
         for name in GTS_FIELDS:
             found[name] = Coded(np.full(rows, -1, np.int8), [])
@@ -276,48 +276,44 @@ def read_piece_columns(pieces: Iterable[Piece], tables: TableSource, filter: Fil
     headings = [name for name in names if name in GTS_FIELDS]
     files = Categories()
     prepared = [prepare_piece(piece, tables, filter, bool(headings)) for piece in pieces]
-    headed = any(p.gts is not None for p in prepared)
-    decoded = tuple(name for name in names if name not in GTS_FIELDS or not headed)
-    if headed:  # each row's message by its file and offset
-        decoded = tuple(dict.fromkeys((*decoded, "file", "offset")))
     block = _native.decode_block([p.native(files.code(p.label), tables) for p in prepared],
-                                 [name for name in decoded if name not in GTS_FIELDS], memory_limit)
+                                 [name for name in names if name not in GTS_FIELDS], memory_limit)
     errors = piece_errors(prepared, block["errors"], tables, with_file, warn)
-    found = block_columns(block, list(files.index), True, decoded)  # no heading: missing, as block_columns has it
-    if headed:
-        found = with_headings(found, prepared, [files.code(p.label) for p in prepared], headings)
-        found = {name: found[name] for name in names}
+    found = block_columns(block, list(files.index), True, names)  # no heading: missing, as block_columns has it
+    if any(p.gts is not None for p in prepared):
+        # "rows" counts each chosen message's values, piece after piece.
+        rows = np.frombuffer(block["rows"], np.uint64).astype(np.int64)
+        fields = {name: [v for p in prepared for v in (p.gts[name] if p.gts else [None] * len(p.rows))]
+                  for name in headings}
+        found.update(heading_columns(fields, rows))
     return found, errors
 
-def with_headings(found: dict[str, Any], prepared: Sequence[_Prepared], codes: Sequence[int],
-                  names: Sequence[str]) -> dict[str, Any]:
-    """`found` with the GTS heading fields `names` of each row's message (by
-    its file code and offset), as coded columns: missing where none."""
-    keys = np.array([(code << 40) + offset for p, code in zip(prepared, codes) for offset in p.offsets], np.int64)
-    order = np.argsort(keys, kind="stable")
-    row_keys = (found["file"].codes.astype(np.int64) << 40) + found["offset"].astype(np.int64)
-    rows = len(row_keys)
-    at = order[np.searchsorted(keys, row_keys, sorter=order)] if len(keys) else np.zeros(0, np.int64)
-    for name in names:
-        column = heading_column([v for p in prepared for v in (p.gts or {}).get(name, [])])
-        numbers = np.append(column.codes, -1)
-        found[name] = Coded(numbers[at] if rows else numbers[:0], column.texts)
-    return found
-
-def message_headings(headings: Sequence[Gts | None], rows: Sequence[int]) -> dict[str, Coded]:
-    """The heading fields of messages (`headings`, None where a message has
-    none) on each of their `rows`, as coded columns."""
+def heading_columns(fields: Mapping[str, Sequence[str | None]], rows: Any) -> dict[str, Coded]:
+    """Heading fields of messages (a list per field: None where a message
+    has no heading) on each of their `rows`, as coded columns, each field's
+    texts in the order they first come."""
     found = {}
-    for name in GTS_FIELDS:
-        column = heading_column([None if gts is None else gts.fields()[name] for gts in headings])
-        found[name] = Coded(np.repeat(column.codes, rows), column.texts)
+    rows = np.asarray(rows, np.int64)
+    for name, texts in fields.items():
+        index = {text: i for i, text in enumerate(dict.fromkeys(t for t in texts if t is not None))}
+        kind = np.int8 if len(index) < 127 else np.int32
+        found[name] = Coded(_spread(np.array([-1 if t is None else index[t] for t in texts], kind), rows),
+                            list(index))
     return found
 
-def heading_column(texts: Sequence[str | None]) -> Coded:
-    """One heading field of each message (None where it has no heading) as
-    codes into its distinct texts, in the order they first come."""
-    index = {text: i for i, text in enumerate(dict.fromkeys(t for t in texts if t is not None))}
-    return Coded(np.array([-1 if t is None else index[t] for t in texts], np.int64), list(index))
+def _spread(codes: np.ndarray, rows: np.ndarray) -> np.ndarray:
+    """codes[i] on each of rows[i] rows. A feed repeats a field over many
+    messages of many rows each: one fill per run of messages alike beats a
+    copy per row; short runs are repeated."""
+    runs = np.flatnonzero(np.diff(codes, prepend=np.int64(-2)))
+    bounds = np.concatenate(([0], np.cumsum(rows)))
+    if len(runs) * 256 > bounds[-1]:
+        return np.repeat(codes, rows)
+    out = np.empty(int(bounds[-1]), codes.dtype)
+    for start, end, code in zip(bounds[runs].tolist(), bounds[np.append(runs[1:], len(codes))].tolist(),
+                                codes[runs].tolist()):
+        out[start:end] = code
+    return out
 
 def warn_stopped(errors: Iterable[MessageError], labels: Iterable[str]) -> None:
     """One warning per file (`labels`, one per error) and table entry

@@ -11,11 +11,12 @@ from typing import TYPE_CHECKING, Any
 
 from _skyrec import TableSet
 
-from .blocks import VALUE_COLUMNS, message_headings, read_values
+from .blocks import VALUE_COLUMNS, heading_columns, read_values
 from .column_kinds import pandas_column
 from .columns import FRAME_COLUMNS, Columns, columns_frame
 from .errors import ErrorPolicy, collected, error_files, raise_policy
 from .filters import Filters
+from .gts import FIELDS as GTS_FIELDS
 from .gts import Gts
 from .header_frames import Filter
 from .optional import pandas
@@ -91,7 +92,8 @@ def read_by_message(source: Source, *, errors: ErrorPolicy = "collect", **table_
             parts.append((item.index, item.columns))
             headings.append(item.gts)
     frame = columns_frame(parts)
-    for name, column in message_headings(headings, [len(columns) for _, columns in parts]).items():
+    fields = {name: [None if gts is None else gts.fields()[name] for gts in headings] for name in GTS_FIELDS}
+    for name, column in heading_columns(fields, [len(columns) for _, columns in parts]).items():
         frame[name] = pandas_column(pandas(), column)
     frame.attrs["errors"] = found
     return frame
