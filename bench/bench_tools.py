@@ -1,10 +1,11 @@
 """The everyday tools against Debian's ecCodes tools, in CPU time (user and
 system: the machine is shared, wall time says more of the others than of
 these), the best of a few runs: each tool as a user runs it (a fresh
-process, the package's bytecode compiled as an installed package has it)
-and skyrec also in-process once imported (what a service, a notebook or a
-loop over files pays). The interpreter's own start is shown as the floor
-of any fresh process, and skyrec's (`skyrec copy --help`) beside it:
+process: the `skyrec` executable, and `python -m skyrec` with the package's
+bytecode compiled as an installed package has it) and skyrec also
+in-process once imported (what a service, a notebook or a loop over files
+pays). The interpreter's own start is shown as the floor of any Python
+process, and skyrec's (`python -m skyrec copy --help`) beside it:
 
 - `skyrec copy --where dataCategory=N` of the whole corpus in one run
   against `bufr_copy -f -w dataCategory=N` (header-only: skyrec decodes no
@@ -14,7 +15,10 @@ of any fresh process, and skyrec's (`skyrec copy --help`) beside it:
   messages with a copy of one value changed in each (every value decoded
   and compared).
 
-    PYTHONPATH=$PWD/build/rel python3 bench/bench_tools.py [CATEGORY]
+    PYTHONPATH=$PWD/build/rel:$PWD/python python3 bench/bench_tools.py [CATEGORY]
+
+The executable is the one built beside the module imported (build/rel/bin/skyrec),
+else the `skyrec` on PATH.
 """
 
 from __future__ import annotations
@@ -29,6 +33,7 @@ import time
 from collections.abc import Callable
 from pathlib import Path
 
+import _skyrec
 from skyrec.cli import main as skyrec_main
 
 CORPUS = Path(__file__).resolve().parents[1] / ".." / "shared" / "corpus" / "real"
@@ -37,6 +42,16 @@ LARGEST = "M02-HIRS-HIRxxx1B-NA-1.0-20181122114854.000000000Z-20181122132602-130
 RUNS = 7
 # As an installed package runs: bytecode written once (here to a folder of its own) and read after.
 ENVIRONMENT = {k: v for k, v in os.environ.items() if k != "PYTHONDONTWRITEBYTECODE"}
+# The executable hands what it does not answer to the python3.X on PATH: this one, as in its activated venv.
+ENVIRONMENT["PATH"] = os.pathsep.join((str(Path(sys.executable).parent), os.environ.get("PATH", "")))
+
+
+def executable() -> str:
+    built = Path(_skyrec.__file__).parent / "bin" / "skyrec"
+    found = str(built) if built.is_file() else shutil.which("skyrec")
+    if found is None:
+        sys.exit("needs the skyrec executable: build it, or install the package")
+    return found
 
 
 def best_seconds(run: Callable[[], float]) -> float:
@@ -76,6 +91,7 @@ def line(what: str, ours: float, theirs: float, peer: str) -> None:
 def main(category: str) -> None:
     files = sorted(str(p) for p in CORPUS.iterdir() if p.is_file() and p.name != "MANIFEST.tsv")
     size = sum(os.path.getsize(f) for f in files)
+    skyrec = executable()
     with tempfile.TemporaryDirectory() as folder:
         ENVIRONMENT["PYTHONPYCACHEPREFIX"] = f"{folder}/bytecode"
         floor = best_seconds(process(sys.executable, "-c", "pass"))
@@ -86,8 +102,9 @@ def main(category: str) -> None:
         print(f"copy --where dataCategory={category}: {len(files)} files, {size / 1e6:.1f} MB")
         copy = ("copy", *files, "--where", f"dataCategory={category}", "-o", ours_out)
         theirs = best_seconds(process("bufr_copy", "-f", "-w", f"dataCategory={category}", *files, theirs_out))
-        line("skyrec copy (fresh process)", best_seconds(process(sys.executable, "-m", "skyrec", *copy)), theirs,
-             "bufr_copy")
+        line("skyrec copy (the executable)", best_seconds(process(skyrec, *copy)), theirs, "bufr_copy")
+        line("python -m skyrec copy (fresh process)", best_seconds(process(sys.executable, "-m", "skyrec", *copy)),
+             theirs, "bufr_copy")
         line("skyrec copy (in-process)", best_seconds(in_process(*copy)), theirs, "bufr_copy")
         ours_bytes, theirs_bytes = Path(ours_out).read_bytes(), Path(theirs_out).read_bytes()
         print(f"  written: skyrec {len(ours_bytes)} bytes, bufr_copy {len(theirs_bytes)} bytes")
@@ -101,8 +118,9 @@ def main(category: str) -> None:
                            (f"{SYNOP[:20]}... a value changed", synop, values)):
             print(f"compare: {name}")
             theirs = best_seconds(process("bufr_compare", a, b))
-            line("fresh process", best_seconds(process(sys.executable, "-m", "skyrec", "compare", a, b)), theirs,
-                 "bufr_compare")
+            line("the executable", best_seconds(process(skyrec, "compare", a, b)), theirs, "bufr_compare")
+            line("python -m skyrec (fresh process)",
+                 best_seconds(process(sys.executable, "-m", "skyrec", "compare", a, b)), theirs, "bufr_compare")
             line("in-process", best_seconds(in_process("compare", a, b)), theirs, "bufr_compare")
 
 if __name__ == "__main__":

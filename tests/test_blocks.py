@@ -359,7 +359,7 @@ def test_message_headers_bounds(archive):
     middle = _native.message_headers(data, offsets[1], offsets[3])
     assert np.frombuffer(middle["offset"], np.uint64).tolist() == offsets[1:3]
     assert _native.message_headers(data, len(data) + 5)["count"] == 0
-    assert [row for row, _ in every["errors"]] == [3]
+    assert [row for row, *_ in every["errors"]] == [3]
 
 
 def test_threads_share_a_source_and_agree(archive, tables):

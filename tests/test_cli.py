@@ -326,10 +326,11 @@ def test_help_examples_with_found_tables_run(capsys, monkeypatch, definitions):
         assert status == 0 and out and not err, args
 
 
-def test_console_script_is_the_same_main():
-    scripts = tomllib.loads((ROOT / "pyproject.toml").read_text())["project"]["scripts"]
-    module, name = scripts["skyrec"].split(":")
-    assert getattr(__import__(module, fromlist=[name]), name) is main
+def test_the_command_is_the_executable_alone():
+    """No console script: installed beside the executable, it would replace it."""
+    project = tomllib.loads((ROOT / "pyproject.toml").read_text())["project"]
+    assert "scripts" not in project
+    assert "DESTINATION ${SKBUILD_SCRIPTS_DIR}" in (ROOT / "CMakeLists.txt").read_text()
 
 
 def test_python_dash_m_runs_the_command_line(tables, files):

@@ -181,20 +181,24 @@ import _skyrec, skyrec, skyrec.blocks
 path, table_dir, api = sys.argv[1:4]
 data = open(path, "rb").read()
 tables = _skyrec.TableSet.from_eccodes(table_dir)
+reads = {
+    "decode_values_with_tables": lambda: _skyrec.decode_values_with_tables(data, tables),
+    "read_messages": lambda: list(skyrec.read_messages(path, tables=tables)),
+    "read_messages:columns": lambda: list(skyrec.read_messages(path, tables=tables, output="columns")),
+    "read_wide": lambda: list(skyrec.read_wide(path, tables=tables)),
+    "read_observations": lambda: skyrec.read_observations(path, ["blockNumber"], tables=tables),
+    "read_block": lambda: skyrec.blocks.read_block(path, tables=tables),
+}
 print("started", flush=True)
-if api == "decode_values_with_tables":
-    _skyrec.decode_values_with_tables(data, tables)
-elif api == "read_messages":
-    list(skyrec.read_messages(path, tables=tables))
-else:
-    skyrec.blocks.read_block(path, tables=tables)
+reads[api]()
 print("finished", flush=True)
 """
 
 
 @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="sends SIGINT")
-@pytest.mark.parametrize("api, copies", [("decode_values_with_tables", 1), ("read_messages", 1), ("read_block", 1),
-                                         ("read_block", 400)])
+@pytest.mark.parametrize("api, copies", [("decode_values_with_tables", 1), ("read_messages", 1),
+                                         ("read_messages:columns", 1), ("read_wide", 1), ("read_observations", 1),
+                                         ("read_block", 1), ("read_block", 400)])
 def test_ctrl_c_stops_long_native_work(tmp_path, table_dir, api, copies):
     # Each message walks up to its bound of steps over an operator that
     # reads nothing: 1 message of 16 MB, or 400 of 64 KB; many seconds each.

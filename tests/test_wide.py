@@ -34,7 +34,7 @@ def tables(tmp_path_factory):
 
 
 def both(tables, data: bytes) -> tuple[Wide, Columns]:
-    start, _, _, message, error = _native.next_message(data, 0)
+    start, _, _, message, error, _ = _native.next_message(data, 0)
     assert error is None
     columns = Columns.from_native(_native.decode_columns(data, start, message, tables))
     # Derived from a buffer that changes before its arrays are made: they
@@ -217,7 +217,7 @@ def test_corpus_wide_tables(corpus, definitions, path):
     data = path.read_bytes()
     position = 0
     while (found := _native.next_message(data, position)) is not None:
-        start, _, position, message, error = found
+        start, _, position, message, error, _ = found
         if error is not None:
             continue
         table_set = source.for_message(message)

@@ -62,10 +62,19 @@ class DecodeError(ValueError):
     reason: str  # why, without where
     where: str  # "subset 12, 303054 > 012101"; "" when not known
 
-def next_message(data: Buffer, position: int) -> tuple[int, int, int, BufrMessage | None, str | None] | None:
+def next_message(data: Buffer, position: int) -> tuple[int, int, int, BufrMessage | None, str | None,
+                                                      str | None] | None:
     """The next message at or after `position`, of edition 2, 3 or 4: (start,
-    length, next position, message or None, error text or None); None when no
-    message is left."""
+    length, next position, message or None, error text or None, error kind
+    or None); None when no message is left."""
+
+def copy_files(paths: Sequence[str], conditions: Sequence[str],
+               output: str) -> tuple[int, int, int, int, int, list[str], str | None] | None:
+    """copy's run by the core: the messages of `paths` that the --where
+    `conditions` keep, byte for byte, to `output` (a name, or a pattern of
+    [key] placeholders); None when a condition or placeholder is not of
+    header keys alone. (read, written, skipped, failed, files made, each
+    failure's line, why an output could not be written or None)."""
 
 def decode_subsets(data: Buffer, start: int, message: BufrMessage,
                    tables: TableSet) -> tuple[list[DecodedValue], list[int]]:
@@ -121,7 +130,7 @@ class MessageHeaders(TypedDict):
     compressed: Buffer
     count: int
     resume: int  # where a header pass over the bytes that follow goes on
-    errors: list[tuple[int, str]]  # (row, reason)
+    errors: list[tuple[int, str, str]]  # (row, reason, kind)
     framing: Framing  # with keep=True only
 
 @type_check_only
@@ -131,7 +140,7 @@ class Framing:
 def message_headers(data: Buffer, position: int = 0, end: int | None = None, keep: bool = False) -> MessageHeaders:
     """The header fields of every message (of edition 2, 3 or 4) whose marker lies in [position, end),
     as typed buffers by field name, with "errors": (row,
-    reason) for messages that cannot be framed. With keep, "framing" holds
+    reason, kind) for messages that cannot be framed. With keep, "framing" holds
     the framed messages, which decode_block and observation_rows decode
     without framing them again."""
 

@@ -58,7 +58,7 @@ if TYPE_CHECKING:
 
     from ._native import BlockColumns, MessageHeaders
 
-# (file, message, offset, reason, where[, kind]) of a message left out; `where`
+# (file, message, offset, reason, where, kind) of a message left out; `where`
 # is the subset and descriptor path of a failed decode, "" when not known.
 ErrorRow = tuple[Any, ...]
 
@@ -122,8 +122,11 @@ def _piece_span(piece: Piece) -> Span:
         return source_span(piece.path, min(piece.offsets), max(piece.offsets) + 1)
     return source_span(piece.path, piece.start, piece.end)
 
-def _missing_reason(offset: int, span: Span) -> str:
-    return CHANGED if span.short or offset >= span.base + len(span.data) else f"no message starts at offset {offset}"
+def _missing(offset: int, span: Span) -> tuple[str, str]:
+    """Why no message was found at `offset`, and its kind."""
+    if span.short or offset >= span.base + len(span.data):
+        return CHANGED, "file_changed"
+    return f"no message starts at offset {offset}", "text"
 
 def prepare_piece(piece: Piece, source: TableSource, filter: Filter, gts: bool = False) -> _Prepared:
     """Finds the messages of one piece and the tables of each (and with
@@ -153,15 +156,20 @@ def prepare_piece(piece: Piece, source: TableSource, filter: Filter, gts: bool =
         messages = np.fromiter((index_of.get(o, -1) for o in offsets.tolist()), np.int64, count=len(offsets))
         # An offset where no message starts (now) is an error, never nothing.
         present = set(offsets.tolist())
-        errors.extend((label, index_of[o], o, _missing_reason(o, span), "") for o in wanted if o not in present)
+        for o in wanted:
+            if o not in present:
+                reason, kind = _missing(o, span)
+                errors.append((label, index_of[o], o, reason, "", kind))
     # A message cut short where the bytes end was whole when measured, or
     # when a header pass found it.
     changed = span.short or wanted is not None
-    errors.extend((label, int(messages[row]), int(offsets[row]),
-                   CHANGED if changed and runs_past_end(data, int(local[row])) else reason, "")
-                  for row, reason in h["errors"] if asked[row])
+    for row, reason, kind in h["errors"]:
+        if asked[row]:
+            if changed and runs_past_end(data, int(local[row])):
+                reason, kind = CHANGED, "file_changed"
+            errors.append((label, int(messages[row]), int(offsets[row]), reason, "", kind))
     if piece.start == 0 and end is None and wanted is None and not h["count"]:
-        errors.append((label, 0, 0, NO_MESSAGES, ""))  # said once, as a row, rather than an empty frame
+        errors.append((label, 0, 0, NO_MESSAGES, "", "no_messages"))  # said once, as a row, rather than an empty frame
     keep &= asked
     if filter is not None and keep.any():
         keep &= selected(headers_frame(h, first_index, base=base).assign(message=messages), filter)
@@ -237,20 +245,19 @@ def block_columns(block: BlockColumns | None, files: Sequence[str] = (), with_fi
 def piece_errors(prepared: Sequence[_Prepared], failed: Iterable[Sequence[Any]], tables: TableSource,
                  with_file: bool, warn: bool = True) -> list[MessageError]:
     """The MessageErrors of decoded pieces, in order: those found preparing
-    them and `failed`, the decoder's (piece, position, reason, where[, kind]).
+    them and `failed`, the decoder's (piece, position, reason, where, kind, ...).
     `warn`: see warn_stopped."""
     rows: list[list[tuple[TableKey | None, ErrorRow]]] = [[(None, e) for e in p.errors] for p in prepared]
-    for k, i, reason, where, *kind in failed:
+    for k, i, reason, where, kind, *_ in failed:
         p = prepared[k]
-        rows[k].append((p.keys[i], (p.label, p.messages[i], p.offsets[i], reason, where, *kind)))
+        rows[k].append((p.keys[i], (p.label, p.messages[i], p.offsets[i], reason, where, kind)))
     found = []
     labels = []
     explained: dict[tuple[Any, ...], str] = {}
     for piece_rows in rows:
-        for key, (label, index, offset, reason, where, *kind) in sorted(piece_rows, key=lambda r: r[1][1]):
+        for key, (label, index, offset, reason, where, kind) in sorted(piece_rows, key=lambda r: r[1][1]):
             file = label if with_file and label != "<buffer>" else None
-            found.append(tables.message_error(key, reason, int(index), int(offset), where, kind[0] if kind else None,
-                                              file, explained))
+            found.append(tables.message_error(key, reason, int(index), int(offset), where, kind, file, explained))
             labels.append(label)
     if warn:
         warn_stopped(found, labels)

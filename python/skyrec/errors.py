@@ -33,36 +33,19 @@ NO_MESSAGES = "no BUFR messages found"
 CHANGED = "file changed while reading"
 NO_MEMORY = "not enough memory to decode the message"
 
-# The header pass and the block decoder report a failed message by its text
-# alone: its kind, read from the core's wording, until they carry it.
-_TEXT_KINDS = (("message is too short", "too_short"), ("missing BUFR marker", "missing_marker"),
-               ("unsupported BUFR edition", "unsupported_edition"), ("does not match buffer", "length_mismatch"),
-               ("bytes left", "cut_short"), ("is truncated", "truncated_section"), ("not 7777", "bad_terminator"),
-               ("odd byte count", "odd_descriptor_area"), ("not found in Table D", "sequence_not_found"),
-               ("not found in Table B", "element_not_found"),
-               ("delayed replication descriptor", "incomplete_delayed_replication"),
-               ("unsupported replication", "unsupported_replication"), (NO_MESSAGES, "no_messages"),
-               (CHANGED, "file_changed"), (NO_MEMORY, "no_memory"), ("io error: ", "io"))
-
 ErrorPolicy = Literal["collect", "raise"]
 POLICIES = ("collect", "raise")
 _SUBSET = re.compile(r"subset (\d+)")
 
 
-def kind_of(reason: str, kind: str | None = None) -> str:
-    """`kind` when given, else the kind that `reason`'s wording names."""
-    if kind:
-        return kind
-    return next((k for text, k in _TEXT_KINDS if text in reason), "text")
-
-
 def decode_error(reason: str, where: str = "", kind: str | None = None) -> DecodeError:
-    """A DecodeError made here, shaped as those that skyrec._native raises."""
+    """A DecodeError made here, shaped as those that skyrec._native raises
+    (of kind "text" when no kind is given)."""
     reason = reason.removeprefix(SHARED_PREFIX)
     error = DecodeError(f"{where}: {reason}" if where else reason)
     error.reason = reason
     error.where = where
-    error.kind = kind_of(reason, kind)
+    error.kind = kind or "text"
     return error
 
 
@@ -72,11 +55,11 @@ class MessageError(DecodeError):
     `index` and `offset` (of its "BUFR") say which message, `where` (subset,
     descriptor path) where in it when known, `tables` which table source it
     was read with ("" before tables were chosen) and `file` which file (None
-    for a buffer or stream)."""
+    for a buffer or stream). Without a kind given, it is "text"."""
 
     def __init__(self, reason: str, index: int, offset: int, where: str = "", kind: str | None = None,
                  tables: str = "", file: str | None = None):
-        kind = kind_of(reason, kind)
+        kind = kind or "text"
         super().__init__(reason, index, offset, where, kind, tables, file)  # all in args: copies and pickles work
         self.reason = reason
         self.index = index
@@ -110,7 +93,7 @@ class NoMessages(MessageError):
 
     def __init__(self, reason: str = NO_MESSAGES, index: int = 0, offset: int = 0, where: str = "",
                  kind: str | None = "no_messages", tables: str = "", file: str | None = None):
-        super().__init__(reason, index, offset, where, kind, tables, file)
+        super().__init__(reason, index, offset, where, kind or "no_messages", tables, file)
 
     def __str__(self) -> str:
         return f"{self.file}: {self.reason}" if self.file else self.reason

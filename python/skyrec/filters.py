@@ -58,10 +58,6 @@ def check_filters(filters: Filters | None, data_keys: bool = False) -> dict[str,
     return dict(filters)
 
 
-def header_only(filters: Filters) -> dict[str, Any]:
-    return {key: wanted for key, wanted in filters.items() if key in MESSAGE_KEYS}
-
-
 def passes(value: Any, wanted: Any) -> bool:
     """Whether one value passes one filter."""
     if callable(wanted):

@@ -85,7 +85,7 @@ def headers_frame(d: MessageHeaders, first_index: int = 0, file: str | None = No
     pd = pandas()
     data = header_arrays(d, first_index, base)
     data["error"] = np.full(d["count"], None, dtype=object)
-    for row, reason in d["errors"]:
+    for row, reason, _ in d["errors"]:
         data["error"][row] = reason
     frame = pd.DataFrame(data, copy=False)
     if file is not None:
@@ -121,13 +121,13 @@ def file_headers(path: str | os.PathLike[str], start: int = 0, end: int | None =
     if len(chunks) == 1 and chunks[0][1] in (-1, chunks[0][0]["count"]) and chunks[0][2] == 0:
         return chunks[0][0]
     arrays: dict[str, list[np.ndarray]] = {}
-    errors: list[tuple[int, str]] = []
+    errors: list[tuple[int, str, str]] = []
     count = 0
     for h, cut, base in chunks:
         for name, column in _header_columns(h):
             part: np.ndarray = column[:cut]
             arrays.setdefault(name, []).append(part + np.uint64(base) if name == "offset" else part)
-        errors.extend((row + count, reason) for row, reason in h["errors"] if row < cut)
+        errors.extend((row + count, reason, kind) for row, reason, kind in h["errors"] if row < cut)
         count += cut
     merged: dict[str, Any] = {name: np.concatenate(parts) for name, parts in arrays.items()}
     merged.update(count=count, errors=errors)
@@ -218,6 +218,11 @@ def header_columns_of(source: Any, start: int = 0, end: int | None = None,
                       first_index: int = 0) -> dict[str, np.ndarray]:
     """read_headers' columns of one file or buffer (but `file`) as NumPy
     arrays: `error` and the GTS heading fields as objects, None where none."""
+    return _columns_and_kinds(source, start, end, first_index)[0]
+
+def _columns_and_kinds(source: Any, start: int, end: int | None,
+                       first_index: int) -> tuple[dict[str, np.ndarray], dict[int, str]]:
+    """header_columns_of, and the error kind of each row that has an error."""
     if isinstance(source, (str, os.PathLike)):
         where, h = source, file_headers(source, start, end)
     else:
@@ -225,17 +230,19 @@ def header_columns_of(source: Any, start: int = 0, end: int | None = None,
         where, h = span.data, _native.message_headers(span.data, start, end)
     found = header_arrays(h, first_index)
     found["error"] = np.full(h["count"], None, dtype=object)
-    for row, reason in h["errors"]:
+    kinds = {}
+    for row, reason, kind in h["errors"]:
         found["error"][row] = reason
+        kinds[row] = kind
     for name, column in gts_columns(where, found["offset"].tolist(), found["length"].tolist()).items():
         found[name] = np.empty(len(column), dtype=object)
         found[name][:] = column
-    return found
+    return found, kinds
 
 def headers_of(source: Any, start: int, end: int | None, first_index: int, file: str | None,
                 mask: Filter, whole: bool = True) -> pd.DataFrame:
     pd = pandas()
-    found = header_columns_of(source, start, end, first_index)
+    found, kinds = _columns_and_kinds(source, start, end, first_index)
     gts = list(found)[list(found).index("error") + 1:]
     frame = pd.DataFrame({name: column for name, column in found.items() if name not in gts}, copy=False)
     if file is not None:
@@ -246,9 +253,8 @@ def headers_of(source: Any, start: int, end: int | None, first_index: int, file:
     if whole and frame.empty:
         errors: list[MessageError] = [NoMessages(file=named)]
     else:
-        bad = frame[frame["error"].notna()]
-        errors = [message_error(reason, int(index), int(offset), file=named) for index, offset, reason in
-                  bad[["message", "offset", "error"]].itertuples(index=False, name=None)]
+        errors = [message_error(found["error"][row], int(found["message"][row]), int(found["offset"][row]),
+                                kind=kind, file=named) for row, kind in sorted(kinds.items())]
     if mask is not None and len(frame):
         # Filters judge headers: a message that cannot be framed stays, as its error does.
         frame = frame[selected(frame, mask) | frame["error"].notna().to_numpy(bool)].reset_index(drop=True)

@@ -163,18 +163,19 @@ def _read_all(items: list[Any], many: bool, raising: bool, filters: Filters, tab
                     raise made.error
                 yield made
         if index < 0:  # not one "BUFR": say so rather than give nothing
-            error = failure(tables, NO_MESSAGES, 0, 0, file)
+            error = failure(tables, NO_MESSAGES, "no_messages", 0, 0, file)
             if raising:
                 raise error
             yield failed(error)
 
 
-def failure(tables: TableSource | None, reason: str, index: int, offset: int, file: str | None) -> MessageError:
+def failure(tables: TableSource | None, reason: str, kind: str | None, index: int, offset: int,
+            file: str | None) -> MessageError:
     """The MessageError of a message that could not be framed (or of input
     without any), naming the reading's tables when it has some."""
     if tables is None:
-        return message_error(reason, index, offset, file=file)
-    return tables.message_error(None, reason, index, offset, file=file)
+        return message_error(reason, index, offset, kind=kind, file=file)
+    return tables.message_error(None, reason, index, offset, kind=kind, file=file)
 
 
 def _failed(error: MessageError) -> Decoded:
@@ -185,7 +186,7 @@ def _decode(found: Found, index: int, file: str | None, *, tables: TableSource |
     data, start, message, error = found.data, found.start, found.message, found.error
     offset, length = found.offset, found.length
     if error is not None:
-        return Decoded(index, offset, length, error=failure(tables, error, index, offset, file), file=file)
+        return Decoded(index, offset, length, error=failure(tables, error, found.kind, index, offset, file), file=file)
     assert message is not None  # framed when there is no error
     if output == "messages":
         return Decoded(index, offset, length, message=message, file=file)

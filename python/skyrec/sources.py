@@ -102,14 +102,15 @@ class _Chunks:
 
 class Found:
     """One message found in a stream: `data` holds it at `start`; `offset`
-    is where it lies in the stream. (A plain class: one is made per message.)"""
+    is where it lies in the stream; `error` and `kind` why it could not be
+    framed. (A plain class: one is made per message.)"""
 
-    __slots__ = ("data", "start", "offset", "length", "message", "error")
+    __slots__ = ("data", "start", "offset", "length", "message", "error", "kind")
 
     def __init__(self, data: bytes, start: int, offset: int, length: int, message: BufrMessage | None,
-                 error: str | None):
+                 error: str | None, kind: str | None = None):
         self.data, self.start, self.offset, self.length = data, start, offset, length
-        self.message, self.error = message, error
+        self.message, self.error, self.kind = message, error, kind
 
     def __repr__(self) -> str:
         return f"Found(offset={self.offset}, length={self.length}, message={self.message!r}, error={self.error!r})"
@@ -153,10 +154,10 @@ def stream_messages(stream: IO[bytes]) -> Iterator[Found]:
         if found is None or found[0] != start:  # a "BUFR" that opens no message: search on after it
             position = start + 4
             continue
-        found_start, length, position, message, error = found
+        found_start, length, position, message, error, kind = found
         if error is not None and chunks.short and found_start + max(declared, SECTION0) > len(data):
-            error = CHANGED
-        yield Found(data, found_start, base + found_start, length, message, error)
+            error, kind = CHANGED, "file_changed"
+        yield Found(data, found_start, base + found_start, length, message, error, kind)
 
 
 def runs_past_end(data: Any, start: int) -> bool:
@@ -209,7 +210,7 @@ def _overhang(data: bytes, end: int) -> int:
     h = _native.message_headers(data, tail, end)
     offsets = memoryview(h["offset"])
     need = len(data)
-    for row, _ in h["errors"]:
+    for row, *_ in h["errors"]:
         offset = offsets[row]
         if len(data) - offset < SECTION0:
             need = max(need, offset + SECTION0)
@@ -257,7 +258,7 @@ def scan_file_headers(source: Any, start: int = 0,
             # with the next chunk, and every message after it with it.
             cut = h["count"]
             if not ended:
-                cut = next((row for row, _ in h["errors"] if runs_past_end(view, offsets[row])), cut)
+                cut = next((row for row, *_ in h["errors"] if runs_past_end(view, offsets[row])), cut)
             resume = offsets[cut] if cut < h["count"] else h["resume"]
             del view, offsets
             chunks.append((h, cut, base))
@@ -305,8 +306,8 @@ BUFFER_TYPES = (bytes, bytearray, memoryview, mmap.mmap)
 def _found_in(data: Any) -> Iterator[Found]:
     position = 0
     while (found := _native.next_message(data, position)) is not None:
-        start, length, position, message, error = found
-        yield Found(data, start, start, length, message, error)
+        start, length, position, message, error, kind = found
+        yield Found(data, start, start, length, message, error, kind)
 
 
 @contextmanager

@@ -26,7 +26,7 @@ from typing import Any
 import _skyrec
 
 from . import _native, bundle
-from .errors import MISSING_ENTRY, NO_MEMORY, DecodeError, MessageError, decode_error, kind_of, message_error
+from .errors import MISSING_ENTRY, NO_MEMORY, DecodeError, MessageError, decode_error, message_error
 from .header import TableKey as TableKey
 from .header import message_key as message_key
 
@@ -219,8 +219,7 @@ class TableSource:
                 found = self._load_tables(message, meanings)
             except DecodeError as e:
                 where = shown_path(self.root) if self.root is not None else bundle.PATH
-                found = decode_error(f"{e.reason} (tables {key_text(key)} under {where})", e.where,
-                                     getattr(e, "kind", None))
+                found = decode_error(f"{e.reason} (tables {key_text(key)} under {where})", e.where, e.kind)
         self._loaded[slot] = found
         if isinstance(found, DecodeError) or self._files_state(message) != before:
             self._retry_at[slot] = time.monotonic() + RETRY_SECONDS
@@ -265,9 +264,9 @@ class TableSource:
     def explain(self, key: TableKey, error: str, kind: str | None = None) -> str:
         """`error`, a failure of `kind` to decode a message of message_key
         `key` with these tables, with what is likely missing when a
-        descriptor was not found."""
+        descriptor was not found (as a caller without a kind knows)."""
         table, master, local, centre, subcentre = key
-        if kind_of(error, kind) not in MISSING_ENTRY:
+        if kind is not None and kind not in MISSING_ENTRY:
             return error
         if self.wmo_version is not None and master != self.wmo_version:
             return f"{error} (the message names master tables version {master}, the WMO CSV tables are version " \
@@ -282,7 +281,7 @@ class TableSource:
         (`key` its message_key, None when not known): explained, naming this
         source. `explained` keeps the texts of one reading: its failures
         mostly repeat, and explaining one looks at the file system."""
-        kind = "no_memory" if reason == NO_MEMORY else kind_of(reason, kind)
+        kind = "no_memory" if reason == NO_MEMORY else kind or "text"
         text = reason
         if key is not None:
             memo = explained if explained is not None else {}

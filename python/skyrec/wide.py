@@ -74,7 +74,7 @@ def _found_wide(found: Found, index: int, file: str | None, *, tables: TableSour
     """The Wide of one message found, or the empty one of its error."""
     message, offset = found.message, found.offset
     if message is None:
-        return Wide.failed(failure(tables, found.error or "", index, offset, file))
+        return Wide.failed(failure(tables, found.error or "", found.kind, index, offset, file))
     try:
         wide = message_wide(found.data, found.start, message, tables.for_message(message))
     except DecodeError as e:

@@ -27,6 +27,7 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 #include <string_view>
 
 #include "base/error.hpp"
@@ -84,6 +85,17 @@ inline constexpr std::uint64_t kDefaultBlockMemory = std::uint64_t{4} << 30;
 // The error of one message among many whose decode ran out of memory: that
 // message fails, the others still come.
 BufrError memory_error();
+
+// What `run` returns (a Result or Status), running out of memory on the way
+// being memory_error() instead of an exception.
+template <class Run>
+auto within_memory(Run&& run) -> decltype(run()) {
+    try {
+        return run();
+    } catch (const std::bad_alloc&) {
+        return memory_error();
+    }
+}
 
 // Sequences and replications nested below the top-level list, in expansion
 // and in the decoder's walk.

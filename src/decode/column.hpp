@@ -64,6 +64,13 @@ inline std::size_t column_text_capacity(const Column& column) noexcept {
     return column.increment_width != 0 ? column.increment_width : (column.text_width + 7) / 8;
 }
 
+// The meaning of `raw` in a column with a code or flag table; nullptr for none.
+inline const std::string* column_meaning(const Column& column, std::uint64_t raw) {
+    if (column.flags != nullptr) return column.flags->flag_meaning(column.code, column.flag_width, raw);
+    const auto it = column.codes->find(raw);
+    return it == column.codes->end() ? nullptr : &it->second;
+}
+
 // The scaled value of subset `j`, as the walk needs it for replication
 // factors and bitmap entries.
 std::optional<double> column_value(const Column& column, ByteView data, std::size_t j) noexcept;

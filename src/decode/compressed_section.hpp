@@ -65,14 +65,7 @@ bool visit_values(const CompressedSection& section, Emit&& emit) {
     const auto meaning_of = [](const Column& column, Memo& m, const ValueView& v) -> const std::string* {
         // A missing flag value has no set bits, whatever raw it shows.
         if (column.flags != nullptr && !v.has_value) return nullptr;
-        if (!m.valid || m.raw != v.raw) {
-            if (column.flags != nullptr) {
-                m = Memo{v.raw, column.flags->flag_meaning(column.code, column.flag_width, v.raw), true};
-            } else {
-                const auto it = column.codes->find(v.raw);
-                m = Memo{v.raw, it == column.codes->end() ? nullptr : &it->second, true};
-            }
-        }
+        if (!m.valid || m.raw != v.raw) m = Memo{v.raw, column_meaning(column, v.raw), true};
         return m.meaning;
     };
     std::vector<Memo> memo(n);

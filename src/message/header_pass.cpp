@@ -58,7 +58,7 @@ HeaderColumns scan_headers(ByteView buffer, std::size_t position, std::size_t en
             add(h, BufrMessage{});
             h.framed.back() = 0;
             h.edition.back() = 0;
-            h.errors.push_back({h.size() - 1, found->framed.error().reason()});
+            h.errors.push_back({h.size() - 1, found->framed.error().reason(), found->framed.error().kind_name()});
             if (keep_records) h.records.emplace_back();
         }
     }

@@ -40,6 +40,7 @@ struct HeaderColumns {
     struct Failure {
         std::size_t row;
         std::string reason;
+        const char* kind;  // BufrError::kind_name
     };
     std::vector<Failure> errors;
     // Where a scan of the same bytes with more after them would go on: at

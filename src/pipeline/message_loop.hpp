@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -78,11 +77,8 @@ std::vector<MessageFailure> run_messages(const std::vector<FramedPiece>& pieces,
             const ByteView whole = piece.bytes.subview(piece.framed->offset[row], piece.framed->length[row]);
             const MessageTag tag{piece.file, piece.messages[i],
                                  static_cast<std::int64_t>(piece.base + piece.framed->offset[row])};
-            Result<std::size_t> added = memory_error();
-            try {
-                added = sink(message, *choice.tables, message.section4_data(whole), whole.size, tag);
-            } catch (const std::bad_alloc&) {
-            }
+            Result<std::size_t> added = within_memory(
+                [&] { return sink(message, *choice.tables, message.section4_data(whole), whole.size, tag); });
             rows.push_back(added ? *added : 0);
             if (!added) failures.push_back(failure_of(added.error(), p, i));
         }

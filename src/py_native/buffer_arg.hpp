@@ -50,17 +50,4 @@ private:
     bool held_ = false;
 };
 
-// Lets other threads run while the core works on data that Python cannot
-// change meanwhile (held buffers, immutable tables and messages).
-class WithoutGil {
-public:
-    WithoutGil() noexcept : state_(PyEval_SaveThread()) {}
-    ~WithoutGil() { PyEval_RestoreThread(state_); }
-    WithoutGil(const WithoutGil&) = delete;
-    WithoutGil& operator=(const WithoutGil&) = delete;
-
-private:
-    PyThreadState* state_;
-};
-
 }  // namespace skyrec::py

@@ -20,7 +20,7 @@
 #include "py_common/errors.hpp"
 #include "py_common/module_types.hpp"
 #include "py_common/pyref.hpp"
-#include "py_common/signal_watch.hpp"
+#include "py_common/unlocked.hpp"
 #include "py_native/buffer_arg.hpp"
 #include "py_native/functions.hpp"
 #include "py_native/message_pieces.hpp"
@@ -95,13 +95,9 @@ PyObject* decode_block(PyObject*, PyObject* args, PyObject* kwargs) {
     // to the sequences meanwhile.
     auto pieces = pieces_arg(pieces_obj);
     if (!pieces) return nullptr;
-    SignalWatch watch;
-    Block block = [&] {
-        WithoutGil unlocked;
-        return decode_all(pieces->pieces, *arrays, memory_limit);
-    }();
-    if (watch.raised()) return nullptr;
-    return block_dict(block);
+    auto block = unlocked([&] { return decode_all(pieces->pieces, *arrays, memory_limit); });
+    if (!block) return nullptr;
+    return block_dict(*block);
 }
 
 }  // namespace

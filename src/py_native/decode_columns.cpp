@@ -7,7 +7,7 @@
 #include "py_common/boxed.hpp"
 #include "py_common/errors.hpp"
 #include "py_common/pyref.hpp"
-#include "py_common/signal_watch.hpp"
+#include "py_common/unlocked.hpp"
 #include "py_native/decode_error.hpp"
 #include "py_native/functions.hpp"
 #include "py_native/message_arg.hpp"
@@ -24,13 +24,10 @@ PyObject* decode_columns(PyObject*, PyObject* args, PyObject* kwargs) {
     auto in = message_args(args, kwargs, "OOOO:decode_columns");
     if (!in) return nullptr;
     BlockBuilder builder(ArraySet::untagged());
-    SignalWatch watch;
-    const Status decoded = [&] {
-        WithoutGil unlocked;
-        return builder.append(*in->message, *in->tables, in->section4_data(), in->bytes.size, MessageTag{});
-    }();
-    if (watch.raised()) return nullptr;
-    if (!decoded) return raise_decode_error(decoded.error());
+    const auto decoded = unlocked(
+        [&] { return builder.append(*in->message, *in->tables, in->section4_data(), in->bytes.size, MessageTag{}); },
+        raise_decode_error);
+    if (!decoded) return nullptr;
     const std::vector<std::size_t> starts = builder.subset_starts();
     BlockColumns columns = builder.take();
     Ref dict = Ref::steal(PyDict_New());

@@ -24,7 +24,7 @@
 #include "py_common/args.hpp"
 #include "py_common/errors.hpp"
 #include "py_common/pyref.hpp"
-#include "py_common/signal_watch.hpp"
+#include "py_common/unlocked.hpp"
 #include "py_native/decode_error.hpp"
 #include "py_native/functions.hpp"
 #include "py_native/message_arg.hpp"
@@ -154,19 +154,17 @@ PyObject* dump_records(PyObject*, PyObject* args, PyObject*) {
     // of megabytes, whose fresh pages would cost more than writing them.
     thread_local std::string out;
     out.clear();
-    SignalWatch watch;
-    Status written = [&] {
-        WithoutGil unlocked;
+    auto written = unlocked([&] {
         Status done = write_value_records(*in->message, *in->tables, in->section4_data(), options, out);
         if (done && options.flush && !options.flush(out, 1.0)) return Status(stopped_by_sink());
         return done;
-    }();
-    if (watch.raised() || progress_failed) return nullptr;
+    });
+    if (!written || progress_failed) return nullptr;
     if (write_errno != 0) {
         errno = write_errno;
         return PyErr_SetFromErrno(PyExc_OSError);
     }
-    if (!written) return raise_decode_error(written.error());
+    if (!*written) return raise_decode_error(written->error());
     if (options.flush) {
         out.clear();
         Py_RETURN_NONE;

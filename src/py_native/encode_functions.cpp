@@ -13,7 +13,7 @@
 #include "py_common/errors.hpp"
 #include "py_common/module_types.hpp"
 #include "py_common/pyref.hpp"
-#include "py_common/signal_watch.hpp"
+#include "py_common/unlocked.hpp"
 #include "py_native/buffer_arg.hpp"
 #include "py_native/encode_args.hpp"
 #include "py_native/functions.hpp"
@@ -32,14 +32,8 @@ PyObject* raise_encode_error(const BufrError& error) {
 // The bytes that `write` makes without the interpreter lock, or its refusal.
 template <class Write>
 PyObject* written(Write&& write) {
-    SignalWatch watch;
-    Result<std::vector<std::uint8_t>> out = BufrError::text("");
-    {
-        WithoutGil unlocked;
-        out = write();
-    }
-    if (watch.raised()) return nullptr;
-    if (!out) return raise_encode_error(out.error());
+    auto out = unlocked(write, raise_encode_error);
+    if (!out) return nullptr;
     return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(out->data()), static_cast<Py_ssize_t>(out->size()));
 }
 

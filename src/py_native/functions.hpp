@@ -6,6 +6,7 @@
 namespace skyrec::py {
 
 extern PyMethodDef next_message_def;
+extern PyMethodDef copy_files_def;
 extern PyMethodDef decode_subsets_def;
 extern PyMethodDef decode_columns_def;
 extern PyMethodDef table_directories_def;

@@ -21,9 +21,7 @@
 // differ. The kept columns hold the message's bytes (the caller's bytes object, or a copy
 // of a buffer that may change) and its TableSet. set_wide_threads(n) and
 // wide_threads(): the threads that unpack a large message's numbers.
-#include <optional>
 #include <string>
-#include <type_traits>
 #include <utility>
 
 #include "decode/decode_section4.hpp"
@@ -33,7 +31,7 @@
 #include "py_common/errors.hpp"
 #include "py_common/module_common.hpp"
 #include "py_common/pyref.hpp"
-#include "py_common/signal_watch.hpp"
+#include "py_common/unlocked.hpp"
 #include "py_native/decode_error.hpp"
 #include "py_native/functions.hpp"
 #include "py_native/message_arg.hpp"
@@ -55,25 +53,6 @@ struct KeptColumns {
 };
 
 PyTypeObject* kept_columns_type = nullptr;
-
-// Runs `work` (giving a Result) without the lock, Ctrl-C watched: its value,
-// or nullopt with an exception set when it fails or is interrupted.
-template <class Work>
-auto unlocked(Work&& work) {
-    SignalWatch watch;
-    auto done = [&] {
-        WithoutGil released;
-        return work();
-    }();
-    std::optional<std::remove_cvref_t<decltype(*done)>> value;
-    if (watch.raised()) return value;
-    if (!done) {
-        raise_decode_error(done.error());
-        return value;
-    }
-    value.emplace(std::move(*done));
-    return value;
-}
 
 PyObject* pointed(const std::string* text) { return lossy_str(*text); }
 
@@ -123,23 +102,26 @@ PyObject* wide_details(WideColumns& w) {
     return ok ? dict.release() : nullptr;
 }
 
+// The `parts` of the kept columns' wide table, as dict() gives them.
+template <class Dict>
+PyObject* kept_parts(PyObject* self, WideParts parts, Dict&& dict) {
+    const KeptColumns& kept = unbox<KeptColumns>(self);
+    WideBuilder builder(*kept.table_set, parts);
+    if (!unlocked([&] { return builder.take_columns(kept.section); }, raise_decode_error)) return nullptr;
+    WideColumns wide = builder.take();
+    return dict(wide);
+}
+
 PyObject* kept_wide(PyObject* self, PyObject* args, PyObject* kwargs) {
     static const char* const names[] = {"numbers", nullptr};
     int numbers = 1;
     if (!parse_args(args, kwargs, "|p:wide", names, &numbers)) return nullptr;
-    const KeptColumns& kept = unbox<KeptColumns>(self);
-    WideBuilder builder(*kept.table_set, WideParts{true, numbers != 0, false});
-    if (!unlocked([&] { return builder.take_columns(kept.section); })) return nullptr;
-    WideColumns wide = builder.take();
-    return wide_table(wide, numbers != 0);
+    return kept_parts(self, WideParts{true, numbers != 0, false},
+                      [numbers](WideColumns& wide) { return wide_table(wide, numbers != 0); });
 }
 
 PyObject* kept_details(PyObject* self, PyObject*) {
-    const KeptColumns& kept = unbox<KeptColumns>(self);
-    WideBuilder builder(*kept.table_set, WideParts{false, false, true});
-    if (!unlocked([&] { return builder.take_columns(kept.section); })) return nullptr;
-    WideColumns wide = builder.take();
-    return wide_details(wide);
+    return kept_parts(self, WideParts{false, false, true}, wide_details);
 }
 
 PyObject* kept_long(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -151,7 +133,8 @@ PyObject* kept_long(PyObject* self, PyObject* args, PyObject* kwargs) {
     const KeptColumns& kept = unbox<KeptColumns>(self);
     BlockBuilder builder(arrays->without(BlockArray::file).without(BlockArray::message).without(BlockArray::offset));
     if (!unlocked(
-            [&] { return builder.append_columns(kept.section, *kept.table_set, kept.message_bytes, MessageTag{}); })) {
+            [&] { return builder.append_columns(kept.section, *kept.table_set, kept.message_bytes, MessageTag{}); },
+            raise_decode_error)) {
         return nullptr;
     }
     BlockColumns columns = builder.take();
@@ -219,7 +202,8 @@ PyObject* keep_columns(PyObject*, PyObject* args, PyObject* kwargs) {
     }
     const BufrMessage& message = *in->message;
     const TableSet& tables = *in->tables;
-    auto walked = unlocked([&] { return walk_columns(message, tables, message.section4_data(bytes)); });
+    auto walked =
+        unlocked([&] { return walk_columns(message, tables, message.section4_data(bytes)); }, raise_decode_error);
     if (!walked) return nullptr;
     kept.section = std::move(*walked);
     return box(kept_columns_type, std::move(kept));
@@ -228,7 +212,8 @@ PyObject* keep_columns(PyObject*, PyObject* args, PyObject* kwargs) {
 PyObject* decode_wide(PyObject*, PyObject* args, PyObject* kwargs) {
     auto in = message_args(args, kwargs, "OOOO:decode_wide");
     if (!in) return nullptr;
-    auto wide = unlocked([&] { return skyrec::decode_wide(*in->message, *in->tables, in->section4_data()); });
+    auto wide = unlocked([&] { return skyrec::decode_wide(*in->message, *in->tables, in->section4_data()); },
+                         raise_decode_error);
     if (!wide) return nullptr;
     if (wide->subsets_differ) {
         PyErr_SetString(PyExc_ValueError, "the subsets hold different descriptors: the message has no wide table");

@@ -1,15 +1,9 @@
 #include "py_native/message_arg.hpp"
 
-#include "decode/decode_section4.hpp"
 #include "py_common/args.hpp"
 #include "py_common/module_types.hpp"
 
 namespace skyrec::py {
-
-Result<std::vector<DecodedValue>> MessageArgs::decode(std::vector<std::size_t>& subset_starts) const {
-    WithoutGil unlocked;
-    return decode_section4(*message, *tables, section4_data(), &subset_starts);
-}
 
 std::optional<MessageArgs> message_args(PyObject* args, PyObject* kwargs, const char* format) {
     static const char* const names[] = {"data", "start", "message", "tables", nullptr};

@@ -3,9 +3,7 @@
 #pragma once
 
 #include <optional>
-#include <vector>
 
-#include "decode/decoded_value.hpp"
 #include "message/message.hpp"
 #include "py_common/python.hpp"
 #include "py_native/buffer_arg.hpp"
@@ -22,10 +20,6 @@ struct MessageArgs {
     PyObject* tables_obj;
 
     ByteView section4_data() const noexcept { return message->section4_data(bytes); }
-
-    // The message's values and where each subset starts, decoded while other
-    // threads run.
-    Result<std::vector<DecodedValue>> decode(std::vector<std::size_t>& subset_starts) const;
 };
 
 // Parses (data, start, message, tables); nullopt with an exception set. The

@@ -1,7 +1,7 @@
 // message_headers(data, position=0, end=None, keep=False): the header fields
 // of every message whose "BUFR" lies in [position, end), one array per field,
 // found while other threads run; messages that cannot be framed are listed in
-// "errors" as (row, reason), and "resume" says where a scan of these bytes
+// "errors" as (row, reason, kind), and "resume" says where a scan of these bytes
 // with more after them would go on. No Python object is made per message.
 // With `keep`, "framing" holds the framed messages and their bytes, for
 // decode_block and observation_rows to decode without framing them again.
@@ -12,7 +12,7 @@
 #include "py_common/boxed.hpp"
 #include "py_common/errors.hpp"
 #include "py_common/pyref.hpp"
-#include "py_common/signal_watch.hpp"
+#include "py_common/unlocked.hpp"
 #include "py_native/buffer_arg.hpp"
 #include "py_native/functions.hpp"
 #include "py_native/message_pieces.hpp"
@@ -25,7 +25,7 @@ namespace {
 PyObject* failure_tuple(const HeaderColumns::Failure& f) {
     Ref reason = Ref::steal(lossy_str(f.reason));
     if (!reason) return nullptr;
-    return Py_BuildValue("(nO)", static_cast<Py_ssize_t>(f.row), reason.get());
+    return Py_BuildValue("(nOs)", static_cast<Py_ssize_t>(f.row), reason.get(), f.kind);
 }
 
 // The one place that names the header columns; each buffer says its item type.
@@ -67,13 +67,12 @@ PyObject* message_headers(PyObject*, PyObject* args, PyObject* kwargs) {
     if (position_obj != nullptr && !uint_arg(position_obj, "position", PY_SSIZE_T_MAX, &position)) return nullptr;
     if (end_obj != Py_None && !uint_arg(end_obj, "end", PY_SSIZE_T_MAX, &end)) return nullptr;
     const ByteView bytes = buffer->bytes();
-    SignalWatch watch;
-    HeaderColumns headers = [&] {
-        WithoutGil unlocked;
+    auto scanned = unlocked([&] {
         return scan_headers(bytes, static_cast<std::size_t>(std::min<std::uint64_t>(position, bytes.size)),
                             static_cast<std::size_t>(std::min<std::uint64_t>(end, bytes.size)), keep != 0);
-    }();
-    if (watch.raised()) return nullptr;
+    });
+    if (!scanned) return nullptr;
+    HeaderColumns& headers = *scanned;
     Ref dict = Ref::steal(headers_dict(headers));
     if (!dict || !keep) return dict.release();
     if (!set_item(dict.get(), "framing", framing_capsule({std::move(*buffer), std::move(headers)}))) return nullptr;

@@ -16,6 +16,7 @@ namespace {
 // clang-format off: one per line, so that additions merge cleanly.
 PyMethodDef* const kFunctions[] = {
     &next_message_def,
+    &copy_files_def,
     &decode_subsets_def,
     &decode_columns_def,
     &table_directories_def,

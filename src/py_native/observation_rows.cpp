@@ -19,7 +19,7 @@
 #include "py_common/boxed.hpp"
 #include "py_common/errors.hpp"
 #include "py_common/pyref.hpp"
-#include "py_common/signal_watch.hpp"
+#include "py_common/unlocked.hpp"
 #include "py_native/buffer_arg.hpp"
 #include "py_native/functions.hpp"
 #include "py_native/message_pieces.hpp"
@@ -131,14 +131,10 @@ PyObject* observation_rows(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!conditions) return nullptr;
     auto pieces = pieces_arg(pieces_obj);
     if (!pieces) return nullptr;
-    SignalWatch watch;
-    ObservationRows rows;
-    std::vector<MessageFailure> errors;
-    {
-        WithoutGil unlocked;
+    auto picked = unlocked([&] {
         ObservationPicker picker(*keys, std::move(*conditions));
         std::vector<std::uint64_t> counts;
-        errors = run_messages(
+        std::vector<MessageFailure> errors = run_messages(
             pieces->pieces,
             [&](const BufrMessage& message, const TableSet& tables, ByteView section4, std::size_t,
                 const MessageTag& tag) -> Result<std::size_t> {
@@ -147,10 +143,10 @@ PyObject* observation_rows(PyObject*, PyObject* args, PyObject* kwargs) {
                 return picker.size() - before;
             },
             counts);
-        rows = picker.take();
-    }
-    if (watch.raised()) return nullptr;
-    return rows_dict(rows, errors, pieces->tables);
+        return std::pair(picker.take(), std::move(errors));
+    });
+    if (!picked) return nullptr;
+    return rows_dict(picked->first, picked->second, pieces->tables);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <new>
 #include <utility>
 
 #include "base/interrupt.hpp"
@@ -40,7 +39,6 @@ void BlockBuilder::start_message(const TableSet& tables, std::size_t message_byt
     tables_ = &tables;
     tag_ = tag;
     first_row_ = columns_.count;
-    subset_ = 0;
     ranks_.restart();
     ranked_subset_ = 0;
     names_.clear();
@@ -61,8 +59,7 @@ Status BlockBuilder::end_message(Status decoded) {
 Status BlockBuilder::append(const BufrMessage& message, const TableSet& tables, ByteView section4,
                             std::size_t message_bytes, const MessageTag& tag) {
     start_message(tables, message_bytes, tag);
-    Status decoded = Ok{};
-    try {
+    Status reserved = within_memory([&]() -> Status {
         // Uncompressed values come in batches: room for the likely count
         // spares regrowing every column again and again.
         if (!message.compressed_data) {
@@ -70,25 +67,16 @@ Status BlockBuilder::append(const BufrMessage& message, const TableSet& tables, 
                 columns_.count + expected_values(std::uint64_t{8} * section4.size), memory_limit_ / row_bytes(false));
             columns_.for_each_array([likely](auto& array) { array.reserve(likely); });
         }
-        decoded = decode_section4_into(message, tables, section4, *this, &subset_starts_);
-    } catch (const std::bad_alloc&) {
-        decoded = memory_error();
-    }
-    return end_message(std::move(decoded));
+        return Ok{};
+    });
+    return end_message(reserved ? subsets_.walk(message, tables, section4, *this) : std::move(reserved));
 }
 
 Status BlockBuilder::append_columns(const CompressedSection& section, const TableSet& tables, std::size_t message_bytes,
                                     const MessageTag& tag) {
     start_message(tables, message_bytes, tag);
-    Status decoded = Ok{};
-    try {
-        subset_starts_.clear();
-        push_compressed_starts(section, subset_starts_);
-        decoded = take_columns(section);
-    } catch (const std::bad_alloc&) {
-        decoded = memory_error();
-    }
-    return end_message(std::move(decoded));
+    subsets_.start_columns(section);
+    return end_message(within_memory([&] { return take_columns(section); }));
 }
 
 std::uint64_t BlockBuilder::row_bytes(bool compressed) noexcept {
@@ -149,13 +137,8 @@ void BlockBuilder::put(std::size_t row, const Value& v, std::uint32_t subset) {
 Status BlockBuilder::take_values(std::vector<DecodedValue>& batch) {
     const std::size_t at = columns_.count;
     SKYREC_CHECK(admit(batch.size(), false));
-    // Each subset's start is known before any of its values come.
-    const std::size_t first = at - first_row_;
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-        while (subset_ + 1 < subset_starts_.size() && subset_starts_[subset_ + 1] <= first + i)
-            ++subset_;
-        put(at + i, batch[i], subset_);
-    }
+    for (std::size_t i = 0; i < batch.size(); ++i)
+        put(at + i, batch[i], subsets_.next());
     return Ok{};
 }
 
@@ -219,14 +202,8 @@ Status BlockBuilder::take_columns(const CompressedSection& section) {
     const std::size_t described = run.described.size();
     if (meanings) run.meaning.assign(described * subsets, kNoCategory);
     if (texts) run.text.assign(described * subsets, kNoCategory);
-    // The last meaning looked up per column: most columns repeat their raw
-    // values from subset to subset.
-    struct Memo {
-        std::uint64_t raw = 0;
-        std::int32_t code = kNoCategory;
-        bool valid = false;
-    };
-    std::vector<Memo> memo(described);
+    std::vector<MeaningMemo> memo(described);
+    const auto meaning_code = [this](const std::string* meaning) { return own_meanings_.code(meaning); };
     std::size_t capacity = 0;
     for (const std::size_t k : run.described)
         capacity = std::max(capacity, column_text_capacity(section.columns[k]));
@@ -248,17 +225,7 @@ Status BlockBuilder::take_columns(const CompressedSection& section) {
             const std::uint64_t raw = raws[k * subsets + j];
             // A missing value has no meaning (nor set bits), whatever raw it shows.
             if (std::isnan(values[k * subsets + j])) continue;
-            Memo& m = memo[d];
-            if (!m.valid || m.raw != raw) {
-                const std::string* meaning = nullptr;
-                if (column.flags != nullptr) {
-                    meaning = column.flags->flag_meaning(column.code, column.flag_width, raw);
-                } else if (const auto it = column.codes->find(raw); it != column.codes->end()) {
-                    meaning = &it->second;
-                }
-                m = Memo{raw, meaning != nullptr ? own_meanings_.code(meaning) : kNoCategory, true};
-            }
-            run.meaning[at_code] = m.code;
+            run.meaning[at_code] = memo[d].code(column, raw, meaning_code);
         }
     }
     return Ok{};

@@ -24,6 +24,7 @@
 #include "sinks/categories.hpp"
 #include "sinks/element_categories.hpp"
 #include "sinks/growing_array.hpp"
+#include "sinks/subset_cursor.hpp"
 #include "tables/table_set.hpp"
 
 namespace skyrec {
@@ -183,7 +184,7 @@ public:
     // Rows so far.
     std::size_t size() const noexcept { return columns_.count; }
     // Where each subset of the last message appended starts, counted in its own rows.
-    const std::vector<std::size_t>& subset_starts() const noexcept { return subset_starts_; }
+    const std::vector<std::size_t>& subset_starts() const noexcept { return subsets_.starts(); }
     // The columns so far, with their category lists (see BlockColumns), the
     // code columns narrowed if asked; the builder is left empty.
     BlockColumns take(bool narrowed = false);
@@ -202,7 +203,6 @@ private:
     template <class Value>
     void put(std::size_t row, const Value& value, std::uint32_t subset);
     void finish_message();
-    void finish_run(CompressedRun& run);
     void drop_message() noexcept;
     // Writes the rows of the compressed runs, narrowing the others' codes if asked.
     void lay_out(bool narrowed);
@@ -222,8 +222,7 @@ private:
     const TableSet* tables_ = nullptr;
     MessageTag tag_;
     std::size_t first_row_ = 0;
-    std::vector<std::size_t> subset_starts_;
-    std::uint32_t subset_ = 0;
+    SubsetCursor subsets_;
     ElementCategories names_;
     KeyRanks ranks_;
     std::uint32_t ranked_subset_ = 0;  // the subset that ranks_ counts

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <new>
 #include <optional>
 #include <utility>
 
@@ -40,17 +39,14 @@ Status ObservationPicker::append(const BufrMessage& message, const TableSet& tab
     tables_ = &tables;
     tag_ = tag;
     first_row_ = rows_.count;
-    subset_ = 0;
-    seen_ = 0;
     picks_.clear();
     std::fill(ranks_.begin(), ranks_.end(), 0);
-    Status decoded = Ok{};
-    try {
-        decoded = decode_section4_into(message, tables, section4, *this, &subset_starts_);
-        if (decoded) flush_subset();
-    } catch (const std::bad_alloc&) {
-        decoded = memory_error();
-    }
+    Status decoded = subsets_.walk(message, tables, section4, *this);
+    if (decoded)
+        decoded = within_memory([this]() -> Status {
+            flush_subset();
+            return Ok{};
+        });
     if (!decoded) drop_message();
     return decoded;
 }
@@ -81,13 +77,8 @@ void ObservationPicker::pick(Group group, Fill&& fill) {
 }
 
 Status ObservationPicker::take_values(std::vector<DecodedValue>& batch) {
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-        const std::size_t position = seen_ + i;
-        while (subset_ + 1 < subset_starts_.size() && subset_starts_[subset_ + 1] <= position) {
-            flush_subset();
-            ++subset_;
-        }
-        const DecodedValue& v = batch[i];
+    for (const DecodedValue& v : batch) {
+        subsets_.next([this] { flush_subset(); });
         const Group group = group_of(v.descriptor, v.name);
         if (group.group < 0) continue;
         const double number = shows_number(v.has_value, v.has_raw, v.name) ? v.value : kMissing;
@@ -97,7 +88,6 @@ Status ObservationPicker::take_values(std::vector<DecodedValue>& batch) {
             p.text = text;
         });
     }
-    seen_ += batch.size();
     return Ok{};
 }
 
@@ -309,7 +299,7 @@ void ObservationPicker::put(std::size_t row, std::uint32_t column, double value,
 void ObservationPicker::flush_subset() {
     const std::size_t count = lay_out(targets_);
     if (count != 0) {
-        const std::size_t first = add_rows(count, subset_);
+        const std::size_t first = add_rows(count, subsets_.subset());
         for (std::size_t k = 0; k < picks_.size(); ++k) {
             const Pick& p = picks_[k];
             const std::int32_t target = targets_[k];

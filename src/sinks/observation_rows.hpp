@@ -24,6 +24,7 @@
 #include "message/message.hpp"
 #include "sinks/block_columns.hpp"
 #include "sinks/growing_array.hpp"
+#include "sinks/subset_cursor.hpp"
 #include "tables/table_set.hpp"
 
 namespace skyrec {
@@ -139,9 +140,7 @@ private:
     MessageTag tag_;
     std::size_t first_row_ = 0;
     std::unordered_map<const std::string*, Group> groups_by_name_;
-    std::vector<std::size_t> subset_starts_;
-    std::uint32_t subset_ = 0;
-    std::size_t seen_ = 0;               // values of the message so far
+    SubsetCursor subsets_;
     std::vector<std::uint32_t> ranks_;   // of each group in the subset
     std::vector<Pick> picks_;            // of the subset
     std::vector<std::uint32_t> counts_;  // of each column in the subset

@@ -6,11 +6,14 @@
 // as its Latin-1 character (the older national character sets).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "base/utf8.hpp"
+#include "decode/column.hpp"
 #include "decode/decoded_value.hpp"
+#include "sinks/categories.hpp"
 
 namespace skyrec {
 
@@ -26,6 +29,29 @@ template <class Value>
 const std::string* shown_meaning(const Value& v) noexcept {
     return v.has_value ? v.meaning : nullptr;
 }
+
+// The code of the last meaning looked up in a column of compressed data:
+// most columns repeat their raw values from subset to subset, and a lookup
+// is a hash probe or a walk over set bits.
+class MeaningMemo {
+public:
+    // code_of(meaning) for the meaning of `raw` in `column`, kNoCategory for none.
+    template <class Code>
+    std::int32_t code(const Column& column, std::uint64_t raw, Code&& code_of) {
+        if (!valid_ || raw_ != raw) {
+            const std::string* meaning = column_meaning(column, raw);
+            code_ = meaning != nullptr ? code_of(meaning) : kNoCategory;
+            raw_ = raw;
+            valid_ = true;
+        }
+        return code_;
+    }
+
+private:
+    std::uint64_t raw_ = 0;
+    std::int32_t code_ = kNoCategory;
+    bool valid_ = false;
+};
 
 // The view stays valid until the thread's next call: every caller copies
 // the text (into its categories or records) before the next one.

@@ -68,9 +68,7 @@ std::int32_t WideBuilder::meaning_code(const std::string* text) {
 }
 
 // A missing value has no meaning (nor set bits), where the flat list
-// gives a compressed one its raw value's. Most columns repeat their raw values
-// from subset to subset: each column looks up a value only when it
-// changes.
+// gives a compressed one its raw value's.
 void WideBuilder::look_up_meanings(const CompressedSection& section) {
     for (std::size_t c = 0; c < section.columns.size(); ++c) {
         const Column& column = section.columns[c];
@@ -80,20 +78,10 @@ void WideBuilder::look_up_meanings(const CompressedSection& section) {
         m.codes.assign(section.subsets, -1);
         const std::uint64_t* raw = out_.raw.data() + c * section.subsets;
         const double* value = out_.values.data() + c * section.subsets;
-        std::int32_t last = -1;
+        MeaningMemo memo;
         for (std::size_t j = 0; j < section.subsets; ++j) {
             if (std::isnan(value[j])) continue;  // a missing value has no meaning, whatever raw it shows
-            if (j == 0 || raw[j] != raw[j - 1] || std::isnan(value[j - 1])) {
-                const std::string* text = nullptr;
-                if (column.flags != nullptr) {
-                    text = column.flags->flag_meaning(column.code, column.flag_width, raw[j]);
-                } else {
-                    const auto it = column.codes->find(raw[j]);
-                    text = it == column.codes->end() ? nullptr : &it->second;
-                }
-                last = text != nullptr ? meaning_code(text) : -1;
-            }
-            m.codes[j] = last;
+            m.codes[j] = memo.code(column, raw[j], [this](const std::string* text) { return meaning_code(text); });
         }
     }
 }

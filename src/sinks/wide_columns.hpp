@@ -17,6 +17,7 @@
 #include "message/message.hpp"
 #include "sinks/element_categories.hpp"
 #include "sinks/growing_array.hpp"
+#include "sinks/subset_cursor.hpp"
 #include "tables/table_set.hpp"
 
 namespace skyrec {
@@ -69,12 +70,13 @@ struct WideParts {
 class WideBuilder final : public Section4Sink {
 public:
     WideBuilder(const TableSet& tables, WideParts parts) : tables_(tables), parts_(parts) {}
-    // For the uncompressed data of `subsets` subsets, whose starts the walk fills in `starts`.
-    WideBuilder(const TableSet& tables, std::size_t subsets, const std::vector<std::size_t>& starts)
-        : tables_(tables), parts_{true, true, true}, starts_(&starts) {
+    // For the uncompressed data of `subsets` subsets.
+    WideBuilder(const TableSet& tables, std::size_t subsets) : tables_(tables), parts_{true, true, true}, rows_(true) {
         out_.subsets = subsets;
     }
 
+    // Walks section 4 `data` of `message` into the table.
+    Status walk(const BufrMessage& message, ByteView data) { return subsets_.walk(message, tables_, data, *this); }
     // The table; for uncompressed data, once the walk is over.
     WideColumns take();
 
@@ -101,12 +103,11 @@ private:
     ElementCategories names_;
     KeyRanks ranks_;  // of subset 0, or of a compressed message's columns
     std::unordered_map<const std::string*, std::int32_t> meaning_codes_;
-    // Uncompressed data: where each subset starts, the values met, row after
-    // row, and the subset they are in.
-    const std::vector<std::size_t>* starts_ = nullptr;
+    // Uncompressed data: the values met, row after row, and the subset they are in.
+    bool rows_ = false;
+    SubsetCursor subsets_;
     std::vector<double> row_values_;
     std::vector<std::uint64_t> row_raws_;
-    std::size_t subset_ = 0;
     std::vector<std::int32_t> text_of_;     // per column: its index in out_.texts, or -1
     std::vector<std::int32_t> meaning_of_;  // per column: its index in out_.meanings, or -1
 };

@@ -2,7 +2,6 @@
 // subset, each placed in its row as it comes, the first subset's naming the
 // columns that every later one must repeat.
 #include <limits>
-#include <new>
 
 #include "base/limits.hpp"
 #include "sinks/block_layout.hpp"
@@ -32,13 +31,10 @@ void WideBuilder::add_column(const DecodedValue& v, std::size_t c) {
 }
 
 Status WideBuilder::take_values(std::vector<DecodedValue>& batch) {
-    const std::vector<std::size_t>& starts = *starts_;
     for (const DecodedValue& v : batch) {
-        const std::size_t i = row_values_.size();
-        while (subset_ + 1 < starts.size() && starts[subset_ + 1] <= i)
-            ++subset_;
-        const std::size_t c = i - starts[subset_];
-        if (subset_ == 0) {
+        const std::size_t subset = subsets_.next();
+        const std::size_t c = subsets_.offset();
+        if (subset == 0) {
             add_column(v, c);
         } else if (c >= out_.descriptor.size() || out_.descriptor[c] != v.descriptor) {
             out_.subsets_differ = true;
@@ -50,15 +46,15 @@ Status WideBuilder::take_values(std::vector<DecodedValue>& batch) {
         row_raws_.push_back(raw ? v.raw : 0);
         if (const std::int32_t t = text_of_[c]; t >= 0 && v.text.present()) {
             WideColumns::Texts& texts = out_.texts[static_cast<std::size_t>(t)];
-            texts.texts[subset_] = shown_text(v.text.view());
-            texts.present[subset_] = 1;
+            texts.texts[subset] = shown_text(v.text.view());
+            texts.present[subset] = 1;
         }
         if (const std::string* meaning = shown_meaning(v); meaning != nullptr) {
             if (meaning_of_[c] < 0) {
                 meaning_of_[c] = static_cast<std::int32_t>(out_.meanings.size());
                 out_.meanings.push_back({c, std::vector<std::int32_t>(out_.subsets, -1)});
             }
-            out_.meanings[static_cast<std::size_t>(meaning_of_[c])].codes[subset_] = meaning_code(meaning);
+            out_.meanings[static_cast<std::size_t>(meaning_of_[c])].codes[subset] = meaning_code(meaning);
         }
     }
     return Ok{};
@@ -67,9 +63,10 @@ Status WideBuilder::take_values(std::vector<DecodedValue>& batch) {
 void WideBuilder::finish_rows() {
     const std::size_t subsets = out_.subsets;
     const std::size_t width = subsets == 0 ? 0 : out_.descriptor.size();
-    bool same = row_values_.size() == subsets * width && starts_->size() == subsets;
+    const std::vector<std::size_t>& starts = subsets_.starts();
+    bool same = row_values_.size() == subsets * width && starts.size() == subsets;
     for (std::size_t j = 0; same && j < subsets; ++j)
-        same = (*starts_)[j] == j * width;
+        same = starts[j] == j * width;
     if (!same) {
         out_.subsets_differ = true;
         return;
@@ -81,22 +78,16 @@ void WideBuilder::finish_rows() {
 }
 
 WideColumns WideBuilder::take() {
-    if (starts_ != nullptr && !out_.subsets_differ) finish_rows();
+    if (rows_ && !out_.subsets_differ) finish_rows();
     return std::move(out_);
 }
 
 Result<WideColumns> decode_wide(const BufrMessage& message, const TableSet& tables, ByteView section4) {
-    std::vector<std::size_t> starts;
     WideBuilder builder = message.compressed_data ? WideBuilder(tables, WideParts{true, true, true})
-                                                  : WideBuilder(tables, message.number_of_subsets, starts);
-    Status decoded = Ok{};
-    try {
-        decoded = decode_section4_into(message, tables, section4, builder, &starts);
-        WideColumns wide = builder.take();
-        if (decoded || wide.subsets_differ) return wide;
-    } catch (const std::bad_alloc&) {
-        return memory_error();
-    }
+                                                  : WideBuilder(tables, message.number_of_subsets);
+    Status decoded = builder.walk(message, section4);
+    Result<WideColumns> wide = within_memory([&]() -> Result<WideColumns> { return builder.take(); });
+    if (!wide || decoded || wide->subsets_differ) return wide;
     return std::move(decoded).error();
 }
 

@@ -56,7 +56,7 @@ def main() -> None:
 
     found = skyrec._native.next_message(Path(SAMPLE).read_bytes(), 0)
     assert found is not None
-    start, length, _, framed, error = found
+    start, length, _, framed, error, _ = found
     assert_type(framed, BufrMessage | None)
     assert (start, length, error) == (0, 158, None)
 

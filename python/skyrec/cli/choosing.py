@@ -77,7 +77,8 @@ class Chooser:
 
     def error(self, index: int, found: Found, e: DecodeError) -> MessageError:
         assert found.message is not None
-        return MessageError(self.tables.explain(message_key(found.message), e.reason), index, found.offset, e.where)
+        return MessageError(self.tables.explain(message_key(found.message), e.reason, e.kind), index, found.offset,
+                            e.where, e.kind)
 
     def report_unheld(self) -> None:
         """A data key that the tables know and no message read holds: said once."""

@@ -146,7 +146,7 @@ class Dump:
         m = item.found.message
         if item.found.error is not None and item.index in self.messages:
             self.session.report(path, item.decoded(MessageError(item.found.error, index=item.index,
-                                                                offset=item.offset)))
+                                                                offset=item.offset, kind=item.found.kind)))
             return
         if m is None or item.index not in self.messages:
             return
@@ -159,11 +159,12 @@ class Dump:
         except DecodeError as e:
             if self.stopped.seen_before(path, m, e.reason):
                 return  # said once for all, at the end
-            error = MessageError(self.source.explain(message_key(m), e.reason), item.index, item.offset, e.where)
+            error = MessageError(self.source.explain(message_key(m), e.reason, e.kind), item.index, item.offset,
+                                 e.where, e.kind)
             self.session.report(path, item.decoded(error))
             return
         except MemoryError:
-            self.session.report(path, item.decoded(MessageError(NO_MEMORY, item.index, item.offset)))
+            self.session.report(path, item.decoded(MessageError(NO_MEMORY, item.index, item.offset, kind="no_memory")))
             return
         self.first = False
         if (absent := self.subset_numbers.first_absent(m.number_of_subsets)) is not None:

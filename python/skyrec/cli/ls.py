@@ -66,7 +66,8 @@ def run(args: argparse.Namespace, session: Session) -> int:
             continue
         found = item.found
         if found.error is not None:
-            session.report(path, item.decoded(MessageError(found.error, index=item.index, offset=item.offset)))
+            error = MessageError(found.error, index=item.index, offset=item.offset, kind=found.kind)
+            session.report(path, item.decoded(error))
             continue
         try:
             if chooser.choose(found, item.gts) is None:

@@ -56,13 +56,16 @@ class Bar(Progress):
         self._bar.close()
 
 
+def bar_wanted(wanted: bool | None, total: int, out: TextIO, err: TextIO) -> bool:
+    """Whether a bar is to be shown: asked for, or by default (see progress_for)."""
+    return bool(wanted) or (wanted is None and total >= LARGE_INPUT and is_terminal(err) and not is_terminal(out))
+
+
 def progress_for(wanted: bool | None, total: int, out: TextIO, err: TextIO) -> Progress:
     """A bar when asked for (--progress), none when refused (--no-progress),
     and otherwise one for a large input read from a terminal session whose
     output goes elsewhere."""
-    if wanted is False:
-        return Progress()
-    if wanted is None and not (total >= LARGE_INPUT and is_terminal(err) and not is_terminal(out)):
+    if not bar_wanted(wanted, total, out, err):
         return Progress()
     try:
         return Bar(total, err, 0.0 if wanted else SHOW_AFTER)

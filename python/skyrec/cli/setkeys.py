@@ -118,7 +118,7 @@ class Setter:
 
         found, m = item.found, item.found.message
         if found.error is not None or m is None:
-            self.session.fail(f"{path}: {MessageError(found.error or '', item.index, item.offset)}")
+            self.session.fail(f"{path}: {MessageError(found.error or '', item.index, item.offset, kind=found.kind)}")
             return
         own = message_bytes(found)
         try:
