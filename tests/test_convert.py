@@ -265,9 +265,19 @@ def test_cli_converts_and_reports_what_it_left_out(tmp_path, capsys):
                    "-o", str(out)])
     err = capsys.readouterr().err
     assert status == 1 and f"{DAMAGED}: message 1 at offset" in err and "6 rows written" in err
-    assert f"skyrec: {junk}: no BUFR messages found\n" in err
+    assert f"skyrec: {junk}: no BUFR messages found\n" in err and err.count(str(junk)) == 1
     frame = pd.read_csv(out)
     assert list(frame.columns) == KEYS and frame["stationOrSiteName"].tolist()[:2] == ["DE BILT", "LONDON HEATHROW"]
+
+
+@pytest.mark.parametrize(("to", "options"), [("parquet", []), ("arrow", ["-c", "airTemperature"]),
+                                             ("csv", ["--headers"]), ("geojson", []), ("netcdf", [])])
+def test_cli_input_without_messages_is_one_error_and_no_output(tmp_path, capsys, to, options):
+    junk, out = tmp_path / "junk.bin", tmp_path / "out"
+    junk.write_bytes(b"no messages here")
+    status = main(["convert", str(junk), "--to", to, *options, "--tables", TABLES, "-o", str(out)])
+    assert (status, capsys.readouterr().err) == (1, f"skyrec: {junk}: no BUFR messages found\n")
+    assert not out.exists()
 
 
 def test_the_package_and_command_line_import_no_optional_library():

@@ -17,6 +17,7 @@ from bufrgen import BitWriter, build_message  # noqa: E402
 from decodekit import as_read, make_tables, shown_meaning  # noqa: E402
 from skyrec import read_messages  # noqa: E402
 from skyrec.frames import FRAME_COLUMNS, read_by_message  # noqa: E402
+from skyrec.gts import FIELDS as GTS_FIELDS  # noqa: E402
 
 A, SITE, KIND = 1001, 1019, 2001  # 7 bits, 24 bits of text, a 2-bit code table
 
@@ -93,7 +94,8 @@ def test_a_file_read_whole_or_message_by_message_is_the_same_frame(tables, tmp_p
 
 def test_an_empty_file_gives_an_empty_frame(tables):
     frame = skyrec.read_dataframe(b"", tables=tables)
-    assert len(frame) == 0 and tuple(frame.columns) == FRAME_COLUMNS and str(frame["raw"].dtype) == "UInt64"
+    assert len(frame) == 0 and tuple(frame.columns) == (*FRAME_COLUMNS, *GTS_FIELDS)
+    assert str(frame["raw"].dtype) == "UInt64"
 
 
 def test_without_pandas_the_error_says_what_to_install(tables, monkeypatch):

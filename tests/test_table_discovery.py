@@ -200,6 +200,19 @@ def test_keys_that_read_the_same_directories_share_their_tables(tmp_path, other,
     assert first.get_element(1001).name == "MASTER 38"
 
 
+@pytest.mark.parametrize("bundled", [False, True])
+@pytest.mark.parametrize("whole_first", [False, True])
+def test_tables_for_numbers_leave_the_code_tables_unread_until_meanings_are_asked(tmp_path, whole_first, bundled):
+    write_table_dir(tmp_path / "bufr" / "tables" / "0" / "wmo" / "38", elements=[Element(1001, "MASTER 38", width=7)],
+                    code_tables={1003: {1: "REGION I 1"}})
+    source = TableSource(bundled=True) if bundled else TableSource(root=str(tmp_path))
+    whole = source.for_message(message(38)) if whole_first else None
+    numbers = source.numbers_for_message(message(38))
+    assert numbers.get_element(1001) is not None
+    assert numbers.get_meaning(1003, 1) == (whole and whole.get_meaning(1003, 1))  # a whole set serves once loaded
+    assert source.for_message(message(38)).get_meaning(1003, 1).startswith("REGION I") and source.loads == 1
+
+
 def test_a_version_that_fails_is_not_loaded_again(tmp_path):
     source = TableSource(root=str(make_root(tmp_path)))
     for _ in range(3):

@@ -178,13 +178,35 @@ def test_given_headings_are_written(built, capsys, tmp_path, how, ttaaii, yygggg
         assert [out.read_bytes().count(b"\x01\r\r\n%03d\r\r\nIUSN01" % n) for n in range(1, 5)] == [1] * 4
 
 
-def test_frames_carry_the_headings(built):
+def value_frame(how, built):
+    """The values of the feed by each reader, its default columns."""
+    if how == "read_by_message":
+        from skyrec.frames import read_by_message
+
+        return read_by_message(built["feed"], tables=built["table_set"])
+    if how == "dask, a partition per message":  # each piece starts at its message: its heading lies before
+        sd = pytest.importorskip("skyrec.dask")
+        return sd.read_bufr(built["feed"], table_dir=built["tables"], blocksize=1).values.compute(
+            scheduler="synchronous")
+    if how == "values_table":
+        pytest.importorskip("pyarrow")
+        return skyrec.values_table(built["feed"], table_dir=built["tables"]).to_pandas()
+    return skyrec.read_dataframe(built["feed"], tables=built["table_set"])
+
+
+@pytest.mark.parametrize("how", ["read_dataframe", "read_by_message", "dask, a partition per message",
+                                 "values_table"])
+def test_value_frames_carry_the_headings_by_default(built, how):
+    headers = skyrec.read_headers(built["feed"])[["message", *FIELDS]]
+    frame = value_frame(how, built)[["message", *FIELDS]]
+    rows = frame.astype(object).where(frame.notna(), None)
+    assert set(rows.itertuples(index=False, name=None)) == set(headers.itertuples(index=False, name=None))
+
+
+def test_items_and_observations_carry_the_headings(built):
     headers = skyrec.read_headers(built["feed"])
-    of_message = {row[0]: row[1:] for row in headers[["message", *FIELDS]].itertuples(index=False, name=None)}
-    frame = skyrec.read_dataframe(built["feed"], columns=["message", *FIELDS, "value"], tables=built["table_set"])
-    rows = frame[["message", *FIELDS]].astype(object).where(frame[["message", *FIELDS]].notna(), None)
-    assert {row[0] for row in rows.itertuples(index=False, name=None)} == set(of_message)
-    assert all(row[1:] == of_message[row[0]] for row in rows.itertuples(index=False, name=None))
+    wide = skyrec.read_wide(built["feed"], tables=built["table_set"])
+    assert [(w.gts_ttaaii, w.gts_bbb) for w in wide] == list(zip(headers["gts_ttaaii"], headers["gts_bbb"]))
     stations = skyrec.read_observations(built["feed"], ["stationNumber", "gts_bbb"], tables=built["table_set"],
                                         filters={"gts_cccc": "EGRR"}, required_columns=False)
     assert stations["stationNumber"].tolist() == [772, 150, 151]

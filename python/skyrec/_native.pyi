@@ -88,9 +88,10 @@ def table_directories(root: _Path, message: BufrMessage) -> tuple[str, str | Non
     directory as named, where it leads (None when nowhere), and the local
     directory (None when the message declares no local tables)."""
 
-def definitions_tables(root: _Path | Sequence[_Path], message: BufrMessage) -> TableSet:
+def definitions_tables(root: _Path | Sequence[_Path], message: BufrMessage, meanings: bool = True) -> TableSet:
     """TableSet.from_definitions, its errors raised as DecodeError whose
-    `where` names the table file they are about."""
+    `where` names the table file they are about; without the code tables
+    (no meanings, far fewer files read) when not `meanings`."""
 
 def directory_tables(path: _Path) -> TableSet:
     """TableSet.from_eccodes, for any file-system path, blanks around numeric

@@ -62,8 +62,9 @@ if TYPE_CHECKING:
 # is the subset and descriptor path of a failed decode, "" when not known.
 ErrorRow = tuple[Any, ...]
 
-# The columns of the values frame, in its order.
-VALUE_COLUMNS = ("file", "message", "offset", *FRAME_COLUMNS[1:])
+# The columns of the values frame, in its order: the GTS heading's fields
+# last, as read_headers has them.
+VALUE_COLUMNS = ("file", "message", "offset", *FRAME_COLUMNS[1:], *GTS_FIELDS)
 
 @dataclass(frozen=True, slots=True)
 class Piece:
@@ -97,10 +98,12 @@ class _Prepared:
     errors: list[ErrorRow]
     gts: dict[str, list[str | None]] | None = None  # the chosen messages' heading fields, when asked
 
-    def native(self, file: int, source: TableSource) -> tuple[Any, ...]:
+    def native(self, file: int, source: TableSource, meanings: bool = True) -> tuple[Any, ...]:
         """The piece as decode_block and observation_rows take it; they
-        load each table key's tables once per call."""
-        return (self.framing, file, self.rows, self.messages, source.for_message, self.base)
+        load each table key's tables once per call (without `meanings`,
+        tables that may lack the code tables)."""
+        tables = source.for_message if meanings else source.numbers_for_message
+        return (self.framing, file, self.rows, self.messages, tables, self.base)
 
 def _table_key(h: MessageHeaders) -> np.ndarray:
     # tables.message_key packed in one integer: 8 + 8 + 8 + 16 + 16 bits.
@@ -173,11 +176,28 @@ def prepare_piece(piece: Piece, source: TableSource, filter: Filter, gts: bool =
     chosen = np.flatnonzero(keep)
     keys = [_unpacked_key(k) for k in _table_key(h)[chosen].tolist()]
     headings = None
-    if gts:
-        every = gts_columns(data, local.tolist(), np.asarray(h["length"]).tolist())
+    if gts and _may_be_headed(piece.path, span, local[chosen]):
+        lengths = np.asarray(h["length"]).tolist()
+        # A heading may stand before the bytes read: the file is looked at there.
+        every = (gts_columns(piece.path, offsets.tolist(), lengths) if base else
+                 gts_columns(data, local.tolist(), lengths))
         headings = {name: [column[i] for i in chosen.tolist()] for name, column in every.items()}
     return _Prepared(label, h["framing"], base, chosen.tolist(), offsets[chosen].tolist(), messages[chosen].tolist(),
                      keys, errors, headings)
+
+def _may_be_headed(source: Source, span: Span, starts: np.ndarray) -> bool:
+    """Whether a bulletin heading can stand before one of the messages at
+    `starts` of the span's bytes: its line ends in CR or LF right before
+    "BUFR". Most files have none, and are told so at once. (A file read
+    from an offset has the byte before its first message looked at there.)"""
+    inside = starts[starts > 0]
+    before = np.frombuffer(span.data, np.uint8)[inside - 1]
+    if ((before == 0x0A) | (before == 0x0D)).any():
+        return True
+    if not (len(starts) and starts[0] == 0 and span.base and isinstance(source, (str, os.PathLike))):
+        return False
+    with open(source, "rb") as f:
+        return os.pread(f.fileno(), 1, span.base - 1) in (b"\n", b"\r")
 
 def chosen_columns(columns: Iterable[str] | None, with_file: bool = True) -> tuple[str, ...]:
     """The values frame's columns that `columns` names (one name or several),
@@ -185,7 +205,6 @@ def chosen_columns(columns: Iterable[str] | None, with_file: bool = True) -> tup
     valid = VALUE_COLUMNS if with_file else VALUE_COLUMNS[1:]
     if columns is None:
         return valid
-    valid = (*valid, *GTS_FIELDS)  # the headings' fields: only when asked for
     asked = [columns] if isinstance(columns, str) else list(columns)
     for name in asked:
         if name not in valid:
@@ -216,7 +235,7 @@ def block_columns(block: BlockColumns | None, files: Sequence[str] = (), with_fi
         found["file"] = Coded(np.asarray(buffers["file"]), files)
     found.update((name, np.asarray(buffers[name])) for name in ("message", "offset") if name in names)
     found.update(value_columns(buffers, [name for name in names if name in FRAME_COLUMNS[1:]]))
-    if any(name in GTS_FIELDS for name in names):  # not the decoder's: none here, with_headings fills them
+    if any(name in GTS_FIELDS for name in names):  # not the decoder's: missing here, read_piece_columns fills them
         rows = int(np.frombuffer(buffers["rows"], np.uint64).sum())
         for name in GTS_FIELDS:
             found[name] = Coded(np.full(rows, -1, np.int8), [])
@@ -234,10 +253,11 @@ def piece_errors(prepared: Sequence[_Prepared], failed: Iterable[Sequence[Any]],
         rows[k].append((p.keys[i], (p.label, p.messages[i], p.offsets[i], reason, where, kind)))
     found = []
     labels = []
+    explained: dict[tuple[Any, ...], str] = {}
     for piece_rows in rows:
         for key, (label, index, offset, reason, where, kind) in sorted(piece_rows, key=lambda r: r[1][1]):
             file = label if with_file and label != "<buffer>" else None
-            found.append(tables.message_error(key, reason, int(index), int(offset), where, kind, file))
+            found.append(tables.message_error(key, reason, int(index), int(offset), where, kind, file, explained))
             labels.append(label)
     if warn:
         warn_stopped(found, labels)
@@ -261,34 +281,46 @@ def read_piece_columns(pieces: Iterable[Piece], tables: TableSource, filter: Fil
     """read_pieces' columns, as block_columns has them."""
     names = chosen_columns(columns, with_file)
     headings = [name for name in names if name in GTS_FIELDS]
-    decoded = tuple(name for name in names if name not in GTS_FIELDS)
-    if headings:  # each row's message by its file and offset
-        decoded = tuple(dict.fromkeys((*decoded, "file", "offset")))
     files = Categories()
     prepared = [prepare_piece(piece, tables, filter, bool(headings)) for piece in pieces]
-    block = _native.decode_block([p.native(files.code(p.label), tables) for p in prepared], decoded, memory_limit)
+    block = _native.decode_block([p.native(files.code(p.label), tables) for p in prepared],
+                                 [name for name in names if name not in GTS_FIELDS], memory_limit)
     errors = piece_errors(prepared, block["errors"], tables, with_file, warn)
-    found = block_columns(block, list(files.index), True, decoded)
-    if headings:
-        found = with_headings(found, prepared, [files.code(p.label) for p in prepared], headings)
-        found = {name: found[name] for name in names}
+    found = block_columns(block, list(files.index), True, names)  # no heading: missing, as block_columns has it
+    if any(p.gts is not None for p in prepared):
+        # "rows" counts each chosen message's values, piece after piece.
+        rows = np.frombuffer(block["rows"], np.uint64).astype(np.int64)
+        fields = {name: [v for p in prepared for v in (p.gts[name] if p.gts else [None] * len(p.rows))]
+                  for name in headings}
+        found.update(heading_columns(fields, rows))
     return found, errors
 
-def with_headings(found: dict[str, Any], prepared: Sequence[_Prepared], codes: Sequence[int],
-                  names: Sequence[str]) -> dict[str, Any]:
-    """`found` with the GTS heading fields `names` of each row's message (by
-    its file code and offset), as coded columns: missing where none."""
-    keys = np.array([(code << 40) + offset for p, code in zip(prepared, codes) for offset in p.offsets], np.int64)
-    order = np.argsort(keys, kind="stable")
-    row_keys = (found["file"].codes.astype(np.int64) << 40) + found["offset"].astype(np.int64)
-    rows = len(row_keys)
-    at = order[np.searchsorted(keys, row_keys, sorter=order)] if len(keys) else np.zeros(0, np.int64)
-    for name in names:
-        texts = [v for p in prepared for v in (p.gts or {}).get(name, [])]
+def heading_columns(fields: Mapping[str, Sequence[str | None]], rows: Any) -> dict[str, Coded]:
+    """Heading fields of messages (a list per field: None where a message
+    has no heading) on each of their `rows`, as coded columns, each field's
+    texts in the order they first come."""
+    found = {}
+    rows = np.asarray(rows, np.int64)
+    for name, texts in fields.items():
         index = {text: i for i, text in enumerate(dict.fromkeys(t for t in texts if t is not None))}
-        numbers = np.array([-1 if t is None else index[t] for t in texts] + [-1], np.int64)
-        found[name] = Coded(numbers[at] if rows else numbers[:0], list(index))
+        kind = np.int8 if len(index) < 127 else np.int32
+        found[name] = Coded(_spread(np.array([-1 if t is None else index[t] for t in texts], kind), rows),
+                            list(index))
     return found
+
+def _spread(codes: np.ndarray, rows: np.ndarray) -> np.ndarray:
+    """codes[i] on each of rows[i] rows. A feed repeats a field over many
+    messages of many rows each: one fill per run of messages alike beats a
+    copy per row; short runs are repeated."""
+    runs = np.flatnonzero(np.diff(codes, prepend=np.int64(-2)))
+    bounds = np.concatenate(([0], np.cumsum(rows)))
+    if len(runs) * 256 > bounds[-1]:
+        return np.repeat(codes, rows)
+    out = np.empty(int(bounds[-1]), codes.dtype)
+    for start, end, code in zip(bounds[runs].tolist(), bounds[np.append(runs[1:], len(codes))].tolist(),
+                                codes[runs].tolist()):
+        out[start:end] = code
+    return out
 
 def warn_stopped(errors: Iterable[MessageError], labels: Iterable[str]) -> None:
     """One warning per file (`labels`, one per error) and table entry

@@ -65,14 +65,15 @@ def keys() -> list[str]:
     return sorted(_contents()[1])
 
 
-def load(*keys: str) -> _skyrec.TableSet:
+def load(*keys: str, meanings: bool = True) -> _skyrec.TableSet:
     """The tables of the bundle's layers `keys`, later ones replacing the
-    entries of earlier ones; KeyError for a key the bundle lacks."""
+    entries of earlier ones (without code tables when not `meanings`);
+    KeyError for a key the bundle lacks."""
     data, index = _contents()
-    return _native.tables_from_texts(data, [index[key] for key in keys])
+    return _native.tables_from_texts(data, [index[key] if meanings else [*index[key][:2], []] for key in keys])
 
 
-def for_message(message: _skyrec.BufrMessage) -> _skyrec.TableSet:
+def for_message(message: _skyrec.BufrMessage, meanings: bool = True) -> _skyrec.TableSet:
     """The master tables of `message`, overridden by its local tables when
     it declares them and the bundle has them: what a definitions tree gives."""
     master = master_key(message)
@@ -82,4 +83,5 @@ def for_message(message: _skyrec.BufrMessage) -> _skyrec.TableSet:
                          "pass tables, table_dir, definitions or wmo_csv (skyrec: --tables, --definitions or "
                          "--wmo-csv) that have them")
     local = local_key_of(message)
-    return load(master, local) if message.local_tables_version_number != 0 and has(local) else load(master)
+    layers = (master, local) if message.local_tables_version_number != 0 and has(local) else (master,)
+    return load(*layers, meanings=meanings)

@@ -235,8 +235,9 @@ def read_bufr(paths: Paths | None = None, *, headers: pd.DataFrame | None = None
     """Every message of `paths` (the sources of skyrec.read_dataframe),
     decoded into a Dask DataFrame of values, one row per value: file,
     message (its index in the file), offset (of its "BUFR"), subset,
-    descriptor, name, unit, value, raw, text, meaning, key, rank; and a Series
-    of the messages left out (MessageError). Rows come in the order of the
+    descriptor, name, unit, value, raw, text, meaning, key, rank and the GTS
+    heading's fields (gts_ttaaii, gts_cccc, gts_yygggg, gts_bbb: missing
+    where there is none); and a Series of the messages left out (MessageError). Rows come in the order of the
     files and of the messages in them: per file, those of
     skyrec.read_dataframe.
 

@@ -11,11 +11,15 @@ from typing import TYPE_CHECKING, Any
 
 from _skyrec import TableSet
 
-from .blocks import VALUE_COLUMNS, read_values
+from .blocks import VALUE_COLUMNS, heading_columns, read_values
+from .column_kinds import pandas_column
 from .columns import FRAME_COLUMNS, Columns, columns_frame
 from .errors import ErrorPolicy, collected, error_files, raise_policy
 from .filters import Filters
+from .gts import FIELDS as GTS_FIELDS
+from .gts import Gts
 from .header_frames import Filter
+from .optional import pandas
 from .paths import is_many
 from .reader import Source, read_messages
 from .tables import TableSource
@@ -43,10 +47,10 @@ def read_dataframe(source: Source | list[Any], *, columns: Iterable[str] | None 
     """Every message of `source` (a path, a directory, a glob, a list of
     them, bytes-like data or a binary stream) in one DataFrame, one row per
     value: file (when the source names several), message, subset,
-    descriptor, name, unit, value, raw, text, meaning, key, rank; and offset,
-    where its message starts, and the fields of the GTS heading before it
-    (gts_ttaaii, gts_cccc, gts_yygggg, gts_bbb: categoricals, missing where
-    there is none), when `columns` asks for them.
+    descriptor, name, unit, value, raw, text, meaning, key, rank, and the
+    fields of the GTS heading before its message (gts_ttaaii, gts_cccc,
+    gts_yygggg, gts_bbb: categoricals, missing where there is none); and
+    offset, where its message starts, when `columns` asks for it.
 
     columns: a name or several of those: the others are never made, which
     spares most of the time and memory of a frame of numbers alone.
@@ -76,14 +80,20 @@ def read_dataframe(source: Source | list[Any], *, columns: Iterable[str] | None 
 
 def read_by_message(source: Source, *, errors: ErrorPolicy = "collect", **table_source: Any) -> pd.DataFrame:
     """read_dataframe's frame made message by message: each message's
-    columns, joined. The reading that decoding a file as one block agrees with."""
+    columns, joined, and its heading's fields. The reading that decoding a
+    file as one block agrees with."""
     parts: list[tuple[int, Columns]] = []
+    headings: list[Gts | None] = []
     found = []
     for item in read_messages(source, errors=errors, output="columns", **table_source):
         if item.error is not None:
             found.append(item.error)
         elif item.columns is not None:
             parts.append((item.index, item.columns))
+            headings.append(item.gts)
     frame = columns_frame(parts)
+    fields = {name: [None if gts is None else gts.fields()[name] for gts in headings] for name in GTS_FIELDS}
+    for name, column in heading_columns(fields, [len(columns) for _, columns in parts]).items():
+        frame[name] = pandas_column(pandas(), column)
     frame.attrs["errors"] = found
     return frame

@@ -108,8 +108,9 @@ def row_columns(items: Sequence[Any], pieces: Sequence[Piece], source: TableSour
     prepared = [prepare_piece(piece, source, None) for piece in pieces]
     conditions = query.conditions()
     file_of = {id(item): number for number, item in enumerate(items)}
-    block = _native.observation_rows([p.native(file_of[id(piece.path)], source) for p, piece in zip(prepared, pieces)],
-                                     query.native_keys(), conditions)
+    # Rows hold numbers and texts, never a code's meaning: tables without code tables serve.
+    block = _native.observation_rows([p.native(file_of[id(piece.path)], source, meanings=False)
+                                      for p, piece in zip(prepared, pieces)], query.native_keys(), conditions)
     errors = piece_errors(prepared, block["errors"], source, with_file, warn)
 
     count = block["count"]

@@ -20,7 +20,7 @@ import os
 from collections.abc import Callable, Iterator
 from dataclasses import dataclass
 from functools import partial
-from typing import TYPE_CHECKING, Any, BinaryIO, Literal, Protocol, TypeVar
+from typing import TYPE_CHECKING, Any, BinaryIO, Literal, Protocol, Self, TypeVar
 
 from _skyrec import BufrMessage, DecodedValue, TableSet
 
@@ -45,12 +45,14 @@ Source = str | os.PathLike[str] | bytes | bytearray | memoryview | mmap.mmap | B
 Output = Literal["values", "columns", "messages"]
 
 
-class _HasError(Protocol):
+class _Read(Protocol):
     @property
     def error(self) -> MessageError | None: ...
 
+    def with_gts(self, gts: Gts) -> Self: ...
 
-Item = TypeVar("Item", bound=_HasError)
+
+Item = TypeVar("Item", bound=_Read)
 # What a reader makes of (a message found, its index, its file).
 Decode = Callable[[Found, int, str | None], Item]
 
@@ -81,6 +83,10 @@ class Decoded:
     @property
     def ok(self) -> bool:
         return self.error is None
+
+    def with_gts(self, gts: Gts) -> Decoded:
+        """The same message, read with the bulletin heading `gts` before it."""
+        return dataclasses.replace(self, gts=gts)
 
     @property
     def subsets(self) -> list[Any]:
@@ -151,8 +157,8 @@ def _read_all(items: list[Any], many: bool, raising: bool, filters: Filters, tab
                 if filters and found.message is not None and not message_passes(found.message, filters):
                     continue
                 made = decode(found, index, file)
-                if gts is not None and isinstance(made, Decoded):
-                    made = dataclasses.replace(made, gts=gts)
+                if gts is not None:
+                    made = made.with_gts(gts)
                 if raising and made.error is not None:
                     raise made.error
                 yield made

@@ -173,46 +173,58 @@ class TableSource:
         self.origin = origin or (f"definitions roots {shown_path(os.pathsep.join(self.roots))}" if len(self.roots) > 1
                                  else f"definitions root {shown_path(root)}" if root else
                                  f"tables bundled with skyrec ({bundle.PATH})" if bundled else "given tables")
-        self._loaded: dict[TableKey, _skyrec.TableSet | DecodeError] = {}
+        # Loads by key and whether they hold the code tables (meanings).
+        self._loaded: dict[tuple[TableKey, bool], _skyrec.TableSet | DecodeError] = {}
         # Good loads by the directories (or bundle layers) they read: keys that read the same share one.
-        self._shared: dict[tuple[Any, ...], _skyrec.TableSet] = {}
-        self._retry_at: dict[TableKey, float] = {}  # loads that are not kept for good
+        self._shared: dict[tuple[Any, bool], _skyrec.TableSet] = {}
+        self._retry_at: dict[tuple[TableKey, bool], float] = {}  # loads that are not kept for good
         self._loading = threading.Lock()  # threads share a source: each version is still loaded once
 
-    def for_message(self, message: _skyrec.BufrMessage) -> _skyrec.TableSet:
+    def for_message(self, message: _skyrec.BufrMessage, meanings: bool = True) -> _skyrec.TableSet:
         """The TableSet for `message`; DecodeError when its tables cannot be
         loaded (raised again for the same key until RETRY_SECONDS have
-        passed)."""
+        passed). Without `meanings` the set may lack the code tables: a
+        reader that keeps numbers only is spared reading them."""
         if self._fixed is not None:
             return self._fixed
         key = message_key(message)
-        found = self._loaded.get(key)
-        if found is None or key in self._retry_at:
+        if not meanings:  # a whole set loaded already serves
+            whole = self._loaded.get((key, True))
+            if whole is not None and not isinstance(whole, DecodeError) and (key, True) not in self._retry_at:
+                return whole
+        slot = (key, meanings)
+        found = self._loaded.get(slot)
+        if found is None or slot in self._retry_at:
             with self._loading:
-                found = self._loaded.get(key)
-                retry_at = self._retry_at.get(key)
+                found = self._loaded.get(slot)
+                retry_at = self._retry_at.get(slot)
                 if found is None or (retry_at is not None and time.monotonic() >= retry_at):
-                    found = self._load(key, message)
+                    found = self._load(slot, message)
         if isinstance(found, DecodeError):
             raise found.with_traceback(None)  # the same error again, without piling up tracebacks
         return found
 
-    def _load(self, key: TableKey, message: _skyrec.BufrMessage) -> _skyrec.TableSet | DecodeError:
+    def numbers_for_message(self, message: _skyrec.BufrMessage) -> _skyrec.TableSet:
+        """for_message without meanings, as a one-argument callable takes it."""
+        return self.for_message(message, meanings=False)
+
+    def _load(self, slot: tuple[TableKey, bool], message: _skyrec.BufrMessage) -> _skyrec.TableSet | DecodeError:
+        key, meanings = slot
         found: _skyrec.TableSet | DecodeError | None
         before = self._files_state(message)
-        read = self._read_from(message)
+        read = (self._read_from(message), meanings)
         found = self._shared.get(read)
         if found is None:
             try:
-                found = self._load_tables(message)
+                found = self._load_tables(message, meanings)
             except DecodeError as e:
                 where = shown_path(self.root) if self.root is not None else bundle.PATH
                 found = decode_error(f"{e.reason} (tables {key_text(key)} under {where})", e.where, e.kind)
-        self._loaded[key] = found
+        self._loaded[slot] = found
         if isinstance(found, DecodeError) or self._files_state(message) != before:
-            self._retry_at[key] = time.monotonic() + RETRY_SECONDS
+            self._retry_at[slot] = time.monotonic() + RETRY_SECONDS
         else:
-            self._retry_at.pop(key, None)
+            self._retry_at.pop(slot, None)
             self._shared[read] = found
         return found
 
@@ -233,12 +245,13 @@ class TableSource:
     def _files_state(self, message: _skyrec.BufrMessage) -> tuple[tuple[str, int, int], ...]:
         return tuple(state for root in self.roots for state in _table_files_state(root, message))
 
-    def _load_tables(self, message: _skyrec.BufrMessage) -> _skyrec.TableSet:
+    def _load_tables(self, message: _skyrec.BufrMessage, meanings: bool) -> _skyrec.TableSet:
         if self.root is not None:
             # Its errors name the file.
-            return _native.definitions_tables(self.root if len(self.roots) == 1 else list(self.roots), message)
+            return _native.definitions_tables(self.root if len(self.roots) == 1 else list(self.roots), message,
+                                              meanings)
         try:
-            return bundle.for_message(message)
+            return bundle.for_message(message, meanings)
         except (ValueError, OSError) as e:  # the bundled texts, parsed as table files are
             raise decode_error(str(e), kind=getattr(e, "kind", None)) from None
 
@@ -262,11 +275,19 @@ class TableSource:
         return error if missing is None else f"{error} ({missing})"
 
     def message_error(self, key: TableKey | None, reason: str, index: int, offset: int, where: str = "",
-                      kind: str | None = None, file: str | None = None) -> MessageError:
+                      kind: str | None = None, file: str | None = None,
+                      explained: dict[tuple[Any, ...], str] | None = None) -> MessageError:
         """The MessageError of message `index` of a reading with these tables
-        (`key` its message_key, None when not known): explained, naming this source."""
+        (`key` its message_key, None when not known): explained, naming this
+        source. `explained` keeps the texts of one reading: its failures
+        mostly repeat, and explaining one looks at the file system."""
         kind = "no_memory" if reason == NO_MEMORY else kind or "text"
-        text = reason if key is None else self.explain(key, reason, kind)
+        text = reason
+        if key is not None:
+            memo = explained if explained is not None else {}
+            if (key, reason, kind) not in memo:
+                memo[key, reason, kind] = self.explain(key, reason, kind)
+            text = memo[key, reason, kind]
         return message_error(text, index, offset, where, kind, self.origin, file)
 
     def missing_tables(self, key: TableKey) -> str | None:
@@ -289,7 +310,7 @@ class TableSource:
     def loads(self) -> int:
         """How many keys have had their tables loaded (or tried) so far; keys
         that read the same directories count each, sharing one load."""
-        return len(self._loaded)
+        return len({key for key, _ in self._loaded})
 
     def __repr__(self) -> str:
         return f"TableSource({self.origin})"

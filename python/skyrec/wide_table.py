@@ -19,6 +19,7 @@ from _skyrec import BufrMessage, TableSet
 
 from . import _native
 from .errors import MessageError
+from .gts import Gts
 from .optional import pandas
 
 if TYPE_CHECKING:
@@ -71,6 +72,17 @@ class Wide:
     offset: int = 0
     file: str | None = None
     error: MessageError | None = None
+    gts: Gts | None = None  # the GTS bulletin heading before it, if any
+
+    gts_ttaaii = property(lambda self: self.gts and self.gts.ttaaii)
+    gts_cccc = property(lambda self: self.gts and self.gts.cccc)
+    gts_yygggg = property(lambda self: self.gts and self.gts.yygggg)
+    gts_bbb = property(lambda self: self.gts and self.gts.bbb)
+
+    def with_gts(self, gts: Gts) -> Wide:
+        """This table, read with the bulletin heading `gts` before its message."""
+        self.gts = gts
+        return self
 
     @classmethod
     def failed(cls, error: MessageError) -> Wide:

@@ -2,9 +2,10 @@
 // that `message` names, as the loader of TableSet.from_definitions looks for
 // them, so that what is shown is what is read; resolve_table_dir(path): where
 // a table directory's name leads through alias files; definitions_tables(root,
-// message): TableSet.from_definitions (over several roots searched in order
-// when `root` is a list of them), its errors raised as DecodeError naming
-// the file they are about; directory_tables(path): TableSet.from_eccodes. Both
+// message, meanings=True): TableSet.from_definitions (over several roots
+// searched in order when `root` is a list of them; without the code tables
+// when not `meanings`), its errors raised as DecodeError naming the file
+// they are about; directory_tables(path): TableSet.from_eccodes. Both
 // read numeric fields as ecCodes does, blanks around them ignored. Paths are
 // the file system's (path_arg.hpp).
 #include "py_common/args.hpp"
@@ -43,14 +44,18 @@ PyObject* table_directories(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* definitions_tables(PyObject*, PyObject* args, PyObject* kwargs) {
-    static const char* const names[] = {"root", "message", nullptr};
+    static const char* const names[] = {"root", "message", "meanings", nullptr};
     PyObject *root_obj, *message_obj;
-    if (!parse_args(args, kwargs, "OO:definitions_tables", names, &root_obj, &message_obj)) return nullptr;
+    int meanings = 1;
+    if (!parse_args(args, kwargs, "OO|p:definitions_tables", names, &root_obj, &message_obj, &meanings)) {
+        return nullptr;
+    }
     auto roots = paths_arg(root_obj, "root");
     if (!roots) return nullptr;
     const BufrMessage* message = bufr_message_arg(message_obj, "message");
     if (message == nullptr) return nullptr;
-    auto tables = select_tables_from_roots(*roots, *message, NumberBlanks::Ignored);
+    auto tables = select_tables_from_roots(*roots, *message, NumberBlanks::Ignored,
+                                           meanings ? CodeTables::Read : CodeTables::Skipped);
     if (!tables) return raise_decode_error(tables.error());
     return new_table_set(std::move(tables).value());
 }
@@ -80,7 +85,8 @@ PyMethodDef resolve_table_dir_def = {"resolve_table_dir", kw_method(guard<resolv
 PyMethodDef directory_tables_def = {"directory_tables", kw_method(guard<directory_tables>),
                                     METH_VARARGS | METH_KEYWORDS, "directory_tables(path)\n--\n\n"};
 PyMethodDef definitions_tables_def = {"definitions_tables", kw_method(guard<definitions_tables>),
-                                      METH_VARARGS | METH_KEYWORDS, "definitions_tables(root, message)\n--\n\n"};
+                                      METH_VARARGS | METH_KEYWORDS,
+                                      "definitions_tables(root, message, meanings=True)\n--\n\n"};
 PyMethodDef table_directories_def = {"table_directories", kw_method(guard<table_directories>),
                                      METH_VARARGS | METH_KEYWORDS, "table_directories(root, message)\n--\n\n"};
 

@@ -149,7 +149,7 @@ Result<TableSet> select_definitions_tables(const std::string& root, const BufrMe
 }
 
 Result<TableSet> select_tables_from_roots(const std::vector<std::string>& roots, const BufrMessage& message,
-                                          NumberBlanks blanks) {
+                                          NumberBlanks blanks, CodeTables codes) {
     const auto read_elements = [blanks](TableSet& tables, const std::string& path) {
         return read_element_table(tables, path, blanks);
     };
@@ -161,7 +161,7 @@ Result<TableSet> select_tables_from_roots(const std::vector<std::string>& roots,
     TableSet tables;
     SKYREC_CHECK(read_first(tables, *masters, "element.table", read_elements, true));
     SKYREC_CHECK(read_first(tables, *masters, "sequence.def", read_sequence_file, true));
-    SKYREC_CHECK(read_code_tables(tables, *masters));
+    if (codes == CodeTables::Read) SKYREC_CHECK(read_code_tables(tables, *masters));
 
     if (message.local_tables_version_number == 0) return tables;
     auto locals = present_directories(roots, message, local_directory, false);
@@ -169,7 +169,7 @@ Result<TableSet> select_tables_from_roots(const std::vector<std::string>& roots,
     // Local entries replace the master's entries of the same code whole.
     SKYREC_CHECK(read_first(tables, *locals, "element.table", read_elements, false));
     SKYREC_CHECK(read_first(tables, *locals, "sequence.def", read_sequence_file, false));
-    SKYREC_CHECK(read_code_tables(tables, *locals));
+    if (codes == CodeTables::Read) SKYREC_CHECK(read_code_tables(tables, *locals));
     return tables;
 }
 

@@ -28,10 +28,15 @@ Result<std::string> resolve_table_dir(const std::string& path);
 Result<TableSet> select_definitions_tables(const std::string& root, const BufrMessage& message,
                                            NumberBlanks blanks = NumberBlanks::Refused);
 
+// Whether a load reads the code tables: most of a version's bytes and files,
+// which only the readers of meanings look at.
+enum class CodeTables { Read, Skipped };
+
 // The same over several roots searched in order, as ecCodes reads its
 // definition path: each table file comes from the first root that has it,
 // and each code table from the first that has its file.
 Result<TableSet> select_tables_from_roots(const std::vector<std::string>& roots, const BufrMessage& message,
-                                          NumberBlanks blanks = NumberBlanks::Refused);
+                                          NumberBlanks blanks = NumberBlanks::Refused,
+                                          CodeTables codes = CodeTables::Read);
 
 }  // namespace skyrec

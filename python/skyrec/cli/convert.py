@@ -69,7 +69,7 @@ def run(args: argparse.Namespace, session: Session) -> int:
     for error in done.errors:
         where = f"message {error['message']} at offset {error['offset']}: " if error["message"] >= 0 else ""
         session.fail(f"{error['file']}: {where}{error['error']}")
-    if args.output != "-":
+    if args.output != "-" and done.written:
         print(f"{done.rows} {'features' if args.to == 'geojson' else 'rows'} written to {done.out}", file=session.err)
     return session.status
 

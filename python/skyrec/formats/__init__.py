@@ -33,11 +33,13 @@ __all__ = ["FORMATS", "Converted", "convert", "headers_table", "observations_tab
 
 @dataclass
 class Converted:
-    """What a conversion wrote: rows (or features), and the messages left out."""
+    """What a conversion wrote: rows (or features), and the messages left out;
+    nothing at all (not `written`) when no input holds a message."""
 
     out: str
     rows: int
     errors: list[dict[str, Any]] = field(default_factory=list)
+    written: bool = True
 
 
 def _tables(options: Mapping[str, Any]) -> Any:
@@ -132,20 +134,22 @@ def convert(sources: Any, out: str | os.PathLike[str] | TextIO, to: str = "parqu
     _check(to, columns, headers, partition, kind)
     items = gather.paths(sources)
     errors: list[dict[str, Any]] = []
-    empty = left_out.empty_files(items, [gather.label(item) for item in items])
     stream = None if isinstance(out, (str, os.PathLike)) else out
     if stream is not None and to not in TEXT_FORMATS:
         raise ValueError(f"only {' and '.join(TEXT_FORMATS)} are written to a stream, not {to}")
     target = os.fspath(out) if isinstance(out, (str, os.PathLike)) else "<stream>"
+    if not left_out.any_message(items):  # nothing to write: no output is made
+        return Converted(target, 0, [left_out.file_row(gather.label(item)) for item in items], written=False)
+    if to == "netcdf" or headers:  # these readers do not report input without messages
+        errors.extend(left_out.empty_files(items, [gather.label(item) for item in items]))
     if to == "netcdf":
-        found, errors = netcdf.datasets(items, _tables(tables), kind)
+        found, unwritten = netcdf.datasets(items, _tables(tables), kind)
+        errors.extend(row for row in unwritten if row not in errors)
         if not found:
             raise ValueError("no message of the input could be written as NetCDF"
-                             + "".join(f"; {e['file']}: {e['error']}" for e in empty))
+                             + "".join(f"; {e['file']}: {e['error']}" for e in errors if e["message"] < 0))
         netcdf.write_netcdf(found, target)
-        return Converted(target, sum(d.sizes.get("subset", d.sizes.get("station", 0)) for d in found),
-                         empty + errors)
-    errors.extend(empty)
+        return Converted(target, sum(d.sizes.get("subset", d.sizes.get("station", 0)) for d in found), errors)
     if columns is not None and to not in TEXT_FORMATS:  # straight to Arrow, no frame made
         rows, order, failed = gather.observation_columns(items, columns, filters, _tables(tables), partition)
         errors.extend(left_out.read_errors(failed))

@@ -9,6 +9,7 @@ import os
 from collections.abc import Iterable, Mapping, Sequence
 from typing import Any
 
+from ..gts import FIELDS as GTS_FIELDS
 from .arrow_columns import columns_arrow as columns_arrow
 from .arrow_columns import pyarrow as pyarrow
 from .extras import need
@@ -58,6 +59,13 @@ def errors_of(written: Any) -> list[dict[str, Any]]:
     return found
 
 
+def statistics_columns(table: Any) -> list[str]:
+    """The columns whose Parquet statistics are written: not the GTS heading
+    fields, most often missing throughout (as statistics they would cost a
+    file without headings more than its values do)."""
+    return [name for name in table.schema.names if name not in GTS_FIELDS]
+
+
 def write_tables(tables: Iterable[Any], out: str | os.PathLike[str], to: str, errors: list[Any]) -> int:
     """Writes the tables (one schema) to `out` as `to` ("parquet" or
     "arrow"), with the messages left out (`errors`, filled while `tables` is
@@ -75,7 +83,7 @@ def write_tables(tables: Iterable[Any], out: str | os.PathLike[str], to: str, er
     try:
         for table in tables:
             if writer is None:
-                writer = pq.ParquetWriter(os.fspath(out), table.schema)
+                writer = pq.ParquetWriter(os.fspath(out), table.schema, write_statistics=statistics_columns(table))
             writer.write_table(table)
             rows += table.num_rows
     finally:

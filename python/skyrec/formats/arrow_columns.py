@@ -51,6 +51,8 @@ def _large_strings(pa: Any, texts: Sequence[Any], missing: np.ndarray) -> Any:
 
 def _dictionary(pa: Any, codes: np.ndarray, texts: Sequence[str]) -> Any:
     """Codes (-1 where missing) into `texts`, each distinct text encoded once."""
+    if not texts:  # every code missing (a GTS field of a file without headings): nothing to hand over
+        return pa.nulls(len(codes), pa.dictionary(pa.int32(), pa.large_string()))
     codes = np.asarray(codes, np.int32)
     indices = _fixed(pa, pa.int32(), codes, codes < 0)
     return pa.DictionaryArray.from_arrays(indices, _large_strings(pa, texts, np.zeros(len(texts), bool)))

@@ -11,7 +11,7 @@ from typing import Any
 import numpy as np
 
 from ..column_kinds import Coded, rows_of
-from .arrow import PARTITIONS, errors_json
+from .arrow import PARTITIONS, errors_json, statistics_columns
 from .arrow_columns import columns_arrow
 from .extras import need
 
@@ -51,7 +51,8 @@ def write_partitioned(parts: Iterable[tuple[Mapping[str, Any], Sequence[str]]], 
     for number, (columns, order) in enumerate(parts):
         for where, table in partition_tables(columns, order):
             os.makedirs(os.path.join(out, where), exist_ok=True)
-            pq.write_table(table, os.path.join(out, where, f"part-{number}-0.parquet"))
+            pq.write_table(table, os.path.join(out, where, f"part-{number}-0.parquet"),
+                           write_statistics=statistics_columns(table))
             rows += table.num_rows
     os.makedirs(out, exist_ok=True)
     with open(os.path.join(out, "_errors.json"), "wb") as f:
