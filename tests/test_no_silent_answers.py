@@ -10,6 +10,7 @@ import re
 import subprocess
 import sys
 import warnings
+from pathlib import Path
 
 import pytest
 
@@ -180,10 +181,19 @@ BLOCKED = "import sys; sys.modules['numpy'] = None; sys.modules['pandas'] = None
     ("import skyrec; skyrec.Columns", "skyrec.columns needs NumPy (no module 'numpy'): pip install 'skyrec[numpy]'"),
     ("from skyrec.cli import main; sys.exit(main(['table', '-c', 'x', 'f']))",
      "skyrec: skyrec table needs NumPy and pandas (no module 'numpy'): pip install 'skyrec[pandas]'"),
+    ("from skyrec.cli import main; sys.exit(main(['convert', 'SAMPLE', '--to', 'csv', '-o', 'x']))",
+     "skyrec: skyrec.observations needs NumPy and pandas (no module 'numpy'): pip install 'skyrec[pandas]'"),
+    ("from skyrec.cli import main; sys.exit(main(['copy', 'SAMPLE', '--where', 'airTemperature=1',"
+     " '-o', 'x']))", "skyrec: skyrec.columns needs NumPy (no module 'numpy'): pip install 'skyrec[numpy]'"),
 ])
-def test_without_the_optional_dependencies_the_error_names_the_extra(code, says):
-    done = subprocess.run([sys.executable, "-c", BLOCKED + code], capture_output=True, text=True, timeout=120)
+def test_without_the_optional_dependencies_the_error_names_the_extra(code, says, tmp_path):
+    sample = Path(__file__).resolve().parents[1] / "examples" / "sample.bufr"
+    done = subprocess.run([sys.executable, "-c", BLOCKED + code.replace("SAMPLE", str(sample))], capture_output=True,
+                          text=True, timeout=120, cwd=tmp_path)
     assert done.returncode != 0 and says in done.stderr, done.stderr
+    if "cli" in code:  # the command line says it in one line, not a traceback
+        assert done.returncode == 2 and "Traceback" not in done.stderr, done.stderr
+    assert not (tmp_path / "x").exists()
 
 
 def test_without_a_definitions_tree_the_bundle_is_said_to_serve(monkeypatch):

@@ -14,6 +14,11 @@ EXTRAS = {"numpy": "NumPy", "pandas": "NumPy and pandas", "dask": "Dask", "progr
 OUT_OF_MEMORY = ("Cannot allocate memory", "failed to map segment")
 
 
+class MissingExtra(ImportError):
+    """An optional library that a reader or command needs is not installed;
+    the message names the extra that installs it."""
+
+
 def install_hint(extra: str) -> str:
     return f"pip install 'skyrec[{extra}]'"
 
@@ -50,7 +55,7 @@ def needs(what: str, extra: str) -> Iterator[None]:
         if e.name and _installed(e.name.split(".")[0]):
             raise
         detail = f"no module {e.name!r}" if e.name else str(e).strip().splitlines()[0]
-        raise ImportError(f"{what} needs {EXTRAS[extra]} ({detail}): {install_hint(extra)}", name=e.name) from e
+        raise MissingExtra(f"{what} needs {EXTRAS[extra]} ({detail}): {install_hint(extra)}", name=e.name) from e
 
 
 def pandas() -> Any:

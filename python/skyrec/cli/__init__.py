@@ -14,6 +14,7 @@ import sys
 from collections.abc import Sequence
 from typing import Any
 
+from ..optional import MissingExtra
 from .options import EXIT_CLOSED, EXIT_OUTPUT, EXIT_USAGE, Formatter, UsageError
 from .session import Session
 from .stdout import GuardedOutput, OutputError
@@ -122,7 +123,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         status: int = args.run(args, session)
         guarded.flush()
         return status
-    except UsageError as e:
+    except (UsageError, MissingExtra) as e:  # a missing optional library is said in one line, as misuse is
         try:
             guarded.flush()
         except OutputError:

@@ -6,13 +6,15 @@ from __future__ import annotations
 import importlib
 from typing import Any
 
+from ..optional import MissingExtra
+
 
 def need(module: str, extra: str, what: str) -> Any:
     """`module` imported, or an ImportError saying what to install."""
     try:
         return importlib.import_module(module)
     except ImportError as e:
-        raise ImportError(f"{what} needs {module.split('.')[0]}: pip install 'skyrec[{extra}]'") from e
+        raise MissingExtra(f"{what} needs {module.split('.')[0]}: pip install 'skyrec[{extra}]'") from e
 
 
 class LeftOut(UserWarning):
