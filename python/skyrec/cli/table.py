@@ -67,11 +67,8 @@ def _inputs(files: list[str]) -> list[Any]:
 def run(args: argparse.Namespace, session: Session) -> int:
     from ..optional import needs
 
-    try:
-        with needs("skyrec table", "pandas"):
-            from ..observations import read_observations
-    except ImportError as e:
-        raise UsageError(str(e)) from e
+    with needs("skyrec table", "pandas"):  # main() says a missing extra in one line
+        from ..observations import read_observations
 
     columns = [c.strip() for c in args.columns.split(",") if c.strip()]
     if not columns:
