@@ -102,7 +102,7 @@ class NoMessages(MessageError):
 def message_error(reason: str, index: int, offset: int, where: str = "", kind: str | None = None,
                   tables: str = "", file: str | None = None) -> MessageError:
     """The MessageError of a failed message, NoMessages for input without any."""
-    make = NoMessages if reason == NO_MESSAGES else MessageError
+    make = NoMessages if kind == "no_messages" else MessageError
     return make(reason, index, offset, where, kind, tables, file)
 
 

@@ -26,7 +26,7 @@ from typing import Any
 import _skyrec
 
 from . import _native, bundle
-from .errors import MISSING_ENTRY, NO_MEMORY, DecodeError, MessageError, decode_error, message_error
+from .errors import MISSING_ENTRY, DecodeError, MessageError, decode_error, message_error
 from .header import TableKey as TableKey
 from .header import message_key as message_key
 
@@ -261,12 +261,12 @@ class TableSource:
             return any(os.path.isdir(os.path.join(root, "bufr", "tables", _local_path(key))) for root in self.roots)
         return self.bundled and bundle.has(bundle.local_key(*key))
 
-    def explain(self, key: TableKey, error: str, kind: str | None = None) -> str:
+    def explain(self, key: TableKey, error: str, kind: str) -> str:
         """`error`, a failure of `kind` to decode a message of message_key
         `key` with these tables, with what is likely missing when a
-        descriptor was not found (as a caller without a kind knows)."""
+        descriptor was not found."""
         table, master, local, centre, subcentre = key
-        if kind is not None and kind not in MISSING_ENTRY:
+        if kind not in MISSING_ENTRY:
             return error
         if self.wmo_version is not None and master != self.wmo_version:
             return f"{error} (the message names master tables version {master}, the WMO CSV tables are version " \
@@ -281,7 +281,7 @@ class TableSource:
         (`key` its message_key, None when not known): explained, naming this
         source. `explained` keeps the texts of one reading: its failures
         mostly repeat, and explaining one looks at the file system."""
-        kind = "no_memory" if reason == NO_MEMORY else kind or "text"
+        kind = kind or "text"
         text = reason
         if key is not None:
             memo = explained if explained is not None else {}

@@ -157,7 +157,7 @@ class Dump:
             with out.binary_fd() as fd:
                 data = self.records(path, item, fd)
         except DecodeError as e:
-            if self.stopped.seen_before(path, m, e.reason):
+            if self.stopped.seen_before(path, m, e.reason, e.kind):
                 return  # said once for all, at the end
             error = MessageError(self.source.explain(message_key(m), e.reason, e.kind), item.index, item.offset,
                                  e.where, e.kind)

@@ -49,7 +49,7 @@ def _tables(options: Mapping[str, Any]) -> Any:
 
 def _values(sources: Sequence[Any], options: Mapping[str, Any], errors: list[dict[str, Any]]) -> Iterator[Any]:
     for values, failed in gather.each_file_values(sources, _tables(options)):
-        errors.extend(left_out.message_errors(failed))
+        errors.extend(left_out.read_errors(failed))
         yield values
 
 
@@ -59,7 +59,7 @@ def _value_columns(sources: Sequence[Any], options: Mapping[str, Any],
     tables = _tables(options)
     for source in sources:
         values, failed = gather.file_columns(source, tables)
-        errors.extend(left_out.message_errors(failed))
+        errors.extend(left_out.read_errors(failed))
         yield values
 
 
@@ -168,7 +168,7 @@ def convert(sources: Any, out: str | os.PathLike[str] | TextIO, to: str = "parqu
         frames = iter([gather.headers(items)])
     elif columns is not None:
         frame = gather.observations(items, columns, filters, _tables(tables), partition)
-        errors.extend(left_out.observation_errors(frame))
+        errors.extend(left_out.read_errors(frame.attrs["errors"]))
         frames = iter([frame])
     else:
         frames = _values(items, tables, errors)
