@@ -294,7 +294,7 @@ class _ObservationPartition(NamedTuple):
 def _rows_and_errors(part: _ObservationPartition) -> tuple[pd.DataFrame, list[MessageError]]:
     use_threads(part.threads)
     items = list({id(piece.path): piece.path for piece in part.pieces}.values())
-    frame, errors = observations.read_rows(items, part.pieces, table_source(part.spec), part.query, warn=False)
+    frame, errors = observations.read_rows(items, part.pieces, table_source(part.spec), part.query)
     return frame, collected(errors, part.raising)
 
 
@@ -332,7 +332,7 @@ def read_observations(source: Paths | bytes, columns: list[str] | str, *, filter
     query = observations.make_query(columns, filters, required_columns)
     spec = _table_spec(tables, table_dir, definitions, wmo_csv)
     partitions = partitions_of(_pieces_of(source, blocksize, partition_memory), blocksize, partition_memory) or [[]]
-    empty, _ = observations.read_rows([], [], table_source(spec), query, warn=False)
+    empty, _ = observations.read_rows([], [], table_source(spec), query)
     meta = _as_meta(empty)
     types = meta.dtypes.to_dict()
     parts = [_ObservationPartition(tokenize(pieces, spec, query, raising), pieces, spec, query, types, raising,

@@ -106,14 +106,14 @@ def message_error(reason: str, index: int, offset: int, where: str = "", kind: s
     return make(reason, index, offset, where, kind, tables, file)
 
 
-def raise_policy(errors: str, strict: bool | None = None, stacklevel: int = 3) -> bool:
+def raise_policy(errors: str, strict: bool | None = None) -> bool:
     """Whether a reader called with errors= (and the older strict=) raises
     the first bad message's error."""
     if errors not in POLICIES:
         raise ValueError(f"errors must be 'collect' or 'raise', not {errors!r}")
     if strict is not None:
         warnings.warn("strict= is deprecated: pass errors='raise' (or 'collect')", DeprecationWarning,
-                      stacklevel=stacklevel)
+                      stacklevel=3)
         return bool(strict)
     return errors == "raise"
 

@@ -214,11 +214,10 @@ def read_headers(source: Any, *, start: int = 0, end: int | None = None, first_i
     frame.attrs["errors"] = collected(found, raising)
     return frame
 
-def header_columns_of(source: Any, start: int = 0, end: int | None = None,
-                      first_index: int = 0) -> dict[str, np.ndarray]:
+def header_columns_of(source: Any) -> dict[str, np.ndarray]:
     """read_headers' columns of one file or buffer (but `file`) as NumPy
     arrays: `error` and the GTS heading fields as objects, None where none."""
-    return _columns_and_kinds(source, start, end, first_index)[0]
+    return _columns_and_kinds(source, 0, None, 0)[0]
 
 def _columns_and_kinds(source: Any, start: int, end: int | None,
                        first_index: int) -> tuple[dict[str, np.ndarray], dict[int, str]]:

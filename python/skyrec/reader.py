@@ -26,7 +26,6 @@ from _skyrec import BufrMessage, DecodedValue, TableSet
 
 from . import _native
 from .cores import use_threads
-from .errors import NO_MEMORY as NO_MEMORY
 from .errors import NO_MESSAGES, DecodeError, ErrorPolicy, MessageError, message_error, raise_policy
 from .filters import Filters, check_filters, message_passes
 from .gts import Gts, headed
@@ -34,7 +33,7 @@ from .paths import expand_sources, is_many
 from .sources import BUFFER_TYPES as BUFFER_TYPES
 from .sources import Found, check_bytes_source
 from .sources import found_messages as found_messages
-from .tables import TableSource, find_tables, message_key
+from .tables import TableSource, find_tables
 
 if TYPE_CHECKING:
     from .columns import Columns
@@ -203,9 +202,6 @@ def _decode(found: Found, index: int, file: str | None, *, tables: TableSource |
         columns = message_columns(own, 0, message, table_set)
         return Decoded(index, offset, length, message=message, columns=columns,
                        subset_starts=tuple(columns.subset_starts.tolist()), data=own, table_set=table_set, file=file)
-    except DecodeError as e:
-        failed = tables.message_error(message_key(message), e.reason, index, offset, e.where, e.kind, file)
-    except MemoryError:
-        # This message's failure: the ones after it may be smaller.
-        failed = tables.message_error(message_key(message), NO_MEMORY, index, offset, kind="no_memory", file=file)
-    return Decoded(index, offset, length, message=message, error=failed, file=file)
+    except (DecodeError, MemoryError) as e:
+        return Decoded(index, offset, length, message=message, error=tables.decode_failure(message, e, index, offset,
+                                                                                            file), file=file)

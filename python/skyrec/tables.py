@@ -26,7 +26,7 @@ from typing import Any
 import _skyrec
 
 from . import _native, bundle
-from .errors import MISSING_ENTRY, DecodeError, MessageError, decode_error, message_error
+from .errors import MISSING_ENTRY, NO_MEMORY, DecodeError, MessageError, decode_error, message_error
 from .header import TableKey as TableKey
 from .header import message_key as message_key
 
@@ -289,6 +289,14 @@ class TableSource:
                 memo[key, reason, kind] = self.explain(key, reason, kind)
             text = memo[key, reason, kind]
         return message_error(text, index, offset, where, kind, self.origin, file)
+
+    def decode_failure(self, message: _skyrec.BufrMessage, error: DecodeError | MemoryError, index: int, offset: int,
+                       file: str | None = None) -> MessageError:
+        """message_error of `message`, whose decoding raised `error`: out of
+        memory is this message's failure (the ones after it may be smaller)."""
+        if isinstance(error, MemoryError):
+            return self.message_error(message_key(message), NO_MEMORY, index, offset, kind="no_memory", file=file)
+        return self.message_error(message_key(message), error.reason, index, offset, error.where, error.kind, file)
 
     def missing_tables(self, key: TableKey) -> str | None:
         """What to say of the local tables that message_key `key` names when

@@ -25,6 +25,7 @@ from typing import Any, TextIO
 
 from ..format_names import FORMATS, TEXT_FORMATS
 from ..observations import cached_tables
+from ..paths import expand_sources
 from . import arrow, gather, geojson, left_out, netcdf, partitions
 
 __all__ = ["FORMATS", "Converted", "convert", "headers_table", "observations_table", "values_table", "to_geojson",
@@ -72,27 +73,27 @@ def values_table(sources: Any, **tables: Any) -> Any:
     """Every value of `sources` (paths, globs or bytes) as one pyarrow Table:
     read_block's columns, each message's file, category and date."""
     errors: list[dict[str, Any]] = []
-    parts = list(_value_tables(gather.paths(sources), tables, errors))
+    parts = list(_value_tables(expand_sources(sources), tables, errors))
     return arrow.with_errors(arrow.pyarrow().concat_tables(parts).unify_dictionaries(), errors)
 
 
 def observations_table(sources: Any, columns: Sequence[str], *, filters: Mapping[str, Any] | None = None,
                        **tables: Any) -> Any:
     """read_observations' rows as a pyarrow Table."""
-    found, order, errors = gather.observation_columns(gather.paths(sources), columns, filters, _tables(tables))
+    found, order, errors = gather.observation_columns(expand_sources(sources), columns, filters, _tables(tables))
     return arrow.columns_table(found, order, errors)
 
 
 def headers_table(sources: Any) -> Any:
     """read_headers' rows of every file as a pyarrow Table."""
-    return arrow.columns_arrow(gather.header_columns(gather.paths(sources)))
+    return arrow.columns_arrow(gather.header_columns(expand_sources(sources)))
 
 
 def to_geojson(sources: Any, **tables: Any) -> dict[str, Any]:
     """A GeoJSON FeatureCollection (see skyrec.formats.geojson) as a dict;
     its "errors" lists the messages left out."""
     errors: list[dict[str, Any]] = []
-    found = [f for frame in _values(gather.paths(sources), tables, errors) for f in geojson.features(frame)]
+    found = [f for frame in _values(expand_sources(sources), tables, errors) for f in geojson.features(frame)]
     return {"type": "FeatureCollection", "features": found, "errors": errors}
 
 
@@ -100,7 +101,7 @@ def to_xarray(sources: Any, kind: str = "auto", **tables: Any) -> list[Any]:
     """xarray Datasets (see skyrec.formats.netcdf): one of profiles, or one
     per layout of subsets; the first counts the messages left out in
     attrs["skipped_messages"]."""
-    found, errors = netcdf.datasets(gather.paths(sources), _tables(tables), kind)
+    found, errors = netcdf.datasets(expand_sources(sources), _tables(tables), kind)
     if found:
         found[0].attrs["skipped_messages"] = len(errors)
     return found
@@ -132,7 +133,7 @@ def convert(sources: Any, out: str | os.PathLike[str] | TextIO, to: str = "parqu
     to_xarray's. CSV and GeoJSON may go to an open text stream. Table
     options as read_block's."""
     _check(to, columns, headers, partition, kind)
-    items = gather.paths(sources)
+    items = expand_sources(sources)
     errors: list[dict[str, Any]] = []
     stream = None if isinstance(out, (str, os.PathLike)) else out
     if stream is not None and to not in TEXT_FORMATS:
