@@ -28,7 +28,7 @@ from . import _native
 from .cores import use_threads
 from .errors import NO_MESSAGES, DecodeError, ErrorPolicy, MessageError, message_error, raise_policy
 from .filters import Filters, check_filters, message_passes
-from .gts import Gts, headed
+from .gts import Gts, Headed, headed
 from .paths import expand_sources, is_many
 from .sources import BUFFER_TYPES as BUFFER_TYPES
 from .sources import Found, check_bytes_source
@@ -57,7 +57,7 @@ Decode = Callable[[Found, int, str | None], Item]
 
 
 @dataclass(frozen=True, slots=True)
-class Decoded:
+class Decoded(Headed):
     """One message of a reading: where it is, its header, and its values
     (`values` or `columns`, as asked) or the error that stopped it."""
 
@@ -73,11 +73,6 @@ class Decoded:
     table_set: TableSet | None = None  # the tables it was decoded with
     file: str | None = None  # the file it is of, when the source names several
     gts: Gts | None = None  # the GTS bulletin heading before it, if any
-
-    gts_ttaaii = property(lambda self: self.gts and self.gts.ttaaii)
-    gts_cccc = property(lambda self: self.gts and self.gts.cccc)
-    gts_yygggg = property(lambda self: self.gts and self.gts.yygggg)
-    gts_bbb = property(lambda self: self.gts and self.gts.bbb)
 
     @property
     def ok(self) -> bool:

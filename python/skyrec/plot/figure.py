@@ -10,8 +10,8 @@ from typing import Any
 import numpy as np
 
 from ..formats.extras import LeftOut, need
-from ..formats.gather import paths
 from ..observations import cached_tables, read_observations
+from ..paths import expand_sources
 from ..reader import read_messages
 
 
@@ -25,7 +25,7 @@ def pyplot() -> Any:
 def rows(sources: Any, keys: Sequence[str], required: Sequence[str], filters: Mapping[str, Any] | None,
          tables: Mapping[str, Any]) -> tuple[Any, list[Any]]:
     """The observation rows of `keys`, the files read, and the table source."""
-    items = paths(sources)
+    items = expand_sources(sources)
     source = cached_tables(tables.get("tables"), tables.get("table_dir"), tables.get("definitions"),
                            tables.get("wmo_csv"))
     frame = read_observations(items, list(keys), filters=filters, required_columns=list(required), tables=source)
