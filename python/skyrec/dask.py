@@ -46,7 +46,7 @@ from .filters import Filters, block_filter
 from .header_frames import Filter
 from .optional import pandas
 from .paths import expand_sources
-from .table_cache import cached_tables
+from .table_cache import tables_of
 from .tables import TableSource
 
 if TYPE_CHECKING:
@@ -87,9 +87,7 @@ def expand_paths(paths: Paths) -> list[Any]:
 def table_source(spec: TablePaths) -> TableSource:
     """This process's TableSource for a table spec (see _table_spec), kept
     with those of skyrec.read_observations."""
-    given = dict(spec)
-    return cached_tables(table_dir=given.get("table_dir"), definitions=given.get("definitions"),
-                         wmo_csv=given.get("wmo_csv"))
+    return tables_of(dict(spec))
 
 
 def _table_spec(tables: TableSet | TableSource | None, table_dir: str | os.PathLike[str] | None,

@@ -24,8 +24,8 @@ from dataclasses import dataclass, field
 from typing import Any, TextIO
 
 from ..format_names import FORMATS, TEXT_FORMATS
-from ..observations import cached_tables
 from ..paths import expand_sources
+from ..table_cache import tables_of
 from . import arrow, gather, geojson, left_out, netcdf, partitions
 
 __all__ = ["FORMATS", "Converted", "convert", "headers_table", "observations_table", "values_table", "to_geojson",
@@ -43,13 +43,8 @@ class Converted:
     written: bool = True
 
 
-def _tables(options: Mapping[str, Any]) -> Any:
-    return cached_tables(options.get("tables"), options.get("table_dir"), options.get("definitions"),
-                         options.get("wmo_csv"))
-
-
 def _values(sources: Sequence[Any], options: Mapping[str, Any], errors: list[dict[str, Any]]) -> Iterator[Any]:
-    for values, failed in gather.each_file_values(sources, _tables(options)):
+    for values, failed in gather.each_file_values(sources, tables_of(options)):
         errors.extend(left_out.read_errors(failed))
         yield values
 
@@ -57,7 +52,7 @@ def _values(sources: Sequence[Any], options: Mapping[str, Any], errors: list[dic
 def _value_columns(sources: Sequence[Any], options: Mapping[str, Any],
                    errors: list[dict[str, Any]]) -> Iterator[dict[str, Any]]:
     """Each file's values, as column_kinds has them."""
-    tables = _tables(options)
+    tables = tables_of(options)
     for source in sources:
         values, failed = gather.file_columns(source, tables)
         errors.extend(left_out.read_errors(failed))
@@ -80,7 +75,7 @@ def values_table(sources: Any, **tables: Any) -> Any:
 def observations_table(sources: Any, columns: Sequence[str], *, filters: Mapping[str, Any] | None = None,
                        **tables: Any) -> Any:
     """read_observations' rows as a pyarrow Table."""
-    found, order, errors = gather.observation_columns(expand_sources(sources), columns, filters, _tables(tables))
+    found, order, errors = gather.observation_columns(expand_sources(sources), columns, filters, tables_of(tables))
     return arrow.columns_table(found, order, errors)
 
 
@@ -101,7 +96,7 @@ def to_xarray(sources: Any, kind: str = "auto", **tables: Any) -> list[Any]:
     """xarray Datasets (see skyrec.formats.netcdf): one of profiles, or one
     per layout of subsets; the first counts the messages left out in
     attrs["skipped_messages"]."""
-    found, errors = netcdf.datasets(expand_sources(sources), _tables(tables), kind)
+    found, errors = netcdf.datasets(expand_sources(sources), tables_of(tables), kind)
     if found:
         found[0].attrs["skipped_messages"] = len(errors)
     return found
@@ -144,7 +139,7 @@ def convert(sources: Any, out: str | os.PathLike[str] | TextIO, to: str = "parqu
     if to == "netcdf" or headers:  # these readers do not report input without messages
         errors.extend(left_out.empty_files(items, [gather.label(item) for item in items]))
     if to == "netcdf":
-        found, unwritten = netcdf.datasets(items, _tables(tables), kind)
+        found, unwritten = netcdf.datasets(items, tables_of(tables), kind)
         errors.extend(row for row in unwritten if row not in errors)
         if not found:
             raise ValueError("no message of the input could be written as NetCDF"
@@ -152,7 +147,7 @@ def convert(sources: Any, out: str | os.PathLike[str] | TextIO, to: str = "parqu
         netcdf.write_netcdf(found, target)
         return Converted(target, sum(d.sizes.get("subset", d.sizes.get("station", 0)) for d in found), errors)
     if columns is not None and to not in TEXT_FORMATS:  # straight to Arrow, no frame made
-        rows, order, failed = gather.observation_columns(items, columns, filters, _tables(tables), partition)
+        rows, order, failed = gather.observation_columns(items, columns, filters, tables_of(tables), partition)
         errors.extend(left_out.read_errors(failed))
         if partition:
             return Converted(target, partitions.write_partitioned(iter([(rows, order)]), target, errors), errors)
@@ -168,7 +163,7 @@ def convert(sources: Any, out: str | os.PathLike[str] | TextIO, to: str = "parqu
     if headers:
         frames = iter([gather.headers(items)])
     elif columns is not None:
-        frame = gather.observations(items, columns, filters, _tables(tables), partition)
+        frame = gather.observations(items, columns, filters, tables_of(tables), partition)
         errors.extend(left_out.read_errors(frame.attrs["errors"]))
         frames = iter([frame])
     else:
