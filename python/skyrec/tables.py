@@ -131,8 +131,6 @@ RETRY_SECONDS = 10.0
 def _table_files_state(root: str, message: _skyrec.BufrMessage) -> tuple[tuple[str, int, int], ...]:
     """Size and change time of the files a load for `message` reads (the
     code tables by their directory), to see whether they moved under it."""
-    from . import _native
-
     _, master, local = _native.table_directories(root, message)
     state = []
     for directory in (master, local):
