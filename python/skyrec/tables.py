@@ -259,12 +259,12 @@ class TableSource:
             return any(os.path.isdir(os.path.join(root, "bufr", "tables", _local_path(key))) for root in self.roots)
         return self.bundled and bundle.has(bundle.local_key(*key))
 
-    def explain(self, key: TableKey, error: str, kind: str) -> str:
+    def explain(self, key: TableKey, error: str, kind: str | None = None) -> str:
         """`error`, a failure of `kind` to decode a message of message_key
         `key` with these tables, with what is likely missing when a
-        descriptor was not found."""
+        descriptor was not found (or may have been, without a kind)."""
         table, master, local, centre, subcentre = key
-        if kind not in MISSING_ENTRY:
+        if kind is not None and kind not in MISSING_ENTRY:
             return error
         if self.wmo_version is not None and master != self.wmo_version:
             return f"{error} (the message names master tables version {master}, the WMO CSV tables are version " \
