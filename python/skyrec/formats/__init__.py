@@ -23,6 +23,7 @@ from contextlib import contextmanager
 from dataclasses import dataclass, field
 from typing import Any, TextIO
 
+from .. import observations  # noqa: F401  (first: without NumPy and pandas it says so in one line)
 from ..format_names import FORMATS, TEXT_FORMATS
 from ..paths import expand_sources
 from ..table_cache import tables_of
