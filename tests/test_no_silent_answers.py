@@ -106,21 +106,30 @@ def test_the_command_line_says_what_is_wrong(files, capsys, args, status, says):
     assert (done, swap.sub(lambda m: paths[m.group()], says) in err) == (status, True), err
 
 
-def test_missing_local_tables_are_said_once_with_the_messages_they_stop(capsys, tmp_path):
+# A sequence and an element of the message's local tables, which no table source holds
+# (`skyrec tables` expands sequences, so only a missing sequence stops it).
+@pytest.mark.parametrize("descriptor, table, commands", [(340001, "D", ("tables", "dump")), (1192, "B", ("dump",))])
+def test_missing_local_tables_are_said_once_with_the_messages_they_stop(capsys, tmp_path, descriptor, table,
+                                                                        commands):
     definitions = tmp_path / "definitions"
     write_table_dir(definitions / "bufr" / "tables" / "0" / "wmo" / "38", ELEMENTS[:1], {}, {})
     path = tmp_path / "local.bufr"
-    path.write_bytes(build_message([340001], b"\0", local_version=1) * 5)  # a sequence of its local tables
-    for command in ("tables", "dump"):
+    path.write_bytes(build_message([descriptor], b"\0", local_version=1) * 5)
+    missing = f"descriptor {descriptor:06d} was not found in Table {table}"
+    for command in commands:
         status, err = cli(capsys, command, "--definitions", str(definitions), str(path))
         lines = err.splitlines()
         assert status == 1 and len(lines) == 2, err
-        assert "descriptor 340001 was not found in Table D (its local tables version 1 of centre 98" in lines[0]
+        assert f"{missing} (its local tables version 1 of centre 98" in lines[0]
         assert lines[1].startswith(f"skyrec: {path}: 5 messages (tables of master table 0 version 38, local version 1")
+        assert lines[1].endswith(f"stopped in all: {missing} (its local tables version 1 of centre 98, sub-centre 0 "
+                                 "are in no table source searched: pass definitions= (skyrec: --definitions) an "
+                                 "ecCodes definitions tree that has bufr/tables/0/local/1/98/0, or set "
+                                 "ECCODES_DEFINITION_PATH to one)"), lines[1]
     for read in (lambda: skyrec.read_dataframe(path, definitions=definitions),
                  lambda: read_observations(path, ["stationOrSiteName"], definitions=definitions)):
-        with pytest.warns(UserWarning, match=rf"^{re.escape(str(path))}: 5 messages stopped: descriptor 340001 was "
-                                             r"not found in Table D \(its local tables version 1") as caught:
+        with pytest.warns(UserWarning, match=rf"^{re.escape(str(path))}: 5 messages stopped: {missing} "
+                                             r"\(its local tables version 1") as caught:
             assert len(read().attrs["errors"]) == 5
         assert len(caught) == 1
 

@@ -364,12 +364,12 @@ def read_values(source: Any, *, tables: TableSet | TableSource | None = None,
                 wmo_csv: str | os.PathLike[str] | None = None, start: int = 0, end: int | None = None,
                 first_index: int = 0, offsets: Iterable[int] | None = None, indices: Iterable[int] | None = None,
                 filters: Filters | None = None, filter: Filter = None, columns: Iterable[str] | None = None,
-                memory_limit: int | None = None, threads: int | None = None,
-                stacklevel: int = 4) -> tuple[pd.DataFrame, list[MessageError], bool]:
+                memory_limit: int | None = None,
+                threads: int | None = None) -> tuple[pd.DataFrame, list[MessageError], bool]:
     """The values frame of read_dataframe, the messages left out and
     whether the frame says which file each row is of (see read_dataframe)."""
     check_span(start, end)
-    selection = block_filter(filters, filter, stacklevel)
+    selection = block_filter(filters, filter, 4)  # the warning points at read_dataframe's or read_block's caller
     use_threads(threads)
     source_tables = find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
     if is_many(source):

@@ -46,7 +46,7 @@ from .filters import Filters, block_filter
 from .header_frames import Filter
 from .optional import pandas
 from .paths import expand_sources
-from .table_cache import cached_tables
+from .table_cache import tables_of
 from .tables import TableSource
 
 if TYPE_CHECKING:
@@ -87,9 +87,7 @@ def expand_paths(paths: Paths) -> list[Any]:
 def table_source(spec: TablePaths) -> TableSource:
     """This process's TableSource for a table spec (see _table_spec), kept
     with those of skyrec.read_observations."""
-    given = dict(spec)
-    return cached_tables(table_dir=given.get("table_dir"), definitions=given.get("definitions"),
-                         wmo_csv=given.get("wmo_csv"))
+    return tables_of(dict(spec))
 
 
 def _table_spec(tables: TableSet | TableSource | None, table_dir: str | os.PathLike[str] | None,
@@ -294,7 +292,7 @@ class _ObservationPartition(NamedTuple):
 def _rows_and_errors(part: _ObservationPartition) -> tuple[pd.DataFrame, list[MessageError]]:
     use_threads(part.threads)
     items = list({id(piece.path): piece.path for piece in part.pieces}.values())
-    frame, errors = observations.read_rows(items, part.pieces, table_source(part.spec), part.query, warn=False)
+    frame, errors = observations.read_rows(items, part.pieces, table_source(part.spec), part.query)
     return frame, collected(errors, part.raising)
 
 
@@ -332,7 +330,7 @@ def read_observations(source: Paths | bytes, columns: list[str] | str, *, filter
     query = observations.make_query(columns, filters, required_columns)
     spec = _table_spec(tables, table_dir, definitions, wmo_csv)
     partitions = partitions_of(_pieces_of(source, blocksize, partition_memory), blocksize, partition_memory) or [[]]
-    empty, _ = observations.read_rows([], [], table_source(spec), query, warn=False)
+    empty, _ = observations.read_rows([], [], table_source(spec), query)
     meta = _as_meta(empty)
     types = meta.dtypes.to_dict()
     parts = [_ObservationPartition(tokenize(pieces, spec, query, raising), pieces, spec, query, types, raising,

@@ -197,21 +197,22 @@ def _subset_rows(descriptors: list[int], subsets: Any, table_set: TableSet) -> l
                 if not plan.ranked:
                     raise EncodeError("these descriptors take values that a bitmap chooses: give each subset "
                                       "as a sequence of values in expanded order")
-            rows.append(_laid_out(plan, subset, j))
+            out: list[Any] = []
+            _lay_all(plan.items, subset, {}, out, f"subset {j}", "the descriptors")
+            rows.append(out)
         else:
             rows.append([_plain(v) for v in subset])
     return rows
 
 
-def _laid_out(plan: Template, mapping: Mapping[str, Any], subset: int) -> list[Any]:
-    out: list[Any] = []
-    ranks: dict[str, int] = {}
+def _lay_all(items: Sequence[Element | Replication], mapping: Mapping[str, Any], ranks: dict[str, int],
+             out: list[Any], where: str, of: str) -> None:
+    """_lay, every key of `mapping` used: a key that matches nothing is an error."""
     used: set[str] = set()
-    _lay(plan.items, mapping, ranks, used, out)
+    _lay(items, mapping, ranks, used, out)
     unused = [k for k in mapping if k not in used]
     if unused:
-        raise EncodeError(f"subset {subset}: {', '.join(map(repr, unused))} matches no value of the descriptors")
-    return out
+        raise EncodeError(f"{where}: {', '.join(map(repr, unused))} matches no value of {of}")
 
 
 def _value(entry: Element, mapping: Mapping[str, Any], ranks: dict[str, int], used: set[str]) -> Any:
@@ -284,12 +285,7 @@ def _lay_passes(rep: Replication, passes: list[Mapping[str, Any]], ranks: dict[s
     out.append(len(passes))
     for j, one in enumerate(passes):
         own: dict[str, int] = {}
-        own_used: set[str] = set()
-        _lay(rep.body, one, own, own_used, out)
-        unused = [k for k in one if k not in own_used]
-        if unused:
-            raise EncodeError(f"pass {j} of replication {rep.descriptor:06d}: {', '.join(map(repr, unused))} "
-                              "matches no value of its body")
+        _lay_all(rep.body, one, own, out, f"pass {j} of replication {rep.descriptor:06d}", "its body")
         for k, n in own.items():
             ranks[k] = ranks.get(k, 0) + n
 

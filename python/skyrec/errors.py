@@ -102,18 +102,18 @@ class NoMessages(MessageError):
 def message_error(reason: str, index: int, offset: int, where: str = "", kind: str | None = None,
                   tables: str = "", file: str | None = None) -> MessageError:
     """The MessageError of a failed message, NoMessages for input without any."""
-    make = NoMessages if reason == NO_MESSAGES else MessageError
+    make = NoMessages if kind == "no_messages" else MessageError
     return make(reason, index, offset, where, kind, tables, file)
 
 
-def raise_policy(errors: str, strict: bool | None = None, stacklevel: int = 3) -> bool:
+def raise_policy(errors: str, strict: bool | None = None) -> bool:
     """Whether a reader called with errors= (and the older strict=) raises
     the first bad message's error."""
     if errors not in POLICIES:
         raise ValueError(f"errors must be 'collect' or 'raise', not {errors!r}")
     if strict is not None:
         warnings.warn("strict= is deprecated: pass errors='raise' (or 'collect')", DeprecationWarning,
-                      stacklevel=stacklevel)
+                      stacklevel=3)
         return bool(strict)
     return errors == "raise"
 

@@ -42,15 +42,14 @@ MESSAGE_KEYS = (*HEADER_FIELDS, *TYPICAL_FIELDS)
 Filters = Mapping[str, Any]
 
 
-def check_filters(filters: Filters | None, data_keys: bool = False) -> dict[str, Any]:
-    """`filters` as a dict, its keys and values checked; with data_keys,
-    keys other than header keys are left for the caller."""
+def check_filters(filters: Filters | None) -> dict[str, Any]:
+    """`filters` as a dict, its keys and values checked."""
     if filters is None:
         return {}
     if not isinstance(filters, Mapping):
         raise TypeError(f"filters must be a mapping of ecCodes keys to values, not {type(filters).__name__}")
     for key, wanted in filters.items():
-        if not data_keys and key not in MESSAGE_KEYS:
+        if key not in MESSAGE_KEYS:
             raise KeyError(f"filters name {key!r}, which is not a header key; the header keys are "
                            f"{', '.join(MESSAGE_KEYS)} (read_observations filters by data keys too)")
         if isinstance(wanted, slice) and wanted.step is not None:

@@ -79,6 +79,19 @@ class Gts(NamedTuple):
         return self.heading + message + (TRAILER if self.heading.startswith(SOH) else b"")
 
 
+class Headed:
+    """The fields of `gts`, the bulletin heading before a message, one by
+    one (None without a heading)."""
+
+    __slots__ = ()
+    gts: Gts | None
+
+    gts_ttaaii = property(lambda self: self.gts and self.gts.ttaaii)
+    gts_cccc = property(lambda self: self.gts and self.gts.cccc)
+    gts_yygggg = property(lambda self: self.gts and self.gts.yygggg)
+    gts_bbb = property(lambda self: self.gts and self.gts.bbb)
+
+
 def _text(raw: bytes | None) -> str | None:
     return None if raw is None else raw[::-1].decode("ascii")
 

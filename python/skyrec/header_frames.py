@@ -73,9 +73,15 @@ def header_arrays(d: MessageHeaders, first_index: int = 0, base: int = 0) -> dic
 
 def source_header_arrays(source: Source) -> dict[str, np.ndarray]:
     """header_arrays of a whole file or buffer."""
+    return header_arrays(_source_headers(source)[1])
+
+def _source_headers(source: Source, start: int = 0, end: int | None = None) -> tuple[Any, MessageHeaders]:
+    """What gts_columns reads of a file or buffer (its path, or its bytes),
+    and the header pass over its messages starting in [start, end)."""
     if isinstance(source, (str, os.PathLike)):
-        return header_arrays(file_headers(source))
-    return header_arrays(_native.message_headers(source_span(source).data, 0, None))
+        return source, file_headers(source, start, end)
+    data = source_span(source, start, end).data
+    return data, _native.message_headers(data, start, end)
 
 def headers_frame(d: MessageHeaders, first_index: int = 0, file: str | None = None, base: int = 0) -> pd.DataFrame:
     """The DataFrame of a skyrec._native.message_headers dict: one row per
@@ -110,9 +116,7 @@ def check_span(start: Any, end: Any) -> None:
 def message_count(source: Source) -> int:
     """How many messages `source` holds, bad ones included: the rows of
     read_headers(source), without making its frame."""
-    if isinstance(source, (str, os.PathLike)):
-        return int(file_headers(source)["count"])
-    return int(_native.message_headers(source_span(source).data, 0, None)["count"])
+    return int(_source_headers(source)[1]["count"])
 
 def file_headers(path: str | os.PathLike[str], start: int = 0, end: int | None = None) -> MessageHeaders:
     """_native.message_headers' dict for the file at `path`, made a chunk at
@@ -214,20 +218,15 @@ def read_headers(source: Any, *, start: int = 0, end: int | None = None, first_i
     frame.attrs["errors"] = collected(found, raising)
     return frame
 
-def header_columns_of(source: Any, start: int = 0, end: int | None = None,
-                      first_index: int = 0) -> dict[str, np.ndarray]:
+def header_columns_of(source: Any) -> dict[str, np.ndarray]:
     """read_headers' columns of one file or buffer (but `file`) as NumPy
     arrays: `error` and the GTS heading fields as objects, None where none."""
-    return _columns_and_kinds(source, start, end, first_index)[0]
+    return _columns_and_kinds(source, 0, None, 0)[0]
 
 def _columns_and_kinds(source: Any, start: int, end: int | None,
                        first_index: int) -> tuple[dict[str, np.ndarray], dict[int, str]]:
     """header_columns_of, and the error kind of each row that has an error."""
-    if isinstance(source, (str, os.PathLike)):
-        where, h = source, file_headers(source, start, end)
-    else:
-        span = source_span(source, start, end)
-        where, h = span.data, _native.message_headers(span.data, start, end)
+    where, h = _source_headers(source, start, end)
     found = header_arrays(h, first_index)
     found["error"] = np.full(h["count"], None, dtype=object)
     kinds = {}

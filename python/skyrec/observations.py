@@ -66,14 +66,7 @@ if TYPE_CHECKING:
     import pandas as pd
 
 __all__ = ["COMPUTED", "HEADER_KEYS", "HEADER_ONLY", "TIME_PARTS", "TYPICAL_PARTS", "Query", "cached_tables",
-           "make_query", "observation_columns", "read_observations", "read_rows", "row_columns",
-           "source_items"]
-
-def _sources(source: Any) -> list[Any]:
-    return expand_sources(source)
-
-# The paths (globs expanded) and buffers that a source names, one by one.
-source_items = _sources
+           "make_query", "observation_columns", "read_observations", "read_rows", "row_columns"]
 
 def _check_keys(query: Query, tables: Sequence[Any], data: dict[str, tuple[Any, np.ndarray]], count: int,
                 warn: bool) -> None:
@@ -151,10 +144,10 @@ def columns_frame(columns: dict[str, Column], order: Sequence[str]) -> pd.DataFr
     return frame if len(frame.columns) == len(order) else frame[list(order)]
 
 
-def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource, query: Query,
-              warn: bool = True, with_file: bool = True) -> tuple[pd.DataFrame, list[MessageError]]:
-    """row_columns' rows as a DataFrame."""
-    columns, errors = row_columns(items, pieces, source, query, warn, with_file)
+def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource,
+              query: Query) -> tuple[pd.DataFrame, list[MessageError]]:
+    """row_columns' rows of one partition of many as a DataFrame."""
+    columns, errors = row_columns(items, pieces, source, query, warn=False)
     return columns_frame(columns, query.columns), errors
 
 
@@ -162,7 +155,7 @@ def observation_columns(source: Any, query: Query, tables: TableSource,
                         threads: int | None = None) -> tuple[dict[str, Column], list[MessageError]]:
     """row_columns of every file or buffer that `source` names."""
     use_threads(threads)
-    items = _sources(source)
+    items = expand_sources(source)
     return row_columns(items, [Piece(item) for item in items], tables, query, with_file=is_many(source))
 
 

@@ -26,15 +26,14 @@ from _skyrec import BufrMessage, DecodedValue, TableSet
 
 from . import _native
 from .cores import use_threads
-from .errors import NO_MEMORY as NO_MEMORY
 from .errors import NO_MESSAGES, DecodeError, ErrorPolicy, MessageError, message_error, raise_policy
 from .filters import Filters, check_filters, message_passes
-from .gts import Gts, headed
+from .gts import Gts, Headed, headed
 from .paths import expand_sources, is_many
 from .sources import BUFFER_TYPES as BUFFER_TYPES
 from .sources import Found, check_bytes_source
 from .sources import found_messages as found_messages
-from .tables import TableSource, find_tables, message_key
+from .tables import TableSource, find_tables
 
 if TYPE_CHECKING:
     from .columns import Columns
@@ -58,7 +57,7 @@ Decode = Callable[[Found, int, str | None], Item]
 
 
 @dataclass(frozen=True, slots=True)
-class Decoded:
+class Decoded(Headed):
     """One message of a reading: where it is, its header, and its values
     (`values` or `columns`, as asked) or the error that stopped it."""
 
@@ -74,11 +73,6 @@ class Decoded:
     table_set: TableSet | None = None  # the tables it was decoded with
     file: str | None = None  # the file it is of, when the source names several
     gts: Gts | None = None  # the GTS bulletin heading before it, if any
-
-    gts_ttaaii = property(lambda self: self.gts and self.gts.ttaaii)
-    gts_cccc = property(lambda self: self.gts and self.gts.cccc)
-    gts_yygggg = property(lambda self: self.gts and self.gts.yygggg)
-    gts_bbb = property(lambda self: self.gts and self.gts.bbb)
 
     @property
     def ok(self) -> bool:
@@ -203,9 +197,6 @@ def _decode(found: Found, index: int, file: str | None, *, tables: TableSource |
         columns = message_columns(own, 0, message, table_set)
         return Decoded(index, offset, length, message=message, columns=columns,
                        subset_starts=tuple(columns.subset_starts.tolist()), data=own, table_set=table_set, file=file)
-    except DecodeError as e:
-        failed = tables.message_error(message_key(message), e.reason, index, offset, e.where, e.kind, file)
-    except MemoryError:
-        # This message's failure: the ones after it may be smaller.
-        failed = tables.message_error(message_key(message), NO_MEMORY, index, offset, kind="no_memory", file=file)
-    return Decoded(index, offset, length, message=message, error=failed, file=file)
+    except (DecodeError, MemoryError) as e:
+        return Decoded(index, offset, length, message=message, error=tables.decode_failure(message, e, index, offset,
+                                                                                            file), file=file)

@@ -5,7 +5,7 @@ from __future__ import annotations
 
 import os
 import threading
-from collections.abc import Sequence
+from collections.abc import Mapping, Sequence
 from typing import Any
 
 from .tables import ENVIRONMENT_VARIABLE, TableSource, find_tables
@@ -46,3 +46,9 @@ def cached_tables(tables: Any = None, table_dir: str | os.PathLike[str] | None =
         with _SOURCES_LOCK:
             source = _SOURCES.setdefault(key, source)
     return source
+
+
+def tables_of(options: Mapping[str, Any]) -> TableSource:
+    """cached_tables of the table keywords (tables, table_dir, definitions, wmo_csv) among `options`."""
+    return cached_tables(options.get("tables"), options.get("table_dir"), options.get("definitions"),
+                         options.get("wmo_csv"))

@@ -131,8 +131,6 @@ RETRY_SECONDS = 10.0
 def _table_files_state(root: str, message: _skyrec.BufrMessage) -> tuple[tuple[str, int, int], ...]:
     """Size and change time of the files a load for `message` reads (the
     code tables by their directory), to see whether they moved under it."""
-    from . import _native
-
     _, master, local = _native.table_directories(root, message)
     state = []
     for directory in (master, local):
@@ -264,7 +262,7 @@ class TableSource:
     def explain(self, key: TableKey, error: str, kind: str | None = None) -> str:
         """`error`, a failure of `kind` to decode a message of message_key
         `key` with these tables, with what is likely missing when a
-        descriptor was not found (as a caller without a kind knows)."""
+        descriptor was not found (or may have been, without a kind)."""
         table, master, local, centre, subcentre = key
         if kind is not None and kind not in MISSING_ENTRY:
             return error
@@ -281,7 +279,7 @@ class TableSource:
         (`key` its message_key, None when not known): explained, naming this
         source. `explained` keeps the texts of one reading: its failures
         mostly repeat, and explaining one looks at the file system."""
-        kind = "no_memory" if reason == NO_MEMORY else kind or "text"
+        kind = kind or "text"
         text = reason
         if key is not None:
             memo = explained if explained is not None else {}
@@ -289,6 +287,14 @@ class TableSource:
                 memo[key, reason, kind] = self.explain(key, reason, kind)
             text = memo[key, reason, kind]
         return message_error(text, index, offset, where, kind, self.origin, file)
+
+    def decode_failure(self, message: _skyrec.BufrMessage, error: DecodeError | MemoryError, index: int, offset: int,
+                       file: str | None = None) -> MessageError:
+        """message_error of `message`, whose decoding raised `error`: out of
+        memory is this message's failure (the ones after it may be smaller)."""
+        if isinstance(error, MemoryError):
+            return self.message_error(message_key(message), NO_MEMORY, index, offset, kind="no_memory", file=file)
+        return self.message_error(message_key(message), error.reason, index, offset, error.where, error.kind, file)
 
     def missing_tables(self, key: TableKey) -> str | None:
         """What to say of the local tables that message_key `key` names when

@@ -23,11 +23,11 @@ from typing import Any
 from _skyrec import BufrMessage, TableSet
 
 from . import _native
-from .errors import NO_MEMORY, DecodeError, ErrorPolicy, raise_policy
+from .errors import DecodeError, ErrorPolicy, raise_policy
 from .filters import Filters
 from .reader import Source, failure, read_each
 from .sources import Found
-from .tables import TableSource, find_tables, message_key
+from .tables import TableSource, find_tables
 from .wide_table import Wide
 
 __all__ = ["Wide", "message_wide", "read_wide", "set_threads", "threads"]
@@ -77,11 +77,8 @@ def _found_wide(found: Found, index: int, file: str | None, *, tables: TableSour
         return Wide.failed(failure(tables, found.error or "", found.kind, index, offset, file))
     try:
         wide = message_wide(found.data, found.start, message, tables.for_message(message))
-    except DecodeError as e:
-        return Wide.failed(tables.message_error(message_key(message), e.reason, index, offset, e.where, e.kind, file))
-    except MemoryError:
-        return Wide.failed(tables.message_error(message_key(message), NO_MEMORY, index, offset, kind="no_memory",
-                                                file=file))
+    except (DecodeError, MemoryError) as e:
+        return Wide.failed(tables.decode_failure(message, e, index, offset, file))
     except ValueError as e:
         return Wide.failed(tables.message_error(None, str(e), index, offset, kind="no_wide_table", file=file))
     wide.index, wide.offset, wide.file = index, offset, file

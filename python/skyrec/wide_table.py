@@ -19,7 +19,7 @@ from _skyrec import BufrMessage, TableSet
 
 from . import _native
 from .errors import MessageError
-from .gts import Gts
+from .gts import Gts, Headed
 from .optional import pandas
 
 if TYPE_CHECKING:
@@ -36,7 +36,7 @@ Details = tuple[np.ndarray, dict[int, np.ndarray]]
 
 
 @dataclass(eq=False, repr=False, slots=True, kw_only=True)
-class Wide:
+class Wide(Headed):
     """One message as a wide table.
 
     values      float64 (subsets x columns): scaled numbers, NaN when missing
@@ -73,11 +73,6 @@ class Wide:
     file: str | None = None
     error: MessageError | None = None
     gts: Gts | None = None  # the GTS bulletin heading before it, if any
-
-    gts_ttaaii = property(lambda self: self.gts and self.gts.ttaaii)
-    gts_cccc = property(lambda self: self.gts and self.gts.cccc)
-    gts_yygggg = property(lambda self: self.gts and self.gts.yygggg)
-    gts_bbb = property(lambda self: self.gts and self.gts.bbb)
 
     def with_gts(self, gts: Gts) -> Wide:
         """This table, read with the bulletin heading `gts` before its message."""

@@ -9,7 +9,6 @@ from typing import TYPE_CHECKING, Any
 
 from ..errors import DecodeError, MessageError
 from ..gts import Gts
-from ..header import message_key
 from ..known_keys import plain_key, table_keys
 from ..sources import Found
 from .options import table_source
@@ -77,8 +76,7 @@ class Chooser:
 
     def error(self, index: int, found: Found, e: DecodeError) -> MessageError:
         assert found.message is not None
-        return MessageError(self.tables.explain(message_key(found.message), e.reason, e.kind), index, found.offset,
-                            e.where, e.kind)
+        return self.tables.decode_failure(found.message, e, index, found.offset)
 
     def report_unheld(self) -> None:
         """A data key that the tables know and no message read holds: said once."""

@@ -15,8 +15,8 @@ from _skyrec import BufrMessage
 from .. import _native
 from ..errors import DecodeError, MessageError
 from ..known_keys import message_keys, plain_key, table_keys, unknown_key_text
-from ..reader import NO_MEMORY, Decoded
-from ..tables import TableSource, message_key
+from ..reader import Decoded
+from ..tables import TableSource
 from .choosing import Chooser
 from .framing import Framed, framed
 from .missing_tables import StoppedByTables
@@ -156,15 +156,10 @@ class Dump:
                 return
             with out.binary_fd() as fd:
                 data = self.records(path, item, fd)
-        except DecodeError as e:
-            if self.stopped.seen_before(path, m, e.reason):
-                return  # said once for all, at the end
-            error = MessageError(self.source.explain(message_key(m), e.reason, e.kind), item.index, item.offset,
-                                 e.where, e.kind)
-            self.session.report(path, item.decoded(error))
-            return
-        except MemoryError:
-            self.session.report(path, item.decoded(MessageError(NO_MEMORY, item.index, item.offset, kind="no_memory")))
+        except (DecodeError, MemoryError) as e:
+            # A lack that stopped an earlier message of its tables is said once for all, at the end.
+            if isinstance(e, MemoryError) or not self.stopped.seen_before(path, m, e.reason, e.kind):
+                self.session.report(path, item.decoded(self.source.decode_failure(m, e, item.index, item.offset)))
             return
         self.first = False
         if (absent := self.subset_numbers.first_absent(m.number_of_subsets)) is not None:

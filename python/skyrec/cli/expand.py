@@ -64,7 +64,7 @@ def run(args: argparse.Namespace, session: Session) -> int:
         for line in aligned_lines(rows):
             session.out.write(line + "\n")
     else:
-        writer = RecordWriter(session.out, args.format, FIELDS)
-        for position, (code, name, unit) in enumerate(rows):
-            writer.write({"position": position, "descriptor": code, "name": name, "unit": unit})
+        RecordWriter(session.out, args.format, FIELDS).write(*(
+            {"position": position, "descriptor": code, "name": name, "unit": unit}
+            for position, (code, name, unit) in enumerate(rows)))
     return session.status

@@ -139,11 +139,12 @@ class RecordWriter:
         if self.csv is not None:
             self.csv.writerow(self.fields)
 
-    def write(self, record: Record) -> None:
-        if self.csv is None:
-            self.out.write(json.dumps(record, ensure_ascii=False) + "\n")
-        else:
-            self.csv.writerow([csv_cell(record[key]) for key in self.fields])
+    def write(self, *records: Record) -> None:
+        for record in records:
+            if self.csv is None:
+                self.out.write(json.dumps(record, ensure_ascii=False) + "\n")
+            else:
+                self.csv.writerow([csv_cell(record[key]) for key in self.fields])
 
 
 def csv_cell(value: Any) -> Any:

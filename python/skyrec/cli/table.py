@@ -87,9 +87,7 @@ def run(args: argparse.Namespace, session: Session) -> int:
         session.fail(f"{path}: {error}")
     records = [{c: _cell(v) for c, v in zip(columns, row)} for row in frame.itertuples(index=False, name=None)]
     if args.format != "text":
-        writer = RecordWriter(session.out, args.format, columns)
-        for record in records:
-            writer.write(record)
+        RecordWriter(session.out, args.format, columns).write(*records)
         return session.status
     rows = [columns] + [[_text(record[c]) for c in columns] for record in records]
     aligned = Aligned(column_widths(rows))

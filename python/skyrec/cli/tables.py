@@ -8,7 +8,7 @@ import os
 from _skyrec import BufrMessage
 
 from .._native import table_directories
-from ..errors import SHARED_PREFIX, MessageError
+from ..errors import MISSING_ENTRY, SHARED_PREFIX, MessageError
 from ..reader import read_messages
 from ..tables import TableSource, message_key
 from .missing_tables import StoppedByTables
@@ -51,7 +51,9 @@ def where(source: TableSource, m: BufrMessage) -> tuple[str | None, str | None]:
     return master, local if local is not None and os.path.isdir(local) else None
 
 
-def needs(path: str, index: int, offset: int, source: TableSource, m: BufrMessage) -> Record:
+def needs(path: str, index: int, offset: int, source: TableSource, m: BufrMessage) -> tuple[Record, str, str]:
+    """The record of what the message needs, and the reason and kind of its
+    failure ("" and "" when its tables serve it)."""
     master, local = where(source, m)
     record: Record = {"file": path, "message": index, "offset": offset, "master_table": m.master_table_number,
                       "master_version": m.master_tables_version_number,
@@ -64,9 +66,11 @@ def needs(path: str, index: int, offset: int, source: TableSource, m: BufrMessag
         # Tables that load but lack what the message names (its local tables, mostly) fail it too.
         tables.expand(m.unexpanded_descriptors)
     except (ValueError, OSError) as e:
-        reason = str(e).removeprefix(SHARED_PREFIX)
-        record["error"] = source.explain(message_key(m), reason) if "was not found in Table" in reason else str(e)
-    return record
+        # _skyrec's errors and the package's say their kind; only the package's a reason.
+        reason, kind = getattr(e, "reason", str(e).removeprefix(SHARED_PREFIX)), getattr(e, "kind", "text")
+        record["error"] = source.explain(message_key(m), reason, kind) if kind in MISSING_ENTRY else str(e)
+        return record, reason, kind
+    return record, "", ""
 
 
 def found_text(record: Record, root: str | None) -> str:
@@ -93,10 +97,10 @@ def run(args: argparse.Namespace, session: Session) -> int:
         if session.report(path, item):
             continue
         assert item.message is not None
-        record = needs(path, item.index, item.offset, source, item.message)
+        record, reason, kind = needs(path, item.index, item.offset, source, item.message)
         if record["error"] is not None:
-            if not stopped.seen_before(path, item.message, record["error"]):  # else said once, at the end
-                session.fail(f"{path}: {MessageError(record['error'], item.index, item.offset)}")
+            if not stopped.seen_before(path, item.message, reason, kind):  # else said once, at the end
+                session.fail(f"{path}: {MessageError(record['error'], item.index, item.offset, kind=kind)}")
         if writer is not None:
             writer.write(record)
             continue

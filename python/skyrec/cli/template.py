@@ -48,9 +48,7 @@ def run(args: argparse.Namespace, session: Session) -> int:
     records = [{"key": r.key, "unit": r.unit, "low": r.low, "high": r.high, "required": r.required,
                 "level": r.replicated, "name": r.name} for r in rows]
     if args.format != "text":
-        writer = RecordWriter(session.out, args.format, FIELDS)
-        for record in records:
-            writer.write(record)
+        RecordWriter(session.out, args.format, FIELDS).write(*records)
         return session.status
     cells = [("KEY", "UNIT", "LOW", "HIGH", "REQUIRED", "LEVEL", "NAME")]
     for r in rows:

@@ -23,8 +23,10 @@ from contextlib import contextmanager
 from dataclasses import dataclass, field
 from typing import Any, TextIO
 
+from .. import observations  # noqa: F401  (first: without NumPy and pandas it says so in one line)
 from ..format_names import FORMATS, TEXT_FORMATS
-from ..observations import cached_tables
+from ..paths import expand_sources
+from ..table_cache import tables_of
 from . import arrow, gather, geojson, left_out, netcdf, partitions
 
 __all__ = ["FORMATS", "Converted", "convert", "headers_table", "observations_table", "values_table", "to_geojson",
@@ -42,24 +44,19 @@ class Converted:
     written: bool = True
 
 
-def _tables(options: Mapping[str, Any]) -> Any:
-    return cached_tables(options.get("tables"), options.get("table_dir"), options.get("definitions"),
-                         options.get("wmo_csv"))
-
-
 def _values(sources: Sequence[Any], options: Mapping[str, Any], errors: list[dict[str, Any]]) -> Iterator[Any]:
-    for values, failed in gather.each_file_values(sources, _tables(options)):
-        errors.extend(left_out.message_errors(failed))
+    for values, failed in gather.each_file_values(sources, tables_of(options)):
+        errors.extend(left_out.read_errors(failed))
         yield values
 
 
 def _value_columns(sources: Sequence[Any], options: Mapping[str, Any],
                    errors: list[dict[str, Any]]) -> Iterator[dict[str, Any]]:
     """Each file's values, as column_kinds has them."""
-    tables = _tables(options)
+    tables = tables_of(options)
     for source in sources:
         values, failed = gather.file_columns(source, tables)
-        errors.extend(left_out.message_errors(failed))
+        errors.extend(left_out.read_errors(failed))
         yield values
 
 
@@ -72,27 +69,27 @@ def values_table(sources: Any, **tables: Any) -> Any:
     """Every value of `sources` (paths, globs or bytes) as one pyarrow Table:
     read_block's columns, each message's file, category and date."""
     errors: list[dict[str, Any]] = []
-    parts = list(_value_tables(gather.paths(sources), tables, errors))
+    parts = list(_value_tables(expand_sources(sources), tables, errors))
     return arrow.with_errors(arrow.pyarrow().concat_tables(parts).unify_dictionaries(), errors)
 
 
 def observations_table(sources: Any, columns: Sequence[str], *, filters: Mapping[str, Any] | None = None,
                        **tables: Any) -> Any:
     """read_observations' rows as a pyarrow Table."""
-    found, order, errors = gather.observation_columns(gather.paths(sources), columns, filters, _tables(tables))
+    found, order, errors = gather.observation_columns(expand_sources(sources), columns, filters, tables_of(tables))
     return arrow.columns_table(found, order, errors)
 
 
 def headers_table(sources: Any) -> Any:
     """read_headers' rows of every file as a pyarrow Table."""
-    return arrow.columns_arrow(gather.header_columns(gather.paths(sources)))
+    return arrow.columns_arrow(gather.header_columns(expand_sources(sources)))
 
 
 def to_geojson(sources: Any, **tables: Any) -> dict[str, Any]:
     """A GeoJSON FeatureCollection (see skyrec.formats.geojson) as a dict;
     its "errors" lists the messages left out."""
     errors: list[dict[str, Any]] = []
-    found = [f for frame in _values(gather.paths(sources), tables, errors) for f in geojson.features(frame)]
+    found = [f for frame in _values(expand_sources(sources), tables, errors) for f in geojson.features(frame)]
     return {"type": "FeatureCollection", "features": found, "errors": errors}
 
 
@@ -100,7 +97,7 @@ def to_xarray(sources: Any, kind: str = "auto", **tables: Any) -> list[Any]:
     """xarray Datasets (see skyrec.formats.netcdf): one of profiles, or one
     per layout of subsets; the first counts the messages left out in
     attrs["skipped_messages"]."""
-    found, errors = netcdf.datasets(gather.paths(sources), _tables(tables), kind)
+    found, errors = netcdf.datasets(expand_sources(sources), tables_of(tables), kind)
     if found:
         found[0].attrs["skipped_messages"] = len(errors)
     return found
@@ -132,7 +129,7 @@ def convert(sources: Any, out: str | os.PathLike[str] | TextIO, to: str = "parqu
     to_xarray's. CSV and GeoJSON may go to an open text stream. Table
     options as read_block's."""
     _check(to, columns, headers, partition, kind)
-    items = gather.paths(sources)
+    items = expand_sources(sources)
     errors: list[dict[str, Any]] = []
     stream = None if isinstance(out, (str, os.PathLike)) else out
     if stream is not None and to not in TEXT_FORMATS:
@@ -143,7 +140,7 @@ def convert(sources: Any, out: str | os.PathLike[str] | TextIO, to: str = "parqu
     if to == "netcdf" or headers:  # these readers do not report input without messages
         errors.extend(left_out.empty_files(items, [gather.label(item) for item in items]))
     if to == "netcdf":
-        found, unwritten = netcdf.datasets(items, _tables(tables), kind)
+        found, unwritten = netcdf.datasets(items, tables_of(tables), kind)
         errors.extend(row for row in unwritten if row not in errors)
         if not found:
             raise ValueError("no message of the input could be written as NetCDF"
@@ -151,7 +148,7 @@ def convert(sources: Any, out: str | os.PathLike[str] | TextIO, to: str = "parqu
         netcdf.write_netcdf(found, target)
         return Converted(target, sum(d.sizes.get("subset", d.sizes.get("station", 0)) for d in found), errors)
     if columns is not None and to not in TEXT_FORMATS:  # straight to Arrow, no frame made
-        rows, order, failed = gather.observation_columns(items, columns, filters, _tables(tables), partition)
+        rows, order, failed = gather.observation_columns(items, columns, filters, tables_of(tables), partition)
         errors.extend(left_out.read_errors(failed))
         if partition:
             return Converted(target, partitions.write_partitioned(iter([(rows, order)]), target, errors), errors)
@@ -167,8 +164,8 @@ def convert(sources: Any, out: str | os.PathLike[str] | TextIO, to: str = "parqu
     if headers:
         frames = iter([gather.headers(items)])
     elif columns is not None:
-        frame = gather.observations(items, columns, filters, _tables(tables), partition)
-        errors.extend(left_out.observation_errors(frame))
+        frame = gather.observations(items, columns, filters, tables_of(tables), partition)
+        errors.extend(left_out.read_errors(frame.attrs["errors"]))
         frames = iter([frame])
     else:
         frames = _values(items, tables, errors)

@@ -14,19 +14,13 @@ from ..column_kinds import Coded
 from ..errors import MessageError
 from ..header_frames import header_columns_of, source_header_arrays
 from ..observation_query import make_query
-from ..observations import columns_frame, source_items
+from ..observations import columns_frame
 from ..observations import observation_columns as observation_columns_of
 from ..optional import pandas
 from ..tables import TableSource
 
 if TYPE_CHECKING:
     import pandas as pd
-
-
-
-def paths(sources: Any) -> list[Any]:
-    """Paths (globs expanded, in order) or buffers."""
-    return source_items(sources)
 
 
 def label(source: Any) -> str:

@@ -3,18 +3,15 @@ file, message, offset, error and where."""
 
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, Any
+from typing import Any
 
 from ..errors import NO_MESSAGES
-
-if TYPE_CHECKING:
-    import pandas as pd
 
 
 def error_row(file: str, error: Any) -> dict[str, Any]:
     """A message left out, as conversions report it; input without any
     message as a row of the whole file (message and offset -1)."""
-    if error.reason == NO_MESSAGES:
+    if error.kind == "no_messages":
         return file_row(file)
     return {"file": file, "message": int(error.index), "offset": int(error.offset), "error": error.reason,
             "where": error.where}
@@ -24,18 +21,9 @@ def file_row(label: str) -> dict[str, Any]:
     return {"file": label, "message": -1, "offset": -1, "error": NO_MESSAGES, "where": ""}
 
 
-def message_errors(errors: list[Any]) -> list[dict[str, Any]]:
-    """The rows of read_pieces' MessageErrors."""
-    return [error_row(e.file or "<buffer>", e) for e in errors]
-
-
 def read_errors(errors: list[Any]) -> list[dict[str, Any]]:
     """The rows of a reader's MessageErrors, a buffer's named <buffer>."""
     return [error_row(e.file if e.file is not None else "<buffer>", e) for e in errors]
-
-
-def observation_errors(frame: pd.DataFrame) -> list[dict[str, Any]]:
-    return read_errors(frame.attrs["errors"])
 
 
 def empty_files(sources: list[Any], labels: list[str]) -> list[dict[str, Any]]:

@@ -23,7 +23,7 @@ from ..tables import TableSource
 from ..wide_table import Wide
 from .extras import need
 from .gather import label
-from .left_out import error_row, observation_errors
+from .left_out import error_row, read_errors
 
 CONVENTIONS = "CF-1.8"
 UPPER_AIR_CATEGORY = 2
@@ -164,7 +164,7 @@ def profiles(sources: Sequence[Any], tables: TableSource, errors: list[dict[str,
     from ..observations import read_observations
 
     frame = read_observations(sources, [*STATION_KEYS, *PROFILE_KEYS], required_columns=["pressure"], tables=tables)
-    errors.extend(observation_errors(frame))
+    errors.extend(read_errors(frame.attrs["errors"]))
     return profile_dataset(frame)
 
 

@@ -10,9 +10,10 @@ from typing import Any
 import numpy as np
 
 from ..formats.extras import LeftOut, need
-from ..formats.gather import paths
-from ..observations import cached_tables, read_observations
+from ..observations import read_observations
+from ..paths import expand_sources
 from ..reader import read_messages
+from ..table_cache import tables_of
 
 
 def pyplot() -> Any:
@@ -25,9 +26,8 @@ def pyplot() -> Any:
 def rows(sources: Any, keys: Sequence[str], required: Sequence[str], filters: Mapping[str, Any] | None,
          tables: Mapping[str, Any]) -> tuple[Any, list[Any]]:
     """The observation rows of `keys`, the files read, and the table source."""
-    items = paths(sources)
-    source = cached_tables(tables.get("tables"), tables.get("table_dir"), tables.get("definitions"),
-                           tables.get("wmo_csv"))
+    items = expand_sources(sources)
+    source = tables_of(tables)
     frame = read_observations(items, list(keys), filters=filters, required_columns=list(required), tables=source)
     for file, error in zip(frame.attrs["error_files"], frame.attrs["errors"]):
         warnings.warn(f"{file}: {error}", LeftOut, stacklevel=3)
@@ -39,8 +39,7 @@ def rows(sources: Any, keys: Sequence[str], required: Sequence[str], filters: Ma
 def unit_of(items: Sequence[Any], key: str, tables: Mapping[str, Any]) -> str:
     """The unit of `key` ("#n#key" too) in the first message that has it."""
     plain = key.rsplit("#", 1)[-1]
-    source = cached_tables(tables.get("tables"), tables.get("table_dir"), tables.get("definitions"),
-                           tables.get("wmo_csv"))
+    source = tables_of(tables)
     for item in items:
         for decoded in read_messages(item, tables=source, output="columns"):
             if decoded.columns is None:
