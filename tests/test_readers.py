@@ -150,3 +150,36 @@ def test_older_spellings_still_answer_with_a_warning(table_dir, old, new):
     with pytest.warns(DeprecationWarning):
         answer = old(data, table_dir)
     assert answer == new(data, table_dir) and answer
+
+
+def _dask_call(name, *args):
+    def call(source, **kw):
+        pytest.importorskip("dask")
+        import skyrec.dask
+
+        return getattr(skyrec.dask, name)(source, *args, **kw)
+    return call
+
+
+# Each reader called, not iterated: read_messages and read_wide must check their arguments before reading.
+CALLS = {"messages": skyrec.read_messages, "wide": skyrec.read_wide, "dataframe": skyrec.read_dataframe,
+         "headers": skyrec.read_headers,
+         "observations": lambda s, **kw: skyrec.read_observations(s, ["blockNumber"], **kw),
+         "dask": _dask_call("read_bufr"), "dask_observations": _dask_call("read_observations", ["blockNumber"])}
+WRONG = {"missing file": ({"source": "MISSING"}, FileNotFoundError, "(source|paths): no such file or directory"),
+         "not a source": ({"source": 42}, TypeError, "(source|paths) must be a path, a directory, a glob"),
+         "text for a number": ({"filters": {"dataCategory": "0"}}, TypeError, "compared with numbers, not the text"),
+         "filters not a mapping": ({"filters": [("dataCategory", 0)]}, TypeError, "filters must be a mapping"),
+         "table_dir not a path": ({"table_dir": 5}, TypeError, "table_dir must be a path")}
+
+
+@pytest.mark.parametrize("wrong", WRONG)
+@pytest.mark.parametrize("reader", CALLS)
+def test_a_wrong_argument_is_refused_by_the_call_in_the_same_words(tmp_path, reader, wrong):
+    given, error, words = WRONG[wrong]
+    if reader == "headers" and "table_dir" in given:
+        pytest.skip("read_headers loads no tables")
+    kw = {"source": good(1, "ONE", 0), **given}
+    source = kw.pop("source")
+    with pytest.raises(error, match=words):
+        CALLS[reader](tmp_path / "nope.bufr" if source == "MISSING" else source, **kw)

@@ -48,7 +48,7 @@ from .header_frames import (  # noqa: F401 (reached from here too)
     typical_time,
 )
 from .optional import pandas
-from .paths import expand_sources, is_many
+from .paths import check_one, expand_sources, is_many
 from .reader import Source
 from .sources import Span, runs_past_end
 from .tables import TableKey, TableSource, find_tables
@@ -380,6 +380,7 @@ def read_values(source: Any, *, tables: TableSet | TableSource | None = None,
         pieces = [Piece(path) for path in expand_sources(source)]
         values, errors = read_pieces(pieces, source_tables, selection, columns=columns, memory_limit=memory_limit)
         return values, errors, True
+    check_one(source)
     piece = Piece(source, start, end, first_index, None if offsets is None else tuple(int(o) for o in offsets),
                   None if indices is None else tuple(int(i) for i in indices))
     values, errors = read_pieces([piece], source_tables, selection, with_file=False, columns=columns,
