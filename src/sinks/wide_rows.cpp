@@ -86,9 +86,10 @@ Result<WideColumns> decode_wide(const BufrMessage& message, const TableSet& tabl
     WideBuilder builder = message.compressed_data ? WideBuilder(tables, WideParts{true, true, true})
                                                   : WideBuilder(tables, message.number_of_subsets);
     Status decoded = builder.walk(message, section4);
-    Result<WideColumns> wide = within_memory([&]() -> Result<WideColumns> { return builder.take(); });
-    if (!wide || decoded || wide->subsets_differ) return wide;
-    return std::move(decoded).error();
+    // A walk that the data or the tables stopped is the message's failure,
+    // whatever rows it left; one stopped here has no wide table.
+    if (!decoded && !builder.differs()) return std::move(decoded).error();
+    return within_memory([&]() -> Result<WideColumns> { return builder.take(); });
 }
 
 }  // namespace skyrec
