@@ -172,7 +172,8 @@ CALLS = {"messages": skyrec.read_messages, "wide": skyrec.read_wide, "dataframe"
          "dask": _dask_call("read_bufr"), "dask_observations": _dask_call("read_observations", ["blockNumber"])}
 WRONG = {"missing file": ({"source": "MISSING"}, FileNotFoundError, "(source|paths): no such file or directory"),
          "not a source": ({"source": 42}, TypeError, "(source|paths) must be a path, a directory, a glob"),
-         "text for a number": ({"filters": {"dataCategory": "0"}}, TypeError, "compared with numbers, not the text"),
+         "text for a number": ({"filters": {"dataCategory": ["0"]}}, TypeError, "compared with numbers, not '0'"),
+         "None for a number": ({"filters": {"dataCategory": None}}, TypeError, "compared with numbers, not None"),
          "filters not a mapping": ({"filters": [("dataCategory", 0)]}, TypeError, "filters must be a mapping"),
          "table_dir not a path": ({"table_dir": 5}, TypeError, "table_dir must be a path")}
 

@@ -70,15 +70,15 @@ def data_filters(filters: Filters | None) -> dict[str, Any]:
 
 
 def _check_numbers(key: str, wanted: Any) -> None:
-    # Every header key is a number: a text would keep no message, without a word.
+    # Every header key is a number: a text (or None, but for an open end)
+    # would keep no message, without a word.
     if isinstance(wanted, slice):
-        values: Any = (wanted.start, wanted.stop)
+        values: Any = [end for end in (wanted.start, wanted.stop) if end is not None]
     else:
         values = wanted if isinstance(wanted, (list, tuple, set, frozenset)) else (wanted,)
     for value in values:
-        if isinstance(value, (str, bytes)):
-            raise TypeError(f"filters[{key!r}] is compared with numbers, not the text {value!r}: "
-                            "every header key is a number")
+        if value is None or isinstance(value, (str, bytes)):
+            raise TypeError(f"filters[{key!r}] is compared with numbers, not {value!r}: every header key is a number")
 
 
 def passes(value: Any, wanted: Any) -> bool:
