@@ -188,3 +188,10 @@ def test_a_wrong_argument_is_refused_by_the_call_in_the_same_words(tmp_path, rea
     source = kw.pop("source")
     with pytest.raises(error, match=words):
         CALLS[reader](tmp_path / "nope.bufr" if source == "MISSING" else source, **kw)
+
+
+@pytest.mark.parametrize("read", [lambda s: skyrec.read_observations(s, []),
+                                  lambda s: skyrec.read_dataframe(s, columns=[]), _dask_call("read_observations", [])])
+def test_asking_for_no_column_is_refused_not_an_empty_frame(read):
+    with pytest.raises(ValueError, match="columns names no"):
+        read(good(1, "ONE", 0))

@@ -96,6 +96,8 @@ def _ranges(wanted: Filter) -> list[tuple[float, float]]:
 def make_query(columns: Sequence[str] | str, filters: Mapping[str, Filter] | None,
                required_columns: bool | Iterable[str]) -> Query:
     columns = [columns] if isinstance(columns, str) else list(columns)
+    if not columns:
+        raise ValueError("columns names no key: give the ecCodes keys to make a column of each")
     filters = data_filters(filters)
     for key in [*columns, *filters]:
         _check_key(key)
