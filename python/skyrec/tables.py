@@ -323,13 +323,17 @@ def shown_path(path: str) -> str:
 
 
 def _named(path: str, load: Callable[[str], _skyrec.TableSet]) -> _skyrec.TableSet:
-    """load(path), its errors naming the directory they are about."""
+    """load(path), its errors naming the directory they are about: a
+    DecodeError of the loader's kind, without _skyrec's prefix."""
     try:
         return load(path)
-    except (ValueError, OSError) as e:
+    except OSError as e:
         if shown_path(path) in str(e):
             raise
-        raise (OSError if isinstance(e, OSError) else ValueError)(f"{shown_path(path)}: {e}") from None
+        raise OSError(f"{shown_path(path)}: {e}") from None
+    except ValueError as e:
+        where = "" if shown_path(path) in str(e) else shown_path(path)
+        raise decode_error(getattr(e, "reason", str(e)), where, getattr(e, "kind", None)) from None
 
 
 def _check_code_tables(directory: str) -> None:
