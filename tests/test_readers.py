@@ -54,13 +54,28 @@ CUT = build_message([1001, 1019], BitWriter().uint(1, 7).to_bytes())  # section 
 # Two subsets, section 4 ending inside the second's site name: rows left unequal are no cause of their own.
 CUT_LATER = build_message([1001, 1019, 2001], BitWriter().uint(1, 7).text("ONE", 24).uint(0, 2).uint(1, 7).to_bytes(),
                           subsets=2)
+
+
+def unlike_then_cut() -> bytes:
+    """Subsets unlike the first (replications of 0, then 255), then one cut:
+    a failure, not a message without a wide table, though the values before
+    it are more than the decoder hands on at once."""
+    bits = BitWriter().uint(1, 7).uint(0, 8)
+    for _ in range(5):
+        bits.uint(2, 7).uint(255, 8)
+        for _ in range(255):
+            bits.text("TWO", 24).uint(0, 2)
+    return build_message([1001, 102000, 31001, 1019, 2001], bits.uint(3, 7).uint(1, 8).text("T", 8).to_bytes(),
+                         subsets=7)
+
+
 EDITION_9 = (lambda m: m[:7] + b"\x09" + m[8:])(good(9, "NINE", 0))
 # Error paths: (bad message, its kind); None for input without messages.
 PATHS = {"framing": (bad_frame(), "bad_terminator"), "edition": (EDITION_9, "unsupported_edition"),
          "tables": (bad_decode(), "element_not_found"),
          "data": (CUT, "bits_exhausted"), "later subset": (CUT_LATER, "bits_exhausted"),
-         "nothing": (None, "no_messages")}
-DECODING = ("tables", "data", "later subset")
+         "unlike subsets": (unlike_then_cut(), "bits_exhausted"), "nothing": (None, "no_messages")}
+DECODING = ("tables", "data", "later subset", "unlike subsets")
 
 
 def record(error):

@@ -79,8 +79,6 @@ public:
     Status walk(const BufrMessage& message, ByteView data) { return subsets_.walk(message, tables_, data, *this); }
     // The table; for uncompressed data, once the walk is over.
     WideColumns take();
-    // Whether the walk was stopped here, at a subset unlike the first.
-    bool differs() const { return out_.subsets_differ; }
 
     Status take_values(std::vector<DecodedValue>& batch) override;
     Status take_columns(const CompressedSection& section) override;
