@@ -117,6 +117,18 @@ def test_messages_gone_before_their_block_is_read_are_error_rows(tmp_path, table
     assert {e.kind for e in errors} == {"file_changed"}
 
 
+def test_a_file_cut_before_its_blocks_were_found_is_cut_short_not_changed(tmp_path, tables):
+    path = write_archive(tmp_path / "a.bufr", [good(k, "ONE", 0) for k in range(6)])
+    os.truncate(path, path.stat().st_size - 40)  # the last message loses its end, for good
+    import skyrec.dask as sd
+
+    pieces = [piece for piece, *_ in sd.file_pieces(str(path), 150, {})]
+    _, errors = read_pieces(pieces, find_tables(tables))
+    _, whole = read_pieces([sd.Piece(str(path))], find_tables(tables))
+    assert len(pieces) > 1 and [(e.index, e.kind) for e in errors] == [(e.index, e.kind) for e in whole] == [
+        (5, "cut_short")]
+
+
 @pytest.mark.parametrize("where, reason", [(1, "no message starts at offset"), (10**6, sources.CHANGED)])
 def test_an_offset_without_a_message_is_an_error_row(tmp_path, tables, where, reason):
     path = write_archive(tmp_path / "a.bufr", [good(1, "ONE", 0), good(2, "TWO", 1)])

@@ -133,7 +133,7 @@ def test_empty_and_missing_files(tables, tmp_path):
     assert str(item.error) == "no BUFR messages found" and item.message is None
     with pytest.raises(FileNotFoundError):
         list(read_messages(tmp_path / "missing.bufr", tables=tables))
-    with pytest.raises(TypeError, match="path or a bytes-like object"):
+    with pytest.raises(TypeError, match="a path, a directory, a glob, bytes-like data"):
         list(read_messages(12, tables=tables))
 
 

@@ -51,12 +51,31 @@ READERS = {
     "dask_observations": lambda src, **kw: _dask("read_observations", src, ["blockNumber"], **kw),
 }
 CUT = build_message([1001, 1019], BitWriter().uint(1, 7).to_bytes())  # section 4 ends inside the site name
+# Two subsets, section 4 ending inside the second's site name: rows left unequal are no cause of their own.
+CUT_LATER = build_message([1001, 1019, 2001], BitWriter().uint(1, 7).text("ONE", 24).uint(0, 2).uint(1, 7).to_bytes(),
+                          subsets=2)
+
+
+def unlike_then_cut() -> bytes:
+    """Subsets unlike the first (replications of 0, then 255), then one cut:
+    a failure, not a message without a wide table, though the values before
+    it are more than the decoder hands on at once."""
+    bits = BitWriter().uint(1, 7).uint(0, 8)
+    for _ in range(5):
+        bits.uint(2, 7).uint(255, 8)
+        for _ in range(255):
+            bits.text("TWO", 24).uint(0, 2)
+    return build_message([1001, 102000, 31001, 1019, 2001], bits.uint(3, 7).uint(1, 8).text("T", 8).to_bytes(),
+                         subsets=7)
+
+
 EDITION_9 = (lambda m: m[:7] + b"\x09" + m[8:])(good(9, "NINE", 0))
 # Error paths: (bad message, its kind); None for input without messages.
 PATHS = {"framing": (bad_frame(), "bad_terminator"), "edition": (EDITION_9, "unsupported_edition"),
          "tables": (bad_decode(), "element_not_found"),
-         "data": (CUT, "bits_exhausted"), "nothing": (None, "no_messages")}
-DECODING = ("tables", "data")
+         "data": (CUT, "bits_exhausted"), "later subset": (CUT_LATER, "bits_exhausted"),
+         "unlike subsets": (unlike_then_cut(), "bits_exhausted"), "nothing": (None, "no_messages")}
+DECODING = ("tables", "data", "later subset", "unlike subsets")
 
 
 def record(error):
@@ -150,3 +169,44 @@ def test_older_spellings_still_answer_with_a_warning(table_dir, old, new):
     with pytest.warns(DeprecationWarning):
         answer = old(data, table_dir)
     assert answer == new(data, table_dir) and answer
+
+
+def _dask_call(name, *args):
+    def call(source, **kw):
+        pytest.importorskip("dask")
+        import skyrec.dask
+
+        return getattr(skyrec.dask, name)(source, *args, **kw)
+    return call
+
+
+# Each reader called, not iterated: read_messages and read_wide must check their arguments before reading.
+CALLS = {"messages": skyrec.read_messages, "wide": skyrec.read_wide, "dataframe": skyrec.read_dataframe,
+         "headers": skyrec.read_headers,
+         "observations": lambda s, **kw: skyrec.read_observations(s, ["blockNumber"], **kw),
+         "dask": _dask_call("read_bufr"), "dask_observations": _dask_call("read_observations", ["blockNumber"])}
+WRONG = {"missing file": ({"source": "MISSING"}, FileNotFoundError, "(source|paths): no such file or directory"),
+         "not a source": ({"source": 42}, TypeError, "(source|paths) must be a path, a directory, a glob"),
+         "text for a number": ({"filters": {"dataCategory": ["0"]}}, TypeError, "compared with numbers, not '0'"),
+         "None for a number": ({"filters": {"dataCategory": None}}, TypeError, "compared with numbers, not None"),
+         "filters not a mapping": ({"filters": [("dataCategory", 0)]}, TypeError, "filters must be a mapping"),
+         "table_dir not a path": ({"table_dir": 5}, TypeError, "table_dir must be a path")}
+
+
+@pytest.mark.parametrize("wrong", WRONG)
+@pytest.mark.parametrize("reader", CALLS)
+def test_a_wrong_argument_is_refused_by_the_call_in_the_same_words(tmp_path, reader, wrong):
+    given, error, words = WRONG[wrong]
+    if reader == "headers" and "table_dir" in given:
+        pytest.skip("read_headers loads no tables")
+    kw = {"source": good(1, "ONE", 0), **given}
+    source = kw.pop("source")
+    with pytest.raises(error, match=words):
+        CALLS[reader](tmp_path / "nope.bufr" if source == "MISSING" else source, **kw)
+
+
+@pytest.mark.parametrize("read", [lambda s: skyrec.read_observations(s, []),
+                                  lambda s: skyrec.read_dataframe(s, columns=[]), _dask_call("read_observations", [])])
+def test_asking_for_no_column_is_refused_not_an_empty_frame(read):
+    with pytest.raises(ValueError, match="columns names no"):
+        read(good(1, "ONE", 0))

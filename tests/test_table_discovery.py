@@ -219,3 +219,13 @@ def test_a_version_that_fails_is_not_loaded_again(tmp_path):
         with pytest.raises(ValueError, match="does not exist"):
             source.for_message(message(40))
     assert source.loads == 1
+
+
+@pytest.mark.parametrize("given, kind", [("table_dir", "text"), ("wmo_csv", "io")])
+def test_a_table_directory_that_cannot_be_read_names_itself_without_the_shared_prefix(tmp_path, given, kind):
+    from skyrec.errors import DecodeError
+
+    with pytest.raises(DecodeError) as info:
+        find_tables(**{given: tmp_path / "missing"})
+    assert str(info.value).startswith(f"{tmp_path / 'missing'}: ") and "parse error" not in str(info.value)
+    assert info.value.kind == kind

@@ -48,7 +48,7 @@ from .header_frames import (  # noqa: F401 (reached from here too)
     typical_time,
 )
 from .optional import pandas
-from .paths import expand_sources, is_many
+from .paths import check_one, expand_sources, is_many
 from .reader import Source
 from .sources import Span, runs_past_end
 from .tables import TableKey, TableSource, find_tables
@@ -73,7 +73,7 @@ class Piece:
     where a message starts, or 0); or, when `offsets` is given, exactly the
     messages there, numbered by `indices`. `expected` lists the offsets of the
     messages a header pass found in [start, end): any not found again is an
-    error row, not left out."""
+    error row, not left out; `size` the file's bytes when it did."""
 
     path: Source
     start: int = 0
@@ -82,6 +82,7 @@ class Piece:
     offsets: tuple[int, ...] | None = None
     indices: tuple[int, ...] | None = None
     expected: tuple[int, ...] | None = None
+    size: int | None = None
 
 @dataclass(slots=True)
 class _Prepared:
@@ -161,8 +162,9 @@ def prepare_piece(piece: Piece, source: TableSource, filter: Filter, gts: bool =
                 reason, kind = _missing(o, span)
                 errors.append((label, index_of[o], o, reason, "", kind))
     # A message cut short where the bytes end was whole when measured, or
-    # when a header pass found it.
-    changed = span.short or wanted is not None
+    # when a header pass found it, unless it ends a file as long as it was then.
+    unchanged = piece.end is None and piece.size is not None and base + len(data) == piece.size
+    changed = span.short or (wanted is not None and not unchanged)
     for row, reason, kind in h["errors"]:
         if asked[row]:
             if changed and runs_past_end(data, int(local[row])):
@@ -380,6 +382,7 @@ def read_values(source: Any, *, tables: TableSet | TableSource | None = None,
         pieces = [Piece(path) for path in expand_sources(source)]
         values, errors = read_pieces(pieces, source_tables, selection, columns=columns, memory_limit=memory_limit)
         return values, errors, True
+    check_one(source)
     piece = Piece(source, start, end, first_index, None if offsets is None else tuple(int(o) for o in offsets),
                   None if indices is None else tuple(int(i) for i in indices))
     values, errors = read_pieces([piece], source_tables, selection, with_file=False, columns=columns,

@@ -45,7 +45,7 @@ from .errors import ErrorPolicy, MessageError, collected, raise_policy
 from .filters import Filters, block_filter
 from .header_frames import Filter
 from .optional import pandas
-from .paths import expand_sources
+from .paths import checked_path, expand_sources
 from .table_cache import tables_of
 from .tables import TableSource
 
@@ -96,7 +96,7 @@ def _table_spec(tables: TableSet | TableSource | None, table_dir: str | os.PathL
     if tables is not None:
         raise TypeError("skyrec.dask takes table_dir, definitions or wmo_csv (workers load tables themselves), "
                         "not loaded tables")
-    given = {name: os.path.abspath(os.fsdecode(value)) for name, value in
+    given = {name: os.path.abspath(checked_path(name, value)) for name, value in
              (("table_dir", table_dir), ("definitions", definitions), ("wmo_csv", wmo_csv)) if value is not None}
     if len(given) > 1:
         raise TypeError(f"give at most one table source, not {' and '.join(given)}")

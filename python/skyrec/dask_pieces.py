@@ -67,7 +67,7 @@ def file_pieces(path: str, blocksize: int | None, offsets_of: dict[str, np.ndarr
         end = int(offsets[last]) if last < len(offsets) else None
         # The messages found now, by offset: each one comes back decoded or
         # as an error row, even if the file changes before the block is read.
-        pieces.append((Piece(path, start, end, first, expected=tuple(offsets[first:last].tolist())),
+        pieces.append((Piece(path, start, end, first, expected=tuple(offsets[first:last].tolist()), size=size),
                        (end if end is not None else size) - start, int(rows[first:last].sum())))
     return pieces or [(Piece(path), size, most)]
 

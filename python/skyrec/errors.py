@@ -71,7 +71,8 @@ class MessageError(DecodeError):
 
     @property
     def subset(self) -> int | None:
-        """The subset (from 1) of an uncompressed message where decoding failed."""
+        """The subset (from 0, as dump and the frames number them) of an
+        uncompressed message where decoding failed."""
         found = _SUBSET.search(self.where)
         return int(found.group(1)) if found else None
 

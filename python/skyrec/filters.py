@@ -54,7 +54,30 @@ def check_filters(filters: Filters | None) -> dict[str, Any]:
                            f"{', '.join(MESSAGE_KEYS)} (read_observations filters by data keys too)")
         if isinstance(wanted, slice) and wanted.step is not None:
             raise ValueError("a filter's slice takes no step")
+        if key in MESSAGE_KEYS:
+            _check_numbers(key, wanted)
     return dict(filters)
+
+
+def data_filters(filters: Filters | None) -> dict[str, Any]:
+    """read_observations' `filters`: its header keys checked as every reader
+    checks them, its data keys left for it."""
+    if not isinstance(filters, Mapping):
+        return check_filters(filters)
+    check_filters({key: wanted for key, wanted in filters.items() if key in MESSAGE_KEYS})
+    return dict(filters)
+
+
+def _check_numbers(key: str, wanted: Any) -> None:
+    # Every header key is a number: a text (or None, but for an open end)
+    # would keep no message, without a word.
+    if isinstance(wanted, slice):
+        values: Any = [end for end in (wanted.start, wanted.stop) if end is not None]
+    else:
+        values = wanted if isinstance(wanted, (list, tuple, set, frozenset)) else (wanted,)
+    for value in values:
+        if value is None or isinstance(value, (str, bytes)):
+            raise TypeError(f"filters[{key!r}] is compared with numbers, not {value!r}: every header key is a number")
 
 
 def passes(value: Any, wanted: Any) -> bool:

@@ -24,7 +24,7 @@ from .errors import ErrorPolicy, MessageError, NoMessages, collected, message_er
 from .filters import Filters, block_filter
 from .gts import gts_columns
 from .optional import pandas
-from .paths import expand_sources, is_many
+from .paths import check_one, expand_sources, is_many
 from .reader import BUFFER_TYPES, Source
 from .sources import Span, check_bytes_source, is_stream, read_span, read_whole_stream, scan_file_headers
 
@@ -213,6 +213,7 @@ def read_headers(source: Any, *, start: int = 0, end: int | None = None, first_i
         frame = joined_headers(frames, labels)
         found = [e for f in frames for e in f.attrs["errors"]]
     else:
+        check_one(source)
         frame = headers_of(source, start, end, first_index, file, mask, whole=start == 0 and end is None)
         found = frame.attrs["errors"]
     frame.attrs["errors"] = collected(found, raising)

@@ -9,7 +9,7 @@ from typing import Any, NamedTuple
 
 import numpy as np
 
-from .filters import HEADER_KEYS
+from .filters import HEADER_KEYS, data_filters
 from .gts import FIELDS as GTS_FIELDS
 from .ranks import check_rank
 
@@ -96,7 +96,9 @@ def _ranges(wanted: Filter) -> list[tuple[float, float]]:
 def make_query(columns: Sequence[str] | str, filters: Mapping[str, Filter] | None,
                required_columns: bool | Iterable[str]) -> Query:
     columns = [columns] if isinstance(columns, str) else list(columns)
-    filters = dict(filters or {})
+    if not columns:
+        raise ValueError("columns names no key: give the ecCodes keys to make a column of each")
+    filters = data_filters(filters)
     for key in [*columns, *filters]:
         _check_key(key)
     if isinstance(required_columns, bool):

@@ -57,6 +57,38 @@ def data_of(item: Any, argument: str = "source") -> Any | None:
     return view.cast("B")
 
 
+def checked_path(name: str, path: Any) -> str:
+    """A file-system path given as `name`, as os.fsdecode gives it (a name
+    that is not UTF-8 keeps its bytes)."""
+    if not isinstance(path, (str, bytes, os.PathLike)):
+        raise TypeError(f"{name} must be a path (str, bytes or os.PathLike), not {type(path).__name__}")
+    text = os.fsdecode(path)
+    if "\0" in text:
+        raise ValueError("embedded null byte in path")
+    return text
+
+
+def check_one(source: Any, argument: str = "source") -> None:
+    """A source of one file, stream or buffer, checked as expand_sources
+    checks each item but without reading it: a missing file or a wrong type
+    is said by the call that is given it, in the words every reader uses."""
+    if isinstance(source, (str, os.PathLike)):
+        text = os.fspath(source)
+        if isinstance(text, str) and "\0" in text:
+            raise ValueError("embedded null byte in path")
+        if isinstance(text, str) and not (os.path.exists(text) or os.path.islink(text)):
+            raise FileNotFoundError(f"{argument}: no such file or directory: {text}")
+        return
+    if isinstance(source, io.TextIOBase):
+        raise TypeError(f"{argument} is a text stream: BUFR is binary (open the file with 'rb')")
+    if isinstance(source, BUFFERS) or hasattr(source, "read"):
+        return
+    try:
+        memoryview(source)
+    except TypeError:
+        raise TypeError(f"{argument} must be {SOURCE_KINDS}, not {type(source).__name__}") from None
+
+
 def expand_sources(source: Any, argument: str = "source") -> list[Any]:
     """The files (and data, as they are) that `source` names: a path, a
     directory, a glob, bytes-like data, a binary stream or a list of them, in

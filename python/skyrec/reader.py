@@ -29,7 +29,7 @@ from .cores import use_threads
 from .errors import NO_MESSAGES, DecodeError, ErrorPolicy, MessageError, message_error, raise_policy
 from .filters import Filters, check_filters, message_passes
 from .gts import Gts, Headed, headed
-from .paths import expand_sources, is_many
+from .paths import check_one, expand_sources, is_many
 from .sources import BUFFER_TYPES as BUFFER_TYPES
 from .sources import Found, check_bytes_source
 from .sources import found_messages as found_messages
@@ -134,6 +134,8 @@ def read_each(source: Any, filters: Filters | None, raising: bool, threads: int 
     picked = check_filters(filters)
     use_threads(threads)
     many = is_many(source)
+    if not many:
+        check_one(source)
     items = expand_sources(source) if many else [source]
     for item in items:
         check_bytes_source(item)

@@ -8,6 +8,7 @@ import threading
 from collections.abc import Mapping, Sequence
 from typing import Any
 
+from .paths import checked_path
 from .tables import ENVIRONMENT_VARIABLE, TableSource, find_tables
 
 # Table sources kept for the life of the process, so that each table version
@@ -33,7 +34,7 @@ def cached_tables(tables: Any = None, table_dir: str | os.PathLike[str] | None =
     while the table files are unchanged."""
     if tables is not None:
         return find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
-    given = [(name, os.path.abspath(os.fsdecode(value))) for name, value in
+    given = [(name, os.path.abspath(checked_path(name, value))) for name, value in
              (("table_dir", table_dir), ("definitions", definitions), ("wmo_csv", wmo_csv)) if value is not None]
     if len(given) == 1 and given[0][0] != "definitions":
         key: tuple[Any, ...] = (*given[0], _changed(given[0][1], ("element.table", "sequence.def")))

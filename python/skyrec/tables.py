@@ -29,6 +29,7 @@ from . import _native, bundle
 from .errors import MISSING_ENTRY, NO_MEMORY, DecodeError, MessageError, decode_error, message_error
 from .header import TableKey as TableKey
 from .header import message_key as message_key
+from .paths import checked_path
 
 ENVIRONMENT_VARIABLE = "ECCODES_DEFINITION_PATH"
 # After an installed ecCodes Python package's tree and sys.prefix's (conda's), in this order.
@@ -328,24 +329,17 @@ def shown_path(path: str) -> str:
 
 
 def _named(path: str, load: Callable[[str], _skyrec.TableSet]) -> _skyrec.TableSet:
-    """load(path), its errors naming the directory they are about."""
+    """load(path), its errors naming the directory they are about: a
+    DecodeError of the loader's kind, without _skyrec's prefix."""
     try:
         return load(path)
-    except (ValueError, OSError) as e:
+    except OSError as e:
         if shown_path(path) in str(e):
             raise
-        raise (OSError if isinstance(e, OSError) else ValueError)(f"{shown_path(path)}: {e}") from None
-
-
-def _checked_path(name: str, path: Any) -> str:
-    """A file-system path given as `name`, as os.fsdecode gives it (a name
-    that is not UTF-8 keeps its bytes)."""
-    if not isinstance(path, (str, bytes, os.PathLike)):
-        raise TypeError(f"{name} must be a path (str, bytes or os.PathLike), not {type(path).__name__}")
-    text = os.fsdecode(path)
-    if "\0" in text:
-        raise ValueError("embedded null byte in path")
-    return text
+        raise OSError(f"{shown_path(path)}: {e}") from None
+    except ValueError as e:
+        where = "" if shown_path(path) in str(e) else shown_path(path)
+        raise decode_error(getattr(e, "reason", str(e)), where, getattr(e, "kind", None)) from None
 
 
 def _check_code_tables(directory: str) -> None:
@@ -401,17 +395,17 @@ def find_tables(tables: _skyrec.TableSet | TableSource | None = None, *, table_d
     if tables is not None:
         raise TypeError(f"tables must be a TableSet or TableSource, not {type(tables).__name__}")
     if table_dir is not None:
-        path = _checked_path("table_dir", table_dir)
+        path = checked_path("table_dir", table_dir)
         _check_table_dir(path)
         fixed = _named(path, _native.directory_tables)
         _check_code_tables(path)
         return TableSource(fixed=fixed, origin=f"table directory {shown_path(path)}")
     if wmo_csv is not None:
-        path = _checked_path("wmo_csv", wmo_csv)
+        path = checked_path("wmo_csv", wmo_csv)
         return TableSource(fixed=_named(path, _native.tables_from_wmo_csv),
                            origin=f"WMO CSV tables {shown_path(path)}", wmo_version=WMO_CSV_VERSION)
     if definitions is not None:
-        root = _checked_path("definitions", definitions)
+        root = checked_path("definitions", definitions)
         if not is_definitions_root(root):
             raise TablesNotFound(f"{shown_path(root)} is not an ecCodes definitions root (it has no bufr/tables)")
         return TableSource(root=root)

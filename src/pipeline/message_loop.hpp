@@ -15,7 +15,7 @@
 #include "base/limits.hpp"
 #include "base/result.hpp"
 #include "message/header_pass.hpp"
-#include "pipeline/message_tag.hpp"
+#include "message/message_tag.hpp"
 #include "tables/table_set.hpp"
 
 namespace skyrec {

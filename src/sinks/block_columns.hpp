@@ -20,7 +20,7 @@
 #include "base/result.hpp"
 #include "decode/decode_section4.hpp"
 #include "message/message.hpp"
-#include "pipeline/message_tag.hpp"
+#include "message/message_tag.hpp"
 #include "sinks/categories.hpp"
 #include "sinks/element_categories.hpp"
 #include "sinks/growing_array.hpp"

@@ -9,12 +9,6 @@
 #include "sinks/wide_columns.hpp"
 
 namespace skyrec {
-namespace {
-
-// Stops the walk of a message without a wide table: not an error of its data.
-BufrError subsets_differ() { return BufrError::text("the subsets hold different descriptors"); }
-
-}  // namespace
 
 void WideBuilder::add_column(const DecodedValue& v, std::size_t c) {
     describe(v.descriptor, v.name);
@@ -34,11 +28,14 @@ Status WideBuilder::take_values(std::vector<DecodedValue>& batch) {
     for (const DecodedValue& v : batch) {
         const std::size_t subset = subsets_.next();
         const std::size_t c = subsets_.offset();
+        // A message without a wide table is still walked to its end: a
+        // failure further on is its own, as every other reader says.
+        if (out_.subsets_differ) continue;
         if (subset == 0) {
             add_column(v, c);
         } else if (c >= out_.descriptor.size() || out_.descriptor[c] != v.descriptor) {
             out_.subsets_differ = true;
-            return subsets_differ();
+            continue;
         }
         row_values_.push_back(shows_number(v.has_value, v.has_raw, v.name) ? v.value
                                                                            : std::numeric_limits<double>::quiet_NaN());
@@ -86,9 +83,9 @@ Result<WideColumns> decode_wide(const BufrMessage& message, const TableSet& tabl
     WideBuilder builder = message.compressed_data ? WideBuilder(tables, WideParts{true, true, true})
                                                   : WideBuilder(tables, message.number_of_subsets);
     Status decoded = builder.walk(message, section4);
-    Result<WideColumns> wide = within_memory([&]() -> Result<WideColumns> { return builder.take(); });
-    if (!wide || decoded || wide->subsets_differ) return wide;
-    return std::move(decoded).error();
+    // A walk that the data or the tables stopped is the message's failure, whatever rows it left.
+    if (!decoded) return std::move(decoded).error();
+    return within_memory([&]() -> Result<WideColumns> { return builder.take(); });
 }
 
 }  // namespace skyrec
