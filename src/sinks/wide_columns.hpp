@@ -79,6 +79,8 @@ public:
     Status walk(const BufrMessage& message, ByteView data) { return subsets_.walk(message, tables_, data, *this); }
     // The table; for uncompressed data, once the walk is over.
     WideColumns take();
+    // Whether the walk was stopped by the builder itself, at a value unlike the first subset's.
+    bool stopped_at_a_difference() const noexcept { return out_.subsets_differ; }
 
     Status take_values(std::vector<DecodedValue>& batch) override;
     Status take_columns(const CompressedSection& section) override;

@@ -86,9 +86,9 @@ Result<WideColumns> decode_wide(const BufrMessage& message, const TableSet& tabl
     WideBuilder builder = message.compressed_data ? WideBuilder(tables, WideParts{true, true, true})
                                                   : WideBuilder(tables, message.number_of_subsets);
     Status decoded = builder.walk(message, section4);
-    Result<WideColumns> wide = within_memory([&]() -> Result<WideColumns> { return builder.take(); });
-    if (!wide || decoded || wide->subsets_differ) return wide;
-    return std::move(decoded).error();
+    // Data that fails in a later subset is that failure, not rows of unequal length.
+    if (!decoded && !builder.stopped_at_a_difference()) return std::move(decoded).error();
+    return within_memory([&]() -> Result<WideColumns> { return builder.take(); });
 }
 
 }  // namespace skyrec
