@@ -60,8 +60,10 @@ def test_bad_message_in_the_middle(tables, kind):
     assert len(bad) == 1 and bad[0].index == 2 and bad[0].offset == offsets[2]
     assert isinstance(bad[0].error, MessageError) and bad[0].error.offset == offsets[2]
     assert str(bad[0].error).startswith(f"message 2 at offset {offsets[2]}")
-    copied = pickle.loads(pickle.dumps(bad[0].error))
-    assert (str(copied), copied.offset, copied.index) == (str(bad[0].error), offsets[2], 2)
+    error = bad[0].error
+    copied = pickle.loads(pickle.dumps(error))
+    assert (str(copied), copied.offset, copied.index, copied.subset, copied.descriptor_path) == \
+           (str(error), offsets[2], 2, error.subset, error.descriptor_path)
     assert bad[0].values is None
     good_items = [i for i in items if i.ok]
     assert [i.offset for i in good_items] == [offsets[k] for k in (0, 1, 3, 4)]

@@ -9,21 +9,24 @@ import pytest
 
 pytest.importorskip("pandas", reason="the frame readers need pandas (pip install .[pandas])")
 
+import _skyrec  # noqa: E402
 import skyrec  # noqa: E402
 from blockfiles import bad_decode, bad_frame, good  # noqa: E402
 from bufrgen import BitWriter, build_message  # noqa: E402
 from decodekit import CODE_TABLES, ELEMENTS  # noqa: E402
+from skyrec import DecodeError, _native  # noqa: E402
 from skyrec.errors import MessageError  # noqa: E402
 from tablegen import Element, write_table_dir  # noqa: E402
 
 KEYED = [Element(1001, "WMO BLOCK NUMBER", width=7, abbreviation="blockNumber"),
          Element(1019, "SITE NAME", "CCITT IA5", width=24, abbreviation="siteName", element_type="string")]
+SITE_SEQUENCE = 301250  # (001001, 001019)
 
 
 @pytest.fixture(scope="module")
 def table_dir(tmp_path_factory):
     elements = KEYED + [e for e in ELEMENTS if e.code not in (1001, 1019)]
-    return write_table_dir(tmp_path_factory.mktemp("tables"), elements, None, CODE_TABLES)
+    return write_table_dir(tmp_path_factory.mktemp("tables"), elements, {SITE_SEQUENCE: [1001, 1019]}, CODE_TABLES)
 
 
 def _dask(read, *args, **kw):
@@ -69,17 +72,25 @@ def unlike_then_cut() -> bytes:
                          subsets=7)
 
 
+# Three subsets of the sequence; the third ends inside its site name.
+CUT_THIRD = build_message([SITE_SEQUENCE], BitWriter().uint(1, 7).text("ONE", 24).uint(2, 7).text("TWO", 24)
+                          .uint(3, 7).to_bytes(), subsets=3)
 EDITION_9 = (lambda m: m[:7] + b"\x09" + m[8:])(good(9, "NINE", 0))
 # Error paths: (bad message, its kind); None for input without messages.
 PATHS = {"framing": (bad_frame(), "bad_terminator"), "edition": (EDITION_9, "unsupported_edition"),
          "tables": (bad_decode(), "element_not_found"),
          "data": (CUT, "bits_exhausted"), "later subset": (CUT_LATER, "bits_exhausted"),
-         "unlike subsets": (unlike_then_cut(), "bits_exhausted"), "nothing": (None, "no_messages")}
-DECODING = ("tables", "data", "later subset", "unlike subsets")
+         "unlike subsets": (unlike_then_cut(), "bits_exhausted"), "subset": (CUT_THIRD, "bits_exhausted"),
+         "nothing": (None, "no_messages")}
+# Where the decoding paths fail: (subset, descriptor path).
+PLACES = {"tables": (0, ("005001",)), "data": (0, ("001019",)), "later subset": (1, ("001019",)),
+          "unlike subsets": (6, ("102000", "001019")), "subset": (2, (f"{SITE_SEQUENCE}", "001019"))}
+DECODING = tuple(PLACES)
 
 
 def record(error):
-    return type(error).__name__, error.kind, error.index, error.offset, error.reason, error.where, error.file
+    return (type(error).__name__, error.kind, error.index, error.offset, error.reason, error.where, error.file,
+            error.subset, error.descriptor_path)
 
 
 @pytest.mark.parametrize("path", PATHS)
@@ -96,9 +107,16 @@ def test_every_reader_reports_a_bad_message_alike_under_both_policies(table_dir,
     assert [record(e) for e in errors] == [record(expected)]
     assert expected.kind == kind and expected.offset == (0 if bad is None else len(first))
     assert errors[0].tables == ("" if reader == "headers" else expected.tables) and expected.tables
+    assert (expected.subset, expected.descriptor_path) == PLACES.get(path, (None, ()))
     with pytest.raises(MessageError) as raised:
         read(data, table_dir=table_dir, errors="raise")
     assert record(raised.value) == record(expected)
+    if path in DECODING:  # the native module's own error says the same
+        message = _skyrec.parse_bytes(bad)
+        with pytest.raises(DecodeError) as native:
+            _native.decode_subsets(bad, 0, message, skyrec.find_tables(table_dir=table_dir).for_message(message))
+        assert (native.value.kind, native.value.subset, native.value.descriptor_path) == \
+               (kind, *PLACES[path])
 
 
 def sources(tmp_path, data):

@@ -61,6 +61,8 @@ class DecodeError(ValueError):
     kind: str  # the cause, one of skyrec.errors.KINDS
     reason: str  # why, without where
     where: str  # "subset 12, 303054 > 012101"; "" when not known
+    subset: int | None  # 12 there (from 0, of uncompressed data); None when not known
+    descriptor_path: tuple[str, ...]  # ("303054", "012101") there, outermost first; () when not known
 
 def next_message(data: Buffer, position: int) -> tuple[int, int, int, BufrMessage | None, str | None,
                                                       str | None] | None:

@@ -58,9 +58,10 @@ if TYPE_CHECKING:
 
     from ._native import BlockColumns, MessageHeaders
 
-# (file, message, offset, reason, where, kind) of a message left out; `where`
-# is the subset and descriptor path of a failed decode, "" when not known.
+# (file, message, offset, reason, where, kind) of a message left out before
+# decoding; `where` is "" then, as nothing is known of a subset or a path.
 ErrorRow = tuple[Any, ...]
+NOWHERE = (None, ())  # the subset and descriptor path of such a message
 
 # The columns of the values frame, in its order: the GTS heading's fields
 # last, as read_headers has them.
@@ -247,19 +248,22 @@ def block_columns(block: BlockColumns | None, files: Sequence[str] = (), with_fi
 def piece_errors(prepared: Sequence[_Prepared], failed: Iterable[Sequence[Any]], tables: TableSource,
                  with_file: bool, warn: bool = True) -> list[MessageError]:
     """The MessageErrors of decoded pieces, in order: those found preparing
-    them and `failed`, the decoder's (piece, position, reason, where, kind, ...).
-    `warn`: see warn_stopped."""
-    rows: list[list[tuple[TableKey | None, ErrorRow]]] = [[(None, e) for e in p.errors] for p in prepared]
-    for k, i, reason, where, kind, *_ in failed:
+    them and `failed`, the decoder's (piece, position, reason, where, kind,
+    subset, descriptor path). `warn`: see warn_stopped."""
+    rows: list[list[tuple[TableKey | None, ErrorRow]]] = [[(None, (*e, *NOWHERE)) for e in p.errors]
+                                                          for p in prepared]
+    for k, i, reason, where, kind, subset, path in failed:
         p = prepared[k]
-        rows[k].append((p.keys[i], (p.label, p.messages[i], p.offsets[i], reason, where, kind)))
+        rows[k].append((p.keys[i], (p.label, p.messages[i], p.offsets[i], reason, where, kind, subset, path)))
     found = []
     labels = []
     explained: dict[tuple[Any, ...], str] = {}
     for piece_rows in rows:
-        for key, (label, index, offset, reason, where, kind) in sorted(piece_rows, key=lambda r: r[1][1]):
+        for key, (label, index, offset, reason, where, kind, subset, path) in sorted(piece_rows,
+                                                                                      key=lambda r: r[1][1]):
             file = label if with_file and label != "<buffer>" else None
-            found.append(tables.message_error(key, reason, int(index), int(offset), where, kind, file, explained))
+            found.append(tables.message_error(key, reason, int(index), int(offset), where, kind, file, explained,
+                                              subset, path))
             labels.append(label)
     if warn:
         warn_stopped(found, labels)

@@ -8,7 +8,6 @@ file_changed, no_memory, no_wide_table)."""
 
 from __future__ import annotations
 
-import re
 import warnings
 from collections.abc import Iterable, Sequence
 from typing import Literal
@@ -35,10 +34,10 @@ NO_MEMORY = "not enough memory to decode the message"
 
 ErrorPolicy = Literal["collect", "raise"]
 POLICIES = ("collect", "raise")
-_SUBSET = re.compile(r"subset (\d+)")
 
 
-def decode_error(reason: str, where: str = "", kind: str | None = None) -> DecodeError:
+def decode_error(reason: str, where: str = "", kind: str | None = None, subset: int | None = None,
+                 descriptor_path: Iterable[str] = ()) -> DecodeError:
     """A DecodeError made here, shaped as those that skyrec._native raises
     (of kind "text" when no kind is given)."""
     reason = reason.removeprefix(SHARED_PREFIX)
@@ -46,21 +45,29 @@ def decode_error(reason: str, where: str = "", kind: str | None = None) -> Decod
     error.reason = reason
     error.where = where
     error.kind = kind or "text"
+    error.subset = subset
+    error.descriptor_path = tuple(descriptor_path)
     return error
 
 
 class MessageError(DecodeError):
     """One message that could not be framed, or whose tables or values could
     not be read. `kind` names the cause (one of KINDS), `reason` says why,
-    `index` and `offset` (of its "BUFR") say which message, `where` (subset,
-    descriptor path) where in it when known, `tables` which table source it
-    was read with ("" before tables were chosen) and `file` which file (None
-    for a buffer or stream). Without a kind given, it is "text"."""
+    `index` and `offset` (of its "BUFR") say which message, `where` where in
+    it when known, as text, `subset` (from 0, of an uncompressed message;
+    None when not known) and `descriptor_path` (6-digit descriptors from the
+    outermost down to the one that failed; () when not known) as fields,
+    `tables` which table source it was read with ("" before tables were
+    chosen) and `file` which file (None for a buffer or stream). Without a
+    kind given, it is "text"."""
 
     def __init__(self, reason: str, index: int, offset: int, where: str = "", kind: str | None = None,
-                 tables: str = "", file: str | None = None):
+                 tables: str = "", file: str | None = None, subset: int | None = None,
+                 descriptor_path: Iterable[str] = ()):
         kind = kind or "text"
-        super().__init__(reason, index, offset, where, kind, tables, file)  # all in args: copies and pickles work
+        descriptor_path = tuple(descriptor_path)
+        # All in args: copies and pickles work.
+        super().__init__(reason, index, offset, where, kind, tables, file, subset, descriptor_path)
         self.reason = reason
         self.index = index
         self.offset = offset
@@ -68,19 +75,8 @@ class MessageError(DecodeError):
         self.kind = kind
         self.tables = tables
         self.file = file
-
-    @property
-    def subset(self) -> int | None:
-        """The subset (from 0, as dump and the frames number them) of an
-        uncompressed message where decoding failed."""
-        found = _SUBSET.search(self.where)
-        return int(found.group(1)) if found else None
-
-    @property
-    def descriptor_path(self) -> tuple[str, ...]:
-        """The descriptors from the outermost down to the one that failed."""
-        path = self.where.rsplit(", ", 1)[-1] if not self.where.startswith("file ") else ""
-        return tuple(part for part in path.split(" > ") if part.isdigit() and len(part) == 6)
+        self.subset = subset
+        self.descriptor_path = descriptor_path
 
     def __str__(self) -> str:
         place = f", {self.where}" if self.where else ""
@@ -93,18 +89,20 @@ class NoMessages(MessageError):
     a picture): one error for the whole input, not one per message."""
 
     def __init__(self, reason: str = NO_MESSAGES, index: int = 0, offset: int = 0, where: str = "",
-                 kind: str | None = "no_messages", tables: str = "", file: str | None = None):
-        super().__init__(reason, index, offset, where, kind or "no_messages", tables, file)
+                 kind: str | None = "no_messages", tables: str = "", file: str | None = None,
+                 subset: int | None = None, descriptor_path: Iterable[str] = ()):
+        super().__init__(reason, index, offset, where, kind or "no_messages", tables, file, subset, descriptor_path)
 
     def __str__(self) -> str:
         return f"{self.file}: {self.reason}" if self.file else self.reason
 
 
 def message_error(reason: str, index: int, offset: int, where: str = "", kind: str | None = None,
-                  tables: str = "", file: str | None = None) -> MessageError:
+                  tables: str = "", file: str | None = None, subset: int | None = None,
+                  descriptor_path: Iterable[str] = ()) -> MessageError:
     """The MessageError of a failed message, NoMessages for input without any."""
     make = NoMessages if kind == "no_messages" else MessageError
-    return make(reason, index, offset, where, kind, tables, file)
+    return make(reason, index, offset, where, kind, tables, file, subset, descriptor_path)
 
 
 def raise_policy(errors: str, strict: bool | None = None) -> bool:

@@ -19,7 +19,7 @@ import os
 import sys
 import threading
 import time
-from collections.abc import Callable
+from collections.abc import Callable, Iterable
 from pathlib import Path
 from typing import Any
 
@@ -218,7 +218,8 @@ class TableSource:
                 found = self._load_tables(message, meanings)
             except DecodeError as e:
                 where = shown_path(self.root) if self.root is not None else bundle.PATH
-                found = decode_error(f"{e.reason} (tables {key_text(key)} under {where})", e.where, e.kind)
+                found = decode_error(f"{e.reason} (tables {key_text(key)} under {where})", e.where, e.kind,
+                                     e.subset, e.descriptor_path)
         self._loaded[slot] = found
         if isinstance(found, DecodeError) or self._files_state(message) != before:
             self._retry_at[slot] = time.monotonic() + RETRY_SECONDS
@@ -275,7 +276,8 @@ class TableSource:
 
     def message_error(self, key: TableKey | None, reason: str, index: int, offset: int, where: str = "",
                       kind: str | None = None, file: str | None = None,
-                      explained: dict[tuple[Any, ...], str] | None = None) -> MessageError:
+                      explained: dict[tuple[Any, ...], str] | None = None, subset: int | None = None,
+                      descriptor_path: Iterable[str] = ()) -> MessageError:
         """The MessageError of message `index` of a reading with these tables
         (`key` its message_key, None when not known): explained, naming this
         source. `explained` keeps the texts of one reading: its failures
@@ -287,7 +289,7 @@ class TableSource:
             if (key, reason, kind) not in memo:
                 memo[key, reason, kind] = self.explain(key, reason, kind)
             text = memo[key, reason, kind]
-        return message_error(text, index, offset, where, kind, self.origin, file)
+        return message_error(text, index, offset, where, kind, self.origin, file, subset, descriptor_path)
 
     def decode_failure(self, message: _skyrec.BufrMessage, error: DecodeError | MemoryError, index: int, offset: int,
                        file: str | None = None) -> MessageError:
@@ -295,7 +297,8 @@ class TableSource:
         memory is this message's failure (the ones after it may be smaller)."""
         if isinstance(error, MemoryError):
             return self.message_error(message_key(message), NO_MEMORY, index, offset, kind="no_memory", file=file)
-        return self.message_error(message_key(message), error.reason, index, offset, error.where, error.kind, file)
+        return self.message_error(message_key(message), error.reason, index, offset, error.where, error.kind, file,
+                                  subset=error.subset, descriptor_path=error.descriptor_path)
 
     def missing_tables(self, key: TableKey) -> str | None:
         """What to say of the local tables that message_key `key` names when

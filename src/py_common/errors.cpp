@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/descriptor.hpp"
 #include "py_common/pyref.hpp"
 
 namespace skyrec::py {
@@ -15,6 +16,21 @@ PyObject* raise_text(PyObject* type, const std::string& text) {
 
 }  // namespace
 
+PyObject* subset_object(const std::optional<std::uint32_t>& subset) {
+    return subset ? PyLong_FromUnsignedLong(*subset) : Py_NewRef(Py_None);
+}
+
+PyObject* path_tuple(const std::vector<DescriptorCode>& path) {
+    Ref tuple = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(path.size())));
+    if (!tuple) return nullptr;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        PyObject* code = PyUnicode_FromString(descriptor_text(path[i]).c_str());
+        if (code == nullptr) return nullptr;
+        PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), code);
+    }
+    return tuple.release();
+}
+
 PyObject* raise(const BufrError& error, PyObject* decode_error) {
     PyObject* type = decode_error != nullptr ? decode_error : PyExc_ValueError;
     const std::string reason_text = error.reason();
@@ -24,15 +40,16 @@ PyObject* raise(const BufrError& error, PyObject* decode_error) {
     Ref text = Ref::steal(lossy_str(shown));
     if (!text) return nullptr;
     Ref exception = Ref::steal(PyObject_CallOneArg(type, text.get()));
-    Ref kind = Ref::steal(PyUnicode_FromString(error.kind_name()));
-    if (!exception || !kind || PyObject_SetAttrString(exception.get(), "kind", kind.get()) != 0) return nullptr;
-    if (decode_error != nullptr) {
-        Ref reason = Ref::steal(lossy_str(reason_text));
-        Ref where = Ref::steal(lossy_str(where_text));
-        if (!reason || !where || PyObject_SetAttrString(exception.get(), "reason", reason.get()) != 0 ||
-            PyObject_SetAttrString(exception.get(), "where", where.get()) != 0) {
-            return nullptr;
-        }
+    if (!exception) return nullptr;
+    auto set = [&](const char* name, PyObject* value) {
+        Ref held = Ref::steal(value);
+        return held && PyObject_SetAttrString(exception.get(), name, held.get()) == 0;
+    };
+    if (!set("kind", PyUnicode_FromString(error.kind_name()))) return nullptr;
+    if (decode_error != nullptr &&
+        !(set("reason", lossy_str(reason_text)) && set("where", lossy_str(where_text)) &&
+          set("subset", subset_object(error.subset())) && set("descriptor_path", path_tuple(error.path())))) {
+        return nullptr;
     }
     PyErr_SetObject(type, exception.get());
     return nullptr;

@@ -1,19 +1,29 @@
 // Turning core errors and C++ failures into Python exceptions, in one place.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <new>
+#include <optional>
 #include <stdexcept>
+#include <vector>
 
 #include "base/result.hpp"
 #include "py_common/python.hpp"
 
 namespace skyrec::py {
 
+// Where a decode failed, as the package's errors give it: the subset (an
+// int, or None) and the descriptor path (a tuple of 6-digit strings,
+// outermost first). New references; nullptr when out of memory.
+PyObject* subset_object(const std::optional<std::uint32_t>& subset);
+PyObject* path_tuple(const std::vector<DescriptorCode>& path);
+
 // The one way a core error becomes an exception, its `kind` attribute set.
 // Without `decode_error` (the specified module): ValueError(message). With
-// it (the package's class): decode_error("{where}: {reason}"), `reason` and
-// `where` set too ("" when the error says nothing of where). Returns nullptr.
+// it (the package's class): decode_error("{where}: {reason}"), `reason`,
+// `where` ("" when the error says nothing of where), `subset` and
+// `descriptor_path` set too. Returns nullptr.
 PyObject* raise(const BufrError& error, PyObject* decode_error = nullptr);
 
 // Raises a failure to read a message file as plain OSError(system text).

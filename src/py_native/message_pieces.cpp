@@ -210,14 +210,9 @@ PyObject* failure_tuple(const MessageFailure& f) {
     Ref reason = Ref::steal(lossy_str(f.reason));
     Ref where = Ref::steal(lossy_str(f.where));
     Ref kind = Ref::steal(PyUnicode_FromString(f.kind.c_str()));
-    Ref subset = f.subset ? Ref::steal(PyLong_FromUnsignedLong(*f.subset)) : Ref::borrow(Py_None);
-    Ref path = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(f.path.size())));
+    Ref subset = Ref::steal(subset_object(f.subset));
+    Ref path = Ref::steal(path_tuple(f.path));
     if (!reason || !where || !kind || !subset || !path) return nullptr;
-    for (std::size_t i = 0; i < f.path.size(); ++i) {
-        PyObject* code = PyLong_FromUnsignedLong(f.path[i]);
-        if (code == nullptr) return nullptr;
-        PyTuple_SET_ITEM(path.get(), static_cast<Py_ssize_t>(i), code);
-    }
     return Py_BuildValue("(nnOOOOO)", static_cast<Py_ssize_t>(f.piece), static_cast<Py_ssize_t>(f.position),
                          reason.get(), where.get(), kind.get(), subset.get(), path.get());
 }

@@ -38,7 +38,8 @@ struct PiecesArg {
 // The pieces of the sequence `obj`, their tables resolved; nullopt with an error set.
 std::optional<PiecesArg> pieces_arg(PyObject* obj);
 
-// A new tuple (piece, position, reason, where, kind, subset or None, path).
+// A new tuple (piece, position, reason, where, kind, subset or None, path:
+// 6-digit descriptor strings, outermost first).
 PyObject* failure_tuple(const MessageFailure& failure);
 
 }  // namespace skyrec::py

@@ -138,7 +138,8 @@ class Setter:
 
     def unchanged(self, path: str, item: Framed, own: bytes, error: MessageError) -> None:
         """A message that cannot be changed is written as it was, and said."""
-        unchanged = MessageError(f"{error.reason}; written unchanged", error.index, error.offset, error.where)
+        unchanged = MessageError(f"{error.reason}; written unchanged", error.index, error.offset, error.where,
+                                 error.kind, error.tables, subset=error.subset, descriptor_path=error.descriptor_path)
         self.session.fail(f"{path}: {unchanged}")
         self.outputs.write(self.target, own)
 
