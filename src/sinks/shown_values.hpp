@@ -6,6 +6,7 @@
 // as its Latin-1 character (the older national character sets).
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -35,9 +36,12 @@ const std::string* shown_meaning(const Value& v) noexcept {
 // is a hash probe or a walk over set bits.
 class MeaningMemo {
 public:
-    // code_of(meaning) for the meaning of `raw` in `column`, kNoCategory for none.
+    // code_of(meaning) for the meaning of `raw` in `column`, kNoCategory for
+    // none and where `value` is missing: a missing value has no meaning (nor
+    // set bits), whatever raw a compressed one shows.
     template <class Code>
-    std::int32_t code(const Column& column, std::uint64_t raw, Code&& code_of) {
+    std::int32_t code(const Column& column, double value, std::uint64_t raw, Code&& code_of) {
+        if (std::isnan(value)) return kNoCategory;
         if (!valid_ || raw_ != raw) {
             const std::string* meaning = column_meaning(column, raw);
             code_ = meaning != nullptr ? code_of(meaning) : kNoCategory;
