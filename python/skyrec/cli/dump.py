@@ -160,7 +160,7 @@ class Dump:
             if self.stopped.seen_before(path, m, e.reason):
                 return  # said once for all, at the end
             error = MessageError(self.source.explain(message_key(m), e.reason, e.kind), item.index, item.offset,
-                                 e.where, e.kind)
+                                 e.where, "no_memory" if e.reason == NO_MEMORY else e.kind)
             self.session.report(path, item.decoded(error))
             return
         except MemoryError:
