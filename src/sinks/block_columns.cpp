@@ -212,7 +212,8 @@ Status BlockBuilder::take_columns(const CompressedSection& section) {
                 }
                 continue;
             }
-            if (meanings) run.meaning[at_code] = memo[d].code(column, values[k * subsets + j], raws[k * subsets + j], meaning_code);
+            const std::size_t at_value = k * subsets + j;
+            if (meanings) run.meaning[at_code] = memo[d].code(column, values[at_value], raws[at_value], meaning_code);
         }
     }
     return Ok{};

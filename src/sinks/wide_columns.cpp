@@ -59,8 +59,9 @@ void WideBuilder::look_up_meanings(const CompressedSection& section) {
         const std::uint64_t* raw = out_.raw.data() + c * section.subsets;
         const double* value = out_.values.data() + c * section.subsets;
         MeaningMemo memo;
+        const auto code_of = [this](const std::string* text) { return meaning_code(text); };
         for (std::size_t j = 0; j < section.subsets; ++j)
-            m.codes[j] = memo.code(column, value[j], raw[j], [this](const std::string* text) { return meaning_code(text); });
+            m.codes[j] = memo.code(column, value[j], raw[j], code_of);
     }
 }
 
