@@ -91,8 +91,6 @@ public:
     std::size_t value_count() const noexcept {
         return compressed_ ? columns_->size() * subsets_ : taken_ + values_->size();
     }
-    // What the walk has spent so far.
-    Allowance spent() const noexcept { return {value_count(), text_bytes_, steps_}; }
 
 private:
     template <class W>
