@@ -195,8 +195,7 @@ private:
             const std::string_view cell = std::string_view(cells_).substr(at);
             rows_.push_back(TextRow{&e, meaning(shown_meaning(v)), rank, static_cast<std::uint32_t>(at),
                                     static_cast<std::uint32_t>(cell.size()),
-                                    static_cast<std::uint32_t>(has_text ? code_points(cell) : cell.size()),
-                                    subset});
+                                    static_cast<std::uint32_t>(has_text ? code_points(cell) : cell.size()), subset});
             return;
         }
         const bool as_json = json();

@@ -163,7 +163,6 @@ PyGetSetDef kept_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-
 PyObject* keep_columns(PyObject*, PyObject* args, PyObject* kwargs) {
     auto in = message_args(args, kwargs, "OOOO:keep_columns");
     if (!in) return nullptr;

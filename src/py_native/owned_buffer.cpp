@@ -49,7 +49,6 @@ int get_buffer(PyObject* self, Py_buffer* view, int flags) {
     return 0;
 }
 
-
 }  // namespace
 
 bool create_owned_buffer_type(PyObject* module) {

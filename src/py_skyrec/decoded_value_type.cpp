@@ -90,15 +90,12 @@ PyGetSetDef value_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-
 }  // namespace
 
 // Kept for compatibility: the class lives under "builtins", not the module's name.
 PyObject* create_decoded_value_type(PyObject* module) {
-    return new_type(module, "builtins.DecodedValue", sizeof(ValueObject), value_dealloc, {
-        {Py_tp_repr, slot(guard<value_repr>)},
-        {Py_tp_getset, value_getset},
-    });
+    return new_type(module, "builtins.DecodedValue", sizeof(ValueObject), value_dealloc,
+                    {{Py_tp_repr, slot(guard<value_repr>)}, {Py_tp_getset, value_getset}});
 }
 
 }  // namespace skyrec::py

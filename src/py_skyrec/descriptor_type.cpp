@@ -65,18 +65,16 @@ PyGetSetDef descriptor_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-
 }  // namespace
 
 // Kept for compatibility: the class lives under "builtins", not the module's name.
 PyObject* create_descriptor_type(PyObject* module) {
-    return boxed_type<Fxy>(module, "builtins.Descriptor", {
-        {Py_tp_new, slot(descriptor_new)},
-        {Py_tp_repr, slot(guard<descriptor_repr>)},
-        {Py_tp_methods, descriptor_methods},
-        {Py_tp_getset, descriptor_getset},
-        {Py_tp_doc, const_cast<char*>("Descriptor(f, x, y)\n--\n\n")},
-    });
+    return boxed_type<Fxy>(module, "builtins.Descriptor",
+                           {{Py_tp_new, slot(descriptor_new)},
+                            {Py_tp_repr, slot(guard<descriptor_repr>)},
+                            {Py_tp_methods, descriptor_methods},
+                            {Py_tp_getset, descriptor_getset},
+                            {Py_tp_doc, const_cast<char*>("Descriptor(f, x, y)\n--\n\n")}});
 }
 
 }  // namespace skyrec::py

@@ -34,15 +34,12 @@ PyObject* element_repr(PyObject* self) {
     return to_py("ElementDefinition(" + descriptor_text(e.code) + ", name=" + debug_string(e.name) + ")");
 }
 
-
 }  // namespace
 
 // Kept for compatibility: the class lives under "builtins", not the module's name.
 PyObject* create_element_definition_type(PyObject* module) {
-    return boxed_type<E>(module, "builtins.ElementDefinition", {
-        {Py_tp_repr, slot(guard<element_repr>)},
-        {Py_tp_getset, element_getset},
-    });
+    return boxed_type<E>(module, "builtins.ElementDefinition",
+                         {{Py_tp_repr, slot(guard<element_repr>)}, {Py_tp_getset, element_getset}});
 }
 
 PyObject* new_element_definition(const ElementDefinition& element) { return box(types.element_definition, element); }

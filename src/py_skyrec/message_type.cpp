@@ -62,15 +62,12 @@ PyObject* message_repr(PyObject* self) {
     return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 
-
 }  // namespace
 
 // Kept for compatibility: the class lives under "builtins", not the module's name.
 PyObject* create_bufr_message_type(PyObject* module) {
-    return boxed_type<M>(module, "builtins.BufrMessage", {
-        {Py_tp_repr, slot(guard<message_repr>)},
-        {Py_tp_getset, message_getset},
-    });
+    return boxed_type<M>(module, "builtins.BufrMessage",
+                         {{Py_tp_repr, slot(guard<message_repr>)}, {Py_tp_getset, message_getset}});
 }
 
 PyObject* new_bufr_message(BufrMessage&& record) { return box(types.bufr_message, std::move(record)); }

@@ -29,15 +29,12 @@ PyObject* sequence_repr(PyObject* self) {
     return to_py(text);
 }
 
-
 }  // namespace
 
 // Kept for compatibility: the class lives under "builtins", not the module's name.
 PyObject* create_sequence_definition_type(PyObject* module) {
-    return boxed_type<S>(module, "builtins.SequenceDefinition", {
-        {Py_tp_repr, slot(guard<sequence_repr>)},
-        {Py_tp_getset, sequence_getset},
-    });
+    return boxed_type<S>(module, "builtins.SequenceDefinition",
+                         {{Py_tp_repr, slot(guard<sequence_repr>)}, {Py_tp_getset, sequence_getset}});
 }
 
 PyObject* new_sequence_definition(const SequenceDefinition& sequence) {

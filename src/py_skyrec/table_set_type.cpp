@@ -4,8 +4,8 @@
 #include "py_common/args.hpp"
 #include "py_common/boxed.hpp"
 #include "py_common/errors.hpp"
-#include "py_common/module_common.hpp"
 #include "py_common/held_tables.hpp"
+#include "py_common/module_common.hpp"
 #include "py_common/module_types.hpp"
 #include "tables/definitions_root.hpp"
 #include "tables/display_expansion.hpp"
@@ -137,18 +137,16 @@ PyGetSetDef table_set_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-
 }  // namespace
 
 // Kept for compatibility: the class lives under "builtins", not the module's name.
 PyObject* create_table_set_type(PyObject* module) {
-    return boxed_type<HeldTables>(module, "builtins.TableSet", {
-        {Py_tp_new, slot(table_set_new)},
-        {Py_tp_repr, slot(guard<table_set_repr>)},
-        {Py_tp_methods, table_set_methods},
-        {Py_tp_getset, table_set_getset},
-        {Py_tp_doc, const_cast<char*>("TableSet()\n--\n\n")},
-    });
+    return boxed_type<HeldTables>(module, "builtins.TableSet",
+                                  {{Py_tp_new, slot(table_set_new)},
+                                   {Py_tp_repr, slot(guard<table_set_repr>)},
+                                   {Py_tp_methods, table_set_methods},
+                                   {Py_tp_getset, table_set_getset},
+                                   {Py_tp_doc, const_cast<char*>("TableSet()\n--\n\n")}});
 }
 
 PyObject* new_table_set(TableSet&& tables) { return box(types.table_set, HeldTables{std::move(tables), nullptr}); }

@@ -4,21 +4,18 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <utility>
 
 #include "base/interrupt.hpp"
 #include "base/limits.hpp"
 #include "decode/column_kernel.hpp"
-#include "decode/wide_values.hpp"
 #include "decode/compressed_section.hpp"
+#include "decode/wide_values.hpp"
 #include "sinks/block_layout.hpp"
 #include "sinks/shown_values.hpp"
 
 namespace skyrec {
 namespace {
-
-constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
 
 bool has_text(const DecodedValue& v) noexcept { return v.text.present(); }
 std::string_view text_of(const DecodedValue& v) noexcept { return v.text.view(); }
@@ -110,9 +107,9 @@ void BlockBuilder::put(std::size_t row, const Value& v, std::uint32_t subset) {
     BlockColumns& c = columns_;
     if (c.has(BlockArray::subset)) c.subset[row] = subset;
     if (c.has(BlockArray::descriptor)) c.descriptor[row] = v.descriptor;
-    if (c.has(BlockArray::value)) c.value[row] = shows_number(v.has_value, v.has_raw, v.name) ? v.value : kMissing;
+    if (c.has(BlockArray::value)) c.value[row] = shown_number(v);
     if (c.has(BlockArray::raw)) {
-        const bool raw = shows_raw(v.has_raw, v.name);
+        const bool raw = shows_raw(v);
         c.raw[row] = raw ? v.raw : 0;
         c.raw_present[row] = raw ? 1 : 0;
     }

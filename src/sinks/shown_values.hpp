@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -19,11 +20,16 @@
 namespace skyrec {
 
 // Character data has no raw integer; markers are named by the operator name.
-inline bool shows_number(bool has_value, bool has_raw, const std::string* name) noexcept {
-    return has_value && has_raw && name != &operator_name();
+template <class Value>
+bool shows_raw(const Value& v) noexcept {
+    return v.has_raw && v.name != &operator_name();
 }
 
-inline bool shows_raw(bool has_raw, const std::string* name) noexcept { return has_raw && name != &operator_name(); }
+// The number of `v`, NaN where it shows none (missing, character data, markers).
+template <class Value>
+double shown_number(const Value& v) noexcept {
+    return v.has_value && shows_raw(v) ? v.value : std::numeric_limits<double>::quiet_NaN();
+}
 
 // A missing value has no meaning, whatever raw value a compressed one shows.
 template <class Value>
