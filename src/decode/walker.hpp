@@ -65,7 +65,7 @@ public:
            std::uint64_t input_bytes, bool shown, ElementCache* cache = nullptr);
     // Compressed data: `columns` receives one column per element occurrence.
     Walker(const TableSet& tables, BitReader& reader, std::uint16_t subsets, std::vector<Column>& columns,
-           std::uint64_t input_bytes, bool shown, ElementCache* cache = nullptr);
+           std::uint64_t input_bytes, bool shown, ElementCache* cache);
 
     // Errors are kept in the walker: false means take_error() holds one.
     bool walk(std::span<const DescriptorCode> list, unsigned depth);

@@ -25,7 +25,7 @@
 #include <utility>
 
 #include "decode/decode_section4.hpp"
-#include "decode/wide_values.hpp"
+#include "decode/unpack_section.hpp"
 #include "py_common/args.hpp"
 #include "py_common/boxed.hpp"
 #include "py_common/errors.hpp"

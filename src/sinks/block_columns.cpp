@@ -10,7 +10,7 @@
 #include "base/limits.hpp"
 #include "decode/column_kernel.hpp"
 #include "decode/compressed_section.hpp"
-#include "decode/wide_values.hpp"
+#include "decode/unpack_section.hpp"
 #include "sinks/block_layout.hpp"
 #include "sinks/shown_values.hpp"
 

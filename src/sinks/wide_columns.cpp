@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "decode/column_kernel.hpp"
-#include "decode/wide_values.hpp"
+#include "decode/unpack_section.hpp"
 #include "sinks/element_categories.hpp"
 #include "sinks/shown_values.hpp"
 

@@ -1,4 +1,4 @@
-#include "decode/wide_values.hpp"
+#include "decode/unpack_section.hpp"
 
 #include <algorithm>
 #include <atomic>
