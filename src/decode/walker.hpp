@@ -65,7 +65,7 @@ public:
            std::uint64_t input_bytes, bool shown, ElementCache* cache = nullptr);
     // Compressed data: `columns` receives one column per element occurrence.
     Walker(const TableSet& tables, BitReader& reader, std::uint16_t subsets, std::vector<Column>& columns,
-           std::uint64_t input_bytes, bool shown, ElementCache* cache);
+           std::uint64_t input_bytes, bool shown, ElementCache* cache = nullptr);
 
     // Errors are kept in the walker: false means take_error() holds one.
     bool walk(std::span<const DescriptorCode> list, unsigned depth);
@@ -91,6 +91,8 @@ public:
     std::size_t value_count() const noexcept {
         return compressed_ ? columns_->size() * subsets_ : taken_ + values_->size();
     }
+    // What the walk has spent so far.
+    Allowance spent() const noexcept { return {value_count(), text_bytes_, steps_}; }
 
 private:
     template <class W>

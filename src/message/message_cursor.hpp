@@ -24,7 +24,7 @@ struct FoundMessage {
 
 class MessageCursor {
 public:
-    MessageCursor(ByteView buffer, std::size_t position) noexcept : buffer_(buffer), position_(position) {}
+    explicit MessageCursor(ByteView buffer, std::size_t position = 0) noexcept : buffer_(buffer), position_(position) {}
 
     // The next message, or nullopt when no "BUFR" marker is left. A message
     // is stepped over by its declared length when that length ends on "7777"

@@ -162,7 +162,7 @@ class BlockBuilder final : public Section4Sink {
 public:
     // Makes only the arrays `wanted`, and of the category lists only those
     // their code columns need: the others may be left empty.
-    explicit BlockBuilder(ArraySet wanted) noexcept;
+    explicit BlockBuilder(ArraySet wanted = ArraySet::all()) noexcept;
     BlockBuilder(const BlockBuilder&) = delete;
     BlockBuilder& operator=(const BlockBuilder&) = delete;
     ~BlockBuilder() override;

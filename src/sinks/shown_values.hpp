@@ -25,10 +25,15 @@ bool shows_raw(const Value& v) noexcept {
     return v.has_raw && v.name != &operator_name();
 }
 
+template <class Value>
+bool shows_number(const Value& v) noexcept {
+    return v.has_value && shows_raw(v);
+}
+
 // The number of `v`, NaN where it shows none (missing, character data, markers).
 template <class Value>
 double shown_number(const Value& v) noexcept {
-    return v.has_value && shows_raw(v) ? v.value : std::numeric_limits<double>::quiet_NaN();
+    return shows_number(v) ? v.value : std::numeric_limits<double>::quiet_NaN();
 }
 
 // A missing value has no meaning, whatever raw value a compressed one shows.

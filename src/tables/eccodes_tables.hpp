@@ -21,13 +21,13 @@ inline Result<TableSet> load_table_directory(const std::string& directory) {
 
 // Each reader adds its file's entries to `tables`, later entries replacing
 // earlier ones under the same code.
-Status read_element_table(TableSet& tables, const std::string& path, NumberBlanks blanks);
+Status read_element_table(TableSet& tables, const std::string& path, NumberBlanks blanks = NumberBlanks::Refused);
 Status read_sequence_file(TableSet& tables, const std::string& path);
 Status read_code_table_directory(TableSet& tables, const std::string& directory);
 
 // The parsers behind the readers, fed a file's bytes. Sequence and code
 // table files must be UTF-8 as a whole (an Io error otherwise).
-Status parse_element_table(TableSet& tables, std::string_view bytes, NumberBlanks blanks);
+Status parse_element_table(TableSet& tables, std::string_view bytes, NumberBlanks blanks = NumberBlanks::Refused);
 Status parse_sequence_file(TableSet& tables, std::string_view bytes);
 Result<CodeTable> parse_code_table(std::string_view bytes);
 
