@@ -30,12 +30,12 @@ bool same(const DecodedValue& a, double value, std::uint64_t raw, std::string_vi
 // only where the value is one, texts without their padding.
 bool shown_alike(const DecodedValue& a, double value, std::uint64_t raw, std::string_view text, bool has_text,
                  skyrec::DescriptorCode descriptor, bool raw_present) {
-    const bool number = skyrec::shows_number(a.has_value, a.has_raw, a.name);
+    const bool number = skyrec::shows_number(a);
     // A shown 031021 of all ones is missing where the flat list keeps its number.
     const bool values_agree = number ? (a.value == value || (std::isnan(a.value) && std::isnan(value)) ||
                                         (a.descriptor == 31021 && std::isnan(value)))
                                      : std::isnan(value);
-    const bool raw_shown = skyrec::shows_raw(a.has_raw, a.name);
+    const bool raw_shown = skyrec::shows_raw(a);
     return a.descriptor == descriptor && values_agree && raw_present == raw_shown && (!raw_shown || a.raw == raw) &&
            a.text.present() == has_text && (!has_text || skyrec::shown_text(a.text.view()) == text);
 }

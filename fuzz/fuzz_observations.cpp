@@ -62,7 +62,7 @@ void subset_rows(const skyrec::TableSet& tables, const std::vector<DecodedValue>
             if (!counted && key.ranked) rank = ++ranks[c];
             counted = true;
             if (asked[c].rank != 0 && asked[c].rank != rank) continue;
-            Cell cell{true, skyrec::shows_number(v.has_value, v.has_raw, v.name) ? v.value : kMissing, {}, false};
+            Cell cell{true, skyrec::shows_number(v) ? v.value : kMissing, {}, false};
             if (v.text.present()) cell.text = std::string(skyrec::shown_text(v.text.view())), cell.has_text = true;
             picks.push_back({c, cell});
         }
@@ -150,7 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if ((control & 0x80) != 0) {
         for (const DecodedValue& v : *values) {
             const skyrec::ValueKey key = skyrec::key_of(tables, v.descriptor, v.name);
-            if (*key.key == asked[0].key && skyrec::shows_number(v.has_value, v.has_raw, v.name)) {
+            if (*key.key == asked[0].key && skyrec::shows_number(v)) {
                 most = v.value;
                 break;
             }

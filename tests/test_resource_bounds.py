@@ -131,14 +131,20 @@ def test_small_inputs_stay_cheap(tmp_path, table_dir, good_file, case, copies, a
 
 
 LOW_MEMORY = """
-import resource, sys
-import skyrec
+import contextlib, io, json, resource, sys
+import skyrec, skyrec.cli
 from skyrec import _native
 
 path, tables, api, warm = sys.argv[1:5]
 
 
 def run(path):
+    if api == "dump":
+        with contextlib.redirect_stdout(io.StringIO()) as out, contextlib.redirect_stderr(io.StringIO()) as err:
+            skyrec.cli.main(["dump", "--format", "jsonl", "--tables", tables, path])
+        said = [line.split(": message ", 1)[1] for line in err.getvalue().splitlines() if ": message " in line]
+        return (sorted({json.loads(line)["message"] for line in out.getvalue().splitlines()}),
+                [(int(line.split(" ", 1)[0]), line.split(": ", 1)[1]) for line in said])
     if api == "read_dataframe":
         frame = skyrec.read_dataframe(path, table_dir=tables)
         return sorted(set(frame.message)), [(e.index, e.reason) for e in frame.attrs["errors"]]
@@ -156,7 +162,7 @@ print(good, [(index, reason.split(": ")[-1]) for index, reason in failed])
 
 
 @pytest.mark.skipif(UNDER_ASAN or not sys.platform.startswith("linux"), reason="limits address space; reads /proc")
-@pytest.mark.parametrize("api", ["values", "columns", "read_dataframe"])
+@pytest.mark.parametrize("api", ["values", "columns", "read_dataframe", "dump"])
 def test_a_message_out_of_memory_fails_alone(tmp_path, table_dir, good_file, api):
     # 128 zero-width columns of 65535 subsets: 8.4 million values, within the
     # bound for its 132 KB, beyond the 96 MiB given even to Columns, which

@@ -53,8 +53,7 @@ bool sums_fit(const Column& column) noexcept {
 
 // kDivide false: the divisor is 1, and x / 1.0 is x.
 template <bool kMissingRecognised, bool kFits, bool kDivide = true>
-void unpack_numbers(const Column& column, ByteView data, std::size_t subsets, double* out,
-                    std::size_t stride) noexcept {
+void unpack_numbers(const Column& column, ByteView data, std::size_t subsets, double* out) noexcept {
     const std::uint64_t ones = all_ones(column.increment_width);
     const std::uint64_t base = column.base;
     const std::int64_t reference = column.reference;
@@ -69,18 +68,8 @@ void unpack_numbers(const Column& column, ByteView data, std::size_t subsets, do
             value = scaled_value(base + increment, reference, divisor);
         }
         if constexpr (kMissingRecognised) value = increment == ones ? kNaN : value;
-        out[j * stride] = value;
+        out[j] = value;
     });
-}
-
-template <class T>
-void fill(T* out, std::size_t subsets, std::size_t stride, T value) noexcept {
-    if (stride == 1) {
-        std::fill_n(out, subsets, value);
-        return;
-    }
-    for (std::size_t j = 0; j < subsets; ++j)
-        out[j * stride] = value;
 }
 
 }  // namespace
@@ -91,44 +80,43 @@ bool column_within(const Column& column, ByteView data, std::size_t subsets) noe
     return column.position <= bits && (bits - column.position) / column.increment_width >= subsets;
 }
 
-bool unpack_values(const Column& column, ByteView data, std::size_t subsets, double* out, std::size_t stride) noexcept {
+bool unpack_values(const Column& column, ByteView data, std::size_t subsets, double* out) noexcept {
     if (!column_within(column, data, subsets)) return false;
     if (column.base_missing) {
-        fill(out, subsets, stride, kNaN);
+        std::fill_n(out, subsets, kNaN);
     } else if (column.increment_width == 0) {
-        fill(out, subsets, stride, scaled_value(column.base, column.reference, column.divisor));
+        std::fill_n(out, subsets, scaled_value(column.base, column.reference, column.divisor));
     } else if (sums_fit(column) && column.divisor == 1.0) {
         if (column.missing_recognised) {
-            unpack_numbers<true, true, false>(column, data, subsets, out, stride);
+            unpack_numbers<true, true, false>(column, data, subsets, out);
         } else {
-            unpack_numbers<false, true, false>(column, data, subsets, out, stride);
+            unpack_numbers<false, true, false>(column, data, subsets, out);
         }
     } else if (sums_fit(column)) {
         if (column.missing_recognised) {
-            unpack_numbers<true, true>(column, data, subsets, out, stride);
+            unpack_numbers<true, true>(column, data, subsets, out);
         } else {
-            unpack_numbers<false, true>(column, data, subsets, out, stride);
+            unpack_numbers<false, true>(column, data, subsets, out);
         }
     } else if (column.missing_recognised) {
-        unpack_numbers<true, false>(column, data, subsets, out, stride);
+        unpack_numbers<true, false>(column, data, subsets, out);
     } else {
-        unpack_numbers<false, false>(column, data, subsets, out, stride);
+        unpack_numbers<false, false>(column, data, subsets, out);
     }
     return true;
 }
 
-bool unpack_raw(const Column& column, ByteView data, std::size_t subsets, std::uint64_t* raw,
-                std::size_t stride) noexcept {
+bool unpack_raw(const Column& column, ByteView data, std::size_t subsets, std::uint64_t* raw) noexcept {
     if (!column_within(column, data, subsets)) return false;
     if (column.increment_width == 0 || column.base_missing) {
-        fill(raw, subsets, stride, column.base);
+        std::fill_n(raw, subsets, column.base);
         return true;
     }
     const std::uint64_t ones = all_ones(column.increment_width);
     const std::uint64_t base = column.base;
     const bool recognised = column.missing_recognised;
     for_each_increment(column, data, subsets, [&](std::size_t j, std::uint64_t increment) {
-        raw[j * stride] = recognised && increment == ones ? base : base + increment;
+        raw[j] = recognised && increment == ones ? base : base + increment;
     });
     return true;
 }

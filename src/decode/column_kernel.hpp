@@ -18,15 +18,13 @@ namespace skyrec {
 // one bounds check that the loops below rely on.
 bool column_within(const Column& column, ByteView data, std::size_t subsets) noexcept;
 
-// out[j * stride] = the scaled value of subset j of numeric column `column`,
-// NaN when missing; false, writing nothing, when the column does not lie
-// within `data`.
-bool unpack_values(const Column& column, ByteView data, std::size_t subsets, double* out,
-                   std::size_t stride = 1) noexcept;
+// out[j] = the scaled value of subset j of numeric column `column`, NaN
+// when missing; false, writing nothing, when the column does not lie within
+// `data`.
+bool unpack_values(const Column& column, ByteView data, std::size_t subsets, double* out) noexcept;
 
-// raw[j * stride] = the raw integer of subset j (R0 when missing, as
-// column_raw); false when the column does not lie within `data`.
-bool unpack_raw(const Column& column, ByteView data, std::size_t subsets, std::uint64_t* raw,
-                std::size_t stride = 1) noexcept;
+// raw[j] = the raw integer of subset j (R0 when missing, as column_raw);
+// false when the column does not lie within `data`.
+bool unpack_raw(const Column& column, ByteView data, std::size_t subsets, std::uint64_t* raw) noexcept;
 
 }  // namespace skyrec

@@ -11,7 +11,6 @@
 
 #include "base/interrupt.hpp"
 #include "decode/column.hpp"
-#include "decode/decoded_value.hpp"
 
 namespace skyrec {
 

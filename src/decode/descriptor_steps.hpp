@@ -4,12 +4,35 @@
 // fail and failed_in.
 #pragma once
 
+#include <cstdint>
 #include <span>
 
 #include "base/descriptor.hpp"
 #include "base/error.hpp"
+#include "base/result.hpp"
 
 namespace skyrec {
+
+// The replication that stands at list[i]: what it repeats, how often when
+// the count is fixed (0 when delayed: `factor` then gives it) and how many
+// descriptors of the list it takes, the factor's included.
+struct Replication {
+    std::span<const DescriptorCode> body;
+    DescriptorCode factor = 0;
+    std::uint32_t fixed = 0;
+    std::size_t steps = 0;
+};
+
+// The error of a list that ends before its replication's body does.
+inline Result<Replication> replication_at(std::span<const DescriptorCode> list, std::size_t i) {
+    const DescriptorCode code = list[i];
+    const std::size_t x = code_x(code);
+    const std::uint32_t y = code_y(code) % 256;
+    if (x == 0 || i + x >= list.size()) return BufrError::unsupported_replication(code);
+    if (y != 0) return Replication{list.subspan(i + 1, x), 0, y, x + 1};
+    if (i + x + 1 >= list.size()) return BufrError::incomplete_delayed_replication(code);
+    return Replication{list.subspan(i + 2, x), list[i + 1], 0, x + 2};
+}
 
 template <class W>
 bool walk_steps(W& w, std::span<const DescriptorCode> list, unsigned depth) {

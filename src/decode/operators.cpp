@@ -1,6 +1,5 @@
 // Table C operators: the settings they change, the markers they leave, and
 // the values that bitmaps refer back to.
-#include "decode/bitmap.hpp"
 #include "decode/field_rules.hpp"
 #include "decode/walker.hpp"
 

@@ -103,19 +103,13 @@ bool Walker::element_step(DescriptorCode code) {
 }
 
 bool Walker::replication_step(std::span<const DescriptorCode> list, std::size_t& i, unsigned depth) {
-    const DescriptorCode code = list[i];
-    const std::size_t x = code_x(code);
-    const std::uint32_t y = code_y(code) % 256;
-    if (x == 0 || i + x >= list.size()) return fail(BufrError::unsupported_replication(code));
-    if (y != 0) {
-        if (!repeat(list.subspan(i + 1, x), y, depth)) return false;
-        i += x + 1;
-        return true;
-    }
-    if (i + x + 1 >= list.size()) return fail(BufrError::incomplete_delayed_replication(code));
+    auto replication = replication_at(list, i);
+    if (!replication) return fail(std::move(replication).error());
+    const auto [body, factor, fixed, steps] = *replication;
+    i += steps;
+    if (fixed != 0) return repeat(body, fixed, depth);
 
     // Delayed: the factor is read like an element, then counts the passes.
-    const DescriptorCode factor = list[i + 1];
     if (!compressed_ && state_.associated_width != 0 && code_x(factor) != kClass31 && !read_associated_field()) {
         return false;
     }
@@ -136,9 +130,7 @@ bool Walker::replication_step(std::span<const DescriptorCode> list, std::size_t&
         count = saturating_count(*first);
     }
     state_.history.push_back(element);
-    if (!repeat(list.subspan(i + 2, x), count, depth)) return false;
-    i += x + 2;
-    return true;
+    return repeat(body, count, depth);
 }
 
 bool Walker::repeat(std::span<const DescriptorCode> body, std::uint64_t count, unsigned depth) {

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "base/utf8.hpp"
-#include "decode/decode_section4.hpp"
-#include "decode/walker.hpp"
+#include "decode/compressed_section.hpp"
 #include "dump/text_records.hpp"
 #include "sinks/shown_values.hpp"
+#include "sinks/subset_cursor.hpp"
 #include "sinks/value_keys.hpp"
 
 namespace skyrec {
@@ -66,7 +66,7 @@ public:
           separators_(options.format == RecordFormat::Jsonl, options.prefix) {}
 
     Status run(const BufrMessage& message, ByteView section4) {
-        Status decoded = decode_section4_into(message, tables_, section4, *this, &subset_starts_);
+        Status decoded = subsets_.walk(message, tables_, section4, *this);
         if (decoded && options_.format == RecordFormat::Text) {
             out_ += options_.prefix;
             if (!write_text()) return stopped_by_sink();
@@ -76,11 +76,8 @@ public:
 
     Status take_values(std::vector<DecodedValue>& batch) override {
         for (const DecodedValue& v : batch) {
-            while (subset_ + 1 < subset_starts_.size() && subset_starts_[subset_ + 1] <= seen_)
-                ++subset_;
-            const std::size_t position = subset_starts_.empty() ? seen_ : seen_ - subset_starts_[subset_];
-            add(element(v.descriptor, v.name), v, v.text.present(), v.text.view(), position);
-            ++seen_;
+            const std::uint32_t subset = subsets_.next();
+            add(element(v.descriptor, v.name), v, v.text.present(), v.text.view(), subset, subsets_.offset());
         }
         return Ok{};
     }
@@ -93,9 +90,9 @@ public:
         const bool visited = visit_values(section, [&](std::size_t column, const ValueView& v) {
             const ElementShown*& e = elements[column];
             if (e == nullptr) e = &element(v.descriptor, v.name);
-            add(*e, v, v.has_text, v.text, column);
-            if (column + 1 == width) ++subset_;
-            return spill();
+            const std::uint32_t subset = subsets_.next();
+            add(*e, v, v.has_text, v.text, subset, column);
+            return spill(column + 1 == width ? subset + 1 : subset);
         });
         if (!visited) return stopped_by_sink();
         return Ok{};
@@ -172,11 +169,12 @@ private:
     }
 
     template <class Value>
-    void add(const ElementShown& e, const Value& v, bool has_text, std::string_view text, std::size_t position) {
-        if (subset_ != ranked_subset_) {
+    void add(const ElementShown& e, const Value& v, bool has_text, std::string_view text, std::uint32_t subset,
+             std::size_t position) {
+        if (subset != ranked_subset_) {
             ranks_.restart();
-            ranked_subset_ = subset_;
-            subset_chosen_ = subset_is_chosen(subset_);
+            ranked_subset_ = subset;
+            subset_chosen_ = subset_is_chosen(subset);
         }
         const std::uint32_t rank = e.ranked ? ranks_.next(e.key_number) : 0;
         if (!subset_chosen_ || !chosen(e, rank)) return;
@@ -197,14 +195,13 @@ private:
             const std::string_view cell = std::string_view(cells_).substr(at);
             rows_.push_back(TextRow{&e, meaning(shown_meaning(v)), rank, static_cast<std::uint32_t>(at),
                                     static_cast<std::uint32_t>(cell.size()),
-                                    static_cast<std::uint32_t>(has_text ? code_points(cell) : cell.size()),
-                                    static_cast<std::uint32_t>(subset_)});
+                                    static_cast<std::uint32_t>(has_text ? code_points(cell) : cell.size()), subset});
             return;
         }
         const bool as_json = json();
         const Separators& sep = separators_;
         out_ += sep.record_start;
-        append_unsigned(out_, subset_);
+        append_unsigned(out_, subset);
         out_ += sep.position;
         append_unsigned(out_, position);
         out_ += e.head;
@@ -247,11 +244,11 @@ private:
                            [j](const auto& range) { return range.first <= j && j <= range.second; });
     }
 
-    // Hands the records so far to the flush, once they are many.
-    bool spill() {
+    // Hands the records so far to the flush, once they are many, with `done` subsets written.
+    bool spill(std::size_t done) {
         if (!options_.flush || out_.size() < options_.flush_bytes) return true;
-        const double subsets = static_cast<double>(std::max<std::size_t>(subset_starts_.size(), 1));
-        if (!options_.flush(out_, static_cast<double>(subset_) / subsets)) return false;
+        const double subsets = static_cast<double>(std::max<std::size_t>(subsets_.starts().size(), 1));
+        if (!options_.flush(out_, static_cast<double>(done) / subsets)) return false;
         out_.clear();
         return true;
     }
@@ -261,11 +258,8 @@ private:
         for (auto& [id, shown] : elements_)
             elements.push_back(shown.get());
         return write_text_lines(
-            elements, rows_, cells_, subset_starts_.size(), out_, [this](std::size_t j) { return subset_is_chosen(j); },
-            [this](std::size_t j) {
-                subset_ = j;
-                return spill();
-            });
+            elements, rows_, cells_, subsets_.starts().size(), out_,
+            [this](std::size_t j) { return subset_is_chosen(j); }, [this](std::size_t j) { return spill(j); });
     }
 
     const TableSet& tables_;
@@ -279,9 +273,7 @@ private:
     KeyRanks ranks_;
     std::size_t ranked_subset_ = 0;
     bool subset_chosen_ = subset_is_chosen(0);
-    std::vector<std::size_t> subset_starts_;
-    std::size_t subset_ = 0;
-    std::size_t seen_ = 0;
+    SubsetCursor subsets_;
     std::vector<TextRow> rows_;
     std::string cells_;
 };

@@ -3,6 +3,8 @@
 #include <string>
 
 #include "encode/compressed_columns.hpp"
+#include "message/scan.hpp"
+#include "message/section1.hpp"
 
 namespace skyrec {
 namespace {
@@ -40,54 +42,16 @@ Status check_header(const BufrMessage& f, std::size_t subsets) {
     return Ok{};
 }
 
-// Section 1 as framing reads it (message/section1.cpp), then its extra
-// octets. Edition 2 is edition 3 with a 16-bit centre in octets 5 and 6.
+// Section 1 as framing reads it (message/section1.cpp), then its extra octets.
 void put_section1(std::vector<std::uint8_t>& out, const MessageHeader& header) {
     const BufrMessage& f = header.fields;
     const std::size_t at = out.size();
-    const bool local = header.section2.has_value();
-    if (f.edition == 4) {
-        out.resize(at + 22);
-        std::uint8_t* p = out.data() + at;
-        p[3] = f.master_table_number;
-        put_u16(out, at + 4, f.originating_centre);
-        put_u16(out, at + 6, f.originating_subcentre);
-        p[8] = f.update_sequence_number;
-        p[9] = local ? 0x80 : 0;
-        p[10] = f.data_category;
-        p[11] = f.international_data_subcategory;
-        p[12] = f.local_data_subcategory;
-        p[13] = f.master_tables_version_number;
-        p[14] = f.local_tables_version_number;
-        put_u16(out, at + 15, f.typical_year);
-        p[17] = f.typical_month;
-        p[18] = f.typical_day;
-        p[19] = f.typical_hour;
-        p[20] = f.typical_minute;
-        p[21] = f.typical_second;
-    } else {
-        out.resize(at + 18);
-        std::uint8_t* p = out.data() + at;
-        p[3] = f.master_table_number;
-        if (f.edition == 2) {
-            put_u16(out, at + 4, f.originating_centre);
-        } else {
-            p[4] = static_cast<std::uint8_t>(f.originating_subcentre);
-            p[5] = static_cast<std::uint8_t>(f.originating_centre);
-        }
-        p[6] = f.update_sequence_number;
-        p[7] = local ? 0x80 : 0;
-        p[8] = f.data_category;
-        p[9] = f.local_data_subcategory;
-        p[10] = f.master_tables_version_number;
-        p[11] = f.local_tables_version_number;
-        p[12] = static_cast<std::uint8_t>(f.typical_year - 2000);
-        p[13] = f.typical_month;
-        p[14] = f.typical_day;
-        p[15] = f.typical_hour;
-        p[16] = f.typical_minute;
-        if (!header.section1_extra.empty()) out.resize(at + 17);  // octet 18 only pads
-    }
+    const Section1Layout layout = section1_layout(f.edition);
+    // Editions 2 and 3: octet 18 only pads, where no extra octets follow.
+    const bool padded = f.edition < 4 && header.section1_extra.empty();
+    out.resize(at + layout.fixed_end - kSection0Length + (padded ? 1 : 0));
+    write_section1(out.data() + at, f);
+    out[at + layout.flags_offset - kSection0Length] = header.section2.has_value() ? 0x80 : 0;
     out.insert(out.end(), header.section1_extra.begin(), header.section1_extra.end());
     if (f.edition < 4 && (out.size() - at) % 2 != 0) out.push_back(0);
     put_u24(out, at, out.size() - at);

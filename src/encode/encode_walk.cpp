@@ -104,15 +104,11 @@ bool EncodeWalker::element_step(DescriptorCode code) {
 }
 
 bool EncodeWalker::replication_step(std::span<const DescriptorCode> list, std::size_t& i, unsigned depth) {
-    const DescriptorCode code = list[i];
-    const std::size_t x = code_x(code);
-    const std::uint32_t y = code_y(code) % 256;
-    if (x == 0 || i + x >= list.size()) return fail(BufrError::unsupported_replication(code));
-    std::uint64_t count = y;
-    std::span<const DescriptorCode> body = list.subspan(i + 1, x);
-    if (y == 0) {
-        if (i + x + 1 >= list.size()) return fail(BufrError::incomplete_delayed_replication(code));
-        const DescriptorCode factor = list[i + 1];
+    auto replication = replication_at(list, i);
+    if (!replication) return fail(std::move(replication).error());
+    const auto [body, factor, fixed, steps] = *replication;
+    std::uint64_t count = fixed;
+    if (fixed == 0) {
         if (plan_ == nullptr && state_.associated_width != 0 && code_x(factor) != kClass31 &&
             !write_associated_field()) {
             return false;
@@ -120,18 +116,16 @@ bool EncodeWalker::replication_step(std::span<const DescriptorCode> list, std::s
         const ElementRef* element = cache_.find(factor);
         if (element == nullptr) return fail(BufrError::element_not_found(factor));
         last_.reset();
-        if (element->kind == ElementKind::Character) return fail(BufrError::unsupported_replication(code));
+        if (element->kind == ElementKind::Character) return fail(BufrError::unsupported_replication(list[i]));
         const FieldShape shape = numeric_shape(state_, *element, element->def->width, reference_of(state_, *element));
         if (!write_numeric(*element, shape, true)) return false;
         count = last_ && last_->value ? saturating_count(*last_->value) : 0;
         state_.history.push_back(element);
-        body = list.subspan(i + 2, x);
-        i += 1;
     }
     for (std::uint64_t pass = 0; pass < count; ++pass) {
         if (!walk(body, depth + 1)) return false;
     }
-    i += x + 1;
+    i += steps;
     return true;
 }
 

@@ -1,54 +1,58 @@
 #include "message/section1.hpp"
 
+#include <type_traits>
+
+#include "message/scan.hpp"
+
 namespace skyrec {
 namespace {
 
 constexpr std::uint8_t kNoInternationalSubcategory = 255;
 constexpr std::uint16_t kYearOfCenturyBase = 2000;
 
-// Kept for compatibility: the fields are read at fixed offsets whatever
-// length section 1 declares; its octets past the last field go unread.
-void read_edition4(const std::uint8_t* p, BufrMessage& m) noexcept {
-    m.master_table_number = p[11];
-    m.originating_centre = static_cast<std::uint16_t>(read_u16(p + 12));
-    m.originating_subcentre = static_cast<std::uint16_t>(read_u16(p + 14));
-    m.update_sequence_number = p[16];
-    m.data_category = p[18];
-    m.international_data_subcategory = p[19];
-    m.local_data_subcategory = p[20];
-    m.master_tables_version_number = p[21];
-    m.local_tables_version_number = p[22];
-    m.typical_year = static_cast<std::uint16_t>(read_u16(p + 23));
-    m.typical_month = p[25];
-    m.typical_day = p[26];
-    m.typical_hour = p[27];
-    m.typical_minute = p[28];
-    m.typical_second = p[29];
-}
-
-// Editions 2 and 3 share one layout but for octets 5 and 6: edition 3 split
-// edition 2's 16-bit centre into a sub-centre and an 8-bit centre.
-void read_edition2or3(const std::uint8_t* p, std::uint8_t edition, BufrMessage& m) noexcept {
-    m.master_table_number = p[11];
-    if (edition == 3) {
-        m.originating_subcentre = p[12];
-        m.originating_centre = p[13];
-    } else {
-        m.originating_subcentre = 0;
-        m.originating_centre = static_cast<std::uint16_t>(read_u16(p + 12));
+// Calls field(octet, octets, member, base) for each header field that
+// section 1 of `edition` holds: its first octet counted from the section's
+// start (from 0), its width, and what the octets' number is added to. One
+// layout for reading and writing. Kept for compatibility: the fields stand
+// at fixed offsets whatever length section 1 declares.
+template <class Message, class Field>
+void each_field(std::uint8_t edition, Message& m, Field&& field) {
+    field(3, 1, m.master_table_number, 0);
+    if (edition == 4) {
+        field(4, 2, m.originating_centre, 0);
+        field(6, 2, m.originating_subcentre, 0);
+        field(8, 1, m.update_sequence_number, 0);
+        field(10, 1, m.data_category, 0);
+        field(11, 1, m.international_data_subcategory, 0);
+        field(12, 1, m.local_data_subcategory, 0);
+        field(13, 1, m.master_tables_version_number, 0);
+        field(14, 1, m.local_tables_version_number, 0);
+        field(15, 2, m.typical_year, 0);
+        field(17, 1, m.typical_month, 0);
+        field(18, 1, m.typical_day, 0);
+        field(19, 1, m.typical_hour, 0);
+        field(20, 1, m.typical_minute, 0);
+        field(21, 1, m.typical_second, 0);
+        return;
     }
-    m.update_sequence_number = p[14];
-    m.data_category = p[16];
-    m.international_data_subcategory = kNoInternationalSubcategory;
-    m.local_data_subcategory = p[17];
-    m.master_tables_version_number = p[18];
-    m.local_tables_version_number = p[19];
-    m.typical_year = static_cast<std::uint16_t>(kYearOfCenturyBase + p[20]);
-    m.typical_month = p[21];
-    m.typical_day = p[22];
-    m.typical_hour = p[23];
-    m.typical_minute = p[24];
-    m.typical_second = 0;
+    // Editions 2 and 3 share one layout but for octets 5 and 6: edition 3
+    // split edition 2's 16-bit centre into a sub-centre and an 8-bit centre.
+    if (edition == 3) {
+        field(4, 1, m.originating_subcentre, 0);
+        field(5, 1, m.originating_centre, 0);
+    } else {
+        field(4, 2, m.originating_centre, 0);
+    }
+    field(6, 1, m.update_sequence_number, 0);
+    field(8, 1, m.data_category, 0);
+    field(9, 1, m.local_data_subcategory, 0);
+    field(10, 1, m.master_tables_version_number, 0);
+    field(11, 1, m.local_tables_version_number, 0);
+    field(12, 1, m.typical_year, kYearOfCenturyBase);
+    field(13, 1, m.typical_month, 0);
+    field(14, 1, m.typical_day, 0);
+    field(15, 1, m.typical_hour, 0);
+    field(16, 1, m.typical_minute, 0);
 }
 
 }  // namespace
@@ -60,11 +64,23 @@ Section1Layout section1_layout(std::uint8_t edition) noexcept {
 
 void read_section1(const std::uint8_t* p, std::uint8_t edition, BufrMessage& m) noexcept {
     m.edition = edition;
-    if (edition == 4) {
-        read_edition4(p, m);
-    } else {
-        read_edition2or3(p, edition, m);
-    }
+    // What editions 2 and 3 lack.
+    m.originating_subcentre = 0;
+    m.international_data_subcategory = kNoInternationalSubcategory;
+    m.typical_second = 0;
+    const std::uint8_t* section = p + kSection0Length;
+    each_field(edition, m, [section](std::size_t at, int octets, auto& field, unsigned base) {
+        const std::uint32_t number = octets == 2 ? read_u16(section + at) : section[at];
+        field = static_cast<std::remove_reference_t<decltype(field)>>(number + base);
+    });
+}
+
+void write_section1(std::uint8_t* section, const BufrMessage& m) noexcept {
+    each_field(m.edition, m, [section](std::size_t at, int octets, const auto& field, unsigned base) {
+        const auto number = static_cast<std::uint32_t>(field - base);
+        if (octets == 2) section[at++] = static_cast<std::uint8_t>(number >> 8);
+        section[at] = static_cast<std::uint8_t>(number);
+    });
 }
 
 }  // namespace skyrec

@@ -25,4 +25,9 @@ Section1Layout section1_layout(std::uint8_t edition) noexcept;
 // sub-centre (0).
 void read_section1(const std::uint8_t* p, std::uint8_t edition, BufrMessage& m) noexcept;
 
+// Writes the fields of `m` into `section`, section 1 of its edition (from
+// its first octet; room for fixed_end - 8 octets), as read_section1 reads
+// them; the length and flags octets are left as they are.
+void write_section1(std::uint8_t* section, const BufrMessage& m) noexcept;
+
 }  // namespace skyrec

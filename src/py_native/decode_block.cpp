@@ -18,7 +18,6 @@
 #include "py_common/args.hpp"
 #include "py_common/boxed.hpp"
 #include "py_common/errors.hpp"
-#include "py_common/module_types.hpp"
 #include "py_common/pyref.hpp"
 #include "py_common/unlocked.hpp"
 #include "py_native/buffer_arg.hpp"

@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "py_common/decoded_value_object.hpp"
-#include "py_common/module_types.hpp"
 #include "py_common/pyref.hpp"
 
 namespace skyrec::py {

@@ -25,7 +25,7 @@
 #include <utility>
 
 #include "decode/decode_section4.hpp"
-#include "decode/wide_values.hpp"
+#include "decode/unpack_section.hpp"
 #include "py_common/args.hpp"
 #include "py_common/boxed.hpp"
 #include "py_common/errors.hpp"
@@ -163,21 +163,6 @@ PyGetSetDef kept_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-PyType_Slot kept_slots[] = {
-    {Py_tp_dealloc, slot(boxed_dealloc<KeptColumns>)},
-    {Py_tp_methods, kept_methods},
-    {Py_tp_getset, kept_getset},
-    {0, nullptr},
-};
-
-PyType_Spec kept_spec = {
-    "skyrec._native.KeptColumns",
-    sizeof(Boxed<KeptColumns>),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    kept_slots,
-};
-
 PyObject* keep_columns(PyObject*, PyObject* args, PyObject* kwargs) {
     auto in = message_args(args, kwargs, "OOOO:keep_columns");
     if (!in) return nullptr;
@@ -247,7 +232,9 @@ PyObject* threads(PyObject*, PyObject*) { return PyLong_FromUnsignedLong(wide_th
 }  // namespace
 
 bool create_kept_columns_type(PyObject* module) {
-    return add_class(module, &kept_spec, "KeptColumns", &kept_columns_type);
+    PyObject* type = boxed_type<KeptColumns>(module, "skyrec._native.KeptColumns",
+                                             {{Py_tp_methods, kept_methods}, {Py_tp_getset, kept_getset}});
+    return add_class(module, type, "KeptColumns", &kept_columns_type);
 }
 
 PyMethodDef keep_columns_def = {"keep_columns", kw_method(guard<keep_columns>), METH_VARARGS | METH_KEYWORDS,

@@ -60,12 +60,7 @@ PyObject* create_module() {
         !create_decode_error(module.get())) {
         return nullptr;
     }
-    Ref module_name = Ref::steal(PyUnicode_FromString(module_def.m_name));
-    if (!module_name) return nullptr;
-    for (PyMethodDef* def : kFunctions) {
-        Ref function = Ref::steal(PyCFunction_NewEx(def, module.get(), module_name.get()));
-        if (!function || PyModule_AddObjectRef(module.get(), def->ml_name, function.get()) != 0) return nullptr;
-    }
+    if (!add_functions(module.get(), kFunctions)) return nullptr;
     // The bound on a message's values, for callers that plan memory by it.
     if (PyModule_AddIntConstant(module.get(), "VALUES_FLOOR", static_cast<long>(kFloor.values)) != 0 ||
         PyModule_AddIntConstant(module.get(), "VALUES_PER_BYTE", static_cast<long>(kPerInputByte.values)) != 0) {

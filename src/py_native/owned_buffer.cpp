@@ -49,24 +49,12 @@ int get_buffer(PyObject* self, Py_buffer* view, int flags) {
     return 0;
 }
 
-PyType_Slot owned_buffer_slots[] = {
-    {Py_tp_dealloc, slot(boxed_dealloc<OwnedMemory>)},
-    {Py_bf_getbuffer, slot(get_buffer)},
-    {0, nullptr},
-};
-
-PyType_Spec owned_buffer_spec = {
-    "skyrec._native.OwnedBuffer",
-    sizeof(Boxed<OwnedMemory>),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    owned_buffer_slots,
-};
-
 }  // namespace
 
 bool create_owned_buffer_type(PyObject* module) {
-    return add_class(module, &owned_buffer_spec, "OwnedBuffer", &owned_buffer_type);
+    PyObject* type =
+        boxed_type<OwnedMemory>(module, "skyrec._native.OwnedBuffer", {{Py_bf_getbuffer, slot(get_buffer)}});
+    return add_class(module, type, "OwnedBuffer", &owned_buffer_type);
 }
 
 PyObject* owned_buffer(PooledBuffer buffer, std::size_t count, char format, std::size_t item_size) {

@@ -7,6 +7,7 @@
 #include "decode/float_debug.hpp"
 #include "py_common/decoded_value_object.hpp"
 #include "py_common/errors.hpp"
+#include "py_common/module_common.hpp"
 
 namespace skyrec::py {
 namespace {
@@ -89,24 +90,12 @@ PyGetSetDef value_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-PyType_Slot value_slots[] = {
-    {Py_tp_dealloc, slot(value_dealloc)},
-    {Py_tp_repr, slot(guard<value_repr>)},
-    {Py_tp_getset, value_getset},
-    {0, nullptr},
-};
-
-// Kept for compatibility: the class lives under "builtins", not the module's name.
-PyType_Spec value_spec = {
-    "builtins.DecodedValue",
-    sizeof(ValueObject),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    value_slots,
-};
-
 }  // namespace
 
-PyObject* create_decoded_value_type(PyObject* module) { return PyType_FromModuleAndSpec(module, &value_spec, nullptr); }
+// Kept for compatibility: the class lives under "builtins", not the module's name.
+PyObject* create_decoded_value_type(PyObject* module) {
+    return new_type(module, "builtins.DecodedValue", sizeof(ValueObject), value_dealloc,
+                    {{Py_tp_repr, slot(guard<value_repr>)}, {Py_tp_getset, value_getset}});
+}
 
 }  // namespace skyrec::py

@@ -6,6 +6,7 @@
 #include "py_common/args.hpp"
 #include "py_common/boxed.hpp"
 #include "py_common/errors.hpp"
+#include "py_common/module_common.hpp"
 #include "py_common/module_types.hpp"
 
 namespace skyrec::py {
@@ -64,25 +65,16 @@ PyGetSetDef descriptor_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-PyType_Slot descriptor_slots[] = {
-    {Py_tp_new, slot(descriptor_new)},
-    {Py_tp_dealloc, slot(boxed_dealloc<Fxy>)},
-    {Py_tp_repr, slot(guard<descriptor_repr>)},
-    {Py_tp_methods, descriptor_methods},
-    {Py_tp_getset, descriptor_getset},
-    {Py_tp_doc, const_cast<char*>("Descriptor(f, x, y)\n--\n\n")},
-    {0, nullptr},
-};
-
-// Kept for compatibility: the class lives under "builtins", not the module's name.
-PyType_Spec descriptor_spec = {
-    "builtins.Descriptor", sizeof(Boxed<Fxy>), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, descriptor_slots,
-};
-
 }  // namespace
 
+// Kept for compatibility: the class lives under "builtins", not the module's name.
 PyObject* create_descriptor_type(PyObject* module) {
-    return PyType_FromModuleAndSpec(module, &descriptor_spec, nullptr);
+    return boxed_type<Fxy>(module, "builtins.Descriptor",
+                           {{Py_tp_new, slot(descriptor_new)},
+                            {Py_tp_repr, slot(guard<descriptor_repr>)},
+                            {Py_tp_methods, descriptor_methods},
+                            {Py_tp_getset, descriptor_getset},
+                            {Py_tp_doc, const_cast<char*>("Descriptor(f, x, y)\n--\n\n")}});
 }
 
 }  // namespace skyrec::py

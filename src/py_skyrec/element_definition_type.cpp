@@ -4,6 +4,7 @@
 #include "base/debug_string.hpp"
 #include "py_common/boxed.hpp"
 #include "py_common/errors.hpp"
+#include "py_common/module_common.hpp"
 #include "py_common/module_types.hpp"
 
 namespace skyrec::py {
@@ -33,26 +34,12 @@ PyObject* element_repr(PyObject* self) {
     return to_py("ElementDefinition(" + descriptor_text(e.code) + ", name=" + debug_string(e.name) + ")");
 }
 
-PyType_Slot element_slots[] = {
-    {Py_tp_dealloc, slot(boxed_dealloc<E>)},
-    {Py_tp_repr, slot(guard<element_repr>)},
-    {Py_tp_getset, element_getset},
-    {0, nullptr},
-};
-
-// Kept for compatibility: the class lives under "builtins", not the module's name.
-PyType_Spec element_spec = {
-    "builtins.ElementDefinition",
-    sizeof(Boxed<E>),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    element_slots,
-};
-
 }  // namespace
 
+// Kept for compatibility: the class lives under "builtins", not the module's name.
 PyObject* create_element_definition_type(PyObject* module) {
-    return PyType_FromModuleAndSpec(module, &element_spec, nullptr);
+    return boxed_type<E>(module, "builtins.ElementDefinition",
+                         {{Py_tp_repr, slot(guard<element_repr>)}, {Py_tp_getset, element_getset}});
 }
 
 PyObject* new_element_definition(const ElementDefinition& element) { return box(types.element_definition, element); }

@@ -2,7 +2,6 @@
 #include "py_common/args.hpp"
 #include "py_common/boxed.hpp"
 #include "py_common/errors.hpp"
-#include "py_common/module_types.hpp"
 #include "tables/display_expansion.hpp"
 #include "tables/eccodes_tables.hpp"
 

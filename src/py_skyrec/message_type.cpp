@@ -4,6 +4,7 @@
 #include "py_common/args.hpp"
 #include "py_common/boxed.hpp"
 #include "py_common/errors.hpp"
+#include "py_common/module_common.hpp"
 #include "py_common/module_types.hpp"
 
 namespace skyrec::py {
@@ -61,26 +62,12 @@ PyObject* message_repr(PyObject* self) {
     return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 
-PyType_Slot message_slots[] = {
-    {Py_tp_dealloc, slot(boxed_dealloc<M>)},
-    {Py_tp_repr, slot(guard<message_repr>)},
-    {Py_tp_getset, message_getset},
-    {0, nullptr},
-};
-
-// Kept for compatibility: the class lives under "builtins", not the module's name.
-PyType_Spec message_spec = {
-    "builtins.BufrMessage",
-    sizeof(Boxed<M>),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    message_slots,
-};
-
 }  // namespace
 
+// Kept for compatibility: the class lives under "builtins", not the module's name.
 PyObject* create_bufr_message_type(PyObject* module) {
-    return PyType_FromModuleAndSpec(module, &message_spec, nullptr);
+    return boxed_type<M>(module, "builtins.BufrMessage",
+                         {{Py_tp_repr, slot(guard<message_repr>)}, {Py_tp_getset, message_getset}});
 }
 
 PyObject* new_bufr_message(BufrMessage&& record) { return box(types.bufr_message, std::move(record)); }

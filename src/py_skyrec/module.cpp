@@ -24,12 +24,6 @@ PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT, "_skyrec", "", -1, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
-// Sets module.name and appends the name to __all__.
-bool add(PyObject* module, PyObject* all, const char* name, PyObject* object) {
-    Ref text = Ref::steal(PyUnicode_FromString(name));
-    return text && PyModule_AddObjectRef(module, name, object) == 0 && PyList_Append(all, text.get()) == 0;
-}
-
 PyObject* create_module() {
     Ref module = Ref::steal(new_module(&module_def));
     if (!module) return nullptr;
@@ -38,16 +32,11 @@ PyObject* create_module() {
 
     for (const ClassEntry& entry : module_classes()) {
         Ref type = Ref::steal(entry.create(module.get()));
-        if (!type || !add(module.get(), all.get(), entry.name, type.get())) return nullptr;
+        if (!type || !add_object(module.get(), entry.name, type.get(), all.get())) return nullptr;
         // The module keeps its classes alive for the life of the process.
         *entry.store = reinterpret_cast<PyTypeObject*>(type.release());
     }
-    Ref module_name = Ref::steal(PyUnicode_FromString("_skyrec"));
-    if (!module_name) return nullptr;
-    for (PyMethodDef* def : kFunctions) {
-        Ref function = Ref::steal(PyCFunction_NewEx(def, module.get(), module_name.get()));
-        if (!function || !add(module.get(), all.get(), def->ml_name, function.get())) return nullptr;
-    }
+    if (!add_functions(module.get(), kFunctions, all.get())) return nullptr;
     return module.release();
 }
 

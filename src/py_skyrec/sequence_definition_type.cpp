@@ -3,6 +3,7 @@
 
 #include "py_common/boxed.hpp"
 #include "py_common/errors.hpp"
+#include "py_common/module_common.hpp"
 #include "py_common/module_types.hpp"
 
 namespace skyrec::py {
@@ -28,26 +29,12 @@ PyObject* sequence_repr(PyObject* self) {
     return to_py(text);
 }
 
-PyType_Slot sequence_slots[] = {
-    {Py_tp_dealloc, slot(boxed_dealloc<S>)},
-    {Py_tp_repr, slot(guard<sequence_repr>)},
-    {Py_tp_getset, sequence_getset},
-    {0, nullptr},
-};
-
-// Kept for compatibility: the class lives under "builtins", not the module's name.
-PyType_Spec sequence_spec = {
-    "builtins.SequenceDefinition",
-    sizeof(Boxed<S>),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    sequence_slots,
-};
-
 }  // namespace
 
+// Kept for compatibility: the class lives under "builtins", not the module's name.
 PyObject* create_sequence_definition_type(PyObject* module) {
-    return PyType_FromModuleAndSpec(module, &sequence_spec, nullptr);
+    return boxed_type<S>(module, "builtins.SequenceDefinition",
+                         {{Py_tp_repr, slot(guard<sequence_repr>)}, {Py_tp_getset, sequence_getset}});
 }
 
 PyObject* new_sequence_definition(const SequenceDefinition& sequence) {

@@ -5,6 +5,7 @@
 #include "py_common/boxed.hpp"
 #include "py_common/errors.hpp"
 #include "py_common/held_tables.hpp"
+#include "py_common/module_common.hpp"
 #include "py_common/module_types.hpp"
 #include "tables/definitions_root.hpp"
 #include "tables/display_expansion.hpp"
@@ -136,24 +137,17 @@ PyGetSetDef table_set_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-PyType_Slot table_set_slots[] = {
-    {Py_tp_new, slot(table_set_new)},
-    {Py_tp_dealloc, slot(boxed_dealloc<HeldTables>)},
-    {Py_tp_repr, slot(guard<table_set_repr>)},
-    {Py_tp_methods, table_set_methods},
-    {Py_tp_getset, table_set_getset},
-    {Py_tp_doc, const_cast<char*>("TableSet()\n--\n\n")},
-    {0, nullptr},
-};
-
-// Kept for compatibility: the class lives under "builtins", not the module's name.
-PyType_Spec table_set_spec = {
-    "builtins.TableSet", sizeof(Boxed<HeldTables>), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, table_set_slots,
-};
-
 }  // namespace
 
-PyObject* create_table_set_type(PyObject* module) { return PyType_FromModuleAndSpec(module, &table_set_spec, nullptr); }
+// Kept for compatibility: the class lives under "builtins", not the module's name.
+PyObject* create_table_set_type(PyObject* module) {
+    return boxed_type<HeldTables>(module, "builtins.TableSet",
+                                  {{Py_tp_new, slot(table_set_new)},
+                                   {Py_tp_repr, slot(guard<table_set_repr>)},
+                                   {Py_tp_methods, table_set_methods},
+                                   {Py_tp_getset, table_set_getset},
+                                   {Py_tp_doc, const_cast<char*>("TableSet()\n--\n\n")}});
+}
 
 PyObject* new_table_set(TableSet&& tables) { return box(types.table_set, HeldTables{std::move(tables), nullptr}); }
 

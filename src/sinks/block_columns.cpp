@@ -4,20 +4,18 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <utility>
 
 #include "base/interrupt.hpp"
 #include "base/limits.hpp"
 #include "decode/column_kernel.hpp"
 #include "decode/compressed_section.hpp"
+#include "decode/unpack_section.hpp"
 #include "sinks/block_layout.hpp"
 #include "sinks/shown_values.hpp"
 
 namespace skyrec {
 namespace {
-
-constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
 
 bool has_text(const DecodedValue& v) noexcept { return v.text.present(); }
 std::string_view text_of(const DecodedValue& v) noexcept { return v.text.view(); }
@@ -109,9 +107,9 @@ void BlockBuilder::put(std::size_t row, const Value& v, std::uint32_t subset) {
     BlockColumns& c = columns_;
     if (c.has(BlockArray::subset)) c.subset[row] = subset;
     if (c.has(BlockArray::descriptor)) c.descriptor[row] = v.descriptor;
-    if (c.has(BlockArray::value)) c.value[row] = shows_number(v.has_value, v.has_raw, v.name) ? v.value : kMissing;
+    if (c.has(BlockArray::value)) c.value[row] = shown_number(v);
     if (c.has(BlockArray::raw)) {
-        const bool raw = shows_raw(v.has_raw, v.name);
+        const bool raw = shows_raw(v);
         c.raw[row] = raw ? v.raw : 0;
         c.raw_present[row] = raw ? 1 : 0;
     }
@@ -167,31 +165,21 @@ Status BlockBuilder::take_columns(const CompressedSection& section) {
     const bool texts = c.has(BlockArray::text);
     const bool values_needed = c.has(BlockArray::value) || meanings;
     const bool raws_needed = c.has(BlockArray::raw) || meanings;
-    unpacked_values_.shrink_to(0);
-    if (values_needed) unpacked_values_.extend(section.value_count());
-    unpacked_raws_.shrink_to(0);
-    if (raws_needed) unpacked_raws_.extend(section.value_count());
     ranks_.restart();
     for (std::size_t k = 0; k < width; ++k) {
-        if (k % 64 == 0 && interrupt_requested()) return interrupted_error();
         const Column& column = section.columns[k];
         run.descriptor[k] = column.code;
         run.name[k] = names_.code(*tables_, column.code, column.name);
         run.rank[k] = ranks_.next(names_.key_number(run.name[k]));
         if (column.kind == Column::Kind::Character || (column.kind == Column::Kind::Numeric && column.codes != nullptr))
             run.described.push_back(k);
-        double* value = unpacked_values_.data() + k * subsets;
-        std::uint64_t* raw = unpacked_raws_.data() + k * subsets;
-        if (column.kind != Column::Kind::Numeric || column.name == &operator_name()) {
-            if (values_needed) std::fill_n(value, subsets, kMissing);
-            if (raws_needed) std::fill_n(raw, subsets, 0);
-            run.raw_present[k] = 0;
-        } else if (!column_within(column, section.data, subsets) ||
-                   (values_needed && !unpack_values(column, section.data, subsets, value)) ||
-                   (raws_needed && !unpack_raw(column, section.data, subsets, raw))) {
-            return BufrError::text("a column of section 4 lies past its end");
-        }
+        if (column.kind != Column::Kind::Numeric) run.raw_present[k] = 0;
     }
+    unpacked_values_.shrink_to(0);
+    unpacked_raws_.shrink_to(0);
+    // The block has threads of its own (laying out): one here.
+    SKYREC_CHECK(unpack_section(section, values_needed ? unpacked_values_.extend(section.value_count()) : nullptr,
+                                raws_needed ? unpacked_raws_.extend(section.value_count()) : nullptr, 1));
     const double* values = unpacked_values_.data();
     const std::uint64_t* raws = unpacked_raws_.data();
     if (c.has(BlockArray::value)) transpose(values, subsets, width, c.value.data() + at);
@@ -221,11 +209,8 @@ Status BlockBuilder::take_columns(const CompressedSection& section) {
                 }
                 continue;
             }
-            if (!meanings) continue;
-            const std::uint64_t raw = raws[k * subsets + j];
-            // A missing value has no meaning (nor set bits), whatever raw it shows.
-            if (std::isnan(values[k * subsets + j])) continue;
-            run.meaning[at_code] = memo[d].code(column, raw, meaning_code);
+            const std::size_t at_value = k * subsets + j;
+            if (meanings) run.meaning[at_code] = memo[d].code(column, values[at_value], raws[at_value], meaning_code);
         }
     }
     return Ok{};

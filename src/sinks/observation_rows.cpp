@@ -81,7 +81,7 @@ Status ObservationPicker::take_values(std::vector<DecodedValue>& batch) {
         subsets_.next([this] { flush_subset(); });
         const Group group = group_of(v.descriptor, v.name);
         if (group.group < 0) continue;
-        const double number = shows_number(v.has_value, v.has_raw, v.name) ? v.value : kMissing;
+        const double number = shown_number(v);
         const std::int32_t text = v.text.present() ? texts_.code(shown_text(v.text.view())) : kNoCategory;
         pick(group, [&](Pick& p) {
             p.value = number;

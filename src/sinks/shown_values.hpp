@@ -6,7 +6,9 @@
 // as its Latin-1 character (the older national character sets).
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -18,11 +20,21 @@
 namespace skyrec {
 
 // Character data has no raw integer; markers are named by the operator name.
-inline bool shows_number(bool has_value, bool has_raw, const std::string* name) noexcept {
-    return has_value && has_raw && name != &operator_name();
+template <class Value>
+bool shows_raw(const Value& v) noexcept {
+    return v.has_raw && v.name != &operator_name();
 }
 
-inline bool shows_raw(bool has_raw, const std::string* name) noexcept { return has_raw && name != &operator_name(); }
+template <class Value>
+bool shows_number(const Value& v) noexcept {
+    return v.has_value && shows_raw(v);
+}
+
+// The number of `v`, NaN where it shows none (missing, character data, markers).
+template <class Value>
+double shown_number(const Value& v) noexcept {
+    return shows_number(v) ? v.value : std::numeric_limits<double>::quiet_NaN();
+}
 
 // A missing value has no meaning, whatever raw value a compressed one shows.
 template <class Value>
@@ -35,9 +47,12 @@ const std::string* shown_meaning(const Value& v) noexcept {
 // is a hash probe or a walk over set bits.
 class MeaningMemo {
 public:
-    // code_of(meaning) for the meaning of `raw` in `column`, kNoCategory for none.
+    // code_of(meaning) for the meaning of `raw` in `column`, kNoCategory for
+    // none and where `value` is missing: a missing value has no meaning (nor
+    // set bits), whatever raw a compressed one shows.
     template <class Code>
-    std::int32_t code(const Column& column, std::uint64_t raw, Code&& code_of) {
+    std::int32_t code(const Column& column, double value, std::uint64_t raw, Code&& code_of) {
+        if (std::isnan(value)) return kNoCategory;
         if (!valid_ || raw_ != raw) {
             const std::string* meaning = column_meaning(column, raw);
             code_ = meaning != nullptr ? code_of(meaning) : kNoCategory;

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "decode/column_kernel.hpp"
-#include "decode/wide_values.hpp"
+#include "decode/unpack_section.hpp"
 #include "sinks/element_categories.hpp"
 #include "sinks/shown_values.hpp"
 
@@ -16,15 +16,11 @@ Status WideBuilder::take_columns(const CompressedSection& section) {
     if (parts_.table) describe(section);
     // The meanings of missing values are left out: they need the numbers.
     if (parts_.numbers || parts_.details) {
-        out_.values.extend(section.value_count());
-        if (!unpack_section(section, out_.values.data())) {
-            return BufrError::text("a column of section 4 lies past its end");
-        }
+        double* values = out_.values.extend(section.value_count());
+        std::uint64_t* raws = parts_.details ? out_.raw.extend(section.value_count()) : nullptr;
+        SKYREC_CHECK(unpack_section(section, values, raws, wide_threads()));
     }
-    if (parts_.details) {
-        if (!unpack_raws(section)) return BufrError::text("a column of section 4 lies past its end");
-        look_up_meanings(section);
-    }
+    if (parts_.details) look_up_meanings(section);
     if (parts_.table) read_texts(section);
     return Ok{};
 }
@@ -47,42 +43,25 @@ void WideBuilder::describe(const CompressedSection& section) {
     }
 }
 
-bool WideBuilder::unpack_raws(const CompressedSection& section) {
-    const std::size_t subsets = section.subsets;
-    std::uint64_t* raw = out_.raw.extend(section.value_count());
-    for (std::size_t c = 0; c < section.columns.size(); ++c) {
-        const Column& column = section.columns[c];
-        if (column.kind != Column::Kind::Numeric) {
-            std::fill_n(raw + c * subsets, subsets, 0);
-        } else if (!unpack_raw(column, section.data, subsets, raw + c * subsets)) {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::int32_t WideBuilder::meaning_code(const std::string* text) {
     const auto [it, added] = meaning_codes_.try_emplace(text, static_cast<std::int32_t>(meaning_codes_.size()));
     if (added) out_.meaning_texts.push_back(text);
     return it->second;
 }
 
-// A missing value has no meaning (nor set bits), where the flat list
-// gives a compressed one its raw value's.
 void WideBuilder::look_up_meanings(const CompressedSection& section) {
     for (std::size_t c = 0; c < section.columns.size(); ++c) {
         const Column& column = section.columns[c];
         if (column.kind != Column::Kind::Numeric || column.codes == nullptr) continue;
         WideColumns::Meanings& m = out_.meanings.emplace_back();
         m.column = c;
-        m.codes.assign(section.subsets, -1);
+        m.codes.resize(section.subsets);
         const std::uint64_t* raw = out_.raw.data() + c * section.subsets;
         const double* value = out_.values.data() + c * section.subsets;
         MeaningMemo memo;
-        for (std::size_t j = 0; j < section.subsets; ++j) {
-            if (std::isnan(value[j])) continue;  // a missing value has no meaning, whatever raw it shows
-            m.codes[j] = memo.code(column, raw[j], [this](const std::string* text) { return meaning_code(text); });
-        }
+        const auto code_of = [this](const std::string* text) { return meaning_code(text); };
+        for (std::size_t j = 0; j < section.subsets; ++j)
+            m.codes[j] = memo.code(column, value[j], raw[j], code_of);
     }
 }
 

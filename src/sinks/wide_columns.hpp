@@ -87,7 +87,6 @@ private:
     // Names the next column, of `descriptor` named `name`.
     void describe(DescriptorCode descriptor, const std::string* name);
     void describe(const CompressedSection& section);
-    bool unpack_raws(const CompressedSection& section);
     void look_up_meanings(const CompressedSection& section);
     // The code of meaning `text` among the table's meaning_texts.
     std::int32_t meaning_code(const std::string* text);

@@ -1,7 +1,6 @@
 // The wide table of an uncompressed message: its values come subset after
 // subset, each placed in its row as it comes, the first subset's naming the
 // columns that every later one must repeat.
-#include <limits>
 
 #include "base/limits.hpp"
 #include "sinks/block_layout.hpp"
@@ -13,7 +12,7 @@ namespace skyrec {
 void WideBuilder::add_column(const DecodedValue& v, std::size_t c) {
     describe(v.descriptor, v.name);
     // Texts are the values without a raw integer that are not markers.
-    const bool character = !shows_raw(v.has_raw, v.name) && v.name != &operator_name();
+    const bool character = !shows_raw(v) && v.name != &operator_name();
     text_of_.push_back(character ? static_cast<std::int32_t>(out_.texts.size()) : -1);
     meaning_of_.push_back(-1);
     if (character) {
@@ -37,9 +36,8 @@ Status WideBuilder::take_values(std::vector<DecodedValue>& batch) {
             out_.subsets_differ = true;
             continue;
         }
-        row_values_.push_back(shows_number(v.has_value, v.has_raw, v.name) ? v.value
-                                                                           : std::numeric_limits<double>::quiet_NaN());
-        const bool raw = shows_raw(v.has_raw, v.name);
+        row_values_.push_back(shown_number(v));
+        const bool raw = shows_raw(v);
         row_raws_.push_back(raw ? v.raw : 0);
         if (const std::int32_t t = text_of_[c]; t >= 0 && v.text.present()) {
             WideColumns::Texts& texts = out_.texts[static_cast<std::size_t>(t)];

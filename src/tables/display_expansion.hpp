@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "base/descriptor.hpp"
-#include "base/limits.hpp"
 #include "base/result.hpp"
 #include "tables/table_set.hpp"
 

@@ -22,6 +22,6 @@ struct TableTexts {
 
 // Adds the files that are present to `tables`: element.table, sequence.def,
 // then the code tables in the order given, as the directory readers would.
-Status read_table_texts(TableSet& tables, const TableTexts& texts, NumberBlanks blanks = NumberBlanks::Refused);
+Status read_table_texts(TableSet& tables, const TableTexts& texts, NumberBlanks blanks);
 
 }  // namespace skyrec
