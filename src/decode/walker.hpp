@@ -117,11 +117,16 @@ private:
     bool step_checkpoint();
     // Most elements are numbers read by their entry alone (entry_fields):
     // those take no more than the lookup, the read and the history.
-    bool element_step(DescriptorCode code) {
+    [[gnu::always_inline]] bool element_step(DescriptorCode code) {
         const ElementRef* element = cache_->find(code);
         if (entry_fields_ && element != nullptr && element->kind != ElementKind::Character &&
             code != kDataPresentIndicator) [[likely]] {
-            if (!read_numeric(*element, element->def->width, element->divisor, element->def->reference)) return false;
+            const std::uint32_t width = element->def->width;
+            const std::int64_t reference = element->def->reference;
+            if (compressed_ ? !read_column(*element, width, element->divisor, reference)
+                            : !read_value(*element, width, element->divisor, reference)) {
+                return false;
+            }
             state_.history.push_back(element);
             return true;
         }
@@ -166,7 +171,8 @@ private:
                            : read_value(element, width, divisor, reference);
     }
     // One value of uncompressed data; one column of compressed data.
-    bool read_value(const ElementRef& element, std::uint32_t width, double divisor, std::int64_t reference) {
+    [[gnu::always_inline]] bool read_value(const ElementRef& element, std::uint32_t width, double divisor,
+                                           std::int64_t reference) {
         if (!make_room()) [[unlikely]]
             return false;
         std::uint64_t raw = 0;

@@ -36,7 +36,7 @@ inline std::string_view capped(std::string_view text) noexcept { return text.sub
 // A new DecodedValue of `fields` and `extra` bytes of room for its text, its
 // fields' name and meaning each with a new reference; nullptr with
 // MemoryError set.
-inline PyObject* new_value_object(const ValueFields& fields, std::size_t extra = 0) {
+[[gnu::always_inline]] inline PyObject* new_value_object(const ValueFields& fields, std::size_t extra = 0) {
     auto* self = static_cast<PyObject*>(PyObject_Malloc(sizeof(ValueObject) + extra));
     if (self == nullptr) [[unlikely]]
         return PyErr_NoMemory();

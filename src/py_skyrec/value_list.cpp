@@ -2,18 +2,24 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "py_common/decoded_value_object.hpp"
 
 namespace skyrec::py {
 
+void PendingRefs::grow(std::size_t capacity) {
+    auto refs = std::make_unique_for_overwrite<PyObject*[]>(capacity);
+    if (size_ != 0) std::memcpy(refs.get(), refs_.get(), size_ * sizeof(PyObject*));
+    refs_ = std::move(refs);
+    capacity_ = capacity;
+}
+
 PyObject* PendingRefs::to_list() {
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(refs_.size()));
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(size_));
     if (list == nullptr) return nullptr;
-    if (!refs_.empty()) {
-        std::memcpy(reinterpret_cast<PyListObject*>(list)->ob_item, refs_.data(), refs_.size() * sizeof(PyObject*));
-    }
-    refs_.clear();
+    if (size_ != 0) std::memcpy(reinterpret_cast<PyListObject*>(list)->ob_item, refs_.get(), size_ * sizeof(PyObject*));
+    size_ = 0;
     return list;
 }
 
@@ -24,9 +30,15 @@ bool ValueListBuilder::add_values(const std::vector<DecodedValue>& batch) {
         if (name == nullptr) return false;
         PyObject* meaning = nullptr;
         if (value.meaning != nullptr && (meaning = strings_.get(value.meaning)) == nullptr) return false;
-        const ValueView view{value.value,      value.raw,       value.name,    value.meaning,       value.text.view(),
-                             value.descriptor, value.has_value, value.has_raw, value.text.present()};
-        PyObject* object = new_decoded_value(view, name, meaning);
+        PyObject* object;
+        if (!value.text.present()) [[likely]] {
+            object = new_value_object(ValueFields{value.value, value.raw, name, meaning, value.descriptor, 0,
+                                                  value.has_value, value.has_raw, false});
+        } else {
+            object = new_decoded_value(ValueView{value.value, value.raw, value.name, value.meaning, value.text.view(),
+                                                 value.descriptor, value.has_value, value.has_raw, true},
+                                       name, meaning);
+        }
         if (object == nullptr) return false;
         items_.push(object);
     }
@@ -68,7 +80,7 @@ bool ValueListBuilder::add_columns(const CompressedSection& section) {
                 continue;
             }
             if (pass != ColumnPass::Fixed) {
-                const ValueView& v = rows.finish(c, j);
+                const ValueView& v = pass == ColumnPass::Number ? rows.view(c) : rows.finish(c, j);
                 x.fields.value = v.value;
                 x.fields.raw = v.raw;
                 x.fields.has_value = v.has_value;
