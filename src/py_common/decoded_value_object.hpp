@@ -53,10 +53,10 @@ inline std::string_view capped(std::string_view text) noexcept { return text.sub
 inline PyObject* new_decoded_value(const ValueView& value, PyObject* name, PyObject* meaning) {
     // Most values are numbers, made without looking at any text.
     const std::string_view text = value.has_text ? capped(value.text) : std::string_view();
-    PyObject* self = new_value_object(ValueFields{value.value, value.raw, name, meaning, value.descriptor,
-                                                  static_cast<std::uint32_t>(text.size()), value.has_value,
-                                                  value.has_raw, value.has_text},
-                                      text.size());
+    PyObject* self = new_value_object(
+        ValueFields{value.value, value.raw, name, meaning, value.descriptor, static_cast<std::uint32_t>(text.size()),
+                    value.has_value, value.has_raw, value.has_text},
+        text.size());
     if (value.has_text && self != nullptr) [[unlikely]] {
         char* kept = reinterpret_cast<char*>(self) + sizeof(ValueObject);
         // Kept for compatibility: a DecodedValue's text shows each byte of 0x80 and above as '?'.
