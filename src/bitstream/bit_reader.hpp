@@ -22,6 +22,18 @@ namespace skyrec {
     return word;
 }
 
+// The eight bytes of `data` from `byte` on as a number, most significant
+// first, zero-filled past the end.
+[[gnu::always_inline]] inline std::uint64_t word_at(ByteView data, std::uint64_t byte) noexcept {
+    std::uint64_t word;
+    if (data.size - byte >= 8) [[likely]] {
+        std::memcpy(&word, data.data + byte, 8);
+    } else {
+        word = tail_word(data, byte);
+    }
+    return __builtin_bswap64(word);
+}
+
 // The `width` bits (1 to 64) at bit `position` of `data`, for a field known
 // to lie within it. One unaligned 64-bit load serves all but the fields that
 // reach into a ninth byte or lie within the last eight bytes.
@@ -30,17 +42,14 @@ namespace skyrec {
     SKYREC_EXPECT(width >= 1 && width <= 64 && position <= data.size * 8 && width <= data.size * 8 - position);
     const std::uint64_t byte = position >> 3;
     const unsigned shift = static_cast<unsigned>(position & 7);
-    std::uint64_t word;
-    if (data.size - byte >= 8) [[likely]] {
-        std::memcpy(&word, data.data + byte, 8);
-    } else {
-        word = tail_word(data, byte);
-    }
-    word = __builtin_bswap64(word) << shift;
+    std::uint64_t word = word_at(data, byte) << shift;
     // Up to 7 bits of the field may lie in a ninth byte.
     if (shift + width > 64) word |= std::uint64_t{data.data[byte + 8]} >> (8 - shift);
     return word >> (64 - width);
 }
+
+// Fields of at most 57 bits never reach a ninth byte.
+inline constexpr std::uint32_t kOneWordBits = 57;
 
 // Copies ceil(width / 8) bytes from bit `position` of `data` into `out`, the
 // last one zero-filled in its low bits, for bytes known to lie within it.
@@ -67,6 +76,17 @@ public:
         if (width > 64 || width > total_ - position_) return false;
         out = take(width);
         return true;
+    }
+
+    // read() for the fields of elements and operators, most of which fit in
+    // one load: 1 to 57 bits with two tests.
+    bool read_field(std::uint32_t width, std::uint64_t& out) noexcept {
+        if (width - 1 < kOneWordBits && width <= total_ - position_) [[likely]] {
+            out = (word_at(ByteView{data_, size_}, position_ >> 3) << (position_ & 7)) >> (64 - width);
+            position_ += width;
+            return true;
+        }
+        return read(width, out);
     }
 
     // Moves forward by whole fields without reading them (to place the

@@ -47,13 +47,49 @@ enum class ColumnPass : std::uint8_t {
     Text,    // the text and its number
 };
 
-// Calls emit(column_index, view) for every value in result order; stops and
-// returns false as soon as emit returns false, or when an interrupt is asked
-// for (base/interrupt.hpp).
-template <class Emit>
-bool visit_values(const CompressedSection& section, Emit&& emit) {
-    const std::vector<Column>& columns = section.columns;
-    const std::size_t n = columns.size();
+// What the values of one subset share with the last, column by column, for
+// a walk over a section's values in result order. Each column's view keeps
+// what does not change from subset to subset (name, descriptor, kind, and all
+// of a column without increments); a subset's numbers are worked out first,
+// all columns at once, so that their divisions overlap instead of each
+// waiting for the last.
+class SectionRows {
+public:
+    explicit SectionRows(const CompressedSection& section);
+
+    std::size_t columns() const noexcept { return views_.size(); }
+    ColumnPass pass(std::size_t c) const noexcept { return passes_[c]; }
+    // Column c's view as it stands: whole for Fixed and Number columns once
+    // read_numbers has run, else once finish has.
+    const ValueView& view(std::size_t c) const noexcept { return views_[c]; }
+
+    // The numbers of subset j in every column whose numbers change.
+    void read_numbers(std::size_t j) noexcept {
+        for (const std::size_t c : numbers_) {
+            const Column& column = section_.columns[c];
+            const ColumnRaw r = column_raw(column, section_.data, j);
+            ValueView& v = views_[c];
+            v.raw = r.raw;
+            v.value = r.missing ? 0.0 : scaled_value(r.raw, column.reference, column.divisor);
+            v.has_value = !r.missing;
+        }
+    }
+    // Column c's whole view of subset j, after read_numbers(j): the meaning
+    // of a Coded column, the text of a Text column.
+    const ValueView& finish(std::size_t c, std::size_t j) {
+        ValueView& v = views_[c];
+        if (passes_[c] == ColumnPass::Coded) {
+            v.meaning = meaning_of(c);
+        } else if (passes_[c] == ColumnPass::Text) {
+            const Column& column = section_.columns[c];
+            v.value = static_cast<double>(column.first_index + 1000 * std::uint64_t{j});
+            v.text = {};
+            v.has_text = column_text(column, section_.data, j, text_.data(), v.text);
+        }
+        return v;
+    }
+
+private:
     // The last meaning looked up per column: most columns repeat their raw
     // values from subset to subset.
     struct Memo {
@@ -61,69 +97,36 @@ bool visit_values(const CompressedSection& section, Emit&& emit) {
         const std::string* meaning = nullptr;
         bool valid = false;
     };
-    const auto meaning_of = [](const Column& column, Memo& m, const ValueView& v) -> const std::string* {
+    const std::string* meaning_of(std::size_t c) {
+        const Column& column = section_.columns[c];
+        const ValueView& v = views_[c];
         // A missing flag value has no set bits, whatever raw it shows.
         if (column.flags != nullptr && !v.has_value) return nullptr;
+        Memo& m = memo_[c];
         if (!m.valid || m.raw != v.raw) m = Memo{v.raw, column_meaning(column, v.raw), true};
         return m.meaning;
-    };
-    std::vector<Memo> memo(n);
-    std::size_t text_capacity = 0;
-    for (const Column& column : columns) {
-        if (column.kind == Column::Kind::Character && column_text_capacity(column) > text_capacity) {
-            text_capacity = column_text_capacity(column);
-        }
     }
-    std::string text(text_capacity, '\0');
 
-    // Each column's view keeps what does not change from subset to subset
-    // (name, descriptor, kind, and all of a column without increments); a
-    // subset's numbers are worked out first, all columns at once, so that
-    // their divisions overlap instead of each waiting for the last.
-    std::vector<ValueView> views(n);
-    std::vector<ColumnPass> passes(n, ColumnPass::Fixed);
-    std::vector<std::size_t> numbers;  // the columns whose numbers change
-    for (std::size_t c = 0; c < n; ++c) {
-        const Column& column = columns[c];
-        ValueView& v = views[c];
-        v.name = column.name;
-        v.descriptor = column.code;
-        v.has_value = column.kind != Column::Kind::Numeric;
-        v.has_raw = column.kind != Column::Kind::Character;
-        if (column.kind == Column::Kind::Character) {
-            passes[c] = ColumnPass::Text;
-        } else if (column.kind == Column::Kind::Numeric && column.increment_width == 0) {
-            const ColumnRaw r = column_raw(column, section.data, 0);
-            v.raw = r.raw;
-            v.value = r.missing ? 0.0 : scaled_value(r.raw, column.reference, column.divisor);
-            v.has_value = !r.missing;
-            if (column.codes != nullptr) v.meaning = meaning_of(column, memo[c], v);
-        } else if (column.kind == Column::Kind::Numeric) {
-            numbers.push_back(c);
-            passes[c] = column.codes != nullptr ? ColumnPass::Coded : ColumnPass::Number;
-        }
-    }
+    const CompressedSection& section_;
+    std::vector<ValueView> views_;
+    std::vector<ColumnPass> passes_;
+    std::vector<std::size_t> numbers_;  // the columns whose numbers change
+    std::vector<Memo> memo_;
+    std::string text_;  // room for the longest text
+};
+
+// Calls emit(column_index, view) for every value in result order; stops and
+// returns false as soon as emit returns false, or when an interrupt is asked
+// for (base/interrupt.hpp).
+template <class Emit>
+bool visit_values(const CompressedSection& section, Emit&& emit) {
+    SectionRows rows(section);
+    const std::size_t n = rows.columns();
     for (std::size_t j = 0; j < section.subsets; ++j) {
         if (j % kSubsetsBetweenInterruptChecks == 0 && interrupt_requested()) return false;
-        for (const std::size_t c : numbers) {
-            const Column& column = columns[c];
-            const ColumnRaw r = column_raw(column, section.data, j);
-            ValueView& v = views[c];
-            v.raw = r.raw;
-            v.value = r.missing ? 0.0 : scaled_value(r.raw, column.reference, column.divisor);
-            v.has_value = !r.missing;
-        }
+        rows.read_numbers(j);
         for (std::size_t c = 0; c < n; ++c) {
-            ValueView& v = views[c];
-            if (passes[c] == ColumnPass::Coded) {
-                v.meaning = meaning_of(columns[c], memo[c], v);
-            } else if (passes[c] == ColumnPass::Text) {
-                const Column& column = columns[c];
-                v.value = static_cast<double>(column.first_index + 1000 * std::uint64_t{j});
-                v.text = {};
-                v.has_text = column_text(column, section.data, j, text.data(), v.text);
-            }
-            if (!emit(c, static_cast<const ValueView&>(v))) return false;
+            if (!emit(c, rows.finish(c, j))) return false;
         }
     }
     return true;

@@ -13,7 +13,7 @@ namespace {
 
 Status walk_uncompressed(const BufrMessage& message, Walker& walker, std::vector<std::size_t>* subset_starts) {
     for (std::uint32_t subset = 0; subset < message.number_of_subsets; ++subset) {
-        if (subset != 0) walker.state().start_subset();
+        if (subset != 0) walker.start_subset();
         if (RawCapture* capture = walker.capture()) capture->subset = subset;
         if (FieldCopy* copy = walker.copy()) copy->start_subset(subset);
         if (subset_starts != nullptr) subset_starts->push_back(walker.value_count());

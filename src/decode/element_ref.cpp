@@ -57,6 +57,18 @@ const ElementRef& associated_field_ref() noexcept {
     return ref;
 }
 
+const std::string* ElementRef::look_up(std::uint64_t raw) const {
+    if (flags != nullptr) {
+        memo_meaning_ = flags->flag_meaning(def->code, def->width, raw);
+    } else {
+        const auto it = codes->find(raw);
+        memo_meaning_ = it == codes->end() ? nullptr : &it->second;
+    }
+    memo_raw_ = raw;
+    memo_valid_ = true;
+    return memo_meaning_;
+}
+
 bool ElementCache::recognises_missing(DescriptorCode code) const noexcept {
     return code_x(code) != 31 || (shown_ && code == kAssociatedFieldSignificance);
 }

@@ -33,20 +33,13 @@ struct ElementRef {
     // kept, as neighbouring values of an element often repeat.
     const std::string* meaning(std::uint64_t raw) const {
         if (codes == nullptr) return nullptr;
-        if (!memo_valid_ || memo_raw_ != raw) {
-            if (flags != nullptr) {
-                memo_meaning_ = flags->flag_meaning(def->code, def->width, raw);
-            } else {
-                const auto it = codes->find(raw);
-                memo_meaning_ = it == codes->end() ? nullptr : &it->second;
-            }
-            memo_raw_ = raw;
-            memo_valid_ = true;
-        }
-        return memo_meaning_;
+        if (memo_valid_ && memo_raw_ == raw) return memo_meaning_;
+        return look_up(raw);
     }
 
 private:
+    const std::string* look_up(std::uint64_t raw) const;
+
     mutable std::uint64_t memo_raw_ = 0;
     mutable const std::string* memo_meaning_ = nullptr;
     mutable bool memo_valid_ = false;

@@ -19,6 +19,15 @@ struct FieldShape {
     std::int64_t reference = 0;
 };
 
+// Whether every element's field is its entry's: none of 201, 202, 203, 204,
+// 206 and 207 in force, no reference defined, no inline bitmap about to
+// start. The walk asks once per operator instead of once per element.
+inline bool entry_fields(const DecoderState& state) noexcept {
+    return !state.local_width_active && state.width_change == 0 && state.scale_change == 0 &&
+           state.reference_multiplier == 1 && state.associated_width == 0 && state.new_reference_width == 0 &&
+           state.new_references.empty() && state.inline_bitmap.phase == InlineBitmap::Phase::None;
+}
+
 // A numeric element (or code or flag table) at the current state, from the
 // width and reference it would have without 201, 202, 206 and 207.
 FieldShape changed_shape(const DecoderState& state, const ElementRef& element, std::uint32_t width,

@@ -22,7 +22,9 @@ bool Walker::append_markers(DescriptorCode code) {
 }
 
 bool Walker::operator_step(DescriptorCode code) {
-    switch (apply_operator(state_, code)) {
+    const OperatorAction action = apply_operator(state_, code);
+    note_state();
+    switch (action) {
         case OperatorAction::None:
             return true;
         case OperatorAction::Marker:

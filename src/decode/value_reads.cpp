@@ -33,24 +33,6 @@ bool Walker::define_reference(const ElementRef& element) {
 
 bool Walker::read_associated_field() { return read_numeric(associated_field_ref(), state_.associated_width, 1.0, 0); }
 
-bool Walker::read_value(const ElementRef& element, std::uint32_t width, double divisor, std::int64_t reference) {
-    if (!make_room()) [[unlikely]]
-        return false;
-    std::uint64_t raw = 0;
-    if (!reader_.read(width, raw)) [[unlikely]]
-        return fail_read(width);
-    const bool missing = element.missing_recognised && width < 64 && raw == all_ones(width);
-    DecodedValue& v = values_->emplace_back();
-    if (!missing) v.value = scaled_value(raw, reference, divisor);
-    v.raw = raw;
-    v.name = element.name;
-    if (!raw_only()) v.meaning = element.meaning(raw);
-    v.descriptor = element.def->code;
-    v.has_value = !missing;
-    v.has_raw = true;
-    return copy_ == nullptr || copy_->numeric(element, FieldShape{width, divisor, reference}, raw) || fail_copy();
-}
-
 bool Walker::read_column(const ElementRef& element, std::uint32_t width, double divisor, std::int64_t reference) {
     if (!make_room()) return false;
     std::uint64_t r0 = 0;

@@ -73,8 +73,7 @@ bool Walker::step_checkpoint() {
     return true;
 }
 
-bool Walker::element_step(DescriptorCode code) {
-    const ElementRef* element = cache_->find(code);
+bool Walker::operated_element_step(DescriptorCode code, const ElementRef* element) {
     if (state_.new_reference_width != 0) {
         if (element == nullptr) return fail(BufrError::element_not_found(code));
         return define_reference(*element);

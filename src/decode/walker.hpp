@@ -15,6 +15,7 @@
 #include "base/interrupt.hpp"
 #include "base/limits.hpp"
 #include "bitstream/bit_reader.hpp"
+#include "decode/bitmap.hpp"
 #include "decode/column.hpp"
 #include "decode/decode_section4.hpp"
 #include "decode/decoded_value.hpp"
@@ -22,6 +23,7 @@
 #include "decode/element_ref.hpp"
 #include "decode/field_copy.hpp"
 #include "decode/field_rules.hpp"
+#include "decode/scaling.hpp"
 
 namespace skyrec {
 
@@ -71,7 +73,11 @@ public:
     bool walk(std::span<const DescriptorCode> list, unsigned depth);
     BufrError take_error() { return std::move(*error_); }
 
-    DecoderState& state() noexcept { return state_; }
+    // Uncompressed data: back to the first state for the next subset.
+    void start_subset() {
+        state_.start_subset();
+        note_state();
+    }
     void capture_into(RawCapture* capture) noexcept {
         capture_ = capture;
         note_raw_only();
@@ -109,7 +115,29 @@ private:
         return sink_ == nullptr || values_->size() < kBatchValues || flush();
     }
     bool step_checkpoint();
-    bool element_step(DescriptorCode code);
+    // Most elements are numbers read by their entry alone (entry_fields):
+    // those take no more than the lookup, the read and the history.
+    [[gnu::always_inline]] bool element_step(DescriptorCode code) {
+        const ElementRef* element = cache_->find(code);
+        if (entry_fields_ && element != nullptr && element->kind != ElementKind::Character &&
+            code != kDataPresentIndicator) [[likely]] {
+            const std::uint32_t width = element->def->width;
+            const std::int64_t reference = element->def->reference;
+            if (compressed_ ? !read_column(*element, width, element->divisor, reference)
+                            : !read_value(*element, width, element->divisor, reference)) {
+                return false;
+            }
+            state_.history.push_back(element);
+            return true;
+        }
+        const bool done = operated_element_step(code, element);
+        note_state();
+        return done;
+    }
+    bool operated_element_step(DescriptorCode code, const ElementRef* element);
+    // Whether the fields are their entries' again, after anything that may
+    // change the state.
+    void note_state() noexcept { entry_fields_ = entry_fields(state_); }
     bool replication_step(std::span<const DescriptorCode> list, std::size_t& i, unsigned depth);
     bool repeat(std::span<const DescriptorCode> body, std::uint64_t count, unsigned depth);
     bool sequence_step(DescriptorCode code, unsigned depth);
@@ -143,7 +171,24 @@ private:
                            : read_value(element, width, divisor, reference);
     }
     // One value of uncompressed data; one column of compressed data.
-    bool read_value(const ElementRef& element, std::uint32_t width, double divisor, std::int64_t reference);
+    [[gnu::always_inline]] bool read_value(const ElementRef& element, std::uint32_t width, double divisor,
+                                           std::int64_t reference) {
+        if (!make_room()) [[unlikely]]
+            return false;
+        std::uint64_t raw = 0;
+        if (!reader_.read_field(width, raw)) [[unlikely]]
+            return fail_read(width);
+        const bool missing = element.missing_recognised && width < 64 && raw == all_ones(width);
+        DecodedValue& v = values_->emplace_back();
+        if (!missing) v.value = scaled_value(raw, reference, divisor);
+        v.raw = raw;
+        v.name = element.name;
+        if (!raw_only()) v.meaning = element.meaning(raw);
+        v.descriptor = element.def->code;
+        v.has_value = !missing;
+        v.has_raw = true;
+        return copy_ == nullptr || copy_->numeric(element, FieldShape{width, divisor, reference}, raw) || fail_copy();
+    }
     bool read_column(const ElementRef& element, std::uint32_t width, double divisor, std::int64_t reference);
 
     // The value of subset `j` (0 for uncompressed data) appended by the last read.
@@ -215,6 +260,7 @@ private:
     RawCapture* capture_ = nullptr;
     FieldCopy* copy_ = nullptr;
     bool raw_only_ = false;
+    bool entry_fields_ = true;  // entry_fields(state_), kept up to date by note_state
 };
 
 }  // namespace skyrec

@@ -33,21 +33,31 @@ using ValueObject = Boxed<ValueFields>;
 // Texts are far below 4 GiB; a longer one is cut.
 inline std::string_view capped(std::string_view text) noexcept { return text.substr(0, 0xFFFFFFFFu); }
 
+// A new DecodedValue of `fields` and `extra` bytes of room for its text, its
+// fields' name and meaning each with a new reference; nullptr with
+// MemoryError set.
+[[gnu::always_inline]] inline PyObject* new_value_object(const ValueFields& fields, std::size_t extra = 0) {
+    auto* self = static_cast<PyObject*>(PyObject_Malloc(sizeof(ValueObject) + extra));
+    if (self == nullptr) [[unlikely]]
+        return PyErr_NoMemory();
+    PyObject_Init(self, types.decoded_value);
+    const ValueFields* kept = new (&reinterpret_cast<ValueObject*>(self)->value) ValueFields(fields);
+    Py_INCREF(kept->name);
+    Py_XINCREF(kept->meaning);
+    return self;
+}
+
 // A new DecodedValue holding a copy of `value`'s numbers and text and a
 // reference to each of `name` and `meaning` (nullptr when absent), the str
 // objects of the value's name and meaning; nullptr with MemoryError set.
 inline PyObject* new_decoded_value(const ValueView& value, PyObject* name, PyObject* meaning) {
     // Most values are numbers, made without looking at any text.
     const std::string_view text = value.has_text ? capped(value.text) : std::string_view();
-    auto* self = static_cast<PyObject*>(PyObject_Malloc(sizeof(ValueObject) + text.size()));
-    if (self == nullptr) [[unlikely]]
-        return PyErr_NoMemory();
-    PyObject_Init(self, types.decoded_value);
-    new (&reinterpret_cast<ValueObject*>(self)->value)
-        ValueFields{value.value,         value.raw,        Py_NewRef(name),
-                    Py_XNewRef(meaning), value.descriptor, static_cast<std::uint32_t>(text.size()),
-                    value.has_value,     value.has_raw,    value.has_text};
-    if (value.has_text) [[unlikely]] {
+    PyObject* self = new_value_object(
+        ValueFields{value.value, value.raw, name, meaning, value.descriptor, static_cast<std::uint32_t>(text.size()),
+                    value.has_value, value.has_raw, value.has_text},
+        text.size());
+    if (value.has_text && self != nullptr) [[unlikely]] {
         char* kept = reinterpret_cast<char*>(self) + sizeof(ValueObject);
         // Kept for compatibility: a DecodedValue's text shows each byte of 0x80 and above as '?'.
         for (std::size_t i = 0; i < text.size(); ++i)

@@ -46,8 +46,9 @@ PyObject* decode_to_list(const FirstMessage& message, const TableSet& tables, Va
     SignalWatch watch;
     const Status status = decode_section4_into(message.record, tables, message.record.section4_data(message.bytes),
                                                builder, nullptr, &cache->elements);
-    if (builder.failed()) return nullptr;  // with its Python error set
+    // A handler's exception first: the builder stops for it without one of its own.
     if (watch.raised()) return nullptr;
+    if (builder.failed()) return nullptr;  // with its Python error set
     if (!status) return raise(status.error());
     return builder.finish();
 }

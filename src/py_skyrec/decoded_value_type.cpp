@@ -19,12 +19,13 @@ std::string_view text_of(PyObject* self) noexcept {
     return {reinterpret_cast<const char*>(self) + sizeof(ValueObject), fields(self).text_size};
 }
 
+// The type's reference goes before the memory, which nothing reads after:
+// freeing the object is then the last call, with nothing to keep across it.
 void value_dealloc(PyObject* self) {
     Py_DECREF(fields(self).name);
     Py_XDECREF(fields(self).meaning);
-    PyTypeObject* type = Py_TYPE(self);
+    Py_DECREF(Py_TYPE(self));
     PyObject_Free(self);
-    Py_DECREF(type);
 }
 
 PyObject* value_raw_value(PyObject* self, void*) {

@@ -2,18 +2,24 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "py_common/decoded_value_object.hpp"
 
 namespace skyrec::py {
 
+void PendingRefs::grow(std::size_t capacity) {
+    auto refs = std::make_unique_for_overwrite<PyObject*[]>(capacity);
+    if (size_ != 0) std::memcpy(refs.get(), refs_.get(), size_ * sizeof(PyObject*));
+    refs_ = std::move(refs);
+    capacity_ = capacity;
+}
+
 PyObject* PendingRefs::to_list() {
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(refs_.size()));
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(size_));
     if (list == nullptr) return nullptr;
-    if (!refs_.empty()) {
-        std::memcpy(reinterpret_cast<PyListObject*>(list)->ob_item, refs_.data(), refs_.size() * sizeof(PyObject*));
-    }
-    refs_.clear();
+    if (size_ != 0) std::memcpy(reinterpret_cast<PyListObject*>(list)->ob_item, refs_.get(), size_ * sizeof(PyObject*));
+    size_ = 0;
     return list;
 }
 
@@ -24,9 +30,15 @@ bool ValueListBuilder::add_values(const std::vector<DecodedValue>& batch) {
         if (name == nullptr) return false;
         PyObject* meaning = nullptr;
         if (value.meaning != nullptr && (meaning = strings_.get(value.meaning)) == nullptr) return false;
-        const ValueView view{value.value,      value.raw,       value.name,    value.meaning,       value.text.view(),
-                             value.descriptor, value.has_value, value.has_raw, value.text.present()};
-        PyObject* object = new_decoded_value(view, name, meaning);
+        PyObject* object;
+        if (!value.text.present()) [[likely]] {
+            object = new_value_object(ValueFields{value.value, value.raw, name, meaning, value.descriptor, 0,
+                                                  value.has_value, value.has_raw, false});
+        } else {
+            object = new_decoded_value(ValueView{value.value, value.raw, value.name, value.meaning, value.text.view(),
+                                                 value.descriptor, value.has_value, value.has_raw, true},
+                                       name, meaning);
+        }
         if (object == nullptr) return false;
         items_.push(object);
     }
@@ -36,30 +48,54 @@ bool ValueListBuilder::add_values(const std::vector<DecodedValue>& batch) {
 bool ValueListBuilder::add_columns(const CompressedSection& section) {
     list_ = Ref::steal(PyList_New(static_cast<Py_ssize_t>(section.value_count())));
     if (!list_) return false;
-    // Each column's name, found once, and the str of its last meaning: a
-    // column's meanings repeat from subset to subset.
-    struct Strs {
-        PyObject* name;
+    SectionRows rows(section);
+    const std::size_t n = rows.columns();
+    // Each column's fields as its next value takes them: its name's str,
+    // found once, all of a Fixed column, and the str of a Coded column's last
+    // meaning (a column's meanings repeat from subset to subset).
+    struct Next {
+        ValueFields fields;
         const std::string* meaning;
-        PyObject* meaning_str;
     };
-    std::vector<Strs> strs(section.columns.size());
-    for (std::size_t c = 0; c < strs.size(); ++c) {
-        if ((strs[c].name = strings_.get(section.columns[c].name)) == nullptr) return false;
+    std::vector<Next> next(n);
+    for (std::size_t c = 0; c < n; ++c) {
+        const ValueView& v = rows.view(c);
+        PyObject* name = strings_.get(v.name);
+        if (name == nullptr) return false;
+        next[c] = {ValueFields{v.value, v.raw, name, nullptr, v.descriptor, 0, v.has_value, v.has_raw, false},
+                   v.meaning};
+        if (v.meaning != nullptr && (next[c].fields.meaning = strings_.get(v.meaning)) == nullptr) return false;
     }
     PyObject** items = reinterpret_cast<PyListObject*>(list_.get())->ob_item;
-    return visit_values(section, [&](std::size_t c, const ValueView& value) {
-        Strs& s = strs[c];
-        if (value.meaning != s.meaning) {
-            s.meaning = value.meaning;
-            s.meaning_str = s.meaning == nullptr ? nullptr : strings_.get(s.meaning);
-            if (s.meaning != nullptr && s.meaning_str == nullptr) return false;
+    for (std::size_t j = 0; j < section.subsets; ++j) {
+        if (j % kSubsetsBetweenInterruptChecks == 0 && interrupt_requested()) return false;
+        rows.read_numbers(j);
+        for (std::size_t c = 0; c < n; ++c) {
+            Next& x = next[c];
+            const ColumnPass pass = rows.pass(c);
+            if (pass == ColumnPass::Text) {
+                PyObject* text = new_decoded_value(rows.finish(c, j), x.fields.name, nullptr);
+                if (text == nullptr) return false;
+                *items++ = text;
+                continue;
+            }
+            if (pass != ColumnPass::Fixed) {
+                const ValueView& v = pass == ColumnPass::Number ? rows.view(c) : rows.finish(c, j);
+                x.fields.value = v.value;
+                x.fields.raw = v.raw;
+                x.fields.has_value = v.has_value;
+                if (v.meaning != x.meaning) {
+                    x.meaning = v.meaning;
+                    x.fields.meaning = x.meaning == nullptr ? nullptr : strings_.get(x.meaning);
+                    if (x.meaning != nullptr && x.fields.meaning == nullptr) return false;
+                }
+            }
+            PyObject* object = new_value_object(x.fields);
+            if (object == nullptr) return false;
+            *items++ = object;
         }
-        PyObject* object = new_decoded_value(value, s.name, s.meaning_str);
-        if (object == nullptr) return false;
-        *items++ = object;
-        return true;
-    });
+    }
+    return true;
 }
 
 PyObject* ValueListBuilder::finish() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "decode/decode_section4.hpp"
@@ -19,8 +20,8 @@ class PendingRefs {
 public:
     PendingRefs() = default;
     ~PendingRefs() {
-        for (PyObject* p : refs_)
-            Py_DECREF(p);
+        for (std::size_t i = 0; i < size_; ++i)
+            Py_DECREF(refs_[i]);
     }
     PendingRefs(const PendingRefs&) = delete;
     PendingRefs& operator=(const PendingRefs&) = delete;
@@ -28,16 +29,21 @@ public:
     // Room for `n` more, growing geometrically over many calls; then push
     // cannot fail.
     void make_room(std::size_t n) {
-        if (refs_.capacity() - refs_.size() < n) refs_.reserve(std::max(refs_.size() + n, 2 * refs_.capacity()));
+        if (capacity_ - size_ < n) grow(std::max(size_ + n, 2 * capacity_));
     }
-    void push(PyObject* owned) noexcept { refs_.push_back(owned); }
+    // A store and a count: the room is made.
+    void push(PyObject* owned) noexcept { refs_[size_++] = owned; }
 
     // A new list that takes every reference held, in order; nullptr with an
     // error set, the references still held.
     PyObject* to_list();
 
 private:
-    std::vector<PyObject*> refs_;
+    void grow(std::size_t capacity);
+
+    std::unique_ptr<PyObject*[]> refs_;  // the first size_ held, left unset beyond
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
 };
 
 class ValueListBuilder final : public Section4Sink {
