@@ -11,7 +11,7 @@
 namespace skyrec::py {
 
 // The one way a core error becomes an exception, its `kind` attribute set.
-// Without `decode_error` (the specified module): ValueError(message). With
+// Without `decode_error` (_skyrec): ValueError(message). With
 // it (the package's class): decode_error("{where}: {reason}"), `reason` and
 // `where` set too ("" when the error says nothing of where). Returns nullptr.
 PyObject* raise(const BufrError& error, PyObject* decode_error = nullptr);
