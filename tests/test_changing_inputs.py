@@ -341,3 +341,23 @@ def test_impossible_lengths_are_memory_errors(tables, call):
 def test_nul_bytes_in_paths_are_value_errors(tmp_path, call):
     with pytest.raises(ValueError, match="embedded null byte"):
         call(str(tmp_path) + "\0x")
+
+
+def test_a_module_owns_its_classes_and_a_new_import_works_on_its_own(table_dir):
+    # The classes live in the module's state: a module let go takes them with
+    # it, and the next import makes classes of its own that decode as before.
+    done = child("""
+        import gc, sys, weakref
+        import _skyrec
+        from bufrgen import BitWriter, build_message
+        data = build_message([1015], BitWriter().text("ABC", 48).to_bytes())
+        first = weakref.ref(_skyrec.TableSet)
+        values = [v.raw_text for v in _skyrec.decode_values(data, sys.argv[1])]
+        del sys.modules["_skyrec"], _skyrec
+        gc.collect()
+        assert first() is None, "the first module's classes outlived it"
+        import _skyrec
+        assert [v.raw_text for v in _skyrec.decode_values(data, sys.argv[1])] == values == ["ABC"]
+        print("ok")
+    """, str(table_dir))
+    assert done.returncode == 0 and done.stdout == "ok\n", done.stderr

@@ -20,7 +20,7 @@ PyObject* subset_object(const std::optional<std::uint32_t>& subset);
 PyObject* path_tuple(const std::vector<DescriptorCode>& path);
 
 // The one way a core error becomes an exception, its `kind` attribute set.
-// Without `decode_error` (the specified module): ValueError(message). With
+// Without `decode_error` (_skyrec): ValueError(message). With
 // it (the package's class): decode_error("{where}: {reason}"), `reason`,
 // `where` ("" when the error says nothing of where), `subset` and
 // `descriptor_path` set too. Returns nullptr.

@@ -1,6 +1,7 @@
 #include "py_common/module_common.hpp"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -39,14 +40,57 @@ PyObject* new_type(PyObject* module, const char* name, std::size_t size, destruc
     return PyType_FromModuleAndSpec(module, &spec, nullptr);
 }
 
+namespace {
+
+ModuleState& state_of(PyObject* module) { return *static_cast<ModuleState*>(PyModule_GetState(module)); }
+
+}  // namespace
+
+int traverse_state(PyObject* module, visitproc visit, void* arg) {
+    const ModuleState& state = state_of(module);
+    for (std::size_t i = 0; i < state.count; ++i)
+        Py_VISIT(state.held[i].object);
+    return 0;
+}
+
+int clear_state(PyObject* module) {
+    ModuleState& state = state_of(module);
+    for (std::size_t i = 0; i < state.count; ++i) {
+        ModuleState::Held& held = state.held[i];
+        // A later import may have made the pointer another module's.
+        if (*held.pointer == held.object) *held.pointer = nullptr;
+        Py_CLEAR(held.object);
+    }
+    state.count = 0;
+    return 0;
+}
+
+void free_state(void* module) { clear_state(static_cast<PyObject*>(module)); }
+
+bool keep(PyObject* module, PyObject* object, PyObject** pointer) {
+    if (object == nullptr) return false;
+    ModuleState& state = state_of(module);
+    if (state.count == std::size(state.held)) {
+        Py_DECREF(object);
+        PyErr_SetString(PyExc_SystemError, "a module's state holds too many classes");
+        return false;
+    }
+    state.held[state.count++] = {object, pointer};
+    *pointer = object;
+    return true;
+}
+
+bool keep(PyObject* module, PyObject* type, PyTypeObject** pointer) {
+    return keep(module, type, reinterpret_cast<PyObject**>(pointer));
+}
+
 bool add_class(PyObject* module, PyObject* type, const char* name, PyTypeObject** store) {
     if (type == nullptr) return false;
     if (PyModule_AddObjectRef(module, name, type) != 0) {
         Py_DECREF(type);
         return false;
     }
-    Py_XDECREF(std::exchange(*store, reinterpret_cast<PyTypeObject*>(type)));
-    return true;
+    return keep(module, type, store);
 }
 
 bool add_object(PyObject* module, const char* name, PyObject* object, PyObject* all) {
@@ -64,14 +108,6 @@ bool add_functions(PyObject* module, std::span<PyMethodDef* const> defs, PyObjec
         if (!function || !add_object(module, def->ml_name, function.get(), all)) return false;
     }
     return true;
-}
-
-PyObject* new_module(PyModuleDef* def) {
-    PyObject* module = PyModule_Create(def);
-#ifdef Py_GIL_DISABLED
-    if (module != nullptr) PyUnstable_Module_SetGIL(module, Py_MOD_GIL_USED);
-#endif
-    return module;
 }
 
 }  // namespace skyrec::py

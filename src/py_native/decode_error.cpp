@@ -1,8 +1,7 @@
 #include "py_native/decode_error.hpp"
 
-#include <utility>
-
 #include "py_common/errors.hpp"
+#include "py_common/module_common.hpp"
 
 namespace skyrec::py {
 namespace {
@@ -18,14 +17,7 @@ constexpr const char* kDoc =
 bool create_decode_error(PyObject* module) {
     // Named for the package, which re-exports it, so that pickles find it there.
     PyObject* type = PyErr_NewExceptionWithDoc("skyrec.DecodeError", kDoc, PyExc_ValueError, nullptr);
-    if (type == nullptr) return false;
-    if (PyModule_AddObjectRef(module, "DecodeError", type) != 0) {
-        Py_DECREF(type);
-        return false;
-    }
-    // Kept for the life of the process, as the module's classes are.
-    Py_XDECREF(std::exchange(decode_error_type, type));
-    return true;
+    return keep(module, type, &decode_error_type) && PyModule_AddObjectRef(module, "DecodeError", type) == 0;
 }
 
 PyObject* decode_error_class() noexcept { return decode_error_type; }

@@ -46,30 +46,25 @@ PyMethodDef* const kFunctions[] = {
 };
 // clang-format on
 
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "skyrec._native", "", -1, nullptr, nullptr, nullptr, nullptr, nullptr,
-};
-
-PyObject* create_module() {
-    Ref module = Ref::steal(new_module(&module_def));
-    if (!module) return nullptr;
+int exec_module(PyObject* module) {
     // The classes are _skyrec's, created by its import in this same binary.
     Ref skyrec = Ref::steal(PyImport_ImportModule("_skyrec"));
-    if (!skyrec) return nullptr;
-    if (!create_owned_buffer_type(module.get()) || !create_kept_columns_type(module.get()) ||
-        !create_decode_error(module.get())) {
-        return nullptr;
+    if (!skyrec) return -1;
+    if (!create_owned_buffer_type(module) || !create_kept_columns_type(module) || !create_decode_error(module)) {
+        return -1;
     }
-    if (!add_functions(module.get(), kFunctions)) return nullptr;
+    if (!add_functions(module, kFunctions)) return -1;
     // The bound on a message's values, for callers that plan memory by it.
-    if (PyModule_AddIntConstant(module.get(), "VALUES_FLOOR", static_cast<long>(kFloor.values)) != 0 ||
-        PyModule_AddIntConstant(module.get(), "VALUES_PER_BYTE", static_cast<long>(kPerInputByte.values)) != 0) {
-        return nullptr;
+    if (PyModule_AddIntConstant(module, "VALUES_FLOOR", static_cast<long>(kFloor.values)) != 0 ||
+        PyModule_AddIntConstant(module, "VALUES_PER_BYTE", static_cast<long>(kPerInputByte.values)) != 0) {
+        return -1;
     }
-    return module.release();
+    return 0;
 }
 
 }  // namespace
 }  // namespace skyrec::py
 
-PyMODINIT_FUNC PyInit__native() { return skyrec::py::create_module(); }
+PyMODINIT_FUNC PyInit__native() {
+    return PyModuleDef_Init(skyrec::py::module_definition<skyrec::py::exec_module>("skyrec._native"));
+}

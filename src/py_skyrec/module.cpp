@@ -20,46 +20,31 @@ PyMethodDef* const kFunctions[] = {
 };
 // clang-format on
 
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "_skyrec", "", -1, nullptr, nullptr, nullptr, nullptr, nullptr,
-};
-
-PyObject* create_module() {
-    Ref module = Ref::steal(new_module(&module_def));
-    if (!module) return nullptr;
-    Ref all = Ref::steal(PyList_New(0));
-    if (!all || PyModule_AddObjectRef(module.get(), "__all__", all.get()) != 0) return nullptr;
-
-    for (const ClassEntry& entry : module_classes()) {
-        Ref type = Ref::steal(entry.create(module.get()));
-        if (!type || !add_object(module.get(), entry.name, type.get(), all.get())) return nullptr;
-        // The module keeps its classes alive for the life of the process.
-        *entry.store = reinterpret_cast<PyTypeObject*>(type.release());
-    }
-    if (!add_functions(module.get(), kFunctions, all.get())) return nullptr;
-    return module.release();
-}
-
-// The classes live in globals, so only one interpreter may own them.
+// The classes' pointers are process-wide, so only one interpreter may own them.
 PyInterpreterState* owner = nullptr;
+
+int exec_module(PyObject* module) {
+    PyInterpreterState* current = PyInterpreterState_Get();
+    if (owner != nullptr && owner != current) {
+        PyErr_SetString(PyExc_ImportError, "_skyrec supports only one interpreter per process");
+        return -1;
+    }
+    Ref all = Ref::steal(PyList_New(0));
+    if (!all || PyModule_AddObjectRef(module, "__all__", all.get()) != 0) return -1;
+    for (const ClassEntry& entry : module_classes()) {
+        if (!keep(module, entry.create(module), entry.store) ||
+            !add_object(module, entry.name, reinterpret_cast<PyObject*>(*entry.store), all.get())) {
+            return -1;
+        }
+    }
+    if (!add_functions(module, kFunctions, all.get())) return -1;
+    owner = current;
+    return 0;
+}
 
 }  // namespace
 }  // namespace skyrec::py
 
 PyMODINIT_FUNC PyInit__skyrec() {
-    using namespace skyrec::py;
-    PyInterpreterState* current = PyInterpreterState_Get();
-    if (owner != nullptr && owner != current) {
-        PyErr_SetString(PyExc_ImportError, "_skyrec supports only one interpreter per process");
-        return nullptr;
-    }
-    PyObject* module = create_module();
-    if (module == nullptr) {
-        // A failed import leaves no classes behind for a later attempt.
-        for (const ClassEntry& entry : module_classes())
-            Py_CLEAR(*entry.store);
-        return nullptr;
-    }
-    owner = current;
-    return module;
+    return PyModuleDef_Init(skyrec::py::module_definition<skyrec::py::exec_module>("_skyrec"));
 }
