@@ -60,7 +60,7 @@ def datetimes(parts: Sequence[np.ndarray], unit: str, *, rolls: bool, ok: np.nda
     year, month, day, hour, minute, second = (np.asarray(p, float) for p in parts)
     if ok is None:
         ok = np.ones(len(year), bool)
-    days = _dates(*(np.where(ok, p, 1.0) for p in (year, month, day)), YEARS[unit])
+    days = _dates(np.where(ok, year, 1.0), np.where(ok, month, 1.0), np.where(ok, day, 1.0), YEARS[unit])
     good = ok & ~np.isnan(days)
     if not rolls:
         good &= (hour < 24) & (minute < 60) & (second < 60)
