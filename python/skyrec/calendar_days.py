@@ -14,7 +14,6 @@ import numpy as np
 # 2262-04-11; [s] the years that datetime64 strings and Timestamps take.
 YEARS = {"s": (1, 9999), "ns": (1678, 2261)}
 _PER_SECOND = {"s": 1, "ns": 1_000_000_000}
-_DAYS_IN_MONTH = np.array([31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31, 0], float)
 
 
 def _whole(*parts: np.ndarray) -> np.ndarray:
@@ -22,33 +21,24 @@ def _whole(*parts: np.ndarray) -> np.ndarray:
     return whole
 
 
+def _first_days(months: np.ndarray) -> np.ndarray:
+    """Days from 1970-01-01 of the first day of each month counted from January 1970."""
+    first: np.ndarray = months.astype("datetime64[M]").astype("datetime64[D]").astype(np.int64)
+    return first
+
+
 def day_numbers(year: np.ndarray, month: np.ndarray, day: np.ndarray, years: tuple[int, int]) -> np.ndarray:
     """Days from 1970-01-01 of each date, NaN where it names none (a 31
     April, a month 13, a fraction) or its year lies outside `years` (first, last)."""
-    leap = (year % 4 == 0) & ((year % 100 != 0) | (year % 400 == 0))
-    month_index = np.where((month >= 1) & (month <= 12) & _whole(year, month, day), month - 1, 12).astype(np.intp)
-    days_in_month = _DAYS_IN_MONTH[month_index] + ((month_index == 1) & leap)
-    good = (month_index < 12) & (year >= years[0]) & (year <= years[1]) & (day >= 1) & (day <= days_in_month)
-    # March-based years put the leap day last.
-    march = month <= 2
-    y = year - march
-    era = np.floor(y / 400)
-    of_era = y - era * 400
-    of_year = np.floor((153 * (month + np.where(march, 9, -3)) + 2) / 5) + day - 1
-    days = era * 146097 + of_era * 365 + np.floor(of_era / 4) - np.floor(of_era / 100) + of_year - 719468
-    return np.where(good, days, np.nan)
-
-
-def _dates(year: np.ndarray, month: np.ndarray, day: np.ndarray, years: tuple[int, int]) -> np.ndarray:
-    # Messages and reports share few dates (a satellite pass, one): each is worked out once.
-    if len(year) and (year == year[0]).all() and (month == month[0]).all() and (day == day[0]).all():
+    # Reports often share one date (a satellite pass): it is worked out once.
+    if len(year) > 1 and (year == year[0]).all() and (month == month[0]).all() and (day == day[0]).all():
         return np.repeat(day_numbers(year[:1], month[:1], day[:1], years), len(year))
-    # Every date there is has a whole month and day in 0..99, which the key keeps apart.
-    keyed = _whole(year, month, day) & (month >= 0) & (month < 100) & (day >= 0) & (day < 100)
-    _, first, where = np.unique(np.where(keyed, year * 10000 + month * 100 + day, -1.0), return_index=True,
-                                return_inverse=True)
-    days: np.ndarray = np.where(keyed, day_numbers(year[first], month[first], day[first], years)[where], np.nan)
-    return days
+    good = _whole(year, month, day) & (year >= years[0]) & (year <= years[1]) & (month >= 1) & (month <= 12)
+    # Only good dates are counted: the others could be anything, infinities included.
+    months = ((np.where(good, year, 1970) - 1970) * 12 + np.where(good, month, 1) - 1).astype(np.int64)
+    first = _first_days(months)
+    good &= (day >= 1) & (day <= _first_days(months + 1) - first)
+    return np.where(good, first + day - 1, np.nan)
 
 
 def datetimes(parts: Sequence[np.ndarray], unit: str, *, rolls: bool, ok: np.ndarray | None = None) -> np.ndarray:
@@ -60,7 +50,7 @@ def datetimes(parts: Sequence[np.ndarray], unit: str, *, rolls: bool, ok: np.nda
     year, month, day, hour, minute, second = (np.asarray(p, float) for p in parts)
     if ok is None:
         ok = np.ones(len(year), bool)
-    days = _dates(np.where(ok, year, 1.0), np.where(ok, month, 1.0), np.where(ok, day, 1.0), YEARS[unit])
+    days = day_numbers(year, month, day, YEARS[unit])
     good = ok & ~np.isnan(days)
     if not rolls:
         good &= (hour < 24) & (minute < 60) & (second < 60)
