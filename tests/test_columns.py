@@ -112,6 +112,16 @@ def test_code_and_flag_values_keep_their_raw(tables):
     assert item.columns.meaning.tolist() == ["MANNED", None] and item.columns.missing.tolist() == [False, True]
 
 
+@pytest.mark.parametrize("compressed", [False, True])
+@pytest.mark.parametrize("marker", [222000, 223000, 224000, 225000, 232000, 235000])
+def test_markers_have_no_number_yet_are_not_missing(tables, marker, compressed):
+    bits = column(BitWriter(), 7, [None, None]) if compressed else BitWriter().missing(7).missing(7)
+    data = build_message([1001, marker], bits.to_bytes(), subsets=2, compressed=compressed)
+    (item,) = read_messages(data, tables=tables, output="columns")
+    assert item.columns.descriptor.tolist() == [1001, marker] * 2 and np.isnan(item.columns.value).all()
+    assert item.columns.missing.tolist() == [True, False] * 2
+
+
 def test_wide_raw_values_are_exact(tables):
     big = (1 << 63) + 12345  # beyond what a float64 holds exactly
     data = build_message([10004], BitWriter().uint(big, 64).to_bytes())

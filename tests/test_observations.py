@@ -230,13 +230,26 @@ def test_ranked_and_required_keys_in_compressed_data(scans, kind):
     (1900, 2, 29, 0, 0, 0), (2000, 2, 29, 6, 30, 0), (2024, 13, 1, 0, 0, 0), (2024.5, 1, 1, 0, 0, 0),
 ])
 def test_data_datetime_is_the_time_pandas_makes(parts):
-    from skyrec.observation_values import _datetimes
+    from skyrec.calendar_days import datetimes
 
-    ok = np.ones(1, bool)
-    ours = _datetimes([np.array([float(p)]) for p in parts], ok)[0]
+    ours = datetimes([np.array([float(p)]) for p in parts], "ns", rolls=True)[0]
     names = ["year", "month", "day", "hour", "minute", "second"]
     theirs = pd.to_datetime(pd.DataFrame({n: [p] for n, p in zip(names, parts)}), errors="coerce")[0]
     assert (np.isnat(ours) and pd.isna(theirs)) or ours == theirs.to_datetime64()
+
+
+@pytest.mark.parametrize("first", [0, 1])
+def test_a_fractional_date_does_not_take_a_whole_ones_day(first):
+    from skyrec.calendar_days import datetimes
+
+    # 2000.0625-01-01 and 2000-07-26 add up to the same year * 10000 + month * 100 + day.
+    dates = [(2000.0625, 1, 1), (2000, 7, 26)]
+    if first:
+        dates.reverse()
+    parts = [np.array(p, float) for p in zip(*dates)] + [np.zeros(2)] * 3
+    times = datetimes(parts, "ns", rolls=True)
+    whole = dates.index((2000, 7, 26))
+    assert times[whole] == np.datetime64("2000-07-26") and np.isnat(times[1 - whole])
 
 
 # The same rows as pdbufr on real files, with Debian's ecCodes tables.

@@ -20,6 +20,7 @@ with needs("skyrec.columns", "numpy"):
 
 from . import _native
 from .column_kinds import Coded, Column, Nullable, categorical, pandas_column
+from .known_keys import MARKER_KEY
 from .optional import pandas
 from .wide_table import Wide
 
@@ -231,8 +232,8 @@ class Columns:
     def missing(self) -> np.ndarray:
         """True where a value is missing: a number that is (raw_value None in
         the flat list) or a text whose bytes are all 0xFF. Texts and operator
-        markers have no number, yet are not missing."""
-        marker = (self.descriptor // 100000 == 2) & (self.descriptor // 1000 % 100 != 5)
+        markers (the core keys them MARKER_KEY) have no number, yet are not missing."""
+        marker = np.isin(self.key_code, [code for code, key in enumerate(self.keys) if key == MARKER_KEY])
         missing: np.ndarray = np.isnan(self.value) & (self.text_code == NO_CODE) & ~marker
         return missing
 

@@ -19,6 +19,7 @@ from typing import TYPE_CHECKING, Any, Literal
 from _skyrec import DecodedValue, TableSet
 
 from . import _native
+from .columns import message_columns
 from .header import DEFAULT_HEADER, header_fields, merged, of_message
 from .reader import Decoded
 from .tables import TableSource
@@ -120,33 +121,15 @@ def _encode_decoded(item: Decoded, header: Mapping[str, Any] | None, compressed:
 
 
 def _subset_keys(item: Decoded) -> list[list[str | None]]:
-    """Each subset's values as `#rank#key` labels (None for values without a key)."""
-    assert item.table_set is not None
-    table_set = item.table_set
-    if item.columns is not None:
-        c = item.columns
-        keys = [c.keys[k] if k >= 0 else None for k in c.key_code.tolist()]
-        ranked = [f"#{r}#{k}" if k and r else None for k, r in zip(keys, c.rank.tolist())]
-        ends = [*item.subset_starts[1:], len(ranked)]
-        return [ranked[s:e] for s, e in zip(item.subset_starts, ends)]
-    names: dict[int, str | None] = {}
-    out = []
-    for subset in item.subsets:
-        ranks: dict[str, int] = {}
-        labels: list[str | None] = []
-        for v in subset:
-            code = v.descriptor
-            if code not in names:
-                e = table_set.get_element(code) if code // 100000 == 0 and code != 999999 else None
-                names[code] = e.abbreviation if e is not None and e.abbreviation else None
-            key = names[code]
-            if key is None:
-                labels.append(None)
-                continue
-            ranks[key] = ranks.get(key, 0) + 1
-            labels.append(f"#{ranks[key]}#{key}")
-        out.append(labels)
-    return out
+    """Each subset's values as `#rank#key` labels (None for values without a
+    key), as the core keys and ranks them: from the item's columns, or those
+    of its message when it holds DecodedValue lists."""
+    assert item.message is not None and item.data is not None and item.table_set is not None
+    c = item.columns if item.columns is not None else message_columns(item.data, 0, item.message, item.table_set)
+    keys = [c.keys[k] if k >= 0 else None for k in c.key_code.tolist()]
+    ranked = [f"#{r}#{k}" if k and r else None for k, r in zip(keys, c.rank.tolist())]
+    ends = [*item.subset_starts[1:], len(ranked)]
+    return [ranked[s:e] for s, e in zip(item.subset_starts, ends)]
 
 
 def _changes(item: Decoded, values: Any) -> list[tuple[int, int, Any]]:

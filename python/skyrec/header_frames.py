@@ -19,6 +19,7 @@ with needs("skyrec.header_frames", "pandas"):
     import numpy as np
 
 from . import _native
+from .calendar_days import datetimes
 from .column_kinds import categorical
 from .errors import ErrorPolicy, MessageError, NoMessages, collected, message_error, raise_policy
 from .filters import Filters, block_filter
@@ -37,24 +38,15 @@ if TYPE_CHECKING:
 # where the first of them stands.
 TIME_PARTS = ("year", "month", "day", "hour", "minute", "second")
 
-TIME_UNIT = "datetime64[s]"  # seconds reach every year section 1 can hold
-
 # A callable takes the header frame and returns a mask; a mapping is by column.
 Filter = Callable[[Any], Any] | Mapping[str, Any] | None
 
 def typical_time(year: np.ndarray, month: np.ndarray, day: np.ndarray, hour: np.ndarray, minute: np.ndarray,
                  second: np.ndarray) -> np.ndarray:
-    """Section 1's typical times as datetime64[s], NaT where not a date."""
-    year, month, day, hour, minute, second = (np.asarray(a, np.int64) for a in (year, month, day, hour, minute, second))
-    valid_month = (year >= 1) & (year <= 9999) & (month >= 1) & (month <= 12)
-    months = np.where(valid_month, (year - 1970) * 12 + month - 1, 0)
-    first = months.astype("datetime64[M]").astype("datetime64[D]")
-    days_in_month = ((months + 1).astype("datetime64[M]").astype("datetime64[D]") - first).astype(np.int64)
-    valid = valid_month & (day >= 1) & (day <= days_in_month) & (hour < 24) & (minute < 60) & (second < 60)
-    seconds = (day - 1) * 86400 + hour * 3600 + minute * 60 + second
-    time: np.ndarray = first.astype(TIME_UNIT) + seconds.astype("timedelta64[s]")
-    time[~valid] = np.datetime64("NaT")
-    return time
+    """Section 1's typical times as datetime64[s], NaT where not a date
+    (an hour 24 is not a time of the day it names)."""
+    # Seconds: datetime64[ns] ends in 2262.
+    return datetimes((year, month, day, hour, minute, second), "s", rolls=False)
 
 def header_arrays(d: MessageHeaders, first_index: int = 0, base: int = 0) -> dict[str, np.ndarray]:
     """headers_frame's columns before `error`, as NumPy arrays: what the

@@ -9,8 +9,10 @@ from collections.abc import Iterable
 
 from _skyrec import BufrMessage, TableSet
 
+# The key the core gives every operator marker, and no other value.
+MARKER_KEY = "operator"
 # The keys of values that are no Table B entry: markers, 205YYY texts, associated fields.
-VALUE_KEYS = frozenset({"operator", "text", "associatedField"})
+VALUE_KEYS = frozenset({MARKER_KEY, "text", "associatedField"})
 # Table B codes are F=0, X (6 bits), Y (8 bits).
 ELEMENT_CODES = range(1 << 14)
 _KNOWN: dict[int, tuple[TableSet, frozenset[str]]] = {}  # by id, holding the TableSet so the id stays its own
