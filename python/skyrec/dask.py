@@ -39,7 +39,7 @@ from _skyrec import TableSet
 
 from . import _native, blocks, header_frames, observations
 from .blocks import Piece
-from .cores import use_threads
+from .cores import thread_count
 from .dask_pieces import file_pieces, header_pieces, partitions_of
 from .errors import ErrorPolicy, MessageError, collected, raise_policy
 from .filters import Filters, block_filter
@@ -142,11 +142,9 @@ class _Partition(NamedTuple):
     columns: tuple[str, ...]
     value_types: dict[str, Any]
     raising: bool
-    threads: int | None
 
 
 def _partition_values(part: _Partition) -> pd.DataFrame:
-    use_threads(part.threads)
     values, errors = blocks.read_pieces(part.pieces, table_source(part.spec), part.filter, columns=part.columns,
                                         warn=False)
     _remember(part.key, collected(errors, part.raising))
@@ -156,7 +154,6 @@ def _partition_values(part: _Partition) -> pd.DataFrame:
 def _partition_errors(part: _Partition) -> list[MessageError]:
     errors = _recall(part.key)
     if errors is None:
-        use_threads(part.threads)
         _, errors = blocks.read_pieces(part.pieces, table_source(part.spec), part.filter, columns=part.columns,
                                        warn=False)
     return collected(errors, part.raising)
@@ -253,6 +250,7 @@ def read_bufr(paths: Paths | None = None, *, headers: pd.DataFrame | None = None
     several of the values frame's) makes each partition decode only those.
     errors and threads: as every reader takes them."""
     _check_sizes(blocksize=blocksize, partition_memory=partition_memory)
+    thread_count(threads)  # refused when the graph is built
     raising = raise_policy(errors)
     selection = block_filter(filters, filter)
     spec = _table_spec(tables, table_dir, definitions, wmo_csv)
@@ -269,7 +267,7 @@ def read_bufr(paths: Paths | None = None, *, headers: pd.DataFrame | None = None
     values_meta = _as_meta(blocks.values_frame(None, with_file=True, columns=names))
     value_types = values_meta.dtypes.to_dict()
     parts = [_Partition(tokenize(pieces, spec, selection, raising), pieces, spec, selection, names, value_types,
-                        raising, threads) for pieces in partitions]
+                        raising) for pieces in partitions]
     # Plain partitions, so that what follows each fuses with it (the process
     # scheduler then sends back only what is asked).
     return BufrFrames(dd.from_map(_partition_values, parts, meta=values_meta, enforce_metadata=False),
@@ -286,11 +284,9 @@ class _ObservationPartition(NamedTuple):
     query: observations.Query
     types: dict[str, Any]
     raising: bool
-    threads: int | None
 
 
 def _rows_and_errors(part: _ObservationPartition) -> tuple[pd.DataFrame, list[MessageError]]:
-    use_threads(part.threads)
     items = list({id(piece.path): piece.path for piece in part.pieces}.values())
     frame, errors = observations.read_rows(items, part.pieces, table_source(part.spec), part.query)
     return frame, collected(errors, part.raising)
@@ -326,6 +322,7 @@ def read_observations(source: Paths | bytes, columns: list[str] | str, *, filter
     values are texts is float64 in the meta, which no rows can tell before
     they are read."""
     _check_sizes(blocksize=blocksize, partition_memory=partition_memory)
+    thread_count(threads)  # refused when the graph is built
     raising = raise_policy(errors)
     query = observations.make_query(columns, filters, required_columns)
     spec = _table_spec(tables, table_dir, definitions, wmo_csv)
@@ -333,7 +330,7 @@ def read_observations(source: Paths | bytes, columns: list[str] | str, *, filter
     empty, _ = observations.read_rows([], [], table_source(spec), query)
     meta = _as_meta(empty)
     types = meta.dtypes.to_dict()
-    parts = [_ObservationPartition(tokenize(pieces, spec, query, raising), pieces, spec, query, types, raising,
-                                   threads) for pieces in partitions]
+    parts = [_ObservationPartition(tokenize(pieces, spec, query, raising), pieces, spec, query, types, raising)
+             for pieces in partitions]
     rows = cast(dd.DataFrame, dd.from_map(_observation_rows, parts, meta=meta, enforce_metadata=False))
     return BufrFrames(rows, _errors_series(_observation_errors, parts))

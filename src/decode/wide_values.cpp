@@ -1,7 +1,6 @@
 #include "decode/wide_values.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <limits>
 #include <system_error>
 #include <thread>
@@ -11,8 +10,6 @@
 
 namespace skyrec {
 namespace {
-
-std::atomic<unsigned> threads_in_use{1};
 
 bool unpack_columns(const CompressedSection& section, std::size_t first, std::size_t last, double* out) noexcept {
     const std::size_t subsets = section.subsets;
@@ -30,16 +27,10 @@ bool unpack_columns(const CompressedSection& section, std::size_t first, std::si
 
 }  // namespace
 
-unsigned wide_threads() noexcept { return threads_in_use.load(std::memory_order_relaxed); }
-
-void set_wide_threads(unsigned threads) noexcept {
-    threads_in_use.store(std::max(threads, 1U), std::memory_order_relaxed);
-}
-
-bool unpack_section(const CompressedSection& section, double* out) {
+bool unpack_section(const CompressedSection& section, double* out, unsigned most) {
     const std::size_t columns = section.columns.size();
     const std::size_t by_size = section.value_count() / kValuesPerThread;
-    const std::size_t threads = std::min({std::size_t{wide_threads()}, by_size, columns});
+    const std::size_t threads = std::min({std::size_t{most}, by_size, columns});
     if (threads <= 1) return unpack_columns(section, 0, columns, out);
     // Equal shares of columns: every column holds one value per subset.
     std::vector<char> ok(threads, 1);

@@ -15,14 +15,11 @@ namespace skyrec {
 // starting threads would cost more than they save.
 inline constexpr std::size_t kValuesPerThread = std::size_t{1} << 17;
 
-// The threads that unpack_section uses at most (at least 1); 1 until set.
-unsigned wide_threads() noexcept;
-void set_wide_threads(unsigned threads) noexcept;
-
 // out[c * subsets + j] = the value of subset j in column c, as the package's
 // outputs show it: the scaled number, NaN when missing and for character
 // columns and operator markers. False when a column does not lie within the
-// section's data (out is then partly written).
-bool unpack_section(const CompressedSection& section, double* out);
+// section's data (out is then partly written). A large section is split
+// over up to `threads` threads (0 taken as 1).
+bool unpack_section(const CompressedSection& section, double* out, unsigned threads);
 
 }  // namespace skyrec

@@ -17,7 +17,7 @@ Status WideBuilder::take_columns(const CompressedSection& section) {
     // The meanings of missing values are left out: they need the numbers.
     if (parts_.numbers || parts_.details) {
         out_.values.extend(section.value_count());
-        if (!unpack_section(section, out_.values.data())) {
+        if (!unpack_section(section, out_.values.data(), threads_)) {
             return BufrError::text("a column of section 4 lies past its end");
         }
     }
