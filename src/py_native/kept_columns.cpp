@@ -217,9 +217,8 @@ PyObject* decode_wide(PyObject*, PyObject* args, PyObject* kwargs) {
     unsigned threads = 1;
     auto in = message_args(args, kwargs, "OOOO|$O:decode_wide", &threads);
     if (!in) return nullptr;
-    auto wide = unlocked(
-        [&] { return skyrec::decode_wide(*in->message, *in->tables, in->section4_data(), threads); },
-        raise_decode_error);
+    auto wide = unlocked([&] { return skyrec::decode_wide(*in->message, *in->tables, in->section4_data(), threads); },
+                         raise_decode_error);
     if (!wide) return nullptr;
     if (wide->subsets_differ) {
         PyErr_SetString(PyExc_ValueError, "the subsets hold different descriptors: the message has no wide table");

@@ -30,12 +30,11 @@ std::optional<MessageArgs> message_args(PyObject* args, PyObject* kwargs, const 
     static const char* const names[] = {"data", "start", "message", "tables", nullptr};
     static const char* const threaded[] = {"data", "start", "message", "tables", "threads", nullptr};
     PyObject *data_obj, *start_obj, *message_obj, *tables_obj, *threads_obj = nullptr;
-    const bool parsed =
-        threads == nullptr
-            ? parse_args(args, kwargs, format, names, &data_obj, &start_obj, &message_obj, &tables_obj)
-            : parse_args(args, kwargs, format, threaded, &data_obj, &start_obj, &message_obj, &tables_obj,
-                         &threads_obj) &&
-                  threads_arg(threads_obj, threads);
+    const bool parsed = threads == nullptr
+                            ? parse_args(args, kwargs, format, names, &data_obj, &start_obj, &message_obj, &tables_obj)
+                            : parse_args(args, kwargs, format, threaded, &data_obj, &start_obj, &message_obj,
+                                         &tables_obj, &threads_obj) &&
+                                  threads_arg(threads_obj, threads);
     if (!parsed) return std::nullopt;
     auto buffer = HeldBuffer::of(data_obj, "data");
     if (!buffer) return std::nullopt;
