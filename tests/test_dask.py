@@ -13,10 +13,11 @@ dask = pytest.importorskip("dask")
 pytest.importorskip("dask.dataframe")
 distributed = pytest.importorskip("distributed")
 
+import skyrec  # noqa: E402
 import skyrec.dask as sd  # noqa: E402
 from blockfiles import bad_decode, bad_frame, good, rows_of, write_archive  # noqa: E402
 from decodekit import CODE_TABLES, ELEMENTS, SEQUENCES  # noqa: E402
-from skyrec import table_cache  # noqa: E402
+from skyrec import _native, table_cache  # noqa: E402
 from skyrec.blocks import read_headers  # noqa: E402
 from skyrec.frames import read_by_message  # noqa: E402
 from tablegen import write_table_dir  # noqa: E402
@@ -93,6 +94,42 @@ def test_chosen_columns_in_every_partition(archive, definitions, columns):
     assert values.dtypes.astype(str).to_dict() == frames.values.dtypes.astype(str).to_dict()
     assert rows_of(values) == rows_of(whole[list(values.columns)]) and set(values.columns) == set(columns)
     assert len(errors) == 5
+
+
+def in_asked_order(graph, keys, **_):
+    # The keys asked run one after the other, each with what it needs first,
+    # whichever order Dask would choose: all the errors before the values, or after.
+    tasks, done = dict(graph.__dask_graph__()), {}
+
+    def run(key):
+        if isinstance(key, list):
+            return [run(k) for k in key]
+        if key not in done:
+            for needed in tasks[key].dependencies:
+                run(needed)
+            done[key] = tasks[key](done)
+        return done[key]
+
+    return run(list(keys))
+
+
+SCHEDULERS = {"in_asked_order": in_asked_order}
+
+
+@pytest.mark.parametrize("read", [
+    lambda paths, d: sd.read_bufr(paths, definitions=d),
+    lambda paths, d: sd.read_observations(paths, ["blockNumber"], definitions=d, required_columns=False),
+])
+@pytest.mark.parametrize("scheduler", ["threads", "in_asked_order"])
+@pytest.mark.filterwarnings("ignore:no key")  # the test tables name no keys
+def test_values_and_errors_together_frame_each_message_once(archive, definitions, read, scheduler):
+    found = len(read_headers(archive))
+    for pair in (lambda f: f, lambda f: f[::-1]):
+        frames = read(archive, definitions)
+        before = _native.messages_framed()
+        values, errors = pair(dask.compute(*pair(frames), scheduler=SCHEDULERS.get(scheduler, scheduler)))
+        assert _native.messages_framed() - before == found
+        assert len(errors) == 5 and all(isinstance(e, skyrec.MessageError) for e in errors)
 
 
 def test_process_scheduler_with_a_filter(archive, definitions):

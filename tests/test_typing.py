@@ -102,7 +102,8 @@ def stub_functions(tree: ast.Module) -> dict[str, list[str]]:
         scopes = [(node.name + ".", child) for child in node.body] if isinstance(node, ast.ClassDef) else [("", node)]
         for prefix, item in scopes:
             if isinstance(item, ast.FunctionDef):
-                found[prefix + item.name] = [a.arg for a in item.args.posonlyargs + item.args.args]
+                args = item.args
+                found[prefix + item.name] = [a.arg for a in args.posonlyargs + args.args + args.kwonlyargs]
     return found
 
 

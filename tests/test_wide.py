@@ -6,6 +6,7 @@ the long columns derived from the wide decode equal those decoded long."""
 from __future__ import annotations
 
 import math
+import os
 import pickle
 import random
 
@@ -20,7 +21,7 @@ from decodekit import as_read, assert_same_columns, column, long_wide, make_tabl
 from skyrec import TableSource, _native
 from skyrec.columns import Columns, message_columns
 from skyrec.frames import read_by_message, read_dataframe
-from skyrec.wide import Wide, message_wide, read_wide, set_threads, threads
+from skyrec.wide import Wide, message_wide, read_wide
 
 np = pytest.importorskip("numpy")
 
@@ -169,15 +170,28 @@ def test_threads_give_the_same_table(tables):
         for _ in range(subsets):
             bits.uint(rng.randrange(2048), 11)
     data = build_message([101040, C], bits.to_bytes(), subsets=subsets, compressed=True)
-    before = threads()
-    try:
-        set_threads(1)
-        alone = next(read_wide(data, tables=tables)).values.copy()
-        set_threads(2)
-        shared = next(read_wide(data, tables=tables)).values
-    finally:
-        set_threads(before)
+    alone = next(read_wide(data, tables=tables, threads=1)).values
+    shared = next(read_wide(data, tables=tables, threads=2)).values
     np.testing.assert_array_equal(alone, shared)
+
+
+def test_interleaved_readers_keep_their_own_threads(tables, monkeypatch):
+    # Each reading's count goes with what it keeps to lay out later, whatever
+    # another reading beside it was given.
+    bits = column(BitWriter(), 7, randoms(7, 1))
+    data = build_message([A], column(bits, 10, randoms(10, 2)).to_bytes(), subsets=SUBSETS, compressed=True) * 2
+    kept = []
+    keep = _native.keep_columns
+    monkeypatch.setattr(_native, "keep_columns", lambda *a, **k: kept.append(keep(*a, **k)) or kept[-1])
+    wides = read_wide(data, tables=tables, threads=3)
+    columns = skyrec.read_messages(data, tables=tables, output="columns", threads=2)
+    laid_out = [(next(wides), next(columns).columns) for _ in range(2)]
+    assert [k.threads for k in kept] == [3, 2, 3, 2]
+    for wide, later in laid_out:
+        np.testing.assert_array_equal(later.wide().values, wide.values)
+    kept.clear()
+    next(skyrec.read_messages(data, tables=tables, output="columns")).columns.wide()
+    assert [k.threads for k in kept] == [min(os.cpu_count() or 1, 4096)]
 
 
 def test_uncompressed_needs_equal_subsets(tables):

@@ -244,6 +244,9 @@ class KeptColumns:
     def subsets(self) -> int: ...
     @property
     def columns(self) -> int: ...
+    @property
+    def threads(self) -> int:
+        """The threads that unpack its numbers, as keep_columns was given them."""
     def long(self, columns: Sequence[str] | None = None) -> ValueColumns:
         """The long value columns named (all for None), codes 32 bits wide."""
     def wide(self, numbers: bool = True) -> WideTable:
@@ -255,19 +258,17 @@ class KeptColumns:
 class WholeWide(WideTable, WideDetails):
     """What decode_wide gives: a wide table with its details."""
 
-def decode_wide(data: Buffer, start: int, message: BufrMessage, tables: TableSet) -> WholeWide:
+def decode_wide(data: Buffer, start: int, message: BufrMessage, tables: TableSet, *,
+                threads: int = 1) -> WholeWide:
     """The message framed at `start` as a wide table, every part decoded at
-    once (ValueError for an uncompressed one whose subsets differ)."""
+    once (ValueError for an uncompressed one whose subsets differ); a large
+    compressed message's numbers unpacked with up to `threads` threads (1 to 4096)."""
 
-def keep_columns(data: Buffer, start: int, message: BufrMessage, tables: TableSet) -> KeptColumns:
+def keep_columns(data: Buffer, start: int, message: BufrMessage, tables: TableSet, *,
+                 threads: int = 1) -> KeptColumns:
     """The compressed message framed at `start`, walked (ValueError for an
-    uncompressed one)."""
-
-def set_wide_threads(threads: int, /) -> None:
-    """The threads that unpack a large compressed message's columns, at least 1."""
-
-def wide_threads() -> int:
-    """The threads set by set_wide_threads."""
+    uncompressed one); its numbers, when laid out, unpacked with up to
+    `threads` threads (1 to 4096)."""
 
 def tables_from_texts(data: bytes, layers: Sequence[Sequence[Any]]) -> TableSet:
     """Tables parsed from table files held in `data`: each layer is

@@ -28,7 +28,7 @@ from _skyrec import TableSet
 from . import _native
 from .column_kinds import Coded, pandas_column
 from .columns import FRAME_COLUMNS, value_columns
-from .cores import use_threads
+from .cores import thread_count
 from .errors import CHANGED, MISSING_ENTRY, NO_MESSAGES, ErrorPolicy, MessageError, collected, raise_policy
 from .filters import Filters, block_filter
 from .gts import FIELDS as GTS_FIELDS
@@ -376,7 +376,7 @@ def read_values(source: Any, *, tables: TableSet | TableSource | None = None,
     whether the frame says which file each row is of (see read_dataframe)."""
     check_span(start, end)
     selection = block_filter(filters, filter, 4)  # the warning points at read_dataframe's or read_block's caller
-    use_threads(threads)
+    thread_count(threads)  # refused at the call; the frames' decode has its own two-way runner
     source_tables = find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
     if is_many(source):
         if start or end is not None or first_index or offsets is not None or indices is not None:

@@ -320,14 +320,15 @@ def _native_parts(d: Mapping[str, Any], parts: Iterable[str]) -> dict[str, Any]:
             for name in parts}
 
 
-def message_columns(data: Any, start: int, message: BufrMessage, tables: TableSet) -> Columns:
+def message_columns(data: Any, start: int, message: BufrMessage, tables: TableSet, threads: int = 1) -> Columns:
     """The Columns of the message framed at `start` of `data`; a buffer that
-    may change or close (bytearray, mmap, ...) is copied for what is laid out later."""
+    may change or close (bytearray, mmap, ...) is copied for what is laid out
+    later. A compressed message's wide table unpacks with up to `threads` threads."""
     if not isinstance(data, bytes):
         data, start = bytes(memoryview(data)[start:start + message.total_length]), 0
     source = (data, start, message, tables)
     if message.compressed_data:
-        return Columns.from_kept(_native.keep_columns(*source), source)
+        return Columns.from_kept(_native.keep_columns(*source, threads=threads), source)
     columns = Columns.from_native(_native.decode_columns(*source))
     columns.source = source
     return columns

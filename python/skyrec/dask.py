@@ -21,8 +21,6 @@ that meets it raises it. Needs `pip install 'skyrec[dask]'`.
 from __future__ import annotations
 
 import os
-import threading
-from collections import OrderedDict
 from collections.abc import Iterable
 from typing import TYPE_CHECKING, Any, NamedTuple, cast
 
@@ -32,14 +30,13 @@ with needs("skyrec.dask", "dask"):
     import dask
     import dask.dataframe as dd
     import numpy as np
-    from dask.base import tokenize
     from dask.dataframe.utils import clear_known_categories
 
 from _skyrec import TableSet
 
 from . import _native, blocks, header_frames, observations
 from .blocks import Piece
-from .cores import use_threads
+from .cores import thread_count
 from .dask_pieces import file_pieces, header_pieces, partitions_of
 from .errors import ErrorPolicy, MessageError, collected, raise_policy
 from .filters import Filters, block_filter
@@ -69,9 +66,8 @@ class BufrFrames(NamedTuple):
     """What read_bufr and read_observations give: the values and the
     messages left out, a Dask Series of MessageError (computed,
     `.tolist()` is the list that read_dataframe keeps in attrs["errors"]).
-    A worker that decoded a partition's values keeps its errors (they are
-    few), so computing both mostly decodes once; errors alone decode
-    everything."""
+    Both come from one task per partition: computed together, each
+    partition is decoded once; either alone decodes everything."""
 
     values: dd.DataFrame
     errors: dd.Series
@@ -114,63 +110,44 @@ def _conformed(frame: pd.DataFrame, dtypes: dict[str, Any]) -> pd.DataFrame:
     return frame.astype(changed) if changed else frame
 
 
-# The errors of the partitions whose values this process decoded lately, so
-# that computing the errors after (or beside) the values seldom decodes
-# again. Error lists are small; the oldest are dropped past the limit.
-_ERRORS_SEEN: OrderedDict[str, list[MessageError]] = OrderedDict()
-_ERRORS_SEEN_LIMIT = 4096
-_SEEN_LOCK = threading.Lock()
-
-
-def _remember(key: str, errors: list[MessageError]) -> None:
-    with _SEEN_LOCK:
-        _ERRORS_SEEN[key] = errors
-        while len(_ERRORS_SEEN) > _ERRORS_SEEN_LIMIT:
-            _ERRORS_SEEN.popitem(last=False)
-
-
-def _recall(key: str) -> list[MessageError] | None:
-    with _SEEN_LOCK:
-        return _ERRORS_SEEN.get(key)
-
-
 class _Partition(NamedTuple):
-    key: str  # the token of everything below
     pieces: list[Piece]
     spec: TablePaths
     filter: Filter
     columns: tuple[str, ...]
     value_types: dict[str, Any]
     raising: bool
-    threads: int | None
 
 
-def _partition_values(part: _Partition) -> pd.DataFrame:
-    use_threads(part.threads)
+Decoded = tuple["pd.DataFrame", list[MessageError]]
+
+
+def _partition_values(part: _Partition) -> Decoded:
     values, errors = blocks.read_pieces(part.pieces, table_source(part.spec), part.filter, columns=part.columns,
                                         warn=False)
-    _remember(part.key, collected(errors, part.raising))
-    return _conformed(values, part.value_types)
+    return _conformed(values, part.value_types), collected(errors, part.raising)
 
 
-def _partition_errors(part: _Partition) -> list[MessageError]:
-    errors = _recall(part.key)
-    if errors is None:
-        use_threads(part.threads)
-        _, errors = blocks.read_pieces(part.pieces, table_source(part.spec), part.filter, columns=part.columns,
-                                       warn=False)
-    return collected(errors, part.raising)
+def _values_of(decoded: Decoded) -> pd.DataFrame:
+    return decoded[0]
 
 
-def _errors_series(function: Any, parts: list[Any]) -> dd.Series:
-    """A Dask Series of the MessageErrors that `function` gives per partition:
-    objects, which Dask must not turn into strings."""
-    def partition(part: Any) -> pd.Series:
-        return pandas().Series(function(part), dtype=object, name="error")
+def _errors_of(decoded: Decoded) -> pd.Series:
+    # Objects, which Dask must not turn into strings.
+    return pandas().Series(decoded[1], dtype=object, name="error")
 
+
+def _frames(decode: Any, parts: list[Any], meta: pd.DataFrame) -> BufrFrames:
+    """The values and the errors of what `decode` makes of each partition,
+    (values, errors): both taken from one task per partition, so that
+    computing them together decodes each partition once."""
+    # Its partitions are those pairs: the meta says what the values are.
+    decoded = dd.from_map(decode, parts, meta=meta, enforce_metadata=False)
+    values = decoded.map_partitions(_values_of, meta=meta, enforce_metadata=False)
     with dask.config.set({"dataframe.convert-string": False}):
-        return cast(dd.Series, dd.from_map(partition, parts, meta=pandas().Series([], dtype=object, name="error"),
-                                           enforce_metadata=False))
+        errors = decoded.map_partitions(_errors_of, meta=pandas().Series([], dtype=object, name="error"),
+                                        enforce_metadata=False)
+    return BufrFrames(cast(dd.DataFrame, values), cast(dd.Series, errors))
 
 
 def _header_partition(pieces: list[Piece], header_types: dict[str, Any], mask: Filter) -> pd.DataFrame:
@@ -253,6 +230,7 @@ def read_bufr(paths: Paths | None = None, *, headers: pd.DataFrame | None = None
     several of the values frame's) makes each partition decode only those.
     errors and threads: as every reader takes them."""
     _check_sizes(blocksize=blocksize, partition_memory=partition_memory)
+    thread_count(threads)  # refused when the graph is built
     raising = raise_policy(errors)
     selection = block_filter(filters, filter)
     spec = _table_spec(tables, table_dir, definitions, wmo_csv)
@@ -268,46 +246,28 @@ def read_bufr(paths: Paths | None = None, *, headers: pd.DataFrame | None = None
     partitions = partitions_of(pieces, blocksize, partition_memory) or [[]]
     values_meta = _as_meta(blocks.values_frame(None, with_file=True, columns=names))
     value_types = values_meta.dtypes.to_dict()
-    parts = [_Partition(tokenize(pieces, spec, selection, raising), pieces, spec, selection, names, value_types,
-                        raising, threads) for pieces in partitions]
-    # Plain partitions, so that what follows each fuses with it (the process
-    # scheduler then sends back only what is asked).
-    return BufrFrames(dd.from_map(_partition_values, parts, meta=values_meta, enforce_metadata=False),
-                      _errors_series(_partition_errors, parts))
+    parts = [_Partition(pieces, spec, selection, names, value_types, raising) for pieces in partitions]
+    return _frames(_partition_values, parts, values_meta)
 
 
 # Rows per observation (skyrec.read_observations), partitioned as read_bufr.
 
 
 class _ObservationPartition(NamedTuple):
-    key: str
     pieces: list[Piece]
     spec: TablePaths
     query: observations.Query
     types: dict[str, Any]
     raising: bool
-    threads: int | None
 
 
-def _rows_and_errors(part: _ObservationPartition) -> tuple[pd.DataFrame, list[MessageError]]:
-    use_threads(part.threads)
+def _observation_rows(part: _ObservationPartition) -> Decoded:
     items = list({id(piece.path): piece.path for piece in part.pieces}.values())
     frame, errors = observations.read_rows(items, part.pieces, table_source(part.spec), part.query)
-    return frame, collected(errors, part.raising)
-
-
-def _observation_rows(part: _ObservationPartition) -> pd.DataFrame:
-    frame, errors = _rows_and_errors(part)
-    _remember(part.key, errors)
     # A key of texts is float in the meta (no rows tell it is texts): its texts stay as they are.
     types = {name: dtype for name, dtype in part.types.items()
              if not (frame[name].dtype.kind not in "fiub" and str(dtype) == "float64")}
-    return _conformed(frame, types)
-
-
-def _observation_errors(part: _ObservationPartition) -> list[MessageError]:
-    errors = _recall(part.key)
-    return errors if errors is not None else _rows_and_errors(part)[1]
+    return _conformed(frame, types), collected(errors, part.raising)
 
 
 def read_observations(source: Paths | bytes, columns: list[str] | str, *, filters: dict[str, Any] | None = None,
@@ -326,6 +286,7 @@ def read_observations(source: Paths | bytes, columns: list[str] | str, *, filter
     values are texts is float64 in the meta, which no rows can tell before
     they are read."""
     _check_sizes(blocksize=blocksize, partition_memory=partition_memory)
+    thread_count(threads)  # refused when the graph is built
     raising = raise_policy(errors)
     query = observations.make_query(columns, filters, required_columns)
     spec = _table_spec(tables, table_dir, definitions, wmo_csv)
@@ -333,7 +294,5 @@ def read_observations(source: Paths | bytes, columns: list[str] | str, *, filter
     empty, _ = observations.read_rows([], [], table_source(spec), query)
     meta = _as_meta(empty)
     types = meta.dtypes.to_dict()
-    parts = [_ObservationPartition(tokenize(pieces, spec, query, raising), pieces, spec, query, types, raising,
-                                   threads) for pieces in partitions]
-    rows = cast(dd.DataFrame, dd.from_map(_observation_rows, parts, meta=meta, enforce_metadata=False))
-    return BufrFrames(rows, _errors_series(_observation_errors, parts))
+    parts = [_ObservationPartition(pieces, spec, query, types, raising) for pieces in partitions]
+    return _frames(_observation_rows, parts, meta)

@@ -49,7 +49,7 @@ from _skyrec import TableSet
 from . import _native
 from .blocks import Piece, piece_errors, prepare_piece
 from .column_kinds import Column, Texts, pandas_column, rows_of
-from .cores import use_threads
+from .cores import thread_count
 from .errors import ErrorPolicy, MessageError, collected, error_files, raise_policy
 from .filters import HEADER_KEYS
 from .known_keys import plain_key, table_keys, unknown_key_text
@@ -154,7 +154,7 @@ def read_rows(items: Sequence[Any], pieces: Sequence[Piece], source: TableSource
 def observation_columns(source: Any, query: Query, tables: TableSource,
                         threads: int | None = None) -> tuple[dict[str, Column], list[MessageError]]:
     """row_columns of every file or buffer that `source` names."""
-    use_threads(threads)
+    thread_count(threads)  # refused at the call; the frames' decode has its own two-way runner
     items = expand_sources(source)
     return row_columns(items, [Piece(item) for item in items], tables, query, with_file=is_many(source))
 

@@ -25,7 +25,7 @@ from typing import TYPE_CHECKING, Any, BinaryIO, Literal, Protocol, Self, TypeVa
 from _skyrec import BufrMessage, DecodedValue, TableSet
 
 from . import _native
-from .cores import use_threads
+from .cores import thread_count
 from .errors import NO_MESSAGES, DecodeError, ErrorPolicy, MessageError, message_error, raise_policy
 from .filters import Filters, check_filters, message_passes
 from .gts import Gts, Headed, headed
@@ -119,20 +119,20 @@ def read_messages(source: Source | list[Any], *, tables: TableSet | TableSource 
     if output not in OUTPUTS:
         raise ValueError(f"output must be one of {', '.join(OUTPUTS)}, not {output!r}")
     raising = raise_policy(errors, strict)
+    count = thread_count(threads)
     source_tables = None
     if output != "messages":
         source_tables = find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
-    return read_each(source, filters, raising, threads, source_tables,
-                     partial(_decode, tables=source_tables, output=output), _failed)
+    return read_each(source, filters, raising, source_tables,
+                     partial(_decode, tables=source_tables, output=output, threads=count), _failed)
 
 
-def read_each(source: Any, filters: Filters | None, raising: bool, threads: int | None, tables: TableSource | None,
+def read_each(source: Any, filters: Filters | None, raising: bool, tables: TableSource | None,
               decode: Decode[Item], failed: Callable[[MessageError], Item]) -> Iterator[Item]:
     """What `decode(found, index, file)` makes of each message of `source`
     that passes `filters`; `failed(error)` for input without any message.
     The sources are checked by this call, the messages read as asked."""
     picked = check_filters(filters)
-    use_threads(threads)
     many = is_many(source)
     if not many:
         check_one(source)
@@ -178,7 +178,8 @@ def _failed(error: MessageError) -> Decoded:
     return Decoded(error.index, error.offset, 0, error=error, file=error.file)
 
 
-def _decode(found: Found, index: int, file: str | None, *, tables: TableSource | None, output: str) -> Decoded:
+def _decode(found: Found, index: int, file: str | None, *, tables: TableSource | None, output: str,
+            threads: int) -> Decoded:
     data, start, message, error = found.data, found.start, found.message, found.error
     offset, length = found.offset, found.length
     if error is not None:
@@ -196,7 +197,7 @@ def _decode(found: Found, index: int, file: str | None, *, tables: TableSource |
                            data=own, table_set=table_set, file=file)
         from .columns import message_columns
 
-        columns = message_columns(own, 0, message, table_set)
+        columns = message_columns(own, 0, message, table_set, threads)
         return Decoded(index, offset, length, message=message, columns=columns,
                        subset_starts=tuple(columns.subset_starts.tolist()), data=own, table_set=table_set, file=file)
     except (DecodeError, MemoryError) as e:

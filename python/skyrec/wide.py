@@ -23,6 +23,7 @@ from typing import Any
 from _skyrec import BufrMessage, TableSet
 
 from . import _native
+from .cores import thread_count
 from .errors import DecodeError, ErrorPolicy, raise_policy
 from .filters import Filters
 from .reader import Source, failure, read_each
@@ -30,27 +31,24 @@ from .sources import Found
 from .tables import TableSource, find_tables
 from .wide_table import Wide
 
-__all__ = ["Wide", "message_wide", "read_wide", "set_threads", "threads"]
+__all__ = ["Wide", "message_wide", "read_wide", "set_threads"]
 
 
 def set_threads(count: int | None = None) -> None:
-    """Deprecated: every reader takes threads= (None, the default, for
-    every core) and sets it as it starts, so that this changes nothing."""
+    """Deprecated, and does nothing: every reader takes threads= (None, the
+    default, for every core), which goes with that reading only."""
     warnings.warn("set_threads is deprecated: pass threads= to the reader", DeprecationWarning, stacklevel=2)
-    _native.set_wide_threads(count if count is not None else os.cpu_count() or 1)
+    thread_count(count)
 
 
-def threads() -> int:
-    """The threads the last reading unpacked large messages with."""
-    return int(_native.wide_threads())
-
-
-def message_wide(data: Any, start: int, message: BufrMessage, tables: TableSet) -> Wide:
+def message_wide(data: Any, start: int, message: BufrMessage, tables: TableSet, threads: int = 1) -> Wide:
     """The message framed at `start` of `data` as a Wide: a compressed one's
-    raw integers and meanings are laid out from the same walk when first
-    asked for; ValueError for an uncompressed one whose subsets differ."""
+    numbers unpacked with up to `threads` threads, its raw integers and
+    meanings laid out from the same walk when first asked for; ValueError
+    for an uncompressed one whose subsets differ."""
     if message.compressed_data:
-        return Wide.from_kept(_native.keep_columns(data, start, message, tables), message, tables)
+        kept = _native.keep_columns(data, start, message, tables, threads=threads)
+        return Wide.from_kept(kept, message, tables)
     return Wide.decoded(data, start, message, tables)
 
 
@@ -65,18 +63,19 @@ def read_wide(source: Source | list[Any], *, filters: Filters | None = None, err
     `error` says why (errors="collect"), or raises its MessageError
     (errors="raise"). Tables are chosen as in read_messages."""
     raising = raise_policy(errors)
+    count = thread_count(threads)
     source_tables = find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
-    return read_each(source, filters, raising, threads, source_tables, partial(_found_wide, tables=source_tables),
-                     Wide.failed)
+    return read_each(source, filters, raising, source_tables,
+                     partial(_found_wide, tables=source_tables, threads=count), Wide.failed)
 
 
-def _found_wide(found: Found, index: int, file: str | None, *, tables: TableSource) -> Wide:
+def _found_wide(found: Found, index: int, file: str | None, *, tables: TableSource, threads: int) -> Wide:
     """The Wide of one message found, or the empty one of its error."""
     message, offset = found.message, found.offset
     if message is None:
         return Wide.failed(failure(tables, found.error or "", found.kind, index, offset, file))
     try:
-        wide = message_wide(found.data, found.start, message, tables.for_message(message))
+        wide = message_wide(found.data, found.start, message, tables.for_message(message), threads)
     except (DecodeError, MemoryError) as e:
         return Wide.failed(tables.decode_failure(message, e, index, offset, file))
     except ValueError as e:

@@ -1,7 +1,6 @@
 #include "decode/unpack_section.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <limits>
 #include <system_error>
 #include <thread>
@@ -12,8 +11,6 @@
 
 namespace skyrec {
 namespace {
-
-std::atomic<unsigned> threads_in_use{1};
 
 // Ordered from best to worst.
 enum class Unpacked : char { ok, past_end, interrupted };
@@ -46,12 +43,6 @@ Status status_of(Unpacked found) {
 }
 
 }  // namespace
-
-unsigned wide_threads() noexcept { return threads_in_use.load(std::memory_order_relaxed); }
-
-void set_wide_threads(unsigned threads) noexcept {
-    threads_in_use.store(std::max(threads, 1U), std::memory_order_relaxed);
-}
 
 Status unpack_section(const CompressedSection& section, double* values, std::uint64_t* raws, unsigned threads) {
     const std::size_t columns = section.columns.size();

@@ -17,17 +17,13 @@ namespace skyrec {
 // starting threads would cost more than they save.
 inline constexpr std::size_t kValuesPerThread = std::size_t{1} << 17;
 
-// The threads that the wide table's unpacking uses at most (at least 1); 1 until set.
-unsigned wide_threads() noexcept;
-void set_wide_threads(unsigned threads) noexcept;
-
 // values[c * subsets + j] = the value of subset j in column c, as the
 // package's outputs show it: the scaled number, NaN when missing and for
 // character columns and operator markers; raws[c * subsets + j] = its raw
 // integer (R0 where missing, 0 where no number). Either may be null, for
 // not wanted. An error when a column does not lie within the section's data
 // (the tables are then partly written) or the caller asked to stop; up to
-// `threads` threads share the columns.
+// `threads` threads share the columns (0 taken as 1).
 Status unpack_section(const CompressedSection& section, double* values, std::uint64_t* raws, unsigned threads);
 
 }  // namespace skyrec

@@ -25,8 +25,6 @@ extern PyMethodDef pooled_bytes_def;
 extern PyMethodDef dump_records_def;
 extern PyMethodDef keep_columns_def;
 extern PyMethodDef decode_wide_def;
-extern PyMethodDef set_wide_threads_def;
-extern PyMethodDef wide_threads_def;
 extern PyMethodDef state_of_def;
 extern PyMethodDef from_state_def;
 extern PyMethodDef reencode_def;

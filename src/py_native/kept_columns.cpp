@@ -1,6 +1,7 @@
-// keep_columns(data, start, message, tables): a compressed message walked
-// once, its columns kept (KeptColumns) so that each of its outputs is laid
-// out from them when first asked for, never by walking the message again:
+// keep_columns(data, start, message, tables, threads=1): a compressed message
+// walked once, its columns kept (KeptColumns) so that each of its outputs is
+// laid out from them when first asked for, never by walking the message
+// again, its numbers unpacked with up to `threads` threads (its `threads`):
 //   long(columns=None)  the long value columns, as decode_columns names them
 //                       (the arrays named, all but the block's tags for None)
 //   wide(numbers=True)  the wide table: "subsets", "columns"; "values", an
@@ -15,17 +16,15 @@
 //                       "meanings", (column, bytearray of int32 codes per
 //                       subset, -1 for none) for each code or flag table
 //                       column; "meaning_texts", the distinct texts they index
-// decode_wide(data, start, message, tables): any message's wide table, its
+// decode_wide(data, start, message, tables, threads=1): any message's wide table, its
 // wide() and details() in one dict (an uncompressed message's "scale" empty),
 // decoded at once; ValueError when the subsets of an uncompressed message
 // differ. The kept columns hold the message's bytes (the caller's bytes object, or a copy
-// of a buffer that may change) and its TableSet. set_wide_threads(n) and
-// wide_threads(): the threads that unpack a large message's numbers.
+// of a buffer that may change) and its TableSet.
 #include <string>
 #include <utility>
 
 #include "decode/decode_section4.hpp"
-#include "decode/unpack_section.hpp"
 #include "py_common/args.hpp"
 #include "py_common/boxed.hpp"
 #include "py_common/errors.hpp"
@@ -49,6 +48,7 @@ struct KeptColumns {
     Ref tables;                           // the TableSet object the columns point into
     const TableSet* table_set = nullptr;  // its tables
     std::size_t message_bytes = 0;
+    unsigned threads = 1;       // that unpack its numbers, given when kept
     CompressedSection section;  // views data's bytes
 };
 
@@ -106,7 +106,7 @@ PyObject* wide_details(WideColumns& w) {
 template <class Dict>
 PyObject* kept_parts(PyObject* self, WideParts parts, Dict&& dict) {
     const KeptColumns& kept = unbox<KeptColumns>(self);
-    WideBuilder builder(*kept.table_set, parts);
+    WideBuilder builder(*kept.table_set, parts, kept.threads);
     if (!unlocked([&] { return builder.take_columns(kept.section); }, raise_decode_error)) return nullptr;
     WideColumns wide = builder.take();
     return dict(wide);
@@ -147,6 +147,7 @@ PyObject* kept_subsets(PyObject* self, void*) { return PyLong_FromSize_t(unbox<K
 PyObject* kept_width(PyObject* self, void*) {
     return PyLong_FromSize_t(unbox<KeptColumns>(self).section.columns.size());
 }
+PyObject* kept_threads(PyObject* self, void*) { return PyLong_FromUnsignedLong(unbox<KeptColumns>(self).threads); }
 
 constexpr int kMethod = METH_VARARGS | METH_KEYWORDS;
 
@@ -160,17 +161,20 @@ PyMethodDef kept_methods[] = {
 PyGetSetDef kept_getset[] = {
     {"subsets", kept_subsets, nullptr, nullptr, nullptr},
     {"columns", kept_width, nullptr, nullptr, nullptr},
+    {"threads", kept_threads, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyObject* keep_columns(PyObject*, PyObject* args, PyObject* kwargs) {
-    auto in = message_args(args, kwargs, "OOOO:keep_columns");
+    unsigned threads = 1;
+    auto in = message_args(args, kwargs, "OOOO|$O:keep_columns", &threads);
     if (!in) return nullptr;
     if (!in->message->compressed_data) {
         PyErr_SetString(PyExc_ValueError, "keep_columns reads compressed messages only");
         return nullptr;
     }
     KeptColumns kept;
+    kept.threads = threads;
     kept.tables = Ref::borrow(in->tables_obj);
     kept.table_set = in->tables;
     kept.message_bytes = in->bytes.size;
@@ -195,9 +199,10 @@ PyObject* keep_columns(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* decode_wide(PyObject*, PyObject* args, PyObject* kwargs) {
-    auto in = message_args(args, kwargs, "OOOO:decode_wide");
+    unsigned threads = 1;
+    auto in = message_args(args, kwargs, "OOOO|$O:decode_wide", &threads);
     if (!in) return nullptr;
-    auto wide = unlocked([&] { return skyrec::decode_wide(*in->message, *in->tables, in->section4_data()); },
+    auto wide = unlocked([&] { return skyrec::decode_wide(*in->message, *in->tables, in->section4_data(), threads); },
                          raise_decode_error);
     if (!wide) return nullptr;
     if (wide->subsets_differ) {
@@ -210,25 +215,6 @@ PyObject* decode_wide(PyObject*, PyObject* args, PyObject* kwargs) {
     return table.release();
 }
 
-PyObject* set_threads(PyObject*, PyObject* arg) {
-    constexpr unsigned long long kMost = 4096;
-    if (!PyLong_Check(arg)) {
-        PyErr_Format(PyExc_TypeError, "threads must be an int, not %.200s", Py_TYPE(arg)->tp_name);
-        return nullptr;
-    }
-    int overflow = 0;
-    const long long threads = PyLong_AsLongLongAndOverflow(arg, &overflow);
-    if (threads == -1 && PyErr_Occurred()) return nullptr;
-    if (overflow != 0 || threads < 1 || static_cast<unsigned long long>(threads) > kMost) {
-        PyErr_Format(PyExc_ValueError, "threads must be from 1 to %llu, not %R", kMost, arg);
-        return nullptr;
-    }
-    set_wide_threads(static_cast<unsigned>(threads));
-    Py_RETURN_NONE;
-}
-
-PyObject* threads(PyObject*, PyObject*) { return PyLong_FromUnsignedLong(wide_threads()); }
-
 }  // namespace
 
 bool create_kept_columns_type(PyObject* module) {
@@ -238,10 +224,8 @@ bool create_kept_columns_type(PyObject* module) {
 }
 
 PyMethodDef keep_columns_def = {"keep_columns", kw_method(guard<keep_columns>), METH_VARARGS | METH_KEYWORDS,
-                                "keep_columns(data, start, message, tables)\n--\n\n"};
+                                "keep_columns(data, start, message, tables, *, threads=1)\n--\n\n"};
 PyMethodDef decode_wide_def = {"decode_wide", kw_method(guard<decode_wide>), METH_VARARGS | METH_KEYWORDS,
-                               "decode_wide(data, start, message, tables)\n--\n\n"};
-PyMethodDef set_wide_threads_def = {"set_wide_threads", set_threads, METH_O, "set_wide_threads(threads, /)\n--\n\n"};
-PyMethodDef wide_threads_def = {"wide_threads", threads, METH_NOARGS, "wide_threads()\n--\n\n"};
+                               "decode_wide(data, start, message, tables, *, threads=1)\n--\n\n"};
 
 }  // namespace skyrec::py

@@ -5,12 +5,37 @@
 
 namespace skyrec::py {
 
-std::optional<MessageArgs> message_args(PyObject* args, PyObject* kwargs, const char* format) {
-    static const char* const names[] = {"data", "start", "message", "tables", nullptr};
-    PyObject *data_obj, *start_obj, *message_obj, *tables_obj;
-    if (!parse_args(args, kwargs, format, names, &data_obj, &start_obj, &message_obj, &tables_obj)) {
-        return std::nullopt;
+namespace {
+
+bool threads_arg(PyObject* obj, unsigned* out) {
+    if (obj == nullptr) return true;  // not given: the default already in *out
+    if (!PyLong_Check(obj)) {
+        PyErr_Format(PyExc_TypeError, "threads must be an int, not %.200s", Py_TYPE(obj)->tp_name);
+        return false;
     }
+    int overflow = 0;
+    const long long threads = PyLong_AsLongLongAndOverflow(obj, &overflow);
+    if (threads == -1 && PyErr_Occurred()) return false;
+    if (overflow != 0 || threads < 1 || threads > kMostThreads) {
+        PyErr_Format(PyExc_ValueError, "threads must be from 1 to %u, not %R", kMostThreads, obj);
+        return false;
+    }
+    *out = static_cast<unsigned>(threads);
+    return true;
+}
+
+}  // namespace
+
+std::optional<MessageArgs> message_args(PyObject* args, PyObject* kwargs, const char* format, unsigned* threads) {
+    static const char* const names[] = {"data", "start", "message", "tables", nullptr};
+    static const char* const threaded[] = {"data", "start", "message", "tables", "threads", nullptr};
+    PyObject *data_obj, *start_obj, *message_obj, *tables_obj, *threads_obj = nullptr;
+    const bool parsed = threads == nullptr
+                            ? parse_args(args, kwargs, format, names, &data_obj, &start_obj, &message_obj, &tables_obj)
+                            : parse_args(args, kwargs, format, threaded, &data_obj, &start_obj, &message_obj,
+                                         &tables_obj, &threads_obj) &&
+                                  threads_arg(threads_obj, threads);
+    if (!parsed) return std::nullopt;
     auto buffer = HeldBuffer::of(data_obj, "data");
     if (!buffer) return std::nullopt;
     std::uint64_t start = 0;

@@ -23,7 +23,12 @@ struct MessageArgs {
 };
 
 // Parses (data, start, message, tables); nullopt with an exception set. The
-// message must lie within the buffer at `start`, as framed from it.
-std::optional<MessageArgs> message_args(PyObject* args, PyObject* kwargs, const char* format);
+// message must lie within the buffer at `start`, as framed from it. With
+// `threads`, also the keyword threads=1: the threads that may unpack a large
+// compressed message's numbers, from 1 to kMostThreads.
+std::optional<MessageArgs> message_args(PyObject* args, PyObject* kwargs, const char* format,
+                                        unsigned* threads = nullptr);
+
+inline constexpr unsigned kMostThreads = 4096;
 
 }  // namespace skyrec::py

@@ -35,8 +35,6 @@ PyMethodDef* const kFunctions[] = {
     &dump_records_def,
     &keep_columns_def,
     &decode_wide_def,
-    &set_wide_threads_def,
-    &wide_threads_def,
     &state_of_def,
     &from_state_def,
     &reencode_def,

@@ -18,7 +18,7 @@ Status WideBuilder::take_columns(const CompressedSection& section) {
     if (parts_.numbers || parts_.details) {
         double* values = out_.values.extend(section.value_count());
         std::uint64_t* raws = parts_.details ? out_.raw.extend(section.value_count()) : nullptr;
-        SKYREC_CHECK(unpack_section(section, values, raws, wide_threads()));
+        SKYREC_CHECK(unpack_section(section, values, raws, threads_));
     }
     if (parts_.details) look_up_meanings(section);
     if (parts_.table) read_texts(section);

@@ -64,12 +64,13 @@ struct WideParts {
 
 // Lays out the wide table of a message, the names, units and keys pointing
 // into its tables. Compressed: the parts asked for, from the walked columns,
-// the numbers unpacked with up to wide_threads() threads. Uncompressed:
+// the numbers unpacked with up to `threads` threads. Uncompressed:
 // every part, the values placed as they come; the walk is stopped at the
 // first value that does not match the first subset's.
 class WideBuilder final : public Section4Sink {
 public:
-    WideBuilder(const TableSet& tables, WideParts parts) : tables_(tables), parts_(parts) {}
+    WideBuilder(const TableSet& tables, WideParts parts, unsigned threads)
+        : tables_(tables), parts_(parts), threads_(threads) {}
     // For the uncompressed data of `subsets` subsets.
     WideBuilder(const TableSet& tables, std::size_t subsets) : tables_(tables), parts_{true, true, true}, rows_(true) {
         out_.subsets = subsets;
@@ -98,6 +99,7 @@ private:
 
     const TableSet& tables_;
     WideParts parts_;
+    unsigned threads_ = 1;
     WideColumns out_;
     ElementCategories names_;
     KeyRanks ranks_;  // of subset 0, or of a compressed message's columns
@@ -113,7 +115,8 @@ private:
 
 // The wide table of the message framed in `section4` (its data), decoded
 // with `tables`: every part, subsets_differ set for an uncompressed message
-// without one.
-Result<WideColumns> decode_wide(const BufrMessage& message, const TableSet& tables, ByteView section4);
+// without one; a compressed one's numbers unpacked with up to `threads` threads.
+Result<WideColumns> decode_wide(const BufrMessage& message, const TableSet& tables, ByteView section4,
+                                unsigned threads);
 
 }  // namespace skyrec

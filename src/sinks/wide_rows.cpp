@@ -77,8 +77,9 @@ WideColumns WideBuilder::take() {
     return std::move(out_);
 }
 
-Result<WideColumns> decode_wide(const BufrMessage& message, const TableSet& tables, ByteView section4) {
-    WideBuilder builder = message.compressed_data ? WideBuilder(tables, WideParts{true, true, true})
+Result<WideColumns> decode_wide(const BufrMessage& message, const TableSet& tables, ByteView section4,
+                                unsigned threads) {
+    WideBuilder builder = message.compressed_data ? WideBuilder(tables, WideParts{true, true, true}, threads)
                                                   : WideBuilder(tables, message.number_of_subsets);
     Status decoded = builder.walk(message, section4);
     // A walk that the data or the tables stopped is the message's failure, whatever rows it left.
