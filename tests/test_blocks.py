@@ -295,6 +295,16 @@ def test_a_block_of_chosen_columns_has_those_of_the_whole_frame(tmp_path, millio
     assert made == set(columns) | ({"raw_present"} if "raw" in columns else set())
 
 
+def test_a_large_block_laid_out_on_one_thread_is_the_one_two_lay_out(tmp_path, million_rows):
+    # threads=1 keeps a block past the two-thread size on the calling thread.
+    tables = find_tables(make_tables(tmp_path))
+    pieces = [Piece(write_archive(tmp_path / "m.bufr", [million_rows]))]
+    one, _ = read_pieces(pieces, tables, threads=1)
+    two, _ = read_pieces(pieces, tables, threads=2)
+    assert len(one) >= 1 << 20
+    assert_same_frame(one, two)
+
+
 @pytest.mark.parametrize("columns, named", [(["value", "valu"], "'valu'"), (["file"], "'file'"), ("Value", "'Value'"),
                                             ([], "none")])
 def test_read_block_refuses_columns_it_has_not(archive, tables, columns, named):

@@ -169,7 +169,7 @@ class BlockColumns(ValueColumns):
     errors: list[_Failure]
 
 def decode_block(pieces: Sequence[_Piece], columns: Sequence[str] | None = None,
-                 memory_limit: int | None = None) -> BlockColumns:
+                 memory_limit: int | None = None, *, threads: int = 2) -> BlockColumns:
     """The messages of every piece decoded into one set of columns, each an
     OwnedBuffer of fixed-size items (code columns 1, 2 or 4 bytes an item, as
     pandas keeps codes for that many categories), with the category lists

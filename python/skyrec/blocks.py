@@ -271,26 +271,28 @@ def piece_errors(prepared: Sequence[_Prepared], failed: Iterable[Sequence[Any]],
 
 def read_pieces(pieces: Iterable[Piece], tables: TableSource, filter: Filter = None, *,
                 with_file: bool = True, columns: Iterable[str] | None = None,
-                warn: bool = True, memory_limit: int | None = None) -> tuple[pd.DataFrame, list[MessageError]]:
+                warn: bool = True, memory_limit: int | None = None,
+                threads: int = 2) -> tuple[pd.DataFrame, list[MessageError]]:
     """The values DataFrame of several pieces, in order, and the messages
     left out (see read_values); what one partition of skyrec.dask.read_bufr
-    computes. The pieces are decoded together, into one set of columns.
+    computes. The pieces are decoded together, into one set of columns, a
+    large block laid out by up to two of `threads`.
     `warn`: see warn_stopped (not for one partition of many)."""
     found, errors = read_piece_columns(pieces, tables, filter, with_file=with_file, columns=columns, warn=warn,
-                                       memory_limit=memory_limit)
+                                       memory_limit=memory_limit, threads=threads)
     pd = pandas()
     return pd.DataFrame({name: pandas_column(pd, column) for name, column in found.items()}, copy=False), errors
 
 def read_piece_columns(pieces: Iterable[Piece], tables: TableSource, filter: Filter = None, *,
                        with_file: bool = True, columns: Iterable[str] | None = None, warn: bool = True,
-                       memory_limit: int | None = None) -> tuple[dict[str, Any], list[MessageError]]:
+                       memory_limit: int | None = None, threads: int = 2) -> tuple[dict[str, Any], list[MessageError]]:
     """read_pieces' columns, as block_columns has them."""
     names = chosen_columns(columns, with_file)
     headings = [name for name in names if name in GTS_FIELDS]
     files = Categories()
     prepared = [prepare_piece(piece, tables, filter, bool(headings)) for piece in pieces]
     block = _native.decode_block([p.native(files.code(p.label), tables) for p in prepared],
-                                 [name for name in names if name not in GTS_FIELDS], memory_limit)
+                                 [name for name in names if name not in GTS_FIELDS], memory_limit, threads=threads)
     errors = piece_errors(prepared, block["errors"], tables, with_file, warn)
     found = block_columns(block, list(files.index), True, names)  # no heading: missing, as block_columns has it
     if any(p.gts is not None for p in prepared):
@@ -376,7 +378,7 @@ def read_values(source: Any, *, tables: TableSet | TableSource | None = None,
     whether the frame says which file each row is of (see read_dataframe)."""
     check_span(start, end)
     selection = block_filter(filters, filter, 4)  # the warning points at read_dataframe's or read_block's caller
-    thread_count(threads)  # refused at the call; the frames' decode has its own two-way runner
+    count = thread_count(threads)
     source_tables = find_tables(tables, table_dir=table_dir, definitions=definitions, wmo_csv=wmo_csv)
     if is_many(source):
         if start or end is not None or first_index or offsets is not None or indices is not None:
@@ -384,13 +386,14 @@ def read_values(source: Any, *, tables: TableSet | TableSource | None = None,
                              "names several (a directory, a glob or a list)")
         # Several files: the frames say which file each row comes from.
         pieces = [Piece(path) for path in expand_sources(source)]
-        values, errors = read_pieces(pieces, source_tables, selection, columns=columns, memory_limit=memory_limit)
+        values, errors = read_pieces(pieces, source_tables, selection, columns=columns, memory_limit=memory_limit,
+                                     threads=count)
         return values, errors, True
     check_one(source)
     piece = Piece(source, start, end, first_index, None if offsets is None else tuple(int(o) for o in offsets),
                   None if indices is None else tuple(int(i) for i in indices))
     values, errors = read_pieces([piece], source_tables, selection, with_file=False, columns=columns,
-                                 memory_limit=memory_limit)
+                                 memory_limit=memory_limit, threads=count)
     return values, errors, False
 
 def read_block(source: Source, *, tables: TableSet | TableSource | None = None,

@@ -1,4 +1,4 @@
-// decode_block(pieces, columns=None, memory_limit=None): the messages of
+// decode_block(pieces, columns=None, memory_limit=None, *, threads=2): the messages of
 // several pieces (see message_pieces.hpp) as one set of columns. Decoding and
 // filling the columns run while other threads run; the columns go to Python
 // without a copy (as OwnedBuffer objects, codes narrowed to the bytes their
@@ -8,7 +8,8 @@
 // the arrays to make (see arrays_arg): the others are left out of the dict,
 // and cost nothing. `memory_limit` bounds the bytes of the columns
 // (kDefaultBlockMemory when None): a message that would pass it is left out
-// with its reason.
+// with its reason. `threads`: 1 lays out a large block on the calling thread
+// alone, more lets it take a second.
 #include <new>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "py_common/unlocked.hpp"
 #include "py_native/buffer_arg.hpp"
 #include "py_native/functions.hpp"
+#include "py_native/message_arg.hpp"
 #include "py_native/message_pieces.hpp"
 #include "py_native/result_dict.hpp"
 #include "py_native/value_columns.hpp"
@@ -36,10 +38,12 @@ struct Block {
     std::vector<MessageFailure> errors;
 };
 
-Block decode_all(const std::vector<FramedPiece>& pieces, ArraySet arrays, std::uint64_t memory_limit) {
+Block decode_all(const std::vector<FramedPiece>& pieces, ArraySet arrays, std::uint64_t memory_limit,
+                 unsigned threads) {
     Block block;
     BlockBuilder builder(arrays);
     builder.set_memory_limit(memory_limit);
+    builder.set_threads(threads);
     block.errors = run_messages(
         pieces,
         [&](const BufrMessage& message, const TableSet& tables, ByteView section4, std::size_t length,
@@ -81,11 +85,16 @@ PyObject* block_dict(Block& block) {
 }
 
 PyObject* decode_block(PyObject*, PyObject* args, PyObject* kwargs) {
-    static const char* const names[] = {"pieces", "columns", "memory_limit", nullptr};
+    static const char* const names[] = {"pieces", "columns", "memory_limit", "threads", nullptr};
     PyObject* pieces_obj;
     PyObject* columns_obj = Py_None;
     PyObject* limit_obj = Py_None;
-    if (!parse_args(args, kwargs, "O|OO:decode_block", names, &pieces_obj, &columns_obj, &limit_obj)) return nullptr;
+    PyObject* threads_obj = nullptr;
+    unsigned threads = 2;
+    if (!parse_args(args, kwargs, "O|OO$O:decode_block", names, &pieces_obj, &columns_obj, &limit_obj, &threads_obj) ||
+        !threads_arg(threads_obj, &threads)) {
+        return nullptr;
+    }
     const auto arrays = arrays_arg(columns_obj);
     if (!arrays) return nullptr;
     std::uint64_t memory_limit = kDefaultBlockMemory;
@@ -94,7 +103,7 @@ PyObject* decode_block(PyObject*, PyObject* args, PyObject* kwargs) {
     // to the sequences meanwhile.
     auto pieces = pieces_arg(pieces_obj);
     if (!pieces) return nullptr;
-    auto block = unlocked([&] { return decode_all(pieces->pieces, *arrays, memory_limit); });
+    auto block = unlocked([&] { return decode_all(pieces->pieces, *arrays, memory_limit, threads); });
     if (!block) return nullptr;
     return block_dict(*block);
 }
@@ -102,6 +111,6 @@ PyObject* decode_block(PyObject*, PyObject* args, PyObject* kwargs) {
 }  // namespace
 
 PyMethodDef decode_block_def = {"decode_block", kw_method(guard<decode_block>), METH_VARARGS | METH_KEYWORDS,
-                                "decode_block(pieces, columns=None, memory_limit=None)\n--\n\n"};
+                                "decode_block(pieces, columns=None, memory_limit=None, *, threads=2)\n--\n\n"};
 
 }  // namespace skyrec::py

@@ -5,8 +5,6 @@
 
 namespace skyrec::py {
 
-namespace {
-
 bool threads_arg(PyObject* obj, unsigned* out) {
     if (obj == nullptr) return true;  // not given: the default already in *out
     if (!PyLong_Check(obj)) {
@@ -23,8 +21,6 @@ bool threads_arg(PyObject* obj, unsigned* out) {
     *out = static_cast<unsigned>(threads);
     return true;
 }
-
-}  // namespace
 
 std::optional<MessageArgs> message_args(PyObject* args, PyObject* kwargs, const char* format, unsigned* threads) {
     static const char* const names[] = {"data", "start", "message", "tables", nullptr};

@@ -31,4 +31,8 @@ std::optional<MessageArgs> message_args(PyObject* args, PyObject* kwargs, const 
 
 inline constexpr unsigned kMostThreads = 4096;
 
+// A threads= argument, from 1 to kMostThreads, into *out; `obj` null leaves
+// *out as it is. False with an exception set.
+bool threads_arg(PyObject* obj, unsigned* out);
+
 }  // namespace skyrec::py

@@ -180,6 +180,8 @@ public:
 
     // The most bytes the columns may take (kDefaultBlockMemory unless set).
     void set_memory_limit(std::uint64_t bytes) noexcept { memory_limit_ = bytes; }
+    // The threads that may lay out a large block (two at most; 2 unless set).
+    void set_threads(unsigned threads) noexcept { threads_ = threads; }
 
     // Rows so far.
     std::size_t size() const noexcept { return columns_.count; }
@@ -217,6 +219,7 @@ private:
     TextCategories keys_;
     std::uint64_t block_bytes_ = 0;  // of the messages met
     std::uint64_t memory_limit_ = kDefaultBlockMemory;
+    unsigned threads_ = 2;
 
     // The message being decoded, its categories its own until it is done.
     const TableSet* tables_ = nullptr;

@@ -158,7 +158,7 @@ void BlockBuilder::lay_out(bool narrowed) {
     column(BlockArray::text, c.text, CodeColumn::text, c.texts.size());
     column(BlockArray::meaning, c.meaning, CodeColumn::meaning, c.meanings.size());
     column(BlockArray::key, c.key, CodeColumn::key, c.keys.size());
-    run_two_ways(jobs, c.count >= kRowsForTwoThreads);
+    run_two_ways(jobs, threads_ >= 2 && c.count >= kRowsForTwoThreads);
     runs_.clear();
 }
 
