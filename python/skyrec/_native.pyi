@@ -54,6 +54,8 @@ class NativeColumns(ValueColumns):
 # A message of n bytes decodes to at most VALUES_FLOOR + VALUES_PER_BYTE * n values.
 VALUES_FLOOR: int
 VALUES_PER_BYTE: int
+# The most threads= that the functions taking it accept.
+MOST_THREADS: int
 
 class DecodeError(ValueError):
     """A message that could not be framed or decoded."""

@@ -6,7 +6,7 @@ from __future__ import annotations
 
 import os
 
-MOST_THREADS = 4096  # as skyrec._native takes them
+from ._native import MOST_THREADS
 
 
 def thread_count(threads: int | None) -> int:

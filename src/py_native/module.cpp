@@ -6,6 +6,7 @@
 #include "py_common/pyref.hpp"
 #include "py_native/decode_error.hpp"
 #include "py_native/functions.hpp"
+#include "py_native/message_arg.hpp"
 #include "py_native/owned_buffer.hpp"
 
 namespace skyrec::py {
@@ -54,7 +55,8 @@ int exec_module(PyObject* module) {
     if (!add_functions(module, kFunctions)) return -1;
     // The bound on a message's values, for callers that plan memory by it.
     if (PyModule_AddIntConstant(module, "VALUES_FLOOR", static_cast<long>(kFloor.values)) != 0 ||
-        PyModule_AddIntConstant(module, "VALUES_PER_BYTE", static_cast<long>(kPerInputByte.values)) != 0) {
+        PyModule_AddIntConstant(module, "VALUES_PER_BYTE", static_cast<long>(kPerInputByte.values)) != 0 ||
+        PyModule_AddIntConstant(module, "MOST_THREADS", static_cast<long>(kMostThreads)) != 0) {
         return -1;
     }
     return 0;
